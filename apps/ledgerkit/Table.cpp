@@ -1,0 +1,118 @@
+#include "Table.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "common/Convert.h"
+
+namespace ledgerkit::cli {
+
+namespace {
+
+std::string CellText(const Variant& value) { return value.IsNull() || value.IsObject() ? "" : ToText(value); }
+
+bool AlignsRight(const Variant& value) {
+  switch (value.type()) {
+    case VarType::kInteger:
+    case VarType::kLong:
+    case VarType::kDouble:
+    case VarType::kCurrency: return true;
+    default: return false;
+  }
+}
+
+// Display width of a UTF-8 text: one column per character.
+size_t Width(const std::string& text) {
+  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0u) != 0x80u; }));
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+}  // namespace
+
+void PrintTable(const Recordset& result, std::ostream& out) {
+  if (!result.IsOpen()) {
+    out << "(the statement returned no result set)\n";
+    return;
+  }
+  const auto& columns = result.Columns();
+  std::vector<size_t> widths;
+  for (const FieldInfo& column : columns) widths.push_back(Width(column.name));
+  std::vector<std::vector<std::string>> cells;
+  for (const auto& row : result.Rows()) {
+    std::vector<std::string> line;
+    for (size_t i = 0; i < row.size(); ++i) {
+      line.push_back(CellText(row[i]));
+      widths[i] = std::max(widths[i], Width(line.back()));
+    }
+    cells.push_back(std::move(line));
+  }
+  // The last column is not padded on the right, so no line ends in blanks.
+  auto pad = [&columns](const std::string& text, size_t width, bool right, size_t column) {
+    const std::string fill(width - Width(text), ' ');
+    if (right) return fill + text;
+    return column + 1 == columns.size() ? text : text + fill;
+  };
+  for (size_t i = 0; i < columns.size(); ++i) out << (i ? "  " : "") << pad(columns[i].name, widths[i], false, i);
+  out << "\n";
+  for (size_t i = 0; i < columns.size(); ++i) out << (i ? "  " : "") << std::string(widths[i], '-');
+  out << "\n";
+  for (size_t r = 0; r < cells.size(); ++r) {
+    for (size_t i = 0; i < columns.size(); ++i) {
+      out << (i ? "  " : "") << pad(cells[r][i], widths[i], AlignsRight(result.Rows()[r][i]), i);
+    }
+    out << "\n";
+  }
+  out << "(" << cells.size() << (cells.size() == 1 ? " row)\n" : " rows)\n");
+}
+
+void PrintCsv(const Recordset& result, std::ostream& out) {
+  if (!result.IsOpen()) return;
+  const auto& columns = result.Columns();
+  for (size_t i = 0; i < columns.size(); ++i) out << (i ? "," : "") << CsvField(columns[i].name);
+  out << "\r\n";
+  for (const auto& row : result.Rows()) {
+    for (size_t i = 0; i < row.size(); ++i) out << (i ? "," : "") << CsvField(CellText(row[i]));
+    out << "\r\n";
+  }
+}
+
+void PrintJson(const Recordset& result, std::ostream& out) {
+  nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+  if (result.IsOpen()) {
+    const auto& columns = result.Columns();
+    for (const auto& row : result.Rows()) {
+      nlohmann::ordered_json object = nlohmann::ordered_json::object();
+      for (size_t i = 0; i < row.size(); ++i) {
+        const Variant& value = row[i];
+        nlohmann::ordered_json& cell = object[columns[i].name];
+        switch (value.type()) {
+          case VarType::kNull:
+          case VarType::kEmpty:
+          case VarType::kObject: cell = nullptr; break;
+          case VarType::kInteger: cell = value.AsInteger(); break;
+          case VarType::kLong: cell = value.AsLong(); break;
+          case VarType::kDouble: cell = value.AsDouble(); break;
+          case VarType::kBoolean: cell = value.AsBoolean(); break;
+          // Money stays exact as decimal text; dates in their text form.
+          default: cell = ToText(value); break;
+        }
+      }
+      rows.push_back(std::move(object));
+    }
+  }
+  out << rows.dump(2) << "\n";
+}
+
+}  // namespace ledgerkit::cli

@@ -1,0 +1,86 @@
+// ledgerkit: the command-line tool over the library.
+//
+//   ledgerkit new FILE --company NAME      a new company file
+//   ledgerkit query FILE SQL [--json|--csv]  a report query printed as a table
+//
+// Every failure is one line on standard error and a non-zero exit; nothing of the library's
+// internals is printed.
+#include <iostream>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "Table.h"
+#include "common/Error.h"
+#include "common/ErrorConvention.h"
+#include "entities/Schema.h"
+#include "reports/CReportMgr.h"
+
+namespace {
+
+// One line: the description without the marker suffix, line breaks turned into blanks.
+std::string OneLine(const ledgerkit::Error& error) {
+  std::string text = error.description();
+  const size_t marker = text.find(ledgerkit::kErrorMarker);
+  if (marker != std::string::npos) text.resize(marker);
+  std::string line;
+  for (char c : text) {
+    if (c == '\r') continue;
+    line += c == '\n' ? ' ' : c;
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line + " (error " + std::to_string(error.number()) + ", " + error.source() + ")";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"ledgerkit: a small-business double-entry ledger on one SQLite file per company."};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "ledgerkit 0.1.0");
+
+  std::string file;
+  std::string company;
+  auto* create = app.add_subcommand("new", "Create a new company file (refuses an existing file).");
+  create->add_option("FILE", file, "Path of the company file to create")->required();
+  create->add_option("--company", company, "Company name")->required();
+
+  std::string sql;
+  bool as_json = false;
+  bool as_csv = false;
+  auto* query = app.add_subcommand("query", "Run one SQL statement on a company file and print the rows.");
+  query->add_option("FILE", file, "Path of the company file")->required();
+  query->add_option("SQL", sql, "One SQL statement (money columns hold ten-thousandths inside SQL)")->required();
+  auto* json_flag = query->add_flag("--json", as_json, "Print the rows as a JSON array of objects");
+  query->add_flag("--csv", as_csv, "Print the rows as CSV")->excludes(json_flag);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error);
+  }
+
+  try {
+    if (*create) {
+      ledgerkit::CreateSubscriberDatabase(file, company);
+      std::cout << "Created company file " << file << " for " << company << ".\n";
+    } else if (*query) {
+      ledgerkit::CReportMgr reports;
+      const auto result = reports.ExecReportQuery(file, sql);
+      if (as_json) {
+        ledgerkit::cli::PrintJson(*result, std::cout);
+      } else if (as_csv) {
+        ledgerkit::cli::PrintCsv(*result, std::cout);
+      } else {
+        ledgerkit::cli::PrintTable(*result, std::cout);
+      }
+    }
+  } catch (const ledgerkit::Error& error) {
+    std::cerr << "ledgerkit " << app.get_subcommands().front()->get_name() << ": " << OneLine(error) << "\n";
+    return 1;
+  } catch (const std::exception& error) {
+    std::cerr << "ledgerkit: " << error.what() << "\n";
+    return 1;
+  }
+  return 0;
+}

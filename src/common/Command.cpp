@@ -1,0 +1,109 @@
+#include "common/Command.h"
+
+#include "common/Convert.h"
+#include "common/Error.h"
+#include "common/ResultReader.h"
+
+namespace ledgerkit {
+
+namespace {
+
+// Characters of a UTF-8 text: every byte that does not continue a sequence starts one.
+size_t CountCharacters(std::string_view text) {
+  size_t count = 0;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0u) != 0x80u;
+  return count;
+}
+
+void BindParameter(EngineStatement& statement, int index, const Parameter& parameter) {
+  if (parameter.value.IsNull()) {
+    statement.BindNull(index);
+    return;
+  }
+  switch (parameter.type) {
+    case ParamType::kLong: statement.BindInteger(index, ToLong(parameter.value)); return;
+    case ParamType::kBoolean: statement.BindInteger(index, ToBoolean(parameter.value) ? 1 : 0); return;
+    case ParamType::kCurrency: statement.BindInteger(index, ToCurrency(parameter.value).scaled()); return;
+    case ParamType::kDouble: statement.BindReal(index, ToDouble(parameter.value)); return;
+    case ParamType::kDate: statement.BindText(index, ToDate(parameter.value).ToStoredText()); return;
+    case ParamType::kText:
+    case ParamType::kLongText: {
+      const std::string text = ToText(parameter.value);
+      const size_t length = CountCharacters(text);
+      if (length > static_cast<size_t>(parameter.size)) {
+        const std::string& what = parameter.label.empty() ? parameter.name : parameter.label;
+        throw Error::Runtime(kInvalidArgument, "The text for " + what + " has " + std::to_string(length) +
+                                                   " characters; at most " + std::to_string(parameter.size) +
+                                                   " fit.");
+      }
+      statement.BindText(index, text);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+Command::Command(const Variant& account) : scope_(account) {}
+
+Command::~Command() = default;
+
+void Command::SetText(std::string sql) {
+  if (sql != text_) statement_.reset();
+  text_ = std::move(sql);
+}
+
+void Command::Append(std::string name, ParamType type, int32_t size, Variant value, std::string label) {
+  parameters_.push_back(Parameter{std::move(name), type, size, std::move(value), std::move(label)});
+}
+
+void Command::Delete(size_t index) {
+  if (index >= parameters_.size()) {
+    throw Error::Runtime(kInvalidArgument, "The command has no parameter at index " + std::to_string(index) + ".");
+  }
+  parameters_.erase(parameters_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void Command::Assign(std::string_view name, Variant value) {
+  for (Parameter& parameter : parameters_) {
+    if (parameter.name == name) {
+      parameter.value = std::move(value);
+      return;
+    }
+  }
+  throw Error::Runtime(kInvalidArgument, "The command has no parameter named " + std::string(name) + ".");
+}
+
+void Command::Bind() {
+  if (!statement_) statement_ = scope_.connection().Prepare(text_);
+  statement_->Reset();
+  const int markers = statement_->ParameterCount();
+  if (markers != static_cast<int>(parameters_.size())) {
+    throw Error::Runtime(kInvalidArgument, "The statement has " + std::to_string(markers) + " parameter markers but " +
+                                               std::to_string(parameters_.size()) + " parameters were given: " +
+                                               text_);
+  }
+  for (size_t i = 0; i < parameters_.size(); ++i) BindParameter(*statement_, static_cast<int>(i) + 1, parameters_[i]);
+}
+
+int64_t Command::Execute() {
+  Bind();
+  while (statement_->Step()) {
+  }
+  return scope_.connection().Changes();
+}
+
+Variant Command::ExecuteScalar() {
+  Bind();
+  if (statement_->ColumnCount() == 0 || !statement_->Step()) {
+    throw Error::Runtime(kNoCurrentRow, "No current row: the statement returned no row: " + text_);
+  }
+  const FieldInfo field = DescribeColumn(statement_->Column(0));
+  Variant value = ReadValue(*statement_, 0, field.type);
+  // Run a write with RETURNING to its end so that every row it touches is done.
+  while (statement_->Step()) {
+  }
+  return value;
+}
+
+}  // namespace ledgerkit

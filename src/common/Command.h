@@ -1,0 +1,72 @@
+// Command: the parameterised statement by which managers write and read back keys.
+//
+// One command text at a time with positional "?" parameters, each with a name ("p1", "p2",
+// ...), a type, a size and a value. Values are converted to the parameter's type and checked
+// against its size when they are bound, at Execute: a text longer than its size is refused,
+// never cut. The command joins the unit of work active on its Account (seeing its rows and
+// writing inside it) or, when there is none, uses a connection of its own for its lifetime.
+// The compiled statement is kept while the text stays the same, so a loop that assigns new
+// values and executes again compiles once.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/UnitOfWork.h"
+#include "common/Variant.h"
+
+namespace ledgerkit {
+
+// Parameter types as bound; the size matters for text only (characters).
+enum class ParamType { kLong, kText, kLongText, kBoolean, kCurrency, kDouble, kDate };
+
+struct Parameter {
+  std::string name;
+  ParamType type = ParamType::kLong;
+  int32_t size = 0;
+  Variant value;
+  // What the value is, for messages ("Name"); the parameter's name when left empty.
+  std::string label;
+};
+
+class Command {
+ public:
+  // Fails with an engine Error when `account` names no database and no unit is active on it.
+  explicit Command(const Variant& account);
+  ~Command();
+  Command(const Command&) = delete;
+  Command& operator=(const Command&) = delete;
+
+  // Sets the statement text; exactly one statement. The parameter list is kept.
+  void SetText(std::string sql);
+  const std::string& text() const { return text_; }
+
+  void Append(std::string name, ParamType type, int32_t size, Variant value, std::string label = {});
+  // Removes the parameter at `index` (zero-based); Invalid argument (5) when there is none.
+  void Delete(size_t index);
+  // Removes every parameter.
+  void Clear() { parameters_.clear(); }
+  size_t Count() const { return parameters_.size(); }
+  // Assigns a new value to the parameter named `name`; Invalid argument (5) when there is none.
+  void Assign(std::string_view name, Variant value);
+
+  // Binds the parameters in order and runs the statement to its end. The number of parameters
+  // must equal the number of markers (Invalid argument otherwise). Returns rows changed.
+  int64_t Execute();
+  // Runs a statement that returns rows (a SELECT, or a write with RETURNING) and gives the
+  // first column of its first row; fails with No current row (3021) when it returns no row.
+  Variant ExecuteScalar();
+
+ private:
+  void Bind();
+
+  ConnectionScope scope_;
+  std::string text_;
+  std::unique_ptr<EngineStatement> statement_;
+  std::vector<Parameter> parameters_;
+};
+
+}  // namespace ledgerkit

@@ -1,0 +1,33 @@
+// Conversions between Variant kinds: the one place where rounding, text forms of numbers and
+// dates, and the Null/Empty rules live.
+//
+// Every function fails with a runtime Error: Invalid use of Null (94) for Null, Type mismatch
+// (13) for a value that cannot become the target type, Overflow (6) for one out of its range.
+// Rounding to an integer or to the fourth decimal of a Currency is always half to even.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/Variant.h"
+
+namespace ledgerkit {
+
+int32_t ToLong(const Variant& value);
+int16_t ToInteger(const Variant& value);
+double ToDouble(const Variant& value);
+Currency ToCurrency(const Variant& value);
+Date ToDate(const Variant& value);
+std::string ToText(const Variant& value);
+bool ToBoolean(const Variant& value);
+
+// Exact decimal text to Currency, half-even at the fourth decimal. Fails like ToCurrency.
+Currency CurrencyFromText(std::string_view text);
+// A double to Currency through its shortest round-trip decimal text.
+Currency CurrencyFromDouble(double value);
+// Shortest round-trip text of a double, without exponent for 1e-5 <= |x| < 1e15
+// ("3", "0.1", "1E+15", "1.5E-06").
+std::string DoubleToText(double value);
+
+}  // namespace ledgerkit

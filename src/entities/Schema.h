@@ -1,0 +1,52 @@
+// The company file's schema: the thirteen tables as one catalog (from which the DDL is
+// generated), and CreateSubscriberDatabase, which writes a new company file.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/Variant.h"
+
+namespace ledgerkit {
+
+// Marks a file as a ledgerkit company database (PRAGMA application_id), and its schema version.
+inline constexpr int32_t kApplicationId = 0x4C4B4442;  // "LKDB"
+inline constexpr int32_t kSchemaVersion = 1;
+
+enum class ColumnKind { kKey, kInteger, kText, kCurrency, kDouble, kDate, kBoolean };
+
+struct ColumnDef {
+  std::string_view name;
+  ColumnKind kind;
+  int32_t width = 0;               // characters, for kText
+  std::string_view default_sql{};  // DEFAULT clause expression, when the column has one
+  bool ignore_case = false;        // compared without regard to letter case (user names)
+};
+
+struct TableDef {
+  std::string_view name;
+  std::span<const ColumnDef> columns;  // in the order the entity fetch selects them
+};
+
+struct IndexDef {
+  std::string_view table;
+  std::string_view columns;  // comma-separated
+};
+
+std::span<const TableDef> SchemaTables();
+std::span<const IndexDef> SchemaIndexes();
+// The table named `name`; Invalid argument (5) when the schema has none.
+const TableDef& SchemaTable(std::string_view name);
+
+// The complete DDL: every CREATE TABLE and CREATE INDEX, in order.
+std::string SchemaSql();
+
+// Writes a new company file at `path`: the schema in WAL mode, one subscriber row named
+// `company_name` with all four counters at 1, and its primary location named after it.
+// Refuses (Invalid argument, 5) a path where a file already exists; on any failure the new
+// file is removed again, so nothing half-made is left behind.
+void CreateSubscriberDatabase(const std::string& path, const Variant& company_name);
+
+}  // namespace ledgerkit
