@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs, on Debian 12, whatever the build and the tests need and is not there yet.
+set -euo pipefail
+packages=(g++ cmake ninja-build pkg-config libsqlite3-dev libsodium-dev nlohmann-json3-dev libcli11-dev
+          googletest libgtest-dev libgmock-dev libbenchmark-dev)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}" >&2
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
