@@ -2,6 +2,7 @@
 //
 //   ledgerkit new FILE --company NAME      a new company file
 //   ledgerkit query FILE SQL [--json|--csv]  a report query printed as a table
+//   ledgerkit rpc                          the JSON-RPC bridge on standard input and output
 //
 // Every failure is one line on standard error and a non-zero exit; nothing of the library's
 // internals is printed.
@@ -11,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Table.h"
+#include "automation/RpcBridge.h"
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
 #include "entities/Schema.h"
@@ -54,6 +56,8 @@ int main(int argc, char** argv) {
   auto* json_flag = query->add_flag("--json", as_json, "Print the rows as a JSON array of objects");
   query->add_flag("--csv", as_csv, "Print the rows as CSV")->excludes(json_flag);
 
+  auto* rpc = app.add_subcommand("rpc", "Serve JSON-RPC 2.0 requests, one per line, on standard input and output.");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -64,6 +68,10 @@ int main(int argc, char** argv) {
     if (*create) {
       ledgerkit::CreateSubscriberDatabase(file, company);
       std::cout << "Created company file " << file << " for " << company << ".\n";
+    } else if (*rpc) {
+      std::ios::sync_with_stdio(false);
+      ledgerkit::RpcBridge bridge;
+      bridge.Serve(std::cin, std::cout);
     } else if (*query) {
       ledgerkit::CReportMgr reports;
       const auto result = reports.ExecReportQuery(file, sql);

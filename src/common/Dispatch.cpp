@@ -1,14 +1,33 @@
 #include "common/Dispatch.h"
 
+#include <strings.h>
+
 #include <string>
 
 #include "common/Error.h"
 
 namespace ledgerkit {
 
-Variant Dispatch::Invoke(std::string_view member, std::vector<Variant>& /*args*/) {
-  throw Error::Runtime(kNoSuchMember,
-                       std::string(ClassName()) + " has no member named \"" + std::string(member) + "\".");
+const MemberEntry* MemberTable::Find(std::string_view name) const {
+  for (const MemberEntry& entry : entries_) {
+    if (entry.name.size() == name.size() && strncasecmp(entry.name.data(), name.data(), name.size()) == 0) return &entry;
+  }
+  return nullptr;
+}
+
+Variant Dispatch::Invoke(std::string_view member, std::vector<Variant>& args) {
+  const MemberEntry* entry = Members().Find(member);
+  if (entry == nullptr) {
+    throw Error::Runtime(kNoSuchMember,
+                         std::string(ClassName()) + " has no member named \"" + std::string(member) + "\".");
+  }
+  if (args.size() != entry->arity) {
+    throw Error::Runtime(kWrongArgumentCount, std::string(ClassName()) + "." + std::string(entry->name) + " takes " +
+                                                  std::to_string(entry->arity) + " argument" +
+                                                  (entry->arity == 1 ? "" : "s") + "; " + std::to_string(args.size()) +
+                                                  (args.size() == 1 ? " was" : " were") + " given.");
+  }
+  return entry->call(*this, args);
 }
 
 }  // namespace ledgerkit

@@ -2,7 +2,9 @@
 
 #include <strings.h>
 
+#include "common/Convert.h"
 #include "common/Error.h"
+#include "common/MemberTable.h"
 
 namespace ledgerkit {
 
@@ -18,6 +20,20 @@ std::string_view FieldTypeName(FieldType type) {
     case FieldType::kVariant: return "variant";
   }
   return "variant";
+}
+
+const MemberTable& Recordset::Members() const {
+  static const MemberTable table{
+      PropertyMember<&Recordset::AtEOF>("EOF"),
+      PropertyMember<&Recordset::AtBOF>("BOF"),
+      PropertyMember<&Recordset::RecordCount>("RecordCount"),
+      MethodMember<&Recordset::MoveFirst>("MoveFirst"),
+      MethodMember<&Recordset::MoveNext>("MoveNext"),
+      MethodMember<&Recordset::MovePrevious>("MovePrevious"),
+      MethodMember<&Recordset::MoveLast>("MoveLast"),
+      PropertyMember<&Recordset::Fields>("Fields"),
+  };
+  return table;
 }
 
 void Recordset::AppendColumn(std::string name, FieldType type, int32_t defined_size, uint32_t attributes) {
@@ -71,6 +87,13 @@ const std::vector<Variant>& Recordset::CurrentRow() const {
     throw Error::Runtime(kNoCurrentRow, "No current row: the cursor is at the start or end of the result set.");
   }
   return rows_[static_cast<size_t>(position_)];
+}
+
+Variant Recordset::Fields(const Variant& index_or_name) const {
+  if (index_or_name.type() == VarType::kString) return Field(index_or_name.AsString());
+  const int32_t index = ToLong(index_or_name);
+  if (index < 0) throw Error::Runtime(kInvalidArgument, "The column index " + std::to_string(index) + " is negative.");
+  return Field(static_cast<size_t>(index));
 }
 
 const Variant& Recordset::Field(std::string_view name) const { return Field(ColumnIndex(name)); }

@@ -40,6 +40,8 @@ class Recordset : public Dispatch {
  public:
   Recordset() = default;  // closed, no columns
   std::string_view ClassName() const override { return "Recordset"; }
+  // Late-bound: EOF, BOF, RecordCount, MoveFirst, MoveNext, MovePrevious, MoveLast, Fields.
+  const MemberTable& Members() const override;
 
   // Building. AppendColumn is allowed only while closed; Open makes it an open, empty result
   // set positioned at the end; AddNew appends a row of Nulls and moves onto it.
@@ -71,6 +73,8 @@ class Recordset : public Dispatch {
   // Fails with No current row (3021) at either end, Invalid argument (5) for an unknown column.
   const Variant& Field(std::string_view name) const;
   const Variant& Field(size_t index) const;
+  // Fields(index or name): a number is a zero-based column index, a text a column name.
+  Variant Fields(const Variant& index_or_name) const;
   // Zero-based index of the named column (letter case ignored); Invalid argument (5) if absent.
   size_t ColumnIndex(std::string_view name) const;
 

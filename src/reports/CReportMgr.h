@@ -14,6 +14,7 @@ namespace ledgerkit {
 class CReportMgr : public Dispatch {
  public:
   std::string_view ClassName() const override { return "CReportMgr"; }
+  const MemberTable& Members() const override;
 
   // Runs the single statement sSQL, as given, on the file Account names and returns its rows
   // as a disconnected result set on its first row. A statement that changes data is carried

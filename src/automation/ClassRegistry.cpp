@@ -1,0 +1,51 @@
+#include "automation/ClassRegistry.h"
+
+#include <strings.h>
+
+#include "common/Error.h"
+#include "enums/eBalanceSheetTypeEnm.h"
+#include "enums/eTransLogStatusEnm.h"
+#include "enums/eTransTypeEnm.h"
+#include "reports/CReportMgr.h"
+
+namespace ledgerkit {
+
+namespace {
+
+struct CreatableClass {
+  std::string_view name;
+  std::shared_ptr<Dispatch> (*create)();
+};
+
+template <class T>
+std::shared_ptr<Dispatch> Create() {
+  return std::make_shared<T>();
+}
+
+// Each creatable class is registered here once; the bridge and every late-bound caller find
+// it through this table.
+constexpr CreatableClass kCreatable[] = {
+    {"CReportMgr", &Create<CReportMgr>},
+    {"eTransTypeEnm", &Create<eTransTypeEnm>},
+    {"eBalanceSheetTypeEnm", &Create<eBalanceSheetTypeEnm>},
+    {"eTransLogStatusEnm", &Create<eTransLogStatusEnm>},
+};
+
+}  // namespace
+
+std::shared_ptr<Dispatch> CreateObject(std::string_view name) {
+  for (const CreatableClass& creatable : kCreatable) {
+    if (creatable.name.size() == name.size() && strncasecmp(creatable.name.data(), name.data(), name.size()) == 0) {
+      return creatable.create();
+    }
+  }
+  throw Error::Runtime(kCannotCreateObject, "The class \"" + std::string(name) + "\" cannot be created by name.");
+}
+
+std::vector<std::string> CreatableClassNames() {
+  std::vector<std::string> names;
+  for (const CreatableClass& creatable : kCreatable) names.emplace_back(creatable.name);
+  return names;
+}
+
+}  // namespace ledgerkit

@@ -1,0 +1,400 @@
+#include "automation/RpcBridge.h"
+
+#include <istream>
+#include <limits>
+#include <map>
+#include <ostream>
+#include <unordered_map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "automation/ClassRegistry.h"
+#include "common/Convert.h"
+#include "common/Error.h"
+#include "common/Recordset.h"
+#include "entities/EntityCollection.h"
+
+namespace ledgerkit {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr int kParseError = -32700;
+constexpr int kInvalidRequest = -32600;
+constexpr int kMethodNotFound = -32601;
+constexpr int kInvalidParams = -32602;
+constexpr int kInternalError = -32603;
+constexpr int kMaxDepth = 100;
+
+// A failure of the protocol itself: the JSON-RPC code and the runtime number of its data triple.
+struct ProtocolError {
+  int code;
+  int32_t number;
+  std::string message;
+};
+
+[[noreturn]] void Refuse(int code, int32_t number, std::string message) {
+  throw ProtocolError{code, number, std::move(message)};
+}
+
+Json ErrorObject(int64_t code, int32_t number, const std::string& source, const std::string& description) {
+  Json data = Json::object();
+  data["number"] = number;
+  data["source"] = source;
+  data["description"] = description;
+  Json error = Json::object();
+  error["code"] = code;
+  error["message"] = description;
+  error["data"] = std::move(data);
+  return error;
+}
+
+Json Response(const Json& id, const char* member, Json body) {
+  Json response = Json::object();
+  response["jsonrpc"] = "2.0";
+  response["id"] = id;
+  response[member] = std::move(body);
+  return response;
+}
+
+// Nesting depth of a JSON text, counted outside strings, so that a hostile line cannot drive the
+// recursive parser (or the destructor of what it built) off the stack.
+int NestingDepth(std::string_view text) {
+  int depth = 0, deepest = 0;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+bool IsValidId(const Json& id) { return id.is_string() || id.is_number() || id.is_null(); }
+
+}  // namespace
+
+class RpcBridge::Impl {
+ public:
+  // The response to one parsed request, or nothing for a notification.
+  std::optional<Json> HandleRequest(const Json& request) {
+    // A request that is not well formed is answered even without an id (with id null); a
+    // well-formed notification is carried out and never answered, whatever its outcome.
+    Json id = nullptr;
+    if (request.is_object() && request.contains("id") && IsValidId(request["id"])) id = request["id"];
+    const bool notification = request.is_object() && !request.contains("id");
+    try {
+      const Json& params = CheckRequest(request);
+      Json result = Call(request["method"].get<std::string>(), params);
+      if (notification) return std::nullopt;
+      return Response(id, "result", std::move(result));
+    } catch (const ProtocolError& error) {
+      if (notification && error.code != kInvalidRequest) return std::nullopt;
+      return Response(id, "error", ErrorObject(error.code, error.number, std::string(kLibrarySource), error.message));
+    } catch (const Error& error) {
+      if (notification) return std::nullopt;
+      return Response(id, "error", ErrorObject(error.number(), error.number(), error.source(), error.description()));
+    } catch (const std::exception& error) {
+      if (notification) return std::nullopt;
+      return Response(id, "error", ErrorObject(kInternalError, kInvalidArgument, std::string(kLibrarySource), error.what()));
+    }
+  }
+
+  size_t HeldCount() const { return objects_.size(); }
+
+ private:
+  // The request's params (an empty array when absent), once its fields have the right types.
+  static const Json& CheckRequest(const Json& request) {
+    static const Json kNoParams = Json::array();
+    if (!request.is_object()) Refuse(kInvalidRequest, kInvalidArgument, "A request must be a JSON object.");
+    if (!request.contains("jsonrpc") || request["jsonrpc"] != "2.0") {
+      Refuse(kInvalidRequest, kInvalidArgument, "The request must have \"jsonrpc\": \"2.0\".");
+    }
+    if (request.contains("id") && !IsValidId(request["id"])) {
+      Refuse(kInvalidRequest, kInvalidArgument, "The id must be a text, a number or null.");
+    }
+    if (!request.contains("method") || !request["method"].is_string()) {
+      Refuse(kInvalidRequest, kInvalidArgument, "The request must have a \"method\" text.");
+    }
+    if (!request.contains("params")) return kNoParams;
+    const Json& params = request["params"];
+    if (!params.is_array() && !params.is_object()) {
+      Refuse(kInvalidRequest, kInvalidArgument, "The \"params\" must be an array or an object.");
+    }
+    return params;
+  }
+
+  Json Call(const std::string& method, const Json& params) {
+    if (method == "create") return Create(params);
+    if (method == "invoke") return InvokeHeld(params);
+    if (method == "release") return Release(params);
+    const size_t dot = method.find('.');
+    if (dot == std::string::npos) {
+      Refuse(kMethodNotFound, kNoSuchMember, "There is no method \"" + method + "\"; use Class.Member, create, invoke or release.");
+    }
+    const std::shared_ptr<Dispatch> object = CreateByName(method.substr(0, dot));
+    if (!params.is_array()) Refuse(kInvalidRequest, kInvalidArgument, "The params of " + method + " must be an array.");
+    std::vector<Variant> args = DecodeArgs(params);
+    return CallMember(*object, method.substr(dot + 1), args);
+  }
+
+  Json Create(const Json& params) {
+    if (!params.is_array()) Refuse(kInvalidRequest, kInvalidArgument, "The params of create must be an array.");
+    if (params.size() != 1) Refuse(kInvalidParams, kWrongArgumentCount, "create takes one argument, the class name.");
+    if (!params[0].is_string()) Refuse(kInvalidRequest, kInvalidArgument, "The class name must be a text.");
+    const std::shared_ptr<Dispatch> object = CreateByName(params[0].get<std::string>());
+    return Result(Encode(Variant(object)), params);
+  }
+
+  Json InvokeHeld(const Json& params) {
+    if (!params.is_object()) Refuse(kInvalidRequest, kInvalidArgument, "The params of invoke must be an object.");
+    if (!params.contains("object") || !params["object"].is_number_integer() || !params.contains("member") ||
+        !params["member"].is_string() || (params.contains("args") && !params["args"].is_array())) {
+      Refuse(kInvalidRequest, kInvalidArgument,
+             "invoke needs {\"object\": handle, \"member\": name, \"args\": [...]} with those types.");
+    }
+    const std::shared_ptr<Dispatch> object = Held(params["object"]);
+    std::vector<Variant> args = params.contains("args") ? DecodeArgs(params["args"]) : std::vector<Variant>{};
+    return CallMember(*object, params["member"].get<std::string>(), args);
+  }
+
+  Json Release(const Json& params) {
+    if (!params.is_array()) Refuse(kInvalidRequest, kInvalidArgument, "The params of release must be an array.");
+    if (params.size() != 1) Refuse(kInvalidParams, kWrongArgumentCount, "release takes one argument, the handle.");
+    if (!params[0].is_number_integer()) Refuse(kInvalidRequest, kInvalidArgument, "The handle must be an integer.");
+    const std::shared_ptr<Dispatch> object = Held(params[0]);
+    handles_.erase(object.get());
+    objects_.erase(params[0].get<int64_t>());
+    return Result(Encode(Variant()), params);
+  }
+
+  std::shared_ptr<Dispatch> CreateByName(const std::string& name) {
+    try {
+      return CreateObject(name);
+    } catch (const Error& error) {
+      Refuse(kMethodNotFound, error.number(), error.description());
+    }
+  }
+
+  Json CallMember(Dispatch& object, const std::string& member, std::vector<Variant>& args) {
+    const MemberEntry* entry = object.Members().Find(member);
+    if (entry == nullptr) {
+      Refuse(kMethodNotFound, kNoSuchMember, std::string(object.ClassName()) + " has no member named \"" + member + "\".");
+    }
+    if (entry->arity != args.size()) {
+      Refuse(kInvalidParams, kWrongArgumentCount,
+             std::string(object.ClassName()) + "." + std::string(entry->name) + " takes " + std::to_string(entry->arity) +
+                 " argument(s); " + std::to_string(args.size()) + " given.");
+    }
+    const Variant value = entry->call(object, args);
+    Json encoded_args = Json::array();
+    for (const Variant& arg : args) encoded_args.push_back(Encode(arg));
+    return Result(Encode(value), std::move(encoded_args));
+  }
+
+  static Json Result(Json value, Json args) {
+    Json result = Json::object();
+    result["value"] = std::move(value);
+    result["args"] = std::move(args);
+    return result;
+  }
+
+  std::shared_ptr<Dispatch> Held(const Json& handle) {
+    const auto found = objects_.find(handle.get<int64_t>());
+    if (found == objects_.end()) {
+      Refuse(kInvalidParams, kInvalidArgument, "No object is held under the handle " + handle.dump() + ".");
+    }
+    return found->second;
+  }
+
+  int64_t HandleFor(const std::shared_ptr<Dispatch>& object) {
+    const auto found = handles_.find(object.get());
+    if (found != handles_.end()) return found->second;
+    const int64_t handle = next_handle_++;
+    handles_.emplace(object.get(), handle);
+    objects_.emplace(handle, object);
+    return handle;
+  }
+
+  std::vector<Variant> DecodeArgs(const Json& array) {
+    std::vector<Variant> args;
+    args.reserve(array.size());
+    for (const Json& value : array) args.push_back(Decode(value));
+    return args;
+  }
+
+  Variant Decode(const Json& value) {
+    switch (value.type()) {
+      case Json::value_t::null: return Variant::Null();
+      case Json::value_t::boolean: return value.get<bool>();
+      case Json::value_t::string: return value.get<std::string>();
+      case Json::value_t::number_integer: {
+        const int64_t number = value.get<int64_t>();
+        if (number >= std::numeric_limits<int32_t>::min() && number <= std::numeric_limits<int32_t>::max()) {
+          return static_cast<int32_t>(number);
+        }
+        return static_cast<double>(number);
+      }
+      case Json::value_t::number_unsigned: {
+        const uint64_t number = value.get<uint64_t>();
+        if (number <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) return static_cast<int32_t>(number);
+        return static_cast<double>(number);
+      }
+      case Json::value_t::number_float: return value.get<double>();
+      case Json::value_t::object: return DecodeTagged(value);
+      default: break;
+    }
+    Refuse(kInvalidParams, kInvalidArgument, "An argument cannot be " + std::string(value.type_name()) + ": " + value.dump() + ".");
+  }
+
+  Variant DecodeTagged(const Json& value) {
+    auto malformed = [&value]() -> ProtocolError {
+      return ProtocolError{kInvalidParams, kInvalidArgument, "The value " + value.dump(-1, ' ', false, Json::error_handler_t::replace) +
+                                                                 " is not a valid $empty, $nothing, $currency, $date or $object value."};
+    };
+    if (value.size() == 1 && value.contains("$empty") && value["$empty"] == true) return Variant();
+    if (value.size() == 1 && value.contains("$nothing") && value["$nothing"] == true) return Variant::Nothing();
+    if (value.size() == 1 && value.contains("$currency") && value["$currency"].is_string()) {
+      try {
+        return CurrencyFromText(value["$currency"].get<std::string>());
+      } catch (const Error&) {
+        throw malformed();
+      }
+    }
+    if (value.size() == 1 && value.contains("$date") && value["$date"].is_string()) {
+      if (const auto date = Date::Parse(value["$date"].get<std::string>())) return *date;
+      throw malformed();
+    }
+    if (value.contains("$object") && value["$object"].is_number_integer()) return Variant(Held(value["$object"]));
+    throw malformed();
+  }
+
+  Json Encode(const Variant& value) {
+    switch (value.type()) {
+      case VarType::kEmpty: return Json{{"$empty", true}};
+      case VarType::kNull: return nullptr;
+      case VarType::kInteger: return value.AsInteger();
+      case VarType::kLong: return value.AsLong();
+      case VarType::kDouble: return value.AsDouble();
+      case VarType::kCurrency: return Json{{"$currency", value.AsCurrency().ToText()}};
+      case VarType::kDate: return Json{{"$date", value.AsDate().ToStoredText()}};
+      case VarType::kString: return value.AsString();
+      case VarType::kBoolean: return value.AsBoolean();
+      case VarType::kObject: return EncodeObject(value.AsObject());
+    }
+    return nullptr;
+  }
+
+  Json EncodeObject(const std::shared_ptr<Dispatch>& object) {
+    if (!object) return Json{{"$nothing", true}};
+    Json encoded = Json::object();
+    encoded["$object"] = HandleFor(object);
+    encoded["class"] = std::string(object->ClassName());
+    if (const auto* recordset = dynamic_cast<const Recordset*>(object.get())) {
+      EncodeRecordset(*recordset, encoded);
+    } else if (const auto* collection = dynamic_cast<const EntityCollection*>(object.get())) {
+      encoded["count"] = collection->Count();
+      Json items = Json::array();
+      for (const auto& [key, item] : collection->entries()) {
+        Json entry = Json::object();
+        entry["key"] = key;
+        entry["value"] = EncodeObject(item);
+        items.push_back(std::move(entry));
+      }
+      encoded["items"] = std::move(items);
+    } else {
+      EncodeProperties(*object, encoded);
+    }
+    return encoded;
+  }
+
+  void EncodeRecordset(const Recordset& recordset, Json& encoded) {
+    encoded["closed"] = !recordset.IsOpen();
+    Json columns = Json::array();
+    for (const FieldInfo& field : recordset.Columns()) {
+      Json column = Json::object();
+      column["name"] = field.name;
+      column["type"] = std::string(FieldTypeName(field.type));
+      column["size"] = field.defined_size;
+      columns.push_back(std::move(column));
+    }
+    encoded["columns"] = std::move(columns);
+    Json rows = Json::array();
+    for (const auto& row : recordset.Rows()) {
+      Json cells = Json::array();
+      for (const Variant& cell : row) cells.push_back(Encode(cell));
+      rows.push_back(std::move(cells));
+    }
+    encoded["rows"] = std::move(rows);
+    encoded["position"] = recordset.Position();
+  }
+
+  // Every scalar property by its public name, in declaration order; properties that take
+  // arguments (object-valued ones take Account) are left for invoke.
+  void EncodeProperties(Dispatch& object, Json& encoded) {
+    Json properties = Json::object();
+    for (const MemberEntry& entry : object.Members().entries()) {
+      if (entry.kind != MemberEntry::Kind::kProperty || entry.arity != 0) continue;
+      std::vector<Variant> no_args;
+      const Variant value = entry.call(object, no_args);
+      properties[std::string(entry.name)] = value.IsObject() ? Json(nullptr) : Encode(value);
+    }
+    encoded["properties"] = std::move(properties);
+  }
+
+  std::map<int64_t, std::shared_ptr<Dispatch>> objects_;
+  std::unordered_map<const Dispatch*, int64_t> handles_;
+  int64_t next_handle_ = 1;
+};
+
+RpcBridge::RpcBridge() : impl_(std::make_unique<Impl>()) {}
+RpcBridge::~RpcBridge() = default;
+
+size_t RpcBridge::HeldCount() const { return impl_->HeldCount(); }
+
+std::optional<std::string> RpcBridge::HandleLine(std::string_view line) {
+  auto dump = [](const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); };
+  auto protocol_error = [&](int code, int32_t number, const std::string& message) {
+    return dump(Response(nullptr, "error", ErrorObject(code, number, std::string(kLibrarySource), message)));
+  };
+  if (NestingDepth(line) > kMaxDepth) {
+    return protocol_error(kInvalidRequest, kInvalidArgument,
+                          "The request nests deeper than " + std::to_string(kMaxDepth) + " levels.");
+  }
+  const Json parsed = Json::parse(line.begin(), line.end(), nullptr, false);
+  if (parsed.is_discarded()) return protocol_error(kParseError, kTypeMismatch, "The line is not valid JSON.");
+  if (!parsed.is_array()) {
+    const auto response = impl_->HandleRequest(parsed);
+    return response ? std::optional<std::string>(dump(*response)) : std::nullopt;
+  }
+  if (parsed.empty()) return protocol_error(kInvalidRequest, kInvalidArgument, "A batch must hold at least one request.");
+  Json responses = Json::array();
+  for (const Json& request : parsed) {
+    if (auto response = impl_->HandleRequest(request)) responses.push_back(std::move(*response));
+  }
+  if (responses.empty()) return std::nullopt;
+  return dump(responses);
+}
+
+void RpcBridge::Serve(std::istream& in, std::ostream& out) {
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (const auto response = HandleLine(line)) out << *response << '\n' << std::flush;
+  }
+}
+
+}  // namespace ledgerkit

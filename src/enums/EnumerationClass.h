@@ -1,0 +1,48 @@
+// EnumerationClass: what the three enumeration classes share. Each publishes one stored
+// enumeration as a two-column values table (Code: the value as decimal text, Description) and
+// tests whether a value belongs to it. The table is built on first use and kept for the life of
+// the object; GetAllValues always returns that same result set, so IsValidValue moves its cursor.
+// No database is touched. Failures carry a diagnostic block naming the operation.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/Dispatch.h"
+#include "common/Recordset.h"
+
+namespace ledgerkit {
+
+class EnumerationClass : public Dispatch {
+ public:
+  // One member of the enumeration: its value and its description text.
+  struct Member {
+    int32_t value;
+    std::string_view description;
+  };
+
+  const MemberTable& Members() const override;
+
+  // The values table, one row per member in ascending value order; built on the first call and
+  // then left on its last row. Every call returns the same result set object.
+  std::shared_ptr<Recordset> GetAllValues();
+  // True when vntValue, as text, equals the Code of a row (exact, case-sensitive): the number
+  // 3, the number 3.0 and the text 3 match Code "3"; " 3" and "03" do not. The values table is
+  // left after the matching row, or at its end. Null fails with Invalid use of Null.
+  bool IsValidValue(const Variant& vntValue);
+
+ protected:
+  // `enumeration_name` is the enumeration's public name ("eTransType"); it forms the labels of
+  // the diagnostic blocks.
+  EnumerationClass(std::string_view enumeration_name, std::span<const Member> members);
+
+ private:
+  std::string get_all_values_label_;
+  std::string is_valid_value_label_;
+  std::span<const Member> members_;
+  std::shared_ptr<Recordset> values_;
+};
+
+}  // namespace ledgerkit
