@@ -15,4 +15,19 @@ cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600
+# A bounded fuzzing run of the bridge's request handling, when clang is there.
+if command -v clang++ >/dev/null 2>&1; then
+  CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDGERKIT_BUILD_TESTS=OFF \
+    -DLEDGERKIT_SANITIZE=ON -DLEDGERKIT_FUZZ=ON >/dev/null
+  cmake --build build-fuzz -j "$jobs" --target ledgerkit_bridge_fuzz
+  corpus=$(mktemp -d)
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    build-fuzz/ledgerkit_bridge_fuzz -max_total_time=30 -max_len=4096 -rss_limit_mb=2048 -print_final_stats=1 \
+      "$corpus" fuzz/corpus 2>&1 | tail -n 12
+  status=${PIPESTATUS[0]}
+  rm -rf "$corpus"
+  if [ "$status" -ne 0 ]; then echo "the bridge fuzzer found a failure" >&2; exit 1; fi
+else
+  echo "clang++ is not installed: the bridge fuzzing run is skipped" >&2
+fi
 echo "all tests passed (normal and sanitizer builds)"
