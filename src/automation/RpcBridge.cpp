@@ -199,7 +199,7 @@ class RpcBridge::Impl {
              std::string(object.ClassName()) + "." + std::string(entry->name) + " takes " + std::to_string(entry->arity) +
                  " argument(s); " + std::to_string(args.size()) + " given.");
     }
-    const Variant value = entry->call(object, args);
+    const Variant value = entry->call(object, *entry, args);
     Json encoded_args = Json::array();
     for (const Variant& arg : args) encoded_args.push_back(Encode(arg));
     return Result(Encode(value), std::move(encoded_args));
@@ -349,7 +349,7 @@ class RpcBridge::Impl {
     for (const MemberEntry& entry : object.Members().entries()) {
       if (entry.kind != MemberEntry::Kind::kProperty || entry.arity != 0) continue;
       std::vector<Variant> no_args;
-      const Variant value = entry.call(object, no_args);
+      const Variant value = entry.call(object, entry, no_args);
       properties[std::string(entry.name)] = value.IsObject() ? Json(nullptr) : Encode(value);
     }
     encoded["properties"] = std::move(properties);

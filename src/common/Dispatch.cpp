@@ -27,7 +27,7 @@ Variant Dispatch::Invoke(std::string_view member, std::vector<Variant>& args) {
                                                   (entry->arity == 1 ? "" : "s") + "; " + std::to_string(args.size()) +
                                                   (args.size() == 1 ? " was" : " were") + " given.");
   }
-  return entry->call(*this, args);
+  return entry->call(*this, *entry, args);
 }
 
 }  // namespace ledgerkit

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -25,12 +26,16 @@ struct MemberEntry {
   std::string_view name;
   Kind kind = Kind::kMethod;
   size_t arity = 0;
-  Variant (*call)(Dispatch& self, std::vector<Variant>& args) = nullptr;
+  Variant (*call)(Dispatch& self, const MemberEntry& entry, std::vector<Variant>& args) = nullptr;
+  // Free for the class's own use: table-driven classes (entities) share one call function and
+  // tell their members apart by this number.
+  size_t slot = 0;
 };
 
 class MemberTable {
  public:
   MemberTable(std::initializer_list<MemberEntry> entries) : entries_(entries) {}
+  explicit MemberTable(std::vector<MemberEntry> entries) : entries_(std::move(entries)) {}
   // The entry named `name`, letter case ignored, or nullptr.
   const MemberEntry* Find(std::string_view name) const;
   const std::vector<MemberEntry>& entries() const { return entries_; }

@@ -42,7 +42,7 @@ Variant ToVariant(T&& value) {
 }
 
 template <auto Method>
-Variant Call(Dispatch& self, std::vector<Variant>& args) {
+Variant Call(Dispatch& self, const MemberEntry& /*entry*/, std::vector<Variant>& args) {
   using Traits = MethodTraits<decltype(Method)>;
   auto& object = static_cast<typename Traits::Class&>(self);
   return [&]<size_t... I>(std::index_sequence<I...>) -> Variant {

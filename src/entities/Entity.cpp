@@ -1,0 +1,166 @@
+#include "entities/Entity.h"
+
+#include <strings.h>
+
+#include <algorithm>
+
+#include "common/Convert.h"
+#include "common/DataAccess.h"
+#include "common/Error.h"
+#include "common/ErrorConvention.h"
+#include "entities/Schema.h"
+
+namespace ledgerkit {
+
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// The epilogue of an entity operation: the diagnostic block when the class declares a label,
+// the marked re-raise otherwise.
+template <class Body>
+auto WithEntityEpilogue(std::string_view label, Body&& body) {
+  if (label.empty()) return WithMarkedReraise(std::forward<Body>(body));
+  return WithDiagnosticBlock(label, std::forward<Body>(body));
+}
+
+Variant CallEntityMember(Dispatch& self, const MemberEntry& entry, std::vector<Variant>& args);
+
+}  // namespace
+
+// Grants the member table's shared call function access to the property dispatcher.
+struct EntityAccess {
+  static Variant Call(Entity& entity, size_t index, const Variant* account) { return entity.CallProperty(index, account); }
+};
+
+namespace {
+
+Variant CallEntityMember(Dispatch& self, const MemberEntry& entry, std::vector<Variant>& args) {
+  return EntityAccess::Call(static_cast<Entity&>(self), entry.slot, args.empty() ? nullptr : &args[0]);
+}
+
+}  // namespace
+
+EntityDef::EntityDef(std::string_view table_name, size_t column_count, std::string_view label,
+                     std::vector<EntityProperty> declared, std::shared_ptr<Entity> (*factory)())
+    : table(table_name), fetch_label(label), properties(std::move(declared)), make(factory), members(std::vector<MemberEntry>{}) {
+  const TableDef& schema = SchemaTable(table);
+  const size_t count = column_count == 0 ? schema.columns.size() : column_count;
+  select_sql = "SELECT ";
+  for (size_t i = 0; i < count; ++i) {
+    columns.push_back(schema.columns[i].name);
+    select_sql += (i ? "," : "") + std::string(schema.columns[i].name);
+  }
+  select_sql += " FROM " + std::string(table);
+
+  auto column_field = [&](std::string_view column) {
+    for (size_t i = 0; i < columns.size(); ++i) {
+      if (columns[i] == column) return i;
+    }
+    throw Error::Runtime(kInvalidArgument, std::string(table) + " selects no column " + std::string(column) + ".");
+  };
+  std::vector<MemberEntry> entries;
+  for (size_t i = 0; i < properties.size(); ++i) {
+    const EntityProperty& property = properties[i];
+    size_t field = 0;
+    size_t cache = 0;
+    if (property.kind == EntityProperty::Kind::kScalar) {
+      field = column_field(property.source);
+    } else if (property.kind == EntityProperty::Kind::kObject) {
+      const auto key = std::find_if(properties.begin(), properties.end(), [&](const EntityProperty& other) {
+        return other.kind == EntityProperty::Kind::kScalar && other.name == property.source;
+      });
+      if (key == properties.end()) {
+        throw Error::Runtime(kInvalidArgument, std::string(table) + " has no key property " + std::string(property.source) + ".");
+      }
+      field = column_field(key->source);
+      cache = cache_count++;
+    }
+    property_field.push_back(field);
+    property_cache.push_back(cache);
+    const size_t arity = property.kind == EntityProperty::Kind::kScalar ? 0 : 1;
+    entries.push_back(MemberEntry{property.name, MemberEntry::Kind::kProperty, arity, &CallEntityMember, i});
+  }
+  members = MemberTable(std::move(entries));
+}
+
+Entity::Entity(const EntityDef& def) : def_(def), fields_(def.columns.size()), caches_(def.cache_count) {}
+
+size_t Entity::PropertyIndex(std::string_view property, EntityProperty::Kind kind) const {
+  for (size_t i = 0; i < def_.properties.size(); ++i) {
+    if (def_.properties[i].kind == kind && SameName(def_.properties[i].name, property)) return i;
+  }
+  throw Error::Runtime(kNoSuchMember, std::string(def_.table) + " has no such property: " + std::string(property) + ".");
+}
+
+const Variant& Entity::Value(std::string_view property) const {
+  return fields_[def_.property_field[PropertyIndex(property, EntityProperty::Kind::kScalar)]];
+}
+
+std::shared_ptr<Entity> Entity::Related(std::string_view property, const Variant& account) {
+  const size_t index = PropertyIndex(property, EntityProperty::Kind::kObject);
+  return std::static_pointer_cast<Entity>(CallProperty(index, &account).AsObject());
+}
+
+std::shared_ptr<EntityCollection> Entity::Children(std::string_view property, const Variant& account) {
+  const size_t index = PropertyIndex(property, EntityProperty::Kind::kCollection);
+  return std::static_pointer_cast<EntityCollection>(CallProperty(index, &account).AsObject());
+}
+
+Variant Entity::CallProperty(size_t index, const Variant* account) {
+  const EntityProperty& property = def_.properties[index];
+  switch (property.kind) {
+    case EntityProperty::Kind::kScalar: return fields_[def_.property_field[index]];
+    case EntityProperty::Kind::kObject:
+      return WithEntityEpilogue(property.label, [&]() -> Variant {
+        // Never loaded, or a link that holds no key: nothing, and no statement is sent.
+        const Variant& key = fields_[def_.property_field[index]];
+        if (!loaded_ || key.IsNull() || key.IsEmpty()) return Variant::Nothing();
+        std::shared_ptr<Entity>& cache = caches_[def_.property_cache[index]];
+        if (!cache) {
+          const auto found = FetchEntities(property.target(), *account, FetchArgs{.id = key});
+          cache = FirstOf<Entity>(*found);
+        }
+        return Variant(cache);
+      });
+    case EntityProperty::Kind::kCollection:
+      return WithEntityEpilogue(property.label, [&]() -> Variant {
+        if (!loaded_) return Variant(std::make_shared<EntityCollection>());
+        return Variant(FetchEntities(property.target(), *account,
+                                     FetchArgs{.filter = "Parent=" + ToText(fields_[0]), .sort = property.sort}));
+      });
+  }
+  return Variant();
+}
+
+void Entity::LoadFromRow(const Recordset& rows, std::span<const size_t> column_index) {
+  for (size_t i = 0; i < fields_.size(); ++i) fields_[i] = rows.Field(column_index[i]);
+  loaded_ = true;
+}
+
+std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Variant& account, const FetchArgs& args) {
+  return WithEntityEpilogue(def.fetch_label, [&] {
+    std::string sql = def.select_sql;
+    if (args.id) {
+      sql += " WHERE " + std::string(def.columns[0]) + "=" + std::to_string(ToLong(*args.id));
+    } else if (args.filter) {
+      sql += " WHERE " + ToText(*args.filter);
+    }
+    if (args.sort) sql += " ORDER BY " + ToText(*args.sort);
+    sql += ";";
+    const auto rows = OpenRecordset(account, sql);
+    std::vector<size_t> column_index;
+    for (std::string_view column : def.columns) column_index.push_back(rows->ColumnIndex(column));
+    auto collection = std::make_shared<EntityCollection>();
+    for (; !rows->AtEOF(); rows->MoveNext()) {
+      std::shared_ptr<Entity> entity = def.make();
+      entity->LoadFromRow(*rows, column_index);
+      collection->Add(ToText(rows->Field(column_index[0])), std::move(entity));
+    }
+    return collection;
+  });
+}
+
+}  // namespace ledgerkit
