@@ -1,6 +1,6 @@
 // ledgerkit: the command-line tool over the library.
 //
-//   ledgerkit new FILE --company NAME      a new company file
+//   ledgerkit new FILE --company NAME [--user NAME --password PW]   a new company file
 //   ledgerkit query FILE SQL [--json|--csv]  a report query printed as a table
 //   ledgerkit rpc                          the JSON-RPC bridge on standard input and output
 //
@@ -46,6 +46,12 @@ int main(int argc, char** argv) {
   auto* create = app.add_subcommand("new", "Create a new company file (refuses an existing file).");
   create->add_option("FILE", file, "Path of the company file to create")->required();
   create->add_option("--company", company, "Company name")->required();
+  std::string first_user;
+  std::string first_password;
+  auto* user_option = create->add_option("--user", first_user, "First user: main user, admin, allowed to log on");
+  auto* password_option = create->add_option("--password", first_password, "The first user's password (at most 30 characters)");
+  user_option->needs(password_option);
+  password_option->needs(user_option);
 
   std::string sql;
   bool as_json = false;
@@ -66,7 +72,9 @@ int main(int argc, char** argv) {
 
   try {
     if (*create) {
-      ledgerkit::CreateSubscriberDatabase(file, company);
+      std::optional<ledgerkit::FirstUser> user;
+      if (*user_option) user = ledgerkit::FirstUser{first_user, first_password};
+      ledgerkit::CreateSubscriberDatabase(file, company, user);
       std::cout << "Created company file " << file << " for " << company << ".\n";
     } else if (*rpc) {
       std::ios::sync_with_stdio(false);

@@ -7,6 +7,9 @@
 #include "enums/eTransLogStatusEnm.h"
 #include "enums/eTransTypeEnm.h"
 #include "reports/CReportMgr.h"
+#include "security/CSecurityMgr.h"
+#include "security/CUserManager.h"
+#include "subscriber/CAccountMgr.h"
 
 namespace ledgerkit {
 
@@ -25,6 +28,9 @@ std::shared_ptr<Dispatch> Create() {
 // Each creatable class is registered here once; the bridge and every late-bound caller find
 // it through this table.
 constexpr CreatableClass kCreatable[] = {
+    {"CAccountMgr", &Create<CAccountMgr>},
+    {"CUserManager", &Create<CUserManager>},
+    {"CSecurityMgr", &Create<CSecurityMgr>},
     {"CReportMgr", &Create<CReportMgr>},
     {"eTransTypeEnm", &Create<eTransTypeEnm>},
     {"eBalanceSheetTypeEnm", &Create<eBalanceSheetTypeEnm>},

@@ -106,4 +106,9 @@ Variant Command::ExecuteScalar() {
   return value;
 }
 
+std::shared_ptr<Recordset> Command::ExecuteQuery() {
+  Bind();
+  return ReadAll(*statement_);
+}
+
 }  // namespace ledgerkit

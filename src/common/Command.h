@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Recordset.h"
 #include "common/UnitOfWork.h"
 #include "common/Variant.h"
 
@@ -59,6 +60,8 @@ class Command {
   // Runs a statement that returns rows (a SELECT, or a write with RETURNING) and gives the
   // first column of its first row; fails with No current row (3021) when it returns no row.
   Variant ExecuteScalar();
+  // Runs a statement that returns rows and gives them all as a disconnected result set.
+  std::shared_ptr<Recordset> ExecuteQuery();
 
  private:
   void Bind();

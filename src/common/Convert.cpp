@@ -338,6 +338,13 @@ std::string ToText(const Variant& value) {
   ThrowMismatch(value, "a String");
 }
 
+Variant OptionalKey(const Variant& value) {
+  if (value.IsNull() || value.IsEmpty()) return Variant::Null();
+  if (value.type() == VarType::kString && value.AsString().empty()) return Variant::Null();
+  const int32_t key = ToLong(value);
+  return key == 0 ? Variant::Null() : Variant(key);
+}
+
 bool ToBoolean(const Variant& value) {
   switch (value.type()) {
     case VarType::kEmpty: return false;

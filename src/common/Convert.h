@@ -22,6 +22,10 @@ Date ToDate(const Variant& value);
 std::string ToText(const Variant& value);
 bool ToBoolean(const Variant& value);
 
+// An optional link argument as it is stored: Null when the value is Null, Empty, a text of
+// length 0 or converts to 0; otherwise the value as a Long. Fails like ToLong for anything else.
+Variant OptionalKey(const Variant& value);
+
 // Exact decimal text to Currency, half-even at the fourth decimal. Fails like ToCurrency.
 Currency CurrencyFromText(std::string_view text);
 // A double to Currency through its shortest round-trip decimal text.

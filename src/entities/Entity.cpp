@@ -128,8 +128,9 @@ Variant Entity::CallProperty(size_t index, const Variant* account) {
     case EntityProperty::Kind::kCollection:
       return WithEntityEpilogue(property.label, [&]() -> Variant {
         if (!loaded_) return Variant(std::make_shared<EntityCollection>());
-        return Variant(FetchEntities(property.target(), *account,
-                                     FetchArgs{.filter = "Parent=" + ToText(fields_[0]), .sort = property.sort}));
+        FetchArgs args{.filter = "Parent=" + ToText(fields_[0])};
+        if (!property.sort.empty()) args.sort = property.sort;
+        return Variant(FetchEntities(property.target(), *account, args));
       });
   }
   return Variant();

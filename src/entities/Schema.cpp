@@ -9,6 +9,7 @@
 #include "common/Error.h"
 #include "common/UnitOfWork.h"
 #include "entities/ColumnWidths.h"
+#include "security/PasswordHash.h"
 
 namespace ledgerkit {
 
@@ -282,7 +283,8 @@ std::string SchemaSql() {
   return sql;
 }
 
-void CreateSubscriberDatabase(const std::string& path, const Variant& company_name) {
+void CreateSubscriberDatabase(const std::string& path, const Variant& company_name,
+                              const std::optional<FirstUser>& first_user) {
   // Refused before anything is created, so a file that was there is never removed below.
   auto connection = OpenEngine(BuildConnectionString(path), OpenMode::kCreateNew);
   try {
@@ -305,6 +307,15 @@ void CreateSubscriberDatabase(const std::string& path, const Variant& company_na
       command.Clear();
       command.Append("p1", ParamType::kLong, 0, subscriber_id);
       command.Append("p2", ParamType::kText, lenISubscriberLocation::lenName, company_name, "Name");
+      command.Execute();
+      if (!first_user) return;
+      const std::string password = ClearPassword(first_user->password, "Password");
+      command.SetText(
+          "INSERT INTO IUser (Parent,UserName,Password,MainUser,Admin,AllowLogon) VALUES (?,?,?,1,1,1);");
+      command.Clear();
+      command.Append("p1", ParamType::kLong, 0, subscriber_id);
+      command.Append("p2", ParamType::kText, lenIUser::lenUserName, first_user->user_name, "UserName");
+      command.Append("p3", ParamType::kText, 255, HashPassword(password), "Password");
       command.Execute();
     });
   } catch (...) {

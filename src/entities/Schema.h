@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,10 +44,17 @@ const TableDef& SchemaTable(std::string_view name);
 // The complete DDL: every CREATE TABLE and CREATE INDEX, in order.
 std::string SchemaSql();
 
+// The first user of a new company file: main user, admin, allowed to log on.
+struct FirstUser {
+  std::string user_name;
+  std::string password;  // clear text, at most 30 characters; stored as a hash
+};
+
 // Writes a new company file at `path`: the schema in WAL mode, one subscriber row named
-// `company_name` with all four counters at 1, and its primary location named after it.
-// Refuses (Invalid argument, 5) a path where a file already exists; on any failure the new
-// file is removed again, so nothing half-made is left behind.
-void CreateSubscriberDatabase(const std::string& path, const Variant& company_name);
+// `company_name` with all four counters at 1, its primary location named after it and,
+// when given, the first user. Refuses (Invalid argument, 5) a path where a file already
+// exists; on any failure the new file is removed again, so nothing half-made is left behind.
+void CreateSubscriberDatabase(const std::string& path, const Variant& company_name,
+                              const std::optional<FirstUser>& first_user = std::nullopt);
 
 }  // namespace ledgerkit
