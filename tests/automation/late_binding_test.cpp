@@ -121,9 +121,9 @@ TEST(LateBinding, ReportResultSetIsWalkedThroughItsMembers) {
                     "(1,'1000','Bank',-125000),(1,'4000','Sales',0);"),
             "");
   auto reports = CreateObject("CReportMgr");
-  const Variant result =
-      Call(*reports, "ExecReportQuery",
-           {company.account(), "SELECT AccountNumber, Name FROM ACAccount WHERE AccountNumber IN ('1000','4000') "
+  const Variant result = Call(*reports, "ExecReportQuery",
+                              {company.account(),
+                               "SELECT AccountNumber, Name FROM ACAccount WHERE AccountNumber IN ('1000','4000') "
                                "ORDER BY AccountNumber"});
   ASSERT_TRUE(result.IsObject());
   Dispatch& rows = *result.AsObject();

@@ -36,7 +36,8 @@ TEST(EnumerationClasses, GetAllValuesListsEveryMemberAsCodeAndDescriptionText) {
     std::vector<std::string> descriptions;
   } cases[] = {
       {"eTransTypeEnm",
-       {"CHQ", "GENJRNL", "RCPT", "BILLPMT", "LIABCHQ", "ITEMRCPT", "PAYCHQ", "DEP", "PMT", "INV", "INVADJ", "BILL", "CC"}},
+       {"CHQ", "GENJRNL", "RCPT", "BILLPMT", "LIABCHQ", "ITEMRCPT", "PAYCHQ", "DEP", "PMT", "INV", "INVADJ", "BILL",
+        "CC"}},
       {"eTransLogStatusEnm", {"In Progress", "Committed", "Aborted"}},
       {"eBalanceSheetTypeEnm", {"Asset", "Liability", "Equity", "Income", "Expense"}},
   };
