@@ -4,6 +4,7 @@
 
 #include "common/Error.h"
 #include "enums/eBalanceSheetTypeEnm.h"
+#include "ledger/CACMgr.h"
 #include "enums/eTransLogStatusEnm.h"
 #include "enums/eTransTypeEnm.h"
 #include "reports/CReportMgr.h"
@@ -28,6 +29,7 @@ std::shared_ptr<Dispatch> Create() {
 // Each creatable class is registered here once; the bridge and every late-bound caller find
 // it through this table.
 constexpr CreatableClass kCreatable[] = {
+    {"CACMgr", &Create<CACMgr>},
     {"CAccountMgr", &Create<CAccountMgr>},
     {"CUserManager", &Create<CUserManager>},
     {"CSecurityMgr", &Create<CSecurityMgr>},

@@ -93,13 +93,13 @@ int64_t Command::Execute() {
   return scope_.connection().Changes();
 }
 
-Variant Command::ExecuteScalar() {
+Variant Command::ExecuteScalar(std::optional<FieldType> as) {
   Bind();
   if (statement_->ColumnCount() == 0 || !statement_->Step()) {
     throw Error::Runtime(kNoCurrentRow, "No current row: the statement returned no row: " + text_);
   }
-  const FieldInfo field = DescribeColumn(statement_->Column(0));
-  Variant value = ReadValue(*statement_, 0, field.type);
+  const FieldType type = as ? *as : DescribeColumn(statement_->Column(0)).type;
+  Variant value = ReadValue(*statement_, 0, type);
   // Run a write with RETURNING to its end so that every row it touches is done.
   while (statement_->Step()) {
   }

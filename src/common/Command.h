@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,7 @@ class Command {
   const std::string& text() const { return text_; }
 
   void Append(std::string name, ParamType type, int32_t size, Variant value, std::string label = {});
+  void Append(Parameter parameter) { parameters_.push_back(std::move(parameter)); }
   // Removes the parameter at `index` (zero-based); Invalid argument (5) when there is none.
   void Delete(size_t index);
   // Removes every parameter.
@@ -58,8 +60,10 @@ class Command {
   // must equal the number of markers (Invalid argument otherwise). Returns rows changed.
   int64_t Execute();
   // Runs a statement that returns rows (a SELECT, or a write with RETURNING) and gives the
-  // first column of its first row; fails with No current row (3021) when it returns no row.
-  Variant ExecuteScalar();
+  // first column of its first row, typed by its declared type, or read as `as` when given
+  // (an expression over money columns read as Currency stays exact). Fails with No current
+  // row (3021) when it returns no row.
+  Variant ExecuteScalar(std::optional<FieldType> as = std::nullopt);
   // Runs a statement that returns rows and gives them all as a disconnected result set.
   std::shared_ptr<Recordset> ExecuteQuery();
 

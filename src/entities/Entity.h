@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/Dispatch.h"
+#include "common/Error.h"
 #include "common/Recordset.h"
 #include "entities/EntityCollection.h"
 
@@ -139,6 +140,14 @@ std::shared_ptr<EntityCollection> Fetch(const Variant& account, const FetchArgs&
 template <class T>
 std::shared_ptr<T> FirstOf(const EntityCollection& collection) {
   return collection.Count() == 0 ? nullptr : std::static_pointer_cast<T>(collection.entries().front().second);
+}
+
+// The first object of a collection as entity class T; Invalid argument (5) with `missing` as
+// description when the collection is empty.
+template <class T>
+std::shared_ptr<T> RequireFirst(const EntityCollection& collection, const std::string& missing) {
+  if (collection.Count() == 0) throw Error::Runtime(kInvalidArgument, missing);
+  return std::static_pointer_cast<T>(collection.entries().front().second);
 }
 
 template <class T>

@@ -1,0 +1,95 @@
+// CACMgr: account types and financial institutions, the two reference lists accounts point to.
+#include "common/Operation.h"
+#include "entities/ColumnWidths.h"
+#include "ledger/CACMgr.h"
+#include "ledger/LedgerInternal.h"
+
+namespace ledgerkit {
+
+using ledger::InsertOwned;
+using ledger::RequireByKey;
+using ledger::RunWrite;
+
+std::shared_ptr<EntityCollection> CACMgr::GetAllAccountTypes(const Variant& Account, const Variant& /*UserName*/,
+                                                             const Variant& /*Token*/) {
+  return RunOperation(Account, Access::kRead,
+                      [&] { return Fetch<ACAccountType>(Account, FetchArgs{.filter = "ACAccountTypeID<>0"}); });
+}
+
+std::shared_ptr<ACAccountType> CACMgr::GetAccountType(const Variant& Account, const Variant& /*UserName*/,
+                                                      const Variant& /*Token*/, const Variant& AccountTypeID) {
+  return RunOperation(Account, Access::kRead, [&] { return RequireByKey<ACAccountType>(Account, AccountTypeID); });
+}
+
+Variant CACMgr::AddAccountType(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
+                               const Variant& Name, const Variant& Description, const Variant& FnclInstituteRqd,
+                               const Variant& BalanceSheetType) {
+  return InsertOwned(Account,
+                     "INSERT INTO ACAccountType (Parent,Name,Description,FnclInstituteRqd,BalanceSheetType) "
+                     "VALUES (?,?,?,?,?) RETURNING ACAccountTypeID;",
+                     {{"p2", ParamType::kText, lenACAccountType::lenName, Name, "Name"},
+                      {"p3", ParamType::kText, lenACAccountType::lenDescription, Description, "Description"},
+                      {"p4", ParamType::kBoolean, 0, FnclInstituteRqd, "FnclInstituteRqd"},
+                      {"p5", ParamType::kLong, 0, BalanceSheetType, "BalanceSheetType"}});
+}
+
+void CACMgr::UpdateAccountType(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
+                               const Variant& AccountTypeID, const Variant& Name, const Variant& Description,
+                               const Variant& FnclInstituteRqd, const Variant& BalanceSheetType) {
+  RunWrite(Account,
+           "UPDATE ACAccountType SET Name=?,Description=?,FnclInstituteRqd=?,BalanceSheetType=? WHERE ACAccountTypeID=?;",
+           {{"p1", ParamType::kText, lenACAccountType::lenName, Name, "Name"},
+            {"p2", ParamType::kText, lenACAccountType::lenDescription, Description, "Description"},
+            {"p3", ParamType::kBoolean, 0, FnclInstituteRqd, "FnclInstituteRqd"},
+            {"p4", ParamType::kLong, 0, BalanceSheetType, "BalanceSheetType"},
+            {"p5", ParamType::kLong, 0, AccountTypeID, "AccountTypeID"}});
+}
+
+void CACMgr::DeleteAccountType(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
+                               const Variant& AccountTypeID) {
+  RunWrite(Account, "DELETE FROM ACAccountType WHERE ACAccountTypeID=?;",
+           {{"p1", ParamType::kLong, 0, AccountTypeID, "AccountTypeID"}});
+}
+
+std::shared_ptr<EntityCollection> CACMgr::GetAllFnclInstitutions(const Variant& Account, const Variant& /*UserName*/,
+                                                                 const Variant& /*Token*/) {
+  return RunOperation(Account, Access::kRead, [&] { return Fetch<ACFnclInstitution>(Account); });
+}
+
+std::shared_ptr<ACFnclInstitution> CACMgr::GetFnclInstitution(const Variant& Account, const Variant& /*UserName*/,
+                                                              const Variant& /*Token*/,
+                                                              const Variant& FnclInstitutionID) {
+  return RunOperation(Account, Access::kRead,
+                      [&] { return RequireByKey<ACFnclInstitution>(Account, FnclInstitutionID); });
+}
+
+Variant CACMgr::AddFnclInstitution(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
+                                   const Variant& Name, const Variant& Address, const Variant& Contact,
+                                   const Variant& Telephone) {
+  return InsertOwned(Account,
+                     "INSERT INTO ACFnclInstitution (Parent,Name,Address,Contact,Telephone) VALUES (?,?,?,?,?) "
+                     "RETURNING ACFnclInstitutionID;",
+                     {{"p2", ParamType::kText, lenACFnclInstitution::lenName, Name, "Name"},
+                      {"p3", ParamType::kText, lenACFnclInstitution::lenAddress, Address, "Address"},
+                      {"p4", ParamType::kText, lenACFnclInstitution::lenContact, Contact, "Contact"},
+                      {"p5", ParamType::kText, lenACFnclInstitution::lenTelephone, Telephone, "Telephone"}});
+}
+
+void CACMgr::UpdateFnclInstitution(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
+                                   const Variant& FnclInstitutionID, const Variant& Name, const Variant& Address,
+                                   const Variant& Contact, const Variant& Telephone) {
+  RunWrite(Account, "UPDATE ACFnclInstitution SET Name=?,Address=?,Contact=?,Telephone=? WHERE ACFnclInstitutionID=?;",
+           {{"p1", ParamType::kText, lenACFnclInstitution::lenName, Name, "Name"},
+            {"p2", ParamType::kText, lenACFnclInstitution::lenAddress, Address, "Address"},
+            {"p3", ParamType::kText, lenACFnclInstitution::lenContact, Contact, "Contact"},
+            {"p4", ParamType::kText, lenACFnclInstitution::lenTelephone, Telephone, "Telephone"},
+            {"p5", ParamType::kLong, 0, FnclInstitutionID, "FnclInstitutionID"}});
+}
+
+void CACMgr::DeleteFnclInstitution(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
+                                   const Variant& FnclInstitutionID) {
+  RunWrite(Account, "DELETE FROM ACFnclInstitution WHERE ACFnclInstitutionID=?;",
+           {{"p1", ParamType::kLong, 0, FnclInstitutionID, "FnclInstitutionID"}});
+}
+
+}  // namespace ledgerkit

@@ -1,0 +1,115 @@
+// CACMgr: the chart of accounts.
+#include "common/Command.h"
+#include "common/Convert.h"
+#include "common/Error.h"
+#include "common/ErrorNumbers.h"
+#include "common/Operation.h"
+#include "common/SqlText.h"
+#include "entities/ColumnWidths.h"
+#include "ledger/CACMgr.h"
+#include "ledger/LedgerInternal.h"
+#include "security/CUserManager.h"
+
+namespace ledgerkit {
+
+namespace {
+
+// The columns an add and an update write alike, bound in this order.
+void AppendAccountText(Command& command, const Variant& number, const Variant& name, const Variant& description,
+                       const Variant& note, const Variant& inactive, const Variant& bank_account_no, int first) {
+  auto p = [&first](int offset) { return "p" + std::to_string(first + offset); };
+  command.Append(p(0), ParamType::kText, lenACAccount::lenAccountNumber, number, "AccountNumber");
+  command.Append(p(1), ParamType::kText, lenACAccount::lenName, name, "Name");
+  command.Append(p(2), ParamType::kText, lenACAccount::lenDescription, description, "Description");
+  command.Append(p(3), ParamType::kLongText, lenACAccount::lenNote, note, "Note");
+  command.Append(p(4), ParamType::kBoolean, 0, inactive, "Inactive");
+  command.Append(p(5), ParamType::kText, lenACAccount::lenBankAccountNo, bank_account_no, "BankAccountNo");
+}
+
+}  // namespace
+
+std::shared_ptr<EntityCollection> CACMgr::GetAllAccounts(const Variant& Account, const Variant& /*UserName*/,
+                                                         const Variant& /*Token*/) {
+  return RunOperation(Account, Access::kRead, [&] {
+    return Fetch<ACAccount>(Account, FetchArgs{.filter = "ACAccountID<>0", .sort = "AccountNumber ASC, Name ASC"});
+  });
+}
+
+std::shared_ptr<ACAccount> CACMgr::GetAccount(const Variant& Account, const Variant& /*UserName*/,
+                                              const Variant& /*Token*/, const Variant& AccountID) {
+  return RunOperation(Account, Access::kRead, [&] { return ledger::RequireByKey<ACAccount>(Account, AccountID); });
+}
+
+std::shared_ptr<EntityCollection> CACMgr::GetSubAccounts(const Variant& Account, const Variant& /*UserName*/,
+                                                         const Variant& /*Token*/, const Variant& AccountID) {
+  return RunOperation(Account, Access::kRead, [&] {
+    return Fetch<ACAccount>(Account,
+                            FetchArgs{.filter = "ParentAccountID=" + SqlInteger(AccountID), .sort = "AccountNumber ASC"});
+  });
+}
+
+Variant CACMgr::AddAccount(const Variant& Account, const Variant& UserName, const Variant& Token,
+                           const Variant& AccountNumber, const Variant& Name, const Variant& Description,
+                           const Variant& Note, const Variant& Inactive, const Variant& BankAccountNo,
+                           const Variant& ParentAccountID, const Variant& AccountTypeID,
+                           const Variant& FnclInstitutionID) {
+  return RunOperation(Account, Access::kWrite, [&] {
+    const std::shared_ptr<IUser> caller = CUserManager().GetUserProfile(Account, UserName, Token, Account, UserName);
+    if (!caller) {
+      throw Error::Runtime(kObjectIsNothing, "No user is named " + QuoteSqlText(UserName) + ", so the new account has no company.");
+    }
+    const std::shared_ptr<Entity> company = caller->Related("Subscriber", Account);
+    if (!company) throw Error::Runtime(kObjectIsNothing, "The company of user " + QuoteSqlText(UserName) + " does not exist.");
+    const Variant institution = OptionalKey(FnclInstitutionID);
+    const Variant parent = OptionalKey(ParentAccountID);
+    Command command(Account);
+    command.SetText(
+        "INSERT INTO ACAccount (Parent,AccountNumber,Name,Description,[Note],Inactive,BankAccountNo,AccountTypeID,"
+        "FnclInstitutionID,ParentAccountID) VALUES (?,?,?,?,?,?,?,?,?,?) RETURNING ACAccountID;");
+    command.Append("p1", ParamType::kLong, 0, company->Value("ISubScriberID"), "SubscriberID");
+    AppendAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo, 2);
+    command.Append("p8", ParamType::kLong, 0, AccountTypeID, "AccountTypeID");
+    command.Append("p9", ParamType::kLong, 0, institution, "FnclInstitutionID");
+    command.Append("p10", ParamType::kLong, 0, parent, "ParentAccountID");
+    return command.ExecuteScalar();
+  });
+}
+
+void CACMgr::UpdateAccount(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
+                           const Variant& AccountID, const Variant& AccountNumber, const Variant& Name,
+                           const Variant& Description, const Variant& Note, const Variant& Inactive,
+                           const Variant& BankAccountNo, const Variant& FnclInstitutionID,
+                           const Variant& ParentAccountID, const Variant& AccountTypeID) {
+  RunOperation(Account, Access::kWrite, [&] {
+    const Variant institution = OptionalKey(FnclInstitutionID);
+    const Variant parent = OptionalKey(ParentAccountID);
+    if (!parent.IsNull() && parent.AsLong() > 0) {
+      const std::shared_ptr<ACAccount> parent_account = ledger::RequireByKey<ACAccount>(Account, parent);
+      if (ToLong(parent_account->Value("AccountTypeID")) != ToLong(AccountTypeID)) {
+        throw Error::Library(errCACMgr::eAcctTypeMismatch, messages::kAcctTypeMismatch);
+      }
+    }
+    Command command(Account);
+    command.SetText(
+        "UPDATE ACAccount SET AccountNumber=?,Name=?,Description=?,[Note]=?,Inactive=?,BankAccountNo=?,"
+        "FnclInstitutionID=?,ParentAccountID=?,AccountTypeID=? WHERE ACAccountID=?;");
+    AppendAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo, 1);
+    command.Append("p7", ParamType::kLong, 0, institution, "FnclInstitutionID");
+    command.Append("p8", ParamType::kLong, 0, parent, "ParentAccountID");
+    command.Append("p9", ParamType::kLong, 0, AccountTypeID, "AccountTypeID");
+    command.Append("p10", ParamType::kLong, 0, AccountID, "AccountID");
+    command.Execute();
+  });
+}
+
+void CACMgr::DeleteAccount(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
+                           const Variant& AccountID) {
+  RunOperation(Account, Access::kWrite, [&] {
+    Command command(Account);
+    command.SetText("DELETE FROM ACAccount WHERE ACAccountID=?;");
+    command.Append("p1", ParamType::kLong, 0, AccountID, "AccountID");
+    command.Execute();
+  });
+}
+
+}  // namespace ledgerkit
