@@ -1,8 +1,9 @@
 // CACMgr: the ledger of a company file. Chart of accounts, account types and financial
 // institutions, balance-sheet lists and balances, and ledger transactions: begun under a fresh
 // number with work-in-progress lines, then committed to the register and the stored balances,
-// or aborted. The implementation is split by topic (Accounts.cpp, AccountTypes.cpp,
-// BalanceSheet.cpp, Transactions.cpp, TransactionLog.cpp).
+// or aborted; bank reconciliation; tax codes, invoice lines and invoices. The implementation is
+// split by topic (Accounts.cpp, AccountTypes.cpp, BalanceSheet.cpp, Transactions.cpp,
+// TransactionLog.cpp, Reconciliation.cpp, TaxCodes.cpp, InvoiceItems.cpp, Invoices.cpp).
 //
 // Stateless; create one, call, release. Every operation is one unit of work on Account: it
 // happens completely or not at all, and a failure leaves the file exactly as it was (numbers
@@ -21,8 +22,11 @@
 #include "entities/ACAccount.h"
 #include "entities/ACAccountType.h"
 #include "entities/ACFnclInstitution.h"
+#include "entities/ACInvoice.h"
+#include "entities/ACInvoiceItem.h"
 #include "entities/ACTransLog.h"
 #include "entities/ACTransLogWIP.h"
+#include "entities/CITaxCode.h"
 #include "entities/EntityCollection.h"
 
 namespace ledgerkit {
@@ -152,7 +156,91 @@ class CACMgr : public Dispatch {
   std::shared_ptr<EntityCollection> GetTransactionsByTransNum(const Variant& Account, const Variant& UserName,
                                                               const Variant& Token, const Variant& TransactionNumber);
 
+  // --- Bank reconciliation ---------------------------------------------------------------------
+  // Marks the register rows whose keys TransIDs lists ("3|8|15") reconciled and posts, as
+  // committed general-journal transactions whose rows are marked too, the service charge
+  // (debit ServiceChargeAccount, credit AccountID) when it is not 0 and its account above 0,
+  // then the interest (debit AccountID, credit InterestEarnedAccount) likewise. All or nothing:
+  // a piece that is not a whole number fails the call and marks nothing.
+  void ReconcileAccount(const Variant& Account, const Variant& UserName, const Variant& Token, const Variant& AccountID,
+                        const Variant& TransIDs, const Variant& ServiceCharge, const Variant& ServiceChargeDate,
+                        const Variant& ServiceChargeAccount, const Variant& InterestEarned,
+                        const Variant& InterestEarnedDate, const Variant& InterestEarnedAccount);
+
+  // --- Tax codes ------------------------------------------------------------------------------
+  // Every tax code, inactive ones included, in stored order.
+  std::shared_ptr<EntityCollection> GetAllTaxCodes(const Variant& Account, const Variant& UserName,
+                                                   const Variant& Token);
+  std::shared_ptr<CITaxCode> GetTaxCode(const Variant& Account, const Variant& UserName, const Variant& Token,
+                                        const Variant& TaxCodeID);
+  // Adds a code to the company and returns its key. TaxCode is one character; a longer one is
+  // refused, nothing stored.
+  Variant AddTaxCode(const Variant& Account, const Variant& UserName, const Variant& Token, const Variant& TaxCode,
+                     const Variant& Description, const Variant& Tax1Rate, const Variant& Tax1Name,
+                     const Variant& Tax1Exempt, const Variant& Tax2Rate, const Variant& Tax2Name,
+                     const Variant& Tax2Exempt, const Variant& Tax2PiggyBack, const Variant& Inactive,
+                     const Variant& Account1ID, const Variant& Account2ID);
+  void UpdateTaxCode(const Variant& Account, const Variant& UserName, const Variant& Token, const Variant& TaxCodeID,
+                     const Variant& TaxCode, const Variant& Description, const Variant& Tax1Rate,
+                     const Variant& Tax1Name, const Variant& Tax1Exempt, const Variant& Tax2Rate,
+                     const Variant& Tax2Name, const Variant& Tax2Exempt, const Variant& Tax2PiggyBack,
+                     const Variant& Inactive, const Variant& Account1ID, const Variant& Account2ID);
+  // Deletes the code; lines that name it are untaxed from then on.
+  void DeleteTaxCode(const Variant& Account, const Variant& UserName, const Variant& Token, const Variant& TaxCodeID);
+
+  // --- Invoice lines ---------------------------------------------------------------------------
+  // Adds a line to invoice InvoiceID and returns its key. Changing lines never touches what an
+  // issued invoice posted.
+  Variant AddInvoiceItem(const Variant& Account, const Variant& UserName, const Variant& Token,
+                         const Variant& InvoiceID, const Variant& TaxID, const Variant& ItemCode,
+                         const Variant& ItemName, const Variant& ItemPrice, const Variant& ItemQuantity,
+                         const Variant& ItemUnit, const Variant& AccountID);
+  void UpdateInvoiceItem(const Variant& Account, const Variant& UserName, const Variant& Token, const Variant& ItemID,
+                         const Variant& TaxID, const Variant& ItemCode, const Variant& ItemName,
+                         const Variant& ItemPrice, const Variant& ItemQuantity, const Variant& ItemUnit,
+                         const Variant& AccountID);
+  void DeleteInvoiceItem(const Variant& Account, const Variant& UserName, const Variant& Token, const Variant& ItemID);
+  std::shared_ptr<ACInvoiceItem> GetInvoiceItem(const Variant& Account, const Variant& UserName, const Variant& Token,
+                                                const Variant& InvoiceItemID);
+
+  // --- Invoices ---------------------------------------------------------------------------------
+  // Enters an invoice (Paid as given: -1 pending) and begins its ttINV transaction; returns
+  // its key. An empty InvoiceNo is numbered: one more than the greatest stored invoice number
+  // that is a whole number (1 when there is none), written back into InvoiceNo.
+  Variant InsertInvoice(const Variant& Account, const Variant& UserName, const Variant& Token, const Variant& Paid,
+                        const Variant& Comment, const Variant& InvoiceDate, Variant& InvoiceNo,
+                        const Variant& PurchaseOrderNumber, const Variant& Address, const Variant& Company,
+                        const Variant& Total, const Variant& AccountID);
+  // Changes the invoice and its transaction's header (selected by TransNum) together.
+  void UpdateInvoice(const Variant& Account, const Variant& UserName, const Variant& Token, const Variant& InvoiceID,
+                     const Variant& Paid, const Variant& Comment, const Variant& InvoiceDate, const Variant& InvoiceNo,
+                     const Variant& PurchaseOrderNumber, const Variant& Address, const Variant& Company,
+                     const Variant& Total, const Variant& TransNum, const Variant& AccountID);
+  // Posts the invoice: a credit per line (price times quantity) to its revenue account, a credit
+  // per tax name (taxes computed per line, in order of first appearance) to the tax's account,
+  // a debit of their sum to the receivable account; commits and marks the invoice outstanding.
+  void IssueInvoice(const Variant& Account, const Variant& UserName, const Variant& Token, const Variant& InvoiceID);
+  // Remove the invoice, its lines and its transaction, restoring every balance it moved.
+  void DeletePendingInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+                            const Variant& InvoiceID);
+  void DeleteOutstandingInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+                                const Variant& InvoiceID);
+  std::shared_ptr<ACInvoice> GetInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+                                        const Variant& InvoiceID);
+  std::shared_ptr<ACInvoice> GetInvoiceByTrans(const Variant& Account, const Variant& UserName, const Variant& Token,
+                                               const Variant& TransNum);
+  // Invoices by invoice number (as text): all of them, paid (1), outstanding (0), pending (-1).
+  std::shared_ptr<EntityCollection> GetAllInvoices(const Variant& Account, const Variant& UserName,
+                                                   const Variant& Token);
+  std::shared_ptr<EntityCollection> GetAllPaidInvoices(const Variant& Account, const Variant& UserName,
+                                                       const Variant& Token);
+  std::shared_ptr<EntityCollection> GetAllOutstandingInvoices(const Variant& Account, const Variant& UserName,
+                                                              const Variant& Token);
+  std::shared_ptr<EntityCollection> GetAllPendingInvoices(const Variant& Account, const Variant& UserName,
+                                                          const Variant& Token);
+
  private:
+  void DeleteInvoice(const Variant& Account, const Variant& UserName, const Variant& Token, const Variant& InvoiceID);
   Variant PostLine(const Variant& Account, const Variant& TransactionID, const Variant& AccountID,
                    const Variant& Amount, const Variant& Description, bool is_debit);
 };

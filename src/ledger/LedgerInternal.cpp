@@ -23,23 +23,35 @@ std::string NoRowWithKey(const std::string& what, const Variant& key) {
   return "No " + what + " has the key " + (key.IsNull() ? std::string("Null") : ToText(key)) + ".";
 }
 
-void RunWrite(const Variant& account, const char* sql, std::initializer_list<Parameter> parameters) {
-  RunOperation(account, Access::kWrite, [&] {
-    Command command(account);
-    command.SetText(sql);
-    for (const Parameter& parameter : parameters) command.Append(parameter);
-    command.Execute();
-  });
-}
+namespace {
 
-Variant InsertOwned(const Variant& account, const char* sql, std::initializer_list<Parameter> parameters) {
+// One statement as one write operation: the company key first when `owned`, then `parameters`;
+// the first column of the row it returns when `returns_key`.
+Variant RunStatement(const Variant& account, const char* sql, std::initializer_list<Parameter> parameters, bool owned,
+                     bool returns_key) {
   return RunOperation(account, Access::kWrite, [&] {
     Command command(account);
     command.SetText(sql);
-    command.Append("p1", ParamType::kLong, 0, CompanyKey(account), "SubscriberID");
+    if (owned) command.Append("p1", ParamType::kLong, 0, CompanyKey(account), "SubscriberID");
     for (const Parameter& parameter : parameters) command.Append(parameter);
-    return command.ExecuteScalar();
+    if (returns_key) return command.ExecuteScalar();
+    command.Execute();
+    return Variant();
   });
+}
+
+}  // namespace
+
+void RunWrite(const Variant& account, const char* sql, std::initializer_list<Parameter> parameters) {
+  RunStatement(account, sql, parameters, false, false);
+}
+
+Variant InsertReturningKey(const Variant& account, const char* sql, std::initializer_list<Parameter> parameters) {
+  return RunStatement(account, sql, parameters, false, true);
+}
+
+Variant InsertOwned(const Variant& account, const char* sql, std::initializer_list<Parameter> parameters) {
+  return RunStatement(account, sql, parameters, true, true);
 }
 
 }  // namespace ledgerkit::ledger

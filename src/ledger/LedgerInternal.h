@@ -31,6 +31,9 @@ std::shared_ptr<T> RequireByKey(const Variant& account, const Variant& key) {
 // Runs one statement with its parameters as one write operation.
 void RunWrite(const Variant& account, const char* sql, std::initializer_list<Parameter> parameters);
 
+// Runs one INSERT with a RETURNING clause as one write operation and returns the key it gives.
+Variant InsertReturningKey(const Variant& account, const char* sql, std::initializer_list<Parameter> parameters);
+
 // Inserts a row owned by the company ("p1" is the company key, put in front of `parameters`)
 // as one write operation, and returns the key the statement's RETURNING clause gives.
 Variant InsertOwned(const Variant& account, const char* sql, std::initializer_list<Parameter> parameters);

@@ -1,0 +1,226 @@
+// CACMgr: customer invoices. Each invoice rides on one ttINV ledger transaction: begun when the
+// invoice is entered, posted and committed when it is issued, aborted when it is deleted.
+#include <limits>
+#include <vector>
+
+#include "common/Command.h"
+#include "common/Convert.h"
+#include "common/DataAccess.h"
+#include "common/Error.h"
+#include "common/Operation.h"
+#include "common/SqlText.h"
+#include "entities/ColumnWidths.h"
+#include "enums/PublicEnums.h"
+#include "ledger/CACMgr.h"
+#include "ledger/LedgerInternal.h"
+
+namespace ledgerkit {
+
+namespace {
+
+// One entry of an invoice's tax summary: the sum of every tax of that name, and the account
+// that collects it (the account of the code met last).
+struct TaxTotal {
+  Variant name;
+  Currency amount;
+  Variant account;
+};
+
+void AddTax(std::vector<TaxTotal>& summary, const Variant& name, Currency amount, const Variant& account) {
+  for (TaxTotal& entry : summary) {
+    // Names match exactly; a Null name matches nothing.
+    if (!name.IsNull() && !entry.name.IsNull() && ToText(entry.name) == ToText(name)) {
+      entry.amount += amount;
+      entry.account = account;
+      return;
+    }
+  }
+  summary.push_back(TaxTotal{name, amount, account});
+}
+
+// Yes/no columns as the tax computation reads them: a Null flag is neither true nor false.
+bool IsTrue(const Variant& flag) { return !flag.IsNull() && ToBoolean(flag); }
+bool IsFalse(const Variant& flag) { return !flag.IsNull() && !ToBoolean(flag); }
+
+// Adds the taxes of one line under `code` to the summary. Each tax is computed on this line
+// alone and converted to currency (half to even at the fourth decimal).
+void AddLineTaxes(std::vector<TaxTotal>& summary, const CITaxCode& code, double line_amount) {
+  Currency first_tax;
+  if (IsFalse(code.Value("Tax1Exempt"))) {
+    first_tax = CurrencyFromDouble(line_amount * (ToDouble(code.Value("Tax1Rate")) / 100));
+    AddTax(summary, code.Value("Tax1Name"), first_tax, code.Value("Account1ID"));
+  }
+  if (IsFalse(code.Value("Tax2Exempt"))) {
+    const double base = IsTrue(code.Value("Tax2PiggyBack")) ? line_amount + ToDouble(first_tax) : line_amount;
+    AddTax(summary, code.Value("Tax2Name"), CurrencyFromDouble(base * (ToDouble(code.Value("Tax2Rate")) / 100)),
+           code.Value("Account2ID"));
+  }
+}
+
+// One more than the greatest stored invoice number that is a whole number; 1 when none is.
+Variant NextInvoiceNumber(const Variant& account) {
+  Command command(account);
+  command.SetText(
+      "SELECT MAX(CAST(InvoiceNo AS INTEGER)) FROM ACInvoice WHERE InvoiceNo<>'' AND InvoiceNo NOT GLOB '*[^0-9]*';");
+  const Variant greatest = command.ExecuteScalar();
+  if (greatest.IsNull()) return 1;
+  const int32_t number = ToLong(greatest);
+  if (number == std::numeric_limits<int32_t>::max()) {
+    throw Error::Runtime(kOverflow, "Overflow: the greatest invoice number is 2147483647, so there is no next one.");
+  }
+  return number + 1;
+}
+
+std::shared_ptr<EntityCollection> InvoicesWhere(const Variant& account, const char* filter) {
+  return RunOperation(account, Access::kRead,
+                      [&] { return Fetch<ACInvoice>(account, FetchArgs{.filter = filter, .sort = "InvoiceNo ASC"}); });
+}
+
+}  // namespace
+
+Variant CACMgr::InsertInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+                              const Variant& Paid, const Variant& Comment, const Variant& InvoiceDate,
+                              Variant& InvoiceNo, const Variant& PurchaseOrderNumber, const Variant& Address,
+                              const Variant& Company, const Variant& Total, const Variant& AccountID) {
+  Variant number = InvoiceNo;
+  const Variant key = RunOperation(Account, Access::kWrite, [&] {
+    // The header keeps the number as the caller gave it, an empty one included.
+    const std::string transaction = BeginTransaction(Account, UserName, Token, static_cast<int32_t>(ttINV),
+                                                     InvoiceDate, Comment, AccountID, Total, Address, Comment, number);
+    const bool numbered = number.IsEmpty() || (number.type() == VarType::kString && number.AsString().empty());
+    if (numbered) number = NextInvoiceNumber(Account);
+    Command command(Account);
+    command.SetText(
+        "INSERT INTO ACInvoice (Paid,Comment,InvoiceDate,InvoiceNo,PurchaseOrderNumber,Address,Company,Total,"
+        "TransactionNumber,AccountID) VALUES (?,?,?,?,?,?,?,?,?,?) RETURNING ACInvoiceID;");
+    command.Append("p1", ParamType::kLong, 0, Paid, "Paid");
+    command.Append("p2", ParamType::kText, lenACInvoice::lenComment, Comment, "Comment");
+    command.Append("p3", ParamType::kDate, 0, InvoiceDate, "InvoiceDate");
+    command.Append("p4", ParamType::kText, lenACInvoice::lenInvoiceNo, number, "InvoiceNo");
+    command.Append("p5", ParamType::kText, lenACInvoice::lenPurchaseOrderNumber, PurchaseOrderNumber,
+                   "PurchaseOrderNumber");
+    command.Append("p6", ParamType::kText, lenACInvoice::lenAddress, Address, "Address");
+    command.Append("p7", ParamType::kText, lenACInvoice::lenCompany, Company, "Company");
+    command.Append("p8", ParamType::kCurrency, 0, Total, "Total");
+    command.Append("p9", ParamType::kText, lenACInvoice::lenTransactionNumber, transaction, "TransactionNumber");
+    command.Append("p10", ParamType::kLong, 0, AccountID, "AccountID");
+    return command.ExecuteScalar();
+  });
+  // Written back only once the invoice is stored.
+  InvoiceNo = number;
+  return key;
+}
+
+void CACMgr::UpdateInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+                           const Variant& InvoiceID, const Variant& Paid, const Variant& Comment,
+                           const Variant& InvoiceDate, const Variant& InvoiceNo, const Variant& PurchaseOrderNumber,
+                           const Variant& Address, const Variant& Company, const Variant& Total,
+                           const Variant& TransNum, const Variant& AccountID) {
+  RunOperation(Account, Access::kWrite, [&] {
+    UpdateTransLog(Account, UserName, Token, TransNum, InvoiceDate, Comment, InvoiceNo, Address, Total);
+    ledger::RunWrite(Account,
+                     "UPDATE ACInvoice SET Paid=?,Comment=?,InvoiceDate=?,InvoiceNo=?,PurchaseOrderNumber=?,"
+                     "Address=?,Company=?,Total=?,AccountID=? WHERE ACInvoiceID=?;",
+                     {{"p1", ParamType::kLong, 0, Paid, "Paid"},
+                      {"p2", ParamType::kText, lenACInvoice::lenComment, Comment, "Comment"},
+                      {"p3", ParamType::kDate, 0, InvoiceDate, "InvoiceDate"},
+                      {"p4", ParamType::kText, lenACInvoice::lenInvoiceNo, InvoiceNo, "InvoiceNo"},
+                      {"p5", ParamType::kText, lenACInvoice::lenPurchaseOrderNumber, PurchaseOrderNumber,
+                       "PurchaseOrderNumber"},
+                      {"p6", ParamType::kText, lenACInvoice::lenAddress, Address, "Address"},
+                      {"p7", ParamType::kText, lenACInvoice::lenCompany, Company, "Company"},
+                      {"p8", ParamType::kCurrency, 0, Total, "Total"},
+                      {"p9", ParamType::kLong, 0, AccountID, "AccountID"},
+                      {"p10", ParamType::kLong, 0, InvoiceID, "InvoiceID"}});
+  });
+}
+
+void CACMgr::IssueInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+                          const Variant& InvoiceID) {
+  RunOperation(Account, Access::kWrite, [&] {
+    const std::shared_ptr<ACInvoice> invoice = GetInvoice(Account, UserName, Token, InvoiceID);
+    const auto tax_codes = GetAllTaxCodes(Account, UserName, Token);
+    const Variant transaction = invoice->Value("TransactionNumber");
+    const Variant comment = invoice->Value("Comment");
+    Currency total;
+    std::vector<TaxTotal> summary;
+    const auto items = invoice->Children("Items", Account);
+    for (const auto& [key, entry] : items->entries()) {
+      const auto& item = static_cast<const ACInvoiceItem&>(*entry);
+      const double line_amount = ToDouble(item.Value("ItemPrice")) * ToDouble(item.Value("ItemQuantity"));
+      // The debit is the exact sum of the credits: each credit is added as posted.
+      const Currency credit = CurrencyFromDouble(line_amount);
+      PostCredit(Account, transaction, item.Value("AccountID"), credit, item.Value("ItemName"));
+      total += credit;
+      const Variant& tax_id = item.Value("TaxID");
+      if (tax_id.IsNull() || ToLong(tax_id) <= 0) continue;
+      for (const auto& [code_key, code] : tax_codes->entries()) {
+        const auto& tax_code = static_cast<const CITaxCode&>(*code);
+        if (ToLong(tax_code.Value("CITaxCodeID")) == ToLong(tax_id)) AddLineTaxes(summary, tax_code, line_amount);
+      }
+    }
+    for (const TaxTotal& tax : summary) {
+      PostCredit(Account, transaction, tax.account, tax.amount, comment);
+      total += tax.amount;
+    }
+    PostDebit(Account, transaction, invoice->Value("AccountID"), total, comment);
+    EndTransaction(Account, transaction);
+    OpenRecordset(Account, "UPDATE ACInvoice SET Paid=0 WHERE ACInvoiceID=" + SqlInteger(InvoiceID) + ";");
+  });
+}
+
+void CACMgr::DeleteInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+                           const Variant& InvoiceID) {
+  RunOperation(Account, Access::kWrite, [&] {
+    const std::string invoice_id = SqlInteger(InvoiceID);
+    const std::shared_ptr<ACInvoice> invoice = GetInvoice(Account, UserName, Token, InvoiceID);
+    AbortTransaction(Account, invoice->Value("TransactionNumber"));
+    OpenRecordset(Account, "DELETE FROM ACInvoiceItem WHERE Parent=" + invoice_id);
+    OpenRecordset(Account, "DELETE FROM ACInvoice WHERE ACInvoiceID=" + invoice_id);
+  });
+}
+
+void CACMgr::DeletePendingInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+                                  const Variant& InvoiceID) {
+  DeleteInvoice(Account, UserName, Token, InvoiceID);
+}
+
+void CACMgr::DeleteOutstandingInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+                                      const Variant& InvoiceID) {
+  DeleteInvoice(Account, UserName, Token, InvoiceID);
+}
+
+std::shared_ptr<ACInvoice> CACMgr::GetInvoice(const Variant& Account, const Variant& /*UserName*/,
+                                              const Variant& /*Token*/, const Variant& InvoiceID) {
+  return RunOperation(Account, Access::kRead, [&] { return ledger::RequireByKey<ACInvoice>(Account, InvoiceID); });
+}
+
+std::shared_ptr<ACInvoice> CACMgr::GetInvoiceByTrans(const Variant& Account, const Variant& /*UserName*/,
+                                                     const Variant& /*Token*/, const Variant& TransNum) {
+  return RunOperation(Account, Access::kRead, [&] {
+    const auto invoices = Fetch<ACInvoice>(Account, FetchArgs{.filter = "TransactionNumber=" + QuoteSqlText(TransNum)});
+    return RequireFirst<ACInvoice>(*invoices, "No invoice has the transaction number " + ToText(TransNum) + ".");
+  });
+}
+
+std::shared_ptr<EntityCollection> CACMgr::GetAllInvoices(const Variant& Account, const Variant& /*UserName*/,
+                                                         const Variant& /*Token*/) {
+  return InvoicesWhere(Account, "ACInvoiceID<>0");
+}
+
+std::shared_ptr<EntityCollection> CACMgr::GetAllPaidInvoices(const Variant& Account, const Variant& /*UserName*/,
+                                                             const Variant& /*Token*/) {
+  return InvoicesWhere(Account, "Paid=1");
+}
+
+std::shared_ptr<EntityCollection> CACMgr::GetAllOutstandingInvoices(const Variant& Account, const Variant& /*UserName*/,
+                                                                    const Variant& /*Token*/) {
+  return InvoicesWhere(Account, "Paid=0");
+}
+
+std::shared_ptr<EntityCollection> CACMgr::GetAllPendingInvoices(const Variant& Account, const Variant& /*UserName*/,
+                                                                const Variant& /*Token*/) {
+  return InvoicesWhere(Account, "Paid=-1");
+}
+
+}  // namespace ledgerkit
