@@ -115,4 +115,29 @@ void PrintJson(const Recordset& result, std::ostream& out) {
   out << rows.dump(2) << "\n";
 }
 
+int PrintCheck(const std::vector<CheckFinding>& findings, bool as_json, std::ostream& out) {
+  bool problems = false;
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const CheckFinding& finding : findings) {
+    const bool problem = finding.severity == CheckFinding::Severity::kProblem;
+    problems |= problem;
+    if (as_json) {
+      nlohmann::ordered_json item = nlohmann::ordered_json::object();
+      item["severity"] = problem ? "problem" : "warning";
+      item["kind"] = finding.kind;
+      item["message"] = finding.message;
+      list.push_back(std::move(item));
+    } else {
+      out << (problem ? "problem " : "warning ") << finding.kind << ": " << finding.message << "\n";
+    }
+  }
+  if (as_json) {
+    out << list.dump(2) << "\n";
+  } else if (findings.empty()) {
+    out << "no findings\n";
+  }
+  if (problems) return 3;
+  return findings.empty() ? 0 : 2;
+}
+
 }  // namespace ledgerkit::cli

@@ -4,12 +4,19 @@
 
 #include <ostream>
 
+#include <vector>
+
 #include "common/Recordset.h"
+#include "reports/LedgerCheck.h"
 
 namespace ledgerkit::cli {
 
 void PrintTable(const Recordset& result, std::ostream& out);
 void PrintCsv(const Recordset& result, std::ostream& out);
 void PrintJson(const Recordset& result, std::ostream& out);
+
+// Prints check findings, one line each (or a JSON array), and returns the exit code:
+// 0 none, 2 warnings only, 3 problems.
+int PrintCheck(const std::vector<CheckFinding>& findings, bool as_json, std::ostream& out);
 
 }  // namespace ledgerkit::cli

@@ -3,6 +3,8 @@
 //   ledgerkit new FILE --company NAME [--user NAME --password PW]   a new company file
 //   ledgerkit query FILE SQL [--json|--csv]  a report query printed as a table
 //   ledgerkit rpc                          the JSON-RPC bridge on standard input and output
+//   ledgerkit demo [FILE]                  the main job: a sample company, its trial balance and bank register
+//   ledgerkit check FILE [--json]          the integrity check of a company file
 //
 // Every failure is one line on standard error and a non-zero exit; nothing of the library's
 // internals is printed.
@@ -11,12 +13,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include "Demo.h"
 #include "Table.h"
 #include "automation/RpcBridge.h"
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
 #include "entities/Schema.h"
 #include "reports/CReportMgr.h"
+#include "reports/LedgerCheck.h"
 
 namespace {
 
@@ -64,6 +68,16 @@ int main(int argc, char** argv) {
 
   auto* rpc = app.add_subcommand("rpc", "Serve JSON-RPC 2.0 requests, one per line, on standard input and output.");
 
+  std::string demo_file = "ledgerkit-demo.ldb";
+  auto* demo = app.add_subcommand("demo", "Record a sample company and print its trial balance and bank register.");
+  demo->add_option("FILE", demo_file, "Path of the new sample company file (refuses an existing file)");
+
+  bool check_json = false;
+  auto* check = app.add_subcommand(
+      "check", "Check a company file. Exit 0: no finding; 2: warnings only; 3: problems; 1: the file cannot be checked.");
+  check->add_option("FILE", file, "Path of the company file")->required();
+  check->add_flag("--json", check_json, "Print the findings as a JSON array");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -76,6 +90,10 @@ int main(int argc, char** argv) {
       if (*user_option) user = ledgerkit::FirstUser{first_user, first_password};
       ledgerkit::CreateSubscriberDatabase(file, company, user);
       std::cout << "Created company file " << file << " for " << company << ".\n";
+    } else if (*demo) {
+      return ledgerkit::cli::RunDemo(demo_file, std::cout);
+    } else if (*check) {
+      return ledgerkit::cli::PrintCheck(ledgerkit::CheckCompanyFile(file), check_json, std::cout);
     } else if (*rpc) {
       std::ios::sync_with_stdio(false);
       ledgerkit::RpcBridge bridge;
