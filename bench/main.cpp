@@ -32,18 +32,34 @@ struct Options {
   std::filesystem::path dir;
 };
 
-// Runs `operation` until both `min_runs` runs and `min_seconds` have passed; operations per second.
-double OpsPerSecond(const std::function<void()>& operation, int min_runs, double min_seconds) {
-  operation();  // warm-up: caches, first compile of statements
-  const auto start = Clock::now();
-  int runs = 0;
-  double elapsed = 0;
-  while (runs < min_runs || elapsed < min_seconds) {
-    operation();
-    ++runs;
-    elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+struct Rates {
+  double library = 0;
+  double baseline = 0;
+};
+
+// Measures `library` and `baseline` in alternating rounds, so that both see the same machine
+// (disk flush latency on shared machines drifts by a factor of ten within a minute).
+Rates Interleaved(const std::function<void()>& library, const std::function<void()>& baseline, int rounds,
+                  double seconds_per_round) {
+  library();
+  baseline();
+  double library_time = 0, baseline_time = 0;
+  int64_t library_runs = 0, baseline_runs = 0;
+  auto round = [seconds_per_round](const std::function<void()>& operation, double& time, int64_t& runs) {
+    const auto start = Clock::now();
+    double elapsed = 0;
+    do {
+      operation();
+      ++runs;
+      elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < seconds_per_round);
+    time += elapsed;
+  };
+  for (int i = 0; i < rounds; ++i) {
+    round(library, library_time, library_runs);
+    round(baseline, baseline_time, baseline_runs);
   }
-  return runs / elapsed;
+  return Rates{library_runs / library_time, baseline_runs / baseline_time};
 }
 
 void Report(const std::string& name, double ops_per_s, double baseline_ops_per_s, double ms = -1) {
@@ -62,6 +78,8 @@ class RawDb {
     }
     Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
   }
+  RawDb(const RawDb&) = delete;
+  RawDb& operator=(const RawDb&) = delete;
   ~RawDb() {
     for (sqlite3_stmt* statement : statements_) sqlite3_finalize(statement);
     sqlite3_close(db_);
@@ -93,26 +111,34 @@ class RawDb {
   std::vector<sqlite3_stmt*> statements_;
 };
 
-// The raw durable write: BEGIN IMMEDIATE, one insert and one update, COMMIT.
-double RawCommitOpsPerSecond(const std::filesystem::path& dir, const Options& options) {
-  RawDb raw((dir / "raw.db").string());
-  raw.Exec("CREATE TABLE IF NOT EXISTS t (id INTEGER PRIMARY KEY, v INTEGER); CREATE TABLE IF NOT EXISTS c (n INTEGER);"
-           "INSERT INTO c SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM c);");
-  sqlite3_stmt* begin = raw.Prepare("BEGIN IMMEDIATE;");
-  sqlite3_stmt* insert = raw.Prepare("INSERT INTO t (v) VALUES (?);");
-  sqlite3_stmt* update = raw.Prepare("UPDATE c SET n=n+1;");
-  sqlite3_stmt* commit = raw.Prepare("COMMIT;");
-  int64_t value = 0;
-  return OpsPerSecond(
-      [&] {
-        RawDb::Run(begin);
-        sqlite3_bind_int64(insert, 1, ++value);
-        RawDb::Run(insert);
-        RawDb::Run(update);
-        RawDb::Run(commit);
-      },
-      options.quick ? 100 : 500, options.quick ? 1.0 : 3.0);
-}
+// The raw durable write: BEGIN IMMEDIATE, one insert and one update, COMMIT, with the
+// statements prepared once.
+class RawCommit {
+ public:
+  explicit RawCommit(const std::filesystem::path& dir) : raw_((dir / "raw.db").string()) {
+    raw_.Exec("CREATE TABLE IF NOT EXISTS t (id INTEGER PRIMARY KEY, v INTEGER); CREATE TABLE IF NOT EXISTS c (n INTEGER);"
+              "INSERT INTO c SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM c);");
+    begin_ = raw_.Prepare("BEGIN IMMEDIATE;");
+    insert_ = raw_.Prepare("INSERT INTO t (v) VALUES (?);");
+    update_ = raw_.Prepare("UPDATE c SET n=n+1;");
+    commit_ = raw_.Prepare("COMMIT;");
+  }
+  void operator()() {
+    RawDb::Run(begin_);
+    sqlite3_bind_int64(insert_, 1, ++value_);
+    RawDb::Run(insert_);
+    RawDb::Run(update_);
+    RawDb::Run(commit_);
+  }
+
+ private:
+  RawDb raw_;
+  sqlite3_stmt* begin_ = nullptr;
+  sqlite3_stmt* insert_ = nullptr;
+  sqlite3_stmt* update_ = nullptr;
+  sqlite3_stmt* commit_ = nullptr;
+  int64_t value_ = 0;
+};
 
 // A company file with a bank and an expense account, the caller's user, and `register_rows`
 // committed register rows on a third account.
@@ -153,27 +179,28 @@ struct Company {
 
 void Run(const Options& options) {
   const std::filesystem::path& dir = options.dir;
-  const int runs = options.quick ? 50 : 300;
-  const double seconds = options.quick ? 1.0 : 3.0;
-  const double raw = RawCommitOpsPerSecond(dir, options);
+  const int rounds = options.quick ? 3 : 8;
+  const double round_seconds = options.quick ? 0.4 : 1.0;
+  RawCommit raw_commit(dir);
+  const std::function<void()> raw = [&raw_commit] { raw_commit(); };
+  auto compare = [&](const std::string& name, const std::function<void()>& library, const std::function<void()>& baseline) {
+    const Rates rates = Interleaved(library, baseline, rounds, round_seconds);
+    Report(name, rates.library, rates.baseline);
+    return rates;
+  };
 
   {
     Company company(dir, "post_debit");
     const std::string number =
         company.ledger.BeginTransaction(company.path, "bench", "", static_cast<int32_t>(ledgerkit::ttGENJRNL),
                                         ledgerkit::Date::FromCivil(2026, 3, 1), "Lines", 0, 0, "", "", "");
-    Report("post_debit", OpsPerSecond([&] {
-             company.ledger.PostDebit(company.path, number, company.expense, ledgerkit::Currency::FromUnits(1), "line");
-           }, runs, seconds),
-           raw);
+    compare("post_debit", [&] {
+      company.ledger.PostDebit(company.path, number, company.expense, ledgerkit::Currency::FromUnits(1), "line");
+    }, raw);
   }
 
-  double cheque_small = 0;
-  {
-    Company company(dir, "cheque", 1000);
-    cheque_small = OpsPerSecond([&] { company.Cheque(); }, runs, seconds);
-    Report("cheque", cheque_small, raw);
-  }
+  Company small(dir, "cheque", 1000);
+  compare("cheque", [&] { small.Cheque(); }, raw);
 
   {
     Company company(dir, "issue_invoice_20");
@@ -190,28 +217,25 @@ void Run(const Options& options) {
       }
       return invoice;
     };
-    const int count = options.quick ? 40 : 200;
+    // Invoices are entered ahead, untimed; each timed run issues the next one.
     std::vector<Variant> invoices;
-    for (int i = 0; i < count + 1; ++i) invoices.push_back(new_invoice());
+    const int count = options.quick ? 300 : 2000;
+    for (int i = 0; i < count; ++i) invoices.push_back(new_invoice());
     size_t next = 0;
-    const auto start = Clock::now();
-    company.ledger.IssueInvoice(company.path, "bench", "", invoices[next++]);  // warm-up
-    const auto timed = Clock::now();
-    while (next < invoices.size()) company.ledger.IssueInvoice(company.path, "bench", "", invoices[next++]);
-    (void)start;
-    Report("issue_invoice_20", count / std::chrono::duration<double>(Clock::now() - timed).count(), raw);
+    compare("issue_invoice_20", [&] {
+      if (next == invoices.size()) invoices.push_back(new_invoice());
+      company.ledger.IssueInvoice(company.path, "bench", "", invoices[next++]);
+    }, raw);
   }
 
   {
     Company company(dir, "get_all_accounts_10k");
     {
-      RawDb raw_fill(company.path);
-      raw_fill.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<9997) "
-                    "INSERT INTO ACAccount (Parent,AccountNumber,Name,Description,Inactive,Balance,AccountTypeID) "
-                    "SELECT 1, printf('%05d', i), 'Account ' || i, 'generated', 0, i*100, 1 FROM n;");
+      RawDb fill(company.path);
+      fill.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<9997) "
+                "INSERT INTO ACAccount (Parent,AccountNumber,Name,Description,Inactive,Balance,AccountTypeID) "
+                "SELECT 1, printf('%05d', i), 'Account ' || i, 'generated', 0, i*100, 1 FROM n;");
     }
-    const double library = OpsPerSecond([&] { company.ledger.GetAllAccounts(company.path, "bench", ""); },
-                                        options.quick ? 10 : 30, seconds);
     RawDb raw_read(company.path);
     sqlite3_stmt* select = raw_read.Prepare(
         "SELECT ACAccountID,Parent,AccountNumber,Name,Description,Note,Inactive,BankAccountNo,Balance,AccountTypeID,"
@@ -221,38 +245,29 @@ void Run(const Options& options) {
       std::string number, name, description;
       int64_t balance;
     };
-    const double raw_select = OpsPerSecond(
-        [&] {
-          std::vector<Row> rows;
-          while (sqlite3_step(select) == SQLITE_ROW) {
-            auto text = [&](int i) {
-              const unsigned char* value = sqlite3_column_text(select, i);
-              return value ? std::string(reinterpret_cast<const char*>(value)) : std::string();
-            };
-            rows.push_back(Row{sqlite3_column_int64(select, 0), sqlite3_column_int64(select, 1),
-                               sqlite3_column_int64(select, 9), text(2), text(3), text(4), sqlite3_column_int64(select, 8)});
-          }
-          sqlite3_reset(select);
-        },
-        options.quick ? 10 : 30, seconds);
-    Report("get_all_accounts_10k", library, raw_select);
+    compare("get_all_accounts_10k", [&] { company.ledger.GetAllAccounts(company.path, "bench", ""); }, [&] {
+      std::vector<Row> rows;
+      while (sqlite3_step(select) == SQLITE_ROW) {
+        auto text = [&](int i) {
+          const unsigned char* value = sqlite3_column_text(select, i);
+          return value ? std::string(reinterpret_cast<const char*>(value)) : std::string();
+        };
+        rows.push_back(Row{sqlite3_column_int64(select, 0), sqlite3_column_int64(select, 1),
+                           sqlite3_column_int64(select, 9), text(2), text(3), text(4), sqlite3_column_int64(select, 8)});
+      }
+      sqlite3_reset(select);
+    });
   }
 
   {
     Company company(dir, "balance_1m", 1'000'000);
-    const auto start = Clock::now();
-    const Variant balance = company.ledger.GetAccountBalance(company.path, company.other);
-    const double first_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    (void)balance;
-    const double library = OpsPerSecond([&] { company.ledger.GetAccountBalance(company.path, company.other); },
-                                        options.quick ? 5 : 20, seconds);
     RawDb raw_read(company.path);
-    sqlite3_stmt* sum =
-        raw_read.Prepare("SELECT SUM(Withdrawal)-SUM(Deposit) FROM ACTransaction WHERE Parent=" + ledgerkit::ToText(company.other));
-    const double raw_sum = OpsPerSecond([&] { RawDb::Run(sum); }, options.quick ? 5 : 20, seconds);
-    Report("balance_1m", library, raw_sum, std::min(first_ms, 1000.0 / library));
-
-    Report("cheque_1m", OpsPerSecond([&] { company.Cheque(); }, runs, seconds), cheque_small);
+    sqlite3_stmt* sum = raw_read.Prepare("SELECT SUM(Withdrawal)-SUM(Deposit) FROM ACTransaction WHERE Parent=" +
+                                         ledgerkit::ToText(company.other));
+    const Rates rates = Interleaved([&] { company.ledger.GetAccountBalance(company.path, company.other); },
+                                    [&] { RawDb::Run(sum); }, rounds, round_seconds);
+    Report("balance_1m", rates.library, rates.baseline, 1000.0 / rates.library);
+    compare("cheque_1m", [&] { company.Cheque(); }, [&] { small.Cheque(); });
   }
 }
 

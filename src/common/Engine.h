@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace ledgerkit {
 
@@ -63,6 +64,10 @@ class EngineConnection {
   virtual int64_t Changes() const = 0;
   // The database file this connection works on.
   virtual const std::string& Path() const = 0;
+  // Device and inode of that file when it was opened, to tell a file replaced since.
+  virtual std::pair<uint64_t, uint64_t> FileIdentity() const = 0;
+  // True while a transaction is open on the connection.
+  virtual bool InTransaction() const = 0;
 };
 
 enum class OpenMode {

@@ -7,7 +7,7 @@
 // joining writer runs under a savepoint, so its own failure undoes only its own statements.
 // Actions registered with KeepAfterRollback (numbers handed out) are replayed after any
 // rollback, so what they record stays consumed. Units are thread-local; nothing outlives the
-// outermost call.
+// outermost call but its idle connection, kept per thread (common/ConnectionCache.h).
 #pragma once
 
 #include <functional>
@@ -67,15 +67,20 @@ class UnitOfWork {
 };
 
 // The connection one data-access step uses: the active unit's on this Account, or a
-// connection of its own (closed when the scope ends) when no unit is active.
+// connection of its own (given back to the thread's connection cache when the scope ends)
+// when no unit is active.
 class ConnectionScope {
  public:
   explicit ConnectionScope(const Variant& account);
+  ~ConnectionScope();
+  ConnectionScope(const ConnectionScope&) = delete;
+  ConnectionScope& operator=(const ConnectionScope&) = delete;
   EngineConnection& connection() { return *connection_; }
   // The active unit this scope joined, or nullptr when it has a connection of its own.
   UnitOfWork* unit() { return unit_; }
 
  private:
+  std::string key_;
   std::unique_ptr<EngineConnection> own_;
   UnitOfWork* unit_ = nullptr;
   EngineConnection* connection_ = nullptr;

@@ -6,6 +6,8 @@
 
 #include "common/Convert.h"
 #include "common/DataAccess.h"
+#include "common/ResultReader.h"
+#include "common/UnitOfWork.h"
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
 #include "entities/Schema.h"
@@ -136,8 +138,8 @@ Variant Entity::CallProperty(size_t index, const Variant* account) {
   return Variant();
 }
 
-void Entity::LoadFromRow(const Recordset& rows, std::span<const size_t> column_index) {
-  for (size_t i = 0; i < fields_.size(); ++i) fields_[i] = rows.Field(column_index[i]);
+void Entity::LoadFromRow(const EngineStatement& row, std::span<const FieldType> types) {
+  for (size_t i = 0; i < fields_.size(); ++i) fields_[i] = ReadValue(row, static_cast<int>(i), types[i]);
   loaded_ = true;
 }
 
@@ -151,16 +153,21 @@ std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Vari
     }
     if (args.sort) sql += " ORDER BY " + ToText(*args.sort);
     sql += ";";
-    const auto rows = OpenRecordset(account, sql);
-    std::vector<size_t> column_index;
-    for (std::string_view column : def.columns) column_index.push_back(rows->ColumnIndex(column));
-    auto collection = std::make_shared<EntityCollection>();
-    for (; !rows->AtEOF(); rows->MoveNext()) {
-      std::shared_ptr<Entity> entity = def.make();
-      entity->LoadFromRow(*rows, column_index);
-      collection->Add(ToText(rows->Field(column_index[0])), std::move(entity));
-    }
-    return collection;
+    // The rows go straight from the statement into the entities, read the way a result set
+    // reads them, with the failure convention of the query path.
+    return WithMarkedReraise([&] {
+      ConnectionScope scope(account);
+      const auto statement = scope.connection().Prepare(sql);
+      std::vector<FieldType> types;
+      for (int i = 0; i < statement->ColumnCount(); ++i) types.push_back(DescribeColumn(statement->Column(i)).type);
+      auto collection = std::make_shared<EntityCollection>();
+      while (statement->Step()) {
+        std::shared_ptr<Entity> entity = def.make();
+        entity->LoadFromRow(*statement, types);
+        collection->Add(std::to_string(statement->ColumnInteger(0)), std::move(entity));
+      }
+      return collection;
+    });
   });
 }
 

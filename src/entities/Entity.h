@@ -20,6 +20,7 @@
 
 #include "common/Dispatch.h"
 #include "common/Error.h"
+#include "common/Engine.h"
 #include "common/Recordset.h"
 #include "entities/EntityCollection.h"
 
@@ -105,9 +106,9 @@ class Entity : public Dispatch {
   // A collection property: the rows whose Parent is this row's key, fetched anew each call.
   std::shared_ptr<EntityCollection> Children(std::string_view property, const Variant& account);
 
-  // Copies the current row of `rows` into the fields; `column_index` maps each of the
-  // declaration's columns to its index in `rows` (see ColumnIndexes). Library-internal.
-  void LoadFromRow(const Recordset& rows, std::span<const size_t> column_index);
+  // Copies the current row of a fetch into the fields, column by column in the declaration's
+  // order, each read as its declared field type. Library-internal (the fetch's).
+  void LoadFromRow(const EngineStatement& row, std::span<const FieldType> types);
 
  protected:
   explicit Entity(const EntityDef& def);

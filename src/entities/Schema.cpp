@@ -219,7 +219,7 @@ constexpr IndexDef kIndexes[] = {
     {"ACTransLog", "TransLogStatus"},
     {"ACTransLogWIP", "Parent"},
     {"ACTransLogWIP", "AccountID"},
-    {"ACTransaction", "Parent,TransactionDate"},
+    {"ACTransaction", "Parent,TransactionDate,Withdrawal,Deposit"},  // covers the balance sums
     {"ACTransaction", "TransactionNumber"},
     {"ACInvoice", "TransactionNumber"},
     {"ACInvoice", "Paid"},

@@ -1,0 +1,78 @@
+#include "common/ConnectionCache.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "common/DataAccess.h"
+
+namespace ledgerkit {
+
+namespace {
+
+constexpr size_t kKeptPerThread = 4;
+
+class Cache {
+ public:
+  ~Cache() {
+    // In a child of fork the handles belong to the parent: leave them untouched.
+    if (owner_ != ::getpid()) Abandon();
+  }
+
+  std::unique_ptr<EngineConnection> Take(const std::string& key) {
+    if (owner_ != ::getpid()) {
+      Abandon();
+      owner_ = ::getpid();
+    }
+    const auto found = std::find_if(idle_.begin(), idle_.end(), [&key](const Entry& entry) { return entry.key == key; });
+    if (found == idle_.end()) return nullptr;
+    std::unique_ptr<EngineConnection> connection = std::move(found->connection);
+    idle_.erase(found);
+    struct stat status {};
+    const bool same_file = ::stat(connection->Path().c_str(), &status) == 0 &&
+                           connection->FileIdentity() == std::pair<uint64_t, uint64_t>(status.st_dev, status.st_ino);
+    if (!same_file) return nullptr;  // closed here: the file it opened is gone or replaced
+    return connection;
+  }
+
+  void Give(const std::string& key, std::unique_ptr<EngineConnection> connection) {
+    if (owner_ != ::getpid() || connection->InTransaction()) return;  // closed
+    idle_.insert(idle_.begin(), Entry{key, std::move(connection)});
+    if (idle_.size() > kKeptPerThread) idle_.pop_back();
+  }
+
+ private:
+  struct Entry {
+    std::string key;
+    std::unique_ptr<EngineConnection> connection;
+  };
+
+  void Abandon() {
+    for (Entry& entry : idle_) (void)entry.connection.release();
+    idle_.clear();
+  }
+
+  pid_t owner_ = ::getpid();
+  std::vector<Entry> idle_;
+};
+
+thread_local Cache cache;
+
+}  // namespace
+
+std::unique_ptr<EngineConnection> TakeConnection(const Variant& account, const std::string& key) {
+  if (auto kept = cache.Take(key)) return kept;
+  return OpenEngine(BuildConnectionString(account));
+}
+
+void ReturnConnection(const std::string& key, std::unique_ptr<EngineConnection> connection) noexcept {
+  try {
+    cache.Give(key, std::move(connection));
+  } catch (...) {
+    // Keeping a connection is an optimisation only; on any failure it is closed.
+  }
+}
+
+}  // namespace ledgerkit
