@@ -63,7 +63,7 @@ Rates Interleaved(const std::function<void()>& library, const std::function<void
 }
 
 void Report(const std::string& name, double ops_per_s, double baseline_ops_per_s, double ms = -1) {
-  std::printf("{\"name\":\"%s\",\"ops_per_s\":%.1f,\"ratio_to_raw\":%.3f", name.c_str(), ops_per_s,
+  std::printf("{\"name\":\"%s\",\"ops_per_s\":%.1f,\"ratio_to_raw\":%.4g", name.c_str(), ops_per_s,
               baseline_ops_per_s / ops_per_s);
   if (ms >= 0) std::printf(",\"ms\":%.3f", ms);
   std::printf("}\n");

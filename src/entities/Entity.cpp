@@ -88,7 +88,7 @@ EntityDef::EntityDef(std::string_view table_name, size_t column_count, std::stri
   members = MemberTable(std::move(entries));
 }
 
-Entity::Entity(const EntityDef& def) : def_(def), fields_(def.columns.size()), caches_(def.cache_count) {}
+Entity::Entity(const EntityDef& def) : def_(def), fields_(def.columns.size()) {}
 
 size_t Entity::PropertyIndex(std::string_view property, EntityProperty::Kind kind) const {
   for (size_t i = 0; i < def_.properties.size(); ++i) {
@@ -120,6 +120,8 @@ Variant Entity::CallProperty(size_t index, const Variant* account) {
         // Never loaded, or a link that holds no key: nothing, and no statement is sent.
         const Variant& key = fields_[def_.property_field[index]];
         if (!loaded_ || key.IsNull() || key.IsEmpty()) return Variant::Nothing();
+        // The caches are made on first use: most objects of a long list never load a link.
+        if (caches_.empty()) caches_.resize(def_.cache_count);
         std::shared_ptr<Entity>& cache = caches_[def_.property_cache[index]];
         if (!cache) {
           const auto found = FetchEntities(property.target(), *account, FetchArgs{.id = key});

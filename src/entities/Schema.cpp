@@ -228,6 +228,41 @@ constexpr IndexDef kIndexes[] = {
     {"CITaxCode", "Parent,TaxCode"},
 };
 
+// Per-account totals of the register, kept by triggers on every change of ACTransaction
+// (whoever makes it), so an account's balance is read without summing its rows. The row
+// counts tell "no amounts" (Null balance) from amounts that sum to 0.
+constexpr std::string_view kRegisterTotalsSql = R"sql(
+CREATE TABLE lk_RegisterTotal (
+  AccountID INTEGER PRIMARY KEY,
+  Debits INTEGER NOT NULL DEFAULT 0,
+  Credits INTEGER NOT NULL DEFAULT 0,
+  DebitRows INTEGER NOT NULL DEFAULT 0,
+  CreditRows INTEGER NOT NULL DEFAULT 0
+);
+CREATE TRIGGER lk_register_insert AFTER INSERT ON ACTransaction WHEN NEW.Parent IS NOT NULL BEGIN
+  INSERT INTO lk_RegisterTotal (AccountID, Debits, Credits, DebitRows, CreditRows)
+  VALUES (NEW.Parent, COALESCE(NEW.Withdrawal,0), COALESCE(NEW.Deposit,0), NEW.Withdrawal IS NOT NULL,
+          NEW.Deposit IS NOT NULL)
+  ON CONFLICT(AccountID) DO UPDATE SET Debits=Debits+excluded.Debits, Credits=Credits+excluded.Credits,
+    DebitRows=DebitRows+excluded.DebitRows, CreditRows=CreditRows+excluded.CreditRows;
+END;
+CREATE TRIGGER lk_register_delete AFTER DELETE ON ACTransaction WHEN OLD.Parent IS NOT NULL BEGIN
+  UPDATE lk_RegisterTotal SET Debits=Debits-COALESCE(OLD.Withdrawal,0), Credits=Credits-COALESCE(OLD.Deposit,0),
+    DebitRows=DebitRows-(OLD.Withdrawal IS NOT NULL), CreditRows=CreditRows-(OLD.Deposit IS NOT NULL)
+  WHERE AccountID=OLD.Parent;
+END;
+CREATE TRIGGER lk_register_update AFTER UPDATE OF Parent, Withdrawal, Deposit ON ACTransaction BEGIN
+  UPDATE lk_RegisterTotal SET Debits=Debits-COALESCE(OLD.Withdrawal,0), Credits=Credits-COALESCE(OLD.Deposit,0),
+    DebitRows=DebitRows-(OLD.Withdrawal IS NOT NULL), CreditRows=CreditRows-(OLD.Deposit IS NOT NULL)
+  WHERE AccountID=OLD.Parent;
+  INSERT INTO lk_RegisterTotal (AccountID, Debits, Credits, DebitRows, CreditRows)
+  SELECT NEW.Parent, COALESCE(NEW.Withdrawal,0), COALESCE(NEW.Deposit,0), NEW.Withdrawal IS NOT NULL,
+         NEW.Deposit IS NOT NULL WHERE NEW.Parent IS NOT NULL
+  ON CONFLICT(AccountID) DO UPDATE SET Debits=Debits+excluded.Debits, Credits=Credits+excluded.Credits,
+    DebitRows=DebitRows+excluded.DebitRows, CreditRows=CreditRows+excluded.CreditRows;
+END;
+)sql";
+
 std::string ColumnSql(const ColumnDef& column) {
   std::string sql(column.name);
   switch (column.kind) {
@@ -280,6 +315,7 @@ std::string SchemaSql() {
     for (char& c : name) c = c == ',' ? '_' : c;
     sql += "CREATE INDEX " + name + " ON " + std::string(index.table) + " (" + std::string(index.columns) + ");\n";
   }
+  sql += kRegisterTotalsSql;
   return sql;
 }
 

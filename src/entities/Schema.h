@@ -41,7 +41,8 @@ std::span<const IndexDef> SchemaIndexes();
 // The table named `name`; Invalid argument (5) when the schema has none.
 const TableDef& SchemaTable(std::string_view name);
 
-// The complete DDL: every CREATE TABLE and CREATE INDEX, in order.
+// The complete DDL: every CREATE TABLE and CREATE INDEX, in order, then the library's own
+// derived table lk_RegisterTotal (per-account register totals) and the triggers that keep it.
 std::string SchemaSql();
 
 // The first user of a new company file: main user, admin, allowed to log on.

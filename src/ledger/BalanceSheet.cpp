@@ -59,7 +59,11 @@ std::shared_ptr<EntityCollection> CACMgr::GetExpenseAccounts(const Variant& Acco
 }
 
 Variant CACMgr::GetAccountBalance(const Variant& sAccount, const Variant& AccountID) {
-  return RegisterBalance(sAccount, "SELECT SUM(Withdrawal)-SUM(Deposit) AS Balance FROM ACTransaction WHERE Parent=?;",
+  // The register totals give SUM(Withdrawal)-SUM(Deposit) over the account's rows, Null when
+  // either sum has no amount, without reading the rows.
+  return RegisterBalance(sAccount,
+                         "SELECT (SELECT CASE WHEN DebitRows>0 AND CreditRows>0 THEN Debits-Credits END "
+                         "FROM lk_RegisterTotal WHERE AccountID=?) AS Balance;",
                          AccountID, nullptr);
 }
 

@@ -46,6 +46,19 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
               " but its register gives " + MoneyText(balances->Field("Expected")) + ".");
     }
 
+    const auto totals = OpenRecordset(
+        account,
+        "SELECT r.Parent, t.AccountID FROM (SELECT Parent, COALESCE(SUM(Withdrawal),0) AS W, COALESCE(SUM(Deposit),0) AS D, "
+        "COUNT(Withdrawal) AS WR, COUNT(Deposit) AS DR FROM ACTransaction WHERE Parent IS NOT NULL GROUP BY Parent) r "
+        "LEFT JOIN lk_RegisterTotal t ON t.AccountID=r.Parent "
+        "WHERE t.AccountID IS NULL OR t.Debits<>r.W OR t.Credits<>r.D OR t.DebitRows<>r.WR OR t.CreditRows<>r.DR "
+        "UNION ALL SELECT t.AccountID, t.AccountID FROM lk_RegisterTotal t WHERE (t.DebitRows<>0 OR t.CreditRows<>0) "
+        "AND NOT EXISTS (SELECT 1 FROM ACTransaction WHERE Parent=t.AccountID) ORDER BY 1;");
+    for (; !totals->AtEOF(); totals->MoveNext()) {
+      add(kProblem, "register-total",
+          "The kept register totals of account " + Text(totals->Field(0)) + " differ from its register rows.");
+    }
+
     const auto unbalanced = OpenRecordset(
         account,
         "SELECT TransactionNumber, COALESCE(SUM(Withdrawal),0) AS Debits, COALESCE(SUM(Deposit),0) AS Credits "

@@ -19,6 +19,7 @@ struct CheckFinding {
 // Every finding on the file `account` names, problems and warnings alike:
 // - "balance": an account whose stored Balance is not minus its computed balance (credits
 //   minus debits over its register rows);
+// - "register-total": kept per-account register totals that differ from the register rows;
 // - "unbalanced" (warning): a committed transaction whose debits and credits differ;
 // - "orphan-register": register rows whose transaction has no header;
 // - "orphan-line": waiting lines whose header is missing;

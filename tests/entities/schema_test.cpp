@@ -25,7 +25,7 @@ TEST(Schema, NewFileHoldsOneSubscriberWithCountersAndItsPrimaryLocation) {
   EXPECT_EQ(RawScalar(company.path(), "PRAGMA journal_mode"), "wal");
   EXPECT_EQ(RawScalar(company.path(), "PRAGMA user_version"), std::to_string(kSchemaVersion));
   EXPECT_EQ(RawScalar(company.path(), "PRAGMA application_id"), std::to_string(kApplicationId));
-  EXPECT_EQ(RawScalar(company.path(), "SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%'"),
+  EXPECT_EQ(RawScalar(company.path(), "SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%' AND name NOT LIKE 'lk_%'"),
             "13");
   EXPECT_EQ(RawScalar(company.path(),
                       "SELECT CompanyName||'|'||NextTransactionNumber||NextInvoiceNumber||NextExpenseReportNumber||"
