@@ -42,22 +42,26 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
       start = bar + 1;
     }
 
-    std::string service_number;
-    if (ShouldPost(ServiceCharge, ServiceChargeAccount)) {
-      service_number = BeginTransaction(Account, UserName, Token, static_cast<int32_t>(ttGENJRNL), ServiceChargeDate,
-                                        kServiceCharge, 0, 0, "", "", "");
-      PostDebit(Account, service_number, ServiceChargeAccount, ServiceCharge, kServiceCharge);
-      PostCredit(Account, service_number, AccountID, ServiceCharge, kServiceCharge);
-      EndTransaction(Account, service_number);
-    }
-    std::string interest_number;
-    if (ShouldPost(InterestEarned, InterestEarnedAccount)) {
-      interest_number = BeginTransaction(Account, UserName, Token, static_cast<int32_t>(ttGENJRNL), InterestEarnedDate,
-                                         kInterestEarned, 0, 0, "", "", "");
-      PostCredit(Account, interest_number, InterestEarnedAccount, InterestEarned, kInterestEarned);
-      PostDebit(Account, interest_number, AccountID, InterestEarned, kInterestEarned);
-      EndTransaction(Account, interest_number);
-    }
+    // Each posting is a committed general journal: debit one account, credit the other. The
+    // service charge posts its debit line first, the interest its credit line.
+    auto post_journal = [&](const Variant& date, const char* description, const Variant& debit_account,
+                            const Variant& credit_account, const Variant& amount, bool credit_first) {
+      const std::string number = BeginTransaction(Account, UserName, Token, static_cast<int32_t>(ttGENJRNL), date,
+                                                  description, 0, 0, "", "", "");
+      if (credit_first) PostCredit(Account, number, credit_account, amount, description);
+      PostDebit(Account, number, debit_account, amount, description);
+      if (!credit_first) PostCredit(Account, number, credit_account, amount, description);
+      EndTransaction(Account, number);
+      return number;
+    };
+    const std::string service_number =
+        ShouldPost(ServiceCharge, ServiceChargeAccount)
+            ? post_journal(ServiceChargeDate, kServiceCharge, ServiceChargeAccount, AccountID, ServiceCharge, false)
+            : std::string();
+    const std::string interest_number =
+        ShouldPost(InterestEarned, InterestEarnedAccount)
+            ? post_journal(InterestEarnedDate, kInterestEarned, AccountID, InterestEarnedAccount, InterestEarned, true)
+            : std::string();
 
     Command postings(Account);
     postings.SetText("UPDATE ACTransaction SET Reconciled=1 WHERE TransactionNumber=? OR TransactionNumber=?;");

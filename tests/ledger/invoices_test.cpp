@@ -63,10 +63,7 @@ struct InvoiceEntry {
 
 Currency Amount(const char* text) { return CurrencyFromText(text); }
 
-// A stored amount column (integer ten-thousandths) as plain currency text, in SQL.
-std::string MoneySql(const std::string& column) {
-  return "rtrim(rtrim(printf('%.4f'," + column + "/10000.0),'0'),'.')";
-}
+using testing::MoneySql;
 
 // The InvoiceNo of every invoice of the collection, in its order: "10,2,9".
 std::string Numbers(const std::shared_ptr<EntityCollection> invoices) {
@@ -155,21 +152,7 @@ class InvoiceBook : public ::testing::Test {
   }
   std::string Counter() const { return Sql("SELECT NextTransactionNumber FROM ISubScriber"); }
   // Every row of every table but the transaction counter, to compare before and after a call.
-  std::string Everything() const {
-    std::string dump;
-    for (const TableDef& table : SchemaTables()) {
-      std::string row;
-      for (const ColumnDef& column : table.columns) {
-        if (column.name == "NextTransactionNumber") continue;
-        row += (row.empty() ? "" : "||','||") + ("quote(" + std::string(column.name) + ")");
-      }
-      dump += std::string(table.name) + ":" +
-              Sql("SELECT ifnull(group_concat(r,';'),'') FROM (SELECT " + row + " AS r FROM " +
-                  std::string(table.name) + " ORDER BY 1)") +
-              "\n";
-    }
-    return dump;
-  }
+  std::string Everything() const { return testing::DumpTables(company_.path()); }
   // Runs a call that must fail at the trigger `when` ("BEFORE DELETE ON ACInvoice"), then drops it.
   Error FailingAt(const std::string& when, const std::function<void()>& call) {
     Exec("CREATE TRIGGER injected " + when + " BEGIN SELECT RAISE(ABORT,'injected'); END;");

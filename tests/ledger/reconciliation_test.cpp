@@ -23,10 +23,7 @@ using testing::Occurrences;
 using testing::RawExec;
 using testing::RawScalar;
 
-// A stored amount column (integer ten-thousandths) as plain currency text, in SQL.
-std::string MoneySql(const std::string& column) {
-  return "rtrim(rtrim(printf('%.4f'," + column + "/10000.0),'0'),'.')";
-}
+using testing::MoneySql;
 
 Currency Amount(const char* text) { return CurrencyFromText(text); }
 
@@ -91,21 +88,7 @@ class Reconciliation : public ::testing::Test {
   std::string Count(const std::string& table) const { return Sql("SELECT COUNT(*) FROM " + table); }
   std::string Counter() const { return Sql("SELECT NextTransactionNumber FROM ISubScriber"); }
   // Every row of every table but the transaction counter, to compare before and after a call.
-  std::string Everything() const {
-    std::string dump;
-    for (const TableDef& table : SchemaTables()) {
-      std::string row;
-      for (const ColumnDef& column : table.columns) {
-        if (column.name == "NextTransactionNumber") continue;
-        row += (row.empty() ? "" : "||','||") + ("quote(" + std::string(column.name) + ")");
-      }
-      dump += std::string(table.name) + ":" +
-              Sql("SELECT ifnull(group_concat(r,';'),'') FROM (SELECT " + row + " AS r FROM " +
-                  std::string(table.name) + " ORDER BY 1)") +
-              "\n";
-    }
-    return dump;
-  }
+  std::string Everything() const { return testing::DumpTables(company_.path()); }
 
   testing::TempCompany company_;
   CACMgr ledger_;

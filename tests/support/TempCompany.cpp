@@ -56,4 +56,24 @@ std::string RawExec(const std::string& path, const std::string& sql) {
   return result;
 }
 
+std::string MoneySql(const std::string& column) {
+  return "rtrim(rtrim(printf('%.4f'," + column + "/10000.0),'0'),'.')";
+}
+
+std::string DumpTables(const std::string& path) {
+  std::string dump;
+  for (const TableDef& table : SchemaTables()) {
+    std::string row;
+    for (const ColumnDef& column : table.columns) {
+      if (column.name == "NextTransactionNumber") continue;
+      row += (row.empty() ? "" : "||','||") + ("quote(" + std::string(column.name) + ")");
+    }
+    dump += std::string(table.name) + ":" +
+            RawScalar(path, "SELECT ifnull(group_concat(r,';'),'') FROM (SELECT " + row + " AS r FROM " +
+                                std::string(table.name) + " ORDER BY 1)") +
+            "\n";
+  }
+  return dump;
+}
+
 }  // namespace ledgerkit::testing

@@ -33,4 +33,11 @@ std::string RawScalar(const std::string& path, const std::string& sql);
 // Runs SQL directly with the SQLite C API; returns the engine's error message, or "" on success.
 std::string RawExec(const std::string& path, const std::string& sql);
 
+// A stored amount column (integer ten-thousandths) as plain currency text, in SQL ("4.5").
+std::string MoneySql(const std::string& column);
+
+// Every row of every company table, one line per table, to compare a file before and after a
+// call; the transaction counter is left out (numbers handed out stay consumed).
+std::string DumpTables(const std::string& path);
+
 }  // namespace ledgerkit::testing
