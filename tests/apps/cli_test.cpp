@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include "support/TempCompany.h"
@@ -86,6 +87,32 @@ TEST(Cli, BadInputGetsOneLineAndNonZeroExit) {
   const Outcome help = RunCli(company.folder(), "query --help");
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("--csv"), std::string::npos);
+}
+
+TEST(Cli, DemoBalancesAndItsFileChecksClean) {
+  testing::TempCompany scratch;
+  const std::string file = (scratch.folder() / "demo.ldb").string();
+  const Outcome demo = RunCli(scratch.folder(), "demo " + Quote(file));
+  ASSERT_EQ(demo.exit_code, 0) << demo.err;
+  // The totals line of the trial balance carries two equal amounts.
+  const size_t total = demo.out.find("Total");
+  ASSERT_NE(total, std::string::npos) << demo.out;
+  std::istringstream totals(demo.out.substr(total + 5, demo.out.find('\n', total) - total - 5));
+  std::string debits, credits;
+  totals >> debits >> credits;
+  EXPECT_FALSE(debits.empty());
+  EXPECT_EQ(debits, credits) << demo.out;
+  EXPECT_NE(demo.out.find("a/c Service Charge"), std::string::npos) << demo.out;
+  const Outcome check = RunCli(scratch.folder(), "check " + Quote(file));
+  EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+  EXPECT_EQ(check.out, "no findings\n");
+  EXPECT_NE(RunCli(scratch.folder(), "demo " + Quote(file)).exit_code, 0);  // never over an existing file
+
+  // A finding makes check say so, with its own exit code.
+  ASSERT_EQ(testing::RawExec(file, "UPDATE ACAccount SET Balance=Balance+1 WHERE AccountNumber='1000';"), "");
+  const Outcome broken = RunCli(scratch.folder(), "check " + Quote(file) + " --json");
+  EXPECT_EQ(broken.exit_code, 3);
+  EXPECT_NE(broken.out.find("\"kind\": \"balance\""), std::string::npos) << broken.out;
 }
 
 }  // namespace
