@@ -33,7 +33,17 @@ class Cache {
     struct stat status {};
     const bool same_file = ::stat(connection->Path().c_str(), &status) == 0 &&
                            connection->FileIdentity() == std::pair<uint64_t, uint64_t>(status.st_dev, status.st_ino);
-    if (!same_file) return nullptr;  // closed here: the file it opened is gone or replaced
+    if (!same_file) {
+      // The file it opened is gone or replaced. Its write-ahead log is still at the path and
+      // would be read into whatever file stands there now: fold it into the old file and empty
+      // it before the connection closes.
+      try {
+        connection->ExecuteControl("PRAGMA wal_checkpoint(TRUNCATE);");
+      } catch (...) {
+        // Closing is all that is left to do.
+      }
+      return nullptr;
+    }
     return connection;
   }
 

@@ -8,7 +8,8 @@
 
 namespace ledgerkit {
 
-// The value as an SQL text literal: 'it''s' for it's. Fails like ToText (Null: 94).
+// The value as an SQL text expression: 'it''s' for it's, a NUL joined in as char(0). Fails
+// like ToText (Null: 94).
 std::string QuoteSqlText(const Variant& value);
 
 // The value as the decimal digits of a 32-bit integer, so that text such as "1 OR 1=1" fails

@@ -191,10 +191,6 @@ class SqliteConnection final : public EngineConnection {
     }
     try {
       sqlite3_extended_result_codes(db_, 0);
-      // Closing does not checkpoint: the write-ahead log stays (durable, synced at each commit)
-      // and is folded into the file by the automatic checkpoint as it grows, so an operation's
-      // cost is its one commit rather than a checkpoint and log removal on every close.
-      Check(db_, sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr));
       Check(db_, sqlite3_busy_timeout(db_, kBusyTimeoutMs));
       ExecuteControl("PRAGMA synchronous=FULL; PRAGMA foreign_keys=OFF; PRAGMA journal_size_limit=4194304;");
       Check(db_, sqlite3_create_function_v2(db_, "CDATE", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
