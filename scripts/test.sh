@@ -15,8 +15,18 @@ cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600
-# A bounded fuzzing run of the bridge's request handling, when clang is there.
-if command -v clang++ >/dev/null 2>&1; then
+# A bounded fuzzing run of the bridge's request handling, when clang and its fuzzer runtime are
+# there (the runtime is installed when only it is missing).
+fuzzer_links() {
+  echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' > "$1/probe.cpp"
+  clang++ -fsanitize=fuzzer "$1/probe.cpp" -o "$1/probe" >/dev/null 2>&1
+}
+probe=$(mktemp -d)
+if command -v clang++ >/dev/null 2>&1 && ! fuzzer_links "$probe"; then
+  version=$(clang++ --version | sed -n 's/.*version \([0-9]*\).*/\1/p' | head -n 1)
+  apt-get install -y -qq "libclang-rt-${version}-dev" >/dev/null 2>&1 || true
+fi
+if command -v clang++ >/dev/null 2>&1 && fuzzer_links "$probe"; then
   CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDGERKIT_BUILD_TESTS=OFF \
     -DLEDGERKIT_SANITIZE=ON -DLEDGERKIT_FUZZ=ON >/dev/null
   cmake --build build-fuzz -j "$jobs" --target ledgerkit_bridge_fuzz
@@ -28,6 +38,7 @@ if command -v clang++ >/dev/null 2>&1; then
   rm -rf "$corpus"
   if [ "$status" -ne 0 ]; then echo "the bridge fuzzer found a failure" >&2; exit 1; fi
 else
-  echo "clang++ is not installed: the bridge fuzzing run is skipped" >&2
+  echo "clang++ with its fuzzer runtime is not available: the bridge fuzzing run is skipped" >&2
 fi
+rm -rf "$probe"
 echo "all tests passed (normal and sanitizer builds)"
