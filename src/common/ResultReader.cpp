@@ -25,21 +25,12 @@ int32_t DeclaredWidth(std::string_view declared) {
   return width;
 }
 
-Variant StoredValue(const EngineStatement& statement, int index) {
-  switch (statement.ColumnKind(index)) {
-    case StoredKind::kNull: return Variant::Null();
-    case StoredKind::kInteger: {
-      const int64_t value = statement.ColumnInteger(index);
-      if (value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max()) {
-        return static_cast<int32_t>(value);
-      }
-      return static_cast<double>(value);
-    }
-    case StoredKind::kReal: return statement.ColumnReal(index);
-    case StoredKind::kText:
-    case StoredKind::kBlob: return std::string(statement.ColumnText(index));
+// An integer as a Variant without a declared type: a Long when it fits, a Double otherwise.
+Variant WholeNumber(int64_t value) {
+  if (value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max()) {
+    return static_cast<int32_t>(value);
   }
-  return Variant::Null();
+  return static_cast<double>(value);
 }
 
 }  // namespace
@@ -74,29 +65,29 @@ FieldInfo DescribeColumn(const EngineColumn& column) {
 }
 
 Variant ReadValue(const EngineStatement& statement, int index, FieldType type) {
-  const StoredKind kind = statement.ColumnKind(index);
-  if (kind == StoredKind::kNull) return Variant::Null();
-  switch (type) {
-    case FieldType::kCurrency:
-      if (kind == StoredKind::kInteger) return Currency::FromScaled(statement.ColumnInteger(index));
-      break;
-    case FieldType::kDate:
-      if (kind == StoredKind::kText) {
-        if (auto date = Date::Parse(statement.ColumnText(index))) return *date;
+  // Each column is read once: its stored kind, then its value in that kind.
+  switch (statement.ColumnKind(index)) {
+    case StoredKind::kNull: return Variant::Null();
+    case StoredKind::kInteger: {
+      const int64_t value = statement.ColumnInteger(index);
+      switch (type) {
+        case FieldType::kCurrency: return Currency::FromScaled(value);
+        case FieldType::kBoolean: return value != 0;
+        case FieldType::kDouble: return static_cast<double>(value);
+        default: return WholeNumber(value);
       }
-      break;
-    case FieldType::kBoolean:
-      if (kind == StoredKind::kInteger) return statement.ColumnInteger(index) != 0;
-      break;
-    case FieldType::kDouble:
-      if (kind == StoredKind::kInteger) return static_cast<double>(statement.ColumnInteger(index));
-      break;
-    case FieldType::kInteger:
-    case FieldType::kLong:
-    case FieldType::kText:
-    case FieldType::kVariant: break;
+    }
+    case StoredKind::kReal: return statement.ColumnReal(index);
+    case StoredKind::kText: {
+      const std::string_view text = statement.ColumnText(index);
+      if (type == FieldType::kDate) {
+        if (auto date = Date::Parse(text)) return *date;
+      }
+      return std::string(text);
+    }
+    case StoredKind::kBlob: return std::string(statement.ColumnText(index));
   }
-  return StoredValue(statement, index);
+  return Variant::Null();
 }
 
 std::shared_ptr<Recordset> ReadAll(EngineStatement& statement) {

@@ -166,7 +166,8 @@ std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Vari
       while (statement->Step()) {
         std::shared_ptr<Entity> entity = def.make();
         entity->LoadFromRow(*statement, types);
-        collection->Add(std::to_string(statement->ColumnInteger(0)), std::move(entity));
+        std::string key = ToText(entity->Key());
+        collection->Add(std::move(key), std::move(entity));
       }
       return collection;
     });

@@ -93,6 +93,8 @@ class Entity : public Dispatch {
 
   // True once the object holds a row (it came from a fetch).
   bool loaded() const { return loaded_; }
+  // The row's key, its first column.
+  const Variant& Key() const { return fields_[0]; }
   // The value of a scalar property, by its public name (letter case ignored); No such member
   // (438) for a name that is not a scalar property.
   const Variant& Value(std::string_view property) const;
