@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/Convert.h"
+#include "common/Text.h"
 
 namespace ledgerkit::cli {
 
@@ -25,9 +26,7 @@ bool AlignsRight(const Variant& value) {
 }
 
 // Display width of a UTF-8 text: one column per character.
-size_t Width(const std::string& text) {
-  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0u) != 0x80u; }));
-}
+size_t Width(const std::string& text) { return CountCharacters(text); }
 
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;

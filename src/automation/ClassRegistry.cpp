@@ -1,8 +1,7 @@
 #include "automation/ClassRegistry.h"
 
-#include <strings.h>
-
 #include "common/Error.h"
+#include "common/Text.h"
 #include "enums/eBalanceSheetTypeEnm.h"
 #include "ledger/CACMgr.h"
 #include "enums/eTransLogStatusEnm.h"
@@ -43,7 +42,7 @@ constexpr CreatableClass kCreatable[] = {
 
 std::shared_ptr<Dispatch> CreateObject(std::string_view name) {
   for (const CreatableClass& creatable : kCreatable) {
-    if (creatable.name.size() == name.size() && strncasecmp(creatable.name.data(), name.data(), name.size()) == 0) {
+    if (SameNameIgnoringCase(creatable.name, name)) {
       return creatable.create();
     }
   }

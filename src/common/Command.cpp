@@ -3,17 +3,11 @@
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/ResultReader.h"
+#include "common/Text.h"
 
 namespace ledgerkit {
 
 namespace {
-
-// Characters of a UTF-8 text: every byte that does not continue a sequence starts one.
-size_t CountCharacters(std::string_view text) {
-  size_t count = 0;
-  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0u) != 0x80u;
-  return count;
-}
 
 void BindParameter(EngineStatement& statement, int index, const Parameter& parameter) {
   if (parameter.value.IsNull()) {
@@ -29,13 +23,7 @@ void BindParameter(EngineStatement& statement, int index, const Parameter& param
     case ParamType::kText:
     case ParamType::kLongText: {
       const std::string text = ToText(parameter.value);
-      const size_t length = CountCharacters(text);
-      if (length > static_cast<size_t>(parameter.size)) {
-        const std::string& what = parameter.label.empty() ? parameter.name : parameter.label;
-        throw Error::Runtime(kInvalidArgument, "The text for " + what + " has " + std::to_string(length) +
-                                                   " characters; at most " + std::to_string(parameter.size) +
-                                                   " fit.");
-      }
+      RequireFitsWidth(text, static_cast<size_t>(parameter.size), parameter.label.empty() ? parameter.name : parameter.label);
       statement.BindText(index, text);
       return;
     }

@@ -1,16 +1,15 @@
 #include "common/Dispatch.h"
 
-#include <strings.h>
-
 #include <string>
 
 #include "common/Error.h"
+#include "common/Text.h"
 
 namespace ledgerkit {
 
 const MemberEntry* MemberTable::Find(std::string_view name) const {
   for (const MemberEntry& entry : entries_) {
-    if (entry.name.size() == name.size() && strncasecmp(entry.name.data(), name.data(), name.size()) == 0) return &entry;
+    if (SameNameIgnoringCase(entry.name, name)) return &entry;
   }
   return nullptr;
 }

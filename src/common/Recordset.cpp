@@ -1,10 +1,9 @@
 #include "common/Recordset.h"
 
-#include <strings.h>
-
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/MemberTable.h"
+#include "common/Text.h"
 
 namespace ledgerkit {
 
@@ -76,8 +75,7 @@ void Recordset::MovePrevious() {
 
 size_t Recordset::ColumnIndex(std::string_view name) const {
   for (size_t i = 0; i < columns_.size(); ++i) {
-    const std::string& column = columns_[i].name;
-    if (column.size() == name.size() && strncasecmp(column.data(), name.data(), name.size()) == 0) return i;
+    if (SameNameIgnoringCase(columns_[i].name, name)) return i;
   }
   throw Error::Runtime(kInvalidArgument, "The result set has no column named " + std::string(name) + ".");
 }

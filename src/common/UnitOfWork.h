@@ -76,8 +76,6 @@ class ConnectionScope {
   ConnectionScope(const ConnectionScope&) = delete;
   ConnectionScope& operator=(const ConnectionScope&) = delete;
   EngineConnection& connection() { return *connection_; }
-  // The active unit this scope joined, or nullptr when it has a connection of its own.
-  UnitOfWork* unit() { return unit_; }
 
  private:
   std::string key_;

@@ -1,12 +1,11 @@
 #include "entities/Entity.h"
 
-#include <strings.h>
-
 #include <algorithm>
 
 #include "common/Convert.h"
 #include "common/DataAccess.h"
 #include "common/ResultReader.h"
+#include "common/Text.h"
 #include "common/UnitOfWork.h"
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
@@ -15,10 +14,6 @@
 namespace ledgerkit {
 
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 // The epilogue of an entity operation: the diagnostic block when the class declares a label,
 // the marked re-raise otherwise.
@@ -92,7 +87,7 @@ Entity::Entity(const EntityDef& def) : def_(def), fields_(def.columns.size()) {}
 
 size_t Entity::PropertyIndex(std::string_view property, EntityProperty::Kind kind) const {
   for (size_t i = 0; i < def_.properties.size(); ++i) {
-    if (def_.properties[i].kind == kind && SameName(def_.properties[i].name, property)) return i;
+    if (def_.properties[i].kind == kind && SameNameIgnoringCase(def_.properties[i].name, property)) return i;
   }
   throw Error::Runtime(kNoSuchMember, std::string(def_.table) + " has no such property: " + std::string(property) + ".");
 }

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "common/Error.h"
+#include "security/PasswordHash.h"
 
 namespace ledgerkit {
 
@@ -27,7 +27,7 @@ std::string TokenFromIdentifier(const std::array<uint8_t, 16>& identifier) {
 }
 
 std::string NewToken() {
-  if (sodium_init() < 0) throw Error::Runtime(kInvalidArgument, "The cryptographic library could not be initialised.");
+  EnsureSodium();
   std::array<uint8_t, 16> identifier{};
   randombytes_buf(identifier.data(), identifier.size());
   return TokenFromIdentifier(identifier);

@@ -4,31 +4,18 @@
 
 #include "common/Convert.h"
 #include "common/Error.h"
+#include "common/Text.h"
 
 namespace ledgerkit {
-
-namespace {
 
 void EnsureSodium() {
   static const bool ready = sodium_init() >= 0;
   if (!ready) throw Error::Runtime(kInvalidArgument, "The cryptographic library could not be initialised.");
 }
 
-size_t CountCharacters(std::string_view text) {
-  size_t count = 0;
-  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0u) != 0x80u;
-  return count;
-}
-
-}  // namespace
-
 std::string ClearPassword(const Variant& password, std::string_view label) {
   std::string text = ToText(password);
-  const size_t length = CountCharacters(text);
-  if (length > static_cast<size_t>(kPasswordWidth)) {
-    throw Error::Runtime(kInvalidArgument, "The text for " + std::string(label) + " has " + std::to_string(length) +
-                                               " characters; at most " + std::to_string(kPasswordWidth) + " fit.");
-  }
+  RequireFitsWidth(text, kPasswordWidth, label);
   return text;
 }
 

@@ -11,6 +11,9 @@ namespace ledgerkit {
 
 inline constexpr int32_t kPasswordWidth = 30;
 
+// Initialises the cryptographic library once per process; fails with Invalid argument (5).
+void EnsureSodium();
+
 // The clear password as text, refused (Invalid argument) when longer than 30 characters;
 // `label` names the argument in that message.
 std::string ClearPassword(const Variant& password, std::string_view label);

@@ -1,0 +1,29 @@
+#include "common/Text.h"
+
+#include <strings.h>
+
+#include <string>
+
+#include "common/Error.h"
+
+namespace ledgerkit {
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+size_t CountCharacters(std::string_view text) {
+  size_t count = 0;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0u) != 0x80u;
+  return count;
+}
+
+void RequireFitsWidth(std::string_view text, size_t width, std::string_view what) {
+  const size_t length = CountCharacters(text);
+  if (length > width) {
+    throw Error::Runtime(kInvalidArgument, "The text for " + std::string(what) + " has " + std::to_string(length) +
+                                               " characters; at most " + std::to_string(width) + " fit.");
+  }
+}
+
+}  // namespace ledgerkit

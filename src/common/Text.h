@@ -1,0 +1,21 @@
+// Text helpers shared by the layers: names compared as the public interface compares them, and
+// text widths counted as the schema counts them.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace ledgerkit {
+
+// True when the two names are equal but for the letter case of ASCII letters (member, class and
+// column names).
+bool SameNameIgnoringCase(std::string_view a, std::string_view b);
+
+// Characters of a UTF-8 text: every byte that does not continue a sequence starts one.
+size_t CountCharacters(std::string_view text);
+
+// Fails with Invalid argument (5), "The text for <what> has N characters; at most W fit.", when
+// `text` is longer than `width` characters.
+void RequireFitsWidth(std::string_view text, size_t width, std::string_view what);
+
+}  // namespace ledgerkit
