@@ -105,8 +105,7 @@ void CSecurityMgr::ChangeUserPassword(const Variant& Account, const Variant& the
 std::shared_ptr<SysSessions> CSecurityMgr::GetSysSession(const Variant& Account, const Variant& Token) {
   return RunOperation(Account, Access::kRead, [&] {
     const auto sessions = Fetch<SysSessions>(Account, FetchArgs{.filter = "Token=" + QuoteSqlText(Token)});
-    if (sessions->Count() == 0) throw Error::Runtime(kInvalidArgument, "No session holds the token " + QuoteSqlText(Token) + ".");
-    return FirstOf<SysSessions>(*sessions);
+    return RequireFirst<SysSessions>(*sessions, "No session holds the token " + QuoteSqlText(Token) + ".");
   });
 }
 

@@ -59,10 +59,7 @@ std::shared_ptr<ISubscriberLocation> CAccountMgr::GetPrimaryLocation(const Varia
                                                                      const Variant& /*ForAccount*/) {
   return RunOperation(Account, Access::kRead, [&] {
     const auto locations = Fetch<ISubscriberLocation>(Account, FetchArgs{.filter = "IsPrimary=1"});
-    if (locations->Count() == 0) {
-      throw Error::Runtime(kInvalidArgument, "The company has no location marked primary.");
-    }
-    return FirstOf<ISubscriberLocation>(*locations);
+    return RequireFirst<ISubscriberLocation>(*locations, "The company has no location marked primary.");
   });
 }
 

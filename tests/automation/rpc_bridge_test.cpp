@@ -2,16 +2,14 @@
 // input and one response line per request line on standard output.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "support/Capture.h"
+#include "support/Cli.h"
 #include "support/TempCompany.h"
 
 namespace ledgerkit {
@@ -29,40 +27,15 @@ struct BridgeRun {
   std::vector<Json> responses;     // each line parsed
 };
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 // Runs a fresh bridge over `requests`, one per line, until end of input.
 BridgeRun RunBridge(const std::filesystem::path& folder, const std::vector<std::string>& requests) {
-  const std::string in_file = (folder / "requests.jsonl").string();
-  {
-    std::ofstream in(in_file, std::ios::binary | std::ios::trunc);
-    for (const std::string& request : requests) in << request << '\n';
-  }
-  const std::string command =
-      std::string(LEDGERKIT_CLI_PATH) + " rpc <" + Quote(in_file) + " 2>" + Quote((folder / "stderr.txt").string());
+  std::string input;
+  for (const std::string& request : requests) input += request + '\n';
+  const testing::CliRun cli = testing::RunLedgerkit(folder, "rpc", input);
   BridgeRun run;
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    ADD_FAILURE() << "cannot run " << command;
-    return run;
-  }
-  std::array<char, 4096> buffer{};
-  size_t got = 0;
-  while ((got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), got);
-  const int status = pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  EXPECT_TRUE(out.empty() || out.back() == '\n') << "the last response line is not ended";
-  for (size_t start = 0; start < out.size();) {
-    const size_t end = out.find('\n', start);
-    const size_t stop = end == std::string::npos ? out.size() : end;
-    run.lines.push_back(out.substr(start, stop - start));
-    start = stop + 1;
-  }
+  run.exit_code = cli.exit_code;
+  EXPECT_TRUE(cli.out.empty() || cli.out.back() == '\n') << "the last response line is not ended";
+  run.lines = testing::Lines(cli.out);
   for (const std::string& line : run.lines) {
     Json parsed = Json::parse(line, nullptr, false);
     EXPECT_FALSE(parsed.is_discarded()) << "not JSON: " << line;

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -34,6 +33,7 @@
 #include "security/CUserManager.h"
 #include "subscriber/CAccountMgr.h"
 #include "support/Capture.h"
+#include "support/Cli.h"
 #include "support/TempCompany.h"
 
 namespace ledgerkit {
@@ -152,34 +152,8 @@ std::vector<Operation> EveryKindOfOperation() {
   };
 }
 
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-struct CliRun {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
-
-CliRun RunCli(const fs::path& scratch, const std::string& arguments) {
-  const std::string err_file = (scratch / "stderr.txt").string();
-  const std::string command = std::string(LEDGERKIT_CLI_PATH) + " " + arguments + " 2>" + ShellQuote(err_file);
-  CliRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    ADD_FAILURE() << "cannot run " << command;
-    return run;
-  }
-  std::array<char, 4096> buffer{};
-  for (size_t got = 0; (got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) run.out.append(buffer.data(), got);
-  const int status = pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.err = ReadBytes(err_file);
-  return run;
-}
+using testing::CliRun;
+using testing::ShellQuote;
 
 TEST(BadFiles, FilesThatAreNoCompanyFileGiveCleanErrorsAndAreNeitherWrittenNorCreated) {
   TempCompany scratch;  // its folder holds the bad files; its own company file stays untouched
@@ -214,7 +188,7 @@ TEST(BadFiles, FilesThatAreNoCompanyFileGiveCleanErrorsAndAreNeitherWrittenNorCr
 
   TempCompany elsewhere;  // keeps the tool's standard error out of the folder watched
   for (const std::string& target : targets) {
-    const CliRun run = RunCli(elsewhere.folder(), "query " + ShellQuote(target) + " 'SELECT Name FROM ACAccount'");
+    const CliRun run = testing::RunLedgerkit(elsewhere.folder(), "query " + ShellQuote(target) + " 'SELECT Name FROM ACAccount'");
     EXPECT_NE(run.exit_code, 0) << target;
     EXPECT_EQ(run.out, "") << target;
     EXPECT_TRUE(run.err.starts_with("ledgerkit query: ")) << run.err;

@@ -5,12 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +19,7 @@
 #include "ledger/CACMgr.h"
 #include "security/CSecurityMgr.h"
 #include "support/Capture.h"
+#include "support/Cli.h"
 #include "support/TempCompany.h"
 
 namespace ledgerkit {
@@ -75,38 +72,19 @@ std::string Shown(const std::string& text) {
   return Json(text).dump(-1, ' ', false, Json::error_handler_t::replace).substr(0, 60);
 }
 
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 struct BridgeRun {
   int exit_code = -1;
   std::vector<Json> responses;  // one per output line; discarded when a line is not JSON
 };
 
 BridgeRun RunBridge(const std::filesystem::path& folder, const std::vector<std::string>& lines) {
-  const std::string in_file = (folder / "hostile.jsonl").string();
-  {
-    std::ofstream in(in_file, std::ios::binary | std::ios::trunc);
-    for (const std::string& line : lines) in << line << '\n';
-  }
+  std::string input;
+  for (const std::string& line : lines) input += line + '\n';
+  const testing::CliRun cli = testing::RunLedgerkit(folder, "rpc", input);
   BridgeRun run;
-  const std::string command = std::string(LEDGERKIT_CLI_PATH) + " rpc <" + ShellQuote(in_file) + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    ADD_FAILURE() << "cannot run " << command;
-    return run;
-  }
-  std::string out;
-  std::array<char, 65536> buffer{};
-  for (size_t got = 0; (got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) out.append(buffer.data(), got);
-  const int status = pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  EXPECT_TRUE(out.empty() || out.back() == '\n') << "the last response line is not ended";
-  std::istringstream stream(out);
-  for (std::string line; std::getline(stream, line);) run.responses.push_back(Json::parse(line, nullptr, false));
+  run.exit_code = cli.exit_code;
+  EXPECT_TRUE(cli.out.empty() || cli.out.back() == '\n') << "the last response line is not ended";
+  for (const std::string& line : testing::Lines(cli.out)) run.responses.push_back(Json::parse(line, nullptr, false));
   return run;
 }
 

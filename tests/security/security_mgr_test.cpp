@@ -1,10 +1,7 @@
 // Logon sessions: logon and logoff, password changes, session lookup and session tokens.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -17,6 +14,7 @@
 #include "security/CSecurityMgr.h"
 #include "security/NewToken.h"
 #include "support/Capture.h"
+#include "support/Cli.h"
 #include "support/TempCompany.h"
 
 namespace ledgerkit {
@@ -195,27 +193,12 @@ TEST(SecurityMgr, LogoffRemovesEverySessionOfTheUser) {
 
 // Runs `ledgerkit rpc` over the request lines and returns its response lines, parsed.
 std::vector<Json> RunBridge(const TempCompany& company, const std::vector<Json>& requests) {
-  const std::string in_file = (company.folder() / "requests.jsonl").string();
-  {
-    std::ofstream in(in_file, std::ios::binary | std::ios::trunc);
-    for (const Json& request : requests) in << request.dump() << '\n';
-  }
-  const std::string command = std::string(LEDGERKIT_CLI_PATH) + " rpc <'" + in_file + "' 2>/dev/null";
+  std::string input;
+  for (const Json& request : requests) input += request.dump() + '\n';
+  const testing::CliRun cli = testing::RunLedgerkit(company.folder(), "rpc", input);
+  EXPECT_EQ(cli.exit_code, 0);
   std::vector<Json> responses;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    ADD_FAILURE() << "cannot run " << command;
-    return responses;
-  }
-  std::string out;
-  std::array<char, 4096> buffer{};
-  for (size_t got = 0; (got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) out.append(buffer.data(), got);
-  EXPECT_EQ(pclose(pipe), 0);
-  for (size_t start = 0, end = 0; start < out.size(); start = end + 1) {
-    end = out.find('\n', start);
-    if (end == std::string::npos) end = out.size();
-    responses.push_back(Json::parse(out.substr(start, end - start), nullptr, false));
-  }
+  for (const std::string& line : testing::Lines(cli.out)) responses.push_back(Json::parse(line, nullptr, false));
   return responses;
 }
 
