@@ -59,6 +59,9 @@ constexpr ColumnDef kIUser[] = {
     {"AllowLogon", K::kBoolean},
     {"EMail", K::kText, lenIUser::lenEMail},
     {"ReportsToID", K::kInteger},
+    // The name's matching form (common/UserNames.h), kept by the library beside the spelling
+    // given; lookups and the uniqueness of names go through it.
+    {"UserKey", K::kText, 4 * lenIUser::lenUserName},
 };
 
 constexpr ColumnDef kSysSessions[] = {
@@ -67,6 +70,7 @@ constexpr ColumnDef kSysSessions[] = {
     {"UserName", K::kText, lenSysSessions::lenUserName, {}, true},
     {"Token", K::kText, lenSysSessions::lenToken},
     {"LastUpdate", K::kDate, 0, kNow},
+    {"UserKey", K::kText, 4 * lenSysSessions::lenUserName},  // as IUser.UserKey
 };
 
 constexpr ColumnDef kACAccountType[] = {
@@ -202,11 +206,11 @@ constexpr IndexDef kIndexes[] = {
     {"ISubscriberLocation", "Parent"},
     {"ISubscriberLocation", "IsPrimary"},
     {"IUser", "Parent"},
-    {"IUser", "UserName"},
+    {"IUser", "UserKey"},
     {"IUser", "ReportsToID"},
     {"IUser", "LastName,FirstName"},
     {"SysSessions", "Token"},
-    {"SysSessions", "UserName"},
+    {"SysSessions", "UserKey"},
     {"ACAccountType", "Parent,Name"},
     {"ACAccountType", "BalanceSheetType"},
     {"ACFnclInstitution", "Parent,Name"},

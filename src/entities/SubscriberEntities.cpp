@@ -48,7 +48,7 @@ const EntityDef& ISubscriberLocation::Def() {
 }
 
 const EntityDef& IUser::Def() {
-  static const EntityDef def("IUser", 0, {},
+  static const EntityDef def("IUser", 12, {},
                              {
                                  Scalar("IUserID"),
                                  Scalar("SubscriberID", "Parent"),
@@ -70,7 +70,7 @@ const EntityDef& IUser::Def() {
 }
 
 const EntityDef& SysSessions::Def() {
-  static const EntityDef def("SysSessions", 0, {},
+  static const EntityDef def("SysSessions", 5, {},
                              {
                                  Scalar("SysSessionsID"),
                                  Scalar("Account"),
