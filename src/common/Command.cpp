@@ -7,8 +7,6 @@
 
 namespace ledgerkit {
 
-namespace {
-
 void BindParameter(EngineStatement& statement, int index, const Parameter& parameter) {
   if (parameter.value.IsNull()) {
     statement.BindNull(index);
@@ -23,14 +21,14 @@ void BindParameter(EngineStatement& statement, int index, const Parameter& param
     case ParamType::kText:
     case ParamType::kLongText: {
       const std::string text = ToText(parameter.value);
-      RequireFitsWidth(text, static_cast<size_t>(parameter.size), parameter.label.empty() ? parameter.name : parameter.label);
+      if (parameter.size > 0) {
+        RequireFitsWidth(text, static_cast<size_t>(parameter.size), parameter.label.empty() ? parameter.name : parameter.label);
+      }
       statement.BindText(index, text);
       return;
     }
   }
 }
-
-}  // namespace
 
 Command::Command(const Variant& account) : scope_(account) {}
 

@@ -28,11 +28,17 @@ enum class ParamType { kLong, kText, kLongText, kBoolean, kCurrency, kDouble, kD
 struct Parameter {
   std::string name;
   ParamType type = ParamType::kLong;
+  // Characters, for kText and kLongText. 0: no limit, for a value that only selects rows
+  // (a filter's text that is longer than its column simply matches nothing).
   int32_t size = 0;
   Variant value;
   // What the value is, for messages ("Name"); the parameter's name when left empty.
   std::string label;
 };
+
+// Binds `parameter`'s value, converted to its type, to the marker `index` (from 1). Fails as the
+// conversion fails, or with Invalid argument (5) for a text longer than its size.
+void BindParameter(EngineStatement& statement, int index, const Parameter& parameter);
 
 class Command {
  public:

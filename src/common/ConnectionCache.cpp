@@ -74,7 +74,9 @@ thread_local Cache cache;
 
 std::unique_ptr<EngineConnection> TakeConnection(const Variant& account, const std::string& key) {
   if (auto kept = cache.Take(key)) return kept;
-  return OpenEngine(BuildConnectionString(account));
+  auto connection = OpenEngine(BuildConnectionString(account));
+  CheckSchemaOnOpen(*connection);
+  return connection;
 }
 
 void ReturnConnection(const std::string& key, std::unique_ptr<EngineConnection> connection) noexcept {

@@ -20,6 +20,11 @@ namespace ledgerkit {
 // when it still names that file, otherwise a new one. Fails like OpenEngine.
 std::unique_ptr<EngineConnection> TakeConnection(const Variant& account, const std::string& key);
 
+// Runs once on every connection TakeConnection opens anew, before its first use: brings a
+// company file of an earlier schema version up to date (defined with the schema, in
+// entities/Schema.cpp). Fails with a clear Error when the file cannot be used as it stands.
+void CheckSchemaOnOpen(EngineConnection& connection);
+
 // Keeps `connection` for a later TakeConnection with the same key, or closes it when it has a
 // transaction open.
 void ReturnConnection(const std::string& key, std::unique_ptr<EngineConnection> connection) noexcept;

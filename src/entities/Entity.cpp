@@ -155,6 +155,7 @@ std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Vari
     return WithMarkedReraise([&] {
       ConnectionScope scope(account);
       const auto statement = scope.connection().Prepare(sql);
+      for (size_t i = 0; i < args.bind.size(); ++i) BindParameter(*statement, static_cast<int>(i) + 1, args.bind[i]);
       std::vector<FieldType> types;
       for (int i = 0; i < statement->ColumnCount(); ++i) types.push_back(DescribeColumn(statement->Column(i)).type);
       auto collection = std::make_shared<EntityCollection>();

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Command.h"
 #include "common/Dispatch.h"
 #include "common/Error.h"
 #include "common/Engine.h"
@@ -58,11 +59,14 @@ inline EntityProperty ChildRows(std::string_view name, const EntityDef& (*target
 }
 
 // The optional arguments of a fetch. An argument that is present counts, even when it is an
-// empty text or Null; only an absent one is left out.
+// empty text or Null; only an absent one is left out. The filter is the library's own text with
+// "?" markers; the values that fill them, in order, are `bind`: no caller value is ever part of
+// the SQL text, so a fetch's text is the same whatever the values and its statement is reused.
 struct FetchArgs {
   std::optional<Variant> id = std::nullopt;
   std::optional<Variant> filter = std::nullopt;
   std::optional<Variant> sort = std::nullopt;
+  std::vector<Parameter> bind = {};
 };
 
 struct EntityDef {
