@@ -9,6 +9,8 @@
 #include "common/Engine.h"
 #include "common/Error.h"
 #include "common/UnitOfWork.h"
+#include "common/UserNames.h"
+#include "common/Convert.h"
 #include "entities/ColumnWidths.h"
 #include "security/PasswordHash.h"
 
@@ -207,10 +209,12 @@ constexpr IndexDef kIndexes[] = {
     {"ISubscriberLocation", "Parent"},
     {"ISubscriberLocation", "IsPrimary"},
     {"IUser", "Parent"},
+    {"IUser", "UserName"},
     {"IUser", "UserKey"},
     {"IUser", "ReportsToID"},
     {"IUser", "LastName,FirstName"},
     {"SysSessions", "Token"},
+    {"SysSessions", "UserName"},
     {"SysSessions", "UserKey"},
     {"ACAccountType", "Parent,Name"},
     {"ACAccountType", "BalanceSheetType"},
@@ -356,11 +360,12 @@ void CreateSubscriberDatabase(const std::string& path, const Variant& company_na
       if (!first_user) return;
       const std::string password = ClearPassword(first_user->password, "Password");
       command.SetText(
-          "INSERT INTO IUser (Parent,UserName,Password,MainUser,Admin,AllowLogon) VALUES (?,?,?,1,1,1);");
+          "INSERT INTO IUser (Parent,UserName,Password,MainUser,Admin,AllowLogon,UserKey) VALUES (?,?,?,1,1,1,?);");
       command.Clear();
       command.Append("p1", ParamType::kLong, 0, subscriber_id);
       command.Append("p2", ParamType::kText, lenIUser::lenUserName, first_user->user_name, "UserName");
       command.Append("p3", ParamType::kText, 255, HashPassword(password), "Password");
+      command.Append("p4", ParamType::kText, 0, UserNameKey(first_user->user_name), "UserKey");
       command.Execute();
     });
   } catch (...) {
