@@ -2,7 +2,7 @@
 //
 //   ledgerkit new FILE --company NAME [--user NAME --password PW]   a new company file
 //   ledgerkit query FILE SQL [--json|--csv]  a report query printed as a table
-//   ledgerkit rpc                          the JSON-RPC bridge on standard input and output
+//   ledgerkit rpc [--max-line BYTES] [--max-handles N]  the JSON-RPC bridge on standard input and output
 //   ledgerkit demo [FILE]                  the main job: a sample company, its trial balance and bank register
 //   ledgerkit check FILE [--json]          the integrity check of a company file
 //
@@ -67,6 +67,13 @@ int main(int argc, char** argv) {
   query->add_flag("--csv", as_csv, "Print the rows as CSV")->excludes(json_flag);
 
   auto* rpc = app.add_subcommand("rpc", "Serve JSON-RPC 2.0 requests, one per line, on standard input and output.");
+  ledgerkit::RpcLimits limits;
+  rpc->add_option("--max-line", limits.max_line, "Longest request line in bytes; a longer line gets an error answer")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+  rpc->add_option("--max-handles", limits.max_handles, "Most objects held at once; past it a call that would hold one more fails")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
 
   std::string demo_file = "ledgerkit-demo.ldb";
   auto* demo = app.add_subcommand("demo", "Record a sample company and print its trial balance and bank register.");
@@ -96,7 +103,7 @@ int main(int argc, char** argv) {
       return ledgerkit::cli::PrintCheck(ledgerkit::CheckCompanyFile(file), check_json, std::cout);
     } else if (*rpc) {
       std::ios::sync_with_stdio(false);
-      ledgerkit::RpcBridge bridge;
+      ledgerkit::RpcBridge bridge(limits);
       bridge.Serve(std::cin, std::cout);
     } else if (*query) {
       ledgerkit::CReportMgr reports;

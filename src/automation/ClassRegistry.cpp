@@ -46,7 +46,7 @@ std::shared_ptr<Dispatch> CreateObject(std::string_view name) {
       return creatable.create();
     }
   }
-  throw Error::Runtime(kCannotCreateObject, "The class \"" + std::string(name) + "\" cannot be created by name.");
+  throw Error::Runtime(kCannotCreateObject, "The class " + QuoteForMessage(name) + " cannot be created by name.");
 }
 
 std::vector<std::string> CreatableClassNames() {

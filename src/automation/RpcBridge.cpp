@@ -1,9 +1,11 @@
 #include "automation/RpcBridge.h"
 
+#include <cstring>
 #include <istream>
 #include <limits>
 #include <map>
 #include <ostream>
+#include <sstream>
 #include <unordered_map>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/Recordset.h"
+#include "common/Text.h"
 #include "entities/EntityCollection.h"
 
 namespace ledgerkit {
@@ -26,6 +29,7 @@ constexpr int kInvalidRequest = -32600;
 constexpr int kMethodNotFound = -32601;
 constexpr int kInvalidParams = -32602;
 constexpr int kInternalError = -32603;
+constexpr int kServerError = -32000;
 constexpr int kMaxDepth = 100;
 
 // A failure of the protocol itself: the JSON-RPC code and the runtime number of its data triple.
@@ -85,29 +89,107 @@ int NestingDepth(std::string_view text) {
 
 bool IsValidId(const Json& id) { return id.is_string() || id.is_number() || id.is_null(); }
 
+// A caller's JSON value as an error description shows it: compact, and cut when long.
+std::string Shown(const Json& value) {
+  return ExcerptForMessage(value.dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+Json ProtocolErrorResponse(int code, int32_t number, const std::string& message) {
+  return Response(nullptr, "error", ErrorObject(code, number, std::string(kLibrarySource), message));
+}
+
+// The first character that is not JSON white space, or 0 when there is none.
+char FirstSignificant(std::string_view text) {
+  const size_t at = text.find_first_not_of(" \t\r\n");
+  return at == std::string_view::npos ? '\0' : text[at];
+}
+
+// The lines of a stream, read a chunk at a time: a line longer than the limit is passed over
+// without being kept, so that no line costs more memory than the limit. A chunk is taken only
+// from what the stream already has buffered, so a client that sends one line and waits for its
+// answer is answered.
+class LineReader {
+ public:
+  enum class Status { kLine, kTooLong, kEnd };
+
+  LineReader(std::istream& in, size_t max_line) : in_(*in.rdbuf()), max_line_(max_line), chunk_(size_t{64} << 10) {}
+
+  // The next line, without its line break (and without a carriage return before it).
+  Status Next(std::string& line) {
+    line.clear();
+    bool any = false;
+    bool too_long = false;
+    while (Fill()) {
+      any = true;
+      const char* start = chunk_.data() + begin_;
+      const size_t available = end_ - begin_;
+      const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
+      const size_t part = newline != nullptr ? static_cast<size_t>(newline - start) : available;
+      if (!too_long && part > max_line_ - line.size()) {
+        too_long = true;
+        std::string().swap(line);
+      }
+      if (!too_long) line.append(start, part);
+      begin_ += part + (newline != nullptr ? 1 : 0);
+      if (newline != nullptr) break;
+    }
+    if (!any) return Status::kEnd;
+    if (too_long) return Status::kTooLong;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return Status::kLine;
+  }
+
+ private:
+  // False at end of input; otherwise the chunk has at least one unread byte.
+  bool Fill() {
+    if (begin_ < end_) return true;
+    if (in_.sgetc() == std::streambuf::traits_type::eof()) return false;
+    const std::streamsize buffered =
+        std::min<std::streamsize>(in_.in_avail(), static_cast<std::streamsize>(chunk_.size()));
+    begin_ = 0;
+    end_ = static_cast<size_t>(in_.sgetn(chunk_.data(), std::max<std::streamsize>(buffered, 1)));
+    return end_ > 0;
+  }
+
+  std::streambuf& in_;
+  const size_t max_line_;
+  std::vector<char> chunk_;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+};
+
 }  // namespace
 
 class RpcBridge::Impl {
  public:
-  // The response to one parsed request, or nothing for a notification.
+  explicit Impl(size_t max_handles) : max_handles_(max_handles) {}
+
+  // The response to one parsed request, or nothing for a notification. A request that fails
+  // holds none of the objects it would have held.
   std::optional<Json> HandleRequest(const Json& request) {
     // A request that is not well formed is answered even without an id (with id null); a
     // well-formed notification is carried out and never answered, whatever its outcome.
     Json id = nullptr;
     if (request.is_object() && request.contains("id") && IsValidId(request["id"])) id = request["id"];
     const bool notification = request.is_object() && !request.contains("id");
+    fresh_.clear();
     try {
       const Json& params = CheckRequest(request);
       Json result = Call(request["method"].get<std::string>(), params);
       if (notification) return std::nullopt;
       return Response(id, "result", std::move(result));
     } catch (const ProtocolError& error) {
+      ForgetFresh();
       if (notification && error.code != kInvalidRequest) return std::nullopt;
       return Response(id, "error", ErrorObject(error.code, error.number, std::string(kLibrarySource), error.message));
     } catch (const Error& error) {
+      ForgetFresh();
       if (notification) return std::nullopt;
       return Response(id, "error", ErrorObject(error.number(), error.number(), error.source(), error.description()));
     } catch (const std::exception& error) {
+      ForgetFresh();
       if (notification) return std::nullopt;
       return Response(id, "error", ErrorObject(kInternalError, kInvalidArgument, std::string(kLibrarySource), error.what()));
     }
@@ -143,10 +225,13 @@ class RpcBridge::Impl {
     if (method == "release") return Release(params);
     const size_t dot = method.find('.');
     if (dot == std::string::npos) {
-      Refuse(kMethodNotFound, kNoSuchMember, "There is no method \"" + method + "\"; use Class.Member, create, invoke or release.");
+      Refuse(kMethodNotFound, kNoSuchMember,
+             "There is no method " + QuoteForMessage(method) + "; use Class.Member, create, invoke or release.");
     }
     const std::shared_ptr<Dispatch> object = CreateByName(method.substr(0, dot));
-    if (!params.is_array()) Refuse(kInvalidRequest, kInvalidArgument, "The params of " + method + " must be an array.");
+    if (!params.is_array()) {
+      Refuse(kInvalidRequest, kInvalidArgument, "The params of " + QuoteForMessage(method) + " must be an array.");
+    }
     std::vector<Variant> args = DecodeArgs(params);
     return CallMember(*object, method.substr(dot + 1), args);
   }
@@ -192,7 +277,8 @@ class RpcBridge::Impl {
   Json CallMember(Dispatch& object, const std::string& member, std::vector<Variant>& args) {
     const MemberEntry* entry = object.Members().Find(member);
     if (entry == nullptr) {
-      Refuse(kMethodNotFound, kNoSuchMember, std::string(object.ClassName()) + " has no member named \"" + member + "\".");
+      Refuse(kMethodNotFound, kNoSuchMember,
+             std::string(object.ClassName()) + " has no member named " + QuoteForMessage(member) + ".");
     }
     if (entry->arity != args.size()) {
       Refuse(kInvalidParams, kWrongArgumentCount,
@@ -215,7 +301,7 @@ class RpcBridge::Impl {
   std::shared_ptr<Dispatch> Held(const Json& handle) {
     const auto found = objects_.find(handle.get<int64_t>());
     if (found == objects_.end()) {
-      Refuse(kInvalidParams, kInvalidArgument, "No object is held under the handle " + handle.dump() + ".");
+      Refuse(kInvalidParams, kInvalidArgument, "No object is held under the handle " + Shown(handle) + ".");
     }
     return found->second;
   }
@@ -223,10 +309,28 @@ class RpcBridge::Impl {
   int64_t HandleFor(const std::shared_ptr<Dispatch>& object) {
     const auto found = handles_.find(object.get());
     if (found != handles_.end()) return found->second;
+    if (objects_.size() >= max_handles_) {
+      Refuse(kServerError, kInvalidArgument,
+             "The bridge already holds " + std::to_string(objects_.size()) +
+                 " objects; release some before creating more.");
+    }
     const int64_t handle = next_handle_++;
     handles_.emplace(object.get(), handle);
     objects_.emplace(handle, object);
+    fresh_.push_back(handle);
     return handle;
+  }
+
+  // Lets go of the handles the failed request took, so that it holds nothing (a collection
+  // that passed the cap half way through its items leaves none of them held).
+  void ForgetFresh() {
+    for (const int64_t handle : fresh_) {
+      const auto found = objects_.find(handle);
+      if (found == objects_.end()) continue;
+      handles_.erase(found->second.get());
+      objects_.erase(found);
+    }
+    fresh_.clear();
   }
 
   std::vector<Variant> DecodeArgs(const Json& array) {
@@ -257,13 +361,13 @@ class RpcBridge::Impl {
       case Json::value_t::object: return DecodeTagged(value);
       default: break;
     }
-    Refuse(kInvalidParams, kInvalidArgument, "An argument cannot be " + std::string(value.type_name()) + ": " + value.dump() + ".");
+    Refuse(kInvalidParams, kInvalidArgument, "An argument cannot be " + std::string(value.type_name()) + ": " + Shown(value) + ".");
   }
 
   Variant DecodeTagged(const Json& value) {
     auto malformed = [&value]() -> ProtocolError {
-      return ProtocolError{kInvalidParams, kInvalidArgument, "The value " + value.dump(-1, ' ', false, Json::error_handler_t::replace) +
-                                                                 " is not a valid $empty, $nothing, $currency, $date or $object value."};
+      return ProtocolError{kInvalidParams, kInvalidArgument,
+                           "The value " + Shown(value) + " is not a valid $empty, $nothing, $currency, $date or $object value."};
     };
     if (value.size() == 1 && value.contains("$empty") && value["$empty"] == true) return Variant();
     if (value.size() == 1 && value.contains("$nothing") && value["$nothing"] == true) return Variant::Nothing();
@@ -355,45 +459,91 @@ class RpcBridge::Impl {
     encoded["properties"] = std::move(properties);
   }
 
+  const size_t max_handles_;
   std::map<int64_t, std::shared_ptr<Dispatch>> objects_;
   std::unordered_map<const Dispatch*, int64_t> handles_;
+  std::vector<int64_t> fresh_;  // handles the current request has taken
   int64_t next_handle_ = 1;
 };
 
-RpcBridge::RpcBridge() : impl_(std::make_unique<Impl>()) {}
+RpcBridge::RpcBridge(RpcLimits limits) : impl_(std::make_unique<Impl>(limits.max_handles)), limits_(limits) {}
 RpcBridge::~RpcBridge() = default;
 
 size_t RpcBridge::HeldCount() const { return impl_->HeldCount(); }
 
-std::optional<std::string> RpcBridge::HandleLine(std::string_view line) {
-  auto dump = [](const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); };
-  auto protocol_error = [&](int code, int32_t number, const std::string& message) {
-    return dump(Response(nullptr, "error", ErrorObject(code, number, std::string(kLibrarySource), message)));
+bool RpcBridge::Answer(std::string_view line, std::ostream& out) {
+  auto write = [&out](const Json& response) {
+    out << Dump(response) << '\n';
+    return true;
   };
   if (NestingDepth(line) > kMaxDepth) {
-    return protocol_error(kInvalidRequest, kInvalidArgument,
-                          "The request nests deeper than " + std::to_string(kMaxDepth) + " levels.");
+    return write(ProtocolErrorResponse(kInvalidRequest, kInvalidArgument,
+                                       "The request nests deeper than " + std::to_string(kMaxDepth) + " levels."));
   }
-  const Json parsed = Json::parse(line.begin(), line.end(), nullptr, false);
-  if (parsed.is_discarded()) return protocol_error(kParseError, kTypeMismatch, "The line is not valid JSON.");
-  if (!parsed.is_array()) {
-    const auto response = impl_->HandleRequest(parsed);
-    return response ? std::optional<std::string>(dump(*response)) : std::nullopt;
+  // Checked whole before anything is carried out: a batch that turns out not to be JSON half
+  // way along is one parse error, not some answers and then an error.
+  if (!Json::accept(line.begin(), line.end())) {
+    return write(ProtocolErrorResponse(kParseError, kTypeMismatch, "The line is not valid JSON."));
   }
-  if (parsed.empty()) return protocol_error(kInvalidRequest, kInvalidArgument, "A batch must hold at least one request.");
-  Json responses = Json::array();
-  for (const Json& request : parsed) {
-    if (auto response = impl_->HandleRequest(request)) responses.push_back(std::move(*response));
+  if (FirstSignificant(line) != '[') {
+    const auto response = impl_->HandleRequest(Json::parse(line.begin(), line.end()));
+    return response && write(*response);
   }
-  if (responses.empty()) return std::nullopt;
-  return dump(responses);
+  // A batch: each element of the top-level array is handed over as soon as it is parsed and
+  // then dropped, and its response written at once, so neither the requests nor the responses
+  // pile up whatever their count.
+  size_t requests = 0;
+  bool opened = false;
+  const Json::parser_callback_t each = [&](int depth, Json::parse_event_t event, Json& parsed) {
+    if (depth != 1) return true;
+    if (event != Json::parse_event_t::value && event != Json::parse_event_t::object_end &&
+        event != Json::parse_event_t::array_end) {
+      return true;
+    }
+    ++requests;
+    if (const auto response = impl_->HandleRequest(parsed)) {
+      out << (opened ? ',' : '[') << Dump(*response);
+      opened = true;
+    }
+    return false;
+  };
+  // What is left is the empty top-level array: every element was dropped once handled.
+  const Json emptied = Json::parse(line.begin(), line.end(), each);
+  if (opened) {
+    out << "]\n";
+    return true;
+  }
+  if (requests == 0) {
+    return write(ProtocolErrorResponse(kInvalidRequest, kInvalidArgument, "A batch must hold at least one request."));
+  }
+  return false;
+}
+
+std::optional<std::string> RpcBridge::HandleLine(std::string_view line) {
+  std::ostringstream out;
+  if (!Answer(line, out)) return std::nullopt;
+  std::string response = std::move(out).str();
+  response.pop_back();
+  return response;
 }
 
 void RpcBridge::Serve(std::istream& in, std::ostream& out) {
+  LineReader reader(in, limits_.max_line);
   std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (const auto response = HandleLine(line)) out << *response << '\n' << std::flush;
+  for (;;) {
+    const LineReader::Status status = reader.Next(line);
+    if (status == LineReader::Status::kEnd) break;
+    bool answered = false;
+    if (status == LineReader::Status::kTooLong) {
+      out << Dump(ProtocolErrorResponse(kInvalidRequest, kInvalidArgument,
+                                        "The line is longer than " + std::to_string(limits_.max_line) +
+                                            " bytes; it was skipped."))
+          << '\n';
+      answered = true;
+    } else {
+      answered = Answer(line, out);
+    }
+    if (answered) out.flush();
   }
 }
 

@@ -5,6 +5,10 @@
 // call returns are held under positive integer handles until released; the same object always
 // comes back under the same handle. Bad input of any kind gets an error response and the bridge
 // carries on. One bridge serves one client on one thread.
+//
+// Memory stays bounded by the limits whatever a client sends: a line longer than max_line is
+// passed over unread, a batch is split and answered one request at a time with its responses
+// written as they come, and no more than max_handles objects are held at once.
 #pragma once
 
 #include <cstddef>
@@ -16,15 +20,27 @@
 
 namespace ledgerkit {
 
+struct RpcLimits {
+  // Longest request line in bytes, not counting its line break.
+  size_t max_line = size_t{64} << 20;
+  // Most objects held under handles at once.
+  size_t max_handles = 1'000'000;
+};
+
 class RpcBridge {
  public:
-  RpcBridge();
+  explicit RpcBridge(RpcLimits limits = {});
   ~RpcBridge();
   RpcBridge(const RpcBridge&) = delete;
   RpcBridge& operator=(const RpcBridge&) = delete;
 
-  // The response line (without its line break) for one input line, or nothing when the line
+  // Writes the response line (with its line break) for one input line to `out`, a batch's
+  // responses as each request is carried out; writes nothing and returns false when the line
   // held only notifications.
+  bool Answer(std::string_view line, std::ostream& out);
+
+  // The response line (without its line break) for one input line, or nothing when the line
+  // held only notifications. Collects what Answer writes.
   std::optional<std::string> HandleLine(std::string_view line);
 
   // Answers every line of `in` on `out`, flushing after each response, until end of input.
@@ -36,6 +52,7 @@ class RpcBridge {
  private:
   class Impl;
   std::unique_ptr<Impl> impl_;
+  RpcLimits limits_;
 };
 
 }  // namespace ledgerkit

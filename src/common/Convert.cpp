@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/Error.h"
+#include "common/Text.h"
 
 namespace ledgerkit {
 
@@ -127,7 +128,7 @@ std::optional<int64_t> RoundScaled(const DecimalText& decimal, int scale) {
 [[noreturn]] void ThrowMismatch(const Variant& value, const char* target) {
   std::string description = "Type mismatch: ";
   if (value.type() == VarType::kString) {
-    description += "the text \"" + value.AsString() + "\" cannot become " + target + ".";
+    description += "the text " + QuoteForMessage(value.AsString()) + " cannot become " + target + ".";
   } else if (value.IsNothing()) {
     throw Error::Runtime(kObjectIsNothing, std::string("The object is nothing; it cannot become ") + target + ".");
   } else {
@@ -178,7 +179,7 @@ int64_t ToWholeNumber(const Variant& value, const char* target) {
       const auto decimal = ParseDecimal(value.AsString());
       if (!decimal) ThrowMismatch(value, target);
       const auto whole = RoundScaled(*decimal, 0);
-      if (!whole) ThrowOverflow("\"" + value.AsString() + "\"", target);
+      if (!whole) ThrowOverflow(QuoteForMessage(value.AsString()), target);
       return *whole;
     }
     case VarType::kDate:
@@ -228,7 +229,7 @@ double ToDouble(const Variant& value) {
         // Underflow towards zero is harmless; only a too-large magnitude is an overflow.
         const auto decimal = ParseDecimal(text);
         if (decimal->exponent + static_cast<int64_t>(decimal->digits.size()) < 0) return 0.0;
-        ThrowOverflow("\"" + value.AsString() + "\"", "a Double");
+        ThrowOverflow(QuoteForMessage(value.AsString()), "a Double");
       }
       return result;
     }
@@ -242,7 +243,7 @@ Currency CurrencyFromText(std::string_view text) {
   const auto decimal = ParseDecimal(text);
   if (!decimal) ThrowMismatch(Variant(text), "a Currency");
   const auto scaled = RoundScaled(*decimal, 4);
-  if (!scaled) ThrowOverflow("\"" + std::string(text) + "\"", "a Currency");
+  if (!scaled) ThrowOverflow(QuoteForMessage(text), "a Currency");
   return Currency::FromScaled(*scaled);
 }
 

@@ -18,7 +18,7 @@ Variant Dispatch::Invoke(std::string_view member, std::vector<Variant>& args) {
   const MemberEntry* entry = Members().Find(member);
   if (entry == nullptr) {
     throw Error::Runtime(kNoSuchMember,
-                         std::string(ClassName()) + " has no member named \"" + std::string(member) + "\".");
+                         std::string(ClassName()) + " has no member named " + QuoteForMessage(member) + ".");
   }
   if (args.size() != entry->arity) {
     throw Error::Runtime(kWrongArgumentCount, std::string(ClassName()) + "." + std::string(entry->name) + " takes " +

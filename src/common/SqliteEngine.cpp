@@ -18,6 +18,7 @@
 #include "common/Date.h"
 #include "common/Engine.h"
 #include "common/Error.h"
+#include "common/Text.h"
 
 namespace ledgerkit {
 
@@ -51,7 +52,7 @@ void CDateFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv)
   const std::string text = raw != nullptr ? raw : "";
   const auto date = sqlite3_value_type(argv[0]) == SQLITE_TEXT ? Date::Parse(text) : std::nullopt;
   if (!date) {
-    const std::string message = "CDATE cannot read \"" + text + "\" as a date.";
+    const std::string message = "CDATE cannot read " + QuoteForMessage(text) + " as a date.";
     sqlite3_result_error(context, message.c_str(), -1);
     return;
   }
@@ -260,7 +261,7 @@ class SqliteConnection final : public EngineConnection {
 std::unique_ptr<EngineConnection> OpenEngine(std::string_view connection_string, OpenMode mode) {
   if (connection_string.substr(0, kDriverPrefix.size()) != kDriverPrefix) {
     throw Error::Runtime(kInvalidArgument,
-                         "The connection string \"" + std::string(connection_string) + "\" names no known driver.");
+                         "The connection string " + QuoteForMessage(connection_string) + " names no known driver.");
   }
   std::string path(connection_string.substr(kDriverPrefix.size()));
   if (path.empty()) throw Error::Engine(SQLITE_CANTOPEN, "unable to open database file (the path is empty)");

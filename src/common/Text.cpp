@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <optional>
 #include <string>
 
 #include "common/Error.h"
@@ -24,6 +25,34 @@ void RequireFitsWidth(std::string_view text, size_t width, std::string_view what
     throw Error::Runtime(kInvalidArgument, "The text for " + std::string(what) + " has " + std::to_string(length) +
                                                " characters; at most " + std::to_string(width) + " fit.");
   }
+}
+
+namespace {
+
+// The byte length of the first kQuotedCharacters characters of `text`, or nothing when the whole
+// text is that short.
+std::optional<size_t> QuotedCut(std::string_view text) {
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0u) == 0x80u) continue;
+    if (characters == kQuotedCharacters) return i;
+    ++characters;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string QuoteForMessage(std::string_view text) {
+  const auto cut = QuotedCut(text);
+  if (!cut) return "\"" + std::string(text) + "\"";
+  return "\"" + std::string(text.substr(0, *cut)) + "...\" (" + std::to_string(CountCharacters(text)) + " characters)";
+}
+
+std::string ExcerptForMessage(std::string_view text) {
+  const auto cut = QuotedCut(text);
+  if (!cut) return std::string(text);
+  return std::string(text.substr(0, *cut)) + "... (" + std::to_string(CountCharacters(text)) + " characters)";
 }
 
 }  // namespace ledgerkit

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace ledgerkit {
@@ -17,5 +18,15 @@ size_t CountCharacters(std::string_view text);
 // Fails with Invalid argument (5), "The text for <what> has N characters; at most W fit.", when
 // `text` is longer than `width` characters.
 void RequireFitsWidth(std::string_view text, size_t width, std::string_view what);
+
+// A caller's text as an error description quotes it: in double quotes, cut after
+// kQuotedCharacters characters (at a character boundary) with the cut shown, as in
+// `"abc..." (10485760 characters)`, so that a huge value cannot swell a description.
+inline constexpr size_t kQuotedCharacters = 200;
+std::string QuoteForMessage(std::string_view text);
+
+// The same cut without the quotes, for a text that shows its own delimiters (a JSON value):
+// `[1,2,...] (10485760 characters)`.
+std::string ExcerptForMessage(std::string_view text);
 
 }  // namespace ledgerkit

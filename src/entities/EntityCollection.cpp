@@ -3,6 +3,7 @@
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/MemberTable.h"
+#include "common/Text.h"
 
 namespace ledgerkit {
 
@@ -28,7 +29,7 @@ std::shared_ptr<Dispatch> EntityCollection::Find(std::string_view key) const {
 std::shared_ptr<Dispatch> EntityCollection::Item(const Variant& index_or_key) const {
   if (index_or_key.type() == VarType::kString) {
     if (auto found = Find(index_or_key.AsString())) return found;
-    throw Error::Runtime(kInvalidArgument, "The collection has no item with the key \"" + index_or_key.AsString() + "\".");
+    throw Error::Runtime(kInvalidArgument, "The collection has no item with the key " + QuoteForMessage(index_or_key.AsString()) + ".");
   }
   const int32_t position = ToLong(index_or_key);
   if (position < 1 || position > Count()) {
