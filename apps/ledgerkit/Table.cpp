@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -13,7 +14,53 @@ namespace ledgerkit::cli {
 
 namespace {
 
-std::string CellText(const Variant& value) { return value.IsNull() || value.IsObject() ? "" : ToText(value); }
+// The text with each ill-formed UTF-8 sequence (each maximal part of one that could have begun a
+// character) replaced by U+FFFD, so that text a file holds as arbitrary bytes still prints.
+std::string ValidUtf8(std::string_view text) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  std::string valid;
+  valid.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      valid += text[i++];
+      continue;
+    }
+    // How many continuation bytes the lead byte calls for, and the range of the first one
+    // (narrower where a wider range would give an overlong form, a surrogate or past U+10FFFF).
+    size_t needed = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      needed = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      needed = 2;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      needed = 3;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    }
+    size_t length = 1;
+    while (needed > 0 && length <= needed && i + length < text.size()) {
+      const auto next = static_cast<unsigned char>(text[i + length]);
+      if (next < low || next > high) break;
+      low = 0x80;
+      high = 0xBF;
+      ++length;
+    }
+    if (needed > 0 && length == needed + 1) {
+      valid.append(text.substr(i, length));
+    } else {
+      valid += kReplacement;
+    }
+    i += length;
+  }
+  return valid;
+}
+
+std::string CellText(const Variant& value) { return value.IsNull() || value.IsObject() ? "" : ValidUtf8(ToText(value)); }
 
 bool AlignsRight(const Variant& value) {
   switch (value.type()) {
@@ -47,7 +94,11 @@ void PrintTable(const Recordset& result, std::ostream& out) {
   }
   const auto& columns = result.Columns();
   std::vector<size_t> widths;
-  for (const FieldInfo& column : columns) widths.push_back(Width(column.name));
+  std::vector<std::string> names;
+  for (const FieldInfo& column : columns) {
+    names.push_back(ValidUtf8(column.name));
+    widths.push_back(Width(names.back()));
+  }
   std::vector<std::vector<std::string>> cells;
   for (const auto& row : result.Rows()) {
     std::vector<std::string> line;
@@ -63,7 +114,7 @@ void PrintTable(const Recordset& result, std::ostream& out) {
     if (right) return fill + text;
     return column + 1 == columns.size() ? text : text + fill;
   };
-  for (size_t i = 0; i < columns.size(); ++i) out << (i ? "  " : "") << pad(columns[i].name, widths[i], false, i);
+  for (size_t i = 0; i < columns.size(); ++i) out << (i ? "  " : "") << pad(names[i], widths[i], false, i);
   out << "\n";
   for (size_t i = 0; i < columns.size(); ++i) out << (i ? "  " : "") << std::string(widths[i], '-');
   out << "\n";
@@ -79,7 +130,7 @@ void PrintTable(const Recordset& result, std::ostream& out) {
 void PrintCsv(const Recordset& result, std::ostream& out) {
   if (!result.IsOpen()) return;
   const auto& columns = result.Columns();
-  for (size_t i = 0; i < columns.size(); ++i) out << (i ? "," : "") << CsvField(columns[i].name);
+  for (size_t i = 0; i < columns.size(); ++i) out << (i ? "," : "") << CsvField(ValidUtf8(columns[i].name));
   out << "\r\n";
   for (const auto& row : result.Rows()) {
     for (size_t i = 0; i < row.size(); ++i) out << (i ? "," : "") << CsvField(CellText(row[i]));
@@ -95,7 +146,7 @@ void PrintJson(const Recordset& result, std::ostream& out) {
       nlohmann::ordered_json object = nlohmann::ordered_json::object();
       for (size_t i = 0; i < row.size(); ++i) {
         const Variant& value = row[i];
-        nlohmann::ordered_json& cell = object[columns[i].name];
+        nlohmann::ordered_json& cell = object[ValidUtf8(columns[i].name)];
         switch (value.type()) {
           case VarType::kNull:
           case VarType::kEmpty:
@@ -105,7 +156,7 @@ void PrintJson(const Recordset& result, std::ostream& out) {
           case VarType::kDouble: cell = value.AsDouble(); break;
           case VarType::kBoolean: cell = value.AsBoolean(); break;
           // Money stays exact as decimal text; dates in their text form.
-          default: cell = ToText(value); break;
+          default: cell = ValidUtf8(ToText(value)); break;
         }
       }
       rows.push_back(std::move(object));
