@@ -114,7 +114,11 @@ class LineReader {
  public:
   enum class Status { kLine, kTooLong, kEnd };
 
-  LineReader(std::istream& in, size_t max_line) : in_(*in.rdbuf()), max_line_(max_line), chunk_(size_t{64} << 10) {}
+  LineReader(std::istream& in, size_t max_line)
+      : in_(*in.rdbuf()),
+        max_line_(max_line),
+        kept_(max_line == std::numeric_limits<size_t>::max() ? max_line : max_line + 1),
+        chunk_(size_t{64} << 10) {}
 
   // The next line, without its line break (and without a carriage return before it).
   Status Next(std::string& line) {
@@ -127,7 +131,7 @@ class LineReader {
       const size_t available = end_ - begin_;
       const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
       const size_t part = newline != nullptr ? static_cast<size_t>(newline - start) : available;
-      if (!too_long && part > max_line_ - line.size()) {
+      if (!too_long && part > kept_ - line.size()) {
         too_long = true;
         std::string().swap(line);
       }
@@ -136,8 +140,11 @@ class LineReader {
       if (newline != nullptr) break;
     }
     if (!any) return Status::kEnd;
-    if (too_long) return Status::kTooLong;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!too_long && !line.empty() && line.back() == '\r') line.pop_back();
+    if (too_long || line.size() > max_line_) {
+      std::string().swap(line);
+      return Status::kTooLong;
+    }
     return Status::kLine;
   }
 
@@ -155,6 +162,7 @@ class LineReader {
 
   std::streambuf& in_;
   const size_t max_line_;
+  const size_t kept_;  // the limit and one byte for the carriage return of a CR LF line break
   std::vector<char> chunk_;
   size_t begin_ = 0;
   size_t end_ = 0;
