@@ -90,5 +90,33 @@ TEST(Cli, DemoBalancesAndItsFileChecksClean) {
   EXPECT_NE(broken.out.find("\"kind\": \"balance\""), std::string::npos) << broken.out;
 }
 
+TEST(Cli, QueryPrintsTextThatIsNotUtf8WithReplacementCharacters) {
+  testing::TempCompany company;
+  // "B", a stray byte, "n", a cut-off two-byte sequence; then a valid "é" and a code point past
+  // U+10FFFF (four bytes, each its own bad part).
+  ASSERT_EQ(testing::RawExec(company.path(), "INSERT INTO ACAccount (Parent,AccountNumber,Name,Balance) VALUES "
+                                             "(1,'2000',CAST(X'42FF6EC3' AS TEXT),0),"
+                                             "(1,'2001',CAST(X'C3A9F4908080' AS TEXT),0);"),
+            "");
+  const std::string query =
+      "query " + ShellQuote(company.path()) + " " +
+      ShellQuote("SELECT Name, AccountNumber AS No FROM ACAccount WHERE AccountNumber IN ('2000','2001') ORDER BY 2");
+  const std::string bad = "B\uFFFDn\uFFFD";
+  const std::string past = "\u00E9\uFFFD\uFFFD\uFFFD\uFFFD";
+
+  const CliRun json = RunLedgerkit(company.folder(), query + " --json");
+  EXPECT_EQ(json.exit_code, 0) << json.err;
+  EXPECT_EQ(json.out, "[\n  {\n    \"Name\": \"" + bad + "\",\n    \"No\": \"2000\"\n  },\n  {\n    \"Name\": \"" + past +
+                          "\",\n    \"No\": \"2001\"\n  }\n]\n");
+
+  const CliRun csv = RunLedgerkit(company.folder(), query + " --csv");
+  EXPECT_EQ(csv.exit_code, 0) << csv.err;
+  EXPECT_EQ(csv.out, "Name,No\r\n" + bad + ",2000\r\n" + past + ",2001\r\n");
+
+  const CliRun table = RunLedgerkit(company.folder(), query);
+  EXPECT_EQ(table.exit_code, 0) << table.err;
+  EXPECT_EQ(table.out, "Name   No\n-----  ----\n" + bad + "   2000\n" + past + "  2001\n(2 rows)\n");
+}
+
 }  // namespace
 }  // namespace ledgerkit
