@@ -2,8 +2,9 @@
 
 #include <sodium.h>
 
-#include <array>
 #include <atomic>
+#include <cstring>
+#include <vector>
 
 #include "common/Convert.h"
 #include "common/Error.h"
@@ -21,16 +22,31 @@ bool VerifyHash(const std::string& hash, std::string_view password) {
   return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
 }
 
-// A hash of a random password nobody knows, made with the limits of HashPassword so that
-// verifying against it takes as long as verifying against a user's hash.
+// A hash string with the limits of HashPassword and a random salt and digest: verifying a
+// password against it takes as long as against a user's hash and never succeeds. Made without
+// hashing, so that even the first failed logon of a process (each run of the command-line
+// tool) costs what any other does.
 const std::string& DummyHash() {
   static const std::string hash = [] {
     EnsureSodium();
-    std::array<unsigned char, 16> secret{};
-    randombytes_buf(secret.data(), secret.size());
-    std::array<char, 2 * 16 + 1> text{};
-    sodium_bin2hex(text.data(), text.size(), secret.data(), secret.size());
-    return HashPassword(text.data());
+    auto random_base64 = [](size_t size) {
+      std::vector<unsigned char> bytes(size);
+      randombytes_buf(bytes.data(), bytes.size());
+      constexpr int kVariant = sodium_base64_VARIANT_ORIGINAL_NO_PADDING;
+      std::string text(sodium_base64_ENCODED_LEN(size, kVariant), '\0');
+      sodium_bin2base64(text.data(), text.size(), bytes.data(), bytes.size(), kVariant);
+      text.resize(std::strlen(text.c_str()));
+      return text;
+    };
+    std::string text = "$argon2id$v=19$m=" + std::to_string(crypto_pwhash_MEMLIMIT_INTERACTIVE / 1024) +
+                       ",t=" + std::to_string(crypto_pwhash_OPSLIMIT_INTERACTIVE) + ",p=1$" +
+                       random_base64(crypto_pwhash_SALTBYTES) + "$" + random_base64(32);
+    // Should the library ever encode its hashes otherwise, a real hash of a random secret serves.
+    if (crypto_pwhash_str_needs_rehash(text.c_str(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                                       crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0) {
+      text = HashPassword(random_base64(16));
+    }
+    return text;
   }();
   return hash;
 }
