@@ -1,10 +1,12 @@
 // ledgerkit-bench: the library's speed against raw SQLite measured in the same run, on the same
 // file system. One JSON object per line: {"name", "ops_per_s", "ratio_to_raw"[, "ms"]}, where
-// the ratio is the library's time per operation over the raw loop's (lower is better).
+// the ratio is the library's time per operation over the raw loop's (lower is better); the
+// logon_failed line instead compares two kinds of failed logon with each other.
 //
 //   ledgerkit-bench [--quick] [--dir DIR]
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -18,9 +20,11 @@
 #include <unistd.h>
 
 #include "common/Convert.h"
+#include "common/Error.h"
 #include "entities/Schema.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"
+#include "security/CSecurityMgr.h"
 
 namespace {
 
@@ -177,8 +181,43 @@ struct Company {
   }
 };
 
+// Failed logons of an unknown user and of a known user with a wrong password, alternating, 20
+// of each; prints the median milliseconds of each and their ratio (1 when the time of a failed
+// logon does not tell whether the name exists).
+void LogonFailed(const std::filesystem::path& dir) {
+  const std::string path = (dir / "logon_failed.ldb").string();
+  std::filesystem::remove(path);
+  ledgerkit::CreateSubscriberDatabase(path, "Bench Co", ledgerkit::FirstUser{"bench", "bench"});
+  ledgerkit::CSecurityMgr security;
+  auto failed_logon_ms = [&](const char* name) {
+    const auto start = Clock::now();
+    try {
+      security.BeginUserSession(path, name, "wrong password");
+    } catch (const ledgerkit::Error&) {
+      return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    }
+    throw std::runtime_error(std::string("a logon of ") + name + " with a wrong password succeeded");
+  };
+  failed_logon_ms("nobody");  // the first one also makes the dummy hash
+  failed_logon_ms("bench");
+  std::vector<double> unknown, known;
+  for (int i = 0; i < 20; ++i) {
+    unknown.push_back(failed_logon_ms("nobody"));
+    known.push_back(failed_logon_ms("bench"));
+  }
+  auto median = [](std::vector<double>& times) {
+    std::sort(times.begin(), times.end());
+    return (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2;
+  };
+  const double unknown_ms = median(unknown), known_ms = median(known);
+  std::printf("{\"name\":\"logon_failed\",\"unknown_user_ms\":%.3f,\"wrong_password_ms\":%.3f,\"ratio\":%.3f}\n",
+              unknown_ms, known_ms, unknown_ms / known_ms);
+  std::fflush(stdout);
+}
+
 void Run(const Options& options) {
   const std::filesystem::path& dir = options.dir;
+  LogonFailed(dir);
   const int rounds = options.quick ? 3 : 8;
   const double round_seconds = options.quick ? 0.4 : 1.0;
   RawCommit raw_commit(dir);

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "common/Convert.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
 
@@ -67,6 +68,21 @@ std::optional<std::string> UserNameFault(std::string_view name) {
   if (first != U_SENTINEL && u_isUWhiteSpace(first)) return "begins with a blank";
   if (last != U_SENTINEL && u_isUWhiteSpace(last)) return "ends with a blank";
   return std::nullopt;
+}
+
+void RequireUserName(std::string_view name, std::string_view label) {
+  if (const auto fault = UserNameFault(name)) {
+    throw Error::Runtime(kInvalidArgument, "The user name given as " + std::string(label) + " " + *fault + ".");
+  }
+}
+
+std::string UserNameText(const Variant& name) { return name.IsNull() ? std::string() : ToText(name); }
+
+std::vector<Parameter> UserNameFilterValues(const Variant& name) {
+  const std::string text = UserNameText(name);
+  // Size 0: a filter's value is not width-checked; a longer name simply matches nothing.
+  return {Parameter{"UserKey", ParamType::kText, 0, UserNameKey(text), "UserKey"},
+          Parameter{"UserName", ParamType::kText, 0, text, "UserName"}};
 }
 
 }  // namespace ledgerkit

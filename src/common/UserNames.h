@@ -9,6 +9,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "common/Command.h"
+#include "common/Variant.h"
 
 namespace ledgerkit {
 
@@ -20,5 +24,20 @@ std::string UserNameKey(std::string_view name);
 // leading or trailing blanks, control characters, invisible format characters (zero-width
 // space, joiners, direction marks) and text that is not valid UTF-8 are refused.
 std::optional<std::string> UserNameFault(std::string_view name);
+
+// Fails with Invalid argument (5) when `name` cannot be a user name, the description naming
+// `label` (the argument) and the fault; the name itself is not repeated, as it may not print.
+void RequireUserName(std::string_view name, std::string_view label);
+
+// A user name argument as a filter compares it: its text, an empty text for Null.
+std::string UserNameText(const Variant& name);
+
+// The filter condition selecting the rows of IUser or SysSessions that hold user name `name`,
+// and its values in marker order (UserNameFilterValues). A row with its matching form (UserKey)
+// is found by it; a row written by other means without one (UserKey Null) by its stored
+// spelling, letter case ignored as the UserName column's collation does. Both columns are
+// indexed, so the engine serves each side of the OR from its index.
+inline constexpr std::string_view kUserNameFilter = "(UserKey=? OR (UserKey IS NULL AND UserName=?))";
+std::vector<Parameter> UserNameFilterValues(const Variant& name);
 
 }  // namespace ledgerkit

@@ -1,6 +1,6 @@
-// CSecurityMgr: logon sessions of a company file. A logon checks the user name (letter case
-// ignored) and password of a user allowed to log on, replaces that user's earlier sessions and
-// hands out a fresh token; no other operation checks tokens. Stateless; every operation is one
+// CSecurityMgr: logon sessions of a company file. A logon checks the user name (in its
+// matching form, common/UserNames.h) and password of a user allowed to log on, replaces that
+// user's earlier sessions and hands out a fresh token; no other operation checks tokens. Stateless; every operation is one
 // unit of work and marks its failures once.
 #pragma once
 
@@ -21,10 +21,12 @@ class CSecurityMgr : public Dispatch {
   // Logs UserName on and returns the new session's token. Any row of that name with logon
   // allowed whose password matches will do; a password stored in clear (imported data) is
   // replaced by its hash here. Fails with eInvalidUserInfo, writing nothing, for a wrong
-  // password, an unknown user or a user not allowed to log on alike.
+  // password, an unknown user or a user not allowed to log on alike, and takes as long for each:
+  // one password verification whether or not there is a row to check against.
   std::string BeginUserSession(const Variant& Account, const Variant& UserName, const Variant& Password);
 
-  // Removes every session of UserName, so its tokens are no longer found.
+  // Removes every session of UserName (matching form, so any spelling of it), so its tokens are
+  // no longer found.
   void EndUserSession(const Variant& Account, const Variant& UserName);
 
   // Replaces the password of theUserName when OldPassword matches. Fails with
@@ -32,7 +34,7 @@ class CSecurityMgr : public Dispatch {
   void ChangeUserPassword(const Variant& Account, const Variant& theUserName, const Variant& OldPassword,
                           const Variant& NewPassword);
 
-  // The session holding Token; Invalid argument (5) when there is none.
+  // The session holding Token; Invalid argument (5) when there is none (also for Null).
   std::shared_ptr<SysSessions> GetSysSession(const Variant& Account, const Variant& Token);
 };
 

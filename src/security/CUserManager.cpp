@@ -1,17 +1,54 @@
 #include "security/CUserManager.h"
 
+#include <cmath>
+#include <vector>
+
 #include "common/Command.h"
 #include "common/Convert.h"
-#include "common/DataAccess.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
 #include "common/MemberTable.h"
 #include "common/Operation.h"
 #include "common/SqlText.h"
+#include "common/Text.h"
+#include "common/UserNames.h"
 #include "entities/ColumnWidths.h"
 #include "security/PasswordHash.h"
 
 namespace ledgerkit {
+
+namespace {
+
+// Fails with Type mismatch (13) when the key argument `value` is a number with a fraction
+// (1.5, "2.4"), which the conversion to a Long would round onto a neighbouring row. Null,
+// Empty and an empty text are left to the caller's rule for them.
+void RequireWholeKey(const Variant& value, std::string_view label) {
+  if (value.IsNull() || value.IsEmpty()) return;
+  if (value.type() == VarType::kString && value.AsString().empty()) return;
+  const double number = ToDouble(value);
+  if (std::trunc(number) != number) {
+    throw Error::Runtime(kTypeMismatch, "The key " + std::string(label) + " must be a whole number, not " +
+                                            ToText(value) + ".");
+  }
+}
+
+// A link argument as stored (OptionalKey), refusing a number with a fraction.
+Variant OptionalWholeKey(const Variant& value, std::string_view label) {
+  RequireWholeKey(value, label);
+  return OptionalKey(value);
+}
+
+// A key argument as a Long; fails as ToLong does (Null included) and for a fraction.
+Variant WholeKey(const Variant& value, std::string_view label) {
+  RequireWholeKey(value, label);
+  return ToLong(value);
+}
+
+Parameter LongValue(std::string name, const Variant& value) {
+  return Parameter{std::move(name), ParamType::kLong, 0, value, {}};
+}
+
+}  // namespace
 
 const MemberTable& CUserManager::Members() const {
   static const MemberTable table{
@@ -28,7 +65,8 @@ std::shared_ptr<IUser> CUserManager::GetUserProfile(const Variant& Account, cons
                                                     const Variant& /*Token*/, const Variant& /*ProfileAccount*/,
                                                     const Variant& ProfileUserName) {
   return RunOperation(Account, Access::kRead, [&] {
-    const auto users = Fetch<IUser>(Account, FetchArgs{.filter = "UserName=" + QuoteSqlText(ProfileUserName)});
+    const auto users = Fetch<IUser>(
+        Account, FetchArgs{.filter = std::string(kUserNameFilter), .bind = UserNameFilterValues(ProfileUserName)});
     return FirstOf<IUser>(*users);
   });
 }
@@ -38,7 +76,8 @@ void CUserManager::UpdateUserProfile(const Variant& Account, const Variant& /*Us
                                      const Variant& Initial, const Variant& Admin, const Variant& ReportsToID,
                                      const Variant& EMail, const Variant& AllowLogon) {
   RunOperation(Account, Access::kWrite, [&] {
-    const Variant reports_to = OptionalKey(ReportsToID);
+    const Variant reports_to = OptionalWholeKey(ReportsToID, "ReportsToID");
+    RequireWholeKey(UserID, "UserID");
     Command command(Account);
     command.SetText(
         "UPDATE IUser SET FirstName=?,LastName=?,MiddleInitial=?,Admin=?,ReportsToID=?,EMail=?,AllowLogon=? "
@@ -58,9 +97,11 @@ void CUserManager::UpdateUserProfile(const Variant& Account, const Variant& /*Us
 void CUserManager::DeleteUserProfile(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                      const Variant& UserID) {
   RunOperation(Account, Access::kWrite, [&] {
-    const std::string user_id = SqlInteger(UserID);
-    const auto references =
-        OpenRecordset(Account, "SELECT 'User Manager', IUser.UserName FROM IUser WHERE ReportsToID=" + user_id);
+    const Variant user_id = WholeKey(UserID, "UserID");
+    Command command(Account);
+    command.SetText("SELECT 'User Manager', IUser.UserName FROM IUser WHERE ReportsToID=?;");
+    command.Append(LongValue("p1", user_id));
+    const auto references = command.ExecuteQuery();
     if (references->RecordCount() > 0) {
       std::string list;
       for (; !references->AtEOF(); references->MoveNext()) {
@@ -68,9 +109,7 @@ void CUserManager::DeleteUserProfile(const Variant& Account, const Variant& /*Us
       }
       throw Error::Library(errCUserManager::eUserIsReferenced, FormatMessage(messages::kUserIsReferenced, list));
     }
-    Command command(Account);
     command.SetText("DELETE FROM IUser WHERE IUserID=?;");
-    command.Append("p1", ParamType::kLong, 0, UserID, "UserID");
     command.Execute();
   });
 }
@@ -78,7 +117,8 @@ void CUserManager::DeleteUserProfile(const Variant& Account, const Variant& /*Us
 Variant CUserManager::CallerSubscriberID(const Variant& Account, const Variant& UserName, const Variant& Token) {
   const std::shared_ptr<IUser> caller = GetUserProfile(Account, UserName, Token, Account, UserName);
   if (!caller) {
-    throw Error::Runtime(kObjectIsNothing, "No user is named " + QuoteSqlText(UserName) + ", so the caller's company is unknown.");
+    throw Error::Runtime(kObjectIsNothing,
+                         "No user is named " + QuoteSqlText(UserNameText(UserName)) + ", so the caller's company is unknown.");
   }
   return caller->Value("SubscriberID");
 }
@@ -87,8 +127,9 @@ std::shared_ptr<EntityCollection> CUserManager::GetSubscriberUserProfiles(const 
                                                                           const Variant& Token) {
   return RunOperation(Account, Access::kRead, [&] {
     const Variant subscriber_id = CallerSubscriberID(Account, UserName, Token);
-    return Fetch<IUser>(Account, FetchArgs{.filter = "Parent=" + SqlInteger(subscriber_id) + " AND AllowLogon=1",
-                                           .sort = "LastName"});
+    return Fetch<IUser>(Account, FetchArgs{.filter = "Parent=? AND AllowLogon=1",
+                                           .sort = "LastName",
+                                           .bind = {LongValue("Parent", subscriber_id)}});
   });
 }
 
@@ -97,20 +138,26 @@ void CUserManager::AddUserProfile(const Variant& Account, const Variant& UserNam
                                   const Variant& LastName, const Variant& Initial, const Variant& ReportsToID,
                                   const Variant& Admin, const Variant& EMail, const Variant& AllowLogon) {
   RunOperation(Account, Access::kWrite, [&] {
-    const Variant reports_to = OptionalKey(ReportsToID);
-    const std::string password = ClearPassword(Password, "Password");
+    const Variant reports_to = OptionalWholeKey(ReportsToID, "ReportsToID");
     const Variant subscriber_id = CallerSubscriberID(Account, UserName, Token);
+    const std::string name = ToText(ProfileUserName);
+    // A name that cannot be one is refused as such, whether or not a look-alike exists.
+    RequireUserName(name, "ProfileUserName");
+    std::vector<Parameter> same_name_values = UserNameFilterValues(name);
+    same_name_values.insert(same_name_values.begin(), LongValue("Parent", subscriber_id));
     const auto same_name = Fetch<IUser>(
-        Account, FetchArgs{.filter = "UserName=" + QuoteSqlText(ProfileUserName) + " AND Parent=" + SqlInteger(subscriber_id)});
+        Account, FetchArgs{.filter = "Parent=? AND " + std::string(kUserNameFilter), .bind = std::move(same_name_values)});
     if (same_name->Count() > 0) {
       throw Error::Library(errCUserManager::eUserNameExists, FormatMessage(messages::kUserNameExists));
     }
+    RequireFitsWidth(name, lenIUser::lenUserName, "ProfileUserName");
+    const std::string password = ClearPassword(Password, "Password");
     Command command(Account);
     command.SetText(
         "INSERT INTO IUser (Parent,UserName,Password,FirstName,LastName,MiddleInitial,MainUser,ReportsToID,Admin,"
-        "EMail,AllowLogon) VALUES (?,?,?,?,?,?,0,?,?,?,?);");
+        "EMail,AllowLogon,UserKey) VALUES (?,?,?,?,?,?,0,?,?,?,?,?);");
     command.Append("p1", ParamType::kLong, 0, subscriber_id, "SubscriberID");
-    command.Append("p2", ParamType::kText, lenIUser::lenUserName, ProfileUserName, "ProfileUserName");
+    command.Append("p2", ParamType::kText, lenIUser::lenUserName, name, "ProfileUserName");
     command.Append("p3", ParamType::kText, 255, HashPassword(password), "Password");
     command.Append("p4", ParamType::kText, lenIUser::lenFirstName, FirstName, "FirstName");
     command.Append("p5", ParamType::kText, lenIUser::lenLastName, LastName, "LastName");
@@ -119,6 +166,7 @@ void CUserManager::AddUserProfile(const Variant& Account, const Variant& UserNam
     command.Append("p8", ParamType::kBoolean, 0, Admin, "Admin");
     command.Append("p11", ParamType::kText, lenIUser::lenEMail, EMail, "EMail");
     command.Append("p16", ParamType::kBoolean, 0, AllowLogon, "AllowLogon");
+    command.Append("p17", ParamType::kText, 0, UserNameKey(name), "UserKey");
     command.Execute();
   });
 }

@@ -1,5 +1,7 @@
-// CUserManager: the users of a company file. A user name is unique within a company (letter
-// case ignored) and a user that others report to cannot be deleted. The caller's UserName only
+// CUserManager: the users of a company file. A user name is unique within a company, names
+// compared in their matching form (common/UserNames.h: letter case, composed or decomposed
+// accents and full-width letters make no difference), and a user that others report to cannot
+// be deleted. Keys that are numbers with a fraction fail with Type mismatch (13). The caller's UserName only
 // serves to find the caller's company; Token is accepted and not consulted. Stateless; every
 // operation is one unit of work and marks its failures once.
 #pragma once
@@ -18,8 +20,8 @@ class CUserManager : public Dispatch {
   std::string_view ClassName() const override { return "CUserManager"; }
   const MemberTable& Members() const override;
 
-  // The user named ProfileUserName (any company of the file; letter case ignored), or nothing.
-  // ProfileAccount is not consulted.
+  // The user named ProfileUserName (any company of the file; matching form), or nothing, also
+  // for Null. ProfileAccount is not consulted.
   std::shared_ptr<IUser> GetUserProfile(const Variant& Account, const Variant& UserName, const Variant& Token,
                                         const Variant& ProfileAccount, const Variant& ProfileUserName);
 
@@ -39,9 +41,13 @@ class CUserManager : public Dispatch {
   std::shared_ptr<EntityCollection> GetSubscriberUserProfiles(const Variant& Account, const Variant& UserName,
                                                               const Variant& Token);
 
-  // Adds a user to the caller's company (MainUser 0), its password stored as a hash. Fails
-  // with eUserNameExists when the company already has that name (letter case ignored); the
-  // check and the insert are one step under the write lock.
+  // Adds a user to the caller's company (MainUser 0), its name stored as spelled with its
+  // matching form beside it, its password stored as a hash. Checks, in this order: the caller
+  // (Object is nothing, 91, when UserName names no user); the name, refused with Invalid argument
+  // (5) when it begins or ends with a blank or holds a control or invisible character; a user
+  // of the company with the same matching form (eUserNameExists); the widths of name and
+  // password (5). The check and the insert are one step under the write lock; nothing is
+  // written on failure.
   void AddUserProfile(const Variant& Account, const Variant& UserName, const Variant& Token,
                       const Variant& ProfileUserName, const Variant& Password, const Variant& FirstName,
                       const Variant& LastName, const Variant& Initial, const Variant& ReportsToID, const Variant& Admin,
