@@ -449,14 +449,6 @@ void FillUserKeys(EngineConnection& connection) {
 void UpgradeSchema(EngineConnection& connection, int32_t version) {
   try {
     connection.ExecuteControl("BEGIN IMMEDIATE;");
-  } catch (const Error& error) {
-    if (error.number() != EngineErrorNumber(8 /* read-only */)) throw;
-    throw Error::Runtime(kInvalidArgument, "The company file " + connection.Path() + " has schema version " +
-                                               std::to_string(version) +
-                                               "; open it once with write access to bring it to version " +
-                                               std::to_string(kSchemaVersion) + ".");
-  }
-  try {
     if (StoredSchemaVersion(connection) < kSchemaVersion) {
       RebuildTables(connection);
       // The register totals stay as kept; their triggers went with the register table.
@@ -468,14 +460,19 @@ void UpgradeSchema(EngineConnection& connection, int32_t version) {
       connection.ExecuteControl("PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";");
     }
     connection.ExecuteControl("COMMIT;");
-  } catch (...) {
+  } catch (const Error& error) {
     try {
       connection.ExecuteControl("PRAGMA ignore_check_constraints=OFF;");
       if (connection.InTransaction()) connection.ExecuteControl("ROLLBACK;");
     } catch (...) {
       // The first failure is the one reported; closing the connection ends the transaction.
     }
-    throw;
+    // A file this process may only read: the engine refuses the first write, not the BEGIN.
+    if (error.number() != EngineErrorNumber(8 /* SQLITE_READONLY */)) throw;
+    throw Error::Runtime(kInvalidArgument, "The company file " + connection.Path() + " has schema version " +
+                                               std::to_string(version) +
+                                               "; open it once with write access to bring it to version " +
+                                               std::to_string(kSchemaVersion) + ".");
   }
 }
 

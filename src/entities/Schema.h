@@ -14,7 +14,7 @@ namespace ledgerkit {
 
 // Marks a file as a ledgerkit company database (PRAGMA application_id), and its schema version.
 inline constexpr int32_t kApplicationId = 0x4C4B4442;  // "LKDB"
-inline constexpr int32_t kSchemaVersion = 1;
+inline constexpr int32_t kSchemaVersion = 2;
 
 enum class ColumnKind { kKey, kInteger, kText, kCurrency, kDouble, kDate, kBoolean };
 
@@ -23,7 +23,7 @@ struct ColumnDef {
   ColumnKind kind;
   int32_t width = 0;               // characters, for kText
   std::string_view default_sql{};  // DEFAULT clause expression, when the column has one
-  bool ignore_case = false;        // compared without regard to letter case (user names)
+  bool ignore_case = false;        // compared and sorted without regard to letter case (COLLATE NOCASE)
 };
 
 struct TableDef {
