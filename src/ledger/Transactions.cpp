@@ -141,16 +141,20 @@ void CACMgr::EndTransaction(const Variant& Account, const Variant& TransactionID
     const std::shared_ptr<ACTransLog> header = ledger::RequireHeader(Account, TransactionID);
     const auto lines = Fetch<ACTransLogWIP>(Account, FetchArgs{.filter = "Parent=" + ToText(header->Value("ACTransLogID"))});
     // Every line must name an account that exists before anything is written: money is never
-    // posted to no account.
+    // posted to no account. The accounts are read once; their balances are kept here as posted.
+    std::map<int32_t, PostedAccount> accounts;
     for (const auto& [key, item] : lines->entries()) {
       const auto& waiting = static_cast<const ACTransLogWIP&>(*item);
       const Variant account_id = waiting.Value("AccountID");
       const std::string line = "Line " + ToText(waiting.Value("ACTransLogWIPID")) + " of transaction " + ToText(TransactionID);
       if (account_id.IsNull()) throw Error::Runtime(kInvalidArgument, line + " names no account; nothing is committed.");
-      if (!ReadPostedAccount(Account, account_id)) {
+      if (accounts.contains(ToLong(account_id))) continue;
+      std::optional<PostedAccount> posted = ReadPostedAccount(Account, account_id);
+      if (!posted) {
         throw Error::Runtime(kInvalidArgument,
                              line + " names account " + ToText(account_id) + ", which does not exist; nothing is committed.");
       }
+      accounts.emplace(ToLong(account_id), std::move(*posted));
     }
 
     Command status(Account);
@@ -177,7 +181,7 @@ void CACMgr::EndTransaction(const Variant& Account, const Variant& TransactionID
       const Variant account_id = line.Value("AccountID");
       const bool is_debit = ToBoolean(line.Value("IsDebit"));
       const Currency amount = LineAmount(line.Value("Amount"));
-      const PostedAccount posted = *ReadPostedAccount(Account, account_id);
+      PostedAccount& posted = accounts.at(ToLong(account_id));
       row.Assign("p1", account_id);
       row.Assign("p3", line.Value("Description"));
       row.Assign("p4", is_debit ? amount : Currency());
@@ -195,6 +199,7 @@ void CACMgr::EndTransaction(const Variant& Account, const Variant& TransactionID
         return is_debit ? stored - amount : stored + amount;
       });
       WriteBalance(Account, account_id, balance);
+      posted.balance = balance;
     }
 
     Command done(Account);
