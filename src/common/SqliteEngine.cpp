@@ -29,6 +29,11 @@ constexpr int kBusyTimeoutMs = 10'000;
 
 [[noreturn]] void ThrowEngine(sqlite3* db, int rc, std::string_view context = {}) {
   std::string message = db != nullptr && sqlite3_errcode(db) == rc ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  // A rule of the file that refuses a sum out of range says so with this prefix.
+  constexpr std::string_view kOverflowPrefix = "Overflow: ";
+  if ((rc & 0xFF) == SQLITE_CONSTRAINT && message.starts_with(kOverflowPrefix)) {
+    throw Error::Runtime(kOverflow, message.substr(kOverflowPrefix.size()));
+  }
   if (!context.empty()) {
     message += " (";
     message += context;

@@ -24,7 +24,7 @@ constexpr std::string_view kNow = "(strftime('%Y-%m-%d %H:%M:%S','now','localtim
 
 constexpr ColumnDef kISubScriber[] = {
     {"ISubScriberID", K::kKey},
-    {"CompanyName", K::kText, lenISubScriber::lenCompanyName},
+    {"CompanyName", K::kText, lenISubScriber::lenCompanyName, {}, true},
     {"AccountNo", K::kText, lenISubScriber::lenAccountNo},
     {"NextTransactionNumber", K::kInteger},
     {"NextInvoiceNumber", K::kInteger},
@@ -35,7 +35,7 @@ constexpr ColumnDef kISubScriber[] = {
 constexpr ColumnDef kISubscriberLocation[] = {
     {"ISubscriberLocationID", K::kKey},
     {"Parent", K::kInteger},
-    {"Name", K::kText, lenISubscriberLocation::lenName},
+    {"Name", K::kText, lenISubscriberLocation::lenName, {}, true},
     {"Address1", K::kText, lenISubscriberLocation::lenAddress1},
     {"Address2", K::kText, lenISubscriberLocation::lenAddress2},
     {"Address3", K::kText, lenISubscriberLocation::lenAddress3},
@@ -54,8 +54,8 @@ constexpr ColumnDef kIUser[] = {
     {"Parent", K::kInteger},
     {"UserName", K::kText, lenIUser::lenUserName, {}, true},
     {"Password", K::kText, 255},  // holds a password hash; the clear text is limited to 30 on input
-    {"FirstName", K::kText, lenIUser::lenFirstName},
-    {"LastName", K::kText, lenIUser::lenLastName},
+    {"FirstName", K::kText, lenIUser::lenFirstName, {}, true},
+    {"LastName", K::kText, lenIUser::lenLastName, {}, true},
     {"MiddleInitial", K::kText, lenIUser::lenMiddleInitial},
     {"Admin", K::kBoolean},
     {"MainUser", K::kBoolean},
@@ -79,7 +79,7 @@ constexpr ColumnDef kSysSessions[] = {
 constexpr ColumnDef kACAccountType[] = {
     {"ACAccountTypeID", K::kKey},
     {"Parent", K::kInteger},
-    {"Name", K::kText, lenACAccountType::lenName},
+    {"Name", K::kText, lenACAccountType::lenName, {}, true},
     {"Description", K::kText, lenACAccountType::lenDescription},
     {"FnclInstituteRqd", K::kBoolean},
     {"BalanceSheetType", K::kInteger},
@@ -88,7 +88,7 @@ constexpr ColumnDef kACAccountType[] = {
 constexpr ColumnDef kACFnclInstitution[] = {
     {"ACFnclInstitutionID", K::kKey},
     {"Parent", K::kInteger},
-    {"Name", K::kText, lenACFnclInstitution::lenName},
+    {"Name", K::kText, lenACFnclInstitution::lenName, {}, true},
     {"Address", K::kText, lenACFnclInstitution::lenAddress},
     {"Contact", K::kText, lenACFnclInstitution::lenContact},
     {"Telephone", K::kText, lenACFnclInstitution::lenTelephone},
@@ -97,8 +97,8 @@ constexpr ColumnDef kACFnclInstitution[] = {
 constexpr ColumnDef kACAccount[] = {
     {"ACAccountID", K::kKey},
     {"Parent", K::kInteger},
-    {"AccountNumber", K::kText, lenACAccount::lenAccountNumber},
-    {"Name", K::kText, lenACAccount::lenName},
+    {"AccountNumber", K::kText, lenACAccount::lenAccountNumber, {}, true},
+    {"Name", K::kText, lenACAccount::lenName, {}, true},
     {"Description", K::kText, lenACAccount::lenDescription},
     {"Note", K::kText, lenACAccount::lenNote},
     {"Inactive", K::kBoolean},
@@ -151,7 +151,7 @@ constexpr ColumnDef kACInvoice[] = {
     {"Comment", K::kText, lenACInvoice::lenComment},
     {"TransactionNumber", K::kText, lenACInvoice::lenTransactionNumber},
     {"InvoiceDate", K::kDate},
-    {"InvoiceNo", K::kText, lenACInvoice::lenInvoiceNo},
+    {"InvoiceNo", K::kText, lenACInvoice::lenInvoiceNo, {}, true},
     {"PurchaseOrderNumber", K::kText, lenACInvoice::lenPurchaseOrderNumber},
     {"Address", K::kText, lenACInvoice::lenAddress},
     {"Company", K::kText, lenACInvoice::lenCompany},
@@ -163,8 +163,8 @@ constexpr ColumnDef kACInvoiceItem[] = {
     {"ACInvoiceItemID", K::kKey},
     {"Parent", K::kInteger},
     {"TaxID", K::kInteger},
-    {"ItemCode", K::kText, lenACInvoiceItem::lenItemCode},
-    {"ItemName", K::kText, lenACInvoiceItem::lenItemName},
+    {"ItemCode", K::kText, lenACInvoiceItem::lenItemCode, {}, true},
+    {"ItemName", K::kText, lenACInvoiceItem::lenItemName, {}, true},
     {"ItemPrice", K::kCurrency},
     {"ItemQuantity", K::kDouble},
     {"ItemUnit", K::kText, lenACInvoiceItem::lenItemUnit},
@@ -174,7 +174,7 @@ constexpr ColumnDef kACInvoiceItem[] = {
 constexpr ColumnDef kCITaxCode[] = {
     {"CITaxCodeID", K::kKey},
     {"Parent", K::kInteger},
-    {"TaxCode", K::kText, lenCITaxCode::lenTaxCode},
+    {"TaxCode", K::kText, lenCITaxCode::lenTaxCode, {}, true},
     {"Description", K::kText, lenCITaxCode::lenDescription},
     {"Tax1Rate", K::kDouble},
     {"Tax1Name", K::kText, lenCITaxCode::lenTax1Name},
@@ -240,7 +240,7 @@ constexpr IndexDef kIndexes[] = {
 // Per-account totals of the register, kept by triggers on every change of ACTransaction
 // (whoever makes it), so an account's balance is read without summing its rows. The row
 // counts tell "no amounts" (Null balance) from amounts that sum to 0.
-constexpr std::string_view kRegisterTotalsSql = R"sql(
+constexpr std::string_view kRegisterTotalsTableSql = R"sql(
 CREATE TABLE lk_RegisterTotal (
   AccountID INTEGER PRIMARY KEY,
   Debits INTEGER NOT NULL DEFAULT 0,
@@ -248,7 +248,26 @@ CREATE TABLE lk_RegisterTotal (
   DebitRows INTEGER NOT NULL DEFAULT 0,
   CreditRows INTEGER NOT NULL DEFAULT 0
 );
+)sql";
+
+// The file's own rules, created after the tables and again after an upgrade rebuilt them.
+//
+// The engine turns an integer sum that leaves the int64 range into a REAL; every money sum the
+// file keeps is therefore tested before it is made (without overflowing the test itself) and
+// refused with a message starting "Overflow: ", which the engine layer reports as the runtime
+// Overflow error. The engine cannot put values into such a message, so it names the kind of
+// total; the ledger operations that add money check first and name the account themselves.
+//
+// An account that register rows or waiting lines still refer to is not deleted: the money
+// would be left posted to nowhere. Sub-accounts, invoices and tax codes are not looked for.
+constexpr std::string_view kTriggersSql = R"sql(
 CREATE TRIGGER lk_register_insert AFTER INSERT ON ACTransaction WHEN NEW.Parent IS NOT NULL BEGIN
+  SELECT RAISE(ABORT, 'Overflow: an account''s total of register debits or credits would leave the currency range.')
+  FROM lk_RegisterTotal t WHERE t.AccountID=NEW.Parent AND (
+    (NEW.Withdrawal>0 AND t.Debits>9223372036854775807-NEW.Withdrawal) OR
+    (NEW.Withdrawal<0 AND t.Debits<-9223372036854775808-NEW.Withdrawal) OR
+    (NEW.Deposit>0 AND t.Credits>9223372036854775807-NEW.Deposit) OR
+    (NEW.Deposit<0 AND t.Credits<-9223372036854775808-NEW.Deposit));
   INSERT INTO lk_RegisterTotal (AccountID, Debits, Credits, DebitRows, CreditRows)
   VALUES (NEW.Parent, COALESCE(NEW.Withdrawal,0), COALESCE(NEW.Deposit,0), NEW.Withdrawal IS NOT NULL,
           NEW.Deposit IS NOT NULL)
@@ -256,19 +275,49 @@ CREATE TRIGGER lk_register_insert AFTER INSERT ON ACTransaction WHEN NEW.Parent 
     DebitRows=DebitRows+excluded.DebitRows, CreditRows=CreditRows+excluded.CreditRows;
 END;
 CREATE TRIGGER lk_register_delete AFTER DELETE ON ACTransaction WHEN OLD.Parent IS NOT NULL BEGIN
+  SELECT RAISE(ABORT, 'Overflow: an account''s total of register debits or credits would leave the currency range.')
+  FROM lk_RegisterTotal t WHERE t.AccountID=OLD.Parent AND (
+    (OLD.Withdrawal<0 AND t.Debits>9223372036854775807+OLD.Withdrawal) OR
+    (OLD.Withdrawal>0 AND t.Debits<-9223372036854775808+OLD.Withdrawal) OR
+    (OLD.Deposit<0 AND t.Credits>9223372036854775807+OLD.Deposit) OR
+    (OLD.Deposit>0 AND t.Credits<-9223372036854775808+OLD.Deposit));
   UPDATE lk_RegisterTotal SET Debits=Debits-COALESCE(OLD.Withdrawal,0), Credits=Credits-COALESCE(OLD.Deposit,0),
     DebitRows=DebitRows-(OLD.Withdrawal IS NOT NULL), CreditRows=CreditRows-(OLD.Deposit IS NOT NULL)
   WHERE AccountID=OLD.Parent;
 END;
 CREATE TRIGGER lk_register_update AFTER UPDATE OF Parent, Withdrawal, Deposit ON ACTransaction BEGIN
+  SELECT RAISE(ABORT, 'Overflow: an account''s total of register debits or credits would leave the currency range.')
+  FROM lk_RegisterTotal t WHERE t.AccountID=OLD.Parent AND (
+    (OLD.Withdrawal<0 AND t.Debits>9223372036854775807+OLD.Withdrawal) OR
+    (OLD.Withdrawal>0 AND t.Debits<-9223372036854775808+OLD.Withdrawal) OR
+    (OLD.Deposit<0 AND t.Credits>9223372036854775807+OLD.Deposit) OR
+    (OLD.Deposit>0 AND t.Credits<-9223372036854775808+OLD.Deposit));
   UPDATE lk_RegisterTotal SET Debits=Debits-COALESCE(OLD.Withdrawal,0), Credits=Credits-COALESCE(OLD.Deposit,0),
     DebitRows=DebitRows-(OLD.Withdrawal IS NOT NULL), CreditRows=CreditRows-(OLD.Deposit IS NOT NULL)
   WHERE AccountID=OLD.Parent;
+  SELECT RAISE(ABORT, 'Overflow: an account''s total of register debits or credits would leave the currency range.')
+  FROM lk_RegisterTotal t WHERE t.AccountID=NEW.Parent AND (
+    (NEW.Withdrawal>0 AND t.Debits>9223372036854775807-NEW.Withdrawal) OR
+    (NEW.Withdrawal<0 AND t.Debits<-9223372036854775808-NEW.Withdrawal) OR
+    (NEW.Deposit>0 AND t.Credits>9223372036854775807-NEW.Deposit) OR
+    (NEW.Deposit<0 AND t.Credits<-9223372036854775808-NEW.Deposit));
   INSERT INTO lk_RegisterTotal (AccountID, Debits, Credits, DebitRows, CreditRows)
   SELECT NEW.Parent, COALESCE(NEW.Withdrawal,0), COALESCE(NEW.Deposit,0), NEW.Withdrawal IS NOT NULL,
          NEW.Deposit IS NOT NULL WHERE NEW.Parent IS NOT NULL
   ON CONFLICT(AccountID) DO UPDATE SET Debits=Debits+excluded.Debits, Credits=Credits+excluded.Credits,
     DebitRows=DebitRows+excluded.DebitRows, CreditRows=CreditRows+excluded.CreditRows;
+END;
+CREATE TRIGGER lk_balance_overflow BEFORE UPDATE OF Balance ON ACAccount
+WHEN typeof(NEW.Balance)='real' AND abs(NEW.Balance)>=9.2e18 BEGIN
+  SELECT RAISE(ABORT, 'Overflow: an account''s balance would leave the currency range.');
+END;
+CREATE TRIGGER lk_account_delete_rows BEFORE DELETE ON ACAccount
+WHEN EXISTS (SELECT 1 FROM ACTransaction WHERE Parent=OLD.ACAccountID) BEGIN
+  SELECT RAISE(ABORT, 'The account is not deleted: register rows (ACTransaction.Parent) still refer to it.');
+END;
+CREATE TRIGGER lk_account_delete_lines BEFORE DELETE ON ACAccount
+WHEN EXISTS (SELECT 1 FROM ACTransLogWIP WHERE AccountID=OLD.ACAccountID) BEGIN
+  SELECT RAISE(ABORT, 'The account is not deleted: waiting lines (ACTransLogWIP.AccountID) still refer to it.');
 END;
 )sql";
 
@@ -284,7 +333,10 @@ std::string ColumnSql(const ColumnDef& column) {
       sql += " CHECK(length(" + std::string(column.name) + ")<=" + width + ")";
       break;
     }
-    case K::kCurrency: sql += " CURRENCY"; break;
+    case K::kCurrency:
+      // An exact count of ten-thousandths or nothing: never a REAL (a sum that overflowed) nor text.
+      sql += " CURRENCY CHECK(typeof(" + std::string(column.name) + ") IN ('integer','null'))";
+      break;
     case K::kDouble: sql += " DOUBLE"; break;
     case K::kDate: sql += " DATETIME"; break;
     case K::kBoolean: sql += " BOOLEAN"; break;
@@ -298,13 +350,151 @@ void RemoveCompanyFile(const std::string& path) {
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ignored);
 }
 
+std::string CreateTableSql(const TableDef& table, std::string_view name) {
+  std::string sql = "CREATE TABLE " + std::string(name) + " (\n";
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    sql += "  " + ColumnSql(table.columns[i]) + (i + 1 < table.columns.size() ? ",\n" : "\n");
+  }
+  return sql + ");\n";
+}
+
+std::string IndexesSql() {
+  std::string sql;
+  for (const IndexDef& index : kIndexes) {
+    std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
+    for (char& c : name) c = c == ',' ? '_' : c;
+    sql += "CREATE INDEX " + name + " ON " + std::string(index.table) + " (" + std::string(index.columns) + ");\n";
+  }
+  return sql;
+}
+
+// One statement's rows, every column as text (Null as nullopt); for the few reads of the
+// schema check, which runs below the library's data access on a bare connection.
+std::vector<std::vector<std::optional<std::string>>> Rows(EngineConnection& connection, std::string_view sql) {
+  std::vector<std::vector<std::optional<std::string>>> rows;
+  const auto statement = connection.Prepare(sql);
+  while (statement->Step()) {
+    auto& row = rows.emplace_back();
+    for (int i = 0; i < statement->ColumnCount(); ++i) {
+      if (statement->ColumnKind(i) == StoredKind::kNull) {
+        row.emplace_back();
+      } else {
+        row.emplace_back(std::string(statement->ColumnText(i)));
+      }
+    }
+  }
+  return rows;
+}
+
+int32_t StoredSchemaVersion(EngineConnection& connection) {
+  const auto rows = Rows(connection, "PRAGMA user_version;");
+  return rows.empty() || !rows[0][0] ? 0 : std::stoi(*rows[0][0]);
+}
+
+// Rebuilds every table from the catalog inside the caller's write transaction: each table is
+// made anew under a scratch name, given the columns it shares with the old one, and takes the
+// old name. AUTOINCREMENT counters are carried over, so no key handed out is ever used again.
+// Money values the old file holds are copied as they are, exact or not: `check` reports the
+// ones that are not, and the upgrade loses nothing.
+void RebuildTables(EngineConnection& connection) {
+  std::vector<std::pair<std::string, std::string>> sequences;
+  for (const auto& row : Rows(connection, "SELECT name, seq FROM sqlite_sequence;")) {
+    if (row[0] && row[1]) sequences.emplace_back(*row[0], *row[1]);
+  }
+  connection.ExecuteControl("PRAGMA ignore_check_constraints=ON;");
+  for (const TableDef& table : kTables) {
+    const std::string name(table.name);
+    const std::string scratch = "lk_upgrade_" + name;
+    std::string common;
+    for (const auto& row : Rows(connection, "SELECT name FROM pragma_table_info('" + name + "');")) {
+      for (const ColumnDef& column : table.columns) {
+        if (row[0] && *row[0] == column.name) common += (common.empty() ? "" : ",") + std::string(column.name);
+      }
+    }
+    std::string sql = CreateTableSql(table, scratch);
+    if (!common.empty()) sql += "INSERT INTO " + scratch + " (" + common + ") SELECT " + common + " FROM " + name + ";\n";
+    sql += "DROP TABLE IF EXISTS " + name + ";\nALTER TABLE " + scratch + " RENAME TO " + name + ";\n";
+    connection.ExecuteControl(sql);
+  }
+  connection.ExecuteControl("PRAGMA ignore_check_constraints=OFF;");
+  for (const auto& [name, seq] : sequences) {
+    bool known = false;
+    for (const TableDef& table : kTables) known = known || table.name == name;
+    if (!known) continue;
+    connection.ExecuteControl("DELETE FROM sqlite_sequence WHERE name='" + name + "' AND seq<" + seq + ";");
+    connection.ExecuteControl("INSERT INTO sqlite_sequence (name, seq) SELECT '" + name + "', " + seq +
+                              " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name='" + name + "');");
+  }
+}
+
+// Gives every user and session row without a matching form of its name the form of
+// common/UserNames.h, so lookups by that form find rows written before it was kept.
+void FillUserKeys(EngineConnection& connection) {
+  for (const char* table : {"IUser", "SysSessions"}) {
+    const std::string key = std::string(table) + "ID";
+    const auto update = connection.Prepare("UPDATE " + std::string(table) + " SET UserKey=? WHERE " + key + "=?;");
+    for (const auto& row : Rows(connection, "SELECT " + key + ", UserName FROM " + std::string(table) +
+                                                " WHERE UserKey IS NULL AND UserName IS NOT NULL;")) {
+      update->Reset();
+      update->BindText(1, UserNameKey(*row[1]));
+      update->BindInteger(2, std::stoll(*row[0]));
+      while (update->Step()) {
+      }
+    }
+  }
+}
+
+// Brings a file of an earlier schema version to kSchemaVersion in one transaction; another
+// process may have done it meanwhile, which the version read under the write lock tells.
+void UpgradeSchema(EngineConnection& connection, int32_t version) {
+  try {
+    connection.ExecuteControl("BEGIN IMMEDIATE;");
+    if (StoredSchemaVersion(connection) < kSchemaVersion) {
+      RebuildTables(connection);
+      // The register totals stay as kept; their triggers went with the register table.
+      connection.ExecuteControl(IndexesSql());
+      connection.ExecuteControl("DROP TRIGGER IF EXISTS lk_register_insert; DROP TRIGGER IF EXISTS lk_register_delete;"
+                                "DROP TRIGGER IF EXISTS lk_register_update;");
+      connection.ExecuteControl(kTriggersSql);
+      FillUserKeys(connection);
+      connection.ExecuteControl("PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";");
+    }
+    connection.ExecuteControl("COMMIT;");
+  } catch (const Error& error) {
+    try {
+      connection.ExecuteControl("PRAGMA ignore_check_constraints=OFF;");
+      if (connection.InTransaction()) connection.ExecuteControl("ROLLBACK;");
+    } catch (...) {
+      // The first failure is the one reported; closing the connection ends the transaction.
+    }
+    // A file this process may only read: the engine refuses the first write, not the BEGIN.
+    if (error.number() != EngineErrorNumber(8 /* SQLITE_READONLY */)) throw;
+    throw Error::Runtime(kInvalidArgument, "The company file " + connection.Path() + " has schema version " +
+                                               std::to_string(version) +
+                                               "; open it once with write access to bring it to version " +
+                                               std::to_string(kSchemaVersion) + ".");
+  }
+}
+
 }  // namespace
 
 std::span<const TableDef> SchemaTables() { return kTables; }
 std::span<const IndexDef> SchemaIndexes() { return kIndexes; }
 
-void CheckSchemaOnOpen(EngineConnection& /*connection*/) {
-  // Files of every version so far share one layout: nothing to bring up to date yet.
+void CheckSchemaOnOpen(EngineConnection& connection) {
+  // One read per new connection. Another program's database (or an empty file) is left to
+  // fail as it does on its first statement.
+  const auto rows =
+      Rows(connection, "SELECT application_id, user_version FROM pragma_application_id, pragma_user_version;");
+  if (rows.empty() || !rows[0][0] || !rows[0][1] || std::stoll(*rows[0][0]) != kApplicationId) return;
+  const int32_t version = std::stoi(*rows[0][1]);
+  if (version == kSchemaVersion) return;
+  if (version > kSchemaVersion || version < 1) {
+    throw Error::Runtime(kInvalidArgument, "The company file " + connection.Path() + " has schema version " +
+                                               std::to_string(version) + ", which this library (schema version " +
+                                               std::to_string(kSchemaVersion) + ") cannot open.");
+  }
+  UpgradeSchema(connection, version);
 }
 
 const TableDef& SchemaTable(std::string_view name) {
@@ -316,19 +506,10 @@ const TableDef& SchemaTable(std::string_view name) {
 
 std::string SchemaSql() {
   std::string sql;
-  for (const TableDef& table : kTables) {
-    sql += "CREATE TABLE " + std::string(table.name) + " (\n";
-    for (size_t i = 0; i < table.columns.size(); ++i) {
-      sql += "  " + ColumnSql(table.columns[i]) + (i + 1 < table.columns.size() ? ",\n" : "\n");
-    }
-    sql += ");\n";
-  }
-  for (const IndexDef& index : kIndexes) {
-    std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
-    for (char& c : name) c = c == ',' ? '_' : c;
-    sql += "CREATE INDEX " + name + " ON " + std::string(index.table) + " (" + std::string(index.columns) + ");\n";
-  }
-  sql += kRegisterTotalsSql;
+  for (const TableDef& table : kTables) sql += CreateTableSql(table, table.name);
+  sql += IndexesSql();
+  sql += kRegisterTotalsTableSql;
+  sql += kTriggersSql;
   return sql;
 }
 

@@ -12,9 +12,15 @@
 
 namespace ledgerkit {
 
-// Marks a file as a ledgerkit company database (PRAGMA application_id), and its schema version.
+// Marks a file as a ledgerkit company database (PRAGMA application_id), and its schema version
+// (PRAGMA user_version). Version 2: text sorted and matched without regard to letter case, money
+// columns that hold exact counts only, overflow-checked register totals and balances, and the
+// rule that an account still referred to is not deleted. CheckSchemaOnOpen brings a file of
+// version 1 to version 2 on the first connection with write access (one transaction: every
+// table rebuilt from the catalog, keys and AUTOINCREMENT counters kept, user name keys filled),
+// refuses it clearly when the file may only be read, and refuses a newer version.
 inline constexpr int32_t kApplicationId = 0x4C4B4442;  // "LKDB"
-inline constexpr int32_t kSchemaVersion = 1;
+inline constexpr int32_t kSchemaVersion = 2;
 
 enum class ColumnKind { kKey, kInteger, kText, kCurrency, kDouble, kDate, kBoolean };
 
@@ -23,7 +29,7 @@ struct ColumnDef {
   ColumnKind kind;
   int32_t width = 0;               // characters, for kText
   std::string_view default_sql{};  // DEFAULT clause expression, when the column has one
-  bool ignore_case = false;        // compared without regard to letter case (user names)
+  bool ignore_case = false;        // compared and sorted without regard to letter case (COLLATE NOCASE)
 };
 
 struct TableDef {
@@ -42,7 +48,9 @@ std::span<const IndexDef> SchemaIndexes();
 const TableDef& SchemaTable(std::string_view name);
 
 // The complete DDL: every CREATE TABLE and CREATE INDEX, in order, then the library's own
-// derived table lk_RegisterTotal (per-account register totals) and the triggers that keep it.
+// derived table lk_RegisterTotal (per-account register totals), the triggers that keep it and
+// the file's own rules (no sum beyond the currency range, no delete of an account still
+// referred to by register rows or waiting lines).
 std::string SchemaSql();
 
 // The first user of a new company file: main user, admin, allowed to log on.

@@ -1,6 +1,10 @@
 // CACMgr: the accounts of one balance-sheet class, and an account's balance from its register.
+#include <charconv>
+#include <optional>
+
 #include "common/Command.h"
 #include "common/Convert.h"
+#include "common/Error.h"
 #include "common/Operation.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"
@@ -20,14 +24,48 @@ std::shared_ptr<EntityCollection> AccountsOfClass(const Variant& account, const 
   });
 }
 
-// Debits minus credits over the register rows the statement selects, read back exactly.
+// An exact count of ten-thousandths given as text by the engine (CAST(... AS TEXT)); nullopt
+// for anything else (a REAL, which no exact amount is).
+std::optional<int64_t> ScaledFromText(const Variant& value) {
+  const std::string text = ToText(value);
+  int64_t scaled = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), scaled);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return scaled;
+}
+
+// Debits minus credits over the register rows the statement selects, computed exactly. The
+// statement gives the two sums as text, or no row (or Nulls) when the balance is Null. A sum
+// the engine cannot hold, or one that is not an exact amount, is an Overflow naming the account.
 Variant RegisterBalance(const Variant& account, const char* sql, const Variant& account_id, const Variant* for_date) {
   return RunOperation(account, Access::kRead, [&] {
     Command command(account);
     command.SetText(sql);
     command.Append("p1", ParamType::kLong, 0, account_id, "AccountID");
     if (for_date != nullptr) command.Append("p2", ParamType::kDate, 0, *for_date, "ForDate");
-    return command.ExecuteScalar(FieldType::kCurrency);
+    const auto overflow = [&] {
+      return Error::Runtime(kOverflow, "Overflow: the balance of account " + ToText(account_id) +
+                                           " leaves the currency range.");
+    };
+    std::shared_ptr<Recordset> sums;
+    try {
+      sums = command.ExecuteQuery();
+    } catch (const Error& error) {
+      // The engine's SUM() fails rather than give an inexact total.
+      if (error.number() == EngineErrorNumber(1) && error.description().find("integer overflow") != std::string::npos)
+        throw overflow();
+      throw;
+    }
+    if (sums->AtEOF() || sums->Field(0).IsNull() || sums->Field(1).IsNull()) return Variant::Null();
+    const std::optional<int64_t> debits = ScaledFromText(sums->Field(0));
+    const std::optional<int64_t> credits = ScaledFromText(sums->Field(1));
+    if (!debits || !credits) throw overflow();
+    try {
+      return Variant(Currency::FromScaled(*debits) - Currency::FromScaled(*credits));
+    } catch (const Error& error) {
+      if (error.number() != kOverflow) throw;
+      throw overflow();
+    }
   });
 }
 
@@ -62,15 +100,16 @@ Variant CACMgr::GetAccountBalance(const Variant& sAccount, const Variant& Accoun
   // The register totals give SUM(Withdrawal)-SUM(Deposit) over the account's rows, Null when
   // either sum has no amount, without reading the rows.
   return RegisterBalance(sAccount,
-                         "SELECT (SELECT CASE WHEN DebitRows>0 AND CreditRows>0 THEN Debits-Credits END "
-                         "FROM lk_RegisterTotal WHERE AccountID=?) AS Balance;",
+                         "SELECT CAST(Debits AS TEXT), CAST(Credits AS TEXT) FROM lk_RegisterTotal "
+                         "WHERE AccountID=? AND DebitRows>0 AND CreditRows>0;",
                          AccountID, nullptr);
 }
 
 Variant CACMgr::GetAccountBalanceForDate(const Variant& sAccount, const Variant& AccountID, const Variant& ForDate) {
   return RegisterBalance(
       sAccount,
-      "SELECT SUM(Withdrawal)-SUM(Deposit) AS Balance FROM ACTransaction WHERE Parent=? AND TransactionDate<=?;",
+      "SELECT CAST(SUM(Withdrawal) AS TEXT), CAST(SUM(Deposit) AS TEXT) FROM ACTransaction "
+      "WHERE Parent=? AND TransactionDate<=?;",
       AccountID, &ForDate);
 }
 

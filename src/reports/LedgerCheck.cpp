@@ -1,8 +1,15 @@
 #include "reports/LedgerCheck.h"
 
+#include <charconv>
+#include <optional>
+
+#include "common/Command.h"
 #include "common/Convert.h"
+#include "common/Currency.h"
 #include "common/DataAccess.h"
+#include "common/Error.h"
 #include "common/UnitOfWork.h"
+#include "entities/Schema.h"
 
 namespace ledgerkit {
 
@@ -10,10 +17,62 @@ namespace {
 
 std::string Text(const Variant& value) { return value.IsNull() ? std::string("(null)") : ToText(value); }
 
-// Money read from an expression column: ten-thousandths as stored.
+// An exact count of ten-thousandths as the engine gives it in text (CAST(... AS TEXT)); nullopt
+// for Null and for anything that is not a whole number in the int64 range (a REAL).
+std::optional<int64_t> Scaled(const Variant& value) {
+  if (value.IsNull()) return std::nullopt;
+  const std::string text = ToText(value);
+  int64_t scaled = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), scaled);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return scaled;
+}
+
+// Money read as text: ten-thousandths as stored, or the stored text itself when inexact.
 std::string MoneyText(const Variant& value) {
   if (value.IsNull()) return "(null)";
-  return Currency::FromScaled(static_cast<int64_t>(ToDouble(value))).ToText();
+  const std::optional<int64_t> scaled = Scaled(value);
+  return scaled ? Currency::FromScaled(*scaled).ToText() : ToText(value);
+}
+
+// True for the engine's refusal of a SUM() that leaves the int64 range.
+bool IsSumOverflow(const Error& error) {
+  return error.number() == EngineErrorNumber(1) && error.description().find("integer overflow") != std::string::npos;
+}
+
+// One account's register as the check needs it: the sums of its rows, exactly, when they fit.
+struct RegisterSums {
+  bool overflow = false;   // a sum leaves the int64 range
+  bool exact = true;       // every amount is an exact count (no REAL or text among them)
+  int64_t debits = 0;      // SUM(Withdrawal), 0 when none
+  int64_t credits = 0;     // SUM(Deposit), 0 when none
+  int64_t debit_rows = 0;
+  int64_t credit_rows = 0;
+};
+
+RegisterSums SumRegister(const Variant& account, const Variant& account_id) {
+  Command command(account);
+  command.SetText(
+      "SELECT CAST(COALESCE(SUM(Withdrawal),0) AS TEXT), CAST(COALESCE(SUM(Deposit),0) AS TEXT), COUNT(Withdrawal), "
+      "COUNT(Deposit) FROM ACTransaction WHERE Parent=?;");
+  command.Append("p1", ParamType::kLong, 0, account_id, "AccountID");
+  RegisterSums sums;
+  std::shared_ptr<Recordset> row;
+  try {
+    row = command.ExecuteQuery();
+  } catch (const Error& error) {
+    if (!IsSumOverflow(error)) throw;
+    sums.overflow = true;
+    return sums;
+  }
+  const std::optional<int64_t> debits = Scaled(row->Field(0));
+  const std::optional<int64_t> credits = Scaled(row->Field(1));
+  sums.exact = debits && credits;
+  sums.debits = debits.value_or(0);
+  sums.credits = credits.value_or(0);
+  sums.debit_rows = ToLong(row->Field(2));
+  sums.credit_rows = ToLong(row->Field(3));
+  return sums;
 }
 
 }  // namespace
@@ -25,6 +84,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
       findings.push_back(CheckFinding{severity, std::move(kind), std::move(message)});
     };
     constexpr auto kProblem = CheckFinding::Severity::kProblem;
+    constexpr auto kWarning = CheckFinding::Severity::kWarning;
 
     const auto integrity = OpenRecordset(account, "PRAGMA integrity_check;");
     for (; !integrity->AtEOF(); integrity->MoveNext()) {
@@ -32,41 +92,151 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
       if (line != "ok") add(kProblem, "integrity", "The engine's integrity check reports: " + line);
     }
 
-    const auto balances = OpenRecordset(
-        account,
-        "SELECT a.ACAccountID, a.AccountNumber, a.Name, a.Balance AS Stored, COALESCE(r.Net,0) AS Expected "
-        "FROM ACAccount a LEFT JOIN (SELECT Parent, COALESCE(SUM(Deposit),0)-COALESCE(SUM(Withdrawal),0) AS Net "
-        "FROM ACTransaction GROUP BY Parent) r ON r.Parent=a.ACAccountID "
-        "WHERE a.Balance IS NOT COALESCE(r.Net,0) ORDER BY a.ACAccountID;");
-    for (; !balances->AtEOF(); balances->MoveNext()) {
-      add(kProblem, "balance",
-          "Account " + Text(balances->Field("ACAccountID")) + " (" + Text(balances->Field("AccountNumber")) + " " +
-              Text(balances->Field("Name")) + ") stores a balance of " +
-              (balances->Field("Stored").IsNull() ? std::string("(null)") : ToText(balances->Field("Stored"))) +
-              " but its register gives " + MoneyText(balances->Field("Expected")) + ".");
+    const auto companies = OpenRecordset(account, "SELECT COUNT(*) FROM ISubScriber;");
+    const int32_t company_count = ToLong(companies->Field(0));
+    if (company_count == 0) add(kProblem, "company", "The file has no company record.");
+    if (company_count > 1) {
+      add(kProblem, "company", "The file has " + std::to_string(company_count) + " company records; one is expected.");
     }
 
-    const auto totals = OpenRecordset(
-        account,
-        "SELECT r.Parent, t.AccountID FROM (SELECT Parent, COALESCE(SUM(Withdrawal),0) AS W, COALESCE(SUM(Deposit),0) AS D, "
-        "COUNT(Withdrawal) AS WR, COUNT(Deposit) AS DR FROM ACTransaction WHERE Parent IS NOT NULL GROUP BY Parent) r "
-        "LEFT JOIN lk_RegisterTotal t ON t.AccountID=r.Parent "
-        "WHERE t.AccountID IS NULL OR t.Debits<>r.W OR t.Credits<>r.D OR t.DebitRows<>r.WR OR t.CreditRows<>r.DR "
-        "UNION ALL SELECT t.AccountID, t.AccountID FROM lk_RegisterTotal t WHERE (t.DebitRows<>0 OR t.CreditRows<>0) "
-        "AND NOT EXISTS (SELECT 1 FROM ACTransaction WHERE Parent=t.AccountID) ORDER BY 1;");
-    for (; !totals->AtEOF(); totals->MoveNext()) {
-      add(kProblem, "register-total",
-          "The kept register totals of account " + Text(totals->Field(0)) + " differ from its register rows.");
+    // Every money value must be an exact count of ten-thousandths: a REAL is a sum that left
+    // the range (or a value written by another program), text no amount at all.
+    for (const TableDef& table : SchemaTables()) {
+      for (const ColumnDef& column : table.columns) {
+        if (column.kind != ColumnKind::kCurrency) continue;
+        const std::string name(column.name);
+        const auto inexact = OpenRecordset(
+            account, "SELECT " + std::string(table.columns[0].name) + ", CAST(" + name + " AS TEXT), typeof(" + name +
+                         ") FROM " + std::string(table.name) + " WHERE typeof(" + name +
+                         ") NOT IN ('integer','null') ORDER BY 1;");
+        for (; !inexact->AtEOF(); inexact->MoveNext()) {
+          add(kProblem, "money",
+              std::string(table.name) + " " + Text(inexact->Field(0)) + " holds " + name + " " +
+                  Text(inexact->Field(1)) + " as " + Text(inexact->Field(2)) +
+                  ", not an exact amount in the currency range.");
+        }
+      }
     }
 
-    const auto unbalanced = OpenRecordset(
+    // Per account (and per account key that register rows or kept totals name): its stored
+    // balance, its kept totals and whether it exists, from exact sums of its rows.
+    const auto ids = OpenRecordset(
         account,
-        "SELECT TransactionNumber, COALESCE(SUM(Withdrawal),0) AS Debits, COALESCE(SUM(Deposit),0) AS Credits "
-        "FROM ACTransaction GROUP BY TransactionNumber HAVING Debits<>Credits ORDER BY TransactionNumber;");
-    for (; !unbalanced->AtEOF(); unbalanced->MoveNext()) {
-      add(CheckFinding::Severity::kWarning, "unbalanced",
-          "Transaction " + Text(unbalanced->Field(0)) + " is committed with debits of " +
-              MoneyText(unbalanced->Field(1)) + " and credits of " + MoneyText(unbalanced->Field(2)) + ".");
+        "SELECT ACAccountID FROM ACAccount UNION SELECT Parent FROM ACTransaction WHERE Parent IS NOT NULL "
+        "UNION SELECT AccountID FROM lk_RegisterTotal ORDER BY 1;");
+    for (; !ids->AtEOF(); ids->MoveNext()) {
+      const Variant id = ids->Field(0);
+      Command lookup(account);
+      lookup.SetText("SELECT AccountNumber, Name, CAST(Balance AS TEXT), typeof(Balance) FROM ACAccount WHERE ACAccountID=?;");
+      lookup.Append("p1", ParamType::kLong, 0, id, "AccountID");
+      const auto found = lookup.ExecuteQuery();
+      const bool exists = !found->AtEOF();
+      const std::string label = "Account " + Text(id) +
+                                (exists ? " (" + Text(found->Field(0)) + " " + Text(found->Field(1)) + ")" : std::string());
+      const RegisterSums sums = SumRegister(account, id);
+      if (sums.overflow) {
+        add(kProblem, "overflow", label + ": the sums of its register rows leave the currency range.");
+        continue;
+      }
+      if (!exists && sums.debit_rows + sums.credit_rows > 0) {
+        add(kProblem, "orphan-account",
+            std::to_string(sums.debit_rows + sums.credit_rows) + " register amount(s) are posted to account " +
+                Text(id) + ", which does not exist.");
+      }
+      if (!sums.exact) continue;  // reported as "money"
+
+      if (exists) {
+        std::optional<Currency> net;
+        try {
+          net = Currency::FromScaled(sums.credits) - Currency::FromScaled(sums.debits);
+        } catch (const Error& error) {
+          if (error.number() != kOverflow) throw;
+          add(kProblem, "overflow", label + ": its register's credits minus debits leave the currency range.");
+        }
+        const bool stored_exact = found->Field(3).IsNull() || Text(found->Field(3)) == "integer";
+        const std::optional<int64_t> stored = Scaled(found->Field(2));
+        if (net && stored_exact && (!stored || *stored != net->scaled())) {
+          add(kProblem, "balance",
+              label + " stores a balance of " + MoneyText(found->Field(2)) + " but its register gives " +
+                  net->ToText() + ".");
+        }
+      }
+
+      Command kept(account);
+      kept.SetText(
+          "SELECT CAST(Debits AS TEXT), CAST(Credits AS TEXT), DebitRows, CreditRows FROM lk_RegisterTotal "
+          "WHERE AccountID=?;");
+      kept.Append("p1", ParamType::kLong, 0, id, "AccountID");
+      const auto totals = kept.ExecuteQuery();
+      const bool has_rows = sums.debit_rows + sums.credit_rows > 0;
+      bool differs = false;
+      if (totals->AtEOF()) {
+        differs = has_rows;
+      } else {
+        const int64_t debit_rows = ToLong(totals->Field(2));
+        const int64_t credit_rows = ToLong(totals->Field(3));
+        differs = has_rows ? Scaled(totals->Field(0)) != sums.debits || Scaled(totals->Field(1)) != sums.credits ||
+                                 debit_rows != sums.debit_rows || credit_rows != sums.credit_rows
+                           : debit_rows != 0 || credit_rows != 0;
+      }
+      if (differs) {
+        add(kProblem, "register-total",
+            "The kept register totals of account " + Text(id) + " differ from its register rows.");
+      }
+    }
+
+    const auto nowhere = OpenRecordset(account, "SELECT COUNT(*) FROM ACTransaction WHERE Parent IS NULL;");
+    if (ToLong(nowhere->Field(0)) > 0) {
+      add(kProblem, "orphan-account", Text(nowhere->Field(0)) + " register row(s) name no account.");
+    }
+
+    const auto lines_nowhere = OpenRecordset(
+        account,
+        "SELECT w.ACTransLogWIPID, w.AccountID, l.TransactionNumber FROM ACTransLogWIP w "
+        "LEFT JOIN ACTransLog l ON l.ACTransLogID=w.Parent WHERE w.AccountID IS NULL OR w.AccountID NOT IN "
+        "(SELECT ACAccountID FROM ACAccount) ORDER BY w.ACTransLogWIPID;");
+    for (; !lines_nowhere->AtEOF(); lines_nowhere->MoveNext()) {
+      add(kProblem, "line-account",
+          "Waiting line " + Text(lines_nowhere->Field(0)) + " of transaction " + Text(lines_nowhere->Field(2)) +
+              (lines_nowhere->Field(1).IsNull() ? std::string(" names no account.")
+                                                 : " names account " + Text(lines_nowhere->Field(1)) +
+                                                       ", which does not exist."));
+    }
+
+    // Debits against credits per transaction; a transaction whose sums leave the range is
+    // found by summing transaction by transaction.
+    const char* kUnbalancedSql =
+        "SELECT TransactionNumber, CAST(COALESCE(SUM(Withdrawal),0) AS TEXT) AS Debits, "
+        "CAST(COALESCE(SUM(Deposit),0) AS TEXT) AS Credits FROM ACTransaction %WHERE% GROUP BY TransactionNumber "
+        "HAVING COALESCE(SUM(Withdrawal),0)<>COALESCE(SUM(Deposit),0) ORDER BY TransactionNumber;";
+    const auto report_unbalanced = [&](const Recordset& rows) {
+      for (const auto& row : rows.Rows()) {
+        add(kWarning, "unbalanced",
+            "Transaction " + Text(row[0]) + " is committed with debits of " + MoneyText(row[1]) +
+                " and credits of " + MoneyText(row[2]) + ".");
+      }
+    };
+    std::string all_sql = kUnbalancedSql;
+    all_sql.replace(all_sql.find("%WHERE%"), 7, "");
+    try {
+      report_unbalanced(*OpenRecordset(account, all_sql));
+    } catch (const Error& error) {
+      if (!IsSumOverflow(error)) throw;
+      std::string one_sql = kUnbalancedSql;
+      one_sql.replace(one_sql.find("%WHERE%"), 7, "WHERE TransactionNumber IS ?");
+      const auto numbers = OpenRecordset(account, "SELECT DISTINCT TransactionNumber FROM ACTransaction ORDER BY 1;");
+      for (; !numbers->AtEOF(); numbers->MoveNext()) {
+        Command one(account);
+        one.SetText(one_sql);
+        one.Append("p1", ParamType::kText, 0, numbers->Field(0), "TransactionNumber");
+        try {
+          report_unbalanced(*one.ExecuteQuery());
+        } catch (const Error& inner) {
+          if (!IsSumOverflow(inner)) throw;
+          add(kProblem, "overflow",
+              "Transaction " + Text(numbers->Field(0)) + ": the sums of its register rows leave the currency range.");
+        }
+      }
     }
 
     const auto orphan_rows = OpenRecordset(
@@ -107,6 +277,25 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
       add(kProblem, "orphan-invoice",
           "Invoice " + Text(invoices->Field(0)) + " (number " + Text(invoices->Field(1)) + ") names the missing transaction " +
               Text(invoices->Field(2)) + ".");
+    }
+
+    // An issued invoice (its transaction committed) is owed what was debited to its account.
+    const char* kInvoiceTotalsSql =
+        "SELECT i.ACInvoiceID, i.InvoiceNo, CAST(i.Total AS TEXT), CAST(d.Debit AS TEXT) FROM ACInvoice i "
+        "JOIN ACTransLog l ON l.TransactionNumber=i.TransactionNumber AND l.TransLogStatus=1 "
+        "LEFT JOIN (SELECT TransactionNumber, Parent, SUM(Withdrawal) AS Debit FROM ACTransaction "
+        "GROUP BY TransactionNumber, Parent) d ON d.TransactionNumber=i.TransactionNumber AND d.Parent=i.AccountID "
+        "WHERE i.Total IS NOT d.Debit ORDER BY i.ACInvoiceID;";
+    try {
+      const auto totals = OpenRecordset(account, kInvoiceTotalsSql);
+      for (; !totals->AtEOF(); totals->MoveNext()) {
+        add(kWarning, "invoice-total",
+            "Invoice " + Text(totals->Field(0)) + " (number " + Text(totals->Field(1)) + ") has a total of " +
+                MoneyText(totals->Field(2)) + " but its receivable debit is " + MoneyText(totals->Field(3)) + ".");
+      }
+    } catch (const Error& error) {
+      if (!IsSumOverflow(error)) throw;
+      add(kProblem, "overflow", "The receivable debits of issued invoices sum beyond the currency range.");
     }
     return findings;
   });

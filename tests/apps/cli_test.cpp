@@ -118,5 +118,32 @@ TEST(Cli, QueryPrintsTextThatIsNotUtf8WithReplacementCharacters) {
   EXPECT_EQ(table.out, "Name   No\n-----  ----\n" + bad + "   2000\n" + past + "  2001\n(2 rows)\n");
 }
 
+TEST(Cli, CheckReportsSumsBeyondTheRangeAndWarningsWithTheirExitCodes) {
+  testing::TempCompany company;
+  // An issued invoice billed 50 whose Total says 90: a warning only.
+  ASSERT_EQ(testing::RawExec(company.path(),
+                             "INSERT INTO ACAccount (ACAccountID,Parent,AccountNumber,Name,Balance) VALUES "
+                             "(1,1,'1000','Bank',500000),(2,1,'1200','Receivable',-500000);"
+                             "INSERT INTO ACTransLog (TransactionNumber,TransLogStatus) VALUES ('1',1);"
+                             "INSERT INTO ACTransaction (Parent,Withdrawal,Deposit,TransactionNumber) VALUES "
+                             "(2,500000,NULL,'1'),(1,NULL,500000,'1');"
+                             "INSERT INTO ACInvoice (InvoiceNo,TransactionNumber,AccountID,Total) VALUES ('A-1','1',2,900000);"),
+            "");
+  const CliRun warned = RunLedgerkit(company.folder(), "check " + ShellQuote(company.path()));
+  EXPECT_EQ(warned.exit_code, 2) << warned.out << warned.err;
+  EXPECT_NE(warned.out.find("has a total of 90 but its receivable debit is 50"), std::string::npos) << warned.out;
+
+  // Register amounts the engine cannot sum (written past the file's rules): reported, not a stop.
+  ASSERT_EQ(testing::RawExec(company.path(),
+                             "DROP TRIGGER lk_register_insert;"
+                             "INSERT INTO ACTransaction (Parent,Withdrawal,TransactionNumber) VALUES "
+                             "(1,9000000000000000000,'1'),(1,9000000000000000000,'1');"),
+            "");
+  const CliRun overflow = RunLedgerkit(company.folder(), "check " + ShellQuote(company.path()) + " --json");
+  EXPECT_EQ(overflow.exit_code, 3) << overflow.out << overflow.err;
+  EXPECT_NE(overflow.out.find("\"kind\": \"overflow\""), std::string::npos) << overflow.out;
+  EXPECT_EQ(overflow.err, "");
+}
+
 }  // namespace
 }  // namespace ledgerkit

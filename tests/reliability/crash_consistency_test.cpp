@@ -136,6 +136,9 @@ class Workbench {
   // The file is consistent and holds everything the log says was done.
   void ExpectLoggedWorkPresent() const {
     for (const CheckFinding& finding : CheckCompanyFile(path_)) {
+      // The workload enters invoices whose Total is not what issuing them bills (the stored
+      // Total plays no part in the postings); check warns of exactly that, by design.
+      if (finding.kind == "invoice-total" && finding.severity == CheckFinding::Severity::kWarning) continue;
       ADD_FAILURE() << finding.kind << ": " << finding.message;
     }
     const Logged logged = ReadLog();
