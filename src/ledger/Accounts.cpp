@@ -90,7 +90,8 @@ void CACMgr::UpdateAccount(const Variant& Account, const Variant& /*UserName*/, 
                            const Variant& BankAccountNo, const Variant& FnclInstitutionID,
                            const Variant& ParentAccountID, const Variant& AccountTypeID) {
   RunOperation(Account, Access::kWrite, [&] {
-    const int32_t account_id = ToKey(AccountID);
+    // A Null AccountID names no row: nothing changes, as for any key that matches nothing.
+    const Variant account_id = ledger::NullableKey(AccountID);
     const Variant institution = OptionalKey(FnclInstitutionID);
     const Variant parent = OptionalKey(ParentAccountID);
     const Variant type = ledger::NullableKey(AccountTypeID);
