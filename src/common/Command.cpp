@@ -14,6 +14,7 @@ void BindParameter(EngineStatement& statement, int index, const Parameter& param
   }
   switch (parameter.type) {
     case ParamType::kLong: statement.BindInteger(index, ToLong(parameter.value)); return;
+    case ParamType::kKey: statement.BindInteger(index, ToKey(parameter.value)); return;
     case ParamType::kBoolean: statement.BindInteger(index, ToBoolean(parameter.value) ? 1 : 0); return;
     case ParamType::kCurrency: statement.BindInteger(index, ToCurrency(parameter.value).scaled()); return;
     case ParamType::kDouble: statement.BindReal(index, ToDouble(parameter.value)); return;

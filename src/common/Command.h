@@ -22,8 +22,9 @@
 
 namespace ledgerkit {
 
-// Parameter types as bound; the size matters for text only (characters).
-enum class ParamType { kLong, kText, kLongText, kBoolean, kCurrency, kDouble, kDate };
+// Parameter types as bound; the size matters for text only (characters). kKey is a 32-bit
+// integer that names a row: converted by ToKey, so a fractional value is refused, not rounded.
+enum class ParamType { kLong, kKey, kText, kLongText, kBoolean, kCurrency, kDouble, kDate };
 
 struct Parameter {
   std::string name;

@@ -339,10 +339,43 @@ std::string ToText(const Variant& value) {
   ThrowMismatch(value, "a String");
 }
 
+int32_t ToKey(const Variant& value) {
+  constexpr const char* kTarget = "a key";
+  // Shown in the refusal of a fractional number: it names no row, so none is chosen for it.
+  auto not_whole = [](const std::string& shown) {
+    throw Error::Runtime(kTypeMismatch, "Type mismatch: " + shown + " is not a whole number, so it cannot be a key.");
+  };
+  switch (value.type()) {
+    case VarType::kEmpty:
+    case VarType::kInteger:
+    case VarType::kLong: return ToLong(value);
+    case VarType::kNull: ThrowNull(kTarget);
+    case VarType::kDouble: {
+      const double number = value.AsDouble();
+      if (std::isfinite(number) && std::trunc(number) != number) not_whole(DoubleToText(number));
+      return CheckedWhole<int32_t>(value, kTarget);
+    }
+    case VarType::kCurrency:
+      if (value.AsCurrency().scaled() % Currency::kScale != 0) not_whole(value.AsCurrency().ToText());
+      return CheckedWhole<int32_t>(value, kTarget);
+    case VarType::kString: {
+      const auto decimal = ParseDecimal(value.AsString());
+      if (!decimal) ThrowMismatch(value, kTarget);
+      // Trailing zeros sit in the exponent, so a negative one means a fractional digit.
+      if (!decimal->digits.empty() && decimal->exponent < 0) not_whole("the text \"" + value.AsString() + "\"");
+      return CheckedWhole<int32_t>(value, kTarget);
+    }
+    case VarType::kBoolean:
+    case VarType::kDate:
+    case VarType::kObject: ThrowMismatch(value, kTarget);
+  }
+  ThrowMismatch(value, kTarget);
+}
+
 Variant OptionalKey(const Variant& value) {
   if (value.IsNull() || value.IsEmpty()) return Variant::Null();
   if (value.type() == VarType::kString && value.AsString().empty()) return Variant::Null();
-  const int32_t key = ToLong(value);
+  const int32_t key = ToKey(value);
   return key == 0 ? Variant::Null() : Variant(key);
 }
 

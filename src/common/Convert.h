@@ -22,8 +22,15 @@ Date ToDate(const Variant& value);
 std::string ToText(const Variant& value);
 bool ToBoolean(const Variant& value);
 
+// A key: the whole number a value names, never a neighbouring one. Numbers and decimal texts
+// whose value is whole pass in any form (2, 2.0, "2", " 2 ", "2e0", Currency 2); a fractional
+// value (1.5, "2.4") and any other text ("1 OR 1=1") are a Type mismatch (13), and so are
+// Boolean, Date and Object values. Empty is 0; Null is Invalid use of Null (94); a whole
+// number outside the 32-bit range is an Overflow (6).
+int32_t ToKey(const Variant& value);
+
 // An optional link argument as it is stored: Null when the value is Null, Empty, a text of
-// length 0 or converts to 0; otherwise the value as a Long. Fails like ToLong for anything else.
+// length 0 or converts to 0; otherwise the value as a key (ToKey, whose failures it shares).
 Variant OptionalKey(const Variant& value);
 
 // Exact decimal text to Currency, half-even at the fourth decimal. Fails like ToCurrency.

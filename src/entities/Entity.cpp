@@ -127,7 +127,7 @@ Variant Entity::CallProperty(size_t index, const Variant* account) {
     case EntityProperty::Kind::kCollection:
       return WithEntityEpilogue(property.label, [&]() -> Variant {
         if (!loaded_) return Variant(std::make_shared<EntityCollection>());
-        FetchArgs args{.filter = "Parent=" + ToText(fields_[0])};
+        FetchArgs args{.filter = "Parent=?", .bind = {Parameter{"p1", ParamType::kKey, 0, fields_[0], "Parent"}}};
         if (!property.sort.empty()) args.sort = property.sort;
         return Variant(FetchEntities(property.target(), *account, args));
       });
@@ -143,8 +143,14 @@ void Entity::LoadFromRow(const EngineStatement& row, std::span<const FieldType> 
 std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Variant& account, const FetchArgs& args) {
   return WithEntityEpilogue(def.fetch_label, [&] {
     std::string sql = def.select_sql;
+    std::vector<Parameter> by_key;
+    const std::vector<Parameter>* values = &args.bind;
     if (args.id) {
-      sql += " WHERE " + std::string(def.columns[0]) + "=" + std::to_string(ToLong(*args.id));
+      // Converted before the file is opened: a value that names no whole key selects nothing
+      // and reaches no statement. The filter and its values are not looked at.
+      by_key.push_back(Parameter{"p1", ParamType::kKey, 0, ToKey(*args.id), std::string(def.columns[0])});
+      values = &by_key;
+      sql += " WHERE " + std::string(def.columns[0]) + "=?";
     } else if (args.filter) {
       sql += " WHERE " + ToText(*args.filter);
     }
@@ -155,7 +161,12 @@ std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Vari
     return WithMarkedReraise([&] {
       ConnectionScope scope(account);
       const auto statement = scope.connection().Prepare(sql);
-      for (size_t i = 0; i < args.bind.size(); ++i) BindParameter(*statement, static_cast<int>(i) + 1, args.bind[i]);
+      if (statement->ParameterCount() != static_cast<int>(values->size())) {
+        throw Error::Runtime(kInvalidArgument, "The fetch has " + std::to_string(statement->ParameterCount()) +
+                                                   " parameter markers but " + std::to_string(values->size()) +
+                                                   " values were given: " + sql);
+      }
+      for (size_t i = 0; i < values->size(); ++i) BindParameter(*statement, static_cast<int>(i) + 1, (*values)[i]);
       std::vector<FieldType> types;
       for (int i = 0; i < statement->ColumnCount(); ++i) types.push_back(DescribeColumn(statement->Column(i)).type);
       auto collection = std::make_shared<EntityCollection>();

@@ -4,7 +4,8 @@
 // catalog's order, make the fetch statement and the stored fields), then its public properties
 // in order. A scalar property reads one column; a single-object property loads the row a link
 // column names, once, and keeps it for the object's life (whatever Account is passed later);
-// a collection property fetches the rows whose Parent is this row's key, anew on every call.
+// a collection property fetches the rows whose Parent is this row's key (a bound value), anew
+// on every call.
 // From the declaration come the fetch, LoadFromRow, the properties and the member table.
 //
 // Entities hold no connection and no path. Failures of the fetch and of object-valued
@@ -59,9 +60,10 @@ inline EntityProperty ChildRows(std::string_view name, const EntityDef& (*target
 }
 
 // The optional arguments of a fetch. An argument that is present counts, even when it is an
-// empty text or Null; only an absent one is left out. The filter is the library's own text with
-// "?" markers; the values that fill them, in order, are `bind`: no caller value is ever part of
-// the SQL text, so a fetch's text is the same whatever the values and its statement is reused.
+// empty text or Null; only an absent one is left out. The ID is a key (ToKey). The filter is the
+// library's own text with "?" markers; the values that fill them, in order, are `bind`: no
+// caller value is ever part of the SQL text, so a fetch's text is the same whatever the values
+// and its statement is reused.
 struct FetchArgs {
   std::optional<Variant> id = std::nullopt;
   std::optional<Variant> filter = std::nullopt;
@@ -130,11 +132,13 @@ class Entity : public Dispatch {
   std::vector<std::shared_ptr<Entity>> caches_;
 };
 
-// Runs the fetch of `def`: "SELECT <columns> FROM <table>", then " WHERE <key>=<id>" when an ID
-// is given (converted to a whole number first, so no text reaches the SQL), otherwise
-// " WHERE <filter>" when a filter is given, then " ORDER BY <sort>" when given, then ";".
-// Returns every row as an entity, keyed by the decimal text of its key, in the order of the
-// rows; an empty collection when none match.
+// Runs the fetch of `def`: "SELECT <columns> FROM <table>", then " WHERE <key>=?" bound to the
+// ID when one is given (converted by ToKey before the file is opened: 1.5 or "1 OR 1=1" fail
+// with Type mismatch, never select a row), otherwise " WHERE <filter>" with `bind` filling its
+// markers when a filter is given, then " ORDER BY <sort>" when given, then ";". A filter whose
+// markers and values differ in number fails with Invalid argument (5). Returns every row as an
+// entity, keyed by the decimal text of its key, in the order of the rows; an empty collection
+// when none match.
 std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Variant& account, const FetchArgs& args = {});
 
 // The fetch of entity class T (ACAccount, IUser, ...).

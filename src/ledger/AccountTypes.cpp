@@ -1,4 +1,5 @@
 // CACMgr: account types and financial institutions, the two reference lists accounts point to.
+#include "common/Convert.h"
 #include "common/Operation.h"
 #include "entities/ColumnWidths.h"
 #include "ledger/CACMgr.h"
@@ -12,13 +13,16 @@ using ledger::RunWrite;
 
 std::shared_ptr<EntityCollection> CACMgr::GetAllAccountTypes(const Variant& Account, const Variant& /*UserName*/,
                                                              const Variant& /*Token*/) {
-  return RunOperation(Account, Access::kRead,
-                      [&] { return Fetch<ACAccountType>(Account, FetchArgs{.filter = "ACAccountTypeID<>0"}); });
+  return ledger::RunEntityRead<ACAccountType>(
+      Account, [&] { return Fetch<ACAccountType>(Account, FetchArgs{.filter = "ACAccountTypeID<>0"}); });
 }
 
 std::shared_ptr<ACAccountType> CACMgr::GetAccountType(const Variant& Account, const Variant& /*UserName*/,
                                                       const Variant& /*Token*/, const Variant& AccountTypeID) {
-  return RunOperation(Account, Access::kRead, [&] { return RequireByKey<ACAccountType>(Account, AccountTypeID); });
+  return ledger::RunEntityRead<ACAccountType>(Account, [&] {
+    const int32_t type_id = ToKey(AccountTypeID);
+    return RequireByKey<ACAccountType>(Account, type_id);
+  });
 }
 
 Variant CACMgr::AddAccountType(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
@@ -42,25 +46,27 @@ void CACMgr::UpdateAccountType(const Variant& Account, const Variant& /*UserName
             {"p2", ParamType::kText, lenACAccountType::lenDescription, Description, "Description"},
             {"p3", ParamType::kBoolean, 0, FnclInstituteRqd, "FnclInstituteRqd"},
             {"p4", ParamType::kLong, 0, BalanceSheetType, "BalanceSheetType"},
-            {"p5", ParamType::kLong, 0, AccountTypeID, "AccountTypeID"}});
+            {"p5", ParamType::kKey, 0, AccountTypeID, "AccountTypeID"}});
 }
 
 void CACMgr::DeleteAccountType(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                const Variant& AccountTypeID) {
   RunWrite(Account, "DELETE FROM ACAccountType WHERE ACAccountTypeID=?;",
-           {{"p1", ParamType::kLong, 0, AccountTypeID, "AccountTypeID"}});
+           {{"p1", ParamType::kKey, 0, AccountTypeID, "AccountTypeID"}});
 }
 
 std::shared_ptr<EntityCollection> CACMgr::GetAllFnclInstitutions(const Variant& Account, const Variant& /*UserName*/,
                                                                  const Variant& /*Token*/) {
-  return RunOperation(Account, Access::kRead, [&] { return Fetch<ACFnclInstitution>(Account); });
+  return ledger::RunEntityRead<ACFnclInstitution>(Account, [&] { return Fetch<ACFnclInstitution>(Account); });
 }
 
 std::shared_ptr<ACFnclInstitution> CACMgr::GetFnclInstitution(const Variant& Account, const Variant& /*UserName*/,
                                                               const Variant& /*Token*/,
                                                               const Variant& FnclInstitutionID) {
-  return RunOperation(Account, Access::kRead,
-                      [&] { return RequireByKey<ACFnclInstitution>(Account, FnclInstitutionID); });
+  return ledger::RunEntityRead<ACFnclInstitution>(Account, [&] {
+    const int32_t institution_id = ToKey(FnclInstitutionID);
+    return RequireByKey<ACFnclInstitution>(Account, institution_id);
+  });
 }
 
 Variant CACMgr::AddFnclInstitution(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
@@ -83,13 +89,13 @@ void CACMgr::UpdateFnclInstitution(const Variant& Account, const Variant& /*User
             {"p2", ParamType::kText, lenACFnclInstitution::lenAddress, Address, "Address"},
             {"p3", ParamType::kText, lenACFnclInstitution::lenContact, Contact, "Contact"},
             {"p4", ParamType::kText, lenACFnclInstitution::lenTelephone, Telephone, "Telephone"},
-            {"p5", ParamType::kLong, 0, FnclInstitutionID, "FnclInstitutionID"}});
+            {"p5", ParamType::kKey, 0, FnclInstitutionID, "FnclInstitutionID"}});
 }
 
 void CACMgr::DeleteFnclInstitution(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                    const Variant& FnclInstitutionID) {
   RunWrite(Account, "DELETE FROM ACFnclInstitution WHERE ACFnclInstitutionID=?;",
-           {{"p1", ParamType::kLong, 0, FnclInstitutionID, "FnclInstitutionID"}});
+           {{"p1", ParamType::kKey, 0, FnclInstitutionID, "FnclInstitutionID"}});
 }
 
 }  // namespace ledgerkit

@@ -4,7 +4,6 @@
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
 #include "common/Operation.h"
-#include "common/SqlText.h"
 #include "entities/ColumnWidths.h"
 #include "ledger/CACMgr.h"
 #include "ledger/LedgerInternal.h"
@@ -30,21 +29,26 @@ void AppendAccountText(Command& command, const Variant& number, const Variant& n
 
 std::shared_ptr<EntityCollection> CACMgr::GetAllAccounts(const Variant& Account, const Variant& /*UserName*/,
                                                          const Variant& /*Token*/) {
-  return RunOperation(Account, Access::kRead, [&] {
+  return ledger::RunEntityRead<ACAccount>(Account, [&] {
     return Fetch<ACAccount>(Account, FetchArgs{.filter = "ACAccountID<>0", .sort = "AccountNumber ASC, Name ASC"});
   });
 }
 
 std::shared_ptr<ACAccount> CACMgr::GetAccount(const Variant& Account, const Variant& /*UserName*/,
                                               const Variant& /*Token*/, const Variant& AccountID) {
-  return RunOperation(Account, Access::kRead, [&] { return ledger::RequireByKey<ACAccount>(Account, AccountID); });
+  return ledger::RunEntityRead<ACAccount>(Account, [&] {
+    const int32_t account_id = ToKey(AccountID);
+    return ledger::RequireByKey<ACAccount>(Account, account_id);
+  });
 }
 
 std::shared_ptr<EntityCollection> CACMgr::GetSubAccounts(const Variant& Account, const Variant& /*UserName*/,
                                                          const Variant& /*Token*/, const Variant& AccountID) {
-  return RunOperation(Account, Access::kRead, [&] {
-    return Fetch<ACAccount>(Account,
-                            FetchArgs{.filter = "ParentAccountID=" + SqlInteger(AccountID), .sort = "AccountNumber ASC"});
+  return ledger::RunEntityRead<ACAccount>(Account, [&] {
+    const int32_t account_id = ToKey(AccountID);
+    return Fetch<ACAccount>(Account, FetchArgs{.filter = "ParentAccountID=?",
+                                               .sort = "AccountNumber ASC",
+                                               .bind = {{"p1", ParamType::kKey, 0, account_id, "AccountID"}}});
   });
 }
 
@@ -54,23 +58,28 @@ Variant CACMgr::AddAccount(const Variant& Account, const Variant& UserName, cons
                            const Variant& ParentAccountID, const Variant& AccountTypeID,
                            const Variant& FnclInstitutionID) {
   return RunOperation(Account, Access::kWrite, [&] {
-    const std::shared_ptr<IUser> caller = CUserManager().GetUserProfile(Account, UserName, Token, Account, UserName);
-    if (!caller) {
-      throw Error::Runtime(kObjectIsNothing, "No user is named " + QuoteSqlText(UserName) + ", so the new account has no company.");
-    }
-    const std::shared_ptr<Entity> company = caller->Related("Subscriber", Account);
-    if (!company) throw Error::Runtime(kObjectIsNothing, "The company of user " + QuoteSqlText(UserName) + " does not exist.");
+    // The links are converted before anything is read: a bad one fails the call at once.
     const Variant institution = OptionalKey(FnclInstitutionID);
     const Variant parent = OptionalKey(ParentAccountID);
+    const Variant type = ledger::NullableKey(AccountTypeID);
+    const std::shared_ptr<IUser> caller = CUserManager().GetUserProfile(Account, UserName, Token, Account, UserName);
+    if (!caller) {
+      throw Error::Runtime(kObjectIsNothing,
+                           "No user is named \"" + ledger::Shown(UserName) + "\", so the new account has no company.");
+    }
+    const std::shared_ptr<Entity> company = caller->Related("Subscriber", Account);
+    if (!company) {
+      throw Error::Runtime(kObjectIsNothing, "The company of user \"" + ledger::Shown(UserName) + "\" does not exist.");
+    }
     Command command(Account);
     command.SetText(
         "INSERT INTO ACAccount (Parent,AccountNumber,Name,Description,[Note],Inactive,BankAccountNo,AccountTypeID,"
         "FnclInstitutionID,ParentAccountID) VALUES (?,?,?,?,?,?,?,?,?,?) RETURNING ACAccountID;");
-    command.Append("p1", ParamType::kLong, 0, company->Value("ISubScriberID"), "SubscriberID");
+    command.Append("p1", ParamType::kKey, 0, company->Value("ISubScriberID"), "SubscriberID");
     AppendAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo, 2);
-    command.Append("p8", ParamType::kLong, 0, AccountTypeID, "AccountTypeID");
-    command.Append("p9", ParamType::kLong, 0, institution, "FnclInstitutionID");
-    command.Append("p10", ParamType::kLong, 0, parent, "ParentAccountID");
+    command.Append("p8", ParamType::kKey, 0, type, "AccountTypeID");
+    command.Append("p9", ParamType::kKey, 0, institution, "FnclInstitutionID");
+    command.Append("p10", ParamType::kKey, 0, parent, "ParentAccountID");
     return command.ExecuteScalar();
   });
 }
@@ -81,11 +90,15 @@ void CACMgr::UpdateAccount(const Variant& Account, const Variant& /*UserName*/, 
                            const Variant& BankAccountNo, const Variant& FnclInstitutionID,
                            const Variant& ParentAccountID, const Variant& AccountTypeID) {
   RunOperation(Account, Access::kWrite, [&] {
+    // A Null AccountID names no row: nothing changes, as for any key that matches nothing.
+    const Variant account_id = ledger::NullableKey(AccountID);
     const Variant institution = OptionalKey(FnclInstitutionID);
     const Variant parent = OptionalKey(ParentAccountID);
+    const Variant type = ledger::NullableKey(AccountTypeID);
     if (!parent.IsNull() && parent.AsLong() > 0) {
-      const std::shared_ptr<ACAccount> parent_account = ledger::RequireByKey<ACAccount>(Account, parent);
-      if (ToLong(parent_account->Value("AccountTypeID")) != ToLong(AccountTypeID)) {
+      const std::shared_ptr<ACAccount> parent_account = ledger::RequireByKey<ACAccount>(Account, parent.AsLong());
+      // A type that is not set is the same as another unset one and differs from every key.
+      if (ledger::NullableKey(parent_account->Value("AccountTypeID")) != type) {
         throw Error::Library(errCACMgr::eAcctTypeMismatch, messages::kAcctTypeMismatch);
       }
     }
@@ -94,10 +107,10 @@ void CACMgr::UpdateAccount(const Variant& Account, const Variant& /*UserName*/, 
         "UPDATE ACAccount SET AccountNumber=?,Name=?,Description=?,[Note]=?,Inactive=?,BankAccountNo=?,"
         "FnclInstitutionID=?,ParentAccountID=?,AccountTypeID=? WHERE ACAccountID=?;");
     AppendAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo, 1);
-    command.Append("p7", ParamType::kLong, 0, institution, "FnclInstitutionID");
-    command.Append("p8", ParamType::kLong, 0, parent, "ParentAccountID");
-    command.Append("p9", ParamType::kLong, 0, AccountTypeID, "AccountTypeID");
-    command.Append("p10", ParamType::kLong, 0, AccountID, "AccountID");
+    command.Append("p7", ParamType::kKey, 0, institution, "FnclInstitutionID");
+    command.Append("p8", ParamType::kKey, 0, parent, "ParentAccountID");
+    command.Append("p9", ParamType::kKey, 0, type, "AccountTypeID");
+    command.Append("p10", ParamType::kKey, 0, account_id, "AccountID");
     command.Execute();
   });
 }
@@ -107,7 +120,7 @@ void CACMgr::DeleteAccount(const Variant& Account, const Variant& /*UserName*/, 
   RunOperation(Account, Access::kWrite, [&] {
     Command command(Account);
     command.SetText("DELETE FROM ACAccount WHERE ACAccountID=?;");
-    command.Append("p1", ParamType::kLong, 0, AccountID, "AccountID");
+    command.Append("p1", ParamType::kKey, 0, AccountID, "AccountID");
     command.Execute();
   });
 }

@@ -10,6 +10,13 @@
 // handed out stay consumed). Failures are marked once. UserName and Token are accepted and
 // not consulted unless a comment says otherwise.
 //
+// Arguments are converted once, inside the operation, before they are used. Keys (every
+// ...ID argument) are whole numbers in any form (2, 2.0, "2"); a fractional one (1.5, "2.4")
+// or other text fails with Type mismatch (13) and never names a neighbouring row. Transaction
+// numbers select as their text does; a Null one selects what an empty text selects. No
+// argument is ever part of an SQL text. A read of ledger rows whose file cannot be opened
+// fails inside the diagnostic block of the entity fetch that reads them.
+//
 // The stored ACAccount.Balance is credit-positive: committing a line adds its credit and
 // subtracts its debit. The computed balance (GetAccountBalance) is debits minus credits.
 #pragma once
@@ -152,7 +159,7 @@ class CACMgr : public Dispatch {
                          const Variant& Amount);
   void DeleteTransLogWIP(const Variant& Account, const Variant& UserName, const Variant& Token,
                          const Variant& TransLogWIPID);
-  // The register rows of the transaction, by account key.
+  // The register rows of the transaction, by account key; empty when none carry the number.
   std::shared_ptr<EntityCollection> GetTransactionsByTransNum(const Variant& Account, const Variant& UserName,
                                                               const Variant& Token, const Variant& TransactionNumber);
 

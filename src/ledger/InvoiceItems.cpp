@@ -1,4 +1,5 @@
 // CACMgr: the lines of an invoice.
+#include "common/Convert.h"
 #include "common/Operation.h"
 #include "entities/ColumnWidths.h"
 #include "ledger/CACMgr.h"
@@ -14,14 +15,14 @@ Variant CACMgr::AddInvoiceItem(const Variant& Account, const Variant& /*UserName
       Account,
       "INSERT INTO ACInvoiceItem (Parent,TaxID,ItemCode,ItemName,ItemPrice,ItemQuantity,ItemUnit,AccountID) "
       "VALUES (?,?,?,?,?,?,?,?) RETURNING ACInvoiceItemID;",
-      {{"p1", ParamType::kLong, 0, InvoiceID, "InvoiceID"},
-       {"p2", ParamType::kLong, 0, TaxID, "TaxID"},
+      {{"p1", ParamType::kKey, 0, InvoiceID, "InvoiceID"},
+       {"p2", ParamType::kKey, 0, TaxID, "TaxID"},
        {"p3", ParamType::kText, lenACInvoiceItem::lenItemCode, ItemCode, "ItemCode"},
        {"p4", ParamType::kText, lenACInvoiceItem::lenItemName, ItemName, "ItemName"},
        {"p5", ParamType::kCurrency, 0, ItemPrice, "ItemPrice"},
        {"p6", ParamType::kDouble, 0, ItemQuantity, "ItemQuantity"},
        {"p7", ParamType::kText, lenACInvoiceItem::lenItemUnit, ItemUnit, "ItemUnit"},
-       {"p8", ParamType::kLong, 0, AccountID, "AccountID"}});
+       {"p8", ParamType::kKey, 0, AccountID, "AccountID"}});
 }
 
 void CACMgr::UpdateInvoiceItem(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
@@ -31,26 +32,28 @@ void CACMgr::UpdateInvoiceItem(const Variant& Account, const Variant& /*UserName
   ledger::RunWrite(Account,
                    "UPDATE ACInvoiceItem SET TaxID=?,ItemCode=?,ItemName=?,ItemPrice=?,ItemQuantity=?,ItemUnit=?,"
                    "AccountID=? WHERE ACInvoiceItemID=?;",
-                   {{"p1", ParamType::kLong, 0, TaxID, "TaxID"},
+                   {{"p1", ParamType::kKey, 0, TaxID, "TaxID"},
                     {"p2", ParamType::kText, lenACInvoiceItem::lenItemCode, ItemCode, "ItemCode"},
                     {"p3", ParamType::kText, lenACInvoiceItem::lenItemName, ItemName, "ItemName"},
                     {"p4", ParamType::kCurrency, 0, ItemPrice, "ItemPrice"},
                     {"p5", ParamType::kDouble, 0, ItemQuantity, "ItemQuantity"},
                     {"p6", ParamType::kText, lenACInvoiceItem::lenItemUnit, ItemUnit, "ItemUnit"},
-                    {"p7", ParamType::kLong, 0, AccountID, "AccountID"},
-                    {"p8", ParamType::kLong, 0, ItemID, "ItemID"}});
+                    {"p7", ParamType::kKey, 0, AccountID, "AccountID"},
+                    {"p8", ParamType::kKey, 0, ItemID, "ItemID"}});
 }
 
 void CACMgr::DeleteInvoiceItem(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                const Variant& ItemID) {
   ledger::RunWrite(Account, "DELETE FROM ACInvoiceItem WHERE ACInvoiceItemID=?;",
-                   {{"p1", ParamType::kLong, 0, ItemID, "ItemID"}});
+                   {{"p1", ParamType::kKey, 0, ItemID, "ItemID"}});
 }
 
 std::shared_ptr<ACInvoiceItem> CACMgr::GetInvoiceItem(const Variant& Account, const Variant& /*UserName*/,
                                                       const Variant& /*Token*/, const Variant& InvoiceItemID) {
-  return RunOperation(Account, Access::kRead,
-                      [&] { return ledger::RequireByKey<ACInvoiceItem>(Account, InvoiceItemID); });
+  return RunOperation(Account, Access::kRead, [&] {
+    const int32_t item_id = ToKey(InvoiceItemID);
+    return ledger::RequireByKey<ACInvoiceItem>(Account, item_id);
+  });
 }
 
 }  // namespace ledgerkit

@@ -5,10 +5,8 @@
 
 #include "common/Command.h"
 #include "common/Convert.h"
-#include "common/DataAccess.h"
 #include "common/Error.h"
 #include "common/Operation.h"
-#include "common/SqlText.h"
 #include "entities/ColumnWidths.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"
@@ -71,6 +69,11 @@ Variant NextInvoiceNumber(const Variant& account) {
   return number + 1;
 }
 
+// Money and dates an invoice passes on to its transaction and stores itself, converted once:
+// Null stays Null (stored as NULL), anything else becomes a Currency or a Date or fails.
+Variant MoneyOrNull(const Variant& value) { return value.IsNull() ? Variant::Null() : Variant(ToCurrency(value)); }
+Variant DateOrNull(const Variant& value) { return value.IsNull() ? Variant::Null() : Variant(ToDate(value)); }
+
 std::shared_ptr<EntityCollection> InvoicesWhere(const Variant& account, const char* filter) {
   return RunOperation(account, Access::kRead,
                       [&] { return Fetch<ACInvoice>(account, FetchArgs{.filter = filter, .sort = "InvoiceNo ASC"}); });
@@ -84,9 +87,12 @@ Variant CACMgr::InsertInvoice(const Variant& Account, const Variant& UserName, c
                               const Variant& Company, const Variant& Total, const Variant& AccountID) {
   Variant number = InvoiceNo;
   const Variant key = RunOperation(Account, Access::kWrite, [&] {
+    const Variant invoice_date = DateOrNull(InvoiceDate);
+    const Variant total = MoneyOrNull(Total);
+    const Variant receivable = ledger::NullableKey(AccountID);
     // The header keeps the number as the caller gave it, an empty one included.
     const std::string transaction = BeginTransaction(Account, UserName, Token, static_cast<int32_t>(ttINV),
-                                                     InvoiceDate, Comment, AccountID, Total, Address, Comment, number);
+                                                     invoice_date, Comment, receivable, total, Address, Comment, number);
     const bool numbered = number.IsEmpty() || (number.type() == VarType::kString && number.AsString().empty());
     if (numbered) number = NextInvoiceNumber(Account);
     Command command(Account);
@@ -95,15 +101,15 @@ Variant CACMgr::InsertInvoice(const Variant& Account, const Variant& UserName, c
         "TransactionNumber,AccountID) VALUES (?,?,?,?,?,?,?,?,?,?) RETURNING ACInvoiceID;");
     command.Append("p1", ParamType::kLong, 0, Paid, "Paid");
     command.Append("p2", ParamType::kText, lenACInvoice::lenComment, Comment, "Comment");
-    command.Append("p3", ParamType::kDate, 0, InvoiceDate, "InvoiceDate");
+    command.Append("p3", ParamType::kDate, 0, invoice_date, "InvoiceDate");
     command.Append("p4", ParamType::kText, lenACInvoice::lenInvoiceNo, number, "InvoiceNo");
     command.Append("p5", ParamType::kText, lenACInvoice::lenPurchaseOrderNumber, PurchaseOrderNumber,
                    "PurchaseOrderNumber");
     command.Append("p6", ParamType::kText, lenACInvoice::lenAddress, Address, "Address");
     command.Append("p7", ParamType::kText, lenACInvoice::lenCompany, Company, "Company");
-    command.Append("p8", ParamType::kCurrency, 0, Total, "Total");
+    command.Append("p8", ParamType::kCurrency, 0, total, "Total");
     command.Append("p9", ParamType::kText, lenACInvoice::lenTransactionNumber, transaction, "TransactionNumber");
-    command.Append("p10", ParamType::kLong, 0, AccountID, "AccountID");
+    command.Append("p10", ParamType::kKey, 0, receivable, "AccountID");
     return command.ExecuteScalar();
   });
   // Written back only once the invoice is stored.
@@ -117,28 +123,33 @@ void CACMgr::UpdateInvoice(const Variant& Account, const Variant& UserName, cons
                            const Variant& Address, const Variant& Company, const Variant& Total,
                            const Variant& TransNum, const Variant& AccountID) {
   RunOperation(Account, Access::kWrite, [&] {
-    UpdateTransLog(Account, UserName, Token, TransNum, InvoiceDate, Comment, InvoiceNo, Address, Total);
+    const Variant invoice_id = ledger::NullableKey(InvoiceID);
+    const Variant invoice_date = DateOrNull(InvoiceDate);
+    const Variant total = MoneyOrNull(Total);
+    const Variant receivable = ledger::NullableKey(AccountID);
+    UpdateTransLog(Account, UserName, Token, TransNum, invoice_date, Comment, InvoiceNo, Address, total);
     ledger::RunWrite(Account,
                      "UPDATE ACInvoice SET Paid=?,Comment=?,InvoiceDate=?,InvoiceNo=?,PurchaseOrderNumber=?,"
                      "Address=?,Company=?,Total=?,AccountID=? WHERE ACInvoiceID=?;",
                      {{"p1", ParamType::kLong, 0, Paid, "Paid"},
                       {"p2", ParamType::kText, lenACInvoice::lenComment, Comment, "Comment"},
-                      {"p3", ParamType::kDate, 0, InvoiceDate, "InvoiceDate"},
+                      {"p3", ParamType::kDate, 0, invoice_date, "InvoiceDate"},
                       {"p4", ParamType::kText, lenACInvoice::lenInvoiceNo, InvoiceNo, "InvoiceNo"},
                       {"p5", ParamType::kText, lenACInvoice::lenPurchaseOrderNumber, PurchaseOrderNumber,
                        "PurchaseOrderNumber"},
                       {"p6", ParamType::kText, lenACInvoice::lenAddress, Address, "Address"},
                       {"p7", ParamType::kText, lenACInvoice::lenCompany, Company, "Company"},
-                      {"p8", ParamType::kCurrency, 0, Total, "Total"},
-                      {"p9", ParamType::kLong, 0, AccountID, "AccountID"},
-                      {"p10", ParamType::kLong, 0, InvoiceID, "InvoiceID"}});
+                      {"p8", ParamType::kCurrency, 0, total, "Total"},
+                      {"p9", ParamType::kKey, 0, receivable, "AccountID"},
+                      {"p10", ParamType::kKey, 0, invoice_id, "InvoiceID"}});
   });
 }
 
 void CACMgr::IssueInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
                           const Variant& InvoiceID) {
   RunOperation(Account, Access::kWrite, [&] {
-    const std::shared_ptr<ACInvoice> invoice = GetInvoice(Account, UserName, Token, InvoiceID);
+    const int32_t invoice_id = ToKey(InvoiceID);
+    const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id);
     const auto tax_codes = GetAllTaxCodes(Account, UserName, Token);
     const Variant transaction = invoice->Value("TransactionNumber");
     const Variant comment = invoice->Value("Comment");
@@ -152,11 +163,13 @@ void CACMgr::IssueInvoice(const Variant& Account, const Variant& UserName, const
       const Currency credit = CurrencyFromDouble(line_amount);
       PostCredit(Account, transaction, item.Value("AccountID"), credit, item.Value("ItemName"));
       total += credit;
-      const Variant& tax_id = item.Value("TaxID");
-      if (tax_id.IsNull() || ToLong(tax_id) <= 0) continue;
+      const Variant& stored_tax_id = item.Value("TaxID");
+      if (stored_tax_id.IsNull()) continue;
+      const int32_t tax_id = ToKey(stored_tax_id);
+      if (tax_id <= 0) continue;
       for (const auto& [code_key, code] : tax_codes->entries()) {
         const auto& tax_code = static_cast<const CITaxCode&>(*code);
-        if (ToLong(tax_code.Value("CITaxCodeID")) == ToLong(tax_id)) AddLineTaxes(summary, tax_code, line_amount);
+        if (ToKey(tax_code.Value("CITaxCodeID")) == tax_id) AddLineTaxes(summary, tax_code, line_amount);
       }
     }
     for (const TaxTotal& tax : summary) {
@@ -165,18 +178,25 @@ void CACMgr::IssueInvoice(const Variant& Account, const Variant& UserName, const
     }
     PostDebit(Account, transaction, invoice->Value("AccountID"), total, comment);
     EndTransaction(Account, transaction);
-    OpenRecordset(Account, "UPDATE ACInvoice SET Paid=0 WHERE ACInvoiceID=" + SqlInteger(InvoiceID) + ";");
+    Command issued(Account);
+    issued.SetText("UPDATE ACInvoice SET Paid=0 WHERE ACInvoiceID=?;");
+    issued.Append("p1", ParamType::kKey, 0, invoice_id, "InvoiceID");
+    issued.Execute();
   });
 }
 
-void CACMgr::DeleteInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+void CACMgr::DeleteInvoice(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                            const Variant& InvoiceID) {
   RunOperation(Account, Access::kWrite, [&] {
-    const std::string invoice_id = SqlInteger(InvoiceID);
-    const std::shared_ptr<ACInvoice> invoice = GetInvoice(Account, UserName, Token, InvoiceID);
+    const int32_t invoice_id = ToKey(InvoiceID);
+    const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id);
     AbortTransaction(Account, invoice->Value("TransactionNumber"));
-    OpenRecordset(Account, "DELETE FROM ACInvoiceItem WHERE Parent=" + invoice_id);
-    OpenRecordset(Account, "DELETE FROM ACInvoice WHERE ACInvoiceID=" + invoice_id);
+    Command command(Account);
+    command.Append("p1", ParamType::kKey, 0, invoice_id, "InvoiceID");
+    command.SetText("DELETE FROM ACInvoiceItem WHERE Parent=?;");
+    command.Execute();
+    command.SetText("DELETE FROM ACInvoice WHERE ACInvoiceID=?;");
+    command.Execute();
   });
 }
 
@@ -192,14 +212,18 @@ void CACMgr::DeleteOutstandingInvoice(const Variant& Account, const Variant& Use
 
 std::shared_ptr<ACInvoice> CACMgr::GetInvoice(const Variant& Account, const Variant& /*UserName*/,
                                               const Variant& /*Token*/, const Variant& InvoiceID) {
-  return RunOperation(Account, Access::kRead, [&] { return ledger::RequireByKey<ACInvoice>(Account, InvoiceID); });
+  return RunOperation(Account, Access::kRead, [&] {
+    const int32_t invoice_id = ToKey(InvoiceID);
+    return ledger::RequireByKey<ACInvoice>(Account, invoice_id);
+  });
 }
 
 std::shared_ptr<ACInvoice> CACMgr::GetInvoiceByTrans(const Variant& Account, const Variant& /*UserName*/,
                                                      const Variant& /*Token*/, const Variant& TransNum) {
   return RunOperation(Account, Access::kRead, [&] {
-    const auto invoices = Fetch<ACInvoice>(Account, FetchArgs{.filter = "TransactionNumber=" + QuoteSqlText(TransNum)});
-    return RequireFirst<ACInvoice>(*invoices, "No invoice has the transaction number " + ToText(TransNum) + ".");
+    const auto invoices = Fetch<ACInvoice>(
+        Account, FetchArgs{.filter = "TransactionNumber=?", .bind = {ledger::SelectingText(TransNum, "TransNum")}});
+    return RequireFirst<ACInvoice>(*invoices, "No invoice has the transaction number " + ledger::Shown(TransNum) + ".");
   });
 }
 

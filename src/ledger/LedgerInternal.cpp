@@ -3,7 +3,6 @@
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/Operation.h"
-#include "common/SqlText.h"
 #include "subscriber/CAccountMgr.h"
 
 namespace ledgerkit::ledger {
@@ -14,13 +13,22 @@ Variant CompanyKey(const Variant& account) {
   return company->Value("ISubScriberID");
 }
 
-std::shared_ptr<ACTransLog> RequireHeader(const Variant& account, const Variant& number) {
-  const auto headers = Fetch<ACTransLog>(account, FetchArgs{.filter = "TransactionNumber=" + QuoteSqlText(number)});
-  return RequireFirst<ACTransLog>(*headers, "No ledger transaction has the number " + ToText(number) + ".");
+Parameter SelectingText(const Variant& value, std::string label) {
+  return Parameter{"p1", ParamType::kText, 0, value.IsNull() ? Variant("") : value, std::move(label)};
 }
 
-std::string NoRowWithKey(const std::string& what, const Variant& key) {
-  return "No " + what + " has the key " + (key.IsNull() ? std::string("Null") : ToText(key)) + ".";
+Variant NullableKey(const Variant& value) { return value.IsNull() ? Variant::Null() : Variant(ToKey(value)); }
+
+std::string Shown(const Variant& value) { return value.IsNull() ? std::string("Null") : ToText(value); }
+
+std::shared_ptr<ACTransLog> RequireHeader(const Variant& account, const Variant& number) {
+  const auto headers = Fetch<ACTransLog>(
+      account, FetchArgs{.filter = "TransactionNumber=?", .bind = {SelectingText(number, "TransactionNumber")}});
+  return RequireFirst<ACTransLog>(*headers, "No ledger transaction has the number " + Shown(number) + ".");
+}
+
+std::string NoRowWithKey(const std::string& what, int32_t key) {
+  return "No " + what + " has the key " + std::to_string(key) + ".";
 }
 
 namespace {
@@ -32,7 +40,7 @@ Variant RunStatement(const Variant& account, const char* sql, std::initializer_l
   return RunOperation(account, Access::kWrite, [&] {
     Command command(account);
     command.SetText(sql);
-    if (owned) command.Append("p1", ParamType::kLong, 0, CompanyKey(account), "SubscriberID");
+    if (owned) command.Append("p1", ParamType::kKey, 0, CompanyKey(account), "SubscriberID");
     for (const Parameter& parameter : parameters) command.Append(parameter);
     if (returns_key) return command.ExecuteScalar();
     command.Execute();

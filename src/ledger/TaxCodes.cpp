@@ -1,4 +1,5 @@
 // CACMgr: sales-tax codes with up to two taxes.
+#include "common/Convert.h"
 #include "common/Operation.h"
 #include "entities/ColumnWidths.h"
 #include "ledger/CACMgr.h"
@@ -14,7 +15,10 @@ std::shared_ptr<EntityCollection> CACMgr::GetAllTaxCodes(const Variant& Account,
 
 std::shared_ptr<CITaxCode> CACMgr::GetTaxCode(const Variant& Account, const Variant& /*UserName*/,
                                               const Variant& /*Token*/, const Variant& TaxCodeID) {
-  return RunOperation(Account, Access::kRead, [&] { return ledger::RequireByKey<CITaxCode>(Account, TaxCodeID); });
+  return RunOperation(Account, Access::kRead, [&] {
+    const int32_t tax_code_id = ToKey(TaxCodeID);
+    return ledger::RequireByKey<CITaxCode>(Account, tax_code_id);
+  });
 }
 
 Variant CACMgr::AddTaxCode(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
@@ -36,8 +40,8 @@ Variant CACMgr::AddTaxCode(const Variant& Account, const Variant& /*UserName*/, 
        {"p9", ParamType::kBoolean, 0, Tax2Exempt, "Tax2Exempt"},
        {"p10", ParamType::kBoolean, 0, Tax2PiggyBack, "Tax2PiggyBack"},
        {"p11", ParamType::kBoolean, 0, Inactive, "Inactive"},
-       {"p12", ParamType::kLong, 0, Account1ID, "Account1ID"},
-       {"p13", ParamType::kLong, 0, Account2ID, "Account2ID"}});
+       {"p12", ParamType::kKey, 0, Account1ID, "Account1ID"},
+       {"p13", ParamType::kKey, 0, Account2ID, "Account2ID"}});
 }
 
 void CACMgr::UpdateTaxCode(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
@@ -60,15 +64,15 @@ void CACMgr::UpdateTaxCode(const Variant& Account, const Variant& /*UserName*/, 
        {"p8", ParamType::kBoolean, 0, Tax2Exempt, "Tax2Exempt"},
        {"p9", ParamType::kBoolean, 0, Tax2PiggyBack, "Tax2PiggyBack"},
        {"p10", ParamType::kBoolean, 0, Inactive, "Inactive"},
-       {"p11", ParamType::kLong, 0, Account1ID, "Account1ID"},
-       {"p12", ParamType::kLong, 0, Account2ID, "Account2ID"},
-       {"p13", ParamType::kLong, 0, TaxCodeID, "TaxCodeID"}});
+       {"p11", ParamType::kKey, 0, Account1ID, "Account1ID"},
+       {"p12", ParamType::kKey, 0, Account2ID, "Account2ID"},
+       {"p13", ParamType::kKey, 0, TaxCodeID, "TaxCodeID"}});
 }
 
 void CACMgr::DeleteTaxCode(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                            const Variant& TaxCodeID) {
   ledger::RunWrite(Account, "DELETE FROM CITaxCode WHERE CITaxCodeID=?;",
-                   {{"p1", ParamType::kLong, 0, TaxCodeID, "TaxCodeID"}});
+                   {{"p1", ParamType::kKey, 0, TaxCodeID, "TaxCodeID"}});
 }
 
 }  // namespace ledgerkit

@@ -1,9 +1,7 @@
 // CACMgr: reading and correcting logged transactions, their waiting lines and register rows.
 #include "common/Command.h"
 #include "common/Convert.h"
-#include "common/DataAccess.h"
 #include "common/Operation.h"
-#include "common/SqlText.h"
 #include "entities/ACTransaction.h"
 #include "entities/ColumnWidths.h"
 #include "ledger/CACMgr.h"
@@ -15,16 +13,18 @@ namespace ledgerkit {
 std::shared_ptr<EntityCollection> CACMgr::GetTransLogByStatus(const Variant& Account, const Variant& UserName,
                                                               const Variant& Token, const Variant& TransLogStatus) {
   return RunOperation(Account, Access::kRead, [&] {
+    const int32_t status = ToLong(TransLogStatus);
     // Only a failure of the lookup matters; the profile itself does not change the list.
     CUserManager().GetUserProfile(Account, UserName, Token, Account, UserName);
-    return Fetch<ACTransLog>(Account,
-                             FetchArgs{.filter = "TransLogStatus=" + SqlInteger(TransLogStatus), .sort = "LogDate ASC"});
+    return Fetch<ACTransLog>(Account, FetchArgs{.filter = "TransLogStatus=?",
+                                                .sort = "LogDate ASC",
+                                                .bind = {{"p1", ParamType::kLong, 0, status, "TransLogStatus"}}});
   });
 }
 
 std::shared_ptr<ACTransLog> CACMgr::GetTransLog(const Variant& Account, const Variant& /*UserName*/,
                                                 const Variant& /*Token*/, const Variant& TransactionNumber) {
-  return RunOperation(Account, Access::kRead, [&] { return ledger::RequireHeader(Account, TransactionNumber); });
+  return ledger::RunEntityRead<ACTransLog>(Account, [&] { return ledger::RequireHeader(Account, TransactionNumber); });
 }
 
 void CACMgr::UpdateTransLog(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
@@ -44,32 +44,41 @@ void CACMgr::UpdateTransLog(const Variant& Account, const Variant& /*UserName*/,
 
 std::shared_ptr<ACTransLogWIP> CACMgr::GetTransLogWIP(const Variant& Account, const Variant& /*UserName*/,
                                                       const Variant& /*Token*/, const Variant& TransLogWIPID) {
-  return RunOperation(Account, Access::kRead, [&] { return ledger::RequireByKey<ACTransLogWIP>(Account, TransLogWIPID); });
+  return ledger::RunEntityRead<ACTransLogWIP>(Account, [&] {
+    const int32_t line_id = ToKey(TransLogWIPID);
+    return ledger::RequireByKey<ACTransLogWIP>(Account, line_id);
+  });
 }
 
 void CACMgr::UpdateTransLogWIP(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                const Variant& TransLogWIPID, const Variant& AccountID, const Variant& Description,
                                const Variant& Amount) {
-  ledger::RunWrite(Account, "UPDATE ACTransLogWIP SET AccountID=?,Description=?,Amount=? WHERE ACTransLogWIPID=?;",
-                   {{"p1", ParamType::kLong, 0, AccountID, "AccountID"},
-                    {"p2", ParamType::kText, lenACTransLogWIP::lenDescription, Description, "Description"},
-                    {"p3", ParamType::kCurrency, 0, ToCurrency(Amount), "Amount"},
-                    {"p4", ParamType::kLong, 0, TransLogWIPID, "TransLogWIPID"}});
+  RunOperation(Account, Access::kWrite, [&] {
+    // A waiting line never holds a Null amount: committed, it would make the balance Null.
+    const Currency amount = ToCurrency(Amount);
+    Command command(Account);
+    command.SetText("UPDATE ACTransLogWIP SET AccountID=?,Description=?,Amount=? WHERE ACTransLogWIPID=?;");
+    command.Append("p1", ParamType::kKey, 0, AccountID, "AccountID");
+    command.Append("p2", ParamType::kText, lenACTransLogWIP::lenDescription, Description, "Description");
+    command.Append("p3", ParamType::kCurrency, 0, amount, "Amount");
+    command.Append("p4", ParamType::kKey, 0, TransLogWIPID, "TransLogWIPID");
+    command.Execute();
+  });
 }
 
 void CACMgr::DeleteTransLogWIP(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                const Variant& TransLogWIPID) {
-  RunOperation(Account, Access::kWrite, [&] {
-    OpenRecordset(Account, "DELETE FROM ACTransLogWIP WHERE ACTransLogWIPID=" + SqlInteger(TransLogWIPID));
-  });
+  ledger::RunWrite(Account, "DELETE FROM ACTransLogWIP WHERE ACTransLogWIPID=?;",
+                   {{"p1", ParamType::kKey, 0, TransLogWIPID, "TransLogWIPID"}});
 }
 
 std::shared_ptr<EntityCollection> CACMgr::GetTransactionsByTransNum(const Variant& Account, const Variant& /*UserName*/,
                                                                     const Variant& /*Token*/,
                                                                     const Variant& TransactionNumber) {
-  return RunOperation(Account, Access::kRead, [&] {
-    return Fetch<ACTransaction>(
-        Account, FetchArgs{.filter = "TransactionNumber=" + QuoteSqlText(TransactionNumber), .sort = "Parent ASC"});
+  return ledger::RunEntityRead<ACTransaction>(Account, [&] {
+    return Fetch<ACTransaction>(Account, FetchArgs{.filter = "TransactionNumber=?",
+                                                   .sort = "Parent ASC",
+                                                   .bind = {ledger::SelectingText(TransactionNumber, "TransactionNumber")}});
   });
 }
 

@@ -100,10 +100,14 @@ Variant CAccountMgr::GetNextTransactionNumber(const Variant& Account, const Vari
     if (!next.IsNull()) {
       // A number once handed out is never handed out again, even if the operation around this
       // call fails and its transaction is rolled back.
-      const std::string advance = "UPDATE ISubScriber SET NextTransactionNumber=" + std::to_string(next.AsLong()) +
-                                  " WHERE NextTransactionNumber<" + std::to_string(next.AsLong()) + ";";
-      UnitOfWork::Active(Account)->KeepAfterRollback(
-          [advance](EngineConnection& connection) { connection.ExecuteControl(advance); });
+      const int32_t advanced = next.AsLong();
+      UnitOfWork::Active(Account)->KeepAfterRollback([advanced](EngineConnection& connection) {
+        const auto advance =
+            connection.Prepare("UPDATE ISubScriber SET NextTransactionNumber=?1 WHERE NextTransactionNumber<?1;");
+        advance->BindInteger(1, advanced);
+        while (advance->Step()) {
+        }
+      });
     }
     return number;
   });
