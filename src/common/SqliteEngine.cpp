@@ -235,21 +235,33 @@ std::string ReportRefusal(std::string_view what) {
 // the call (connection settings, the journal mode, temporary objects shadowing the company's
 // tables), reach beyond the company file (ATTACH, VACUUM INTO, extensions) or rewrite it
 // wholesale (VACUUM). `data` is the text naming the first refusal.
-int ReportAuthorizer(void* data, int action, const char* first, const char* second, const char* /*database*/,
+int ReportAuthorizer(void* data, int action, const char* first, const char* second, const char* database,
                      const char* /*trigger*/) {
   auto& refused = *static_cast<std::string*>(data);
   const auto deny = [&refused](std::string what) {
     if (refused.empty()) refused = std::move(what);
     return SQLITE_DENY;
   };
+  const std::string_view name = first != nullptr ? first : "";
+  const bool in_temp = database != nullptr && sqlite3_stricmp(database, "temp") == 0;
   switch (action) {
-    case SQLITE_PRAGMA: return deny("PRAGMA " + std::string(first != nullptr ? first : ""));
-    case SQLITE_ATTACH: return deny("ATTACH (nor VACUUM)");
+    case SQLITE_PRAGMA: return deny("PRAGMA " + std::string(name));
+    case SQLITE_READ:
+      // The table-valued forms of the pragmas (pragma_synchronous, ...) run their pragma.
+      if (name.starts_with("pragma_")) return deny("PRAGMA " + std::string(name.substr(7)));
+      return SQLITE_OK;
+    case SQLITE_ATTACH: return deny("ATTACH");
     case SQLITE_DETACH: return deny("DETACH");
     case SQLITE_CREATE_TEMP_TABLE:
     case SQLITE_CREATE_TEMP_VIEW:
     case SQLITE_CREATE_TEMP_INDEX:
     case SQLITE_CREATE_TEMP_TRIGGER: return deny("temporary tables, views, indexes or triggers");
+    case SQLITE_CREATE_TABLE:
+    case SQLITE_CREATE_VIEW:
+    case SQLITE_CREATE_INDEX:
+    case SQLITE_CREATE_TRIGGER:
+      if (in_temp) return deny("temporary tables, views, indexes or triggers");
+      return SQLITE_OK;
     case SQLITE_FUNCTION:
       if (second != nullptr && sqlite3_stricmp(second, "load_extension") == 0) return deny("load_extension()");
       return SQLITE_OK;
