@@ -71,15 +71,15 @@ class EngineConnection {
   virtual bool InTransaction() const = 0;
 
   // Prepares a caller's own report statement (exactly one, as Prepare) under the report rules:
-  // PRAGMA, ATTACH, DETACH, VACUUM, temporary objects and extension loading are refused with an
+  // PRAGMA (and the pragma_* table functions), ATTACH, DETACH, VACUUM, temporary objects,
+  // transaction control and extension loading are refused with an
   // engine error (SQLITE_AUTH) naming what was refused, before anything runs. Reading and
   // changing the company's own tables stays allowed. From then on the connection is spent: it
   // must be closed, never kept for a later call.
   virtual std::unique_ptr<EngineStatement> PrepareReport(std::string_view sql) = 0;
-  // True once a report statement was prepared on the connection.
+  // True when the connection must be closed after the call, never kept: a report statement was
+  // prepared on it, or its file could only be opened as unchanging (immutable).
   virtual bool Spent() const = 0;
-  // True when the file could only be opened for reading; every write fails with an engine error.
-  virtual bool ReadOnly() const = 0;
   // Compiled statements kept idle for reuse (bounded; see the engine implementation).
   virtual size_t CachedStatementCount() const = 0;
 };

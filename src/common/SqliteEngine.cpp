@@ -233,8 +233,8 @@ std::string ReportRefusal(std::string_view what) {
 
 // The authorizer in force while a report statement is compiled. What it refuses would outlive
 // the call (connection settings, the journal mode, temporary objects shadowing the company's
-// tables), reach beyond the company file (ATTACH, VACUUM INTO, extensions) or rewrite it
-// wholesale (VACUUM). `data` is the text naming the first refusal.
+// tables, an open transaction), reach beyond the company file (ATTACH, VACUUM INTO, extensions)
+// or rewrite it wholesale (VACUUM). `data` is the text naming the first refusal.
 int ReportAuthorizer(void* data, int action, const char* first, const char* second, const char* database,
                      const char* /*trigger*/) {
   auto& refused = *static_cast<std::string*>(data);
@@ -252,6 +252,10 @@ int ReportAuthorizer(void* data, int action, const char* first, const char* seco
       return SQLITE_OK;
     case SQLITE_ATTACH: return deny("ATTACH");
     case SQLITE_DETACH: return deny("DETACH");
+    // One statement commits on its own; inside a unit of work these would end the unit's
+    // transaction halfway, and outside one they would leave a transaction open.
+    case SQLITE_TRANSACTION:
+    case SQLITE_SAVEPOINT: return deny("transaction control (BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE)");
     case SQLITE_CREATE_TEMP_TABLE:
     case SQLITE_CREATE_TEMP_VIEW:
     case SQLITE_CREATE_TEMP_INDEX:
@@ -374,7 +378,6 @@ class SqliteConnection final : public EngineConnection {
   std::pair<uint64_t, uint64_t> FileIdentity() const override { return identity_; }
   bool InTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
   bool Spent() const override { return spent_; }
-  bool ReadOnly() const override { return sqlite3_db_readonly(db_, "main") == 1; }
   size_t CachedStatementCount() const override { return cache_->size(); }
 
  private:
@@ -422,6 +425,8 @@ class SqliteConnection final : public EngineConnection {
     sqlite3_close_v2(db_);
     db_ = nullptr;
     db_ = OpenHandle(FileUri(path_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_);
+    // It would never notice a change made once the place becomes writable: used for one call only.
+    spent_ = true;
   }
 
   std::string path_;

@@ -120,6 +120,8 @@ std::chrono::milliseconds WriterWaitLimit() { return std::chrono::milliseconds(w
 
 void SetWriterWaitLimit(std::chrono::milliseconds limit) { writer_wait_limit_ms.store(limit.count()); }
 
+namespace {
+
 // True when the database is in write-ahead-log mode, as every company file is.
 bool InLogMode(EngineConnection& connection) {
   try {
@@ -129,6 +131,8 @@ bool InLogMode(EngineConnection& connection) {
     return false;  // not a database: the write that follows fails on its own
   }
 }
+
+}  // namespace
 
 WriterTurn::WriterTurn(const std::string& key, EngineConnection& connection) : key_(key) {
   const auto limit = WriterWaitLimit();

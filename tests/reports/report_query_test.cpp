@@ -119,6 +119,8 @@ TEST(ReportQuery, StatementsThatWouldOutliveTheCallAreRefusedAndLaterCallsActAsO
       {"ATTACH '" + attached + "' AS other", "ATTACH"},
       {"DETACH main", "DETACH"},
       {"SELECT load_extension('/nonexistent/lib.so')", "load_extension"},
+      {"BEGIN IMMEDIATE", "transaction control"},
+      {"SAVEPOINT mine", "transaction control"},
   };
   CReportMgr reports;
   int cents = 100;
@@ -166,10 +168,12 @@ TEST(ReportQuery, ChangesToTheCompanyTablesStayAllowedAndJoinAnActiveUnit) {
                                  EXPECT_EQ(reports.ExecReportQuery(books.path, "SELECT COUNT(*) AS N FROM Notes")
                                                ->Field("N"),
                                            Variant(int32_t{2}));
-                                 EXPECT_EQ(CaptureError([&] {
-                                             reports.ExecReportQuery(books.path, "PRAGMA synchronous=OFF");
-                                           }).number(),
-                                           kNotAuthorized);
+                                 for (const char* refused : {"PRAGMA synchronous=OFF", "COMMIT", "ROLLBACK"}) {
+                                   EXPECT_EQ(CaptureError([&] { reports.ExecReportQuery(books.path, refused); })
+                                                 .number(),
+                                             kNotAuthorized)
+                                       << refused;
+                                 }
                                  throw Error::Runtime(kInvalidArgument, "abandoned");
                                }),
                Error);
