@@ -48,7 +48,8 @@ class Cache {
   }
 
   void Give(const std::string& key, std::unique_ptr<EngineConnection> connection) {
-    if (owner_ != ::getpid() || connection->InTransaction()) return;  // closed
+    // One with a transaction open, or one a report statement ran on, is closed.
+    if (owner_ != ::getpid() || connection->InTransaction() || connection->Spent()) return;
     idle_.insert(idle_.begin(), Entry{key, std::move(connection)});
     if (idle_.size() > kKeptPerThread) idle_.pop_back();
   }

@@ -26,7 +26,7 @@ std::unique_ptr<EngineConnection> TakeConnection(const Variant& account, const s
 void CheckSchemaOnOpen(EngineConnection& connection);
 
 // Keeps `connection` for a later TakeConnection with the same key, or closes it when it has a
-// transaction open.
+// transaction open or is spent (a report statement ran on it).
 void ReturnConnection(const std::string& key, std::unique_ptr<EngineConnection> connection) noexcept;
 
 }  // namespace ledgerkit

@@ -1,18 +1,38 @@
 #include "common/DataAccess.h"
 
 #include "common/Convert.h"
+#include "common/Error.h"
 #include "common/ErrorConvention.h"
 #include "common/ResultReader.h"
 #include "common/UnitOfWork.h"
 
 namespace ledgerkit {
 
-std::string BuildConnectionString(const Variant& account) { return "Driver=SQLite;Dbq=" + ToText(account); }
+std::string CompanyPath(const Variant& account) {
+  std::string path = ToText(account);
+  if (path.empty()) throw Error::Runtime(kInvalidArgument, "The company file path (Account) is empty.");
+  if (path.find('\0') != std::string::npos) {
+    throw Error::Runtime(kInvalidArgument, "The company file path (Account) holds a NUL character.");
+  }
+  return path;
+}
+
+std::string BuildConnectionString(const Variant& account) { return "Driver=SQLite;Dbq=" + CompanyPath(account); }
 
 std::shared_ptr<Recordset> OpenRecordset(const Variant& account, std::string_view sql) {
   return WithMarkedReraise([&] {
     ConnectionScope scope(account);
     auto statement = scope.connection().Prepare(sql);
+    return ReadAll(*statement);
+  });
+}
+
+std::shared_ptr<Recordset> OpenReportRecordset(const Variant& account, std::string_view sql) {
+  return WithMarkedReraise([&] {
+    ConnectionScope scope(account);
+    auto statement = scope.connection().PrepareReport(sql);
+    if (scope.joined() || statement->IsReadOnly()) return ReadAll(*statement);
+    const WriterTurn turn(scope.key(), scope.connection());
     return ReadAll(*statement);
   });
 }

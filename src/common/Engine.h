@@ -6,6 +6,7 @@
 // outlive the connection that prepared them by more than their own destruction.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -68,6 +69,19 @@ class EngineConnection {
   virtual std::pair<uint64_t, uint64_t> FileIdentity() const = 0;
   // True while a transaction is open on the connection.
   virtual bool InTransaction() const = 0;
+
+  // Prepares a caller's own report statement (exactly one, as Prepare) under the report rules:
+  // PRAGMA (and the pragma_* table functions), ATTACH, DETACH, VACUUM, temporary objects,
+  // transaction control and extension loading are refused with an
+  // engine error (SQLITE_AUTH) naming what was refused, before anything runs. Reading and
+  // changing the company's own tables stays allowed. From then on the connection is spent: it
+  // must be closed, never kept for a later call.
+  virtual std::unique_ptr<EngineStatement> PrepareReport(std::string_view sql) = 0;
+  // True when the connection must be closed after the call, never kept: a report statement was
+  // prepared on it, or its file could only be opened as unchanging (immutable).
+  virtual bool Spent() const = 0;
+  // Compiled statements kept idle for reuse (bounded; see the engine implementation).
+  virtual size_t CachedStatementCount() const = 0;
 };
 
 enum class OpenMode {
@@ -76,7 +90,9 @@ enum class OpenMode {
 };
 
 // Opens a connection for a connection string of BuildConnectionString. Fails with an engine
-// Error when the engine cannot open the database, with Invalid argument (5) for an unknown driver.
+// Error when the engine cannot open the database, with Invalid argument (5) for an unknown driver
+// or an empty path or one holding a NUL. A file that cannot be opened for writing (read-only file,
+// directory or mount) is opened for reading only.
 std::unique_ptr<EngineConnection> OpenEngine(std::string_view connection_string, OpenMode mode = OpenMode::kExisting);
 
 }  // namespace ledgerkit

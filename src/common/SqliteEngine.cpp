@@ -1,12 +1,15 @@
 // The SQLite implementation of the engine interface.
 //
-// Every engine return code passes through Check(), the one place that turns it into an Error.
-// Prepared statements are kept per connection and handed out again for the same SQL text, so
-// a statement run repeatedly inside one operation is compiled once.
+// Every engine return code passes through ThrowEngine, the one place that turns it into an
+// Error. Prepared statements are kept per connection and handed out again for the same SQL
+// text, so a statement run repeatedly inside one operation is compiled once; the cache is
+// bounded, so a long-lived process that looks up many distinct texts does not grow with them.
 #include <sqlite3.h>
 
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
+#include <list>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,21 +28,31 @@ namespace ledgerkit {
 namespace {
 
 constexpr std::string_view kDriverPrefix = "Driver=SQLite;Dbq=";
-constexpr int kBusyTimeoutMs = 10'000;
+// Writers queue in the unit of work before they begin, so the engine waits only for what the
+// queue does not cover (a checkpoint, a writer outside the library): it waits long rather than
+// give up on a holder that is making progress.
+constexpr int kBusyTimeoutMs = 60'000;
+// Idle compiled statements kept per connection; the least recently given back goes first. Every
+// statement the library runs in one operation fits many times over.
+constexpr size_t kCachedStatementLimit = 96;
+// A schema trigger reports an amount out of range as RAISE(ABORT, 'Overflow: <description>').
+constexpr std::string_view kOverflowPrefix = "Overflow: ";
 
-[[noreturn]] void ThrowEngine(sqlite3* db, int rc, std::string_view context = {}) {
-  std::string message = db != nullptr && sqlite3_errcode(db) == rc ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  // A rule of the file that refuses a sum out of range says so with this prefix.
-  constexpr std::string_view kOverflowPrefix = "Overflow: ";
+[[noreturn]] void ThrowEngineMessage(int rc, std::string message) {
   if ((rc & 0xFF) == SQLITE_CONSTRAINT && message.starts_with(kOverflowPrefix)) {
     throw Error::Runtime(kOverflow, message.substr(kOverflowPrefix.size()));
   }
-  if (!context.empty()) {
+  throw Error::Engine(rc, std::move(message));
+}
+
+[[noreturn]] void ThrowEngine(sqlite3* db, int rc, std::string_view context = {}) {
+  std::string message = db != nullptr && sqlite3_errcode(db) == rc ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  if (!context.empty() && !message.starts_with(kOverflowPrefix)) {
     message += " (";
     message += context;
     message += ")";
   }
-  throw Error::Engine(rc, std::move(message));
+  ThrowEngineMessage(rc, std::move(message));
 }
 
 void Check(sqlite3* db, int rc, std::string_view context = {}) {
@@ -65,38 +78,59 @@ void CDateFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv)
   sqlite3_result_text(context, stored.c_str(), static_cast<int>(stored.size()), SQLITE_TRANSIENT);
 }
 
-// Statements compiled on one connection, waiting to be handed out again.
+// Statements compiled on one connection, waiting to be handed out again, filed under the text
+// they were asked for with. A statement handed out is not in the cache; one given back past the
+// bound pushes out (finalizes) the one idle longest.
 class StatementCache {
  public:
   ~StatementCache() {
-    for (auto& [sql, statements] : idle_) {
-      for (sqlite3_stmt* statement : statements) sqlite3_finalize(statement);
-    }
+    for (const Idle& idle : idle_) sqlite3_finalize(idle.statement);
   }
   sqlite3_stmt* Take(std::string_view sql) {
-    auto found = idle_.find(sql);
-    if (found == idle_.end() || found->second.empty()) return nullptr;
-    sqlite3_stmt* statement = found->second.back();
-    found->second.pop_back();
+    const auto found = index_.find(sql);
+    if (found == index_.end()) return nullptr;
+    sqlite3_stmt* statement = found->second->statement;
+    idle_.erase(found->second);
+    index_.erase(found);
     return statement;
   }
-  void Give(sqlite3_stmt* statement) {
+  void Give(std::string sql, sqlite3_stmt* statement) {
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);
-    idle_[sqlite3_sql(statement)].push_back(statement);
+    idle_.push_front(Idle{sql, statement});
+    index_.emplace(std::move(sql), idle_.begin());
+    if (idle_.size() <= kCachedStatementLimit) return;
+    const auto oldest = std::prev(idle_.end());
+    auto [first, last] = index_.equal_range(oldest->sql);
+    for (; first != last; ++first) {
+      if (first->second == oldest) {
+        index_.erase(first);
+        break;
+      }
+    }
+    sqlite3_finalize(oldest->statement);
+    idle_.erase(oldest);
   }
+  size_t size() const { return idle_.size(); }
 
  private:
-  std::map<std::string, std::vector<sqlite3_stmt*>, std::less<>> idle_;
+  struct Idle {
+    std::string sql;
+    sqlite3_stmt* statement;
+  };
+  std::list<Idle> idle_;  // most recently given back first
+  std::multimap<std::string, std::list<Idle>::iterator, std::less<>> index_;
 };
 
 class SqliteStatement final : public EngineStatement {
  public:
-  SqliteStatement(sqlite3* db, sqlite3_stmt* statement, std::weak_ptr<StatementCache> cache)
-      : db_(db), statement_(statement), cache_(std::move(cache)) {}
+  // A statement with a cache goes back to it, under `sql`, when destroyed; one without is
+  // finalized.
+  SqliteStatement(sqlite3* db, sqlite3_stmt* statement, std::weak_ptr<StatementCache> cache, std::string sql = {})
+      : db_(db), statement_(statement), cache_(std::move(cache)), sql_(std::move(sql)) {}
   ~SqliteStatement() override {
     if (auto cache = cache_.lock()) {
-      cache->Give(statement_);
+      cache->Give(std::move(sql_), statement_);
     } else {
       sqlite3_finalize(statement_);
     }
@@ -161,10 +195,11 @@ class SqliteStatement final : public EngineStatement {
   sqlite3* db_;
   sqlite3_stmt* statement_;
   std::weak_ptr<StatementCache> cache_;
+  std::string sql_;
 };
 
-bool OnlyBlanksAndComments(std::string_view text) {
-  size_t i = 0;
+// Where the first word of `text` starts, past blanks, semicolons and comments.
+size_t SkipBlanksAndComments(std::string_view text, size_t i = 0) {
   while (i < text.size()) {
     const char c = text[i];
     if (std::isspace(static_cast<unsigned char>(c)) || c == ';') {
@@ -176,28 +211,115 @@ bool OnlyBlanksAndComments(std::string_view text) {
       const size_t end = text.find("*/", i + 2);
       i = end == std::string_view::npos ? text.size() : end + 2;
     } else {
-      return false;
+      return i;
     }
   }
-  return true;
+  return i;
 }
+
+bool OnlyBlanksAndComments(std::string_view text) { return SkipBlanksAndComments(text) == text.size(); }
+
+// The statement's first keyword, upper-cased.
+std::string LeadingKeyword(std::string_view sql) {
+  std::string word;
+  for (size_t i = SkipBlanksAndComments(sql); i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])); ++i) {
+    word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i])));
+  }
+  return word;
+}
+
+std::string ReportRefusal(std::string_view what) {
+  return "not authorized: a report query may not use " + std::string(what) + "; nothing was run.";
+}
+
+// The authorizer in force while a report statement is compiled. What it refuses would outlive
+// the call (connection settings, the journal mode, temporary objects shadowing the company's
+// tables, an open transaction), reach beyond the company file (ATTACH, VACUUM INTO, extensions)
+// or rewrite it wholesale (VACUUM). `data` is the text naming the first refusal.
+int ReportAuthorizer(void* data, int action, const char* first, const char* second, const char* database,
+                     const char* /*trigger*/) {
+  auto& refused = *static_cast<std::string*>(data);
+  const auto deny = [&refused](std::string what) {
+    if (refused.empty()) refused = std::move(what);
+    return SQLITE_DENY;
+  };
+  const std::string_view name = first != nullptr ? first : "";
+  const bool in_temp = database != nullptr && sqlite3_stricmp(database, "temp") == 0;
+  switch (action) {
+    case SQLITE_PRAGMA: return deny("PRAGMA " + std::string(name));
+    case SQLITE_READ:
+      // The table-valued forms of the pragmas (pragma_synchronous, ...) run their pragma.
+      if (name.starts_with("pragma_")) return deny("PRAGMA " + std::string(name.substr(7)));
+      return SQLITE_OK;
+    case SQLITE_ATTACH: return deny("ATTACH");
+    case SQLITE_DETACH: return deny("DETACH");
+    // One statement commits on its own; inside a unit of work these would end the unit's
+    // transaction halfway, and outside one they would leave a transaction open.
+    case SQLITE_TRANSACTION:
+    case SQLITE_SAVEPOINT: return deny("transaction control (BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE)");
+    case SQLITE_CREATE_TEMP_TABLE:
+    case SQLITE_CREATE_TEMP_VIEW:
+    case SQLITE_CREATE_TEMP_INDEX:
+    case SQLITE_CREATE_TEMP_TRIGGER: return deny("temporary tables, views, indexes or triggers");
+    case SQLITE_CREATE_TABLE:
+    case SQLITE_CREATE_VIEW:
+    case SQLITE_CREATE_INDEX:
+    case SQLITE_CREATE_TRIGGER:
+      if (in_temp) return deny("temporary tables, views, indexes or triggers");
+      return SQLITE_OK;
+    case SQLITE_FUNCTION:
+      if (second != nullptr && sqlite3_stricmp(second, "load_extension") == 0) return deny("load_extension()");
+      return SQLITE_OK;
+    default: return SQLITE_OK;
+  }
+}
+
+// `path` as an SQLite URI naming the file, every byte outside the unreserved set percent-encoded.
+std::string FileUri(const std::string& path) {
+  std::error_code error;
+  const std::string absolute = std::filesystem::absolute(path, error).string();
+  std::string uri = "file:";
+  for (const char c : error ? path : absolute) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+      uri += c;
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      uri += escaped;
+    }
+  }
+  return uri;
+}
+
+sqlite3* OpenHandle(const std::string& name, int flags, const std::string& path) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(name.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    const std::string message = std::string(db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)) + " (" + path + ")";
+    sqlite3_close_v2(db);
+    throw Error::Engine(rc, message);
+  }
+  return db;
+}
+
+// The result of reading the schema: whether the file can be read as it was opened.
+int ProbeRead(sqlite3* db) {
+  return sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema;", nullptr, nullptr, nullptr);
+}
+
+bool CannotOpenForReading(int rc) { return (rc & 0xFF) == SQLITE_CANTOPEN || (rc & 0xFF) == SQLITE_READONLY; }
 
 class SqliteConnection final : public EngineConnection {
  public:
   SqliteConnection(std::string path, OpenMode mode) : path_(std::move(path)) {
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (mode == OpenMode::kCreateNew ? SQLITE_OPEN_CREATE : 0);
-    sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(path_.c_str(), &db, flags, nullptr);
-    db_ = db;
-    if (rc != SQLITE_OK) {
-      const std::string message = std::string(db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)) + " (" + path_ + ")";
-      sqlite3_close_v2(db);
-      db_ = nullptr;
-      throw Error::Engine(rc, message);
-    }
+    const int flags = SQLITE_OPEN_READWRITE | (mode == OpenMode::kCreateNew ? SQLITE_OPEN_CREATE : 0);
+    db_ = OpenHandle(path_, flags, path_);
     try {
+      if (mode == OpenMode::kExisting) OpenForReadingWhenNeeded();
       sqlite3_extended_result_codes(db_, 0);
       Check(db_, sqlite3_busy_timeout(db_, kBusyTimeoutMs));
+      Check(db_, sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr));
       ExecuteControl("PRAGMA synchronous=FULL; PRAGMA foreign_keys=OFF; PRAGMA journal_size_limit=4194304;");
       Check(db_, sqlite3_create_function_v2(db_, "CDATE", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                             CDateFunction, nullptr, nullptr, nullptr));
@@ -216,11 +338,55 @@ class SqliteConnection final : public EngineConnection {
   SqliteConnection& operator=(const SqliteConnection&) = delete;
 
   std::unique_ptr<EngineStatement> Prepare(std::string_view sql) override {
-    if (sqlite3_stmt* cached = cache_->Take(sql)) return std::make_unique<SqliteStatement>(db_, cached, cache_);
+    if (sqlite3_stmt* cached = cache_->Take(sql)) {
+      return std::make_unique<SqliteStatement>(db_, cached, cache_, std::string(sql));
+    }
+    return std::make_unique<SqliteStatement>(db_, Compile(sql, SQLITE_PREPARE_PERSISTENT), cache_, std::string(sql));
+  }
+
+  std::unique_ptr<EngineStatement> PrepareReport(std::string_view sql) override {
+    spent_ = true;
+    // VACUUM is refused by its ATTACH as well; naming it plainly gives the clearer message.
+    if (LeadingKeyword(sql) == "VACUUM") throw Error::Engine(SQLITE_AUTH, ReportRefusal("VACUUM"));
+    std::string refused;
+    sqlite3_set_authorizer(db_, ReportAuthorizer, &refused);
+    sqlite3_stmt* statement = nullptr;
+    try {
+      statement = Compile(sql, 0);
+    } catch (const Error&) {
+      sqlite3_set_authorizer(db_, nullptr, nullptr);
+      if (!refused.empty()) throw Error::Engine(SQLITE_AUTH, ReportRefusal(refused));
+      throw;
+    }
+    sqlite3_set_authorizer(db_, nullptr, nullptr);
+    // Not kept for reuse: it was compiled under the report rules, and the connection is spent.
+    return std::make_unique<SqliteStatement>(db_, statement, std::weak_ptr<StatementCache>());
+  }
+
+  void ExecuteControl(std::string_view sql) override {
+    const std::string text(sql);
+    char* message = nullptr;
+    const int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+      std::string detail = message != nullptr ? message : sqlite3_errstr(rc);
+      sqlite3_free(message);
+      ThrowEngineMessage(rc, std::move(detail));
+    }
+  }
+
+  int64_t Changes() const override { return sqlite3_changes64(db_); }
+  const std::string& Path() const override { return path_; }
+  std::pair<uint64_t, uint64_t> FileIdentity() const override { return identity_; }
+  bool InTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
+  bool Spent() const override { return spent_; }
+  size_t CachedStatementCount() const override { return cache_->size(); }
+
+ private:
+  // Compiles exactly one statement; see Prepare in Engine.h.
+  sqlite3_stmt* Compile(std::string_view sql, unsigned int prepare_flags) {
     sqlite3_stmt* statement = nullptr;
     const char* tail = nullptr;
-    const int rc = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
-                                      &statement, &tail);
+    const int rc = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), prepare_flags, &statement, &tail);
     if (rc != SQLITE_OK) ThrowEngine(db_, rc);
     if (statement == nullptr) {
       throw Error::Runtime(kInvalidArgument, "The SQL text holds no statement.");
@@ -235,29 +401,39 @@ class SqliteConnection final : public EngineConnection {
                            "The SQL text holds more than one statement; only one runs per call. The second begins: " +
                                std::string(rest.substr(0, 60)));
     }
-    return std::make_unique<SqliteStatement>(db_, statement, cache_);
+    return statement;
   }
 
-  void ExecuteControl(std::string_view sql) override {
-    const std::string text(sql);
-    char* message = nullptr;
-    const int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
-    if (rc != SQLITE_OK) {
-      const std::string detail = message != nullptr ? message : sqlite3_errstr(rc);
-      sqlite3_free(message);
-      throw Error::Engine(rc, detail);
+  // A file that cannot be written (read-only file, directory or mount) opens for reading: SQLite
+  // itself falls back to read-only when the file cannot be opened for writing. The write-ahead
+  // log's index (-shm) is the remaining obstacle: where it does not exist and cannot be created,
+  // the file is opened as immutable, which is sound only while no log holds changes beside it
+  // (nobody can write one in a place where the index cannot be created) and is refused otherwise.
+  void OpenForReadingWhenNeeded() {
+    const int rc = ProbeRead(db_);
+    if (rc == SQLITE_OK || !CannotOpenForReading(rc)) return;  // other failures surface on first use
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    db_ = OpenHandle(path_, SQLITE_OPEN_READONLY, path_);
+    if (ProbeRead(db_) == SQLITE_OK) return;
+    struct stat log {};
+    if (::stat((path_ + "-wal").c_str(), &log) == 0 && log.st_size > 0) {
+      throw Error::Engine(SQLITE_CANTOPEN,
+                          "unable to open database file (" + path_ +
+                              " can only be read here, and its write-ahead log holds changes that cannot be read "
+                              "without creating " + path_ + "-shm)");
     }
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    db_ = OpenHandle(FileUri(path_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_);
+    // It would never notice a change made once the place becomes writable: used for one call only.
+    spent_ = true;
   }
 
-  int64_t Changes() const override { return sqlite3_changes64(db_); }
-  const std::string& Path() const override { return path_; }
-  std::pair<uint64_t, uint64_t> FileIdentity() const override { return identity_; }
-  bool InTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
-
- private:
   std::string path_;
   std::pair<uint64_t, uint64_t> identity_{0, 0};
   sqlite3* db_ = nullptr;
+  bool spent_ = false;
   std::shared_ptr<StatementCache> cache_ = std::make_shared<StatementCache>();
 };
 
@@ -269,7 +445,10 @@ std::unique_ptr<EngineConnection> OpenEngine(std::string_view connection_string,
                          "The connection string " + QuoteForMessage(connection_string) + " names no known driver.");
   }
   std::string path(connection_string.substr(kDriverPrefix.size()));
-  if (path.empty()) throw Error::Engine(SQLITE_CANTOPEN, "unable to open database file (the path is empty)");
+  if (path.empty()) throw Error::Runtime(kInvalidArgument, "The company file path is empty.");
+  if (path.find('\0') != std::string::npos) {
+    throw Error::Runtime(kInvalidArgument, "The company file path holds a NUL character.");
+  }
   // A path is always a file: never a URI, never the in-memory database.
   if (path.starts_with("file:") || path == ":memory:") path.insert(0, "./");
   if (mode == OpenMode::kCreateNew) {

@@ -1,13 +1,92 @@
 #include "common/UnitOfWork.h"
 
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #include "common/ConnectionCache.h"
 #include "common/Convert.h"
+#include "common/DataAccess.h"
+#include "common/Error.h"
 
 namespace ledgerkit {
 
 namespace {
+
+std::atomic<int64_t> writer_wait_limit_ms{60'000};
+
+// The threads of this process waiting to write one file, served in ticket order. A waiter that
+// gives up leaves its ticket behind to be skipped.
+struct FileQueue {
+  uint64_t next_ticket = 0;
+  uint64_t serving = 0;
+  std::set<uint64_t> abandoned;
+  size_t users = 0;  // the holder and the waiters
+  std::condition_variable turn;
+};
+
+struct Queues {
+  std::mutex mutex;
+  std::map<std::string, FileQueue> by_file;
+  pid_t owner = ::getpid();
+};
+
+// Never destroyed: a writer may still finish while the process exits.
+Queues& queues() {
+  static Queues* const all = new Queues;
+  return *all;
+}
+
+[[noreturn]] void ThrowWaitedTooLong(const std::string& key, std::chrono::milliseconds limit) {
+  const int64_t ms = limit.count();
+  const std::string waited = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+  throw Error::Engine(SQLITE_BUSY, "database is locked: waited " + waited + " for another writer to finish with " + key);
+}
+
+// Byte 0 of the lock file is the entry, byte 1 the turn. A waiter first holds the entry, then
+// waits for the turn and lets the entry go: a writer that has just finished must pass the entry
+// before it can write again, so the waiter already holding it always comes first.
+constexpr off_t kEntryByte = 0;
+constexpr off_t kTurnByte = 1;
+
+bool TryLockByte(int fd, off_t byte) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+void UnlockByte(int fd, off_t byte) {
+  struct flock lock {};
+  lock.l_type = F_UNLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
+  ::fcntl(fd, F_OFD_SETLK, &lock);
+}
+
+// Waits for the byte, polling with a growing pause; false at the deadline.
+bool LockByteBy(int fd, off_t byte, std::chrono::steady_clock::time_point deadline) {
+  auto pause = std::chrono::microseconds(50);
+  while (!TryLockByte(fd, byte)) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(pause);
+    pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(2));
+  }
+  return true;
+}
 
 thread_local std::vector<UnitOfWork*> active_units;
 
@@ -16,7 +95,7 @@ thread_local std::vector<UnitOfWork*> active_units;
 // asks for its unit.
 std::string UnitKey(const Variant& account) {
   thread_local std::vector<std::pair<std::string, std::string>> recent;
-  std::string path = ToText(account);
+  std::string path = CompanyPath(account);
   for (const auto& [spelling, key] : recent) {
     if (spelling == path) return key;
   }
@@ -36,6 +115,84 @@ void Control(EngineConnection& connection, std::string_view sql) {
 }
 
 }  // namespace
+
+std::chrono::milliseconds WriterWaitLimit() { return std::chrono::milliseconds(writer_wait_limit_ms.load()); }
+
+void SetWriterWaitLimit(std::chrono::milliseconds limit) { writer_wait_limit_ms.store(limit.count()); }
+
+namespace {
+
+// True when the database is in write-ahead-log mode, as every company file is.
+bool InLogMode(EngineConnection& connection) {
+  try {
+    const auto statement = connection.Prepare("PRAGMA journal_mode;");
+    return statement->Step() && statement->ColumnText(0) == "wal";
+  } catch (const Error&) {
+    return false;  // not a database: the write that follows fails on its own
+  }
+}
+
+}  // namespace
+
+WriterTurn::WriterTurn(const std::string& key, EngineConnection& connection) : key_(key) {
+  const auto limit = WriterWaitLimit();
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  Queues& all = queues();
+  {
+    std::unique_lock lock(all.mutex);
+    if (all.owner != ::getpid()) {
+      // A child of fork: whatever its parent's threads held is not held here. The parent's
+      // queues are left as they are (never destroyed: their condition variables may show
+      // waiters that do not exist in this process).
+      (void)new std::map<std::string, FileQueue>(std::move(all.by_file));
+      all.by_file.clear();
+      all.owner = ::getpid();
+    }
+    FileQueue& queue = all.by_file[key_];
+    ++queue.users;
+    const uint64_t ticket = queue.next_ticket++;
+    if (!queue.turn.wait_until(lock, deadline, [&] { return queue.serving == ticket; })) {
+      queue.abandoned.insert(ticket);
+      if (--queue.users == 0) all.by_file.erase(key_);
+      ThrowWaitedTooLong(key_, limit);
+    }
+  }
+  // The company file itself is never opened here: closing any descriptor of it would drop the
+  // engine's own locks on it in this process.
+  const std::string lock_path = key_ + "-lock";
+  lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CLOEXEC);
+  if (lock_fd_ < 0 && errno == ENOENT && InLogMode(connection)) {
+    lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  }
+  if (lock_fd_ < 0) return;  // cannot be created here: only this process's threads queue
+  if (LockByteBy(lock_fd_, kEntryByte, deadline)) {
+    const bool turn = LockByteBy(lock_fd_, kTurnByte, deadline);
+    UnlockByte(lock_fd_, kEntryByte);
+    if (turn) return;
+  }
+  Release();
+  ThrowWaitedTooLong(key_, limit);
+}
+
+WriterTurn::~WriterTurn() { Release(); }
+
+void WriterTurn::Release() noexcept {
+  if (lock_fd_ >= 0) ::close(lock_fd_);  // lets every byte lock go
+  lock_fd_ = -1;
+  Queues& all = queues();
+  std::lock_guard lock(all.mutex);
+  if (all.owner != ::getpid()) return;
+  const auto found = all.by_file.find(key_);
+  if (found == all.by_file.end()) return;
+  FileQueue& queue = found->second;
+  ++queue.serving;
+  while (queue.abandoned.erase(queue.serving) > 0) ++queue.serving;
+  if (--queue.users == 0) {
+    all.by_file.erase(found);
+  } else {
+    queue.turn.notify_all();
+  }
+}
 
 UnitOfWork* UnitOfWork::Active(const Variant& account) {
   if (active_units.empty()) return nullptr;
@@ -58,6 +215,7 @@ UnitOfWork::UnitOfWork(const Variant& account, Access access) : key_(UnitKey(acc
     own_connection_ = TakeConnection(account, key_);
     connection_ = own_connection_.get();
     try {
+      if (access == Access::kWrite) turn_ = std::make_unique<WriterTurn>(key_, *connection_);
       Control(*connection_, access == Access::kWrite ? "BEGIN IMMEDIATE;" : "BEGIN;");
     } catch (...) {
       ReturnConnection(key_, std::move(own_connection_));

@@ -8,8 +8,12 @@
 // Actions registered with KeepAfterRollback (numbers handed out) are replayed after any
 // rollback, so what they record stays consumed. Units are thread-local; nothing outlives the
 // outermost call but its idle connection, kept per thread (common/ConnectionCache.h).
+//
+// Writers queue: the outermost write unit waits for its turn on the file (WriterTurn) before it
+// begins and keeps it until its transaction, and any replay of kept actions, is over.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +26,35 @@
 namespace ledgerkit {
 
 enum class Access { kRead, kWrite };
+
+// The right to write the file `key` (a normalised path, as units use) names, held from
+// construction to destruction; `connection` is open on that file. Writers wait in order of
+// arrival among the threads of this process; across processes a lock on the file "<key>-lock"
+// beside the company file passes the turn on, each waiter in turn. The lock file is created on
+// demand, and only beside a database in write-ahead-log mode (every company file), so nothing is
+// left beside a file that is none. Where it cannot be created (a read-only directory) only the
+// threads of this process queue: writing fails there anyway.
+// A writer still waiting after WriterWaitLimit() fails with an engine error (SQLITE_BUSY)
+// naming the file and how long it waited. Not reentrant: a unit nested on the same thread joins
+// the outer unit instead of taking a second turn.
+class WriterTurn {
+ public:
+  WriterTurn(const std::string& key, EngineConnection& connection);
+  ~WriterTurn();
+  WriterTurn(const WriterTurn&) = delete;
+  WriterTurn& operator=(const WriterTurn&) = delete;
+
+ private:
+  void Release() noexcept;
+
+  std::string key_;
+  int lock_fd_ = -1;
+};
+
+// How long a writer waits for its turn before giving up (60 s unless changed). A holder that
+// makes progress never keeps a writer waiting that long; one that does is stuck.
+std::chrono::milliseconds WriterWaitLimit();
+void SetWriterWaitLimit(std::chrono::milliseconds limit);
 
 class UnitOfWork {
  public:
@@ -58,6 +91,7 @@ class UnitOfWork {
   void RollBack() noexcept;
 
   std::string key_;
+  std::unique_ptr<WriterTurn> turn_;  // only the outermost write unit holds one; released last
   UnitOfWork* outer_ = nullptr;
   std::unique_ptr<EngineConnection> own_connection_;  // only the outermost unit owns one
   EngineConnection* connection_ = nullptr;
@@ -76,6 +110,10 @@ class ConnectionScope {
   ConnectionScope(const ConnectionScope&) = delete;
   ConnectionScope& operator=(const ConnectionScope&) = delete;
   EngineConnection& connection() { return *connection_; }
+  // True when the scope uses the active unit's connection.
+  bool joined() const { return unit_ != nullptr; }
+  // The normalised path of the file (set only when the scope did not join a unit).
+  const std::string& key() const { return key_; }
 
  private:
   std::string key_;

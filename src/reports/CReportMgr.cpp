@@ -13,7 +13,7 @@ const MemberTable& CReportMgr::Members() const {
 }
 
 std::shared_ptr<Recordset> CReportMgr::ExecReportQuery(const Variant& Account, const Variant& sSQL) {
-  return WithMarkedReraise([&] { return OpenRecordset(Account, ToText(sSQL)); });
+  return WithMarkedReraise([&] { return OpenReportRecordset(Account, ToText(sSQL)); });
 }
 
 }  // namespace ledgerkit

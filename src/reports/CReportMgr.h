@@ -20,6 +20,10 @@ class CReportMgr : public Dispatch {
   // as a disconnected result set on its first row. A statement that changes data is carried
   // out and gives a closed, empty result set. Money columns come back as Currency, dates as
   // Date. Failures are marked once; a text with two statements is refused before either runs.
+  // PRAGMA, ATTACH, DETACH, VACUUM, temporary objects, transaction control and extension
+  // loading are refused
+  // (SQLITE_AUTH) with nothing changed; whatever the statement does to its connection ends
+  // with the call.
   std::shared_ptr<Recordset> ExecReportQuery(const Variant& Account, const Variant& sSQL);
 };
 

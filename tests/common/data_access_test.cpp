@@ -61,7 +61,7 @@ TEST(DataAccess, MissingFileFailsWithEngineErrorAndIsNeverCreated) {
   EXPECT_EQ(Occurrences(read.description(), kErrorMarker), 1);
   EXPECT_NE(read.description().find(missing), std::string::npos) << read.description();
   EXPECT_EQ(CaptureError([&] { Command command(missing); }).number(), kCantOpen);
-  EXPECT_EQ(CaptureError([&] { OpenRecordset("", "SELECT 1"); }).number(), kCantOpen);
+  EXPECT_EQ(CaptureError([&] { OpenRecordset("", "SELECT 1"); }).number(), kInvalidArgument);
   // Neither a URI nor the in-memory database can stand in for a company file.
   EXPECT_EQ(CaptureError([&] { OpenRecordset("file:" + missing + "?mode=rwc", "SELECT 1"); }).number(), kCantOpen);
   EXPECT_EQ(CaptureError([&] { OpenRecordset(":memory:", "SELECT 1"); }).number(), kCantOpen);

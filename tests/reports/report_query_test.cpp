@@ -1,8 +1,17 @@
 // CReportMgr: a caller's own statement, run as given.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+#include <vector>
+
 #include "common/Convert.h"
+#include "common/Date.h"
 #include "common/ErrorConvention.h"
+#include "common/UnitOfWork.h"
+#include "entities/Schema.h"
+#include "enums/PublicEnums.h"
+#include "ledger/CACMgr.h"
 #include "reports/CReportMgr.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
@@ -63,6 +72,120 @@ TEST(ReportQuery, EmptyResultsAndWritesAreNotErrors) {
   auto update = reports.ExecReportQuery(company.account(), "UPDATE ISubScriber SET AccountNo='A-1'");
   EXPECT_FALSE(update->IsOpen());
   EXPECT_EQ(RawScalar(company.path(), "SELECT AccountNo FROM ISubScriber"), "A-1");
+}
+
+constexpr int32_t kNotAuthorized = static_cast<int32_t>(0x80050017u);
+
+// A company with user "alice", a bank account and an expense account, for calls after a report.
+struct Books {
+  Books() : path((folder.folder() / "books.ldb").string()) {
+    CreateSubscriberDatabase(path, "Acme Trading", FirstUser{"alice", "secret"});
+    asset = ledger.AddAccountType(path, "alice", "", "Bank accounts", "", false, bstASSET);
+    const Variant expense = ledger.AddAccountType(path, "alice", "", "Expenses", "", false, bstEXPENSE);
+    bank = ledger.AddAccount(path, "alice", "", "1000", "Bank", "", "", false, "", 0, asset, 0);
+    rent = ledger.AddAccount(path, "alice", "", "5000", "Rent", "", "", false, "", 0, expense, 0);
+  }
+  // Records a cheque from the bank to rent and returns its transaction number.
+  std::string Cheque(int cents) {
+    const Currency amount = Currency::FromScaled(100 * cents);
+    const std::string number = ToText(ledger.BeginTransaction(path, "alice", "", ttCHQ, Date::FromCivil(2026, 3, 31),
+                                                              "Landlord", bank, amount, "", "", ""));
+    ledger.PostDebit(path, number, rent, amount, "rent");
+    ledger.EndTransaction(path, number);
+    return number;
+  }
+
+  TempCompany folder;
+  std::string path;
+  CACMgr ledger;
+  Variant asset, bank, rent;
+};
+
+TEST(ReportQuery, StatementsThatWouldOutliveTheCallAreRefusedAndLaterCallsActAsOnAFreshConnection) {
+  Books books;
+  const std::string copy = (books.folder.folder() / "copy.ldb").string();
+  const std::string attached = (books.folder.folder() / "other.ldb").string();
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"PRAGMA synchronous=OFF", "PRAGMA synchronous"},
+      {"PRAGMA query_only=1", "PRAGMA query_only"},
+      {"PRAGMA journal_mode=OFF", "PRAGMA journal_mode"},
+      {"  /* hi */ pragma writable_schema=ON;", "PRAGMA writable_schema"},
+      {"SELECT * FROM pragma_synchronous", "PRAGMA synchronous"},
+      {"CREATE TEMP TABLE ACAccount AS SELECT * FROM main.ACAccount WHERE 0", "temporary"},
+      {"CREATE TEMPORARY VIEW ACTransaction AS SELECT * FROM main.ACTransaction WHERE 0", "temporary"},
+      {"CREATE TABLE temp.ISubScriber (x)", "temporary"},
+      {"VACUUM INTO '" + copy + "'", "VACUUM"},
+      {"-- compact\nvacuum", "VACUUM"},
+      {"ATTACH '" + attached + "' AS other", "ATTACH"},
+      {"DETACH main", "DETACH"},
+      {"SELECT load_extension('/nonexistent/lib.so')", "load_extension"},
+      {"BEGIN IMMEDIATE", "transaction control"},
+      {"SAVEPOINT mine", "transaction control"},
+  };
+  CReportMgr reports;
+  int cents = 100;
+  for (const auto& [sql, what] : refused) {
+    const std::string before = testing::DumpTables(books.path);
+    const Error error = CaptureError([&] { reports.ExecReportQuery(books.path, sql); });
+    EXPECT_EQ(error.number(), kNotAuthorized) << sql;
+    EXPECT_EQ(error.source(), "SQLite") << sql;
+    EXPECT_NE(error.description().find(what), std::string::npos) << sql << ": " << error.description();
+    EXPECT_EQ(Occurrences(error.description(), kErrorMarker), 1) << sql;
+    EXPECT_EQ(testing::DumpTables(books.path), before) << sql;
+
+    // The same thread goes on as if nothing had happened: the accounts are all there, a new
+    // account and a cheque land in the file, which stays in write-ahead-log mode.
+    const std::string number = std::to_string(2000 + cents);
+    const Variant added = books.ledger.AddAccount(books.path, "alice", "", number, "Account " + number, "", "", false,
+                                                  "", 0, books.asset, 0);
+    EXPECT_EQ(RawScalar(books.path, "SELECT AccountNumber FROM ACAccount WHERE ACAccountID=" + ToText(added)), number)
+        << sql;
+    EXPECT_EQ(books.ledger.GetAllAccounts(books.path, "alice", "")->Count(),
+              ToLong(RawScalar(books.path, "SELECT COUNT(*) FROM ACAccount")))
+        << sql;
+    const std::string cheque = books.Cheque(cents++);
+    EXPECT_EQ(RawScalar(books.path, "SELECT COUNT(*) FROM ACTransLog WHERE TransactionNumber='" + cheque + "'"), "1")
+        << sql;
+    EXPECT_EQ(RawScalar(books.path, "PRAGMA journal_mode"), "wal") << sql;
+  }
+  EXPECT_FALSE(std::filesystem::exists(copy));
+  EXPECT_FALSE(std::filesystem::exists(attached));
+}
+
+TEST(ReportQuery, ChangesToTheCompanyTablesStayAllowedAndJoinAnActiveUnit) {
+  Books books;
+  CReportMgr reports;
+  EXPECT_FALSE(reports.ExecReportQuery(books.path, "CREATE TABLE Notes (Id INTEGER PRIMARY KEY, Text TEXT)")->IsOpen());
+  reports.ExecReportQuery(books.path, "INSERT INTO Notes (Text) VALUES ('kept')");
+  EXPECT_EQ(ToText(reports.ExecReportQuery(books.path, "SELECT Text FROM Notes")->Field("Text")), "kept");
+  reports.ExecReportQuery(books.path, "UPDATE ACAccount SET Description='checked' WHERE AccountNumber='1000'");
+  EXPECT_EQ(RawScalar(books.path, "SELECT Description FROM ACAccount WHERE AccountNumber='1000'"), "checked");
+
+  // Inside a unit the report sees and makes uncommitted rows; the unit's failure undoes them.
+  EXPECT_THROW(UnitOfWork::Run(books.path, Access::kWrite,
+                               [&] {
+                                 reports.ExecReportQuery(books.path, "INSERT INTO Notes (Text) VALUES ('undone')");
+                                 EXPECT_EQ(reports.ExecReportQuery(books.path, "SELECT COUNT(*) AS N FROM Notes")
+                                               ->Field("N"),
+                                           Variant(int32_t{2}));
+                                 for (const char* refused : {"PRAGMA synchronous=OFF", "COMMIT", "ROLLBACK"}) {
+                                   EXPECT_EQ(CaptureError([&] { reports.ExecReportQuery(books.path, refused); })
+                                                 .number(),
+                                             kNotAuthorized)
+                                       << refused;
+                                 }
+                                 throw Error::Runtime(kInvalidArgument, "abandoned");
+                               }),
+               Error);
+  EXPECT_EQ(RawScalar(books.path, "SELECT COUNT(*) FROM Notes"), "1");
+  UnitOfWork::Run(books.path, Access::kWrite, [&] {
+    reports.ExecReportQuery(books.path, "DELETE FROM Notes");
+    books.ledger.AddAccount(books.path, "alice", "", "1100", "Till", "", "", false, "", 0, books.asset, 0);
+  });
+  EXPECT_EQ(RawScalar(books.path, "SELECT COUNT(*) FROM Notes"), "0");
+  EXPECT_EQ(RawScalar(books.path, "SELECT Name FROM ACAccount WHERE AccountNumber='1100'"), "Till");
+  books.Cheque(250);
+  EXPECT_EQ(reports.ExecReportQuery(books.path, "DROP TABLE Notes")->IsOpen(), false);
 }
 
 }  // namespace
