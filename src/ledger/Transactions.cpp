@@ -128,7 +128,7 @@ Variant CACMgr::PostLine(const Variant& Account, const Variant& TransactionID, c
         "INSERT INTO ACTransLogWIP (Parent,AccountID,IsDebit,Description,Amount) VALUES (?,?,?,?,?) "
         "RETURNING ACTransLogWIPID;");
     command.Append("p1", ParamType::kLong, 0, header->Value("ACTransLogID"), "LogID");
-    command.Append("p2", ParamType::kLong, 0, AccountID, "AccountID");
+    command.Append("p2", ParamType::kKey, 0, AccountID, "AccountID");
     command.Append("p3", ParamType::kBoolean, 0, is_debit, "IsDebit");
     command.Append("p4", ParamType::kText, lenACTransLogWIP::lenDescription, Description, "Description");
     command.Append("p5", ParamType::kCurrency, 0, LineAmount(Amount), "Amount");
@@ -139,7 +139,7 @@ Variant CACMgr::PostLine(const Variant& Account, const Variant& TransactionID, c
 void CACMgr::EndTransaction(const Variant& Account, const Variant& TransactionID) {
   RunOperation(Account, Access::kWrite, [&] {
     const std::shared_ptr<ACTransLog> header = ledger::RequireHeader(Account, TransactionID);
-    const auto lines = Fetch<ACTransLogWIP>(Account, FetchArgs{.filter = "Parent=" + ToText(header->Value("ACTransLogID"))});
+    const auto lines = Fetch<ACTransLogWIP>(Account, FetchArgs{.filter = "Parent=?", .bind = {{"Parent", ParamType::kKey, 0, header->Value("ACTransLogID"), "Parent"}}});
     // Every line must name an account that exists before anything is written: money is never
     // posted to no account. The accounts are read once; their balances are kept here as posted.
     std::map<int32_t, PostedAccount> accounts;

@@ -6,7 +6,7 @@
 #include "common/ErrorNumbers.h"
 #include "common/MemberTable.h"
 #include "common/Operation.h"
-#include "common/SqlText.h"
+#include "common/Text.h"
 #include "common/Text.h"
 #include "common/UserNames.h"
 #include "entities/ColumnWidths.h"
@@ -136,7 +136,7 @@ std::shared_ptr<SysSessions> CSecurityMgr::GetSysSession(const Variant& Account,
     const std::string token = Token.IsNull() ? std::string() : ToText(Token);
     const auto sessions = Fetch<SysSessions>(
         Account, FetchArgs{.filter = "Token=?", .bind = {Parameter{"Token", ParamType::kText, 0, token, "Token"}}});
-    return RequireFirst<SysSessions>(*sessions, "No session holds the token " + QuoteSqlText(token) + ".");
+    return RequireFirst<SysSessions>(*sessions, "No session holds the token " + QuoteForMessage(token) + ".");
   });
 }
 

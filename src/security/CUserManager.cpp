@@ -9,7 +9,7 @@
 #include "common/ErrorNumbers.h"
 #include "common/MemberTable.h"
 #include "common/Operation.h"
-#include "common/SqlText.h"
+#include "common/Text.h"
 #include "common/Text.h"
 #include "common/UserNames.h"
 #include "entities/ColumnWidths.h"
@@ -18,31 +18,6 @@
 namespace ledgerkit {
 
 namespace {
-
-// Fails with Type mismatch (13) when the key argument `value` is a number with a fraction
-// (1.5, "2.4"), which the conversion to a Long would round onto a neighbouring row. Null,
-// Empty and an empty text are left to the caller's rule for them.
-void RequireWholeKey(const Variant& value, std::string_view label) {
-  if (value.IsNull() || value.IsEmpty()) return;
-  if (value.type() == VarType::kString && value.AsString().empty()) return;
-  const double number = ToDouble(value);
-  if (std::trunc(number) != number) {
-    throw Error::Runtime(kTypeMismatch, "The key " + std::string(label) + " must be a whole number, not " +
-                                            ToText(value) + ".");
-  }
-}
-
-// A link argument as stored (OptionalKey), refusing a number with a fraction.
-Variant OptionalWholeKey(const Variant& value, std::string_view label) {
-  RequireWholeKey(value, label);
-  return OptionalKey(value);
-}
-
-// A key argument as a Long; fails as ToLong does (Null included) and for a fraction.
-Variant WholeKey(const Variant& value, std::string_view label) {
-  RequireWholeKey(value, label);
-  return ToLong(value);
-}
 
 Parameter LongValue(std::string name, const Variant& value) {
   return Parameter{std::move(name), ParamType::kLong, 0, value, {}};
@@ -76,8 +51,7 @@ void CUserManager::UpdateUserProfile(const Variant& Account, const Variant& /*Us
                                      const Variant& Initial, const Variant& Admin, const Variant& ReportsToID,
                                      const Variant& EMail, const Variant& AllowLogon) {
   RunOperation(Account, Access::kWrite, [&] {
-    const Variant reports_to = OptionalWholeKey(ReportsToID, "ReportsToID");
-    RequireWholeKey(UserID, "UserID");
+    const Variant reports_to = OptionalKey(ReportsToID);
     Command command(Account);
     command.SetText(
         "UPDATE IUser SET FirstName=?,LastName=?,MiddleInitial=?,Admin=?,ReportsToID=?,EMail=?,AllowLogon=? "
@@ -89,7 +63,7 @@ void CUserManager::UpdateUserProfile(const Variant& Account, const Variant& /*Us
     command.Append("p5", ParamType::kLong, 0, reports_to, "ReportsToID");
     command.Append("p8", ParamType::kText, lenIUser::lenEMail, EMail, "EMail");
     command.Append("p13", ParamType::kBoolean, 0, AllowLogon, "AllowLogon");
-    command.Append("p14", ParamType::kLong, 0, UserID, "UserID");
+    command.Append("p14", ParamType::kKey, 0, UserID, "UserID");
     command.Execute();
   });
 }
@@ -97,7 +71,7 @@ void CUserManager::UpdateUserProfile(const Variant& Account, const Variant& /*Us
 void CUserManager::DeleteUserProfile(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                      const Variant& UserID) {
   RunOperation(Account, Access::kWrite, [&] {
-    const Variant user_id = WholeKey(UserID, "UserID");
+    const Variant user_id = ToKey(UserID);
     Command command(Account);
     command.SetText("SELECT 'User Manager', IUser.UserName FROM IUser WHERE ReportsToID=?;");
     command.Append(LongValue("p1", user_id));
@@ -118,7 +92,7 @@ Variant CUserManager::CallerSubscriberID(const Variant& Account, const Variant& 
   const std::shared_ptr<IUser> caller = GetUserProfile(Account, UserName, Token, Account, UserName);
   if (!caller) {
     throw Error::Runtime(kObjectIsNothing,
-                         "No user is named " + QuoteSqlText(UserNameText(UserName)) + ", so the caller's company is unknown.");
+                         "No user is named " + QuoteForMessage(UserNameText(UserName)) + ", so the caller's company is unknown.");
   }
   return caller->Value("SubscriberID");
 }
@@ -138,7 +112,7 @@ void CUserManager::AddUserProfile(const Variant& Account, const Variant& UserNam
                                   const Variant& LastName, const Variant& Initial, const Variant& ReportsToID,
                                   const Variant& Admin, const Variant& EMail, const Variant& AllowLogon) {
   RunOperation(Account, Access::kWrite, [&] {
-    const Variant reports_to = OptionalWholeKey(ReportsToID, "ReportsToID");
+    const Variant reports_to = OptionalKey(ReportsToID);
     const Variant subscriber_id = CallerSubscriberID(Account, UserName, Token);
     const std::string name = ToText(ProfileUserName);
     // A name that cannot be one is refused as such, whether or not a look-alike exists.
