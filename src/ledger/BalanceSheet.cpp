@@ -39,9 +39,11 @@ std::optional<int64_t> ScaledFromText(const Variant& value) {
 // the engine cannot hold, or one that is not an exact amount, is an Overflow naming the account.
 Variant RegisterBalance(const Variant& account, const char* sql, const Variant& account_id, const Variant* for_date) {
   return RunOperation(account, Access::kRead, [&] {
+    // A Null account is no account: Invalid use of Null (94), never a Null balance.
+    const int32_t key = ToKey(account_id);
     Command command(account);
     command.SetText(sql);
-    command.Append("p1", ParamType::kLong, 0, account_id, "AccountID");
+    command.Append("p1", ParamType::kKey, 0, key, "AccountID");
     if (for_date != nullptr) command.Append("p2", ParamType::kDate, 0, *for_date, "ForDate");
     const auto overflow = [&] {
       return Error::Runtime(kOverflow, "Overflow: the balance of account " + ToText(account_id) +

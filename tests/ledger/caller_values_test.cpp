@@ -166,6 +166,13 @@ TEST_F(CallerValues, ArgumentsAreConvertedInsideTheOperationAndMarkedOnce) {
       CaptureError([&] { ledger_.UpdateTransLogWIP(account(), "", "", line, kExpense, "x", Variant::Null()); });
   EXPECT_EQ(null_amount.number(), kInvalidUseOfNull);
   EXPECT_TRUE(marked_once(null_amount)) << null_amount.description();
+  // A balance of no account is an error, never a Null balance.
+  for (const Error& balance :
+       {CaptureError([&] { ledger_.GetAccountBalance(account(), Variant::Null()); }),
+        CaptureError([&] { ledger_.GetAccountBalanceForDate(account(), Variant::Null(), kMarch31); })}) {
+    EXPECT_EQ(balance.number(), kInvalidUseOfNull);
+    EXPECT_TRUE(marked_once(balance)) << balance.description();
+  }
   const Error status = CaptureError([&] { ledger_.GetTransLogByStatus(account(), "alice", "", "abc"); });
   EXPECT_EQ(status.number(), kTypeMismatch);
   EXPECT_TRUE(marked_once(status)) << status.description();
