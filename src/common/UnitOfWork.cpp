@@ -59,23 +59,20 @@ Queues& queues() {
 constexpr off_t kEntryByte = 0;
 constexpr off_t kTurnByte = 1;
 
-bool TryLockByte(int fd, off_t byte) {
+// Sets (F_WRLCK) or clears (F_UNLCK) this descriptor's lock on one byte without waiting; false
+// when another holder has it.
+bool SetByteLock(int fd, off_t byte, short type) {
   struct flock lock {};
-  lock.l_type = F_WRLCK;
+  lock.l_type = type;
   lock.l_whence = SEEK_SET;
   lock.l_start = byte;
   lock.l_len = 1;
   return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
-void UnlockByte(int fd, off_t byte) {
-  struct flock lock {};
-  lock.l_type = F_UNLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = byte;
-  lock.l_len = 1;
-  ::fcntl(fd, F_OFD_SETLK, &lock);
-}
+bool TryLockByte(int fd, off_t byte) { return SetByteLock(fd, byte, F_WRLCK); }
+
+void UnlockByte(int fd, off_t byte) { static_cast<void>(SetByteLock(fd, byte, F_UNLCK)); }
 
 // Waits for the byte, polling with a growing pause; false at the deadline.
 bool LockByteBy(int fd, off_t byte, std::chrono::steady_clock::time_point deadline) {

@@ -260,48 +260,45 @@ CREATE TABLE lk_RegisterTotal (
 //
 // An account that register rows or waiting lines still refer to is not deleted: the money
 // would be left posted to nowhere. Sub-accounts, invoices and tax codes are not looked for.
-constexpr std::string_view kTriggersSql = R"sql(
+// The statement of a trigger that refuses a change of the kept totals of the account `row`
+// (NEW or OLD) that would leave the int64 range: `sign` is '+' when the row's amounts are added
+// to the totals, '-' when they are taken away.
+std::string TotalsRangeGuard(std::string_view row, char sign) {
+  const std::string r(row);
+  // Adding x overflows above when x>0 and total>MAX-x; taking x away when x<0 and total>MAX+x.
+  const auto bound = [&](const char* amount, const char* total) {
+    const std::string x = r + "." + amount;
+    const std::string up = sign == '+' ? ">0" : "<0";
+    const std::string down = sign == '+' ? "<0" : ">0";
+    const std::string op = sign == '+' ? "-" : "+";
+    return "    (" + x + up + " AND t." + total + ">9223372036854775807" + op + x + ") OR\n" +
+           "    (" + x + down + " AND t." + total + "<-9223372036854775808" + op + x + ")";
+  };
+  return "  SELECT RAISE(ABORT, 'Overflow: an account''s total of register debits or credits would leave the "
+         "currency range.')\n  FROM lk_RegisterTotal t WHERE t.AccountID=" + r + ".Parent AND (\n" +
+         bound("Withdrawal", "Debits") + " OR\n" + bound("Deposit", "Credits") + ");\n";
+}
+
+// The triggers of the file, with the range guards written out.
+std::string TriggersSql() {
+  std::string sql(R"sql(
 CREATE TRIGGER lk_register_insert AFTER INSERT ON ACTransaction WHEN NEW.Parent IS NOT NULL BEGIN
-  SELECT RAISE(ABORT, 'Overflow: an account''s total of register debits or credits would leave the currency range.')
-  FROM lk_RegisterTotal t WHERE t.AccountID=NEW.Parent AND (
-    (NEW.Withdrawal>0 AND t.Debits>9223372036854775807-NEW.Withdrawal) OR
-    (NEW.Withdrawal<0 AND t.Debits<-9223372036854775808-NEW.Withdrawal) OR
-    (NEW.Deposit>0 AND t.Credits>9223372036854775807-NEW.Deposit) OR
-    (NEW.Deposit<0 AND t.Credits<-9223372036854775808-NEW.Deposit));
-  INSERT INTO lk_RegisterTotal (AccountID, Debits, Credits, DebitRows, CreditRows)
+@ADD@  INSERT INTO lk_RegisterTotal (AccountID, Debits, Credits, DebitRows, CreditRows)
   VALUES (NEW.Parent, COALESCE(NEW.Withdrawal,0), COALESCE(NEW.Deposit,0), NEW.Withdrawal IS NOT NULL,
           NEW.Deposit IS NOT NULL)
   ON CONFLICT(AccountID) DO UPDATE SET Debits=Debits+excluded.Debits, Credits=Credits+excluded.Credits,
     DebitRows=DebitRows+excluded.DebitRows, CreditRows=CreditRows+excluded.CreditRows;
 END;
 CREATE TRIGGER lk_register_delete AFTER DELETE ON ACTransaction WHEN OLD.Parent IS NOT NULL BEGIN
-  SELECT RAISE(ABORT, 'Overflow: an account''s total of register debits or credits would leave the currency range.')
-  FROM lk_RegisterTotal t WHERE t.AccountID=OLD.Parent AND (
-    (OLD.Withdrawal<0 AND t.Debits>9223372036854775807+OLD.Withdrawal) OR
-    (OLD.Withdrawal>0 AND t.Debits<-9223372036854775808+OLD.Withdrawal) OR
-    (OLD.Deposit<0 AND t.Credits>9223372036854775807+OLD.Deposit) OR
-    (OLD.Deposit>0 AND t.Credits<-9223372036854775808+OLD.Deposit));
-  UPDATE lk_RegisterTotal SET Debits=Debits-COALESCE(OLD.Withdrawal,0), Credits=Credits-COALESCE(OLD.Deposit,0),
+@REMOVE@  UPDATE lk_RegisterTotal SET Debits=Debits-COALESCE(OLD.Withdrawal,0), Credits=Credits-COALESCE(OLD.Deposit,0),
     DebitRows=DebitRows-(OLD.Withdrawal IS NOT NULL), CreditRows=CreditRows-(OLD.Deposit IS NOT NULL)
   WHERE AccountID=OLD.Parent;
 END;
 CREATE TRIGGER lk_register_update AFTER UPDATE OF Parent, Withdrawal, Deposit ON ACTransaction BEGIN
-  SELECT RAISE(ABORT, 'Overflow: an account''s total of register debits or credits would leave the currency range.')
-  FROM lk_RegisterTotal t WHERE t.AccountID=OLD.Parent AND (
-    (OLD.Withdrawal<0 AND t.Debits>9223372036854775807+OLD.Withdrawal) OR
-    (OLD.Withdrawal>0 AND t.Debits<-9223372036854775808+OLD.Withdrawal) OR
-    (OLD.Deposit<0 AND t.Credits>9223372036854775807+OLD.Deposit) OR
-    (OLD.Deposit>0 AND t.Credits<-9223372036854775808+OLD.Deposit));
-  UPDATE lk_RegisterTotal SET Debits=Debits-COALESCE(OLD.Withdrawal,0), Credits=Credits-COALESCE(OLD.Deposit,0),
+@REMOVE@  UPDATE lk_RegisterTotal SET Debits=Debits-COALESCE(OLD.Withdrawal,0), Credits=Credits-COALESCE(OLD.Deposit,0),
     DebitRows=DebitRows-(OLD.Withdrawal IS NOT NULL), CreditRows=CreditRows-(OLD.Deposit IS NOT NULL)
   WHERE AccountID=OLD.Parent;
-  SELECT RAISE(ABORT, 'Overflow: an account''s total of register debits or credits would leave the currency range.')
-  FROM lk_RegisterTotal t WHERE t.AccountID=NEW.Parent AND (
-    (NEW.Withdrawal>0 AND t.Debits>9223372036854775807-NEW.Withdrawal) OR
-    (NEW.Withdrawal<0 AND t.Debits<-9223372036854775808-NEW.Withdrawal) OR
-    (NEW.Deposit>0 AND t.Credits>9223372036854775807-NEW.Deposit) OR
-    (NEW.Deposit<0 AND t.Credits<-9223372036854775808-NEW.Deposit));
-  INSERT INTO lk_RegisterTotal (AccountID, Debits, Credits, DebitRows, CreditRows)
+@ADD@  INSERT INTO lk_RegisterTotal (AccountID, Debits, Credits, DebitRows, CreditRows)
   SELECT NEW.Parent, COALESCE(NEW.Withdrawal,0), COALESCE(NEW.Deposit,0), NEW.Withdrawal IS NOT NULL,
          NEW.Deposit IS NOT NULL WHERE NEW.Parent IS NOT NULL
   ON CONFLICT(AccountID) DO UPDATE SET Debits=Debits+excluded.Debits, Credits=Credits+excluded.Credits,
@@ -319,7 +316,15 @@ CREATE TRIGGER lk_account_delete_lines BEFORE DELETE ON ACAccount
 WHEN EXISTS (SELECT 1 FROM ACTransLogWIP WHERE AccountID=OLD.ACAccountID) BEGIN
   SELECT RAISE(ABORT, 'The account is not deleted: waiting lines (ACTransLogWIP.AccountID) still refer to it.');
 END;
-)sql";
+)sql");
+  for (const auto& [mark, guard] : {std::pair<std::string_view, std::string>{"@ADD@", TotalsRangeGuard("NEW", '+')},
+                                    {"@REMOVE@", TotalsRangeGuard("OLD", '-')}}) {
+    for (size_t at = sql.find(mark); at != std::string::npos; at = sql.find(mark, at + guard.size())) {
+      sql.replace(at, mark.size(), guard);
+    }
+  }
+  return sql;
+}
 
 std::string ColumnSql(const ColumnDef& column) {
   std::string sql(column.name);
@@ -455,7 +460,7 @@ void UpgradeSchema(EngineConnection& connection, int32_t version) {
       connection.ExecuteControl(IndexesSql());
       connection.ExecuteControl("DROP TRIGGER IF EXISTS lk_register_insert; DROP TRIGGER IF EXISTS lk_register_delete;"
                                 "DROP TRIGGER IF EXISTS lk_register_update;");
-      connection.ExecuteControl(kTriggersSql);
+      connection.ExecuteControl(TriggersSql());
       FillUserKeys(connection);
       connection.ExecuteControl("PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";");
     }
@@ -509,7 +514,7 @@ std::string SchemaSql() {
   for (const TableDef& table : kTables) sql += CreateTableSql(table, table.name);
   sql += IndexesSql();
   sql += kRegisterTotalsTableSql;
-  sql += kTriggersSql;
+  sql += TriggersSql();
   return sql;
 }
 
