@@ -139,7 +139,9 @@ Variant CACMgr::PostLine(const Variant& Account, const Variant& TransactionID, c
 void CACMgr::EndTransaction(const Variant& Account, const Variant& TransactionID) {
   RunOperation(Account, Access::kWrite, [&] {
     const std::shared_ptr<ACTransLog> header = ledger::RequireHeader(Account, TransactionID);
-    const auto lines = Fetch<ACTransLogWIP>(Account, FetchArgs{.filter = "Parent=?", .bind = {{"Parent", ParamType::kKey, 0, header->Value("ACTransLogID"), "Parent"}}});
+    const auto lines = Fetch<ACTransLogWIP>(
+        Account, FetchArgs{.filter = "Parent=?",
+                           .bind = {{"Parent", ParamType::kKey, 0, header->Value("ACTransLogID"), "Parent"}}});
     // Every line must name an account that exists before anything is written: money is never
     // posted to no account. The accounts are read once; their balances are kept here as posted.
     std::map<int32_t, PostedAccount> accounts;
