@@ -247,7 +247,8 @@ void CACMgr::AbortTransaction(const Variant& Account, const Variant& Transaction
     remove.SetText("DELETE FROM ACTransaction WHERE TransactionNumber=? AND Parent=?;");
     remove.Append("p1", ParamType::kText, lenACTransLog::lenTransactionNumber, TransactionID, "TransactionNumber");
     remove.Append("p2", ParamType::kLong, 0, Variant::Null(), "AccountID");
-    for (const auto& [account_id, net] : nets) {
+    for (const auto& [account_id, account_net] : nets) {
+      const Currency net = account_net;  // clang 14 cannot capture a structured binding
       const std::optional<PostedAccount> posted = ReadPostedAccount(Account, account_id);
       if (posted && !posted->balance.IsNull()) {
         const Currency balance = CheckedSum(*posted, "balance", [&] { return ToCurrency(posted->balance) - net; });
