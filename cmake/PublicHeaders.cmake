@@ -38,3 +38,12 @@ foreach(i RANGE ${last})
   endif()
   file(WRITE "${out}" "${text}")
 endforeach()
+
+# A header dropped from the list (or renamed) must not linger in the installed set.
+file(GLOB_RECURSE written RELATIVE "${OUTPUT_DIR}/ledgerkit" "${OUTPUT_DIR}/ledgerkit/*")
+foreach(file IN LISTS written)
+  list(FIND names "${file}" found)
+  if(found EQUAL -1)
+    file(REMOVE "${OUTPUT_DIR}/ledgerkit/${file}")
+  endif()
+endforeach()
