@@ -10,6 +10,25 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDGERKIT_BUILD
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
 
+# A program built against the installed package, as a library user builds one: the normal
+# build installed into a scratch prefix, tests/consumer configured with find_package(ledgerkit)
+# (which also compiles every installed header on its own), run, and its output checked.
+consumer=$(mktemp -d)
+cmake --install build --prefix "$consumer/prefix" >/dev/null
+cmake -S tests/consumer -B "$consumer/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_PREFIX_PATH="$consumer/prefix" >/dev/null
+cmake --build "$consumer/build" -j "$jobs" >/dev/null
+mkdir "$consumer/work"
+version=$(sed -n 's/^project(ledgerkit VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+expected=$(printf 'version %s\ntyped 1234.56\nby name 1234.56\naccount Bank' "$version")
+actual=$("$consumer/build/ledgerkit_consumer" "$consumer/work")
+if [ "$actual" != "$expected" ]; then
+  printf 'the installed-package consumer printed:\n%s\nexpected:\n%s\n' "$actual" "$expected" >&2
+  exit 1
+fi
+rm -rf "$consumer"
+echo "the installed package builds and runs a consumer"
+
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLEDGERKIT_BUILD_TESTS=ON -DLEDGERKIT_SANITIZE=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \

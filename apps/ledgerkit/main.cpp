@@ -18,6 +18,7 @@
 #include "automation/RpcBridge.h"
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
+#include "common/Version.h"
 #include "entities/Schema.h"
 #include "reports/CReportMgr.h"
 #include "reports/LedgerCheck.h"
@@ -43,7 +44,7 @@ std::string OneLine(const ledgerkit::Error& error) {
 int main(int argc, char** argv) {
   CLI::App app{"ledgerkit: a small-business double-entry ledger on one SQLite file per company."};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "ledgerkit 0.1.0");
+  app.set_version_flag("--version", "ledgerkit " + std::string(ledgerkit::kVersion));
 
   std::string file;
   std::string company;

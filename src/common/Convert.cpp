@@ -316,10 +316,10 @@ std::string DoubleToText(double value) {
     text += digits.substr(1);
   }
   const int64_t exponent = point - 1;
-  std::string exponent_digits = std::to_string(exponent < 0 ? -exponent : exponent);
-  if (exponent_digits.size() < 2) exponent_digits.insert(0, "0");
+  const int64_t exponent_size = exponent < 0 ? -exponent : exponent;
   text += exponent < 0 ? "E-" : "E+";
-  text += exponent_digits;
+  if (exponent_size < 10) text += '0';  // at least two exponent digits
+  text += std::to_string(exponent_size);
   return text;
 }
 

@@ -45,8 +45,17 @@ std::optional<size_t> QuotedCut(std::string_view text) {
 
 std::string QuoteForMessage(std::string_view text) {
   const auto cut = QuotedCut(text);
-  if (!cut) return "\"" + std::string(text) + "\"";
-  return "\"" + std::string(text.substr(0, *cut)) + "...\" (" + std::to_string(CountCharacters(text)) + " characters)";
+  std::string quoted(1, '"');
+  if (!cut) {
+    quoted += text;
+    quoted += '"';
+    return quoted;
+  }
+  quoted += text.substr(0, *cut);
+  quoted += "...\" (";
+  quoted += std::to_string(CountCharacters(text));
+  quoted += " characters)";
+  return quoted;
 }
 
 std::string ExcerptForMessage(std::string_view text) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 
 #include "common/Currency.h"
@@ -27,7 +28,18 @@ class Variant {
  public:
   Variant() = default;  // Empty
   Variant(int32_t value) : value_(value) {}  // Long
+  // Every other integer type (signed or unsigned, 8 to 64 bits, char types included): a value
+  // that fits 32 bits is a Long, as from int32_t; one outside that range is a Double, as the
+  // bridge reads such a number (exact up to 2^53 in magnitude, nearest beyond). Integer
+  // (16 bits) is made by Integer() only, never implicitly.
+  template <class T>
+    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, int32_t>)
+  Variant(T value) : value_(FromInteger(value)) {}
   Variant(double value) : value_(value) {}
+  // float and long double: a Double.
+  template <class T>
+    requires(std::is_floating_point_v<T> && !std::is_same_v<T, double>)
+  Variant(T value) : value_(static_cast<double>(value)) {}
   Variant(Currency value) : value_(value) {}
   Variant(Date value) : value_(value) {}
   Variant(std::string value) : value_(std::move(value)) {}
@@ -76,9 +88,24 @@ class Variant {
   explicit Variant(IntegerTag tag) : value_(tag) {}
 
   // The order of the alternatives is the order of VarType.
-  std::variant<std::monostate, NullTag, IntegerTag, int32_t, double, Currency, Date, std::string, bool,
-               std::shared_ptr<Dispatch>>
-      value_;
+  using Storage = std::variant<std::monostate, NullTag, IntegerTag, int32_t, double, Currency, Date, std::string,
+                               bool, std::shared_ptr<Dispatch>>;
+
+  template <class T>
+  static Storage FromInteger(T value) {
+    bool fits = false;
+    if constexpr (std::is_signed_v<T>) {
+      const long long wide = value;
+      fits = wide >= INT32_MIN && wide <= INT32_MAX;
+    } else {
+      const unsigned long long wide = value;
+      fits = wide <= static_cast<unsigned long long>(INT32_MAX);
+    }
+    if (fits) return Storage(std::in_place_type<int32_t>, static_cast<int32_t>(value));
+    return Storage(std::in_place_type<double>, static_cast<double>(value));
+  }
+
+  Storage value_;
 };
 
 }  // namespace ledgerkit

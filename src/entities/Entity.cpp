@@ -1,6 +1,7 @@
 #include "entities/Entity.h"
 
 #include <algorithm>
+#include <span>
 
 #include "common/Convert.h"
 #include "common/DataAccess.h"
@@ -9,6 +10,7 @@
 #include "common/UnitOfWork.h"
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
+#include "entities/EntityInternal.h"
 #include "entities/Schema.h"
 
 namespace ledgerkit {
@@ -27,9 +29,16 @@ Variant CallEntityMember(Dispatch& self, const MemberEntry& entry, std::vector<V
 
 }  // namespace
 
-// Grants the member table's shared call function access to the property dispatcher.
+// Grants the member table's shared call function access to the property dispatcher, and the
+// fetch access to the fields it fills.
 struct EntityAccess {
   static Variant Call(Entity& entity, size_t index, const Variant* account) { return entity.CallProperty(index, account); }
+  // Copies the current row of a fetch into the fields, column by column in the declaration's
+  // order, each read as its declared field type.
+  static void Load(Entity& entity, const EngineStatement& row, std::span<const FieldType> types) {
+    for (size_t i = 0; i < entity.fields_.size(); ++i) entity.fields_[i] = ReadValue(row, static_cast<int>(i), types[i]);
+    entity.loaded_ = true;
+  }
 };
 
 namespace {
@@ -48,7 +57,8 @@ EntityDef::EntityDef(std::string_view table_name, size_t column_count, std::stri
   select_sql = "SELECT ";
   for (size_t i = 0; i < count; ++i) {
     columns.push_back(schema.columns[i].name);
-    select_sql += (i ? "," : "") + std::string(schema.columns[i].name);
+    if (i > 0) select_sql += ',';
+    select_sql += schema.columns[i].name;
   }
   select_sql += " FROM " + std::string(table);
 
@@ -135,11 +145,6 @@ Variant Entity::CallProperty(size_t index, const Variant* account) {
   return Variant();
 }
 
-void Entity::LoadFromRow(const EngineStatement& row, std::span<const FieldType> types) {
-  for (size_t i = 0; i < fields_.size(); ++i) fields_[i] = ReadValue(row, static_cast<int>(i), types[i]);
-  loaded_ = true;
-}
-
 std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Variant& account, const FetchArgs& args) {
   return WithEntityEpilogue(def.fetch_label, [&] {
     std::string sql = def.select_sql;
@@ -172,7 +177,7 @@ std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Vari
       auto collection = std::make_shared<EntityCollection>();
       while (statement->Step()) {
         std::shared_ptr<Entity> entity = def.make();
-        entity->LoadFromRow(*statement, types);
+        EntityAccess::Load(*entity, *statement, types);
         std::string key = ToText(entity->Key());
         collection->Add(std::move(key), std::move(entity));
       }

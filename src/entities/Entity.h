@@ -6,7 +6,7 @@
 // column names, once, and keeps it for the object's life (whatever Account is passed later);
 // a collection property fetches the rows whose Parent is this row's key (a bound value), anew
 // on every call.
-// From the declaration come the fetch, LoadFromRow, the properties and the member table.
+// From the declaration come the fetch, the loading of a row, the properties and the member table.
 //
 // Entities hold no connection and no path. Failures of the fetch and of object-valued
 // properties carry a diagnostic block (ledger classes, which declare labels) or the marker once.
@@ -14,16 +14,13 @@
 
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "common/Command.h"
 #include "common/Dispatch.h"
-#include "common/Error.h"
-#include "common/Engine.h"
-#include "common/Recordset.h"
+#include "common/MemberTable.h"
+#include "common/Variant.h"
 #include "entities/EntityCollection.h"
 
 namespace ledgerkit {
@@ -58,18 +55,6 @@ inline EntityProperty ChildRows(std::string_view name, const EntityDef& (*target
                                 std::string_view label = {}) {
   return {name, EntityProperty::Kind::kCollection, {}, target, sort, label};
 }
-
-// The optional arguments of a fetch. An argument that is present counts, even when it is an
-// empty text or Null; only an absent one is left out. The ID is a key (ToKey). The filter is the
-// library's own text with "?" markers; the values that fill them, in order, are `bind`: no
-// caller value is ever part of the SQL text, so a fetch's text is the same whatever the values
-// and its statement is reused.
-struct FetchArgs {
-  std::optional<Variant> id = std::nullopt;
-  std::optional<Variant> filter = std::nullopt;
-  std::optional<Variant> sort = std::nullopt;
-  std::vector<Parameter> bind = {};
-};
 
 struct EntityDef {
   // `table`: the entity's table in the schema catalog; its first `column_count` columns
@@ -114,10 +99,6 @@ class Entity : public Dispatch {
   // A collection property: the rows whose Parent is this row's key, fetched anew each call.
   std::shared_ptr<EntityCollection> Children(std::string_view property, const Variant& account);
 
-  // Copies the current row of a fetch into the fields, column by column in the declaration's
-  // order, each read as its declared field type. Library-internal (the fetch's).
-  void LoadFromRow(const EngineStatement& row, std::span<const FieldType> types);
-
  protected:
   explicit Entity(const EntityDef& def);
 
@@ -131,35 +112,6 @@ class Entity : public Dispatch {
   std::vector<Variant> fields_;
   std::vector<std::shared_ptr<Entity>> caches_;
 };
-
-// Runs the fetch of `def`: "SELECT <columns> FROM <table>", then " WHERE <key>=?" bound to the
-// ID when one is given (converted by ToKey before the file is opened: 1.5 or "1 OR 1=1" fail
-// with Type mismatch, never select a row), otherwise " WHERE <filter>" with `bind` filling its
-// markers when a filter is given, then " ORDER BY <sort>" when given, then ";". A filter whose
-// markers and values differ in number fails with Invalid argument (5). Returns every row as an
-// entity, keyed by the decimal text of its key, in the order of the rows; an empty collection
-// when none match.
-std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Variant& account, const FetchArgs& args = {});
-
-// The fetch of entity class T (ACAccount, IUser, ...).
-template <class T>
-std::shared_ptr<EntityCollection> Fetch(const Variant& account, const FetchArgs& args = {}) {
-  return FetchEntities(T::Def(), account, args);
-}
-
-// The first object of a collection as entity class T, or nullptr when it is empty.
-template <class T>
-std::shared_ptr<T> FirstOf(const EntityCollection& collection) {
-  return collection.Count() == 0 ? nullptr : std::static_pointer_cast<T>(collection.entries().front().second);
-}
-
-// The first object of a collection as entity class T; Invalid argument (5) with `missing` as
-// description when the collection is empty.
-template <class T>
-std::shared_ptr<T> RequireFirst(const EntityCollection& collection, const std::string& missing) {
-  if (collection.Count() == 0) throw Error::Runtime(kInvalidArgument, missing);
-  return std::static_pointer_cast<T>(collection.entries().front().second);
-}
 
 template <class T>
 std::shared_ptr<Entity> MakeEntity() {

@@ -413,7 +413,10 @@ void RebuildTables(EngineConnection& connection) {
     std::string common;
     for (const auto& row : Rows(connection, "SELECT name FROM pragma_table_info('" + name + "');")) {
       for (const ColumnDef& column : table.columns) {
-        if (row[0] && *row[0] == column.name) common += (common.empty() ? "" : ",") + std::string(column.name);
+        if (row[0] && *row[0] == column.name) {
+          if (!common.empty()) common += ',';
+          common += column.name;
+        }
       }
     }
     std::string sql = CreateTableSql(table, scratch);

@@ -16,7 +16,11 @@ namespace {
 // The columns an add and an update write alike, bound in this order.
 void AppendAccountText(Command& command, const Variant& number, const Variant& name, const Variant& description,
                        const Variant& note, const Variant& inactive, const Variant& bank_account_no, int first) {
-  auto p = [&first](int offset) { return "p" + std::to_string(first + offset); };
+  auto p = [&first](int offset) {
+    std::string parameter(1, 'p');
+    parameter += std::to_string(first + offset);
+    return parameter;
+  };
   command.Append(p(0), ParamType::kText, lenACAccount::lenAccountNumber, number, "AccountNumber");
   command.Append(p(1), ParamType::kText, lenACAccount::lenName, name, "Name");
   command.Append(p(2), ParamType::kText, lenACAccount::lenDescription, description, "Description");

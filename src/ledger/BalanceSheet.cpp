@@ -6,6 +6,7 @@
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/Operation.h"
+#include "entities/EntityInternal.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"
 

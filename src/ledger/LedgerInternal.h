@@ -10,6 +10,7 @@
 #include "common/ErrorConvention.h"
 #include "common/UnitOfWork.h"
 #include "common/Variant.h"
+#include "entities/EntityInternal.h"
 #include "entities/ACTransLog.h"
 
 namespace ledgerkit::ledger {

@@ -10,6 +10,7 @@
 #include "common/Text.h"
 #include "common/UserNames.h"
 #include "entities/ColumnWidths.h"
+#include "entities/EntityInternal.h"
 #include "security/NewToken.h"
 #include "security/PasswordHash.h"
 

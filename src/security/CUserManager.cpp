@@ -13,6 +13,7 @@
 #include "common/Text.h"
 #include "common/UserNames.h"
 #include "entities/ColumnWidths.h"
+#include "entities/EntityInternal.h"
 #include "security/PasswordHash.h"
 
 namespace ledgerkit {

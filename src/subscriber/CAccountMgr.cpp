@@ -8,6 +8,7 @@
 #include "common/MemberTable.h"
 #include "common/Operation.h"
 #include "entities/ColumnWidths.h"
+#include "entities/EntityInternal.h"
 
 namespace ledgerkit {
 

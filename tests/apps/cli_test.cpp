@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/Version.h"
 #include "support/Cli.h"
 #include "support/TempCompany.h"
 
@@ -143,6 +144,15 @@ TEST(Cli, CheckReportsSumsBeyondTheRangeAndWarningsWithTheirExitCodes) {
   EXPECT_EQ(overflow.exit_code, 3) << overflow.out << overflow.err;
   EXPECT_NE(overflow.out.find("\"kind\": \"overflow\""), std::string::npos) << overflow.out;
   EXPECT_EQ(overflow.err, "");
+}
+
+TEST(Cli, VersionIsTheLibrarysOwn) {
+  testing::TempCompany scratch;
+  const CliRun version = RunLedgerkit(scratch.folder(), "--version");
+  ASSERT_EQ(version.exit_code, 0) << version.err;
+  EXPECT_EQ(version.out, "ledgerkit " + std::string(kVersion) + "\n");
+  EXPECT_EQ(std::string(kVersion), std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
+                                       std::to_string(kVersionPatch));
 }
 
 }  // namespace

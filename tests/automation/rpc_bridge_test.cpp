@@ -198,11 +198,11 @@ TEST(RpcBridge, BatchesGetArraysAndNotificationsGetNoLine) {
   const BridgeRun run =
       RunBridge(company.folder(),
                 {
-                    "[" + Request(1, "eBalanceSheetTypeEnm.IsValidValue", {3}) + "," +
+                    std::string("[").append(Request(1, "eBalanceSheetTypeEnm.IsValidValue", {3})) + "," +
                         Notification("CReportMgr.ExecReportQuery", {path, "UPDATE ISubScriber SET AccountNo='N-1'"}) +
                         "," + Request(3, "NoSuchClass.Foo", Json::array()) + "]",
                     Notification("CReportMgr.ExecReportQuery", {path, "UPDATE ISubScriber SET CompanyName='Renamed'"}),
-                    "[" + Notification("eTransTypeEnm.GetAllValues", Json::array()) + "," +
+                    std::string("[").append(Notification("eTransTypeEnm.GetAllValues", Json::array())) + "," +
                         Notification("NoSuchClass.Foo", Json::array()) + "," +
                         Notification("eTransTypeEnm.IsValidValue", {nullptr}) + "]",
                     "[]",

@@ -21,6 +21,7 @@
 #include "entities/ACTransaction.h"
 #include "entities/CITaxCode.h"
 #include "entities/EntityCollection.h"
+#include "entities/EntityInternal.h"
 #include "entities/ISubScriber.h"
 #include "entities/ISubscriberLocation.h"
 #include "entities/IUser.h"

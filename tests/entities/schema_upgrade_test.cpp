@@ -48,7 +48,8 @@ std::string Join(const std::shared_ptr<EntityCollection>& collection, const char
   std::string text;
   for (const auto& [key, item] : collection->entries()) {
     const Variant value = static_cast<const Entity&>(*item).Value(property);
-    text += (text.empty() ? "" : ",") + (value.IsNull() ? std::string("NULL") : ToText(value));
+    if (!text.empty()) text += ',';
+    text += value.IsNull() ? std::string("NULL") : ToText(value);
   }
   return text;
 }

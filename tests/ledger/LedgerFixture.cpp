@@ -38,7 +38,10 @@ Rows Query(const std::string& path, const std::string& sql) {
 
 std::string Join(const Rows& rows, const char* separator, std::string (*format)(const std::vector<std::string>&)) {
   std::string text;
-  for (const auto& row : rows) text += (text.empty() ? "" : separator) + format(row);
+  for (const auto& row : rows) {
+    if (!text.empty()) text += separator;
+    text += format(row);
+  }
   return text;
 }
 
@@ -57,7 +60,8 @@ std::string Column(const std::shared_ptr<EntityCollection>& collection, const ch
   std::string text;
   for (const auto& [key, item] : collection->entries()) {
     const Variant& value = static_cast<const Entity&>(*item).Value(property);
-    text += (text.empty() ? "" : ",") + (value.IsNull() ? std::string("NULL") : ToText(value));
+    if (!text.empty()) text += ',';
+    text += value.IsNull() ? std::string("NULL") : ToText(value);
   }
   return text;
 }

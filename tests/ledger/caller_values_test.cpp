@@ -19,6 +19,7 @@
 #include "entities/ACAccount.h"
 #include "entities/ACTransLogWIP.h"
 #include "entities/Entity.h"
+#include "entities/EntityInternal.h"
 #include "ledger/LedgerFixture.h"
 #include "support/Capture.h"
 

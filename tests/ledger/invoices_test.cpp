@@ -69,7 +69,8 @@ using testing::MoneySql;
 std::string Numbers(const std::shared_ptr<EntityCollection> invoices) {
   std::string numbers;
   for (const auto& [key, object] : invoices->entries()) {
-    numbers += (numbers.empty() ? "" : ",") + ToText(std::static_pointer_cast<ACInvoice>(object)->Value("InvoiceNo"));
+    if (!numbers.empty()) numbers += ',';
+    numbers += ToText(std::static_pointer_cast<ACInvoice>(object)->Value("InvoiceNo"));
   }
   return numbers;
 }

@@ -171,7 +171,10 @@ TEST_F(Reconciliation, FortyThousandPiecesAreAllMarked) {
   Exec("DELETE FROM ACTransaction");
   Seed(40000);
   std::string ids;
-  for (int key = 1; key <= 40000; ++key) ids += (key == 1 ? "" : "|") + std::to_string(key);
+  for (int key = 1; key <= 40000; ++key) {
+    if (key > 1) ids += '|';
+    ids += std::to_string(key);
+  }
   Reconcile(ids);
   EXPECT_EQ(Sql("SELECT COUNT(*)||' '||MIN(ACTransactionID)||' '||MAX(ACTransactionID) FROM ACTransaction "
                 "WHERE Reconciled=1"),

@@ -177,7 +177,7 @@ std::string DumpWithoutUsers(const std::string& path) {
   for (size_t i = 0; i + 1 < tables.size(); ++i) {
     if (tables[i].name != "IUser") continue;
     const size_t start = dump.find("\nIUser:");
-    const size_t end = dump.find("\n" + std::string(tables[i + 1].name) + ":", start + 1);
+    const size_t end = dump.find(std::string("\n").append(tables[i + 1].name).append(":"), start + 1);
     if (start != std::string::npos && end != std::string::npos) dump.erase(start, end - start);
   }
   return dump;

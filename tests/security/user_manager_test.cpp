@@ -71,7 +71,8 @@ std::string ListedNames(CUserManager& users, const TempCompany& company, const V
   std::string names;
   const auto listed = users.GetSubscriberUserProfiles(company.account(), caller, "token");
   for (const auto& [key, item] : listed->entries()) {
-    names += (names.empty() ? "" : ",") + ToText(std::static_pointer_cast<IUser>(item)->Value("UserName"));
+    if (!names.empty()) names += ',';
+    names += ToText(std::static_pointer_cast<IUser>(item)->Value("UserName"));
   }
   return names;
 }
