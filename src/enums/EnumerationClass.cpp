@@ -14,7 +14,7 @@ EnumerationClass::EnumerationClass(std::string_view enumeration_name, std::span<
 const MemberTable& EnumerationClass::Members() const {
   static const MemberTable table{
       MethodMember<&EnumerationClass::GetAllValues>("GetAllValues"),
-      MethodMember<&EnumerationClass::IsValidValue>("IsValidValue"),
+      MethodMember<&EnumerationClass::IsValidValue>("IsValidValue", {"vntValue"}),
   };
   return table;
 }
