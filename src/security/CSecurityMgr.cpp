@@ -81,7 +81,8 @@ const MemberTable& CSecurityMgr::Members() const {
   static const MemberTable table{
       MethodMember<&CSecurityMgr::BeginUserSession>("BeginUserSession", {"Account", "UserName", "Password"}),
       MethodMember<&CSecurityMgr::EndUserSession>("EndUserSession", {"Account", "UserName"}),
-      MethodMember<&CSecurityMgr::ChangeUserPassword>("ChangeUserPassword", {"Account", "theUserName", "OldPassword", "NewPassword"}),
+      MethodMember<&CSecurityMgr::ChangeUserPassword>("ChangeUserPassword",
+                                                      {"Account", "theUserName", "OldPassword", "NewPassword"}),
       MethodMember<&CSecurityMgr::GetSysSession>("GetSysSession", {"Account", "Token"}),
   };
   return table;
