@@ -48,10 +48,15 @@ std::string Hex(int32_t number) {
 
 Json Member(const MemberEntry& entry, std::string_view returns) {
   Json arguments = Json::array();
-  for (std::string_view argument : entry.arguments) arguments.push_back(argument);
+  Json written_back = Json::array();
+  for (size_t i = 0; i < entry.arguments.size(); ++i) {
+    arguments.push_back(entry.arguments[i]);
+    if (entry.written_back & (1u << i)) written_back.push_back(entry.arguments[i]);
+  }
   return Json{{"name", entry.name},
               {"kind", entry.kind == MemberEntry::Kind::kMethod ? "method" : "property"},
               {"arguments", std::move(arguments)},
+              {"written_back", std::move(written_back)},
               {"returns", returns}};
 }
 
@@ -124,9 +129,15 @@ Json Describe() {
                               {"engine", engine}}}};
 }
 
-std::string Joined(const Json& names) {
+// A member's arguments in order, each one it writes back marked so.
+std::string Arguments(const Json& member) {
   std::string text;
-  for (const Json& name : names) text += (text.empty() ? "" : ", ") + name.get<std::string>();
+  for (const Json& name : member["arguments"]) {
+    text += (text.empty() ? "" : ", ") + name.get<std::string>();
+    for (const Json& written : member["written_back"]) {
+      if (written == name) text += " (written back)";
+    }
+  }
   return text;
 }
 
@@ -163,7 +174,7 @@ std::string DescribeApiText() {
   std::string out;
   auto member_line = [&out](const Json& member) {
     out += "  " + member["kind"].get<std::string>() + " " + member["name"].get<std::string>();
-    if (!member["arguments"].empty()) out += "(" + Joined(member["arguments"]) + ")";
+    if (!member["arguments"].empty()) out += "(" + Arguments(member) + ")";
     out += " -> " + member["returns"].get<std::string>() + "\n";
   };
   for (const Json& cls : api["classes"]) {
@@ -204,13 +215,17 @@ std::string DescribeApiMarkdown() {
       "# ledgerkit API reference\n\n"
       "Generated from `ledgerkit describe` by `scripts/api-doc.sh`; do not edit by hand. Every member is\n"
       "reached by name, letter case ignored (late-bound calls and the JSON-RPC bridge alike), with its\n"
-      "arguments in the order listed; a call with another number of arguments fails with error 449.\n\n"
+      "arguments in the order listed; a call with another number of arguments fails with error 449.\n"
+      "Over the JSON-RPC bridge, a creatable class's member is the method `Class.Member` with the\n"
+      "arguments as `params`; a member of any object held is reached with `invoke`.\n\n"
+      "Contents: [Classes](#classes), [Entity classes](#entity-classes), [Enumerations](#enumerations),\n"
+      "[Errors](#errors).\n\n"
       "## Classes\n";
   auto member_table = [&out](const Json& members) {
     out += "\n| Member | Kind | Arguments | Returns |\n|---|---|---|---|\n";
     for (const Json& member : members) {
       out += "| " + member["name"].get<std::string>() + " | " + member["kind"].get<std::string>() + " | " +
-             Cell(Joined(member["arguments"])) + " | " + Cell(member["returns"].get<std::string>()) + " |\n";
+             Cell(Arguments(member)) + " | " + Cell(member["returns"].get<std::string>()) + " |\n";
     }
   };
   for (const Json& cls : api["classes"]) {

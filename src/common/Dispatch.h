@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -36,6 +37,8 @@ struct MemberEntry {
   // What the member returns, as a caller sees it: "Long", "String", "Variant", "ACAccount",
   // "Collection of ACAccount", "Recordset", "nothing", ...
   std::string returns = {};
+  // Bit i set when the member writes argument i back to the caller.
+  uint32_t written_back = 0;
 };
 
 // The description of Wrong number of arguments (449) for a call of `entry` of `class_name`

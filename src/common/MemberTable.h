@@ -30,6 +30,16 @@ class Recordset;
 
 namespace member_detail {
 
+// Bit i set when the i-th parameter is a `Variant&`: an argument the method writes back.
+template <class... A>
+constexpr uint32_t WrittenBackMask() {
+  static_assert(sizeof...(A) <= 32, "a member takes at most 32 arguments");
+  uint32_t mask = 0;
+  uint32_t bit = 1;
+  ((mask |= std::is_same_v<A, Variant&> ? bit : 0u, bit <<= 1), ...);
+  return mask;
+}
+
 template <class Method>
 struct MethodTraits;
 template <class C, class R, class... A>
@@ -37,12 +47,14 @@ struct MethodTraits<R (C::*)(A...)> {
   using Class = C;
   using Result = R;
   static constexpr size_t kArity = sizeof...(A);
+  static constexpr uint32_t kWrittenBack = WrittenBackMask<A...>();
 };
 template <class C, class R, class... A>
 struct MethodTraits<R (C::*)(A...) const> {
   using Class = C;
   using Result = R;
   static constexpr size_t kArity = sizeof...(A);
+  static constexpr uint32_t kWrittenBack = WrittenBackMask<A...>();
 };
 
 template <class T>
@@ -117,8 +129,14 @@ template <auto Method, class Element, size_t N>
 MemberEntry MakeEntry(std::string_view name, MemberEntry::Kind kind, std::vector<std::string_view> arguments) {
   using Traits = MethodTraits<decltype(Method)>;
   static_assert(N == Traits::kArity, "the argument names must be as many as the method's parameters");
-  return MemberEntry{name,     kind, Traits::kArity, &Call<Method>, 0, std::move(arguments),
-                     ResultWord<typename Traits::Result, Element>()};
+  return MemberEntry{name,
+                     kind,
+                     Traits::kArity,
+                     &Call<Method>,
+                     0,
+                     std::move(arguments),
+                     ResultWord<typename Traits::Result, Element>(),
+                     Traits::kWrittenBack};
 }
 
 }  // namespace member_detail

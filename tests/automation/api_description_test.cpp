@@ -134,6 +134,9 @@ TEST(ApiDescription, KnownSignaturesEnumerationsAndErrors) {
             (std::vector<std::string>{"FnclInstitutionID", "ParentAccountID", "AccountTypeID"}));
   EXPECT_EQ(Find(ledger, "BeginTransaction")["returns"], "String");
   EXPECT_EQ(Find(ledger, "EndTransaction")["returns"], "nothing");
+  // InsertInvoice writes the number it gives back into InvoiceNo; nothing else is written back.
+  EXPECT_EQ(Find(ledger, "InsertInvoice")["written_back"], Json::array({"InvoiceNo"}));
+  EXPECT_EQ(Find(ledger, "UpdateInvoice")["written_back"], Json::array());
   EXPECT_EQ(Find(ledger, "GetAccount")["returns"], "ACAccount");
   EXPECT_EQ(Find(ledger, "GetTransactionsByTransNum")["returns"], "Collection of ACTransaction");
   EXPECT_EQ(Find(Find(api["classes"], "CReportMgr")["members"], "ExecReportQuery")["returns"], "Recordset");
