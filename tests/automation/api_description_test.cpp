@@ -217,7 +217,8 @@ TEST(ApiDescription, RenderingsAreStableAndTheToolPrintsThem) {
   EXPECT_EQ(DescribeApiText(), DescribeApiText());
   const std::string markdown = DescribeApiMarkdown();
   EXPECT_EQ(DescribeApiMarkdown(), markdown);
-  for (const Json& cls : Json::parse(json)["classes"]) {
+  const Json api = Json::parse(json);
+  for (const Json& cls : api["classes"]) {
     EXPECT_NE(markdown.find("\n### " + cls["name"].get<std::string>() + "\n"), std::string::npos) << cls["name"];
   }
   EXPECT_NE(markdown.find("| AddAccount | method | Account, UserName, Token, AccountNumber, Name, Description, Note, "
