@@ -9,6 +9,7 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDGERKIT_BUILD_TESTS=ON -DLEDGERKIT_BUILD_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
+api_doc=$(mktemp); scripts/api-doc.sh build > "$api_doc"; diff -u docs/API.md "$api_doc" || { echo "docs/API.md does not match the API: run scripts/api-doc.sh build > docs/API.md" >&2; exit 1; }; rm -f "$api_doc"
 
 # A program built against the installed package, as a library user builds one: the normal
 # build installed into a scratch prefix, tests/consumer configured with find_package(ledgerkit)

@@ -5,6 +5,7 @@
 //   ledgerkit rpc [--max-line BYTES] [--max-handles N]  the JSON-RPC bridge on standard input and output
 //   ledgerkit demo [FILE]                  the main job: a sample company, its trial balance and bank register
 //   ledgerkit check FILE [--json]          the integrity check of a company file
+//   ledgerkit describe [--json|--markdown] the public API: classes, members, enumerations, errors
 //
 // Every failure is one line on standard error and a non-zero exit; nothing of the library's
 // internals is printed.
@@ -15,6 +16,7 @@
 
 #include "Demo.h"
 #include "Table.h"
+#include "automation/ApiDescription.h"
 #include "automation/RpcBridge.h"
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
@@ -86,6 +88,15 @@ int main(int argc, char** argv) {
   check->add_option("FILE", file, "Path of the company file")->required();
   check->add_flag("--json", check_json, "Print the findings as a JSON array");
 
+  bool describe_json = false;
+  bool describe_markdown = false;
+  auto* describe = app.add_subcommand(
+      "describe", "Print the public API: every class, its members with their arguments in order and what each returns, "
+                  "the enumerations and the error numbers.");
+  auto* describe_json_flag = describe->add_flag("--json", describe_json, "Print it as one JSON document");
+  describe->add_flag("--markdown", describe_markdown, "Print it as the Markdown reference (docs/API.md)")
+      ->excludes(describe_json_flag);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -100,6 +111,10 @@ int main(int argc, char** argv) {
       std::cout << "Created company file " << file << " for " << company << ".\n";
     } else if (*demo) {
       return ledgerkit::cli::RunDemo(demo_file, std::cout);
+    } else if (*describe) {
+      std::cout << (describe_json       ? ledgerkit::DescribeApiJson()
+                    : describe_markdown ? ledgerkit::DescribeApiMarkdown()
+                                        : ledgerkit::DescribeApiText());
     } else if (*check) {
       return ledgerkit::cli::PrintCheck(ledgerkit::CheckCompanyFile(file), check_json, std::cout);
     } else if (*rpc) {

@@ -289,9 +289,7 @@ class RpcBridge::Impl {
              std::string(object.ClassName()) + " has no member named " + QuoteForMessage(member) + ".");
     }
     if (entry->arity != args.size()) {
-      Refuse(kInvalidParams, kWrongArgumentCount,
-             std::string(object.ClassName()) + "." + std::string(entry->name) + " takes " + std::to_string(entry->arity) +
-                 " argument(s); " + std::to_string(args.size()) + " given.");
+      Refuse(kInvalidParams, kWrongArgumentCount, WrongArgumentCountText(object.ClassName(), *entry, args.size()));
     }
     const Variant value = entry->call(object, *entry, args);
     Json encoded_args = Json::array();

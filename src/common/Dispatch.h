@@ -10,9 +10,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
-#include <utility>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/Variant.h"
@@ -30,7 +32,18 @@ struct MemberEntry {
   // Free for the class's own use: table-driven classes (entities) share one call function and
   // tell their members apart by this number.
   size_t slot = 0;
+  // The argument names in order, as many as `arity` (the C++ parameter names of the method).
+  std::vector<std::string_view> arguments = {};
+  // What the member returns, as a caller sees it: "Long", "String", "Variant", "ACAccount",
+  // "Collection of ACAccount", "Recordset", "nothing", ...
+  std::string returns = {};
+  // Bit i set when the member writes argument i back to the caller.
+  uint32_t written_back = 0;
 };
+
+// The description of Wrong number of arguments (449) for a call of `entry` of `class_name`
+// with `given` arguments; it names the arguments the member takes, in order.
+std::string WrongArgumentCountText(std::string_view class_name, const MemberEntry& entry, size_t given);
 
 class MemberTable {
  public:

@@ -27,6 +27,33 @@ enum RuntimeError : int32_t {
   kNoCurrentRow = 3021,
 };
 
+// Every runtime error number with its name and what it means to a caller, for describing the
+// API; the descriptions a caller receives are sentences about the particular failure.
+struct RuntimeErrorInfo {
+  RuntimeError number;
+  std::string_view name;
+  std::string_view meaning;
+};
+
+inline constexpr RuntimeErrorInfo kRuntimeErrors[] = {
+    {kInvalidArgument, "kInvalidArgument",
+     "Invalid argument: a value out of range or too long for its column, a row that does not exist, "
+     "an empty collection's first element, a failed lookup."},
+    {kOverflow, "kOverflow", "Overflow: a number beyond the range of its type (money beyond Currency, a key beyond Long)."},
+    {kTypeMismatch, "kTypeMismatch",
+     "Type mismatch: a value that does not convert to what the argument needs (a key with a fraction, "
+     "text that is not a number or a date)."},
+    {kObjectIsNothing, "kObjectIsNothing",
+     "Object is nothing: a row the operation needs is missing (no company record, a user name that names no user)."},
+    {kInvalidUseOfNull, "kInvalidUseOfNull", "Invalid use of Null: Null where a value is needed."},
+    {kObjectRequired, "kObjectRequired", "Object required: declared for callers; no operation raises it."},
+    {kCannotCreateObject, "kCannotCreateObject", "Class cannot be created: the name is not a creatable class."},
+    {kNoSuchMember, "kNoSuchMember", "No such member: the class publishes no member of that name."},
+    {kWrongArgumentCount, "kWrongArgumentCount",
+     "Wrong number of arguments: the description names the arguments the member takes, in order."},
+    {kNoCurrentRow, "kNoCurrentRow", "No current row: the result set's cursor is before its first row or past its last."},
+};
+
 // Default source of the library's own and runtime errors.
 inline constexpr std::string_view kLibrarySource = "ledgerkit";
 // Source of errors reported by the database engine.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace ledgerkit {
 
@@ -48,5 +49,34 @@ inline constexpr const char* kUserIsReferenced =
     "Please remove these references before deleting the user.";
 inline constexpr const char* kInvalidUserInfo = "The logon information you entered was incorrect.";
 }  // namespace messages
+
+// Every public error number of the library, for describing the API: its enumeration, its
+// member name, its value and what a caller receives (the message text, or what it means when
+// the text comes from the failure). The values are the enumerations' own.
+struct LibraryErrorInfo {
+  std::string_view enumeration;
+  std::string_view name;
+  int32_t number;
+  std::string_view text;
+};
+
+inline constexpr std::string_view kNotRaised = "Declared for callers; no operation raises it.";
+
+inline constexpr LibraryErrorInfo kLibraryErrors[] = {
+    {"errCACMgr", "eValidationError", errCACMgr::eValidationError, kNotRaised},
+    {"errCACMgr", "eBadTransType", errCACMgr::eBadTransType, messages::kBadTransType},
+    {"errCACMgr", "eAcctTypeMismatch", errCACMgr::eAcctTypeMismatch, messages::kAcctTypeMismatch},
+    {"errCACMgr", "eSevereError", errCACMgr::eSevereError, kNotRaised},
+    {"errCUserManager", "eValidationError", errCUserManager::eValidationError, kNotRaised},
+    {"errCUserManager", "eUserNameExists", errCUserManager::eUserNameExists, messages::kUserNameExists},
+    {"errCUserManager", "eUserIsReferenced", errCUserManager::eUserIsReferenced, messages::kUserIsReferenced},
+    {"errCUserManager", "eSevereError", errCUserManager::eSevereError, kNotRaised},
+    {"errCSecurityMgr", "eValidationError", errCSecurityMgr::eValidationError, kNotRaised},
+    {"errCSecurityMgr", "eInvalidUserInfo", errCSecurityMgr::eInvalidUserInfo, messages::kInvalidUserInfo},
+    {"errCSecurityMgr", "eUserAlreadyLoggedIn", errCSecurityMgr::eUserAlreadyLoggedIn, kNotRaised},
+    {"errCSecurityMgr", "eUserNotLoggedIn", errCSecurityMgr::eUserNotLoggedIn, kNotRaised},
+    {"errCSecurityMgr", "eSevereError", errCSecurityMgr::eSevereError, kNotRaised},
+    {"errCSecurityMgr", "eSessionExpired", errCSecurityMgr::eSessionExpired, kNotRaised},
+};
 
 }  // namespace ledgerkit

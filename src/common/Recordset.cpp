@@ -30,7 +30,7 @@ const MemberTable& Recordset::Members() const {
       MethodMember<&Recordset::MoveNext>("MoveNext"),
       MethodMember<&Recordset::MovePrevious>("MovePrevious"),
       MethodMember<&Recordset::MoveLast>("MoveLast"),
-      PropertyMember<&Recordset::Fields>("Fields"),
+      PropertyMember<&Recordset::Fields>("Fields", {"Index"}),
   };
   return table;
 }

@@ -27,6 +27,20 @@ auto WithEntityEpilogue(std::string_view label, Body&& body) {
 
 Variant CallEntityMember(Dispatch& self, const MemberEntry& entry, std::vector<Variant>& args);
 
+// What a scalar property of a column of this kind returns, as the fetch reads the column.
+std::string_view ColumnTypeWord(ColumnKind kind) {
+  switch (kind) {
+    case ColumnKind::kKey:
+    case ColumnKind::kInteger: return "Long";
+    case ColumnKind::kText: return "String";
+    case ColumnKind::kCurrency: return "Currency";
+    case ColumnKind::kDouble: return "Double";
+    case ColumnKind::kDate: return "Date";
+    case ColumnKind::kBoolean: return "Boolean";
+  }
+  return "Variant";
+}
+
 }  // namespace
 
 // Grants the member table's shared call function access to the property dispatcher, and the
@@ -87,8 +101,16 @@ EntityDef::EntityDef(std::string_view table_name, size_t column_count, std::stri
     }
     property_field.push_back(field);
     property_cache.push_back(cache);
-    const size_t arity = property.kind == EntityProperty::Kind::kScalar ? 0 : 1;
-    entries.push_back(MemberEntry{property.name, MemberEntry::Kind::kProperty, arity, &CallEntityMember, i});
+    MemberEntry entry{property.name, MemberEntry::Kind::kProperty, 0, &CallEntityMember, i};
+    if (property.kind == EntityProperty::Kind::kScalar) {
+      entry.returns = std::string(ColumnTypeWord(schema.columns[field].kind));
+    } else {
+      // The class it loads is named when the API is described (ApiDescription.cpp): asking
+      // the target for its definition here could come back to this one, still being built.
+      entry.arity = 1;
+      entry.arguments = {"Account"};
+    }
+    entries.push_back(std::move(entry));
   }
   members = MemberTable(std::move(entries));
 }

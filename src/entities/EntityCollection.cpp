@@ -10,7 +10,7 @@ namespace ledgerkit {
 const MemberTable& EntityCollection::Members() const {
   static const MemberTable table{
       PropertyMember<&EntityCollection::Count>("Count"),
-      PropertyMember<&EntityCollection::Item>("Item"),
+      PropertyMember<&EntityCollection::Item>("Item", {"Index"}),
   };
   return table;
 }

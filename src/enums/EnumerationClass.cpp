@@ -7,14 +7,15 @@
 namespace ledgerkit {
 
 EnumerationClass::EnumerationClass(std::string_view enumeration_name, std::span<const Member> members)
-    : get_all_values_label_("VantorINV::" + std::string(enumeration_name) + "::GetAllValues"),
+    : enumeration_name_(enumeration_name),
+      get_all_values_label_("VantorINV::" + std::string(enumeration_name) + "::GetAllValues"),
       is_valid_value_label_("VantorINV::" + std::string(enumeration_name) + "::IsValidValue"),
       members_(members) {}
 
 const MemberTable& EnumerationClass::Members() const {
   static const MemberTable table{
       MethodMember<&EnumerationClass::GetAllValues>("GetAllValues"),
-      MethodMember<&EnumerationClass::IsValidValue>("IsValidValue"),
+      MethodMember<&EnumerationClass::IsValidValue>("IsValidValue", {"vntValue"}),
   };
   return table;
 }

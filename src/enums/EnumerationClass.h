@@ -17,9 +17,10 @@ namespace ledgerkit {
 
 class EnumerationClass : public Dispatch {
  public:
-  // One member of the enumeration: its value and its description text.
+  // One member of the enumeration: its value, its constant's name and its description text.
   struct Member {
     int32_t value;
+    std::string_view name;
     std::string_view description;
   };
 
@@ -33,12 +34,17 @@ class EnumerationClass : public Dispatch {
   // left after the matching row, or at its end. Null fails with Invalid use of Null.
   bool IsValidValue(const Variant& vntValue);
 
+  // The enumeration's public name ("eTransType") and its members in ascending value order.
+  std::string_view enumeration_name() const { return enumeration_name_; }
+  std::span<const Member> values() const { return members_; }
+
  protected:
   // `enumeration_name` is the enumeration's public name ("eTransType"); it forms the labels of
   // the diagnostic blocks.
   EnumerationClass(std::string_view enumeration_name, std::span<const Member> members);
 
  private:
+  std::string_view enumeration_name_;
   std::string get_all_values_label_;
   std::string is_valid_value_label_;
   std::span<const Member> members_;

@@ -9,17 +9,33 @@ namespace ledgerkit {
 namespace {
 
 constexpr EnumerationClass::Member kBalanceSheetTypes[] = {
-    {bstASSET, "Asset"}, {bstLIABILITY, "Liability"}, {bstEQUITY, "Equity"}, {bstINCOME, "Income"}, {bstEXPENSE, "Expense"},
+    {bstASSET, "bstASSET", "Asset"},
+    {bstLIABILITY, "bstLIABILITY", "Liability"},
+    {bstEQUITY, "bstEQUITY", "Equity"},
+    {bstINCOME, "bstINCOME", "Income"},
+    {bstEXPENSE, "bstEXPENSE", "Expense"},
 };
 
 constexpr EnumerationClass::Member kTransTypes[] = {
-    {ttCHQ, "CHQ"},       {ttGENJRNL, "GENJRNL"}, {ttRCPT, "RCPT"},         {ttBILLPMT, "BILLPMT"}, {ttLIABCHQ, "LIABCHQ"},
-    {ttITEMRCPT, "ITEMRCPT"}, {ttPAYCHQ, "PAYCHQ"}, {ttDEP, "DEP"},         {ttPMT, "PMT"},         {ttINV, "INV"},
-    {ttINVADJ, "INVADJ"}, {ttBILL, "BILL"},       {ttCC, "CC"},
+    {ttCHQ, "ttCHQ", "CHQ"},
+    {ttGENJRNL, "ttGENJRNL", "GENJRNL"},
+    {ttRCPT, "ttRCPT", "RCPT"},
+    {ttBILLPMT, "ttBILLPMT", "BILLPMT"},
+    {ttLIABCHQ, "ttLIABCHQ", "LIABCHQ"},
+    {ttITEMRCPT, "ttITEMRCPT", "ITEMRCPT"},
+    {ttPAYCHQ, "ttPAYCHQ", "PAYCHQ"},
+    {ttDEP, "ttDEP", "DEP"},
+    {ttPMT, "ttPMT", "PMT"},
+    {ttINV, "ttINV", "INV"},
+    {ttINVADJ, "ttINVADJ", "INVADJ"},
+    {ttBILL, "ttBILL", "BILL"},
+    {ttCC, "ttCC", "CC"},
 };
 
 constexpr EnumerationClass::Member kTransLogStatuses[] = {
-    {tlsINPROGRESS, "In Progress"}, {tlsCOMMITTED, "Committed"}, {tlsABORTED, "Aborted"},
+    {tlsINPROGRESS, "tlsINPROGRESS", "In Progress"},
+    {tlsCOMMITTED, "tlsCOMMITTED", "Committed"},
+    {tlsABORTED, "tlsABORTED", "Aborted"},
 };
 
 }  // namespace

@@ -8,7 +8,7 @@
 namespace ledgerkit {
 
 const MemberTable& CReportMgr::Members() const {
-  static const MemberTable table{MethodMember<&CReportMgr::ExecReportQuery>("ExecReportQuery")};
+  static const MemberTable table{MethodMember<&CReportMgr::ExecReportQuery>("ExecReportQuery", {"Account", "sSQL"})};
   return table;
 }
 

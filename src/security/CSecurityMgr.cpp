@@ -80,10 +80,11 @@ void DeleteSessions(const Variant& account, const std::string& user_name) {
 
 const MemberTable& CSecurityMgr::Members() const {
   static const MemberTable table{
-      MethodMember<&CSecurityMgr::BeginUserSession>("BeginUserSession"),
-      MethodMember<&CSecurityMgr::EndUserSession>("EndUserSession"),
-      MethodMember<&CSecurityMgr::ChangeUserPassword>("ChangeUserPassword"),
-      MethodMember<&CSecurityMgr::GetSysSession>("GetSysSession"),
+      MethodMember<&CSecurityMgr::BeginUserSession>("BeginUserSession", {"Account", "UserName", "Password"}),
+      MethodMember<&CSecurityMgr::EndUserSession>("EndUserSession", {"Account", "UserName"}),
+      MethodMember<&CSecurityMgr::ChangeUserPassword>("ChangeUserPassword",
+                                                      {"Account", "theUserName", "OldPassword", "NewPassword"}),
+      MethodMember<&CSecurityMgr::GetSysSession>("GetSysSession", {"Account", "Token"}),
   };
   return table;
 }

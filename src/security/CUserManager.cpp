@@ -28,11 +28,17 @@ Parameter LongValue(std::string name, const Variant& value) {
 
 const MemberTable& CUserManager::Members() const {
   static const MemberTable table{
-      MethodMember<&CUserManager::GetUserProfile>("GetUserProfile"),
-      MethodMember<&CUserManager::UpdateUserProfile>("UpdateUserProfile"),
-      MethodMember<&CUserManager::DeleteUserProfile>("DeleteUserProfile"),
-      MethodMember<&CUserManager::GetSubscriberUserProfiles>("GetSubscriberUserProfiles"),
-      MethodMember<&CUserManager::AddUserProfile>("AddUserProfile"),
+      MethodMember<&CUserManager::GetUserProfile>(
+          "GetUserProfile", {"Account", "UserName", "Token", "ProfileAccount", "ProfileUserName"}),
+      MethodMember<&CUserManager::UpdateUserProfile>(
+          "UpdateUserProfile", {"Account", "UserName", "Token", "UserID", "FirstName", "LastName", "Initial", "Admin",
+                                "ReportsToID", "EMail", "AllowLogon"}),
+      MethodMember<&CUserManager::DeleteUserProfile>("DeleteUserProfile", {"Account", "UserName", "Token", "UserID"}),
+      MethodMember<&CUserManager::GetSubscriberUserProfiles, IUser>("GetSubscriberUserProfiles",
+                                                                    {"Account", "UserName", "Token"}),
+      MethodMember<&CUserManager::AddUserProfile>(
+          "AddUserProfile", {"Account", "UserName", "Token", "ProfileUserName", "Password", "FirstName", "LastName",
+                             "Initial", "ReportsToID", "Admin", "EMail", "AllowLogon"}),
   };
   return table;
 }

@@ -14,11 +14,16 @@ namespace ledgerkit {
 
 const MemberTable& CAccountMgr::Members() const {
   static const MemberTable table{
-      MethodMember<&CAccountMgr::GetAccountInfo>("GetAccountInfo"),
-      MethodMember<&CAccountMgr::UpdateAccountBusinessInfo>("UpdateAccountBusinessInfo"),
-      MethodMember<&CAccountMgr::GetPrimaryLocation>("GetPrimaryLocation"),
-      MethodMember<&CAccountMgr::UpdateNextNumbers>("UpdateNextNumbers"),
-      MethodMember<&CAccountMgr::GetNextTransactionNumber>("GetNextTransactionNumber"),
+      MethodMember<&CAccountMgr::GetAccountInfo>("GetAccountInfo", {"Account"}),
+      MethodMember<&CAccountMgr::UpdateAccountBusinessInfo>(
+          "UpdateAccountBusinessInfo", {"Account", "CompanyName", "Address1", "Address2", "Address3", "City",
+                                        "Province", "PostalCode", "Country", "Telephone", "FAX"}),
+      MethodMember<&CAccountMgr::GetPrimaryLocation>("GetPrimaryLocation",
+                                                     {"Account", "UserName", "Token", "ForAccount"}),
+      MethodMember<&CAccountMgr::UpdateNextNumbers>("UpdateNextNumbers", {"Account", "UserName", "Token", "NextInvoice",
+                                                                          "NextExpenseReport", "NextClientAccount"}),
+      MethodMember<&CAccountMgr::GetNextTransactionNumber>("GetNextTransactionNumber",
+                                                           {"Account", "UserName", "Token"}),
   };
   return table;
 }

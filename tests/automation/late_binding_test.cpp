@@ -29,7 +29,7 @@ class Counter final : public Dispatch {
  public:
   std::string_view ClassName() const override { return "Counter"; }
   const MemberTable& Members() const override {
-    static const MemberTable table{MethodMember<&Counter::Bump>("Bump")};
+    static const MemberTable table{MethodMember<&Counter::Bump>("Bump", {"counter"})};
     return table;
   }
   void Bump(Variant& counter) { counter = ToLong(counter) + 1; }
