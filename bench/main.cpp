@@ -1,6 +1,8 @@
 // ledgerkit-bench: the library's speed against raw SQLite measured in the same run, on the same
-// file system. One JSON object per line: {"name", "ops_per_s", "ratio_to_raw"[, "ms"]}, where
-// the ratio is the library's time per operation over the raw loop's (lower is better); the
+// file system. One JSON object per line: {"name", "ops_per_s", "ratio_to_raw"[, "ms"]
+// [, "statements"]}, where the ratio is the library's time per operation over the raw loop's
+// (lower is better) and "statements" counts the SQL statements one operation runs (cheque,
+// issue_invoice_20), read from the engine's counter; the
 // logon_failed line instead compares two kinds of failed logon with each other.
 //
 //   ledgerkit-bench [--quick] [--dir DIR]
@@ -20,6 +22,7 @@
 #include <unistd.h>
 
 #include "common/Convert.h"
+#include "common/Engine.h"
 #include "common/Error.h"
 #include "entities/Schema.h"
 #include "enums/PublicEnums.h"
@@ -66,10 +69,12 @@ Rates Interleaved(const std::function<void()>& library, const std::function<void
   return Rates{library_runs / library_time, baseline_runs / baseline_time};
 }
 
-void Report(const std::string& name, double ops_per_s, double baseline_ops_per_s, double ms = -1) {
+void Report(const std::string& name, double ops_per_s, double baseline_ops_per_s, double ms = -1,
+            int64_t statements = -1) {
   std::printf("{\"name\":\"%s\",\"ops_per_s\":%.1f,\"ratio_to_raw\":%.4g", name.c_str(), ops_per_s,
               baseline_ops_per_s / ops_per_s);
   if (ms >= 0) std::printf(",\"ms\":%.3f", ms);
+  if (statements >= 0) std::printf(",\"statements\":%lld", static_cast<long long>(statements));
   std::printf("}\n");
   std::fflush(stdout);
 }
@@ -227,6 +232,14 @@ void Run(const Options& options) {
     Report(name, rates.library, rates.baseline);
     return rates;
   };
+  // As compare, with the number of SQL statements one more untimed run of `library` starts.
+  auto compare_counted = [&](const std::string& name, const std::function<void()>& library,
+                             const std::function<void()>& baseline) {
+    const Rates rates = Interleaved(library, baseline, rounds, round_seconds);
+    const uint64_t before = ledgerkit::EngineStatementsRun();
+    library();
+    Report(name, rates.library, rates.baseline, -1, static_cast<int64_t>(ledgerkit::EngineStatementsRun() - before));
+  };
 
   {
     Company company(dir, "post_debit");
@@ -239,7 +252,7 @@ void Run(const Options& options) {
   }
 
   Company small(dir, "cheque", 1000);
-  compare("cheque", [&] { small.Cheque(); }, raw);
+  compare_counted("cheque", [&] { small.Cheque(); }, raw);
 
   {
     Company company(dir, "issue_invoice_20");
@@ -261,7 +274,7 @@ void Run(const Options& options) {
     const int count = options.quick ? 300 : 2000;
     for (int i = 0; i < count; ++i) invoices.push_back(new_invoice());
     size_t next = 0;
-    compare("issue_invoice_20", [&] {
+    compare_counted("issue_invoice_20", [&] {
       if (next == invoices.size()) invoices.push_back(new_invoice());
       company.ledger.IssueInvoice(company.path, "bench", "", invoices[next++]);
     }, raw);

@@ -95,4 +95,9 @@ enum class OpenMode {
 // directory or mount) is opened for reading only.
 std::unique_ptr<EngineConnection> OpenEngine(std::string_view connection_string, OpenMode mode = OpenMode::kExisting);
 
+// How many statement runs the engine has started in this process, on every connection: each
+// first step of a prepared statement after it was prepared, reset or run to its end, and each
+// text of control statements. A count, for the benchmark's statements-per-operation figures.
+uint64_t EngineStatementsRun();
+
 }  // namespace ledgerkit

@@ -6,6 +6,8 @@
 // bounded, so a long-lived process that looks up many distinct texts does not grow with them.
 #include <sqlite3.h>
 
+#include <atomic>
+
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -28,6 +30,9 @@ namespace ledgerkit {
 namespace {
 
 constexpr std::string_view kDriverPrefix = "Driver=SQLite;Dbq=";
+
+// Statement runs started in this process (a control text counts once).
+std::atomic<uint64_t> statements_run{0};
 // Writers queue in the unit of work before they begin, so the engine waits only for what the
 // queue does not cover (a checkpoint, a writer outside the library): it waits long rather than
 // give up on a holder that is making progress.
@@ -147,6 +152,8 @@ class SqliteStatement final : public EngineStatement {
   }
 
   bool Step() override {
+    // A statement not yet stepped since its last reset or completion begins a run now.
+    if (sqlite3_stmt_busy(statement_) == 0) statements_run.fetch_add(1, std::memory_order_relaxed);
     const int rc = sqlite3_step(statement_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
@@ -364,6 +371,7 @@ class SqliteConnection final : public EngineConnection {
   }
 
   void ExecuteControl(std::string_view sql) override {
+    statements_run.fetch_add(1, std::memory_order_relaxed);
     const std::string text(sql);
     char* message = nullptr;
     const int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
@@ -463,5 +471,7 @@ std::unique_ptr<EngineConnection> OpenEngine(std::string_view connection_string,
   }
   return std::make_unique<SqliteConnection>(std::move(path), mode);
 }
+
+uint64_t EngineStatementsRun() { return statements_run.load(std::memory_order_relaxed); }
 
 }  // namespace ledgerkit
