@@ -7,20 +7,29 @@
 
 namespace ledgerkit {
 
+Parameter Param(const ColumnDef& column, Variant value, std::string_view label) {
+  return Parameter{std::string(column.name), column.kind, column.kind == FieldType::kText ? column.width : 0,
+                   std::move(value), std::string(label.empty() ? column.name : label)};
+}
+
+Parameter SelectingText(const Variant& value, std::string label) {
+  return Parameter{label, FieldType::kText, 0, value.IsNull() ? Variant("") : value, label};
+}
+
 void BindParameter(EngineStatement& statement, int index, const Parameter& parameter) {
   if (parameter.value.IsNull()) {
     statement.BindNull(index);
     return;
   }
   switch (parameter.type) {
-    case ParamType::kLong: statement.BindInteger(index, ToLong(parameter.value)); return;
-    case ParamType::kKey: statement.BindInteger(index, ToKey(parameter.value)); return;
-    case ParamType::kBoolean: statement.BindInteger(index, ToBoolean(parameter.value) ? 1 : 0); return;
-    case ParamType::kCurrency: statement.BindInteger(index, ToCurrency(parameter.value).scaled()); return;
-    case ParamType::kDouble: statement.BindReal(index, ToDouble(parameter.value)); return;
-    case ParamType::kDate: statement.BindText(index, ToDate(parameter.value).ToStoredText()); return;
-    case ParamType::kText:
-    case ParamType::kLongText: {
+    case FieldType::kLong: statement.BindInteger(index, ToLong(parameter.value)); return;
+    case FieldType::kInteger: statement.BindInteger(index, ToInteger(parameter.value)); return;
+    case FieldType::kKey: statement.BindInteger(index, ToKey(parameter.value)); return;
+    case FieldType::kBoolean: statement.BindInteger(index, ToBoolean(parameter.value) ? 1 : 0); return;
+    case FieldType::kCurrency: statement.BindInteger(index, ToCurrency(parameter.value).scaled()); return;
+    case FieldType::kDouble: statement.BindReal(index, ToDouble(parameter.value)); return;
+    case FieldType::kDate: statement.BindText(index, ToDate(parameter.value).ToStoredText()); return;
+    case FieldType::kText: {
       const std::string text = ToText(parameter.value);
       if (parameter.size > 0) {
         RequireFitsWidth(text, static_cast<size_t>(parameter.size), parameter.label.empty() ? parameter.name : parameter.label);
@@ -28,6 +37,16 @@ void BindParameter(EngineStatement& statement, int index, const Parameter& param
       statement.BindText(index, text);
       return;
     }
+    case FieldType::kVariant: break;
+  }
+  // A value of no declared kind is bound as what it holds.
+  switch (parameter.value.type()) {
+    case VarType::kDouble: statement.BindReal(index, ToDouble(parameter.value)); return;
+    case VarType::kString: statement.BindText(index, ToText(parameter.value)); return;
+    case VarType::kDate: statement.BindText(index, ToDate(parameter.value).ToStoredText()); return;
+    case VarType::kCurrency: statement.BindInteger(index, ToCurrency(parameter.value).scaled()); return;
+    case VarType::kBoolean: statement.BindInteger(index, ToBoolean(parameter.value) ? 1 : 0); return;
+    default: statement.BindInteger(index, ToLong(parameter.value)); return;
   }
 }
 
@@ -40,7 +59,7 @@ void Command::SetText(std::string sql) {
   text_ = std::move(sql);
 }
 
-void Command::Append(std::string name, ParamType type, int32_t size, Variant value, std::string label) {
+void Command::Append(std::string name, FieldType type, int32_t size, Variant value, std::string label) {
   parameters_.push_back(Parameter{std::move(name), type, size, std::move(value), std::move(label)});
 }
 
@@ -49,6 +68,13 @@ void Command::Delete(size_t index) {
     throw Error::Runtime(kInvalidArgument, "The command has no parameter at index " + std::to_string(index) + ".");
   }
   parameters_.erase(parameters_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void Command::Assign(size_t index, Variant value) {
+  if (index >= parameters_.size()) {
+    throw Error::Runtime(kInvalidArgument, "The command has no parameter at index " + std::to_string(index) + ".");
+  }
+  parameters_[index].value = std::move(value);
 }
 
 void Command::Assign(std::string_view name, Variant value) {

@@ -16,26 +16,34 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Catalog.h"
 #include "common/Recordset.h"
 #include "common/UnitOfWork.h"
 #include "common/Variant.h"
 
 namespace ledgerkit {
 
-// Parameter types as bound; the size matters for text only (characters). kKey is a 32-bit
-// integer that names a row: converted by ToKey, so a fractional value is refused, not rounded.
-enum class ParamType { kLong, kKey, kText, kLongText, kBoolean, kCurrency, kDouble, kDate };
-
+// A value bound to a statement's marker: converted to `type` (kKey through ToKey, so a
+// fractional value is refused, not rounded) and, for text, checked against `size` characters.
 struct Parameter {
   std::string name;
-  ParamType type = ParamType::kLong;
-  // Characters, for kText and kLongText. 0: no limit, for a value that only selects rows
-  // (a filter's text that is longer than its column simply matches nothing).
+  FieldType type = FieldType::kLong;
+  // Characters, for kText. 0: no limit, for a value that only selects rows (a filter's text
+  // that is longer than its column simply matches nothing).
   int32_t size = 0;
   Variant value;
   // What the value is, for messages ("Name"); the parameter's name when left empty.
   std::string label;
 };
+
+// `value` as the value of the catalog column `column` (entities/Catalog.h): bound as the
+// column's kind, a text checked against the column's width, named in messages by `label`
+// (the column's name when empty).
+Parameter Param(const ColumnDef& column, Variant value, std::string_view label = {});
+
+// A caller's text that only selects rows: bound as text without a width check (a longer text
+// simply matches nothing); Null selects what an empty text selects.
+Parameter SelectingText(const Variant& value, std::string label);
 
 // Binds `parameter`'s value, converted to its type, to the marker `index` (from 1). Fails as the
 // conversion fails, or with Invalid argument (5) for a text longer than its size.
@@ -53,7 +61,11 @@ class Command {
   void SetText(std::string sql);
   const std::string& text() const { return text_; }
 
-  void Append(std::string name, ParamType type, int32_t size, Variant value, std::string label = {});
+  // Adds the value of the next marker, as the value of `column` (see Param).
+  void Bind(const ColumnDef& column, Variant value, std::string_view label = {}) {
+    parameters_.push_back(Param(column, std::move(value), label));
+  }
+  void Append(std::string name, FieldType type, int32_t size, Variant value, std::string label = {});
   void Append(Parameter parameter) { parameters_.push_back(std::move(parameter)); }
   // Removes the parameter at `index` (zero-based); Invalid argument (5) when there is none.
   void Delete(size_t index);
@@ -62,6 +74,9 @@ class Command {
   size_t Count() const { return parameters_.size(); }
   // Assigns a new value to the parameter named `name`; Invalid argument (5) when there is none.
   void Assign(std::string_view name, Variant value);
+  // Assigns a new value to the parameter at `index` (zero-based, in marker order); Invalid
+  // argument (5) when there is none. For a statement run again with new values.
+  void Assign(size_t index, Variant value);
 
   // Binds the parameters in order and runs the statement to its end. The number of parameters
   // must equal the number of markers (Invalid argument otherwise). Returns rows changed.

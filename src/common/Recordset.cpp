@@ -17,6 +17,7 @@ std::string_view FieldTypeName(FieldType type) {
     case FieldType::kDate: return "date";
     case FieldType::kBoolean: return "boolean";
     case FieldType::kVariant: return "variant";
+    case FieldType::kKey: return "key";
   }
   return "variant";
 }

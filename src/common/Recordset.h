@@ -13,15 +13,10 @@
 #include <vector>
 
 #include "common/Dispatch.h"
+#include "common/FieldType.h"
 #include "common/Variant.h"
 
 namespace ledgerkit {
-
-enum class FieldType { kText, kLong, kInteger, kDouble, kCurrency, kDate, kBoolean, kVariant };
-
-// The type's name as callers see it: "text", "long", "integer", "double", "currency", "date",
-// "boolean", "variant".
-std::string_view FieldTypeName(FieldType type);
 
 // Column attributes (bit flags).
 enum FieldAttribute : uint32_t {

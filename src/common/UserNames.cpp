@@ -81,8 +81,8 @@ std::string UserNameText(const Variant& name) { return name.IsNull() ? std::stri
 std::vector<Parameter> UserNameFilterValues(const Variant& name) {
   const std::string text = UserNameText(name);
   // Size 0: a filter's value is not width-checked; a longer name simply matches nothing.
-  return {Parameter{"UserKey", ParamType::kText, 0, UserNameKey(text), "UserKey"},
-          Parameter{"UserName", ParamType::kText, 0, text, "UserName"}};
+  return {Parameter{"UserKey", FieldType::kText, 0, UserNameKey(text), "UserKey"},
+          Parameter{"UserName", FieldType::kText, 0, text, "UserName"}};
 }
 
 }  // namespace ledgerkit

@@ -11,6 +11,7 @@
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
 #include "entities/EntityInternal.h"
+#include "entities/Catalog.h"
 #include "entities/Schema.h"
 
 namespace ledgerkit {
@@ -28,15 +29,17 @@ auto WithEntityEpilogue(std::string_view label, Body&& body) {
 Variant CallEntityMember(Dispatch& self, const MemberEntry& entry, std::vector<Variant>& args);
 
 // What a scalar property of a column of this kind returns, as the fetch reads the column.
-std::string_view ColumnTypeWord(ColumnKind kind) {
+std::string_view ColumnTypeWord(FieldType kind) {
   switch (kind) {
-    case ColumnKind::kKey:
-    case ColumnKind::kInteger: return "Long";
-    case ColumnKind::kText: return "String";
-    case ColumnKind::kCurrency: return "Currency";
-    case ColumnKind::kDouble: return "Double";
-    case ColumnKind::kDate: return "Date";
-    case ColumnKind::kBoolean: return "Boolean";
+    case FieldType::kKey:
+    case FieldType::kLong:
+    case FieldType::kInteger: return "Long";
+    case FieldType::kText: return "String";
+    case FieldType::kCurrency: return "Currency";
+    case FieldType::kDouble: return "Double";
+    case FieldType::kDate: return "Date";
+    case FieldType::kBoolean: return "Boolean";
+    case FieldType::kVariant: return "Variant";
   }
   return "Variant";
 }
@@ -159,7 +162,7 @@ Variant Entity::CallProperty(size_t index, const Variant* account) {
     case EntityProperty::Kind::kCollection:
       return WithEntityEpilogue(property.label, [&]() -> Variant {
         if (!loaded_) return Variant(std::make_shared<EntityCollection>());
-        FetchArgs args{.filter = "Parent=?", .bind = {Parameter{"p1", ParamType::kKey, 0, fields_[0], "Parent"}}};
+        FetchArgs args{.filter = "Parent=?", .bind = {Parameter{"p1", FieldType::kKey, 0, fields_[0], "Parent"}}};
         if (!property.sort.empty()) args.sort = property.sort;
         return Variant(FetchEntities(property.target(), *account, args));
       });
@@ -175,7 +178,7 @@ std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Vari
     if (args.id) {
       // Converted before the file is opened: a value that names no whole key selects nothing
       // and reaches no statement. The filter and its values are not looked at.
-      by_key.push_back(Parameter{"p1", ParamType::kKey, 0, ToKey(*args.id), std::string(def.columns[0])});
+      by_key.push_back(Parameter{"p1", FieldType::kKey, 0, ToKey(*args.id), std::string(def.columns[0])});
       values = &by_key;
       sql += " WHERE " + std::string(def.columns[0]) + "=?";
     } else if (args.filter) {

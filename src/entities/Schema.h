@@ -22,31 +22,6 @@ namespace ledgerkit {
 inline constexpr int32_t kApplicationId = 0x4C4B4442;  // "LKDB"
 inline constexpr int32_t kSchemaVersion = 2;
 
-enum class ColumnKind { kKey, kInteger, kText, kCurrency, kDouble, kDate, kBoolean };
-
-struct ColumnDef {
-  std::string_view name;
-  ColumnKind kind;
-  int32_t width = 0;               // characters, for kText
-  std::string_view default_sql{};  // DEFAULT clause expression, when the column has one
-  bool ignore_case = false;        // compared and sorted without regard to letter case (COLLATE NOCASE)
-};
-
-struct TableDef {
-  std::string_view name;
-  std::span<const ColumnDef> columns;  // in the order the entity fetch selects them
-};
-
-struct IndexDef {
-  std::string_view table;
-  std::string_view columns;  // comma-separated
-};
-
-std::span<const TableDef> SchemaTables();
-std::span<const IndexDef> SchemaIndexes();
-// The table named `name`; Invalid argument (5) when the schema has none.
-const TableDef& SchemaTable(std::string_view name);
-
 // The complete DDL: every CREATE TABLE and CREATE INDEX, in order, then the library's own
 // derived table lk_RegisterTotal (per-account register totals), the triggers that keep it and
 // the file's own rules (no sum beyond the currency range, no delete of an account still

@@ -31,10 +31,10 @@ Variant CACMgr::AddAccountType(const Variant& Account, const Variant& /*UserName
   return InsertOwned(Account,
                      "INSERT INTO ACAccountType (Parent,Name,Description,FnclInstituteRqd,BalanceSheetType) "
                      "VALUES (?,?,?,?,?) RETURNING ACAccountTypeID;",
-                     {{"p2", ParamType::kText, lenACAccountType::lenName, Name, "Name"},
-                      {"p3", ParamType::kText, lenACAccountType::lenDescription, Description, "Description"},
-                      {"p4", ParamType::kBoolean, 0, FnclInstituteRqd, "FnclInstituteRqd"},
-                      {"p5", ParamType::kLong, 0, BalanceSheetType, "BalanceSheetType"}});
+                     {{"p2", FieldType::kText, lenACAccountType::lenName, Name, "Name"},
+                      {"p3", FieldType::kText, lenACAccountType::lenDescription, Description, "Description"},
+                      {"p4", FieldType::kBoolean, 0, FnclInstituteRqd, "FnclInstituteRqd"},
+                      {"p5", FieldType::kLong, 0, BalanceSheetType, "BalanceSheetType"}});
 }
 
 void CACMgr::UpdateAccountType(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
@@ -42,17 +42,17 @@ void CACMgr::UpdateAccountType(const Variant& Account, const Variant& /*UserName
                                const Variant& FnclInstituteRqd, const Variant& BalanceSheetType) {
   RunWrite(Account,
            "UPDATE ACAccountType SET Name=?,Description=?,FnclInstituteRqd=?,BalanceSheetType=? WHERE ACAccountTypeID=?;",
-           {{"p1", ParamType::kText, lenACAccountType::lenName, Name, "Name"},
-            {"p2", ParamType::kText, lenACAccountType::lenDescription, Description, "Description"},
-            {"p3", ParamType::kBoolean, 0, FnclInstituteRqd, "FnclInstituteRqd"},
-            {"p4", ParamType::kLong, 0, BalanceSheetType, "BalanceSheetType"},
-            {"p5", ParamType::kKey, 0, AccountTypeID, "AccountTypeID"}});
+           {{"p1", FieldType::kText, lenACAccountType::lenName, Name, "Name"},
+            {"p2", FieldType::kText, lenACAccountType::lenDescription, Description, "Description"},
+            {"p3", FieldType::kBoolean, 0, FnclInstituteRqd, "FnclInstituteRqd"},
+            {"p4", FieldType::kLong, 0, BalanceSheetType, "BalanceSheetType"},
+            {"p5", FieldType::kKey, 0, AccountTypeID, "AccountTypeID"}});
 }
 
 void CACMgr::DeleteAccountType(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                const Variant& AccountTypeID) {
   RunWrite(Account, "DELETE FROM ACAccountType WHERE ACAccountTypeID=?;",
-           {{"p1", ParamType::kKey, 0, AccountTypeID, "AccountTypeID"}});
+           {{"p1", FieldType::kKey, 0, AccountTypeID, "AccountTypeID"}});
 }
 
 std::shared_ptr<EntityCollection> CACMgr::GetAllFnclInstitutions(const Variant& Account, const Variant& /*UserName*/,
@@ -75,27 +75,27 @@ Variant CACMgr::AddFnclInstitution(const Variant& Account, const Variant& /*User
   return InsertOwned(Account,
                      "INSERT INTO ACFnclInstitution (Parent,Name,Address,Contact,Telephone) VALUES (?,?,?,?,?) "
                      "RETURNING ACFnclInstitutionID;",
-                     {{"p2", ParamType::kText, lenACFnclInstitution::lenName, Name, "Name"},
-                      {"p3", ParamType::kText, lenACFnclInstitution::lenAddress, Address, "Address"},
-                      {"p4", ParamType::kText, lenACFnclInstitution::lenContact, Contact, "Contact"},
-                      {"p5", ParamType::kText, lenACFnclInstitution::lenTelephone, Telephone, "Telephone"}});
+                     {{"p2", FieldType::kText, lenACFnclInstitution::lenName, Name, "Name"},
+                      {"p3", FieldType::kText, lenACFnclInstitution::lenAddress, Address, "Address"},
+                      {"p4", FieldType::kText, lenACFnclInstitution::lenContact, Contact, "Contact"},
+                      {"p5", FieldType::kText, lenACFnclInstitution::lenTelephone, Telephone, "Telephone"}});
 }
 
 void CACMgr::UpdateFnclInstitution(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                    const Variant& FnclInstitutionID, const Variant& Name, const Variant& Address,
                                    const Variant& Contact, const Variant& Telephone) {
   RunWrite(Account, "UPDATE ACFnclInstitution SET Name=?,Address=?,Contact=?,Telephone=? WHERE ACFnclInstitutionID=?;",
-           {{"p1", ParamType::kText, lenACFnclInstitution::lenName, Name, "Name"},
-            {"p2", ParamType::kText, lenACFnclInstitution::lenAddress, Address, "Address"},
-            {"p3", ParamType::kText, lenACFnclInstitution::lenContact, Contact, "Contact"},
-            {"p4", ParamType::kText, lenACFnclInstitution::lenTelephone, Telephone, "Telephone"},
-            {"p5", ParamType::kKey, 0, FnclInstitutionID, "FnclInstitutionID"}});
+           {{"p1", FieldType::kText, lenACFnclInstitution::lenName, Name, "Name"},
+            {"p2", FieldType::kText, lenACFnclInstitution::lenAddress, Address, "Address"},
+            {"p3", FieldType::kText, lenACFnclInstitution::lenContact, Contact, "Contact"},
+            {"p4", FieldType::kText, lenACFnclInstitution::lenTelephone, Telephone, "Telephone"},
+            {"p5", FieldType::kKey, 0, FnclInstitutionID, "FnclInstitutionID"}});
 }
 
 void CACMgr::DeleteFnclInstitution(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                    const Variant& FnclInstitutionID) {
   RunWrite(Account, "DELETE FROM ACFnclInstitution WHERE ACFnclInstitutionID=?;",
-           {{"p1", ParamType::kKey, 0, FnclInstitutionID, "FnclInstitutionID"}});
+           {{"p1", FieldType::kKey, 0, FnclInstitutionID, "FnclInstitutionID"}});
 }
 
 }  // namespace ledgerkit

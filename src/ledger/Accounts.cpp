@@ -7,6 +7,7 @@
 #include "entities/ColumnWidths.h"
 #include "ledger/CACMgr.h"
 #include "ledger/LedgerInternal.h"
+#include "services/Users.h"
 #include "security/CUserManager.h"
 
 namespace ledgerkit {
@@ -21,12 +22,12 @@ void AppendAccountText(Command& command, const Variant& number, const Variant& n
     parameter += std::to_string(first + offset);
     return parameter;
   };
-  command.Append(p(0), ParamType::kText, lenACAccount::lenAccountNumber, number, "AccountNumber");
-  command.Append(p(1), ParamType::kText, lenACAccount::lenName, name, "Name");
-  command.Append(p(2), ParamType::kText, lenACAccount::lenDescription, description, "Description");
-  command.Append(p(3), ParamType::kLongText, lenACAccount::lenNote, note, "Note");
-  command.Append(p(4), ParamType::kBoolean, 0, inactive, "Inactive");
-  command.Append(p(5), ParamType::kText, lenACAccount::lenBankAccountNo, bank_account_no, "BankAccountNo");
+  command.Append(p(0), FieldType::kText, lenACAccount::lenAccountNumber, number, "AccountNumber");
+  command.Append(p(1), FieldType::kText, lenACAccount::lenName, name, "Name");
+  command.Append(p(2), FieldType::kText, lenACAccount::lenDescription, description, "Description");
+  command.Append(p(3), FieldType::kText, lenACAccount::lenNote, note, "Note");
+  command.Append(p(4), FieldType::kBoolean, 0, inactive, "Inactive");
+  command.Append(p(5), FieldType::kText, lenACAccount::lenBankAccountNo, bank_account_no, "BankAccountNo");
 }
 
 }  // namespace
@@ -52,11 +53,11 @@ std::shared_ptr<EntityCollection> CACMgr::GetSubAccounts(const Variant& Account,
     const int32_t account_id = ToKey(AccountID);
     return Fetch<ACAccount>(Account, FetchArgs{.filter = "ParentAccountID=?",
                                                .sort = "AccountNumber ASC",
-                                               .bind = {{"p1", ParamType::kKey, 0, account_id, "AccountID"}}});
+                                               .bind = {{"p1", FieldType::kKey, 0, account_id, "AccountID"}}});
   });
 }
 
-Variant CACMgr::AddAccount(const Variant& Account, const Variant& UserName, const Variant& Token,
+Variant CACMgr::AddAccount(const Variant& Account, const Variant& UserName, const Variant& /*Token*/,
                            const Variant& AccountNumber, const Variant& Name, const Variant& Description,
                            const Variant& Note, const Variant& Inactive, const Variant& BankAccountNo,
                            const Variant& ParentAccountID, const Variant& AccountTypeID,
@@ -66,7 +67,7 @@ Variant CACMgr::AddAccount(const Variant& Account, const Variant& UserName, cons
     const Variant institution = OptionalKey(FnclInstitutionID);
     const Variant parent = OptionalKey(ParentAccountID);
     const Variant type = ledger::NullableKey(AccountTypeID);
-    const std::shared_ptr<IUser> caller = CUserManager().GetUserProfile(Account, UserName, Token, Account, UserName);
+    const std::shared_ptr<IUser> caller = services::UserProfile(Account, UserName);
     if (!caller) {
       throw Error::Runtime(kObjectIsNothing,
                            "No user is named \"" + ledger::Shown(UserName) + "\", so the new account has no company.");
@@ -79,11 +80,11 @@ Variant CACMgr::AddAccount(const Variant& Account, const Variant& UserName, cons
     command.SetText(
         "INSERT INTO ACAccount (Parent,AccountNumber,Name,Description,[Note],Inactive,BankAccountNo,AccountTypeID,"
         "FnclInstitutionID,ParentAccountID) VALUES (?,?,?,?,?,?,?,?,?,?) RETURNING ACAccountID;");
-    command.Append("p1", ParamType::kKey, 0, company->Value("ISubScriberID"), "SubscriberID");
+    command.Append("p1", FieldType::kKey, 0, company->Value("ISubScriberID"), "SubscriberID");
     AppendAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo, 2);
-    command.Append("p8", ParamType::kKey, 0, type, "AccountTypeID");
-    command.Append("p9", ParamType::kKey, 0, institution, "FnclInstitutionID");
-    command.Append("p10", ParamType::kKey, 0, parent, "ParentAccountID");
+    command.Append("p8", FieldType::kKey, 0, type, "AccountTypeID");
+    command.Append("p9", FieldType::kKey, 0, institution, "FnclInstitutionID");
+    command.Append("p10", FieldType::kKey, 0, parent, "ParentAccountID");
     return command.ExecuteScalar();
   });
 }
@@ -111,10 +112,10 @@ void CACMgr::UpdateAccount(const Variant& Account, const Variant& /*UserName*/, 
         "UPDATE ACAccount SET AccountNumber=?,Name=?,Description=?,[Note]=?,Inactive=?,BankAccountNo=?,"
         "FnclInstitutionID=?,ParentAccountID=?,AccountTypeID=? WHERE ACAccountID=?;");
     AppendAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo, 1);
-    command.Append("p7", ParamType::kKey, 0, institution, "FnclInstitutionID");
-    command.Append("p8", ParamType::kKey, 0, parent, "ParentAccountID");
-    command.Append("p9", ParamType::kKey, 0, type, "AccountTypeID");
-    command.Append("p10", ParamType::kKey, 0, account_id, "AccountID");
+    command.Append("p7", FieldType::kKey, 0, institution, "FnclInstitutionID");
+    command.Append("p8", FieldType::kKey, 0, parent, "ParentAccountID");
+    command.Append("p9", FieldType::kKey, 0, type, "AccountTypeID");
+    command.Append("p10", FieldType::kKey, 0, account_id, "AccountID");
     command.Execute();
   });
 }
@@ -124,7 +125,7 @@ void CACMgr::DeleteAccount(const Variant& Account, const Variant& /*UserName*/, 
   RunOperation(Account, Access::kWrite, [&] {
     Command command(Account);
     command.SetText("DELETE FROM ACAccount WHERE ACAccountID=?;");
-    command.Append("p1", ParamType::kKey, 0, AccountID, "AccountID");
+    command.Append("p1", FieldType::kKey, 0, AccountID, "AccountID");
     command.Execute();
   });
 }

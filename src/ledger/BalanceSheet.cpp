@@ -44,8 +44,8 @@ Variant RegisterBalance(const Variant& account, const char* sql, const Variant& 
     const int32_t key = ToKey(account_id);
     Command command(account);
     command.SetText(sql);
-    command.Append("p1", ParamType::kKey, 0, key, "AccountID");
-    if (for_date != nullptr) command.Append("p2", ParamType::kDate, 0, *for_date, "ForDate");
+    command.Append("p1", FieldType::kKey, 0, key, "AccountID");
+    if (for_date != nullptr) command.Append("p2", FieldType::kDate, 0, *for_date, "ForDate");
     const auto overflow = [&] {
       return Error::Runtime(kOverflow, "Overflow: the balance of account " + ToText(account_id) +
                                            " leaves the currency range.");

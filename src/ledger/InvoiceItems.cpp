@@ -15,14 +15,14 @@ Variant CACMgr::AddInvoiceItem(const Variant& Account, const Variant& /*UserName
       Account,
       "INSERT INTO ACInvoiceItem (Parent,TaxID,ItemCode,ItemName,ItemPrice,ItemQuantity,ItemUnit,AccountID) "
       "VALUES (?,?,?,?,?,?,?,?) RETURNING ACInvoiceItemID;",
-      {{"p1", ParamType::kKey, 0, InvoiceID, "InvoiceID"},
-       {"p2", ParamType::kKey, 0, TaxID, "TaxID"},
-       {"p3", ParamType::kText, lenACInvoiceItem::lenItemCode, ItemCode, "ItemCode"},
-       {"p4", ParamType::kText, lenACInvoiceItem::lenItemName, ItemName, "ItemName"},
-       {"p5", ParamType::kCurrency, 0, ItemPrice, "ItemPrice"},
-       {"p6", ParamType::kDouble, 0, ItemQuantity, "ItemQuantity"},
-       {"p7", ParamType::kText, lenACInvoiceItem::lenItemUnit, ItemUnit, "ItemUnit"},
-       {"p8", ParamType::kKey, 0, AccountID, "AccountID"}});
+      {{"p1", FieldType::kKey, 0, InvoiceID, "InvoiceID"},
+       {"p2", FieldType::kKey, 0, TaxID, "TaxID"},
+       {"p3", FieldType::kText, lenACInvoiceItem::lenItemCode, ItemCode, "ItemCode"},
+       {"p4", FieldType::kText, lenACInvoiceItem::lenItemName, ItemName, "ItemName"},
+       {"p5", FieldType::kCurrency, 0, ItemPrice, "ItemPrice"},
+       {"p6", FieldType::kDouble, 0, ItemQuantity, "ItemQuantity"},
+       {"p7", FieldType::kText, lenACInvoiceItem::lenItemUnit, ItemUnit, "ItemUnit"},
+       {"p8", FieldType::kKey, 0, AccountID, "AccountID"}});
 }
 
 void CACMgr::UpdateInvoiceItem(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
@@ -32,20 +32,20 @@ void CACMgr::UpdateInvoiceItem(const Variant& Account, const Variant& /*UserName
   ledger::RunWrite(Account,
                    "UPDATE ACInvoiceItem SET TaxID=?,ItemCode=?,ItemName=?,ItemPrice=?,ItemQuantity=?,ItemUnit=?,"
                    "AccountID=? WHERE ACInvoiceItemID=?;",
-                   {{"p1", ParamType::kKey, 0, TaxID, "TaxID"},
-                    {"p2", ParamType::kText, lenACInvoiceItem::lenItemCode, ItemCode, "ItemCode"},
-                    {"p3", ParamType::kText, lenACInvoiceItem::lenItemName, ItemName, "ItemName"},
-                    {"p4", ParamType::kCurrency, 0, ItemPrice, "ItemPrice"},
-                    {"p5", ParamType::kDouble, 0, ItemQuantity, "ItemQuantity"},
-                    {"p6", ParamType::kText, lenACInvoiceItem::lenItemUnit, ItemUnit, "ItemUnit"},
-                    {"p7", ParamType::kKey, 0, AccountID, "AccountID"},
-                    {"p8", ParamType::kKey, 0, ItemID, "ItemID"}});
+                   {{"p1", FieldType::kKey, 0, TaxID, "TaxID"},
+                    {"p2", FieldType::kText, lenACInvoiceItem::lenItemCode, ItemCode, "ItemCode"},
+                    {"p3", FieldType::kText, lenACInvoiceItem::lenItemName, ItemName, "ItemName"},
+                    {"p4", FieldType::kCurrency, 0, ItemPrice, "ItemPrice"},
+                    {"p5", FieldType::kDouble, 0, ItemQuantity, "ItemQuantity"},
+                    {"p6", FieldType::kText, lenACInvoiceItem::lenItemUnit, ItemUnit, "ItemUnit"},
+                    {"p7", FieldType::kKey, 0, AccountID, "AccountID"},
+                    {"p8", FieldType::kKey, 0, ItemID, "ItemID"}});
 }
 
 void CACMgr::DeleteInvoiceItem(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                const Variant& ItemID) {
   ledger::RunWrite(Account, "DELETE FROM ACInvoiceItem WHERE ACInvoiceItemID=?;",
-                   {{"p1", ParamType::kKey, 0, ItemID, "ItemID"}});
+                   {{"p1", FieldType::kKey, 0, ItemID, "ItemID"}});
 }
 
 std::shared_ptr<ACInvoiceItem> CACMgr::GetInvoiceItem(const Variant& Account, const Variant& /*UserName*/,

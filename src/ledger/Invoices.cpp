@@ -99,17 +99,17 @@ Variant CACMgr::InsertInvoice(const Variant& Account, const Variant& UserName, c
     command.SetText(
         "INSERT INTO ACInvoice (Paid,Comment,InvoiceDate,InvoiceNo,PurchaseOrderNumber,Address,Company,Total,"
         "TransactionNumber,AccountID) VALUES (?,?,?,?,?,?,?,?,?,?) RETURNING ACInvoiceID;");
-    command.Append("p1", ParamType::kLong, 0, Paid, "Paid");
-    command.Append("p2", ParamType::kText, lenACInvoice::lenComment, Comment, "Comment");
-    command.Append("p3", ParamType::kDate, 0, invoice_date, "InvoiceDate");
-    command.Append("p4", ParamType::kText, lenACInvoice::lenInvoiceNo, number, "InvoiceNo");
-    command.Append("p5", ParamType::kText, lenACInvoice::lenPurchaseOrderNumber, PurchaseOrderNumber,
+    command.Append("p1", FieldType::kLong, 0, Paid, "Paid");
+    command.Append("p2", FieldType::kText, lenACInvoice::lenComment, Comment, "Comment");
+    command.Append("p3", FieldType::kDate, 0, invoice_date, "InvoiceDate");
+    command.Append("p4", FieldType::kText, lenACInvoice::lenInvoiceNo, number, "InvoiceNo");
+    command.Append("p5", FieldType::kText, lenACInvoice::lenPurchaseOrderNumber, PurchaseOrderNumber,
                    "PurchaseOrderNumber");
-    command.Append("p6", ParamType::kText, lenACInvoice::lenAddress, Address, "Address");
-    command.Append("p7", ParamType::kText, lenACInvoice::lenCompany, Company, "Company");
-    command.Append("p8", ParamType::kCurrency, 0, total, "Total");
-    command.Append("p9", ParamType::kText, lenACInvoice::lenTransactionNumber, transaction, "TransactionNumber");
-    command.Append("p10", ParamType::kKey, 0, receivable, "AccountID");
+    command.Append("p6", FieldType::kText, lenACInvoice::lenAddress, Address, "Address");
+    command.Append("p7", FieldType::kText, lenACInvoice::lenCompany, Company, "Company");
+    command.Append("p8", FieldType::kCurrency, 0, total, "Total");
+    command.Append("p9", FieldType::kText, lenACInvoice::lenTransactionNumber, transaction, "TransactionNumber");
+    command.Append("p10", FieldType::kKey, 0, receivable, "AccountID");
     return command.ExecuteScalar();
   });
   // Written back only once the invoice is stored.
@@ -131,17 +131,17 @@ void CACMgr::UpdateInvoice(const Variant& Account, const Variant& UserName, cons
     ledger::RunWrite(Account,
                      "UPDATE ACInvoice SET Paid=?,Comment=?,InvoiceDate=?,InvoiceNo=?,PurchaseOrderNumber=?,"
                      "Address=?,Company=?,Total=?,AccountID=? WHERE ACInvoiceID=?;",
-                     {{"p1", ParamType::kLong, 0, Paid, "Paid"},
-                      {"p2", ParamType::kText, lenACInvoice::lenComment, Comment, "Comment"},
-                      {"p3", ParamType::kDate, 0, invoice_date, "InvoiceDate"},
-                      {"p4", ParamType::kText, lenACInvoice::lenInvoiceNo, InvoiceNo, "InvoiceNo"},
-                      {"p5", ParamType::kText, lenACInvoice::lenPurchaseOrderNumber, PurchaseOrderNumber,
+                     {{"p1", FieldType::kLong, 0, Paid, "Paid"},
+                      {"p2", FieldType::kText, lenACInvoice::lenComment, Comment, "Comment"},
+                      {"p3", FieldType::kDate, 0, invoice_date, "InvoiceDate"},
+                      {"p4", FieldType::kText, lenACInvoice::lenInvoiceNo, InvoiceNo, "InvoiceNo"},
+                      {"p5", FieldType::kText, lenACInvoice::lenPurchaseOrderNumber, PurchaseOrderNumber,
                        "PurchaseOrderNumber"},
-                      {"p6", ParamType::kText, lenACInvoice::lenAddress, Address, "Address"},
-                      {"p7", ParamType::kText, lenACInvoice::lenCompany, Company, "Company"},
-                      {"p8", ParamType::kCurrency, 0, total, "Total"},
-                      {"p9", ParamType::kKey, 0, receivable, "AccountID"},
-                      {"p10", ParamType::kKey, 0, invoice_id, "InvoiceID"}});
+                      {"p6", FieldType::kText, lenACInvoice::lenAddress, Address, "Address"},
+                      {"p7", FieldType::kText, lenACInvoice::lenCompany, Company, "Company"},
+                      {"p8", FieldType::kCurrency, 0, total, "Total"},
+                      {"p9", FieldType::kKey, 0, receivable, "AccountID"},
+                      {"p10", FieldType::kKey, 0, invoice_id, "InvoiceID"}});
   });
 }
 
@@ -180,7 +180,7 @@ void CACMgr::IssueInvoice(const Variant& Account, const Variant& UserName, const
     EndTransaction(Account, transaction);
     Command issued(Account);
     issued.SetText("UPDATE ACInvoice SET Paid=0 WHERE ACInvoiceID=?;");
-    issued.Append("p1", ParamType::kKey, 0, invoice_id, "InvoiceID");
+    issued.Append("p1", FieldType::kKey, 0, invoice_id, "InvoiceID");
     issued.Execute();
   });
 }
@@ -192,7 +192,7 @@ void CACMgr::DeleteInvoice(const Variant& Account, const Variant& /*UserName*/, 
     const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id);
     AbortTransaction(Account, invoice->Value("TransactionNumber"));
     Command command(Account);
-    command.Append("p1", ParamType::kKey, 0, invoice_id, "InvoiceID");
+    command.Append("p1", FieldType::kKey, 0, invoice_id, "InvoiceID");
     command.SetText("DELETE FROM ACInvoiceItem WHERE Parent=?;");
     command.Execute();
     command.SetText("DELETE FROM ACInvoice WHERE ACInvoiceID=?;");
@@ -222,7 +222,7 @@ std::shared_ptr<ACInvoice> CACMgr::GetInvoiceByTrans(const Variant& Account, con
                                                      const Variant& /*Token*/, const Variant& TransNum) {
   return RunOperation(Account, Access::kRead, [&] {
     const auto invoices = Fetch<ACInvoice>(
-        Account, FetchArgs{.filter = "TransactionNumber=?", .bind = {ledger::SelectingText(TransNum, "TransNum")}});
+        Account, FetchArgs{.filter = "TransactionNumber=?", .bind = {SelectingText(TransNum, "TransNum")}});
     return RequireFirst<ACInvoice>(*invoices, "No invoice has the transaction number " + ledger::Shown(TransNum) + ".");
   });
 }

@@ -3,19 +3,11 @@
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/Operation.h"
-#include "subscriber/CAccountMgr.h"
+#include "services/Company.h"
 
 namespace ledgerkit::ledger {
 
-Variant CompanyKey(const Variant& account) {
-  const std::shared_ptr<ISubScriber> company = CAccountMgr().GetAccountInfo(account);
-  if (!company) throw Error::Runtime(kObjectIsNothing, "The company file has no company record to own the new row.");
-  return company->Value("ISubScriberID");
-}
-
-Parameter SelectingText(const Variant& value, std::string label) {
-  return Parameter{"p1", ParamType::kText, 0, value.IsNull() ? Variant("") : value, std::move(label)};
-}
+Variant CompanyKey(const Variant& account) { return services::CompanyKey(account); }
 
 Variant NullableKey(const Variant& value) { return value.IsNull() ? Variant::Null() : Variant(ToKey(value)); }
 
@@ -40,7 +32,7 @@ Variant RunStatement(const Variant& account, const char* sql, std::initializer_l
   return RunOperation(account, Access::kWrite, [&] {
     Command command(account);
     command.SetText(sql);
-    if (owned) command.Append("p1", ParamType::kKey, 0, CompanyKey(account), "SubscriberID");
+    if (owned) command.Append("p1", FieldType::kKey, 0, CompanyKey(account), "SubscriberID");
     for (const Parameter& parameter : parameters) command.Append(parameter);
     if (returns_key) return command.ExecuteScalar();
     command.Execute();

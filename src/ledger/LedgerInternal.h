@@ -38,10 +38,6 @@ auto RunEntityRead(const Variant& account, Body&& body) {
 // The key of the company record (the owner of new rows); Object is nothing (91) without one.
 Variant CompanyKey(const Variant& account);
 
-// A caller's text as the value of a filter that only selects rows: bound as text without a
-// width check (a longer text simply matches nothing), and Null selects what an empty text
-// selects.
-Parameter SelectingText(const Variant& value, std::string label);
 
 // A key that may be left unset: Null stays Null (stored as NULL), anything else is converted
 // by ToKey and fails as it does.

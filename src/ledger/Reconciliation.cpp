@@ -32,7 +32,7 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
     const std::string ids = ToText(TransIDs);
     Command mark(Account);
     mark.SetText("UPDATE ACTransaction SET Reconciled=1 WHERE ACTransactionID=?;");
-    mark.Append("p1", ParamType::kLong, 0, Variant(), "TransIDs");
+    mark.Append("p1", FieldType::kLong, 0, Variant(), "TransIDs");
     for (size_t start = 0; !ids.empty();) {
       const size_t bar = ids.find('|', start);
       const std::string piece = ids.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
@@ -65,8 +65,8 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
 
     Command postings(Account);
     postings.SetText("UPDATE ACTransaction SET Reconciled=1 WHERE TransactionNumber=? OR TransactionNumber=?;");
-    postings.Append("p1", ParamType::kText, lenACTransaction::lenTransactionNumber, service_number, "S");
-    postings.Append("p2", ParamType::kText, lenACTransaction::lenTransactionNumber, interest_number, "I");
+    postings.Append("p1", FieldType::kText, lenACTransaction::lenTransactionNumber, service_number, "S");
+    postings.Append("p2", FieldType::kText, lenACTransaction::lenTransactionNumber, interest_number, "I");
     postings.Execute();
   });
 }

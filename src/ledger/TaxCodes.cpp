@@ -30,18 +30,18 @@ Variant CACMgr::AddTaxCode(const Variant& Account, const Variant& /*UserName*/, 
       Account,
       "INSERT INTO CITaxCode (Parent,TaxCode,Description,Tax1Rate,Tax1Name,Tax1Exempt,Tax2Rate,Tax2Name,Tax2Exempt,"
       "Tax2PiggyBack,Inactive,Account1ID,Account2ID) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?) RETURNING CITaxCodeID;",
-      {{"p2", ParamType::kText, lenCITaxCode::lenTaxCode, TaxCode, "TaxCode"},
-       {"p3", ParamType::kText, lenCITaxCode::lenDescription, Description, "Description"},
-       {"p4", ParamType::kDouble, 0, Tax1Rate, "Tax1Rate"},
-       {"p5", ParamType::kText, lenCITaxCode::lenTax1Name, Tax1Name, "Tax1Name"},
-       {"p6", ParamType::kBoolean, 0, Tax1Exempt, "Tax1Exempt"},
-       {"p7", ParamType::kDouble, 0, Tax2Rate, "Tax2Rate"},
-       {"p8", ParamType::kText, lenCITaxCode::lenTax2Name, Tax2Name, "Tax2Name"},
-       {"p9", ParamType::kBoolean, 0, Tax2Exempt, "Tax2Exempt"},
-       {"p10", ParamType::kBoolean, 0, Tax2PiggyBack, "Tax2PiggyBack"},
-       {"p11", ParamType::kBoolean, 0, Inactive, "Inactive"},
-       {"p12", ParamType::kKey, 0, Account1ID, "Account1ID"},
-       {"p13", ParamType::kKey, 0, Account2ID, "Account2ID"}});
+      {{"p2", FieldType::kText, lenCITaxCode::lenTaxCode, TaxCode, "TaxCode"},
+       {"p3", FieldType::kText, lenCITaxCode::lenDescription, Description, "Description"},
+       {"p4", FieldType::kDouble, 0, Tax1Rate, "Tax1Rate"},
+       {"p5", FieldType::kText, lenCITaxCode::lenTax1Name, Tax1Name, "Tax1Name"},
+       {"p6", FieldType::kBoolean, 0, Tax1Exempt, "Tax1Exempt"},
+       {"p7", FieldType::kDouble, 0, Tax2Rate, "Tax2Rate"},
+       {"p8", FieldType::kText, lenCITaxCode::lenTax2Name, Tax2Name, "Tax2Name"},
+       {"p9", FieldType::kBoolean, 0, Tax2Exempt, "Tax2Exempt"},
+       {"p10", FieldType::kBoolean, 0, Tax2PiggyBack, "Tax2PiggyBack"},
+       {"p11", FieldType::kBoolean, 0, Inactive, "Inactive"},
+       {"p12", FieldType::kKey, 0, Account1ID, "Account1ID"},
+       {"p13", FieldType::kKey, 0, Account2ID, "Account2ID"}});
 }
 
 void CACMgr::UpdateTaxCode(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
@@ -54,25 +54,25 @@ void CACMgr::UpdateTaxCode(const Variant& Account, const Variant& /*UserName*/, 
       Account,
       "UPDATE CITaxCode SET TaxCode=?,Description=?,Tax1Rate=?,Tax1Name=?,Tax1Exempt=?,Tax2Rate=?,Tax2Name=?,"
       "Tax2Exempt=?,Tax2PiggyBack=?,Inactive=?,Account1ID=?,Account2ID=? WHERE CITaxCodeID=?;",
-      {{"p1", ParamType::kText, lenCITaxCode::lenTaxCode, TaxCode, "TaxCode"},
-       {"p2", ParamType::kText, lenCITaxCode::lenDescription, Description, "Description"},
-       {"p3", ParamType::kDouble, 0, Tax1Rate, "Tax1Rate"},
-       {"p4", ParamType::kText, lenCITaxCode::lenTax1Name, Tax1Name, "Tax1Name"},
-       {"p5", ParamType::kBoolean, 0, Tax1Exempt, "Tax1Exempt"},
-       {"p6", ParamType::kDouble, 0, Tax2Rate, "Tax2Rate"},
-       {"p7", ParamType::kText, lenCITaxCode::lenTax2Name, Tax2Name, "Tax2Name"},
-       {"p8", ParamType::kBoolean, 0, Tax2Exempt, "Tax2Exempt"},
-       {"p9", ParamType::kBoolean, 0, Tax2PiggyBack, "Tax2PiggyBack"},
-       {"p10", ParamType::kBoolean, 0, Inactive, "Inactive"},
-       {"p11", ParamType::kKey, 0, Account1ID, "Account1ID"},
-       {"p12", ParamType::kKey, 0, Account2ID, "Account2ID"},
-       {"p13", ParamType::kKey, 0, TaxCodeID, "TaxCodeID"}});
+      {{"p1", FieldType::kText, lenCITaxCode::lenTaxCode, TaxCode, "TaxCode"},
+       {"p2", FieldType::kText, lenCITaxCode::lenDescription, Description, "Description"},
+       {"p3", FieldType::kDouble, 0, Tax1Rate, "Tax1Rate"},
+       {"p4", FieldType::kText, lenCITaxCode::lenTax1Name, Tax1Name, "Tax1Name"},
+       {"p5", FieldType::kBoolean, 0, Tax1Exempt, "Tax1Exempt"},
+       {"p6", FieldType::kDouble, 0, Tax2Rate, "Tax2Rate"},
+       {"p7", FieldType::kText, lenCITaxCode::lenTax2Name, Tax2Name, "Tax2Name"},
+       {"p8", FieldType::kBoolean, 0, Tax2Exempt, "Tax2Exempt"},
+       {"p9", FieldType::kBoolean, 0, Tax2PiggyBack, "Tax2PiggyBack"},
+       {"p10", FieldType::kBoolean, 0, Inactive, "Inactive"},
+       {"p11", FieldType::kKey, 0, Account1ID, "Account1ID"},
+       {"p12", FieldType::kKey, 0, Account2ID, "Account2ID"},
+       {"p13", FieldType::kKey, 0, TaxCodeID, "TaxCodeID"}});
 }
 
 void CACMgr::DeleteTaxCode(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                            const Variant& TaxCodeID) {
   ledger::RunWrite(Account, "DELETE FROM CITaxCode WHERE CITaxCodeID=?;",
-                   {{"p1", ParamType::kKey, 0, TaxCodeID, "TaxCodeID"}});
+                   {{"p1", FieldType::kKey, 0, TaxCodeID, "TaxCodeID"}});
 }
 
 }  // namespace ledgerkit

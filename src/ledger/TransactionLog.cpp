@@ -6,19 +6,20 @@
 #include "entities/ColumnWidths.h"
 #include "ledger/CACMgr.h"
 #include "ledger/LedgerInternal.h"
+#include "services/Users.h"
 #include "security/CUserManager.h"
 
 namespace ledgerkit {
 
 std::shared_ptr<EntityCollection> CACMgr::GetTransLogByStatus(const Variant& Account, const Variant& UserName,
-                                                              const Variant& Token, const Variant& TransLogStatus) {
+                                                              const Variant& /*Token*/, const Variant& TransLogStatus) {
   return RunOperation(Account, Access::kRead, [&] {
     const int32_t status = ToLong(TransLogStatus);
     // Only a failure of the lookup matters; the profile itself does not change the list.
-    CUserManager().GetUserProfile(Account, UserName, Token, Account, UserName);
+    services::UserProfile(Account, UserName);
     return Fetch<ACTransLog>(Account, FetchArgs{.filter = "TransLogStatus=?",
                                                 .sort = "LogDate ASC",
-                                                .bind = {{"p1", ParamType::kLong, 0, status, "TransLogStatus"}}});
+                                                .bind = {{"p1", FieldType::kLong, 0, status, "TransLogStatus"}}});
   });
 }
 
@@ -34,12 +35,12 @@ void CACMgr::UpdateTransLog(const Variant& Account, const Variant& /*UserName*/,
   ledger::RunWrite(
       Account,
       "UPDATE ACTransLog SET TransactionDate=?,Description=?,ChequeNo=?,Address=?,Amount=? WHERE TransactionNumber=?;",
-      {{"p1", ParamType::kDate, 0, TransactionDate, "TransactionDate"},
-       {"p2", ParamType::kText, lenACTransLog::lenDescription, Description, "Description"},
-       {"p3", ParamType::kText, lenACTransLog::lenChequeNo, ChequeNo, "ChequeNo"},
-       {"p4", ParamType::kLongText, lenACTransLog::lenAddress, Address, "Address"},
-       {"p5", ParamType::kCurrency, 0, Amount, "Amount"},
-       {"p6", ParamType::kText, lenACTransLog::lenTransactionNumber, TransactionNumber, "TransactionNumber"}});
+      {{"p1", FieldType::kDate, 0, TransactionDate, "TransactionDate"},
+       {"p2", FieldType::kText, lenACTransLog::lenDescription, Description, "Description"},
+       {"p3", FieldType::kText, lenACTransLog::lenChequeNo, ChequeNo, "ChequeNo"},
+       {"p4", FieldType::kText, lenACTransLog::lenAddress, Address, "Address"},
+       {"p5", FieldType::kCurrency, 0, Amount, "Amount"},
+       {"p6", FieldType::kText, lenACTransLog::lenTransactionNumber, TransactionNumber, "TransactionNumber"}});
 }
 
 std::shared_ptr<ACTransLogWIP> CACMgr::GetTransLogWIP(const Variant& Account, const Variant& /*UserName*/,
@@ -58,10 +59,10 @@ void CACMgr::UpdateTransLogWIP(const Variant& Account, const Variant& /*UserName
     const Currency amount = ToCurrency(Amount);
     Command command(Account);
     command.SetText("UPDATE ACTransLogWIP SET AccountID=?,Description=?,Amount=? WHERE ACTransLogWIPID=?;");
-    command.Append("p1", ParamType::kKey, 0, AccountID, "AccountID");
-    command.Append("p2", ParamType::kText, lenACTransLogWIP::lenDescription, Description, "Description");
-    command.Append("p3", ParamType::kCurrency, 0, amount, "Amount");
-    command.Append("p4", ParamType::kKey, 0, TransLogWIPID, "TransLogWIPID");
+    command.Append("p1", FieldType::kKey, 0, AccountID, "AccountID");
+    command.Append("p2", FieldType::kText, lenACTransLogWIP::lenDescription, Description, "Description");
+    command.Append("p3", FieldType::kCurrency, 0, amount, "Amount");
+    command.Append("p4", FieldType::kKey, 0, TransLogWIPID, "TransLogWIPID");
     command.Execute();
   });
 }
@@ -69,7 +70,7 @@ void CACMgr::UpdateTransLogWIP(const Variant& Account, const Variant& /*UserName
 void CACMgr::DeleteTransLogWIP(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                const Variant& TransLogWIPID) {
   ledger::RunWrite(Account, "DELETE FROM ACTransLogWIP WHERE ACTransLogWIPID=?;",
-                   {{"p1", ParamType::kKey, 0, TransLogWIPID, "TransLogWIPID"}});
+                   {{"p1", FieldType::kKey, 0, TransLogWIPID, "TransLogWIPID"}});
 }
 
 std::shared_ptr<EntityCollection> CACMgr::GetTransactionsByTransNum(const Variant& Account, const Variant& /*UserName*/,
@@ -78,7 +79,7 @@ std::shared_ptr<EntityCollection> CACMgr::GetTransactionsByTransNum(const Varian
   return ledger::RunEntityRead<ACTransaction>(Account, [&] {
     return Fetch<ACTransaction>(Account, FetchArgs{.filter = "TransactionNumber=?",
                                                    .sort = "Parent ASC",
-                                                   .bind = {ledger::SelectingText(TransactionNumber, "TransactionNumber")}});
+                                                   .bind = {SelectingText(TransactionNumber, "TransactionNumber")}});
   });
 }
 

@@ -34,7 +34,7 @@ struct PostedAccount {
 std::optional<PostedAccount> ReadPostedAccount(const Variant& account, const Variant& account_id) {
   Command command(account);
   command.SetText("SELECT Balance, AccountNumber, Name FROM ACAccount WHERE ACAccountID=?;");
-  command.Append("p1", ParamType::kLong, 0, account_id, "AccountID");
+  command.Append("p1", FieldType::kLong, 0, account_id, "AccountID");
   const auto rows = command.ExecuteQuery();
   if (rows->AtEOF()) return std::nullopt;
   const auto text = [](const Variant& value) { return value.IsNull() ? std::string() : ToText(value); };
@@ -58,8 +58,8 @@ Currency CheckedSum(const PostedAccount& account, const char* what, Step step) {
 void WriteBalance(const Variant& account, const Variant& account_id, Currency balance) {
   Command command(account);
   command.SetText("UPDATE ACAccount SET Balance=? WHERE ACAccountID=?;");
-  command.Append("p1", ParamType::kCurrency, 0, balance, "Balance");
-  command.Append("p2", ParamType::kLong, 0, account_id, "AccountID");
+  command.Append("p1", FieldType::kCurrency, 0, balance, "Balance");
+  command.Append("p2", FieldType::kLong, 0, account_id, "AccountID");
   command.Execute();
 }
 
@@ -86,20 +86,20 @@ std::string CACMgr::BeginTransaction(const Variant& Account, const Variant& User
                                 "VALUES (?,?,?,?,?,?,?,?,?,?,?);"
                               : "INSERT INTO ACTransLog (Parent,LogDate,TransactionDate,Description,TransactionNumber,"
                                 "TransLogStatus,UserName,TransType,Amount) VALUES (?,?,?,?,?,?,?,?,?);");
-    command.Append("p1", ParamType::kLong, 0, subscriber->Value("ISubScriberID"), "SubscriberID");
-    command.Append("p2", ParamType::kDate, 0, Date::Now(), "LogDate");
-    command.Append("p3", ParamType::kDate, 0, TransactionDate, "TransactionDate");
-    command.Append("p4", ParamType::kText, lenACTransLog::lenDescription, Description, "Description");
-    command.Append("p5", ParamType::kText, lenACTransLog::lenTransactionNumber, number, "TransactionNumber");
-    command.Append("p6", ParamType::kLong, 0, static_cast<int32_t>(tlsINPROGRESS), "TransLogStatus");
-    command.Append("p7", ParamType::kText, lenACTransLog::lenUserName, UserName, "UserName");
-    command.Append("p8", ParamType::kLong, 0, TransType, "TransType");
+    command.Append("p1", FieldType::kLong, 0, subscriber->Value("ISubScriberID"), "SubscriberID");
+    command.Append("p2", FieldType::kDate, 0, Date::Now(), "LogDate");
+    command.Append("p3", FieldType::kDate, 0, TransactionDate, "TransactionDate");
+    command.Append("p4", FieldType::kText, lenACTransLog::lenDescription, Description, "Description");
+    command.Append("p5", FieldType::kText, lenACTransLog::lenTransactionNumber, number, "TransactionNumber");
+    command.Append("p6", FieldType::kLong, 0, static_cast<int32_t>(tlsINPROGRESS), "TransLogStatus");
+    command.Append("p7", FieldType::kText, lenACTransLog::lenUserName, UserName, "UserName");
+    command.Append("p8", FieldType::kLong, 0, TransType, "TransType");
     if (long_form) {
-      command.Append("p9", ParamType::kText, lenACTransLog::lenChequeNo, ChequeNo, "ChequeNo");
-      command.Append("p10", ParamType::kLongText, lenACTransLog::lenAddress, Address, "Address");
-      command.Append("p11", ParamType::kCurrency, 0, Amount, "Amount");
+      command.Append("p9", FieldType::kText, lenACTransLog::lenChequeNo, ChequeNo, "ChequeNo");
+      command.Append("p10", FieldType::kText, lenACTransLog::lenAddress, Address, "Address");
+      command.Append("p11", FieldType::kCurrency, 0, Amount, "Amount");
     } else {
-      command.Append("p9", ParamType::kCurrency, 0, Amount, "Amount");
+      command.Append("p9", FieldType::kCurrency, 0, Amount, "Amount");
     }
     command.Execute();
 
@@ -127,11 +127,11 @@ Variant CACMgr::PostLine(const Variant& Account, const Variant& TransactionID, c
     command.SetText(
         "INSERT INTO ACTransLogWIP (Parent,AccountID,IsDebit,Description,Amount) VALUES (?,?,?,?,?) "
         "RETURNING ACTransLogWIPID;");
-    command.Append("p1", ParamType::kLong, 0, header->Value("ACTransLogID"), "LogID");
-    command.Append("p2", ParamType::kKey, 0, AccountID, "AccountID");
-    command.Append("p3", ParamType::kBoolean, 0, is_debit, "IsDebit");
-    command.Append("p4", ParamType::kText, lenACTransLogWIP::lenDescription, Description, "Description");
-    command.Append("p5", ParamType::kCurrency, 0, LineAmount(Amount), "Amount");
+    command.Append("p1", FieldType::kLong, 0, header->Value("ACTransLogID"), "LogID");
+    command.Append("p2", FieldType::kKey, 0, AccountID, "AccountID");
+    command.Append("p3", FieldType::kBoolean, 0, is_debit, "IsDebit");
+    command.Append("p4", FieldType::kText, lenACTransLogWIP::lenDescription, Description, "Description");
+    command.Append("p5", FieldType::kCurrency, 0, LineAmount(Amount), "Amount");
     return command.ExecuteScalar();
   });
 }
@@ -141,7 +141,7 @@ void CACMgr::EndTransaction(const Variant& Account, const Variant& TransactionID
     const std::shared_ptr<ACTransLog> header = ledger::RequireHeader(Account, TransactionID);
     const auto lines = Fetch<ACTransLogWIP>(
         Account, FetchArgs{.filter = "Parent=?",
-                           .bind = {{"Parent", ParamType::kKey, 0, header->Value("ACTransLogID"), "Parent"}}});
+                           .bind = {{"Parent", FieldType::kKey, 0, header->Value("ACTransLogID"), "Parent"}}});
     // Every line must name an account that exists before anything is written: money is never
     // posted to no account. The accounts are read once; their balances are kept here as posted.
     std::map<int32_t, PostedAccount> accounts;
@@ -161,22 +161,22 @@ void CACMgr::EndTransaction(const Variant& Account, const Variant& TransactionID
 
     Command status(Account);
     status.SetText("UPDATE ACTransLog SET TransLogStatus=? WHERE TransactionNumber=?;");
-    status.Append("p1", ParamType::kLong, 0, static_cast<int32_t>(tlsCOMMITTED), "TransLogStatus");
-    status.Append("p2", ParamType::kText, lenACTransLog::lenTransactionNumber, TransactionID, "TransactionNumber");
+    status.Append("p1", FieldType::kLong, 0, static_cast<int32_t>(tlsCOMMITTED), "TransLogStatus");
+    status.Append("p2", FieldType::kText, lenACTransLog::lenTransactionNumber, TransactionID, "TransactionNumber");
     status.Execute();
 
     Command row(Account);
     row.SetText(
         "INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,TransType) "
         "VALUES (?,?,?,?,?,?,?);");
-    row.Append("p1", ParamType::kLong, 0, Variant::Null(), "AccountID");
-    row.Append("p2", ParamType::kDate, 0, header->Value("TransactionDate"), "TransactionDate");
-    row.Append("p3", ParamType::kText, lenACTransaction::lenDescription, Variant::Null(), "Description");
-    row.Append("p4", ParamType::kCurrency, 0, Currency(), "Withdrawal");
-    row.Append("p5", ParamType::kCurrency, 0, Currency(), "Deposit");
-    row.Append("p6", ParamType::kText, lenACTransaction::lenTransactionNumber, header->Value("TransactionNumber"),
+    row.Append("p1", FieldType::kLong, 0, Variant::Null(), "AccountID");
+    row.Append("p2", FieldType::kDate, 0, header->Value("TransactionDate"), "TransactionDate");
+    row.Append("p3", FieldType::kText, lenACTransaction::lenDescription, Variant::Null(), "Description");
+    row.Append("p4", FieldType::kCurrency, 0, Currency(), "Withdrawal");
+    row.Append("p5", FieldType::kCurrency, 0, Currency(), "Deposit");
+    row.Append("p6", FieldType::kText, lenACTransaction::lenTransactionNumber, header->Value("TransactionNumber"),
                "TransactionNumber");
-    row.Append("p7", ParamType::kLong, 0, header->Value("TransType"), "TransType");
+    row.Append("p7", FieldType::kLong, 0, header->Value("TransType"), "TransType");
 
     for (const auto& [key, item] : lines->entries()) {
       const auto& line = static_cast<const ACTransLogWIP&>(*item);
@@ -207,7 +207,7 @@ void CACMgr::EndTransaction(const Variant& Account, const Variant& TransactionID
     Command done(Account);
     done.SetText(
         "DELETE FROM ACTransLogWIP WHERE Parent IN (SELECT ACTransLogID FROM ACTransLog WHERE TransactionNumber=?);");
-    done.Append("p1", ParamType::kText, lenACTransLog::lenTransactionNumber, TransactionID, "TransactionNumber");
+    done.Append("p1", FieldType::kText, lenACTransLog::lenTransactionNumber, TransactionID, "TransactionNumber");
     done.Execute();
   });
 }
@@ -215,7 +215,7 @@ void CACMgr::EndTransaction(const Variant& Account, const Variant& TransactionID
 void CACMgr::AbortTransaction(const Variant& Account, const Variant& TransactionID) {
   RunOperation(Account, Access::kWrite, [&] {
     Command command(Account);
-    command.Append("p1", ParamType::kText, lenACTransLog::lenTransactionNumber, TransactionID, "TransactionNumber");
+    command.Append("p1", FieldType::kText, lenACTransLog::lenTransactionNumber, TransactionID, "TransactionNumber");
     command.SetText(
         "DELETE FROM ACTransLogWIP WHERE Parent IN (SELECT ACTransLogID FROM ACTransLog WHERE TransactionNumber=?);");
     command.Execute();
@@ -245,8 +245,8 @@ void CACMgr::AbortTransaction(const Variant& Account, const Variant& Transaction
     }
     Command remove(Account);
     remove.SetText("DELETE FROM ACTransaction WHERE TransactionNumber=? AND Parent=?;");
-    remove.Append("p1", ParamType::kText, lenACTransLog::lenTransactionNumber, TransactionID, "TransactionNumber");
-    remove.Append("p2", ParamType::kLong, 0, Variant::Null(), "AccountID");
+    remove.Append("p1", FieldType::kText, lenACTransLog::lenTransactionNumber, TransactionID, "TransactionNumber");
+    remove.Append("p2", FieldType::kLong, 0, Variant::Null(), "AccountID");
     for (const auto& [account_id, account_net] : nets) {
       const Currency net = account_net;  // clang 14 cannot capture a structured binding
       const std::optional<PostedAccount> posted = ReadPostedAccount(Account, account_id);

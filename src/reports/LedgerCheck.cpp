@@ -9,6 +9,7 @@
 #include "common/DataAccess.h"
 #include "common/Error.h"
 #include "common/UnitOfWork.h"
+#include "entities/Catalog.h"
 #include "entities/Schema.h"
 
 namespace ledgerkit {
@@ -55,7 +56,7 @@ RegisterSums SumRegister(const Variant& account, const Variant& account_id) {
   command.SetText(
       "SELECT CAST(COALESCE(SUM(Withdrawal),0) AS TEXT), CAST(COALESCE(SUM(Deposit),0) AS TEXT), COUNT(Withdrawal), "
       "COUNT(Deposit) FROM ACTransaction WHERE Parent=?;");
-  command.Append("p1", ParamType::kLong, 0, account_id, "AccountID");
+  command.Append("p1", FieldType::kLong, 0, account_id, "AccountID");
   RegisterSums sums;
   std::shared_ptr<Recordset> row;
   try {
@@ -103,7 +104,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
     // the range (or a value written by another program), text no amount at all.
     for (const TableDef& table : SchemaTables()) {
       for (const ColumnDef& column : table.columns) {
-        if (column.kind != ColumnKind::kCurrency) continue;
+        if (column.kind != FieldType::kCurrency) continue;
         const std::string name(column.name);
         const auto inexact = OpenRecordset(
             account, "SELECT " + std::string(table.columns[0].name) + ", CAST(" + name + " AS TEXT), typeof(" + name +
@@ -128,7 +129,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
       const Variant id = ids->Field(0);
       Command lookup(account);
       lookup.SetText("SELECT AccountNumber, Name, CAST(Balance AS TEXT), typeof(Balance) FROM ACAccount WHERE ACAccountID=?;");
-      lookup.Append("p1", ParamType::kLong, 0, id, "AccountID");
+      lookup.Append("p1", FieldType::kLong, 0, id, "AccountID");
       const auto found = lookup.ExecuteQuery();
       const bool exists = !found->AtEOF();
       const std::string label = "Account " + Text(id) +
@@ -166,7 +167,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
       kept.SetText(
           "SELECT CAST(Debits AS TEXT), CAST(Credits AS TEXT), DebitRows, CreditRows FROM lk_RegisterTotal "
           "WHERE AccountID=?;");
-      kept.Append("p1", ParamType::kLong, 0, id, "AccountID");
+      kept.Append("p1", FieldType::kLong, 0, id, "AccountID");
       const auto totals = kept.ExecuteQuery();
       const bool has_rows = sums.debit_rows + sums.credit_rows > 0;
       bool differs = false;
@@ -228,7 +229,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
       for (; !numbers->AtEOF(); numbers->MoveNext()) {
         Command one(account);
         one.SetText(one_sql);
-        one.Append("p1", ParamType::kText, 0, numbers->Field(0), "TransactionNumber");
+        one.Append("p1", FieldType::kText, 0, numbers->Field(0), "TransactionNumber");
         try {
           report_unbalanced(*one.ExecuteQuery());
         } catch (const Error& inner) {

@@ -63,8 +63,8 @@ bool CheckPassword(Recordset& candidates, std::string_view password, OnMatch on_
 void StorePasswordHash(const Variant& account, const Variant& user_id, std::string_view password) {
   Command command(account);
   command.SetText("UPDATE IUser SET Password=? WHERE IUserID=?;");
-  command.Append("p1", ParamType::kText, 255, HashPassword(password), "Password");
-  command.Append("p2", ParamType::kLong, 0, user_id, "IUserID");
+  command.Append("p1", FieldType::kText, 255, HashPassword(password), "Password");
+  command.Append("p2", FieldType::kLong, 0, user_id, "IUserID");
   command.Execute();
 }
 
@@ -103,9 +103,9 @@ std::string CSecurityMgr::BeginUserSession(const Variant& Account, const Variant
     const std::string token = NewToken();
     Command command(Account);
     command.SetText("INSERT INTO SysSessions (Account,UserName,UserKey,Token) VALUES ('TEMP',?,?,?);");
-    command.Append("p2", ParamType::kText, lenIUser::lenUserName, user_name, "UserName");
-    command.Append("p3", ParamType::kText, 0, UserNameKey(user_name), "UserKey");
-    command.Append("p4", ParamType::kText, lenSysSessions::lenToken, token, "Token");
+    command.Append("p2", FieldType::kText, lenIUser::lenUserName, user_name, "UserName");
+    command.Append("p3", FieldType::kText, 0, UserNameKey(user_name), "UserKey");
+    command.Append("p4", FieldType::kText, lenSysSessions::lenToken, token, "Token");
     command.Execute();
     return token;
   });
@@ -137,7 +137,7 @@ std::shared_ptr<SysSessions> CSecurityMgr::GetSysSession(const Variant& Account,
     // A Null token selects as an empty one would: nothing.
     const std::string token = Token.IsNull() ? std::string() : ToText(Token);
     const auto sessions = Fetch<SysSessions>(
-        Account, FetchArgs{.filter = "Token=?", .bind = {Parameter{"Token", ParamType::kText, 0, token, "Token"}}});
+        Account, FetchArgs{.filter = "Token=?", .bind = {Parameter{"Token", FieldType::kText, 0, token, "Token"}}});
     return RequireFirst<SysSessions>(*sessions, "No session holds the token " + QuoteForMessage(token) + ".");
   });
 }

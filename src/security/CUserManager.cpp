@@ -8,6 +8,7 @@
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
 #include "common/MemberTable.h"
+#include "services/Users.h"
 #include "common/Operation.h"
 #include "common/Text.h"
 #include "common/Text.h"
@@ -21,7 +22,7 @@ namespace ledgerkit {
 namespace {
 
 Parameter LongValue(std::string name, const Variant& value) {
-  return Parameter{std::move(name), ParamType::kLong, 0, value, {}};
+  return Parameter{std::move(name), FieldType::kLong, 0, value, {}};
 }
 
 }  // namespace
@@ -46,11 +47,7 @@ const MemberTable& CUserManager::Members() const {
 std::shared_ptr<IUser> CUserManager::GetUserProfile(const Variant& Account, const Variant& /*UserName*/,
                                                     const Variant& /*Token*/, const Variant& /*ProfileAccount*/,
                                                     const Variant& ProfileUserName) {
-  return RunOperation(Account, Access::kRead, [&] {
-    const auto users = Fetch<IUser>(
-        Account, FetchArgs{.filter = std::string(kUserNameFilter), .bind = UserNameFilterValues(ProfileUserName)});
-    return FirstOf<IUser>(*users);
-  });
+  return RunOperation(Account, Access::kRead, [&] { return services::UserProfile(Account, ProfileUserName); });
 }
 
 void CUserManager::UpdateUserProfile(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
@@ -63,14 +60,14 @@ void CUserManager::UpdateUserProfile(const Variant& Account, const Variant& /*Us
     command.SetText(
         "UPDATE IUser SET FirstName=?,LastName=?,MiddleInitial=?,Admin=?,ReportsToID=?,EMail=?,AllowLogon=? "
         "WHERE IUserID=?;");
-    command.Append("p1", ParamType::kText, lenIUser::lenFirstName, FirstName, "FirstName");
-    command.Append("p2", ParamType::kText, lenIUser::lenLastName, LastName, "LastName");
-    command.Append("p3", ParamType::kText, lenIUser::lenMiddleInitial, Initial, "Initial");
-    command.Append("p4", ParamType::kBoolean, 0, Admin, "Admin");
-    command.Append("p5", ParamType::kLong, 0, reports_to, "ReportsToID");
-    command.Append("p8", ParamType::kText, lenIUser::lenEMail, EMail, "EMail");
-    command.Append("p13", ParamType::kBoolean, 0, AllowLogon, "AllowLogon");
-    command.Append("p14", ParamType::kKey, 0, UserID, "UserID");
+    command.Append("p1", FieldType::kText, lenIUser::lenFirstName, FirstName, "FirstName");
+    command.Append("p2", FieldType::kText, lenIUser::lenLastName, LastName, "LastName");
+    command.Append("p3", FieldType::kText, lenIUser::lenMiddleInitial, Initial, "Initial");
+    command.Append("p4", FieldType::kBoolean, 0, Admin, "Admin");
+    command.Append("p5", FieldType::kLong, 0, reports_to, "ReportsToID");
+    command.Append("p8", FieldType::kText, lenIUser::lenEMail, EMail, "EMail");
+    command.Append("p13", FieldType::kBoolean, 0, AllowLogon, "AllowLogon");
+    command.Append("p14", FieldType::kKey, 0, UserID, "UserID");
     command.Execute();
   });
 }
@@ -95,8 +92,8 @@ void CUserManager::DeleteUserProfile(const Variant& Account, const Variant& /*Us
   });
 }
 
-Variant CUserManager::CallerSubscriberID(const Variant& Account, const Variant& UserName, const Variant& Token) {
-  const std::shared_ptr<IUser> caller = GetUserProfile(Account, UserName, Token, Account, UserName);
+Variant CUserManager::CallerSubscriberID(const Variant& Account, const Variant& UserName, const Variant& /*Token*/) {
+  const std::shared_ptr<IUser> caller = services::UserProfile(Account, UserName);
   if (!caller) {
     throw Error::Runtime(kObjectIsNothing,
                          "No user is named " + QuoteForMessage(UserNameText(UserName)) + ", so the caller's company is unknown.");
@@ -137,17 +134,17 @@ void CUserManager::AddUserProfile(const Variant& Account, const Variant& UserNam
     command.SetText(
         "INSERT INTO IUser (Parent,UserName,Password,FirstName,LastName,MiddleInitial,MainUser,ReportsToID,Admin,"
         "EMail,AllowLogon,UserKey) VALUES (?,?,?,?,?,?,0,?,?,?,?,?);");
-    command.Append("p1", ParamType::kLong, 0, subscriber_id, "SubscriberID");
-    command.Append("p2", ParamType::kText, lenIUser::lenUserName, name, "ProfileUserName");
-    command.Append("p3", ParamType::kText, 255, HashPassword(password), "Password");
-    command.Append("p4", ParamType::kText, lenIUser::lenFirstName, FirstName, "FirstName");
-    command.Append("p5", ParamType::kText, lenIUser::lenLastName, LastName, "LastName");
-    command.Append("p6", ParamType::kText, lenIUser::lenMiddleInitial, Initial, "Initial");
-    command.Append("p7", ParamType::kLong, 0, reports_to, "ReportsToID");
-    command.Append("p8", ParamType::kBoolean, 0, Admin, "Admin");
-    command.Append("p11", ParamType::kText, lenIUser::lenEMail, EMail, "EMail");
-    command.Append("p16", ParamType::kBoolean, 0, AllowLogon, "AllowLogon");
-    command.Append("p17", ParamType::kText, 0, UserNameKey(name), "UserKey");
+    command.Append("p1", FieldType::kLong, 0, subscriber_id, "SubscriberID");
+    command.Append("p2", FieldType::kText, lenIUser::lenUserName, name, "ProfileUserName");
+    command.Append("p3", FieldType::kText, 255, HashPassword(password), "Password");
+    command.Append("p4", FieldType::kText, lenIUser::lenFirstName, FirstName, "FirstName");
+    command.Append("p5", FieldType::kText, lenIUser::lenLastName, LastName, "LastName");
+    command.Append("p6", FieldType::kText, lenIUser::lenMiddleInitial, Initial, "Initial");
+    command.Append("p7", FieldType::kLong, 0, reports_to, "ReportsToID");
+    command.Append("p8", FieldType::kBoolean, 0, Admin, "Admin");
+    command.Append("p11", FieldType::kText, lenIUser::lenEMail, EMail, "EMail");
+    command.Append("p16", FieldType::kBoolean, 0, AllowLogon, "AllowLogon");
+    command.Append("p17", FieldType::kText, 0, UserNameKey(name), "UserKey");
     command.Execute();
   });
 }

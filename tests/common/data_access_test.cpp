@@ -27,9 +27,9 @@ constexpr int32_t kSqlError = static_cast<int32_t>(0x80050001u);
 Variant InsertAccount(const TempCompany& company, const Variant& number, const Variant& name) {
   Command command(company.account());
   command.SetText("INSERT INTO ACAccount (Parent,AccountNumber,Name) VALUES (?,?,?) RETURNING ACAccountID;");
-  command.Append("p1", ParamType::kLong, 0, 1);
-  command.Append("p2", ParamType::kText, 128, number, "AccountNumber");
-  command.Append("p3", ParamType::kText, 128, name, "Name");
+  command.Append("p1", FieldType::kLong, 0, 1);
+  command.Append("p2", FieldType::kText, 128, number, "AccountNumber");
+  command.Append("p3", FieldType::kText, 128, name, "Name");
   return command.ExecuteScalar();
 }
 
@@ -150,12 +150,12 @@ TEST(DataAccess, CommandBindsEveryTypeExactly) {
   command.SetText(
       "INSERT INTO ACTransLog (Parent,LogDate,Description,TransLogStatus,Amount,ChequeNo) VALUES (?,?,?,?,?,?) "
       "RETURNING ACTransLogID;");
-  command.Append("p1", ParamType::kLong, 0, 1);
-  command.Append("p2", ParamType::kDate, 0, "2026-01-02 03:04:05");
-  command.Append("p3", ParamType::kText, 255, Variant::Null());
-  command.Append("p4", ParamType::kLong, 0, 2.5);         // half-even: 2
-  command.Append("p5", ParamType::kCurrency, 0, "1234567890.12345");  // half-even at the 4th decimal
-  command.Append("p6", ParamType::kText, 64, 1042);
+  command.Append("p1", FieldType::kLong, 0, 1);
+  command.Append("p2", FieldType::kDate, 0, "2026-01-02 03:04:05");
+  command.Append("p3", FieldType::kText, 255, Variant::Null());
+  command.Append("p4", FieldType::kLong, 0, 2.5);         // half-even: 2
+  command.Append("p5", FieldType::kCurrency, 0, "1234567890.12345");  // half-even at the 4th decimal
+  command.Append("p6", FieldType::kText, 64, 1042);
   const Variant key = command.ExecuteScalar();
   EXPECT_GT(ToLong(key), 0);
   EXPECT_EQ(RawScalar(company.path(), "SELECT LogDate FROM ACTransLog"), "2026-01-02 03:04:05");
@@ -168,8 +168,8 @@ TEST(DataAccess, CommandBindsEveryTypeExactly) {
   command.SetText("UPDATE ACTransLog SET Amount=Amount+? WHERE ACTransLogID=?;");
   command.Delete(0);
   while (command.Count() > 0) command.Delete(0);
-  command.Append("p1", ParamType::kCurrency, 0, Currency::FromScaled(6));
-  command.Append("p2", ParamType::kLong, 0, key);
+  command.Append("p1", FieldType::kCurrency, 0, Currency::FromScaled(6));
+  command.Append("p2", FieldType::kLong, 0, key);
   EXPECT_EQ(command.Execute(), 1);
   command.Assign("p1", Currency::FromScaled(-12345678901240));
   EXPECT_EQ(command.Execute(), 1);
@@ -181,12 +181,12 @@ TEST(DataAccess, CommandBindsEveryTypeExactly) {
   command.Delete(1);
   EXPECT_EQ(CaptureError([&] { command.Execute(); }).number(), kInvalidArgument);
   // A value out of the 32-bit range fails before the statement runs.
-  command.Append("p2", ParamType::kLong, 0, 2147483648.0);
+  command.Append("p2", FieldType::kLong, 0, 2147483648.0);
   EXPECT_EQ(CaptureError([&] { command.Execute(); }).number(), kOverflow);
   // A SELECT that finds nothing has no first column to read.
   command.SetText("SELECT ACTransLogID FROM ACTransLog WHERE ACTransLogID=?;");
   command.Clear();
-  command.Append("p1", ParamType::kLong, 0, 999);
+  command.Append("p1", FieldType::kLong, 0, 999);
   EXPECT_EQ(CaptureError([&] { command.ExecuteScalar(); }).number(), kNoCurrentRow);
 }
 

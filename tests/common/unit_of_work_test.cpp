@@ -22,7 +22,7 @@ using testing::TempCompany;
 void InsertAccount(const Variant& account, const std::string& name) {
   Command command(account);
   command.SetText("INSERT INTO ACAccount (Parent,Name) VALUES (1,?);");
-  command.Append("p1", ParamType::kText, 128, name, "Name");
+  command.Append("p1", FieldType::kText, 128, name, "Name");
   command.Execute();
 }
 
@@ -91,7 +91,7 @@ TEST(UnitOfWork, KeptActionsSurviveEveryRollback) {
     const int32_t number = NextTransactionNumber(company.account());
     Command command(company.account());
     command.SetText("UPDATE ISubScriber SET NextTransactionNumber=?;");
-    command.Append("p1", ParamType::kLong, 0, number + 1);
+    command.Append("p1", FieldType::kLong, 0, number + 1);
     command.Execute();
     unit->KeepAfterRollback([number](EngineConnection& connection) {
       connection.ExecuteControl("UPDATE ISubScriber SET NextTransactionNumber=max(NextTransactionNumber," +
@@ -138,7 +138,7 @@ TEST(UnitOfWork, WritersInThreadsNeverLoseAnUpdate) {
           const int32_t number = NextTransactionNumber(company.account());
           Command command(company.account());
           command.SetText("UPDATE ISubScriber SET NextTransactionNumber=?;");
-          command.Append("p1", ParamType::kLong, 0, number + 1);
+          command.Append("p1", FieldType::kLong, 0, number + 1);
           command.Execute();
         });
       }

@@ -8,6 +8,7 @@
 #include "common/Convert.h"
 #include "common/DataAccess.h"
 #include "entities/ColumnWidths.h"
+#include "entities/Catalog.h"
 #include "entities/Schema.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
@@ -68,7 +69,7 @@ TEST(Schema, KeysAreAssignedPositiveAndNeverReused) {
   TempCompany company;
   Command command(company.account());
   command.SetText("INSERT INTO ACAccountType (Parent,Name) VALUES (1,?) RETURNING ACAccountTypeID;");
-  command.Append("p1", ParamType::kText, lenACAccountType::lenName, "Bank");
+  command.Append("p1", FieldType::kText, lenACAccountType::lenName, "Bank");
   const int32_t first = ToLong(command.ExecuteScalar());
   EXPECT_GT(first, 0);
   ASSERT_EQ(RawExec(company.path(), "DELETE FROM ACAccountType;"), "");
@@ -80,12 +81,12 @@ TEST(Schema, DefaultsAndYesNoColumnsBehaveAsStored) {
   TempCompany company;
   Command command(company.account());
   command.SetText("INSERT INTO ACAccount (Parent,Name,Inactive) VALUES (1,'Old bank',?);");
-  command.Append("p1", ParamType::kBoolean, 0, true);
+  command.Append("p1", FieldType::kBoolean, 0, true);
   command.Execute();
   command.SetText("INSERT INTO ACTransaction (Parent,Withdrawal,Deposit) VALUES (1,?,?);");
   command.Clear();
-  command.Append("p1", ParamType::kCurrency, 0, "0.0001");
-  command.Append("p2", ParamType::kCurrency, 0, 0);
+  command.Append("p1", FieldType::kCurrency, 0, "0.0001");
+  command.Append("p2", FieldType::kCurrency, 0, 0);
   command.Execute();
   command.SetText("INSERT INTO SysSessions (Account,UserName,Token) VALUES ('TEMP','alice','T');");
   command.Clear();
@@ -110,7 +111,7 @@ TEST(Schema, EveryTextColumnRefusesRawTextLongerThanItsWidth) {
   TempCompany company;
   for (const TableDef& table : SchemaTables()) {
     for (const ColumnDef& column : table.columns) {
-      if (column.kind != ColumnKind::kText) continue;
+      if (column.kind != FieldType::kText) continue;
       const std::string insert = "INSERT INTO " + std::string(table.name) + " (" + std::string(column.name) + ") VALUES ('";
       EXPECT_EQ(RawExec(company.path(), insert + std::string(static_cast<size_t>(column.width), 'w') + "');"), "")
           << table.name << "." << column.name;

@@ -17,6 +17,7 @@
 #include "common/Error.h"
 #include "common/UserNames.h"
 #include "entities/Entity.h"
+#include "entities/Catalog.h"
 #include "entities/Schema.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"

@@ -15,6 +15,7 @@
 #include "common/Currency.h"
 #include "common/Date.h"
 #include "common/ErrorNumbers.h"
+#include "entities/Catalog.h"
 #include "entities/Schema.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <unistd.h>
 
+#include "entities/Catalog.h"
 #include "entities/Schema.h"
 
 namespace ledgerkit::testing {
