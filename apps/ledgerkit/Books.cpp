@@ -34,13 +34,15 @@ struct ChartAccount {
 std::map<int32_t, ChartAccount> LoadChart(const Variant& file) {
   CACMgr ledger;
   std::map<int32_t, std::pair<Variant, int32_t>> types;  // key -> name, balance-sheet type
-  for (const auto& [key, entry] : ledger.GetAllAccountTypes(file, "", "")->entries()) {
+  const auto all_types = ledger.GetAllAccountTypes(file, "", "");
+  for (const auto& [key, entry] : all_types->entries()) {
     const auto& type = static_cast<const ACAccountType&>(*entry);
     const Variant& sheet_type = type.Value("BalanceSheetType");
     types[ToLong(type.Key())] = {type.Value("Name"), sheet_type.IsNull() ? -1 : ToLong(sheet_type)};
   }
   std::map<int32_t, ChartAccount> chart;
-  for (const auto& [key, entry] : ledger.GetAllAccounts(file, "", "")->entries()) {
+  const auto accounts = ledger.GetAllAccounts(file, "", "");
+  for (const auto& [key, entry] : accounts->entries()) {
     const auto& account = static_cast<const ACAccount&>(*entry);
     ChartAccount row;
     row.id = account.Key();
@@ -157,7 +159,8 @@ struct PostOptions {
 int RunPost(const PostOptions& options, std::ostream& out) {
   CACMgr ledger;
   std::map<std::string, Variant> by_number;
-  for (const auto& [key, entry] : ledger.GetAllAccounts(options.file, options.user, "")->entries()) {
+  const auto accounts = ledger.GetAllAccounts(options.file, options.user, "");
+  for (const auto& [key, entry] : accounts->entries()) {
     const auto& account = static_cast<const ACAccount&>(*entry);
     if (!account.Value("AccountNumber").IsNull()) by_number.emplace(ToText(account.Value("AccountNumber")), account.Key());
   }

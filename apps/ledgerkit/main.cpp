@@ -66,7 +66,10 @@ int main(int argc, char** argv) {
   user_option->needs(password_option);
   password_option->needs(user_option);
   std::string starter_chart;
-  create->add_option("--chart", starter_chart, "Starter chart of accounts to add")->check(CLI::IsMember({"standard"}));
+  // Accounts belong to the company of the user who adds them, so a chart needs the first user.
+  create->add_option("--chart", starter_chart, "Starter chart of accounts to add (needs --user)")
+      ->check(CLI::IsMember({"standard"}))
+      ->needs(user_option);
 
   std::string sql;
   bool as_json = false;
@@ -123,7 +126,7 @@ int main(int argc, char** argv) {
       std::optional<ledgerkit::FirstUser> user;
       if (*user_option) user = ledgerkit::FirstUser{first_user, first_password};
       ledgerkit::CreateSubscriberDatabase(file, company, user);
-      if (!starter_chart.empty()) ledgerkit::cli::AddStandardChart(file, user ? user->user_name : "ledgerkit");
+      if (!starter_chart.empty()) ledgerkit::cli::AddStandardChart(file, first_user);
       std::cout << "Created company file " << file << " for " << company
                 << (starter_chart.empty() ? "" : " with the " + starter_chart + " chart of accounts") << ".\n";
     } else if (*demo) {
