@@ -25,13 +25,17 @@ namespace {
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int32_t kMostMonths = 600;
 
-// Register rows count only when no header of their transaction says otherwise than committed:
-// the ledger writes rows at the commit and removes them on abort, so this excludes nothing in
-// a sound file, and its subquery is empty and cheap.
+// The transactions whose register rows never count: in progress or aborted. The ledger writes
+// rows at the commit and removes them on abort, so in a sound file this finds none; the
+// statements take such rows off rather than filter every row, so their sums keep reading the
+// covering index of the register alone.
+constexpr std::string_view kUncommitted =
+    "SELECT TransactionNumber FROM ACTransLog WHERE TransLogStatus IN (0,2) AND TransactionNumber IS NOT NULL";
+
+// A condition on the register row (alias `table`, with its dot) that keeps committed rows only.
 std::string CommittedRows(const std::string& table) {
-  return "(" + table + "TransactionNumber IS NULL OR " + table +
-         "TransactionNumber NOT IN (SELECT TransactionNumber FROM ACTransLog WHERE TransLogStatus<>1 "
-         "AND TransactionNumber IS NOT NULL))";
+  return "(" + table + "TransactionNumber IS NULL OR " + table + "TransactionNumber NOT IN (" + std::string(kUncommitted) +
+         "))";
 }
 
 // A day bound: Empty is no bound; anything else must read as a date (Null: Invalid use of Null).
@@ -230,45 +234,72 @@ std::string AccountLabel(const AccountKey& key) {
   return key ? "the register sums of account " + std::to_string(*key) : std::string("the register sums of rows of no account");
 }
 
-std::map<AccountKey, Sums> SumsByAccount(const Variant& account, const Period& period) {
-  Command command(account);
-  const std::string conditions = PeriodConditions(period, "TransactionDate", command);
-  command.SetText("SELECT Parent, CAST(SUM(Withdrawal) AS TEXT), CAST(SUM(Deposit) AS TEXT) FROM ACTransaction WHERE " +
-                  CommittedRows("") + conditions + " GROUP BY Parent;");
-  const auto rows = RunSums(command, "the register sums of an account");
-  std::map<AccountKey, Sums> sums;
-  for (; !rows->AtEOF(); rows->MoveNext()) {
-    const AccountKey key = rows->Field(0).IsNull() ? AccountKey() : AccountKey(ToLong(rows->Field(0)));
-    const std::string what = AccountLabel(key);
-    sums[key] = Sums{SumValue(rows->Field(1), what), SumValue(rows->Field(2), what)};
+// The debit and credit sums of the register rows of committed transactions in `period`, per
+// account and, when `by_day`, per account and TransactionDate.
+struct GroupSums {
+  AccountKey key;
+  Variant day;  // Empty unless by_day
+  Sums sums;
+};
+
+std::vector<GroupSums> RegisterSums(const Variant& account, const Period& period, bool by_day) {
+  const std::string group = by_day ? "Parent, TransactionDate" : "Parent";
+  auto run = [&](bool uncommitted) {
+    Command command(account);
+    const std::string conditions = PeriodConditions(period, "TransactionDate", command);
+    command.SetText("SELECT " + group + ", CAST(SUM(Withdrawal) AS TEXT), CAST(SUM(Deposit) AS TEXT) FROM ACTransaction " +
+                    (uncommitted ? "WHERE TransactionNumber IN (" + std::string(kUncommitted) + ")" : "WHERE 1=1") +
+                    conditions + " GROUP BY " + group + ";");
+    return RunSums(command, "the register sums of an account");
+  };
+  std::vector<GroupSums> groups;
+  std::map<std::pair<AccountKey, std::string>, size_t> index;
+  const size_t first_sum = by_day ? 2 : 1;
+  for (const bool uncommitted : {false, true}) {
+    const auto rows = run(uncommitted);
+    for (; !rows->AtEOF(); rows->MoveNext()) {
+      const AccountKey key = rows->Field(0).IsNull() ? AccountKey() : AccountKey(ToLong(rows->Field(0)));
+      const Variant day = by_day ? rows->Field(1) : Variant();
+      const std::string what = AccountLabel(key);
+      const Sums sums{SumValue(rows->Field(first_sum), what), SumValue(rows->Field(first_sum + 1), what)};
+      if (!uncommitted) {
+        index[{key, SortText(day)}] = groups.size();
+        groups.push_back(GroupSums{key, day, sums});
+        continue;
+      }
+      // Rows of transactions not committed are taken off the group they were summed into.
+      const auto found = index.find({key, SortText(day)});
+      if (found == index.end()) continue;
+      Sums& group_sums = groups[found->second].sums;
+      Checked(what, [&] {
+        group_sums.debits -= sums.debits;
+        group_sums.credits -= sums.credits;
+        return 0;
+      });
+    }
   }
+  return groups;
+}
+
+std::map<AccountKey, Sums> SumsByAccount(const Variant& account, const Period& period) {
+  std::map<AccountKey, Sums> sums;
+  for (const GroupSums& group : RegisterSums(account, period, false)) sums[group.key] = group.sums;
   return sums;
 }
 
 // Net debits per account and month index (0 = the month of period.from).
 std::map<AccountKey, std::vector<Currency>> MonthlyNetDebits(const Variant& account, const Period& period,
                                                              int32_t months) {
-  Command command(account);
-  const std::string conditions = PeriodConditions(period, "TransactionDate", command);
-  command.SetText(
-      "SELECT Parent, TransactionDate, CAST(SUM(Withdrawal) AS TEXT), CAST(SUM(Deposit) AS TEXT) FROM ACTransaction "
-      "WHERE " +
-      CommittedRows("") + conditions + " GROUP BY Parent, TransactionDate;");
-  const auto rows = RunSums(command, "the register sums of an account");
   const int32_t first = period.from->year() * 12 + period.from->month() - 1;
   std::map<AccountKey, std::vector<Currency>> nets;
-  for (; !rows->AtEOF(); rows->MoveNext()) {
-    const AccountKey key = rows->Field(0).IsNull() ? AccountKey() : AccountKey(ToLong(rows->Field(0)));
-    const Date day = ToDate(rows->Field(1));
+  for (const GroupSums& group : RegisterSums(account, period, true)) {
+    const Date day = ToDate(group.day);
     const int32_t index = day.year() * 12 + day.month() - 1 - first;
     if (index < 0 || index >= months) continue;
-    const std::string what = AccountLabel(key);
-    std::vector<Currency>& line = nets[key];
+    const std::string what = AccountLabel(group.key);
+    std::vector<Currency>& line = nets[group.key];
     line.resize(static_cast<size_t>(months));
-    Checked(what, [&] {
-      line[static_cast<size_t>(index)] += SumValue(rows->Field(2), what) - SumValue(rows->Field(3), what);
-      return 0;
-    });
+    Checked(what, [&] { return line[static_cast<size_t>(index)] += group.sums.NetDebit(what); });
   }
   return nets;
 }
