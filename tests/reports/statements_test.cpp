@@ -109,6 +109,15 @@ TEST_F(StatementsTest, BalanceSheetRollsSubAccountsIntoTheirParentsAndBalances) 
             "net-income Equity - Net income 699.75; total Equity - Total equity 10699.75; "
             "total - - Total liabilities and equity 10699.75");
 
+  // An account of no class goes to its own section, debit-positive, beside the assets.
+  const int32_t suspense = AddAccount("9000", "Suspense", 0);
+  Post(Day(2026, 2, 1), {{suspense, "50"}}, {{capital_, "50"}});
+  const auto with_suspense = reports_.BalanceSheet(account(), "", "", Day(2026, 2, 28));
+  const std::string suspense_rows = Render(*with_suspense, {"RowKind", "Section", "Name", "Amount"});
+  EXPECT_EQ(suspense_rows.substr(suspense_rows.find("; total Equity")),
+            "; total Equity Total equity 10749.75; detail Unclassified Suspense 50; "
+            "total Unclassified Total unclassified 50; total - Total liabilities and equity 10749.75");
+
   // A cycle of parents still counts every amount once.
   Exec("UPDATE ACAccount SET ParentAccountID=" + std::to_string(savings_) + " WHERE AccountNumber='1000'");
   const auto cycle = reports_.BalanceSheet(account(), "", "", Day(2026, 2, 28));
