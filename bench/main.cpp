@@ -27,6 +27,7 @@
 #include "entities/Schema.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"
+#include "reports/CReportMgr.h"
 #include "security/CSecurityMgr.h"
 
 namespace {
@@ -220,11 +221,67 @@ void LogonFailed(const std::filesystem::path& dir) {
   std::fflush(stdout);
 }
 
+// A company of 40 accounts over the five classes with 100,000 committed general-journal
+// transactions of two register rows each (200,000 rows) spread over 2025, written with direct
+// SQL; then each statement against the raw grouped SUM over the same rows, in the same run.
+void Statements100k(const std::filesystem::path& dir, int rounds, double round_seconds) {
+  const std::string path = (dir / "statements_100k.ldb").string();
+  std::filesystem::remove(path);
+  ledgerkit::CreateSubscriberDatabase(path, "Bench Co", ledgerkit::FirstUser{"bench", "bench"});
+  ledgerkit::CACMgr ledger;
+  const int32_t classes[] = {ledgerkit::bstASSET, ledgerkit::bstLIABILITY, ledgerkit::bstEQUITY, ledgerkit::bstINCOME,
+                             ledgerkit::bstEXPENSE};
+  for (int c = 0; c < 5; ++c) {
+    const Variant type = ledger.AddAccountType(path, "bench", "", "Class " + std::to_string(c), "", false, classes[c]);
+    Variant parent = "";
+    for (int a = 0; a < 8; ++a) {
+      // Every fourth account is a sub-account of the one before it.
+      const Variant id = ledger.AddAccount(path, "bench", "", std::to_string((c + 1) * 1000 + a * 10), "Account", "", "",
+                                           false, "", a % 4 == 3 ? parent : Variant(""), type, "");
+      parent = id;
+    }
+  }
+  {
+    RawDb fill(path);
+    fill.Exec("BEGIN;");
+    fill.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<100000) "
+              "INSERT INTO ACTransLog (Parent,LogDate,TransactionDate,Description,TransactionNumber,TransLogStatus,"
+              "UserName,TransType,Amount) SELECT 1, '2025-01-01 00:00:00', date('2025-01-01', '+' || (i % 365) || ' days') "
+              "|| ' 00:00:00', 'entry', 'B' || i, 1, 'bench', 1, (i % 997 + 1) * 100 FROM n;");
+    fill.Exec("INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,TransType) "
+              "SELECT 1 + (ACTransLogID * 7) % 40, TransactionDate, 'debit', Amount, 0, TransactionNumber, 1 "
+              "FROM ACTransLog WHERE TransactionNumber LIKE 'B%';");
+    fill.Exec("INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,TransType) "
+              "SELECT 1 + (ACTransLogID * 13 + 5) % 40, TransactionDate, 'credit', 0, Amount, TransactionNumber, 1 "
+              "FROM ACTransLog WHERE TransactionNumber LIKE 'B%';");
+    fill.Exec("COMMIT; ANALYZE;");
+  }
+  RawDb raw(path);
+  sqlite3_stmt* as_of = raw.Prepare(
+      "SELECT Parent, SUM(Withdrawal), SUM(Deposit) FROM ACTransaction WHERE TransactionDate<'2026-01-01 00:00:00' "
+      "GROUP BY Parent;");
+  sqlite3_stmt* period = raw.Prepare(
+      "SELECT Parent, SUM(Withdrawal), SUM(Deposit) FROM ACTransaction WHERE TransactionDate>='2025-01-01 00:00:00' "
+      "AND TransactionDate<'2026-01-01 00:00:00' GROUP BY Parent;");
+  ledgerkit::CReportMgr reports;
+  const Variant year_end = ledgerkit::Date::FromCivil(2025, 12, 31);
+  const Variant year_start = ledgerkit::Date::FromCivil(2025, 1, 1);
+  auto measure = [&](const std::string& name, const std::function<void()>& library, sqlite3_stmt* baseline) {
+    const Rates rates = Interleaved(library, [&] { RawDb::Run(baseline); }, rounds, round_seconds);
+    Report(name, rates.library, rates.baseline, 1000.0 / rates.library);
+  };
+  measure("trial_balance_100k", [&] { reports.TrialBalance(path, "bench", "", year_end); }, as_of);
+  measure("balance_sheet_100k", [&] { reports.BalanceSheet(path, "bench", "", year_end); }, as_of);
+  measure("income_statement_100k", [&] { reports.IncomeStatement(path, "bench", "", year_start, year_end, false); },
+          period);
+}
+
 void Run(const Options& options) {
   const std::filesystem::path& dir = options.dir;
   LogonFailed(dir);
   const int rounds = options.quick ? 3 : 8;
   const double round_seconds = options.quick ? 0.4 : 1.0;
+  Statements100k(dir, rounds, round_seconds);
   RawCommit raw_commit(dir);
   const std::function<void()> raw = [&raw_commit] { raw_commit(); };
   auto compare = [&](const std::string& name, const std::function<void()>& library, const std::function<void()>& baseline) {

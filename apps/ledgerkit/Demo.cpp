@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "Report.h"
 #include "Table.h"
 #include "common/Convert.h"
 #include "common/Recordset.h"
@@ -9,6 +10,7 @@
 #include "entities/Schema.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"
+#include "reports/CReportMgr.h"
 #include "security/CSecurityMgr.h"
 #include "subscriber/CAccountMgr.h"
 
@@ -89,70 +91,8 @@ class SampleCompany {
                              Day(3, 31), interest_);
   }
 
-  // Debits and credits per account from the register, with equal totals.
-  Recordset TrialBalance() {
-    Recordset table;
-    table.AppendColumn("Account", FieldType::kText, 128, 0);
-    table.AppendColumn("Name", FieldType::kText, 128, 0);
-    table.AppendColumn("Debit", FieldType::kCurrency, 8, 0);
-    table.AppendColumn("Credit", FieldType::kCurrency, 8, 0);
-    table.Open();
-    Currency debits, credits;
-    const auto accounts = ledger_.GetAllAccounts(file_, kUser, token_);
-    for (const auto& [key, entry] : accounts->entries()) {
-      const auto& account = static_cast<const ACAccount&>(*entry);
-      const Variant balance = ledger_.GetAccountBalance(file_, account.Value("ACAccountID"));
-      if (balance.IsNull()) continue;
-      const Currency amount = balance.AsCurrency();
-      table.AddNew();
-      table.SetField(0, account.Value("AccountNumber"));
-      table.SetField(1, account.Value("Name"));
-      if (amount >= Currency()) {
-        table.SetField(2, amount);
-        debits += amount;
-      } else {
-        table.SetField(3, -amount);
-        credits -= amount;
-      }
-    }
-    table.AddNew();
-    table.SetField(1, "Total");
-    table.SetField(2, debits);
-    table.SetField(3, credits);
-    balanced_ = debits == credits;
-    return table;
-  }
-
-  // The bank account's register rows in date order, with a running balance.
-  Recordset BankRegister() {
-    Recordset table;
-    table.AppendColumn("Date", FieldType::kDate, 8, 0);
-    table.AppendColumn("Number", FieldType::kText, 255, 0);
-    table.AppendColumn("Description", FieldType::kText, 255, 0);
-    table.AppendColumn("Debit", FieldType::kCurrency, 8, 0);
-    table.AppendColumn("Credit", FieldType::kCurrency, 8, 0);
-    table.AppendColumn("Reconciled", FieldType::kBoolean, 2, 0);
-    table.AppendColumn("Balance", FieldType::kCurrency, 8, 0);
-    table.Open();
-    const auto bank = ledger_.GetAccount(file_, kUser, token_, bank_);
-    const auto rows = bank->Children("Transactions", file_);
-    Currency running;
-    for (const auto& [key, entry] : rows->entries()) {
-      const auto& row = static_cast<const ACTransaction&>(*entry);
-      running += ToCurrency(row.Value("Withdrawal")) - ToCurrency(row.Value("Deposit"));
-      table.AddNew();
-      table.SetField(0, row.Value("TransactionDate"));
-      table.SetField(1, row.Value("TransactionNumber"));
-      table.SetField(2, row.Value("Description"));
-      table.SetField(3, row.Value("Withdrawal"));
-      table.SetField(4, row.Value("Deposit"));
-      table.SetField(5, row.Value("Reconciled"));
-      table.SetField(6, running);
-    }
-    return table;
-  }
-
-  bool balanced() const { return balanced_; }
+  const Variant& file() const { return file_; }
+  const Variant& bank() const { return bank_; }
 
  private:
   Variant Add(const char* number, const char* name, const Variant& type, const Variant& institution = "") {
@@ -163,20 +103,54 @@ class SampleCompany {
   Variant token_;
   CACMgr ledger_;
   Variant bank_, receivable_, gst_, pst_, equity_, sales_, interest_, rent_, charges_;
-  bool balanced_ = false;
 };
+
+// True when the balance sheet's total assets equal its total liabilities and equity.
+bool SheetBalances(const Recordset& sheet) {
+  Variant assets, both;
+  for (const auto& row : sheet.Rows()) {
+    if (ToText(row[sheet.ColumnIndex("RowKind")]) != "total") continue;
+    const Variant& section = row[sheet.ColumnIndex("Section")];
+    if (section.IsNull()) both = row[sheet.ColumnIndex("Amount")];
+    if (!section.IsNull() && ToText(section) == "Assets") assets = row[sheet.ColumnIndex("Amount")];
+  }
+  return !assets.IsEmpty() && !both.IsEmpty() && assets.AsCurrency() == both.AsCurrency();
+}
+
+// True when the trial balance has no "difference" row.
+bool TrialBalances(const Recordset& trial) {
+  for (const auto& row : trial.Rows()) {
+    if (ToText(row[trial.ColumnIndex("RowKind")]) == "difference") return false;
+  }
+  return true;
+}
 
 }  // namespace
 
 int RunDemo(const std::string& path, std::ostream& out) {
   SampleCompany company(path);
   company.Build();
-  out << "Trial balance of Northwind Hardware (debits minus credits per account)\n\n";
-  PrintTable(company.TrialBalance(), out);
+  const Variant march31 = Day(3, 31);
+  CReportMgr reports;
+  const auto trial = reports.TrialBalance(company.file(), kUser, "", march31);
+  const auto sheet = reports.BalanceSheet(company.file(), kUser, "", march31);
+  out << "Northwind Hardware, a sample company recorded in " << path << "\n"
+      << "Log on as \"" << kUser << "\" with the password \"" << kPassword << "\".\n\n";
+  out << "Trial balance as of 2026-03-31\n\n";
+  PrintReportTable("trial-balance", *trial, out);
+  out << "\nBalance sheet as of 2026-03-31\n\n";
+  PrintReportTable("balance-sheet", *sheet, out);
+  out << "\nIncome statement for March 2026\n\n";
+  PrintReportTable("income-statement", *reports.IncomeStatement(company.file(), kUser, "", Day(3, 1), march31, false),
+                   out);
   out << "\nBank register (account 1000, reconciled with the March statement)\n\n";
-  PrintTable(company.BankRegister(), out);
-  out << "\nThe company file is " << path << "; check it with: ledgerkit check " << path << "\n";
-  return company.balanced() ? 0 : 1;
+  PrintReportTable("account-register", *reports.AccountRegister(company.file(), kUser, "", company.bank(), Variant(), march31),
+                   out);
+  out << "\nAged receivables as of 2026-04-30\n\n";
+  PrintReportTable("aged-receivables", *reports.AgedReceivables(company.file(), kUser, "", Day(4, 30)), out);
+  out << "\nSee more with: ledgerkit report NAME " << path << " (ledgerkit report --help); check the file with: "
+      << "ledgerkit check " << path << "\n";
+  return TrialBalances(*trial) && SheetBalances(*sheet) ? 0 : 1;
 }
 
 }  // namespace ledgerkit::cli

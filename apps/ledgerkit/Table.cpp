@@ -60,8 +60,6 @@ std::string ValidUtf8(std::string_view text) {
   return valid;
 }
 
-std::string CellText(const Variant& value) { return value.IsNull() || value.IsObject() ? "" : ValidUtf8(ToText(value)); }
-
 bool AlignsRight(const Variant& value) {
   switch (value.type()) {
     case VarType::kInteger:
@@ -86,6 +84,8 @@ std::string CsvField(const std::string& text) {
 }
 
 }  // namespace
+
+std::string CellText(const Variant& value) { return value.IsNull() || value.IsObject() ? "" : ValidUtf8(ToText(value)); }
 
 void PrintTable(const Recordset& result, std::ostream& out) {
   if (!result.IsOpen()) {

@@ -11,6 +11,9 @@
 
 namespace ledgerkit::cli {
 
+// A value as a cell shows it: its text form with ill-formed UTF-8 replaced; empty for Null.
+std::string CellText(const Variant& value);
+
 void PrintTable(const Recordset& result, std::ostream& out);
 void PrintCsv(const Recordset& result, std::ostream& out);
 void PrintJson(const Recordset& result, std::ostream& out);

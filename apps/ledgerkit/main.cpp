@@ -1,11 +1,14 @@
 // ledgerkit: the command-line tool over the library.
 //
-//   ledgerkit new FILE --company NAME [--user NAME --password PW]   a new company file
+//   ledgerkit new FILE --company NAME [--user NAME --password PW] [--chart standard]   a new company file
 //   ledgerkit query FILE SQL [--json|--csv]  a report query printed as a table
 //   ledgerkit rpc [--max-line BYTES] [--max-handles N]  the JSON-RPC bridge on standard input and output
 //   ledgerkit demo [FILE]                  the main job: a sample company, its trial balance and bank register
 //   ledgerkit check FILE [--json]          the integrity check of a company file
 //   ledgerkit describe [--json|--markdown] the public API: classes, members, enumerations, errors
+//   ledgerkit report NAME FILE [...]        a financial statement (Report.h)
+//   ledgerkit accounts FILE                 the chart of accounts as a tree with balances
+//   ledgerkit post FILE --date D ...        one general-journal transaction (Books.h)
 //
 // Every failure is one line on standard error and a non-zero exit; nothing of the library's
 // internals is printed.
@@ -14,7 +17,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include "Books.h"
 #include "Demo.h"
+#include "Report.h"
+#include "Subcommand.h"
 #include "Table.h"
 #include "automation/ApiDescription.h"
 #include "automation/RpcBridge.h"
@@ -59,6 +65,11 @@ int main(int argc, char** argv) {
   auto* password_option = create->add_option("--password", first_password, "The first user's password (at most 30 characters)");
   user_option->needs(password_option);
   password_option->needs(user_option);
+  std::string starter_chart;
+  // Accounts belong to the company of the user who adds them, so a chart needs the first user.
+  create->add_option("--chart", starter_chart, "Starter chart of accounts to add (needs --user)")
+      ->check(CLI::IsMember({"standard"}))
+      ->needs(user_option);
 
   std::string sql;
   bool as_json = false;
@@ -97,6 +108,13 @@ int main(int argc, char** argv) {
   describe->add_flag("--markdown", describe_markdown, "Print it as the Markdown reference (docs/API.md)")
       ->excludes(describe_json_flag);
 
+  // Commands set up by their own files; each runs when its name was given.
+  const std::vector<ledgerkit::cli::Subcommand> subcommands = {
+      ledgerkit::cli::AddReportCommand(app),
+      ledgerkit::cli::AddAccountsCommand(app),
+      ledgerkit::cli::AddPostCommand(app),
+  };
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -108,7 +126,9 @@ int main(int argc, char** argv) {
       std::optional<ledgerkit::FirstUser> user;
       if (*user_option) user = ledgerkit::FirstUser{first_user, first_password};
       ledgerkit::CreateSubscriberDatabase(file, company, user);
-      std::cout << "Created company file " << file << " for " << company << ".\n";
+      if (!starter_chart.empty()) ledgerkit::cli::AddStandardChart(file, first_user);
+      std::cout << "Created company file " << file << " for " << company
+                << (starter_chart.empty() ? "" : " with the " + starter_chart + " chart of accounts") << ".\n";
     } else if (*demo) {
       return ledgerkit::cli::RunDemo(demo_file, std::cout);
     } else if (*describe) {
@@ -121,7 +141,11 @@ int main(int argc, char** argv) {
       std::ios::sync_with_stdio(false);
       ledgerkit::RpcBridge bridge(limits);
       bridge.Serve(std::cin, std::cout);
-    } else if (*query) {
+    }
+    for (const auto& subcommand : subcommands) {
+      if (*subcommand.app) return subcommand.run(std::cout);
+    }
+    if (*query) {
       ledgerkit::CReportMgr reports;
       const auto result = reports.ExecReportQuery(file, sql);
       if (as_json) {

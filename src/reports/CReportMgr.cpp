@@ -8,7 +8,16 @@
 namespace ledgerkit {
 
 const MemberTable& CReportMgr::Members() const {
-  static const MemberTable table{MethodMember<&CReportMgr::ExecReportQuery>("ExecReportQuery", {"Account", "sSQL"})};
+  static const MemberTable table{
+      MethodMember<&CReportMgr::ExecReportQuery>("ExecReportQuery", {"Account", "sSQL"}),
+      MethodMember<&CReportMgr::TrialBalance>("TrialBalance", {"Account", "UserName", "Token", "AsOfDate"}),
+      MethodMember<&CReportMgr::BalanceSheet>("BalanceSheet", {"Account", "UserName", "Token", "AsOfDate"}),
+      MethodMember<&CReportMgr::IncomeStatement>("IncomeStatement",
+                                                 {"Account", "UserName", "Token", "FromDate", "ToDate", "Months"}),
+      MethodMember<&CReportMgr::AccountRegister>("AccountRegister",
+                                                 {"Account", "UserName", "Token", "AccountID", "FromDate", "ToDate"}),
+      MethodMember<&CReportMgr::AgedReceivables>("AgedReceivables", {"Account", "UserName", "Token", "AsOfDate"}),
+  };
   return table;
 }
 
