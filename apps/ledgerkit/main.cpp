@@ -15,6 +15,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Demo.h"
+#include "JournalCommands.h"
 #include "Table.h"
 #include "automation/ApiDescription.h"
 #include "automation/RpcBridge.h"
@@ -97,6 +98,7 @@ int main(int argc, char** argv) {
   describe->add_flag("--markdown", describe_markdown, "Print it as the Markdown reference (docs/API.md)")
       ->excludes(describe_json_flag);
 
+  ledgerkit::cli::AddJournalCommands(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
