@@ -69,13 +69,11 @@ std::string JournalAmount(Currency amount) {
   const uint64_t fraction = magnitude % Currency::kScale;
   std::string text = scaled < 0 ? "-" : "";
   text += std::to_string(units);
-  char digits[6];
-  if (fraction % 100 == 0) {
-    std::snprintf(digits, sizeof digits, ".%02u", static_cast<unsigned>(fraction / 100));
-  } else {
-    std::snprintf(digits, sizeof digits, ".%04u", static_cast<unsigned>(fraction));
-  }
-  return text + digits;
+  const int places = fraction % 100 == 0 ? 2 : 4;
+  uint64_t shown = places == 2 ? fraction / 100 : fraction;
+  char digits[5] = {'.', '0', '0', '0', '0'};
+  for (int i = places; i >= 1; --i, shown /= 10) digits[i] = static_cast<char>('0' + shown % 10);
+  return text.append(digits, static_cast<size_t>(places) + 1);
 }
 
 // Characters as a terminal counts them: UTF-8 continuation bytes do not count.
@@ -192,7 +190,8 @@ struct RegisterRow {
 };
 
 // Runs `each(row)` for every register row of a committed header in `range`, by transaction
-// date, then header, then row.
+// date, then header, then row. One joined, sorted statement: the engine's sorter spills to
+// temporary storage past its cache, so memory stays bounded whatever the company's size.
 template <class Each>
 void ForEachRegisterRow(EngineConnection& connection, const JournalRange& range, Each&& each) {
   static constexpr const char* kAll =
@@ -217,16 +216,20 @@ void ForEachRegisterRow(EngineConnection& connection, const JournalRange& range,
     statement->BindText(2, to.ToStoredText());
   }
   RegisterRow row;
+  row.header = -1;
   while (statement->Step()) {
-    row.header = statement->ColumnInteger(0);
-    row.date = TextColumn(*statement, 1);
-    row.description = TextColumn(*statement, 2);
+    // The header's columns repeat on each of its rows; they are read once per header.
+    if (const int64_t header = statement->ColumnInteger(0); header != row.header) {
+      row.header = header;
+      row.date = TextColumn(*statement, 1);
+      row.description = TextColumn(*statement, 2);
+      row.number = TextColumn(*statement, 7);
+      row.type = KeyColumn(*statement, 8);
+    }
     row.account = KeyColumn(*statement, 3).value_or(0);
     row.debit = MoneyColumn(*statement, 4, "Withdrawal");
     row.credit = MoneyColumn(*statement, 5, "Deposit");
     row.memo = TextColumn(*statement, 6);
-    row.number = TextColumn(*statement, 7);
-    row.type = KeyColumn(*statement, 8);
     row.reconciled = statement->ColumnKind(9) == StoredKind::kInteger && statement->ColumnInteger(9) != 0;
     each(row);
   }
