@@ -69,6 +69,7 @@ void Export(const JournalOptions& options) {
     file.open(options.output, std::ios::binary | std::ios::trunc);
     if (!file) throw Error::Runtime(kInvalidArgument, "Cannot write " + options.output + ".");
   }
+  if (options.output.empty()) std::ios::sync_with_stdio(false);  // nothing was written yet
   std::ostream& out = options.output.empty() ? std::cout : file;
   if (options.format == "csv") {
     ExportRegisterCsv(options.file, out, range);
