@@ -461,7 +461,7 @@ JournalImport ImportJournal(const Variant& account, std::istream& journal, const
         Currency debits;
         for (const JournalPosting& posting : transaction.postings) {
           accounts.push_back(chart.Resolve(posting.account, posting.line));
-          if (*posting.amount > Currency()) debits += *posting.amount;
+          if (*posting.amount > Currency()) AtLine(posting.line, [&] { debits += *posting.amount; });
         }
         const std::string number = AtLine(transaction.line, [&] {
           return ToText(ledger.BeginTransaction(account, user, "", static_cast<int32_t>(ttGENJRNL), transaction.date,
