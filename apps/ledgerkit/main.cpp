@@ -21,6 +21,7 @@
 #include "Demo.h"
 #include "Report.h"
 #include "Subcommand.h"
+#include "JournalCommands.h"
 #include "Table.h"
 #include "automation/ApiDescription.h"
 #include "automation/RpcBridge.h"
@@ -115,6 +116,7 @@ int main(int argc, char** argv) {
       ledgerkit::cli::AddPostCommand(app),
   };
 
+  ledgerkit::cli::AddJournalCommands(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

@@ -23,6 +23,7 @@
 #include "common/Date.h"
 #include "common/Engine.h"
 #include "common/Error.h"
+#include "common/SqlMoney.h"
 #include "common/Text.h"
 
 namespace ledgerkit {
@@ -330,6 +331,7 @@ class SqliteConnection final : public EngineConnection {
       ExecuteControl("PRAGMA synchronous=FULL; PRAGMA foreign_keys=OFF; PRAGMA journal_size_limit=4194304;");
       Check(db_, sqlite3_create_function_v2(db_, "CDATE", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                             CDateFunction, nullptr, nullptr, nullptr));
+      Check(db_, RegisterMoneyFunction(db_));
       struct stat status {};
       if (::stat(path_.c_str(), &status) == 0) identity_ = {status.st_dev, status.st_ino};
     } catch (...) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/Command.h"
+#include "entities/Catalog.h"
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/Operation.h"
@@ -71,11 +72,11 @@ std::string PeriodConditions(const Period& period, const std::string& column, Co
   std::string conditions;
   if (period.from) {
     conditions += " AND " + column + ">=?";
-    command.Append("p" + std::to_string(command.Count() + 1), ParamType::kDate, 0, *period.from, "FromDate");
+    command.Bind(db::ACTransaction::TransactionDate, *period.from, "FromDate");
   }
   if (period.until) {
     conditions += " AND " + column + "<?";
-    command.Append("p" + std::to_string(command.Count() + 1), ParamType::kDate, 0, *period.until, "ToDate");
+    command.Bind(db::ACTransaction::TransactionDate, *period.until, "ToDate");
   }
   return conditions;
 }
@@ -575,8 +576,8 @@ std::shared_ptr<Recordset> BuildRegister(const Variant& account, int32_t account
   Currency balance;
   if (period.from) {
     Command opening(account);
-    opening.Append("p1", ParamType::kKey, 0, account_id, "AccountID");
-    opening.Append("p2", ParamType::kDate, 0, *period.from, "FromDate");
+    opening.Bind(db::ACTransaction::Parent, account_id, "AccountID");
+    opening.Bind(db::ACTransaction::TransactionDate, *period.from, "FromDate");
     opening.SetText("SELECT CAST(SUM(Withdrawal) AS TEXT), CAST(SUM(Deposit) AS TEXT) FROM ACTransaction WHERE Parent=? "
                     "AND TransactionDate<? AND " +
                     CommittedRows("") + ";");
@@ -597,7 +598,7 @@ std::shared_ptr<Recordset> BuildRegister(const Variant& account, int32_t account
   if (period.from) result->SetField("TransactionDate", *period.from);
 
   Command command(account);
-  command.Append("p1", ParamType::kKey, 0, account_id, "AccountID");
+  command.Bind(db::ACTransaction::Parent, account_id, "AccountID");
   const std::string conditions = PeriodConditions(period, "t.TransactionDate", command);
   command.SetText(
       "SELECT t.TransactionDate, t.TransactionNumber, t.TransType, t.Description, "
@@ -640,7 +641,7 @@ std::shared_ptr<Recordset> BuildRegister(const Variant& account, int32_t account
 
 std::shared_ptr<Recordset> BuildAgedReceivables(const Variant& account, Date as_of) {
   Command command(account);
-  command.Append("p1", ParamType::kDate, 0, NextDay(as_of), "AsOfDate");
+  command.Bind(db::ACInvoice::InvoiceDate, NextDay(as_of), "AsOfDate");
   command.SetText("SELECT Company, InvoiceDate, Total FROM ACInvoice WHERE Paid=0 AND InvoiceDate<?;");
   const auto rows = command.ExecuteQuery();
   constexpr size_t kBuckets = 5;

@@ -1,0 +1,71 @@
+// Journal: the company's committed transactions in the plain-text double-entry journal format
+// that command-line accounting tools read, the register as CSV, and the way back in.
+//
+// Account names are the chart's path: balance-sheet class, account type, the parent accounts,
+// then the account itself as "NUMBER Name", joined by ':'
+// ("Assets:Bank:1000 Bank:1010 Petty cash"). The classes are Assets, Liabilities, Equity,
+// Income and Expenses. Each part is made valid for the tools: control characters become blanks,
+// runs of blanks one blank, ';' becomes ',' and ':' becomes '-', blanks at either end go, and an
+// empty part is "_". The same cleaning is its own fixed point, so an exported journal imported
+// and exported again is unchanged.
+//
+// Amounts are debits positive and credits negative (a register row's Withdrawal minus its
+// Deposit), written exactly with two decimals, or four when they are not whole cents. A
+// transaction whose rows do not add up to zero (the ledger allows it) is written with every
+// posting virtual, "(account)", which the tools accept unbalanced and still count in balances.
+//
+// Library-internal to the command-line tool and the tests; not part of the installed headers.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "common/Date.h"
+#include "common/Variant.h"
+
+namespace ledgerkit {
+
+// Which committed transactions an export covers, by transaction date, both ends included; a
+// bound given as a date alone covers that whole day.
+struct JournalRange {
+  std::optional<Date> from;
+  std::optional<Date> to;
+};
+
+// Writes every committed transaction of the company `account` names (rows of a header in
+// status committed) within `range`, by transaction date then order of entry, as a journal.
+// Returns the number of transactions written. One read unit of work: a consistent snapshot.
+int64_t ExportJournal(const Variant& account, std::ostream& out, const JournalRange& range = {});
+
+// Writes the same register rows as CSV, one row per register row, with a header line:
+// Date,Number,Type,Description,Account,AccountNumber,AccountName,Memo,Debit,Credit,Amount,Reconciled.
+// Returns the number of rows written.
+int64_t ExportRegisterCsv(const Variant& account, std::ostream& out, const JournalRange& range = {});
+
+// Each account's journal name (the path described above), by ACAccountID.
+std::map<int32_t, std::string> JournalAccountNames(const Variant& account);
+
+struct JournalImport {
+  int64_t transactions = 0;
+  int64_t accounts_created = 0;
+  int64_t account_types_created = 0;
+};
+
+// Records the transactions of `journal` in the company `account` names, as general-journal
+// transactions begun, posted and ended through CACMgr, creating the account types and accounts
+// the journal names that the chart lacks (through AddAccountType and AddAccount as `user_name`,
+// who must exist: the new accounts belong to that user's company). All or nothing: the whole
+// import is one unit of work, and the first fault (a line that cannot be read, a transaction
+// that does not balance, a refused operation) fails it naming the journal's line, with nothing
+// recorded. The journal is read whole and checked before anything is written.
+JournalImport ImportJournal(const Variant& account, std::istream& journal, const Variant& user_name);
+
+// One part of an account name as the journal writes it (see above).
+std::string JournalNamePart(std::string_view text);
+
+}  // namespace ledgerkit

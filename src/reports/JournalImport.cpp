@@ -1,0 +1,488 @@
+// The journal import: a journal read whole and checked, then recorded through the ledger's
+// public operations in one unit of work.
+#include <cctype>
+#include <map>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "common/Convert.h"
+#include "common/Currency.h"
+#include "common/Date.h"
+#include "common/Error.h"
+#include "common/ErrorConvention.h"
+#include "common/Text.h"
+#include "common/UnitOfWork.h"
+#include "enums/PublicEnums.h"
+#include "ledger/CACMgr.h"
+#include "reports/Journal.h"
+#include "reports/JournalInternal.h"
+
+namespace ledgerkit {
+
+namespace {
+
+using namespace journal;
+
+enum class PostingKind { kReal, kVirtual, kBalancedVirtual };
+
+struct JournalPosting {
+  int line = 0;
+  std::string account;  // as written, without the brackets of a virtual posting
+  PostingKind kind = PostingKind::kReal;
+  std::optional<Currency> amount;
+  std::string memo;
+};
+
+struct JournalTransaction {
+  int line = 0;
+  Date date;
+  std::string description;
+  std::vector<JournalPosting> postings;
+};
+
+[[noreturn]] void LineFault(int line, const std::string& message) {
+  throw Error::Runtime(kInvalidArgument, "Line " + std::to_string(line) + " of the journal: " + message);
+}
+
+std::string Quoted(std::string_view text) { return QuoteForMessage(std::string(text)); }
+
+// A date as the journal tools write it: YYYY-MM-DD, YYYY/MM/DD or YYYY.MM.DD, month and day of
+// one or two digits.
+Date ReadDate(std::string_view text, int line) {
+  int parts[3] = {0, 0, 0};
+  size_t part = 0, digits = 0;
+  char separator = 0;
+  for (char c : text) {
+    if (std::isdigit(static_cast<unsigned char>(c))) {
+      if (++digits > (part == 0 ? 4u : 2u)) LineFault(line, Quoted(text) + " is not a date (YYYY-MM-DD).");
+      parts[part] = parts[part] * 10 + (c - '0');
+    } else if ((c == '-' || c == '/' || c == '.') && digits > 0 && part < 2 && (separator == 0 || c == separator)) {
+      separator = c;
+      ++part;
+      digits = 0;
+    } else {
+      LineFault(line, Quoted(text) + " is not a date (YYYY-MM-DD).");
+    }
+  }
+  if (part != 2 || digits == 0) LineFault(line, Quoted(text) + " is not a date with a year (YYYY-MM-DD).");
+  try {
+    return Date::FromCivil(parts[0], parts[1], parts[2]);
+  } catch (const Error&) {
+    LineFault(line, Quoted(text) + " is not a date.");
+  }
+}
+
+class JournalReader {
+ public:
+  std::vector<JournalTransaction> Read(std::istream& in) {
+    std::string text;
+    int line = 0;
+    bool in_comment_block = false;
+    bool in_directive = false;
+    while (std::getline(in, text)) {
+      ++line;
+      if (line == 1 && text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      const std::string_view view = text;
+      if (in_comment_block) {
+        if (Trim(view) == "end comment") in_comment_block = false;
+        continue;
+      }
+      if (Trim(view).empty()) {
+        Close();
+        in_directive = false;
+        continue;
+      }
+      if (IsBlank(view.front())) {
+        const std::string_view rest = Trim(view);
+        if (rest.front() == ';' || rest.front() == '#') continue;  // a comment line in a transaction
+        if (current_) {
+          ReadPosting(rest, line);
+        } else if (!in_directive) {
+          LineFault(line, "an indented line outside a transaction.");
+        }
+        continue;
+      }
+      Close();
+      in_directive = false;
+      const char first = view.front();
+      if (first == ';' || first == '#' || first == '*' || first == '%' || first == '|') continue;
+      if (std::isdigit(static_cast<unsigned char>(first))) {
+        ReadHeader(view, line);
+        continue;
+      }
+      if (Trim(view) == "comment") {
+        in_comment_block = true;
+        continue;
+      }
+      in_directive = ReadDirective(view, line);
+    }
+    Close();
+    return std::move(transactions_);
+  }
+
+ private:
+  void Close() {
+    if (!current_) return;
+    if (current_->postings.empty()) LineFault(current_->line, "the transaction has no postings.");
+    transactions_.push_back(std::move(*current_));
+    current_.reset();
+  }
+
+  // Directives that do not change what the transactions mean are passed over (with their
+  // indented lines); the others would, and are refused.
+  bool ReadDirective(std::string_view text, int line) {
+    const std::string_view word = text.substr(0, text.find_first_of(" \t"));
+    static constexpr std::string_view kPassed[] = {"account", "commodity", "payee", "tag", "P", "D", "end"};
+    if (word == "decimal-mark") {
+      if (Trim(text.substr(word.size())) != ".") LineFault(line, "only '.' is read as the decimal mark.");
+      return true;
+    }
+    for (std::string_view passed : kPassed) {
+      if (word == passed) return true;
+    }
+    if (word == "~" || word == "=" || text.front() == '~' || text.front() == '=') {
+      LineFault(line, "periodic and automated transactions are not imported.");
+    }
+    LineFault(line, Quoted(word) + " is neither a transaction nor a directive that can be imported.");
+  }
+
+  void ReadHeader(std::string_view text, int line) {
+    const size_t end = text.find_first_of(" \t;");
+    std::string_view date = text.substr(0, end);
+    date = date.substr(0, date.find('='));  // a secondary date is passed over
+    JournalTransaction transaction;
+    transaction.line = line;
+    transaction.date = ReadDate(date, line);
+    std::string_view rest = end == std::string_view::npos ? std::string_view() : Trim(text.substr(end));
+    if (!rest.empty() && (rest.front() == '*' || rest.front() == '!')) rest = Trim(rest.substr(1));
+    if (!rest.empty() && rest.front() == '(') {
+      const size_t close = rest.find(')');
+      if (close != std::string_view::npos) rest = Trim(rest.substr(close + 1));
+    }
+    transaction.description = std::string(Trim(rest.substr(0, rest.find(';'))));
+    current_ = std::move(transaction);
+  }
+
+  void ReadPosting(std::string_view text, int line) {
+    JournalPosting posting;
+    posting.line = line;
+    if ((text.front() == '*' || text.front() == '!') && text.size() > 1 && IsBlank(text[1])) text = Trim(text.substr(1));
+    std::string_view account, rest;
+    if (text.front() == '(' || text.front() == '[') {
+      const char close = text.front() == '(' ? ')' : ']';
+      const size_t end = text.find(close);
+      if (end == std::string_view::npos) LineFault(line, "a virtual posting's account has no closing " + std::string(1, close) + ".");
+      posting.kind = close == ')' ? PostingKind::kVirtual : PostingKind::kBalancedVirtual;
+      account = text.substr(1, end - 1);
+      rest = text.substr(end + 1);
+    } else {
+      size_t end = text.find("  ");
+      end = std::min(end, text.find('\t'));
+      end = std::min(end, text.find(';'));
+      account = text.substr(0, end);
+      rest = end == std::string_view::npos ? std::string_view() : text.substr(end);
+    }
+    posting.account = std::string(Trim(account));
+    if (posting.account.empty()) LineFault(line, "a posting without an account.");
+    const size_t comment = rest.find(';');
+    if (comment != std::string_view::npos) {
+      posting.memo = std::string(Trim(rest.substr(comment + 1)));
+      rest = rest.substr(0, comment);
+    }
+    rest = Trim(rest);
+    if (!rest.empty()) posting.amount = ReadAmount(rest, line);
+    current_->postings.push_back(std::move(posting));
+  }
+
+  // An amount: a decimal number with '.' as the decimal mark and optional ',' grouping, at most
+  // four decimals (more only when they are zeros), a sign, and at most one commodity symbol in
+  // the whole journal. A balance assertion after it is passed over; a price is refused.
+  Currency ReadAmount(std::string_view text, int line) {
+    const std::string shown = Quoted(text);
+    text = Trim(text.substr(0, text.find('=')));
+    if (text.find('@') != std::string_view::npos) LineFault(line, "prices and costs (" + shown + ") are not imported.");
+    bool negative = false;
+    bool signed_ = false;
+    auto take_sign = [&] {
+      if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        if (signed_) LineFault(line, shown + " is not an amount.");
+        negative = text.front() == '-';
+        signed_ = true;
+        text = Trim(text.substr(1));
+      }
+    };
+    auto take_commodity = [&](std::string_view& from, bool front) -> std::string {
+      if (from.empty()) return {};
+      if (front ? from.front() == '"' : from.back() == '"') {
+        const size_t other = front ? from.find('"', 1) : from.rfind('"', from.size() - 2);
+        if (other == std::string_view::npos || from.size() < 2) LineFault(line, shown + " is not an amount.");
+        std::string symbol = front ? std::string(from.substr(1, other - 1)) : std::string(from.substr(other + 1, from.size() - other - 2));
+        from = front ? Trim(from.substr(other + 1)) : Trim(from.substr(0, other));
+        return symbol;
+      }
+      auto is_symbol = [](char c) {
+        return !std::isdigit(static_cast<unsigned char>(c)) && c != '-' && c != '+' && c != '.' && c != ',' && !IsBlank(c);
+      };
+      size_t length = 0;
+      if (front) {
+        while (length < from.size() && is_symbol(from[length])) ++length;
+        std::string symbol(from.substr(0, length));
+        from = Trim(from.substr(length));
+        return symbol;
+      }
+      while (length < from.size() && is_symbol(from[from.size() - 1 - length])) ++length;
+      std::string symbol(from.substr(from.size() - length));
+      from = Trim(from.substr(0, from.size() - length));
+      return symbol;
+    };
+    take_sign();
+    std::string symbol = take_commodity(text, true);
+    take_sign();
+    const std::string suffix = take_commodity(text, false);
+    if (!symbol.empty() && !suffix.empty()) LineFault(line, shown + " is not an amount.");
+    if (symbol.empty()) symbol = suffix;
+    if (!symbol.empty()) {
+      if (commodity_.empty()) commodity_ = symbol;
+      if (symbol != commodity_) {
+        LineFault(line, shown + " is in " + Quoted(symbol) + ", but the journal's amounts are in " +
+                            Quoted(commodity_) + "; the ledger keeps one currency.");
+      }
+    }
+    // The number: digits, optional groups of three after ',', then '.' and the decimals.
+    std::string digits;
+    size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    const std::string_view decimals = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    size_t group = 0;
+    bool grouped = false;
+    for (size_t i = 0; i < whole.size(); ++i) {
+      const char c = whole[i];
+      if (c == ',') {
+        if (digits.empty() || (grouped && group != 3)) LineFault(line, shown + " is not an amount.");
+        grouped = true;
+        group = 0;
+      } else if (std::isdigit(static_cast<unsigned char>(c))) {
+        digits += c;
+        ++group;
+      } else {
+        LineFault(line, shown + " is not an amount.");
+      }
+    }
+    if (grouped && group != 3) LineFault(line, shown + " is not an amount.");
+    std::string_view kept = decimals;
+    while (kept.size() > 4 && kept.back() == '0') kept.remove_suffix(1);
+    if (kept.size() > 4) {
+      LineFault(line, shown + " has more than four decimals; the ledger keeps amounts to the ten-thousandth.");
+    }
+    for (char c : kept) {
+      if (!std::isdigit(static_cast<unsigned char>(c))) LineFault(line, shown + " is not an amount.");
+    }
+    if (digits.empty() && kept.empty()) LineFault(line, shown + " is not an amount.");
+    std::string number = negative ? "-" : "";
+    number += digits.empty() ? "0" : digits;
+    if (!kept.empty()) number += "." + std::string(kept);
+    try {
+      return CurrencyFromText(number);
+    } catch (const Error&) {
+      LineFault(line, shown + " is beyond the range of amounts the ledger keeps.");
+    }
+  }
+
+  std::vector<JournalTransaction> transactions_;
+  std::optional<JournalTransaction> current_;
+  std::string commodity_;
+};
+
+// Fills the one elided amount of each group of postings that must balance and checks that
+// every such group adds up to zero.
+void Balance(JournalTransaction& transaction) {
+  for (PostingKind kind : {PostingKind::kReal, PostingKind::kBalancedVirtual}) {
+    Currency sum;
+    JournalPosting* elided = nullptr;
+    for (JournalPosting& posting : transaction.postings) {
+      if (posting.kind == PostingKind::kVirtual && !posting.amount) {
+        LineFault(posting.line, "a virtual posting in parentheses needs an amount.");
+      }
+      if (posting.kind != kind) continue;
+      if (!posting.amount) {
+        if (elided) LineFault(posting.line, "only one posting of a transaction may leave out its amount.");
+        elided = &posting;
+        continue;
+      }
+      try {
+        sum += *posting.amount;
+      } catch (const Error&) {
+        LineFault(posting.line, "the transaction's postings add up beyond the range of amounts.");
+      }
+    }
+    if (elided) {
+      elided->amount = -sum;
+    } else if (sum != Currency()) {
+      LineFault(transaction.line, "the transaction does not balance: its postings add up to " + sum.ToText() + ".");
+    }
+  }
+}
+
+std::optional<int32_t> ClassOf(std::string_view top) {
+  std::string lower(top);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower == "assets" || lower == "asset") return bstASSET;
+  if (lower == "liabilities" || lower == "liability") return bstLIABILITY;
+  if (lower == "equity") return bstEQUITY;
+  if (lower == "income" || lower == "revenue" || lower == "revenues") return bstINCOME;
+  if (lower == "expenses" || lower == "expense") return bstEXPENSE;
+  return std::nullopt;
+}
+
+// Runs one public operation of an import; its failure names the journal's line.
+template <class Body>
+auto AtLine(int line, Body&& body) {
+  try {
+    return body();
+  } catch (const Error& error) {
+    throw Error(error.number(), error.source(), "Line " + std::to_string(line) + " of the journal: " + error.description());
+  }
+}
+
+// Finds or creates, through the public operations, the accounts a journal names.
+class ChartBuilder {
+ public:
+  ChartBuilder(const Variant& account, const Variant& user, JournalImport& counts)
+      : account_(account), user_(user), counts_(counts) {
+    const Chart chart = ReadChart(ActiveConnection(account));
+    for (const auto& [id, type] : chart.types) {
+      types_by_name_.try_emplace(type.name, id, type.balance_sheet_type.value_or(-1));
+      if (type.balance_sheet_type) types_.try_emplace({*type.balance_sheet_type, type.name}, id);
+    }
+    for (const auto& [id, entry] : chart.accounts) {
+      if (entry.type) accounts_.try_emplace({*entry.type, entry.parent.value_or(0), entry.label}, id);
+    }
+  }
+
+  int32_t Resolve(const std::string& name, int line) {
+    const auto known = resolved_.find(name);
+    if (known != resolved_.end()) return known->second;
+    std::vector<std::string> parts;
+    for (size_t start = 0;;) {
+      const size_t colon = name.find(':', start);
+      parts.push_back(JournalNamePart(std::string_view(name).substr(start, colon - start)));
+      if (colon == std::string::npos) break;
+      start = colon + 1;
+    }
+    const auto sheet = ClassOf(parts.front());
+    if (!sheet) {
+      LineFault(line, "the account " + Quoted(name) +
+                          " is not under Assets, Liabilities, Equity, Income (or Revenue) or Expenses.");
+    }
+    // Class:Type:Account[:Sub...]; with fewer parts the type is named after the top level.
+    const std::string& type_name = parts.size() >= 3 ? parts[1] : parts[0];
+    std::vector<std::string> labels(parts.begin() + (parts.size() >= 3 ? 2 : parts.size() == 2 ? 1 : 0), parts.end());
+    const int32_t type = Type(*sheet, type_name, line);
+    int32_t parent = 0;
+    for (const std::string& label : labels) parent = Account(type, parent, label, line);
+    resolved_.emplace(name, parent);
+    return parent;
+  }
+
+ private:
+  int32_t Type(int32_t sheet, const std::string& name, int line) {
+    const auto found = types_.find({sheet, name});
+    if (found != types_.end()) return found->second;
+    const auto other = types_by_name_.find(name);
+    if (other != types_by_name_.end()) {
+      const int32_t other_sheet = other->second.second;
+      LineFault(line, "the account type " + Quoted(name) + " is " +
+                          (other_sheet >= 0 && other_sheet < 5 ? "an account type of " + std::string(kClassNames[other_sheet])
+                                                               : "an account type of no balance-sheet class") +
+                          ", not of " + std::string(kClassNames[sheet]) + ".");
+    }
+    const int32_t id = AtLine(line, [&] { return ToLong(ledger_.AddAccountType(account_, user_, "", name, "", false, sheet)); });
+    types_.emplace(std::make_pair(sheet, name), id);
+    types_by_name_.emplace(name, std::make_pair(id, sheet));
+    ++counts_.account_types_created;
+    return id;
+  }
+
+  int32_t Account(int32_t type, int32_t parent, const std::string& label, int line) {
+    const auto key = std::make_tuple(type, parent, label);
+    const auto found = accounts_.find(key);
+    if (found != accounts_.end()) return found->second;
+    // "NUMBER Name": the first word is the number when it begins with a digit and more follows.
+    std::string number, name = label;
+    const size_t blank = label.find(' ');
+    if (blank != std::string::npos && std::isdigit(static_cast<unsigned char>(label.front()))) {
+      number = label.substr(0, blank);
+      name = label.substr(blank + 1);
+    }
+    const Variant parent_key = parent == 0 ? Variant("") : Variant(parent);
+    const int32_t id = AtLine(line, [&] {
+      return ToLong(ledger_.AddAccount(account_, user_, "", number, name, "", "", false, "", parent_key, type, ""));
+    });
+    accounts_.emplace(key, id);
+    ++counts_.accounts_created;
+    return id;
+  }
+
+  const Variant& account_;
+  const Variant& user_;
+  JournalImport& counts_;
+  CACMgr ledger_;
+  std::map<std::string, std::pair<int32_t, int32_t>> types_by_name_;  // name -> key, class
+  std::map<std::pair<int32_t, std::string>, int32_t> types_;          // class, name -> key
+  std::map<std::tuple<int32_t, int32_t, std::string>, int32_t> accounts_;  // type, parent, label -> key
+  std::map<std::string, int32_t> resolved_;                                // journal name -> key
+};
+
+// The user an import acts as when none is named: the main user, else the first user.
+Variant DefaultUser(EngineConnection& connection) {
+  auto statement = connection.Prepare("SELECT UserName FROM IUser ORDER BY MainUser DESC, IUserID;");
+  if (statement->Step() && statement->ColumnKind(0) != StoredKind::kNull) return Variant(TextColumn(*statement, 0));
+  throw Error::Runtime(kObjectIsNothing, "The company has no user to own the accounts an import creates.");
+}
+
+}  // namespace
+
+JournalImport ImportJournal(const Variant& account, std::istream& journal, const Variant& user_name) {
+  return WithMarkedReraise([&] {
+    std::vector<JournalTransaction> transactions = JournalReader().Read(journal);
+    for (JournalTransaction& transaction : transactions) Balance(transaction);
+    JournalImport counts;
+    UnitOfWork::Run(account, Access::kWrite, [&] {
+      const Variant user =
+          user_name.IsEmpty() || ToText(user_name).empty() ? DefaultUser(ActiveConnection(account)) : user_name;
+      ChartBuilder chart(account, user, counts);
+      CACMgr ledger;
+      for (const JournalTransaction& transaction : transactions) {
+        std::vector<int32_t> accounts;
+        Currency debits;
+        for (const JournalPosting& posting : transaction.postings) {
+          accounts.push_back(chart.Resolve(posting.account, posting.line));
+          if (*posting.amount > Currency()) AtLine(posting.line, [&] { debits += *posting.amount; });
+        }
+        const std::string number = AtLine(transaction.line, [&] {
+          return ToText(ledger.BeginTransaction(account, user, "", static_cast<int32_t>(ttGENJRNL), transaction.date,
+                                                transaction.description, "", debits, "", "", ""));
+        });
+        for (size_t i = 0; i < transaction.postings.size(); ++i) {
+          const JournalPosting& posting = transaction.postings[i];
+          AtLine(posting.line, [&] {
+            if (*posting.amount < Currency()) {
+              ledger.PostCredit(account, number, accounts[i], -*posting.amount, posting.memo);
+            } else {
+              ledger.PostDebit(account, number, accounts[i], *posting.amount, posting.memo);
+            }
+          });
+        }
+        AtLine(transaction.line, [&] { ledger.EndTransaction(account, number); });
+        ++counts.transactions;
+      }
+    });
+    return counts;
+  });
+}
+
+}  // namespace ledgerkit

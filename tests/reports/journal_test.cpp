@@ -1,0 +1,301 @@
+// The journal export and import, the register as CSV, and MONEY() in report queries.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+#include "common/Convert.h"
+#include "common/Date.h"
+#include "common/ErrorConvention.h"
+#include "entities/Schema.h"
+#include "enums/PublicEnums.h"
+#include "ledger/CACMgr.h"
+#include "reports/CReportMgr.h"
+#include "reports/Journal.h"
+#include "support/Capture.h"
+#include "support/TempCompany.h"
+
+namespace ledgerkit {
+namespace {
+
+using testing::CaptureError;
+using testing::DumpTables;
+using testing::RawScalar;
+using testing::TempCompany;
+
+constexpr const char* kUser = "owner";
+
+Variant Money(const char* text) { return CurrencyFromText(text); }
+
+// A company file with its first user, in the scratch folder of `scratch`.
+std::string NewCompany(const TempCompany& scratch, const std::string& name) {
+  const std::string path = (scratch.folder() / (name + ".ldb")).string();
+  CreateSubscriberDatabase(path, name, FirstUser{kUser, "pw"});
+  return path;
+}
+
+std::string Export(const std::string& path, const JournalRange& range = {}) {
+  std::ostringstream out;
+  ExportJournal(path, out, range);
+  return out.str();
+}
+
+JournalImport Import(const std::string& path, const std::string& journal, const Variant& user = Variant()) {
+  std::istringstream in(journal);
+  return ImportJournal(path, in, user);
+}
+
+// A chart with names the journal must clean, a sub-account, and transactions of every kind the
+// export must tell apart: balanced, unbalanced, in progress, aborted, and amounts of whole
+// units, cents and ten-thousandths.
+class OddCompany {
+ public:
+  explicit OddCompany(const std::string& path) : path_(path) {
+    const Variant bank_type = ledger_.AddAccountType(path_, kUser, "", "Bank", "", true, bstASSET);
+    const Variant tax_type = ledger_.AddAccountType(path_, kUser, "", "Sales: tax; misc", "", false, bstLIABILITY);
+    const Variant cost_type = ledger_.AddAccountType(path_, kUser, "", "  Costs\t", "", false, bstEXPENSE);
+    bank_ = ledger_.AddAccount(path_, kUser, "", "1000", "Bank", "", "", false, "", "", bank_type, "");
+    petty_ = ledger_.AddAccount(path_, kUser, "", "1010", "Petty\tcash  box", "", "", false, "", bank_, bank_type, "");
+    tax_ = ledger_.AddAccount(path_, kUser, "", "2100", "GST;PST:2026", "", "", false, "", "", tax_type, "");
+    rent_ = ledger_.AddAccount(path_, kUser, "", "", "Rent", "", "", false, "", "", cost_type, "");
+    blank_ = ledger_.AddAccount(path_, kUser, "", "", "", "", "", false, "", "", cost_type, "");
+
+    const std::string deposit = Begin(ttDEP, Date::FromCivil(2026, 3, 1), "Opening; capital", bank_, "25000", "Capital");
+    ledger_.PostCredit(path_, deposit, tax_, Money("24999.9999"), "");
+    ledger_.PostCredit(path_, deposit, rent_, Money("0.0001"), "line\none");
+    ledger_.EndTransaction(path_, deposit);
+
+    const std::string cheque = Begin(ttCHQ, Date::FromCivil(2026, 3, 3, 14, 5), "(Reversal) of rent", petty_, "12.5", "");
+    ledger_.PostDebit(path_, cheque, blank_, Money("12.5"), "Rent, March");
+    ledger_.EndTransaction(path_, cheque);
+
+    const std::string unbalanced = Begin(ttGENJRNL, Date::FromCivil(2026, 3, 2), "* One-sided", "", "0", "");
+    ledger_.PostDebit(path_, unbalanced, rent_, Money("-0.001"), "adjust");
+    ledger_.EndTransaction(path_, unbalanced);
+
+    Begin(ttDEP, Date::FromCivil(2026, 3, 1), "Still open", bank_, "7", "");
+    const std::string aborted = Begin(ttDEP, Date::FromCivil(2026, 3, 1), "Aborted", bank_, "9", "");
+    ledger_.PostCredit(path_, aborted, tax_, Money("9"), "");
+    ledger_.EndTransaction(path_, aborted);
+    ledger_.AbortTransaction(path_, aborted);
+  }
+
+  // What the export of this company must be, exactly.
+  static constexpr const char* kJournal =
+      "2026-03-01 Opening, capital\n"
+      "    Assets:Bank:1000 Bank                              25000.00  ; Capital\n"
+      "    Liabilities:Sales- tax, misc:2100 GST,PST-2026  -24999.9999\n"
+      "    Expenses:Costs:Rent                                 -0.0001  ; line one\n"
+      "\n"
+      "2026-03-02 () * One-sided\n"
+      "    (Expenses:Costs:Rent)  -0.0010  ; adjust\n"
+      "\n"
+      "2026-03-03 () (Reversal) of rent\n"
+      "    Assets:Bank:1000 Bank:1010 Petty cash box  -12.50\n"
+      "    Expenses:Costs:_                            12.50  ; Rent, March\n"
+      "\n";
+
+ private:
+  std::string Begin(eTransType type, Date date, const char* description, const Variant& account, const char* amount,
+                    const char* memo) {
+    return ledger_.BeginTransaction(path_, kUser, "", static_cast<int32_t>(type), date, description, account,
+                                    Money(amount), "", memo, "");
+  }
+
+  std::string path_;
+  CACMgr ledger_;
+  Variant bank_, petty_, tax_, rent_, blank_;
+};
+
+TEST(Journal, ExportWritesCommittedTransactionsUnderCleanedChartPathsWithExactAmounts) {
+  TempCompany scratch;
+  const std::string path = NewCompany(scratch, "odd");
+  OddCompany company(path);
+  std::ostringstream out;
+  EXPECT_EQ(ExportJournal(path, out), 3);
+  EXPECT_EQ(out.str(), OddCompany::kJournal);
+
+  // Both ends of a range are included; a bound given as a date alone covers its whole day.
+  const std::string march3 = Export(path, {Date::FromCivil(2026, 3, 3), Date::FromCivil(2026, 3, 3)});
+  EXPECT_EQ(march3.substr(0, 33), "2026-03-03 () (Reversal) of rent\n");
+  EXPECT_EQ(march3.find("2026-03-0", 1), std::string::npos);
+  EXPECT_EQ(Export(path, {Date::FromCivil(2026, 3, 3, 14, 6), std::nullopt}), "");
+  EXPECT_EQ(Export(path, {std::nullopt, Date::FromCivil(2026, 3, 1)}).find("2026-03-02"), std::string::npos);
+
+  EXPECT_EQ(JournalNamePart(" a\t\tb;c:d  "), "a b,c-d");
+  EXPECT_EQ(JournalNamePart("\n"), "_");
+  EXPECT_EQ(JournalNamePart(JournalNamePart("x ;: \r y")), JournalNamePart("x ;: \r y"));
+}
+
+TEST(Journal, ExportedJournalImportedIntoANewCompanyExportsTheSame) {
+  TempCompany scratch;
+  const std::string original = NewCompany(scratch, "original");
+  OddCompany company(original);
+  const std::string copy = NewCompany(scratch, "copy");
+  const JournalImport done = Import(copy, Export(original));
+  EXPECT_EQ(done.transactions, 3);
+  EXPECT_EQ(done.account_types_created, 3);
+  EXPECT_EQ(done.accounts_created, 5);
+  EXPECT_EQ(Export(copy), OddCompany::kJournal);
+  // The sub-account sits under its parent, with number and name apart.
+  EXPECT_EQ(RawScalar(copy, "SELECT p.AccountNumber || '/' || a.AccountNumber || '/' || a.Name FROM ACAccount a "
+                            "JOIN ACAccount p ON p.ACAccountID = a.ParentAccountID"),
+            "1000/1010/Petty cash box");
+  // Importing again finds every account and type instead of making new ones.
+  const JournalImport again = Import(copy, Export(original));
+  EXPECT_EQ(again.accounts_created + again.account_types_created, 0);
+  EXPECT_EQ(RawScalar(copy, "SELECT COUNT(*) FROM ACAccount"), "5");
+  EXPECT_EQ(RawScalar(copy, "SELECT SUM(Withdrawal) - SUM(Deposit) FROM ACTransaction"), "-20");
+}
+
+TEST(Journal, ImportReadsTheToolsJournalFormFillsTheElidedAmountAndBuildsTheChart) {
+  TempCompany scratch;
+  const std::string path = NewCompany(scratch, "books");
+  const JournalImport done = Import(path,
+                                    "; books for 2026\n"
+                                    "account assets:checking\n"
+                                    "    ; a subdirective\n"
+                                    "commodity $1,000.00\n"
+                                    "\n"
+                                    "2026/1/5=2026/1/6 * (42) Grocer ; weekly\n"
+                                    "    expenses:food:groceries      $1,234.5678  ; receipt 7\n"
+                                    "    ; a comment line\n"
+                                    "    assets:checking\n"
+                                    "\n"
+                                    "2026-01-06 Pay\n"
+                                    "  Assets:Bank:1000 Bank\t$2000 = $500\n"
+                                    "  Revenue:Work:4000 Consulting  -2000.00\n"
+                                    "\n"
+                                    "comment\n"
+                                    "2026-01-07 not read\n"
+                                    "end comment\n");
+  EXPECT_EQ(done.transactions, 2);
+  EXPECT_EQ(done.account_types_created, 4);  // assets, food, Bank, Work
+  EXPECT_EQ(done.accounts_created, 4);
+  EXPECT_EQ(RawScalar(path, "SELECT GROUP_CONCAT(Name || '=' || BalanceSheetType, ' ') FROM "
+                            "(SELECT Name, BalanceSheetType FROM ACAccountType ORDER BY ACAccountTypeID)"),
+            "food=4 assets=0 Bank=0 Work=3");
+  EXPECT_EQ(RawScalar(path, "SELECT GROUP_CONCAT(AccountNumber || '|' || Name || '|' || Balance, ' ') FROM "
+                            "(SELECT * FROM ACAccount ORDER BY ACAccountID)"),
+            "|groceries|-12345678 |checking|12345678 1000|Bank|-20000000 4000|Consulting|20000000");
+  EXPECT_EQ(RawScalar(path, "SELECT GROUP_CONCAT(Description, '/') FROM "
+                            "(SELECT Description FROM ACTransaction ORDER BY ACTransactionID)"),
+            "receipt 7///");
+  EXPECT_EQ(RawScalar(path, "SELECT GROUP_CONCAT(Description || '@' || TransactionDate || '#' || TransType, '/') FROM "
+                            "(SELECT * FROM ACTransLog ORDER BY ACTransLogID)"),
+            "Grocer@2026-01-05 00:00:00#1/Pay@2026-01-06 00:00:00#1");
+  EXPECT_EQ(RawScalar(path, "SELECT COUNT(*) FROM ACTransLog WHERE TransLogStatus <> 1"), "0");
+}
+
+TEST(Journal, ImportIsAllOrNothingAndNamesTheLineAtFault) {
+  TempCompany scratch;
+  const std::string path = NewCompany(scratch, "strict");
+  OddCompany company(path);
+  const std::string before = DumpTables(path);
+  const std::string good = "2026-04-01 fine\n    Assets:Bank:1000 Bank  1\n    Equity:Capital:3000 Owner\n\n";
+  const std::string long_name(129, 'n');
+  struct Case {
+    std::string journal;
+    std::string description;
+  };
+  const Case cases[] = {
+      {good + "2026-04-02 x\n    Assets:Bank:1000 Bank  5\n    Equity:Capital:3000 Owner  -4\n",
+       "Line 5 of the journal: the transaction does not balance: its postings add up to 1."},
+      {good + "2026-04-02 x\n    Assets:Bank:1000 Bank\n    Equity:Capital:3000 Owner\n",
+       "Line 7 of the journal: only one posting of a transaction may leave out its amount."},
+      {good + "2026-13-02 x\n    Assets:Bank:1000 Bank  0\n", "Line 5 of the journal: \"2026-13-02\" is not a date."},
+      {good + "04-02 x\n    Assets:Bank:1000 Bank  0\n",
+       "Line 5 of the journal: \"04-02\" is not a date with a year (YYYY-MM-DD)."},
+      {good + "2026-04-02 x\n    Assets:Bank:1000 Bank  0.00005\n    Equity:Capital:3000 Owner\n",
+       "Line 6 of the journal: \"0.00005\" has more than four decimals; the ledger keeps amounts to the ten-thousandth."},
+      {good + "2026-04-02 x\n    Assets:Bank:1000 Bank  $5\n    Equity:Capital:3000 Owner  -5 EUR\n",
+       "Line 7 of the journal: \"-5 EUR\" is in \"EUR\", but the journal's amounts are in \"$\"; the ledger keeps one "
+       "currency."},
+      {good + "2026-04-02 x\n    Assets:Bank:1000 Bank  5 @ 2\n    Equity:Capital:3000 Owner\n",
+       "Line 6 of the journal: prices and costs (\"5 @ 2\") are not imported."},
+      {good + "2026-04-02 x\n    Savings:Jar  5\n    Equity:Capital:3000 Owner\n",
+       "Line 6 of the journal: the account \"Savings:Jar\" is not under Assets, Liabilities, Equity, Income (or Revenue) "
+       "or Expenses."},
+      {good + "2026-04-02 x\n    Expenses:Bank:9 Fees  5\n    Equity:Capital:3000 Owner\n",
+       "Line 6 of the journal: the account type \"Bank\" is an account type of Assets, not of Expenses."},
+      {good + "2026-04-02 x\n    Assets:Bank:1000 Bank  1,5\n    Equity:Capital:3000 Owner\n",
+       "Line 6 of the journal: \"1,5\" is not an amount."},
+      {good + "2026-04-02 x\n\n", "Line 5 of the journal: the transaction has no postings."},
+      {good + "include other.journal\n",
+       "Line 5 of the journal: \"include\" is neither a transaction nor a directive that can be imported."},
+      {good + "~ monthly\n    Assets:Bank:1000 Bank  1\n",
+       "Line 5 of the journal: periodic and automated transactions are not imported."},
+      {"    Assets:Bank:1000 Bank  1\n", "Line 1 of the journal: an indented line outside a transaction."},
+  };
+  for (const Case& bad : cases) {
+    const Error error = CaptureError([&] { Import(path, bad.journal); });
+    EXPECT_EQ(error.number(), kInvalidArgument) << bad.journal;
+    EXPECT_EQ(error.description().substr(0, error.description().find(kErrorMarker) - 2), bad.description);
+    EXPECT_EQ(DumpTables(path), before) << bad.journal;
+  }
+
+  // A fault found only by the ledger's own operations, after the first transaction was
+  // recorded and its accounts made, undoes everything and still names the line.
+  const Error refused = CaptureError([&] {
+    Import(path, good + "2026-04-02 x\n    Assets:Bank:1000 " + long_name + "  5\n    Equity:Capital:3000 Owner\n");
+  });
+  EXPECT_EQ(refused.number(), kInvalidArgument);
+  EXPECT_EQ(refused.description().rfind("Line 6 of the journal: ", 0), 0u) << refused.description();
+  EXPECT_NE(refused.description().find("128"), std::string::npos) << refused.description();
+  EXPECT_EQ(DumpTables(path), before);
+
+  const Error nobody = CaptureError([&] { Import(path, good, "nobody"); });
+  EXPECT_EQ(nobody.number(), kObjectIsNothing);
+  EXPECT_EQ(nobody.description().rfind("Line 3 of the journal: ", 0), 0u) << nobody.description();
+  EXPECT_EQ(DumpTables(path), before);
+}
+
+TEST(Journal, RegisterAsCsvOneRowPerRegisterRowQuotedWhereNeeded) {
+  TempCompany scratch;
+  const std::string path = NewCompany(scratch, "csv");
+  OddCompany company(path);
+  std::ostringstream out;
+  EXPECT_EQ(ExportRegisterCsv(path, out), 6);
+  EXPECT_EQ(out.str(),
+            "Date,Number,Type,Description,Account,AccountNumber,AccountName,Memo,Debit,Credit,Amount,Reconciled\n"
+            "2026-03-01,1,ttDEP,Opening; capital,Assets:Bank:1000 Bank,1000,Bank,Capital,25000,0,25000,0\n"
+            "2026-03-01,1,ttDEP,Opening; capital,\"Liabilities:Sales- tax, misc:2100 GST,PST-2026\",2100,GST;PST:2026,,0,"
+            "24999.9999,-24999.9999,0\n"
+            "2026-03-01,1,ttDEP,Opening; capital,Expenses:Costs:Rent,,Rent,\"line\none\",0,0.0001,-0.0001,0\n"
+            "2026-03-02,3,ttGENJRNL,* One-sided,Expenses:Costs:Rent,,Rent,adjust,-0.001,0,-0.001,0\n"
+            "2026-03-03 14:05:00,2,ttCHQ,(Reversal) of rent,Assets:Bank:1000 Bank:1010 Petty cash box,1010,"
+            "Petty\tcash  box,,0,12.5,-12.5,0\n"
+            "2026-03-03 14:05:00,2,ttCHQ,(Reversal) of rent,Expenses:Costs:_,,,\"Rent, March\",12.5,0,12.5,0\n");
+}
+
+TEST(Journal, MoneyTurnsTenThousandthsIntoTheExactAmountInReportQueries) {
+  TempCompany company;
+  CReportMgr reports;
+  auto result = reports.ExecReportQuery(
+      company.account(),
+      "SELECT MONEY(282274521) AS a, MONEY(-125000) AS b, MONEY(1) AS c, MONEY(25000000) AS d, MONEY(NULL) AS e, "
+      "MONEY(9223372036854775807) AS f, MONEY(-9223372036854775808) AS g, MONEY(2.5) AS h, MONEY(3.5) AS i, "
+      "MONEY('-42') AS j, MONEY(0) AS k");
+  EXPECT_EQ(result->Field("a"), Variant("28227.4521"));
+  EXPECT_EQ(result->Field("b"), Variant("-12.5"));
+  EXPECT_EQ(result->Field("c"), Variant("0.0001"));
+  EXPECT_EQ(result->Field("d"), Variant("2500"));
+  EXPECT_TRUE(result->Field("e").IsNull());
+  EXPECT_EQ(result->Field("f"), Variant("922337203685477.5807"));
+  EXPECT_EQ(result->Field("g"), Variant("-922337203685477.5808"));
+  EXPECT_EQ(result->Field("h"), Variant("0.0002"));  // half to even
+  EXPECT_EQ(result->Field("i"), Variant("0.0004"));
+  EXPECT_EQ(result->Field("j"), Variant("-0.0042"));
+  EXPECT_EQ(result->Field("k"), Variant("0"));
+  EXPECT_EQ(ToCurrency(result->Field("a")), Currency::FromScaled(282274521));
+
+  for (const char* bad : {"SELECT MONEY('12.5')", "SELECT MONEY(x'00')", "SELECT MONEY(1e300)"}) {
+    const Error error = CaptureError([&] { reports.ExecReportQuery(company.account(), bad); });
+    EXPECT_EQ(error.number(), static_cast<int32_t>(0x80050001u)) << bad;
+    EXPECT_NE(error.description().find("MONEY takes a whole count of ten-thousandths"), std::string::npos) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace ledgerkit
