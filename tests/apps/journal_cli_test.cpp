@@ -78,18 +78,15 @@ std::map<std::string, Currency> HledgerBalances(const std::string& journal) {
   return balances;
 }
 
-// The ledger's own sum of each account's committed register rows (debits minus credits), by
-// the account's journal name.
+// The ledger's own trial balance: each account's committed debits less credits, by the
+// account's journal name.
 std::map<std::string, Currency> RegisterSums(const std::string& path) {
   const auto names = JournalAccountNames(path);
-  auto sums = CReportMgr().ExecReportQuery(
-      path,
-      "SELECT t.Parent AS id, MONEY(SUM(t.Withdrawal) - SUM(t.Deposit)) AS amount FROM ACTransaction t "
-      "WHERE EXISTS (SELECT 1 FROM ACTransLog h WHERE h.TransactionNumber = t.TransactionNumber "
-      "AND h.TransLogStatus = 1) GROUP BY t.Parent");
+  const auto rows = CReportMgr().TrialBalance(path, "", "", Variant());
   std::map<std::string, Currency> by_name;
-  for (; !sums->AtEOF(); sums->MoveNext()) {
-    by_name[names.at(ToLong(sums->Field("id")))] += ToCurrency(sums->Field("amount"));
+  for (; !rows->AtEOF(); rows->MoveNext()) {
+    if (ToText(rows->Field("RowKind")) != "detail") continue;
+    by_name[names.at(ToLong(rows->Field("AccountID")))] += ToCurrency(rows->Field("Debits")) - ToCurrency(rows->Field("Credits"));
   }
   return by_name;
 }
