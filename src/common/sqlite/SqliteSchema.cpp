@@ -140,9 +140,11 @@ std::string ColumnSql(const ColumnDef& column) {
   return sql;
 }
 
+// Removes a company file that was never finished, with everything made beside it: the engine's
+// log and index, and the writers' lock file of the first rows' unit (common/UnitOfWork.h).
 void RemoveCompanyFile(const std::string& path) {
   std::error_code ignored;
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ignored);
+  for (const char* suffix : {"", "-wal", "-shm", "-journal", "-lock"}) std::filesystem::remove(path + suffix, ignored);
 }
 
 std::string CreateTableSql(const TableDef& table, std::string_view name) {
