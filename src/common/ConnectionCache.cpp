@@ -1,6 +1,5 @@
 #include "common/ConnectionCache.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,10 +30,7 @@ class Cache {
     if (found == idle_.end()) return nullptr;
     std::unique_ptr<EngineConnection> connection = std::move(found->connection);
     idle_.erase(found);
-    struct stat status {};
-    const bool same_file = ::stat(connection->Path().c_str(), &status) == 0 &&
-                           connection->FileIdentity() == std::pair<uint64_t, uint64_t>(status.st_dev, status.st_ino);
-    if (!same_file) {
+    if (!connection->StillNamesItsDatabase()) {
       // The file it opened is gone or replaced. What the engine keeps beside it (SQLite's
       // write-ahead log) is still at the path and would be read into whatever file stands there
       // now: fold it into the old file and empty it before the connection closes.

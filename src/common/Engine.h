@@ -100,8 +100,10 @@ class EngineConnection {
   virtual int64_t Changes() const = 0;
   // The database file this connection works on.
   virtual const std::string& Path() const = 0;
-  // Device and inode of that file when it was opened, to tell a file replaced since.
-  virtual std::pair<uint64_t, uint64_t> FileIdentity() const = 0;
+  // True while the name the connection was opened with still names the database it opened:
+  // false once the file was removed or replaced by another (told by device and inode). A kept
+  // connection is handed out again only while this holds.
+  virtual bool StillNamesItsDatabase() const = 0;
   // True while a transaction is open on the connection.
   virtual bool InTransaction() const = 0;
 

@@ -32,8 +32,8 @@ namespace ledgerkit {
 
 namespace {
 
-// Statement runs started in this process (a control text counts once).
-std::atomic<uint64_t>& statements_run = EngineStatementCounter();
+// Counts a statement run started (a control text counts once).
+void CountStatementRun() { EngineStatementCounter().fetch_add(1, std::memory_order_relaxed); }
 // Writers queue in the unit of work before they begin, so the engine waits only for what the
 // queue does not cover (a checkpoint, a writer outside the library): it waits long rather than
 // give up on a holder that is making progress.
@@ -154,7 +154,7 @@ class SqliteStatement final : public EngineStatement {
 
   bool Step() override {
     // A statement not yet stepped since its last reset or completion begins a run now.
-    if (sqlite3_stmt_busy(statement_) == 0) statements_run.fetch_add(1, std::memory_order_relaxed);
+    if (sqlite3_stmt_busy(statement_) == 0) CountStatementRun();
     const int rc = sqlite3_step(statement_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
@@ -396,7 +396,7 @@ class SqliteConnection final : public EngineConnection {
   }
 
   void ExecuteControl(std::string_view sql) override {
-    statements_run.fetch_add(1, std::memory_order_relaxed);
+    CountStatementRun();
     const std::string text(sql);
     char* message = nullptr;
     const int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
@@ -409,7 +409,11 @@ class SqliteConnection final : public EngineConnection {
 
   int64_t Changes() const override { return sqlite3_changes64(db_); }
   const std::string& Path() const override { return path_; }
-  std::pair<uint64_t, uint64_t> FileIdentity() const override { return identity_; }
+  bool StillNamesItsDatabase() const override {
+    struct stat status {};
+    return ::stat(path_.c_str(), &status) == 0 &&
+           identity_ == std::pair<uint64_t, uint64_t>(status.st_dev, status.st_ino);
+  }
   bool InTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
   bool Spent() const override { return spent_; }
   size_t CachedStatementCount() const override { return cache_->size(); }
