@@ -1,11 +1,11 @@
 #include "common/ConnectionCache.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <vector>
 
+#include "common/Catalog.h"
 #include "common/DataAccess.h"
 
 namespace ledgerkit {
@@ -30,15 +30,12 @@ class Cache {
     if (found == idle_.end()) return nullptr;
     std::unique_ptr<EngineConnection> connection = std::move(found->connection);
     idle_.erase(found);
-    struct stat status {};
-    const bool same_file = ::stat(connection->Path().c_str(), &status) == 0 &&
-                           connection->FileIdentity() == std::pair<uint64_t, uint64_t>(status.st_dev, status.st_ino);
-    if (!same_file) {
-      // The file it opened is gone or replaced. Its write-ahead log is still at the path and
-      // would be read into whatever file stands there now: fold it into the old file and empty
-      // it before the connection closes.
+    if (!connection->StillNamesItsDatabase()) {
+      // The file it opened is gone or replaced. What the engine keeps beside it (SQLite's
+      // write-ahead log) is still at the path and would be read into whatever file stands there
+      // now: fold it into the old file and empty it before the connection closes.
       try {
-        connection->ExecuteControl("PRAGMA wal_checkpoint(TRUNCATE);");
+        connection->Checkpoint();
       } catch (...) {
         // Closing is all that is left to do.
       }
@@ -76,7 +73,7 @@ thread_local Cache cache;
 std::unique_ptr<EngineConnection> TakeConnection(const Variant& account, const std::string& key) {
   if (auto kept = cache.Take(key)) return kept;
   auto connection = OpenEngine(BuildConnectionString(account));
-  CheckSchemaOnOpen(*connection);
+  connection->CheckSchema(CompanyCatalog());
   return connection;
 }
 

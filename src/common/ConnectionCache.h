@@ -17,13 +17,9 @@
 namespace ledgerkit {
 
 // An open connection to the file `account` names (`key` is its normalised path): a kept one
-// when it still names that file, otherwise a new one. Fails like OpenEngine.
+// when it still names that file, otherwise a new one, checked against the company catalog
+// (EngineConnection::CheckSchema) before it is handed out. Fails like OpenEngine and that check.
 std::unique_ptr<EngineConnection> TakeConnection(const Variant& account, const std::string& key);
-
-// Runs once on every connection TakeConnection opens anew, before its first use: brings a
-// company file of an earlier schema version up to date (defined with the schema, in
-// entities/Schema.cpp). Fails with a clear Error when the file cannot be used as it stands.
-void CheckSchemaOnOpen(EngineConnection& connection);
 
 // Keeps `connection` for a later TakeConnection with the same key, or closes it when it has a
 // transaction open or is spent (a report statement ran on it).

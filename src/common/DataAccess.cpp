@@ -1,6 +1,8 @@
 #include "common/DataAccess.h"
 
 #include "common/Convert.h"
+#include "common/DataAccessInternal.h"
+#include "common/Engine.h"
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
 #include "common/ResultReader.h"
@@ -18,6 +20,8 @@ std::string CompanyPath(const Variant& account) {
 }
 
 std::string BuildConnectionString(const Variant& account) { return "Driver=SQLite;Dbq=" + CompanyPath(account); }
+
+const EngineDialect& CompanyDialect(const Variant& account) { return EngineDialectFor(BuildConnectionString(account)); }
 
 std::shared_ptr<Recordset> OpenRecordset(const Variant& account, std::string_view sql) {
   return WithMarkedReraise([&] {

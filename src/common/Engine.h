@@ -1,6 +1,9 @@
 // The database engine behind a small interface: a connection, prepared statements, typed
-// binding and typed column reads. Managers never see an engine handle; a second engine is a
-// second implementation of these two classes and one more driver name in OpenEngine.
+// binding and typed column reads, transactions as typed calls, the company database's creation
+// and check on open, and the few SQL forms that differ between engines (EngineDialect). Nothing
+// outside an engine's own folder sees an engine handle, writes a control statement or tells
+// engines apart; a second engine is one more folder implementing these classes and one more
+// entry in the driver list (common/EngineDriver.h).
 //
 // Library-internal. Connections and statements are single-threaded; statements must not
 // outlive the connection that prepared them by more than their own destruction.
@@ -8,10 +11,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
+
+#include "common/Catalog.h"
+#include "common/Error.h"
 
 namespace ledgerkit {
 
@@ -52,6 +60,31 @@ class EngineStatement {
   virtual std::string_view ColumnText(int index) const = 0;
 };
 
+// What a unit of work does with the database.
+enum class Access { kRead, kWrite };
+
+// The SQL forms that differ between engines, for statement texts written outside the engine.
+// One per engine, never destroyed. The same arguments always give the same text, so a statement
+// built with it is compiled once per connection like any other.
+class EngineDialect {
+ public:
+  virtual ~EngineDialect() = default;
+
+  // `name` written so the engine reads it as that column even where it is a keyword (Note).
+  virtual std::string QuoteIdentifier(std::string_view name) const = 0;
+  // A condition true when the text column `column` holds a whole decimal number: one or more of
+  // the digits 0-9 and nothing else (no sign, blank or point). False for Null and ''.
+  virtual std::string WholeNumberCondition(std::string_view column) const = 0;
+  // A condition true when `column` holds an exact whole number: false for Null and, on an engine
+  // whose columns take any value, for a REAL or text stored in a number column.
+  virtual std::string HoldsIntegerCondition(std::string_view column) const = 0;
+  // An expression giving, as text, the engine's name for the type of the value `column` holds
+  // in the row (for messages about values of the wrong type).
+  virtual std::string StoredTypeExpression(std::string_view column) const = 0;
+  // True when `error` is the engine's refusal of a SUM() whose total leaves the int64 range.
+  virtual bool IsSumOverflow(const Error& error) const = 0;
+};
+
 class EngineConnection {
  public:
   virtual ~EngineConnection() = default;
@@ -59,14 +92,18 @@ class EngineConnection {
   // Prepares exactly one statement. A text with a second statement, or with none, fails with
   // Invalid argument (5) before anything runs; an engine failure is an engine Error.
   virtual std::unique_ptr<EngineStatement> Prepare(std::string_view sql) = 0;
-  // Runs the library's own control statements (transactions, savepoints, pragmas).
+  // Runs a text of statements, nothing bound and no rows read. The engine's own (schema,
+  // upgrade, settings): what the library runs outside the engine goes through Prepare and the
+  // typed calls below, so no engine-specific text is written there.
   virtual void ExecuteControl(std::string_view sql) = 0;
   // Rows changed by the last INSERT, UPDATE or DELETE.
   virtual int64_t Changes() const = 0;
   // The database file this connection works on.
   virtual const std::string& Path() const = 0;
-  // Device and inode of that file when it was opened, to tell a file replaced since.
-  virtual std::pair<uint64_t, uint64_t> FileIdentity() const = 0;
+  // True while the name the connection was opened with still names the database it opened:
+  // false once the file was removed or replaced by another (told by device and inode). A kept
+  // connection is handed out again only while this holds.
+  virtual bool StillNamesItsDatabase() const = 0;
   // True while a transaction is open on the connection.
   virtual bool InTransaction() const = 0;
 
@@ -82,20 +119,73 @@ class EngineConnection {
   virtual bool Spent() const = 0;
   // Compiled statements kept idle for reuse (bounded; see the engine implementation).
   virtual size_t CachedStatementCount() const = 0;
-};
 
-enum class OpenMode {
-  kExisting,   // read-write; a missing file is an error, never created
-  kCreateNew,  // the file must not exist yet and is created
+  // The SQL forms of this connection's engine.
+  virtual const EngineDialect& Dialect() const = 0;
+
+  // Runs once on a new connection, before its first use. A company database of an earlier
+  // schema version is brought to `catalog`'s version in one transaction (which needs write
+  // access: where the database may only be read it is refused with Invalid argument, 5, naming
+  // both versions); a newer version is refused the same way. A database that is no company
+  // database is left to fail on its first statement.
+  virtual void CheckSchema(const Catalog& catalog) = 0;
+
+  // Opens a transaction. A read sees one state of the database throughout. A write excludes
+  // every other writer of the database from here to its end (on SQLite the whole file is held);
+  // a write unit takes LockCompany next.
+  virtual void Begin(Access access) = 0;
+  // Ends the open transaction keeping, or undoing, what it did. A failed Commit leaves the
+  // transaction open, to be rolled back.
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  // Savepoints nest inside the open transaction; the two calls after it end the innermost one,
+  // keeping or undoing what was done since it.
+  virtual void Savepoint() = 0;
+  virtual void ReleaseSavepoint() = 0;
+  virtual void RollbackToSavepoint() = 0;
+  // Taken first in every writing transaction: from here to the end of the transaction no other
+  // writer reads or changes the company record, and every read the transaction makes sees the
+  // last committed state. The company's counters (transaction and invoice numbers, read then
+  // advanced) and every check-then-insert (a unique user name) rely on this and on nothing
+  // else. SQLite's write transaction already holds the whole file, so it adds nothing there; a
+  // server engine locks the company row (SELECT ... FOR UPDATE).
+  virtual void LockCompany() = 0;
+
+  // What the engine's own consistency check of the database finds, one text per problem; empty
+  // when it finds none.
+  virtual std::vector<std::string> IntegrityProblems() = 0;
+  // Folds what the engine keeps beside the database (SQLite's write-ahead log) into it and
+  // empties it, before a connection to a database that was replaced or removed is closed: what
+  // it kept must not be read into whatever stands at the path now. Nothing on a server engine.
+  virtual void Checkpoint() = 0;
+  // True when the writers of several processes take their turns on this database through a
+  // lock file beside it (WriterTurn, common/UnitOfWork.h): a file-based company database. False
+  // for a database that is none (nothing is left beside it) and for a server engine, whose own
+  // lock queues its writers.
+  virtual bool WritersQueueBesideFile() = 0;
+  // The engine's error for a writer that waited too long for its turn, with `message`.
+  virtual Error BusyError(std::string message) const = 0;
 };
 
 // Opens a connection for a connection string of BuildConnectionString. Fails with an engine
 // Error when the engine cannot open the database, with Invalid argument (5) for an unknown driver
 // or an empty path or one holding a NUL. A file that cannot be opened for writing (read-only file,
 // directory or mount) is opened for reading only.
-std::unique_ptr<EngineConnection> OpenEngine(std::string_view connection_string, OpenMode mode = OpenMode::kExisting);
+std::unique_ptr<EngineConnection> OpenEngine(std::string_view connection_string);
 
-// How many statement runs the engine has started in this process, on every connection: each
+// Makes a new company database for `connection_string`: the engine's marks and the whole schema
+// of `catalog` in one transaction, then `first_rows` (which writes the first rows through the
+// library's own units of work). Refuses (Invalid argument, 5) a database that already exists,
+// before anything is changed; on any later failure whatever was made is removed again, so
+// nothing half-made is left behind, and the failure is passed on.
+void CreateEngineDatabase(std::string_view connection_string, const Catalog& catalog,
+                          const std::function<void()>& first_rows);
+
+// The SQL forms of the engine `connection_string` names; Invalid argument (5) for an unknown
+// driver.
+const EngineDialect& EngineDialectFor(std::string_view connection_string);
+
+// How many statement runs the engines have started in this process, on every connection: each
 // first step of a prepared statement after it was prepared, reset or run to its end, and each
 // text of control statements. A count, for the benchmark's statements-per-operation figures.
 uint64_t EngineStatementsRun();

@@ -1,7 +1,6 @@
 #include "common/UnitOfWork.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,10 +46,11 @@ Queues& queues() {
   return *all;
 }
 
-[[noreturn]] void ThrowWaitedTooLong(const std::string& key, std::chrono::milliseconds limit) {
+[[noreturn]] void ThrowWaitedTooLong(const EngineConnection& connection, const std::string& key,
+                                     std::chrono::milliseconds limit) {
   const int64_t ms = limit.count();
   const std::string waited = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-  throw Error::Engine(SQLITE_BUSY, "database is locked: waited " + waited + " for another writer to finish with " + key);
+  throw connection.BusyError("database is locked: waited " + waited + " for another writer to finish with " + key);
 }
 
 // Byte 0 of the lock file is the entry, byte 1 the turn. A waiter first holds the entry, then
@@ -104,32 +104,11 @@ std::string UnitKey(const Variant& account) {
   return key;
 }
 
-// Runs one transaction-control statement, compiled once per connection.
-void Control(EngineConnection& connection, std::string_view sql) {
-  const auto statement = connection.Prepare(sql);
-  while (statement->Step()) {
-  }
-}
-
 }  // namespace
 
 std::chrono::milliseconds WriterWaitLimit() { return std::chrono::milliseconds(writer_wait_limit_ms.load()); }
 
 void SetWriterWaitLimit(std::chrono::milliseconds limit) { writer_wait_limit_ms.store(limit.count()); }
-
-namespace {
-
-// True when the database is in write-ahead-log mode, as every company file is.
-bool InLogMode(EngineConnection& connection) {
-  try {
-    const auto statement = connection.Prepare("PRAGMA journal_mode;");
-    return statement->Step() && statement->ColumnText(0) == "wal";
-  } catch (const Error&) {
-    return false;  // not a database: the write that follows fails on its own
-  }
-}
-
-}  // namespace
 
 WriterTurn::WriterTurn(const std::string& key, EngineConnection& connection) : key_(key) {
   const auto limit = WriterWaitLimit();
@@ -151,14 +130,14 @@ WriterTurn::WriterTurn(const std::string& key, EngineConnection& connection) : k
     if (!queue.turn.wait_until(lock, deadline, [&] { return queue.serving == ticket; })) {
       queue.abandoned.insert(ticket);
       if (--queue.users == 0) all.by_file.erase(key_);
-      ThrowWaitedTooLong(key_, limit);
+      ThrowWaitedTooLong(connection, key_, limit);
     }
   }
   // The company file itself is never opened here: closing any descriptor of it would drop the
   // engine's own locks on it in this process.
   const std::string lock_path = key_ + "-lock";
   lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CLOEXEC);
-  if (lock_fd_ < 0 && errno == ENOENT && InLogMode(connection)) {
+  if (lock_fd_ < 0 && errno == ENOENT && connection.WritersQueueBesideFile()) {
     lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   }
   if (lock_fd_ < 0) return;  // cannot be created here: only this process's threads queue
@@ -168,7 +147,7 @@ WriterTurn::WriterTurn(const std::string& key, EngineConnection& connection) : k
     if (turn) return;
   }
   Release();
-  ThrowWaitedTooLong(key_, limit);
+  ThrowWaitedTooLong(connection, key_, limit);
 }
 
 WriterTurn::~WriterTurn() { Release(); }
@@ -205,7 +184,7 @@ UnitOfWork::UnitOfWork(const Variant& account, Access access) : key_(UnitKey(acc
   if (outer_ != nullptr) {
     connection_ = outer_->connection_;
     if (access == Access::kWrite) {
-      Control(*connection_, "SAVEPOINT ledgerkit_unit;");
+      connection_->Savepoint();
       savepoint_ = true;
     }
   } else {
@@ -213,7 +192,8 @@ UnitOfWork::UnitOfWork(const Variant& account, Access access) : key_(UnitKey(acc
     connection_ = own_connection_.get();
     try {
       if (access == Access::kWrite) turn_ = std::make_unique<WriterTurn>(key_, *connection_);
-      Control(*connection_, access == Access::kWrite ? "BEGIN IMMEDIATE;" : "BEGIN;");
+      connection_->Begin(access);
+      if (access == Access::kWrite) connection_->LockCompany();
     } catch (...) {
       ReturnConnection(key_, std::move(own_connection_));
       throw;
@@ -234,9 +214,9 @@ void UnitOfWork::KeepAfterRollback(std::function<void(EngineConnection&)> action
 
 void UnitOfWork::Commit() {
   if (outer_ != nullptr) {
-    if (savepoint_) Control(*connection_, "RELEASE ledgerkit_unit;");
+    if (savepoint_) connection_->ReleaseSavepoint();
   } else {
-    Control(*connection_, "COMMIT;");
+    connection_->Commit();
   }
   finished_ = true;
   // What was kept here must also survive a later rollback of the unit around this one.
@@ -249,23 +229,21 @@ void UnitOfWork::RollBack() noexcept {
   finished_ = true;
   try {
     if (outer_ != nullptr) {
-      if (savepoint_) {
-        Control(*connection_, "ROLLBACK TO ledgerkit_unit;");
-        Control(*connection_, "RELEASE ledgerkit_unit;");
-      }
+      if (savepoint_) connection_->RollbackToSavepoint();
       for (auto& action : kept_) action(*connection_);
       for (auto& action : kept_) outer_->kept_.push_back(std::move(action));
       return;
     }
-    Control(*connection_, "ROLLBACK;");
+    connection_->Rollback();
     if (kept_.empty()) return;
     // Numbers handed out during the failed call stay consumed: record them again on their own.
-    Control(*connection_, "BEGIN IMMEDIATE;");
+    connection_->Begin(Access::kWrite);
+    connection_->LockCompany();
     for (auto& action : kept_) action(*connection_);
-    Control(*connection_, "COMMIT;");
+    connection_->Commit();
   } catch (...) {
     // The error that caused the rollback is the one the caller receives. If the rollback itself
-    // failed, SQLite has already undone the transaction when the connection closes.
+    // failed, the engine undoes the transaction when the connection closes.
   }
 }
 

@@ -1,8 +1,8 @@
-// UnitOfWork: one connection and one SQLite transaction per outermost public operation.
+// UnitOfWork: one connection and one engine transaction per outermost public operation.
 //
-// The outermost Run on an Account opens the connection and begins (BEGIN IMMEDIATE for
-// writers, a deferred read transaction otherwise); it commits when the body returns and rolls
-// back when it throws, so a failed call leaves the file exactly as it was. A Run on the same
+// The outermost Run on an Account opens the connection and begins (a write transaction that
+// takes the company lock, EngineConnection::LockCompany, for writers; a read transaction
+// otherwise); it commits when the body returns and rolls back when it throws, so a failed call leaves the file exactly as it was. A Run on the same
 // Account on the same thread while one is active joins it and sees its uncommitted rows; a
 // joining writer runs under a savepoint, so its own failure undoes only its own statements.
 // Actions registered with KeepAfterRollback (numbers handed out) are replayed after any
@@ -25,18 +25,18 @@
 
 namespace ledgerkit {
 
-enum class Access { kRead, kWrite };
-
 // The right to write the file `key` (a normalised path, as units use) names, held from
 // construction to destruction; `connection` is open on that file. Writers wait in order of
 // arrival among the threads of this process; across processes a lock on the file "<key>-lock"
 // beside the company file passes the turn on, each waiter in turn. The lock file is created on
-// demand, and only beside a database in write-ahead-log mode (every company file), so nothing is
-// left beside a file that is none. Where it cannot be created (a read-only directory) only the
-// threads of this process queue: writing fails there anyway.
-// A writer still waiting after WriterWaitLimit() fails with an engine error (SQLITE_BUSY)
-// naming the file and how long it waited. Not reentrant: a unit nested on the same thread joins
-// the outer unit instead of taking a second turn.
+// demand, and only where the engine says its writers queue beside the file
+// (EngineConnection::WritersQueueBesideFile: a company file, never a file that is none, never a
+// server). Where it cannot be created (a read-only directory) only the threads of this process
+// queue: writing fails there anyway.
+// A writer still waiting after WriterWaitLimit() fails with the engine's busy error
+// (EngineConnection::BusyError; SQLite: SQLITE_BUSY) naming the file and how long it waited.
+// Not reentrant: a unit nested on the same thread joins the outer unit instead of taking a
+// second turn.
 class WriterTurn {
  public:
   WriterTurn(const std::string& key, EngineConnection& connection);

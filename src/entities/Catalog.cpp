@@ -4,6 +4,7 @@
 
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
+#include "entities/Schema.h"
 
 namespace ledgerkit {
 
@@ -62,6 +63,11 @@ constexpr IndexDef kIndexes[] = {
 
 std::span<const TableDef> SchemaTables() { return kTables; }
 std::span<const IndexDef> SchemaIndexes() { return kIndexes; }
+
+const Catalog& CompanyCatalog() {
+  static const Catalog catalog{kTables, kIndexes, kSchemaVersion, kApplicationId};
+  return catalog;
+}
 
 const TableDef& SchemaTable(std::string_view name) {
   for (const TableDef& table : kTables) {

@@ -16,9 +16,6 @@ namespace ledgerkit::db {
 
 using K = FieldType;
 
-// The default of a column that holds the time a row was written.
-inline constexpr std::string_view kNow = "(strftime('%Y-%m-%d %H:%M:%S','now','localtime'))";
-
 struct ISubScriber {
   static constexpr std::string_view kTable = "ISubScriber";
   static constexpr ColumnDef ISubScriberID{"ISubScriberID", K::kKey};
@@ -76,7 +73,7 @@ struct SysSessions {
   static constexpr ColumnDef Account{"Account", K::kText, lenSysSessions::lenAccount};
   static constexpr ColumnDef UserName{"UserName", K::kText, lenSysSessions::lenUserName, {}, true};
   static constexpr ColumnDef Token{"Token", K::kText, lenSysSessions::lenToken};
-  static constexpr ColumnDef LastUpdate{"LastUpdate", K::kDate, 0, kNow};
+  static constexpr ColumnDef LastUpdate{"LastUpdate", K::kDate, 0, ColumnDefault::kNow};
   static constexpr ColumnDef UserKey{"UserKey", K::kText, 4 * lenSysSessions::lenUserName};  // as IUser.UserKey
   static constexpr ColumnDef kColumns[] = {SysSessionsID, Account, UserName, Token, LastUpdate, UserKey};
 };
@@ -113,7 +110,7 @@ struct ACAccount {
   static constexpr ColumnDef Note{"Note", K::kText, lenACAccount::lenNote};
   static constexpr ColumnDef Inactive{"Inactive", K::kBoolean};
   static constexpr ColumnDef BankAccountNo{"BankAccountNo", K::kText, lenACAccount::lenBankAccountNo};
-  static constexpr ColumnDef Balance{"Balance", K::kCurrency, 0, "0"};
+  static constexpr ColumnDef Balance{"Balance", K::kCurrency, 0, ColumnDefault::kZero};
   static constexpr ColumnDef AccountTypeID{"AccountTypeID", K::kKey};
   static constexpr ColumnDef FnclInstitutionID{"FnclInstitutionID", K::kKey};
   static constexpr ColumnDef ParentAccountID{"ParentAccountID", K::kKey};
@@ -158,7 +155,7 @@ struct ACTransaction {
   static constexpr ColumnDef Deposit{"Deposit", K::kCurrency};
   static constexpr ColumnDef TransactionNumber{"TransactionNumber", K::kText, lenACTransaction::lenTransactionNumber};
   static constexpr ColumnDef TransType{"TransType", K::kLong};
-  static constexpr ColumnDef Reconciled{"Reconciled", K::kBoolean, 0, "0"};
+  static constexpr ColumnDef Reconciled{"Reconciled", K::kBoolean, 0, ColumnDefault::kZero};
   static constexpr ColumnDef kColumns[] = {ACTransactionID, Parent, TransactionDate, Description, Withdrawal, Deposit, TransactionNumber, TransType, Reconciled};
 };
 

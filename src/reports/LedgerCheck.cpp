@@ -7,7 +7,10 @@
 #include "common/Convert.h"
 #include "common/Currency.h"
 #include "common/DataAccess.h"
+#include "common/DataAccessInternal.h"
+#include "common/Engine.h"
 #include "common/Error.h"
+#include "common/ErrorConvention.h"
 #include "common/UnitOfWork.h"
 #include "entities/Catalog.h"
 #include "entities/Schema.h"
@@ -37,9 +40,7 @@ std::string MoneyText(const Variant& value) {
 }
 
 // True for the engine's refusal of a SUM() that leaves the int64 range.
-bool IsSumOverflow(const Error& error) {
-  return error.number() == EngineErrorNumber(1) && error.description().find("integer overflow") != std::string::npos;
-}
+bool IsSumOverflow(const Variant& account, const Error& error) { return CompanyDialect(account).IsSumOverflow(error); }
 
 // One account's register as the check needs it: the sums of its rows, exactly, when they fit.
 struct RegisterSums {
@@ -62,7 +63,7 @@ RegisterSums SumRegister(const Variant& account, const Variant& account_id) {
   try {
     row = command.ExecuteQuery();
   } catch (const Error& error) {
-    if (!IsSumOverflow(error)) throw;
+    if (!IsSumOverflow(account, error)) throw;
     sums.overflow = true;
     return sums;
   }
@@ -87,11 +88,9 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
     constexpr auto kProblem = CheckFinding::Severity::kProblem;
     constexpr auto kWarning = CheckFinding::Severity::kWarning;
 
-    const auto integrity = OpenRecordset(account, "PRAGMA integrity_check;");
-    for (; !integrity->AtEOF(); integrity->MoveNext()) {
-      const std::string line = Text(integrity->Field(0));
-      if (line != "ok") add(kProblem, "integrity", "The engine's integrity check reports: " + line);
-    }
+    const std::vector<std::string> integrity =
+        WithMarkedReraise([&] { return ConnectionScope(account).connection().IntegrityProblems(); });
+    for (const std::string& line : integrity) add(kProblem, "integrity", "The engine's integrity check reports: " + line);
 
     const auto companies = OpenRecordset(account, "SELECT COUNT(*) FROM ISubScriber;");
     const int32_t company_count = ToLong(companies->Field(0));
@@ -101,15 +100,17 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
     }
 
     // Every money value must be an exact count of ten-thousandths: a REAL is a sum that left
-    // the range (or a value written by another program), text no amount at all.
+    // the range (or a value written by another program), text no amount at all. (Only an
+    // engine whose columns take any value can hold either.)
+    const EngineDialect& dialect = CompanyDialect(account);
     for (const TableDef& table : SchemaTables()) {
       for (const ColumnDef& column : table.columns) {
         if (column.kind != FieldType::kCurrency) continue;
         const std::string name(column.name);
         const auto inexact = OpenRecordset(
-            account, "SELECT " + std::string(table.columns[0].name) + ", CAST(" + name + " AS TEXT), typeof(" + name +
-                         ") FROM " + std::string(table.name) + " WHERE typeof(" + name +
-                         ") NOT IN ('integer','null') ORDER BY 1;");
+            account, "SELECT " + std::string(table.columns[0].name) + ", CAST(" + name + " AS TEXT), " +
+                         dialect.StoredTypeExpression(name) + " FROM " + std::string(table.name) + " WHERE " + name +
+                         " IS NOT NULL AND NOT (" + dialect.HoldsIntegerCondition(name) + ") ORDER BY 1;");
         for (; !inexact->AtEOF(); inexact->MoveNext()) {
           add(kProblem, "money",
               std::string(table.name) + " " + Text(inexact->Field(0)) + " holds " + name + " " +
@@ -128,8 +129,9 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
     for (; !ids->AtEOF(); ids->MoveNext()) {
       const Variant id = ids->Field(0);
       Command lookup(account);
-      lookup.SetText("SELECT AccountNumber, Name, CAST(Balance AS TEXT), typeof(Balance) FROM ACAccount WHERE ACAccountID=?;");
-      lookup.Append("p1", FieldType::kLong, 0, id, "AccountID");
+      lookup.SetText("SELECT AccountNumber, Name, CAST(Balance AS TEXT), CASE WHEN " +
+                     dialect.HoldsIntegerCondition("Balance") + " THEN 1 ELSE 0 END FROM ACAccount WHERE ACAccountID=?;");
+      lookup.Bind(db::ACAccount::ACAccountID, id, "AccountID");
       const auto found = lookup.ExecuteQuery();
       const bool exists = !found->AtEOF();
       const std::string label = "Account " + Text(id) +
@@ -154,7 +156,8 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
           if (error.number() != kOverflow) throw;
           add(kProblem, "overflow", label + ": its register's credits minus debits leave the currency range.");
         }
-        const bool stored_exact = found->Field(3).IsNull() || Text(found->Field(3)) == "integer";
+        // A Null balance is no amount to compare with.
+        const bool stored_exact = ToLong(found->Field(3)) == 1;
         const std::optional<int64_t> stored = Scaled(found->Field(2));
         if (net && stored_exact && (!stored || *stored != net->scaled())) {
           add(kProblem, "balance",
@@ -222,9 +225,9 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
     try {
       report_unbalanced(*OpenRecordset(account, all_sql));
     } catch (const Error& error) {
-      if (!IsSumOverflow(error)) throw;
+      if (!IsSumOverflow(account, error)) throw;
       std::string one_sql = kUnbalancedSql;
-      one_sql.replace(one_sql.find("%WHERE%"), 7, "WHERE TransactionNumber IS ?");
+      one_sql.replace(one_sql.find("%WHERE%"), 7, "WHERE TransactionNumber IS NOT DISTINCT FROM ?");
       const auto numbers = OpenRecordset(account, "SELECT DISTINCT TransactionNumber FROM ACTransaction ORDER BY 1;");
       for (; !numbers->AtEOF(); numbers->MoveNext()) {
         Command one(account);
@@ -233,7 +236,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
         try {
           report_unbalanced(*one.ExecuteQuery());
         } catch (const Error& inner) {
-          if (!IsSumOverflow(inner)) throw;
+          if (!IsSumOverflow(account, inner)) throw;
           add(kProblem, "overflow",
               "Transaction " + Text(numbers->Field(0)) + ": the sums of its register rows leave the currency range.");
         }
@@ -286,7 +289,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
         "JOIN ACTransLog l ON l.TransactionNumber=i.TransactionNumber AND l.TransLogStatus=1 "
         "LEFT JOIN (SELECT TransactionNumber, Parent, SUM(Withdrawal) AS Debit FROM ACTransaction "
         "GROUP BY TransactionNumber, Parent) d ON d.TransactionNumber=i.TransactionNumber AND d.Parent=i.AccountID "
-        "WHERE i.Total IS NOT d.Debit ORDER BY i.ACInvoiceID;";
+        "WHERE i.Total IS DISTINCT FROM d.Debit ORDER BY i.ACInvoiceID;";
     try {
       const auto totals = OpenRecordset(account, kInvoiceTotalsSql);
       for (; !totals->AtEOF(); totals->MoveNext()) {
@@ -295,7 +298,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
                 MoneyText(totals->Field(2)) + " but its receivable debit is " + MoneyText(totals->Field(3)) + ".");
       }
     } catch (const Error& error) {
-      if (!IsSumOverflow(error)) throw;
+      if (!IsSumOverflow(account, error)) throw;
       add(kProblem, "overflow", "The receivable debits of issued invoices sum beyond the currency range.");
     }
     return findings;

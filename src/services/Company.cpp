@@ -48,8 +48,9 @@ Variant TakeTransactionNumber(const Variant& account) {
   // fails and its transaction is rolled back.
   UnitOfWork::Active(account)->KeepAfterRollback([next](EngineConnection& connection) {
     const auto advance =
-        connection.Prepare("UPDATE ISubScriber SET NextTransactionNumber=?1 WHERE NextTransactionNumber<?1;");
+        connection.Prepare("UPDATE ISubScriber SET NextTransactionNumber=? WHERE NextTransactionNumber<?;");
     advance->BindInteger(1, next);
+    advance->BindInteger(2, next);
     while (advance->Step()) {
     }
   });

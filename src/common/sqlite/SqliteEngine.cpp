@@ -1,4 +1,5 @@
-// The SQLite implementation of the engine interface.
+// The SQLite implementation of the engine interface: connections, statements, transactions and
+// the SQL forms of the dialect. The company file's schema is written in SqliteSchema.cpp.
 //
 // Every engine return code passes through ThrowEngine, the one place that turns it into an
 // Error. Prepared statements are kept per connection and handed out again for the same SQL
@@ -22,18 +23,18 @@
 
 #include "common/Date.h"
 #include "common/Engine.h"
+#include "common/EngineDriver.h"
 #include "common/Error.h"
 #include "common/SqlMoney.h"
 #include "common/Text.h"
+#include "common/sqlite/SqliteEngine.h"
 
 namespace ledgerkit {
 
 namespace {
 
-constexpr std::string_view kDriverPrefix = "Driver=SQLite;Dbq=";
-
-// Statement runs started in this process (a control text counts once).
-std::atomic<uint64_t> statements_run{0};
+// Counts a statement run started (a control text counts once).
+void CountStatementRun() { EngineStatementCounter().fetch_add(1, std::memory_order_relaxed); }
 // Writers queue in the unit of work before they begin, so the engine waits only for what the
 // queue does not cover (a checkpoint, a writer outside the library): it waits long rather than
 // give up on a holder that is making progress.
@@ -154,7 +155,7 @@ class SqliteStatement final : public EngineStatement {
 
   bool Step() override {
     // A statement not yet stepped since its last reset or completion begins a run now.
-    if (sqlite3_stmt_busy(statement_) == 0) statements_run.fetch_add(1, std::memory_order_relaxed);
+    if (sqlite3_stmt_busy(statement_) == 0) CountStatementRun();
     const int rc = sqlite3_step(statement_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
@@ -318,6 +319,30 @@ int ProbeRead(sqlite3* db) {
 
 bool CannotOpenForReading(int rc) { return (rc & 0xFF) == SQLITE_CANTOPEN || (rc & 0xFF) == SQLITE_READONLY; }
 
+class SqliteDialect final : public EngineDialect {
+ public:
+  // Brackets rather than double quotes: SQLite reads a double-quoted name that is no column as
+  // a text literal, a bracketed one never.
+  std::string QuoteIdentifier(std::string_view name) const override { return "[" + std::string(name) + "]"; }
+  std::string WholeNumberCondition(std::string_view column) const override {
+    const std::string c(column);
+    return "(" + c + "<>'' AND " + c + " NOT GLOB '*[^0-9]*')";
+  }
+  std::string HoldsIntegerCondition(std::string_view column) const override {
+    return "typeof(" + std::string(column) + ")='integer'";
+  }
+  std::string StoredTypeExpression(std::string_view column) const override {
+    return "typeof(" + std::string(column) + ")";
+  }
+  bool IsSumOverflow(const Error& error) const override {
+    // SUM() fails rather than give an inexact total.
+    return error.number() == EngineErrorNumber(SQLITE_ERROR) &&
+           error.description().find("integer overflow") != std::string::npos;
+  }
+};
+
+const SqliteDialect kDialect;
+
 class SqliteConnection final : public EngineConnection {
  public:
   SqliteConnection(std::string path, OpenMode mode) : path_(std::move(path)) {
@@ -373,7 +398,7 @@ class SqliteConnection final : public EngineConnection {
   }
 
   void ExecuteControl(std::string_view sql) override {
-    statements_run.fetch_add(1, std::memory_order_relaxed);
+    CountStatementRun();
     const std::string text(sql);
     char* message = nullptr;
     const int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
@@ -386,12 +411,62 @@ class SqliteConnection final : public EngineConnection {
 
   int64_t Changes() const override { return sqlite3_changes64(db_); }
   const std::string& Path() const override { return path_; }
-  std::pair<uint64_t, uint64_t> FileIdentity() const override { return identity_; }
+  bool StillNamesItsDatabase() const override {
+    struct stat status {};
+    return ::stat(path_.c_str(), &status) == 0 &&
+           identity_ == std::pair<uint64_t, uint64_t>(status.st_dev, status.st_ino);
+  }
   bool InTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
   bool Spent() const override { return spent_; }
   size_t CachedStatementCount() const override { return cache_->size(); }
+  const EngineDialect& Dialect() const override { return kDialect; }
+
+  void CheckSchema(const Catalog& catalog) override { CheckSqliteSchema(*this, catalog); }
+
+  void Begin(Access access) override { Control(access == Access::kWrite ? "BEGIN IMMEDIATE;" : "BEGIN;"); }
+  void Commit() override { Control("COMMIT;"); }
+  void Rollback() override { Control("ROLLBACK;"); }
+  void Savepoint() override { Control("SAVEPOINT ledgerkit_unit;"); }
+  void ReleaseSavepoint() override { Control("RELEASE ledgerkit_unit;"); }
+  void RollbackToSavepoint() override {
+    Control("ROLLBACK TO ledgerkit_unit;");
+    Control("RELEASE ledgerkit_unit;");
+  }
+  // BEGIN IMMEDIATE has taken the file's write lock already: no other writer until the end.
+  void LockCompany() override {}
+
+  std::vector<std::string> IntegrityProblems() override {
+    std::vector<std::string> problems;
+    const auto statement = Prepare("PRAGMA integrity_check;");
+    while (statement->Step()) {
+      const std::string line(statement->ColumnText(0));
+      if (line != "ok") problems.push_back(line);
+    }
+    return problems;
+  }
+
+  void Checkpoint() override { ExecuteControl("PRAGMA wal_checkpoint(TRUNCATE);"); }
+
+  // Only a database in write-ahead-log mode is a company file.
+  bool WritersQueueBesideFile() override {
+    try {
+      const auto statement = Prepare("PRAGMA journal_mode;");
+      return statement->Step() && statement->ColumnText(0) == "wal";
+    } catch (const Error&) {
+      return false;  // not a database: the write that follows fails on its own
+    }
+  }
+
+  Error BusyError(std::string message) const override { return Error::Engine(SQLITE_BUSY, std::move(message)); }
 
  private:
+  // Runs one transaction-control statement, compiled once per connection.
+  void Control(std::string_view sql) {
+    const auto statement = Prepare(sql);
+    while (statement->Step()) {
+    }
+  }
+
   // Compiles exactly one statement; see Prepare in Engine.h.
   sqlite3_stmt* Compile(std::string_view sql, unsigned int prepare_flags) {
     sqlite3_stmt* statement = nullptr;
@@ -449,12 +524,8 @@ class SqliteConnection final : public EngineConnection {
 
 }  // namespace
 
-std::unique_ptr<EngineConnection> OpenEngine(std::string_view connection_string, OpenMode mode) {
-  if (connection_string.substr(0, kDriverPrefix.size()) != kDriverPrefix) {
-    throw Error::Runtime(kInvalidArgument,
-                         "The connection string " + QuoteForMessage(connection_string) + " names no known driver.");
-  }
-  std::string path(connection_string.substr(kDriverPrefix.size()));
+std::unique_ptr<EngineConnection> OpenSqliteFile(std::string_view target, OpenMode mode) {
+  std::string path(target);
   if (path.empty()) throw Error::Runtime(kInvalidArgument, "The company file path is empty.");
   if (path.find('\0') != std::string::npos) {
     throw Error::Runtime(kInvalidArgument, "The company file path holds a NUL character.");
@@ -474,6 +545,14 @@ std::unique_ptr<EngineConnection> OpenEngine(std::string_view connection_string,
   return std::make_unique<SqliteConnection>(std::move(path), mode);
 }
 
-uint64_t EngineStatementsRun() { return statements_run.load(std::memory_order_relaxed); }
+const EngineDriver& SqliteDriver() {
+  static const EngineDriver driver{
+      "Driver=SQLite;Dbq=",
+      [](std::string_view target) { return OpenSqliteFile(target, OpenMode::kExisting); },
+      CreateSqliteDatabase,
+      kDialect,
+  };
+  return driver;
+}
 
 }  // namespace ledgerkit
