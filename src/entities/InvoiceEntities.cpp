@@ -26,7 +26,8 @@ const EntityDef& ACInvoice::Def() {
                                  Scalar(C::Address),
                                  Scalar(C::Company),
                                  Scalar(C::Total),
-                                 ChildRows("Items", &ACInvoiceItem::Def, db::ACInvoiceItem::Parent, Ascending({db::ACInvoiceItem::ItemCode})),
+                                 ChildRows("Items", &ACInvoiceItem::Def, db::ACInvoiceItem::Parent,
+                                           Ascending({db::ACInvoiceItem::ItemCode})),
                              },
                              &MakeEntity<ACInvoice>);
   return def;

@@ -35,8 +35,8 @@ const EntityDef& ACAccount::Def() {
                  "VantorINV::ACAccount::GetFnclInstitution"),
           Scalar(C::ParentAccountID),
           Linked("ParentAccount", "ParentAccountID", &ACAccount::Def, "VantorINV::ACAccount::GetParentAccount"),
-          ChildRows("Transactions", &ACTransaction::Def, db::ACTransaction::Parent, Ascending({db::ACTransaction::TransactionDate}),
-                    "VantorINV::ACAccount::GetTransactions"),
+          ChildRows("Transactions", &ACTransaction::Def, db::ACTransaction::Parent,
+                    Ascending({db::ACTransaction::TransactionDate}), "VantorINV::ACAccount::GetTransactions"),
       },
       &MakeEntity<ACAccount>);
   return def;
@@ -111,7 +111,8 @@ const EntityDef& ACTransLog::Def() {
                                  Scalar(C::ChequeNo),
                                  Scalar(C::Address),
                                  Scalar(C::Amount),
-                                 ChildRows("WIPS", &ACTransLogWIP::Def, db::ACTransLogWIP::Parent, Ascending({db::ACTransLogWIP::AccountID}),
+                                 ChildRows("WIPS", &ACTransLogWIP::Def, db::ACTransLogWIP::Parent,
+                                           Ascending({db::ACTransLogWIP::AccountID}),
                                            "VantorINV::ACTransLog::GetWIPS"),
                              },
                              &MakeEntity<ACTransLog>);

@@ -39,7 +39,8 @@ void EndSessions(const Variant& account, std::string_view user_name) {
 }
 
 std::shared_ptr<SysSessions> SessionByToken(const Variant& account, std::string_view token) {
-  const auto sessions = Fetch<SysSessions>(account, FetchArgs{.filter = "Token=?", .bind = {SelectingText(token, "Token")}});
+  const auto sessions =
+      Fetch<SysSessions>(account, FetchArgs{.filter = "Token=?", .bind = {SelectingText(token, "Token")}});
   return FirstOf<SysSessions>(*sessions);
 }
 

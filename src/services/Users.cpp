@@ -5,7 +5,6 @@
 #include "common/Command.h"
 #include "common/Convert.h"
 #include "common/Error.h"
-#include "common/ErrorNumbers.h"
 #include "common/RowWrite.h"
 #include "common/Text.h"
 #include "common/UserNames.h"

@@ -1,7 +1,6 @@
 #include "subscriber/CAccountMgr.h"
 
 #include "common/Error.h"
-#include "common/ErrorNumbers.h"
 #include "common/MemberTable.h"
 #include "common/Operation.h"
 #include "entities/Catalog.h"

@@ -33,8 +33,9 @@ void InsertUser(const TempCompany& company, int id, int parent, const std::strin
 }
 
 std::string Users(const TempCompany& company) {
-  return RawScalar(company.path(), "SELECT IFNULL(group_concat(UserName||'/'||Parent||'/'||IFNULL(FirstName,'-')||'/'||"
-                                   "IFNULL(ReportsToID,'-')||'/'||IFNULL(UserKey,'NULL')),'') FROM (SELECT * FROM IUser ORDER BY IUserID)");
+  return RawScalar(company.path(),
+                   "SELECT IFNULL(group_concat(UserName||'/'||Parent||'/'||IFNULL(FirstName,'-')||'/'||"
+                   "IFNULL(ReportsToID,'-')||'/'||IFNULL(UserKey,'NULL')),'') FROM (SELECT * FROM IUser ORDER BY IUserID)");
 }
 
 // Statements the engine starts while `body` runs.
@@ -146,7 +147,8 @@ TEST(SecurityServices, ValueTooLongIsNamedAsTheCallerPassedIt) {
   }
   for (const Error& error : {add("A", std::string(256, 'e')), update("A", std::string(256, 'e'))}) {
     EXPECT_EQ(error.number(), kInvalidArgument);
-    EXPECT_NE(error.description().find("The text for EMail has 256 characters"), std::string::npos) << error.description();
+    EXPECT_NE(error.description().find("The text for EMail has 256 characters"), std::string::npos)
+        << error.description();
   }
   EXPECT_EQ(Users(company), "alice/1/-/-/NULL");
 }
