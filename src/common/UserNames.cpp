@@ -80,9 +80,7 @@ std::string UserNameText(const Variant& name) { return name.IsNull() ? std::stri
 
 std::vector<Parameter> UserNameFilterValues(const Variant& name) {
   const std::string text = UserNameText(name);
-  // Size 0: a filter's value is not width-checked; a longer name simply matches nothing.
-  return {Parameter{"UserKey", FieldType::kText, 0, UserNameKey(text), "UserKey"},
-          Parameter{"UserName", FieldType::kText, 0, text, "UserName"}};
+  return {SelectingText(UserNameKey(text), "UserKey"), SelectingText(text, "UserName")};
 }
 
 }  // namespace ledgerkit

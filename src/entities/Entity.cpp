@@ -78,6 +78,7 @@ EntityDef::EntityDef(std::string_view table_name, size_t column_count, std::stri
     select_sql += schema.columns[i].name;
   }
   select_sql += " FROM " + std::string(table);
+  key_column = &schema.columns[0];
 
   auto column_field = [&](std::string_view column) {
     for (size_t i = 0; i < columns.size(); ++i) {
@@ -116,6 +117,15 @@ EntityDef::EntityDef(std::string_view table_name, size_t column_count, std::stri
     entries.push_back(std::move(entry));
   }
   members = MemberTable(std::move(entries));
+}
+
+std::string Ascending(std::initializer_list<ColumnDef> columns) {
+  std::string sort;
+  for (const ColumnDef& column : columns) {
+    if (!sort.empty()) sort += ", ";
+    sort += std::string(column.name) + " ASC";
+  }
+  return sort;
 }
 
 Entity::Entity(const EntityDef& def) : def_(def), fields_(def.columns.size()) {}
@@ -162,7 +172,7 @@ Variant Entity::CallProperty(size_t index, const Variant* account) {
     case EntityProperty::Kind::kCollection:
       return WithEntityEpilogue(property.label, [&]() -> Variant {
         if (!loaded_) return Variant(std::make_shared<EntityCollection>());
-        FetchArgs args{.filter = "Parent=?", .bind = {Parameter{"p1", FieldType::kKey, 0, fields_[0], "Parent"}}};
+        FetchArgs args{.filter = std::string(property.link->name) + "=?", .bind = {Param(*property.link, fields_[0])}};
         if (!property.sort.empty()) args.sort = property.sort;
         return Variant(FetchEntities(property.target(), *account, args));
       });
@@ -178,9 +188,9 @@ std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Vari
     if (args.id) {
       // Converted before the file is opened: a value that names no whole key selects nothing
       // and reaches no statement. The filter and its values are not looked at.
-      by_key.push_back(Parameter{"p1", FieldType::kKey, 0, ToKey(*args.id), std::string(def.columns[0])});
+      by_key.push_back(Param(*def.key_column, ToKey(*args.id)));
       values = &by_key;
-      sql += " WHERE " + std::string(def.columns[0]) + "=?";
+      sql += " WHERE " + std::string(def.key_column->name) + "=?";
     } else if (args.filter) {
       sql += " WHERE " + ToText(*args.filter);
     }

@@ -4,8 +4,8 @@
 // catalog's order, make the fetch statement and the stored fields), then its public properties
 // in order. A scalar property reads one column; a single-object property loads the row a link
 // column names, once, and keeps it for the object's life (whatever Account is passed later);
-// a collection property fetches the rows whose Parent is this row's key (a bound value), anew
-// on every call.
+// a collection property fetches the rows whose link column (their Parent) holds this row's key
+// (a bound value), anew on every call.
 // From the declaration come the fetch, the loading of a row, the properties and the member table.
 //
 // Entities hold no connection and no path. Failures of the fetch and of object-valued
@@ -25,6 +25,7 @@
 
 namespace ledgerkit {
 
+struct ColumnDef;
 struct EntityDef;
 class Entity;
 
@@ -36,25 +37,15 @@ struct EntityProperty {
   std::string_view source;
   // kObject and kCollection: the class of the rows it loads.
   const EntityDef& (*target)() = nullptr;
-  // kCollection: the fixed sort of its fetch.
-  std::string_view sort;
+  // kCollection: the column of `target` that holds this row's key, and the fixed sort of its
+  // fetch (empty: the engine's order).
+  const ColumnDef* link = nullptr;
+  std::string sort;
   // Label of the diagnostic block, for the ledger classes; empty: the marked re-raise.
   std::string_view label;
 };
 
-// Builders for declarations: a scalar reading `column` (the property's own name when empty); a
-// single object loaded by the key in `key_property`; the collection of child rows of `target`.
-inline EntityProperty Scalar(std::string_view name, std::string_view column = {}) {
-  return {name, EntityProperty::Kind::kScalar, column.empty() ? name : column, nullptr, {}, {}};
-}
-inline EntityProperty Linked(std::string_view name, std::string_view key_property, const EntityDef& (*target)(),
-                             std::string_view label = {}) {
-  return {name, EntityProperty::Kind::kObject, key_property, target, {}, label};
-}
-inline EntityProperty ChildRows(std::string_view name, const EntityDef& (*target)(), std::string_view sort,
-                                std::string_view label = {}) {
-  return {name, EntityProperty::Kind::kCollection, {}, target, sort, label};
-}
+// The builders of declarations (Scalar, Linked, ChildRows) are the library's: EntityInternal.h.
 
 struct EntityDef {
   // `table`: the entity's table in the schema catalog; its first `column_count` columns
@@ -66,6 +57,7 @@ struct EntityDef {
 
   std::string_view table;
   std::vector<std::string_view> columns;  // in the order the fetch selects them
+  const ColumnDef* key_column = nullptr;  // the table's own key, its first column
   std::string select_sql;                 // "SELECT <columns> FROM <table>"
   std::string_view fetch_label;
   std::vector<EntityProperty> properties;
@@ -96,7 +88,7 @@ class Entity : public Dispatch {
   std::shared_ptr<T> Related(std::string_view property, const Variant& account) {
     return std::static_pointer_cast<T>(Related(property, account));
   }
-  // A collection property: the rows whose Parent is this row's key, fetched anew each call.
+  // A collection property: the rows whose link column holds this row's key, fetched anew each call.
   std::shared_ptr<EntityCollection> Children(std::string_view property, const Variant& account);
 
  protected:

@@ -3,11 +3,13 @@
 // the managers and never fetch them by statement themselves.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "common/Catalog.h"
 #include "common/Command.h"
 #include "common/Error.h"
 #include "common/Variant.h"
@@ -15,6 +17,25 @@
 #include "entities/EntityCollection.h"
 
 namespace ledgerkit {
+
+// Builders for declarations, each column named by its catalog constant (entities/Catalog.h):
+// a scalar reading `column`, named as the column or as `name`; a single object loaded by the
+// key in `key_property`; the collection of the rows of `target` whose `link` holds this row's
+// key, in the order `sort` gives (Ascending).
+inline EntityProperty Scalar(std::string_view name, const ColumnDef& column) {
+  return {name, EntityProperty::Kind::kScalar, column.name, nullptr, nullptr, {}, {}};
+}
+inline EntityProperty Scalar(const ColumnDef& column) { return Scalar(column.name, column); }
+inline EntityProperty Linked(std::string_view name, std::string_view key_property, const EntityDef& (*target)(),
+                             std::string_view label = {}) {
+  return {name, EntityProperty::Kind::kObject, key_property, target, nullptr, {}, label};
+}
+inline EntityProperty ChildRows(std::string_view name, const EntityDef& (*target)(), const ColumnDef& link,
+                                std::string sort, std::string_view label = {}) {
+  return {name, EntityProperty::Kind::kCollection, {}, target, &link, std::move(sort), label};
+}
+// The sort clause "A ASC, B ASC" over `columns`.
+std::string Ascending(std::initializer_list<ColumnDef> columns);
 
 // The optional arguments of a fetch. An argument that is present counts, even when it is an
 // empty text or Null; only an absent one is left out. The ID is a key (ToKey). The filter is the

@@ -4,71 +4,77 @@
 #include "entities/ACInvoice.h"
 #include "entities/ACInvoiceItem.h"
 #include "entities/CITaxCode.h"
+#include "entities/Catalog.h"
+#include "entities/EntityInternal.h"
 #include "entities/ISubScriber.h"
 
 namespace ledgerkit {
 
 const EntityDef& ACInvoice::Def() {
-  static const EntityDef def("ACInvoice", 0, {},
+  using C = db::ACInvoice;
+  static const EntityDef def(C::kTable, 0, {},
                              {
-                                 Scalar("ACInvoiceID"),
-                                 Scalar("AccountID"),
+                                 Scalar(C::ACInvoiceID),
+                                 Scalar(C::AccountID),
                                  Linked("RcvblAccount", "AccountID", &ACAccount::Def),
-                                 Scalar("Paid"),
-                                 Scalar("Comment"),
-                                 Scalar("TransactionNumber"),
-                                 Scalar("InvoiceDate"),
-                                 Scalar("InvoiceNo"),
-                                 Scalar("PurchaseOrderNumber"),
-                                 Scalar("Address"),
-                                 Scalar("Company"),
-                                 Scalar("Total"),
-                                 ChildRows("Items", &ACInvoiceItem::Def, "ItemCode ASC"),
+                                 Scalar(C::Paid),
+                                 Scalar(C::Comment),
+                                 Scalar(C::TransactionNumber),
+                                 Scalar(C::InvoiceDate),
+                                 Scalar(C::InvoiceNo),
+                                 Scalar(C::PurchaseOrderNumber),
+                                 Scalar(C::Address),
+                                 Scalar(C::Company),
+                                 Scalar(C::Total),
+                                 ChildRows("Items", &ACInvoiceItem::Def, db::ACInvoiceItem::Parent,
+                                           Ascending({db::ACInvoiceItem::ItemCode})),
                              },
                              &MakeEntity<ACInvoice>);
   return def;
 }
 
 const EntityDef& ACInvoiceItem::Def() {
-  static const EntityDef def("ACInvoiceItem", 0, {},
+  using C = db::ACInvoiceItem;
+  static const EntityDef def(C::kTable, 0, {},
                              {
-                                 Scalar("ACInvoiceItemID"),
-                                 Scalar("InvoiceID", "Parent"),
+                                 Scalar(C::ACInvoiceItemID),
+                                 Scalar("InvoiceID", C::Parent),
                                  Linked("Invoice", "InvoiceID", &ACInvoice::Def),
-                                 Scalar("TaxID"),
+                                 Scalar(C::TaxID),
                                  Linked("Tax", "TaxID", &CITaxCode::Def),
-                                 Scalar("AccountID"),
+                                 Scalar(C::AccountID),
                                  Linked("RevAccount", "AccountID", &ACAccount::Def),
-                                 Scalar("ItemCode"),
-                                 Scalar("ItemName"),
-                                 Scalar("ItemPrice"),
-                                 Scalar("ItemQuantity"),
-                                 Scalar("ItemUnit"),
+                                 Scalar(C::ItemCode),
+                                 Scalar(C::ItemName),
+                                 Scalar(C::ItemPrice),
+                                 Scalar(C::ItemQuantity),
+                                 Scalar(C::ItemUnit),
                              },
                              &MakeEntity<ACInvoiceItem>);
   return def;
 }
 
 const EntityDef& CITaxCode::Def() {
-  static const EntityDef def("CITaxCode", 0, {},
+  using C = db::CITaxCode;
+  static const EntityDef def(C::kTable, 0, {},
                              {
-                                 Scalar("CITaxCodeID"),
-                                 Scalar("SubscriberID", "Parent"),
+                                 Scalar(C::CITaxCodeID),
+                                 Scalar("SubscriberID", C::Parent),
                                  Linked("Subscriber", "SubscriberID", &ISubScriber::Def),
-                                 Scalar("Account1ID"),
+                                 Scalar(C::Account1ID),
                                  Linked("Account1", "Account1ID", &ACAccount::Def),
-                                 Scalar("Account2ID"),
+                                 Scalar(C::Account2ID),
                                  Linked("Account2", "Account2ID", &ACAccount::Def),
-                                 Scalar("TaxCode"),
-                                 Scalar("Description"),
-                                 Scalar("Tax1Rate"),
-                                 Scalar("Tax1Name"),
-                                 Scalar("Tax1Exempt"),
-                                 Scalar("Tax2Rate"),
-                                 Scalar("Tax2Name"),
-                                 Scalar("Tax2Exempt"),
-                                 Scalar("Tax2PiggyBack"),
-                                 Scalar("Inactive"),
+                                 Scalar(C::TaxCode),
+                                 Scalar(C::Description),
+                                 Scalar(C::Tax1Rate),
+                                 Scalar(C::Tax1Name),
+                                 Scalar(C::Tax1Exempt),
+                                 Scalar(C::Tax2Rate),
+                                 Scalar(C::Tax2Name),
+                                 Scalar(C::Tax2Exempt),
+                                 Scalar(C::Tax2PiggyBack),
+                                 Scalar(C::Inactive),
                              },
                              &MakeEntity<CITaxCode>);
   return def;

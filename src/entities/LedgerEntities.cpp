@@ -7,118 +7,129 @@
 #include "entities/ACTransLog.h"
 #include "entities/ACTransLogWIP.h"
 #include "entities/ACTransaction.h"
+#include "entities/Catalog.h"
+#include "entities/EntityInternal.h"
 #include "entities/ISubScriber.h"
 
 namespace ledgerkit {
 
 const EntityDef& ACAccount::Def() {
+  using C = db::ACAccount;
   static const EntityDef def(
-      "ACAccount", 0, "ACAccount::FetchACAccount",
+      C::kTable, 0, "ACAccount::FetchACAccount",
       {
-          Scalar("ACAccountID"),
-          Scalar("SubscriberID", "Parent"),
+          Scalar(C::ACAccountID),
+          Scalar("SubscriberID", C::Parent),
           Linked("Subscriber", "SubscriberID", &ISubScriber::Def, "ACAccount::GetSubscriber"),
-          Scalar("AccountNumber"),
-          Scalar("Name"),
-          Scalar("Description"),
-          Scalar("Note"),
-          Scalar("Inactive"),
-          Scalar("BankAccountNo"),
-          Scalar("Balance"),
-          Scalar("AccountTypeID"),
+          Scalar(C::AccountNumber),
+          Scalar(C::Name),
+          Scalar(C::Description),
+          Scalar(C::Note),
+          Scalar(C::Inactive),
+          Scalar(C::BankAccountNo),
+          Scalar(C::Balance),
+          Scalar(C::AccountTypeID),
           Linked("AccountType", "AccountTypeID", &ACAccountType::Def, "VantorINV::ACAccount::GetAccountType"),
-          Scalar("FnclInstitutionID"),
+          Scalar(C::FnclInstitutionID),
           Linked("FnclInstitution", "FnclInstitutionID", &ACFnclInstitution::Def,
                  "VantorINV::ACAccount::GetFnclInstitution"),
-          Scalar("ParentAccountID"),
+          Scalar(C::ParentAccountID),
           Linked("ParentAccount", "ParentAccountID", &ACAccount::Def, "VantorINV::ACAccount::GetParentAccount"),
-          ChildRows("Transactions", &ACTransaction::Def, "TransactionDate ASC", "VantorINV::ACAccount::GetTransactions"),
+          ChildRows("Transactions", &ACTransaction::Def, db::ACTransaction::Parent,
+                    Ascending({db::ACTransaction::TransactionDate}), "VantorINV::ACAccount::GetTransactions"),
       },
       &MakeEntity<ACAccount>);
   return def;
 }
 
 const EntityDef& ACAccountType::Def() {
-  static const EntityDef def("ACAccountType", 0, "VantorINV::ACAccountType::FetchACAccountType",
+  using C = db::ACAccountType;
+  static const EntityDef def(C::kTable, 0, "VantorINV::ACAccountType::FetchACAccountType",
                              {
-                                 Scalar("ACAccountTypeID"),
-                                 Scalar("SubscriberID", "Parent"),
+                                 Scalar(C::ACAccountTypeID),
+                                 Scalar("SubscriberID", C::Parent),
                                  Linked("Subscriber", "SubscriberID", &ISubScriber::Def, "ACAccount::GetSubscriber"),
-                                 Scalar("Name"),
-                                 Scalar("Description"),
-                                 Scalar("FnclInstituteRqd"),
-                                 Scalar("BalanceSheetType"),
+                                 Scalar(C::Name),
+                                 Scalar(C::Description),
+                                 Scalar(C::FnclInstituteRqd),
+                                 Scalar(C::BalanceSheetType),
                              },
                              &MakeEntity<ACAccountType>);
   return def;
 }
 
 const EntityDef& ACFnclInstitution::Def() {
+  using C = db::ACFnclInstitution;
   static const EntityDef def(
-      "ACFnclInstitution", 0, "VantorINV::ACFnclInstitution::FetchACFnclInstitution",
+      C::kTable, 0, "VantorINV::ACFnclInstitution::FetchACFnclInstitution",
       {
-          Scalar("ACFnclInstitutionID"),
-          Scalar("SubscriberID", "Parent"),
+          Scalar(C::ACFnclInstitutionID),
+          Scalar("SubscriberID", C::Parent),
           Linked("Subscriber", "SubscriberID", &ISubScriber::Def, "VantorINV::ACFnclInstitution::GetSubscriber"),
-          Scalar("Name"),
-          Scalar("Address"),
-          Scalar("Contact"),
-          Scalar("Telephone"),
+          Scalar(C::Name),
+          Scalar(C::Address),
+          Scalar(C::Contact),
+          Scalar(C::Telephone),
       },
       &MakeEntity<ACFnclInstitution>);
   return def;
 }
 
 const EntityDef& ACTransaction::Def() {
-  static const EntityDef def("ACTransaction", 0, "VantorINV::ACTransaction::FetchACTransaction",
+  using C = db::ACTransaction;
+  static const EntityDef def(C::kTable, 0, "VantorINV::ACTransaction::FetchACTransaction",
                              {
-                                 Scalar("ACTransactionID"),
-                                 Scalar("AccountID", "Parent"),
+                                 Scalar(C::ACTransactionID),
+                                 Scalar("AccountID", C::Parent),
                                  Linked("Account", "AccountID", &ACAccount::Def, "VantorINV::ACTransaction::GetAccount"),
-                                 Scalar("TransactionDate"),
-                                 Scalar("Description"),
-                                 Scalar("Withdrawal"),
-                                 Scalar("Deposit"),
-                                 Scalar("TransactionNumber"),
-                                 Scalar("TransType"),
-                                 Scalar("Reconciled"),
+                                 Scalar(C::TransactionDate),
+                                 Scalar(C::Description),
+                                 Scalar(C::Withdrawal),
+                                 Scalar(C::Deposit),
+                                 Scalar(C::TransactionNumber),
+                                 Scalar(C::TransType),
+                                 Scalar(C::Reconciled),
                              },
                              &MakeEntity<ACTransaction>);
   return def;
 }
 
 const EntityDef& ACTransLog::Def() {
-  static const EntityDef def("ACTransLog", 0, "VantorINV::ACTransLog::FetchACTransLog",
+  using C = db::ACTransLog;
+  static const EntityDef def(C::kTable, 0, "VantorINV::ACTransLog::FetchACTransLog",
                              {
-                                 Scalar("ACTransLogID"),
-                                 Scalar("SubscriberID", "Parent"),
+                                 Scalar(C::ACTransLogID),
+                                 Scalar("SubscriberID", C::Parent),
                                  Linked("Subscriber", "SubscriberID", &ISubScriber::Def, "ACAccount::GetSubscriber"),
-                                 Scalar("LogDate"),
-                                 Scalar("TransactionDate"),
-                                 Scalar("Description"),
-                                 Scalar("TransactionNumber"),
-                                 Scalar("TransLogStatus"),
-                                 Scalar("UserName"),
-                                 Scalar("TransType"),
-                                 Scalar("ChequeNo"),
-                                 Scalar("Address"),
-                                 Scalar("Amount"),
-                                 ChildRows("WIPS", &ACTransLogWIP::Def, "AccountID ASC", "VantorINV::ACTransLog::GetWIPS"),
+                                 Scalar(C::LogDate),
+                                 Scalar(C::TransactionDate),
+                                 Scalar(C::Description),
+                                 Scalar(C::TransactionNumber),
+                                 Scalar(C::TransLogStatus),
+                                 Scalar(C::UserName),
+                                 Scalar(C::TransType),
+                                 Scalar(C::ChequeNo),
+                                 Scalar(C::Address),
+                                 Scalar(C::Amount),
+                                 ChildRows("WIPS", &ACTransLogWIP::Def, db::ACTransLogWIP::Parent,
+                                           Ascending({db::ACTransLogWIP::AccountID}),
+                                           "VantorINV::ACTransLog::GetWIPS"),
                              },
                              &MakeEntity<ACTransLog>);
   return def;
 }
 
 const EntityDef& ACTransLogWIP::Def() {
-  static const EntityDef def("ACTransLogWIP", 0, "VantorINV::ACTransLogWIP::FetchACTransLogWIP",
+  using C = db::ACTransLogWIP;
+  static const EntityDef def(C::kTable, 0, "VantorINV::ACTransLogWIP::FetchACTransLogWIP",
                              {
-                                 Scalar("ACTransLogWIPID"),
-                                 Scalar("LogID", "Parent"),
+                                 Scalar(C::ACTransLogWIPID),
+                                 Scalar("LogID", C::Parent),
                                  Linked("Log", "LogID", &ACTransLog::Def, "VantorINV::ACTransLogWIP::GetLog"),
-                                 Scalar("AccountID"),
-                                 Scalar("IsDebit"),
-                                 Scalar("Description"),
-                                 Scalar("Amount"),
+                                 Scalar(C::AccountID),
+                                 Scalar(C::IsDebit),
+                                 Scalar(C::Description),
+                                 Scalar(C::Amount),
                              },
                              &MakeEntity<ACTransLogWIP>);
   return def;

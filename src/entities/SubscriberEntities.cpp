@@ -1,6 +1,8 @@
 // The company's own entities: the company, its locations, users and logon sessions. Their
 // fetches and object-valued properties mark a failure once.
 #include "entities/ACAccountType.h"
+#include "entities/Catalog.h"
+#include "entities/EntityInternal.h"
 #include "entities/ISubScriber.h"
 #include "entities/ISubscriberLocation.h"
 #include "entities/IUser.h"
@@ -9,60 +11,65 @@
 namespace ledgerkit {
 
 const EntityDef& ISubScriber::Def() {
+  using C = db::ISubScriber;
   // Only the first four columns are selected: the other counters have no property.
-  static const EntityDef def("ISubScriber", 4, {},
+  static const EntityDef def(C::kTable, 4, {},
                              {
-                                 Scalar("ISubScriberID"),
-                                 Scalar("CompanyName"),
-                                 Scalar("AccountNo"),
-                                 Scalar("NextTransactionNumber"),
-                                 ChildRows("Users", &IUser::Def, "LastName ASC, FirstName ASC"),
-                                 ChildRows("Locations", &ISubscriberLocation::Def, {}),
-                                 ChildRows("AccountTypes", &ACAccountType::Def, {}),
+                                 Scalar(C::ISubScriberID),
+                                 Scalar(C::CompanyName),
+                                 Scalar(C::AccountNo),
+                                 Scalar(C::NextTransactionNumber),
+                                 ChildRows("Users", &IUser::Def, db::IUser::Parent,
+                                           Ascending({db::IUser::LastName, db::IUser::FirstName})),
+                                 ChildRows("Locations", &ISubscriberLocation::Def, db::ISubscriberLocation::Parent, {}),
+                                 ChildRows("AccountTypes", &ACAccountType::Def, db::ACAccountType::Parent, {}),
                              },
                              &MakeEntity<ISubScriber>);
   return def;
 }
 
 const EntityDef& ISubscriberLocation::Def() {
-  static const EntityDef def("ISubscriberLocation", 0, {},
+  using C = db::ISubscriberLocation;
+  static const EntityDef def(C::kTable, 0, {},
                              {
-                                 Scalar("ISubscriberLocationID"),
-                                 Scalar("SubscriberID", "Parent"),
+                                 Scalar(C::ISubscriberLocationID),
+                                 Scalar("SubscriberID", C::Parent),
                                  Linked("Subscriber", "SubscriberID", &ISubScriber::Def),
-                                 Scalar("Name"),
-                                 Scalar("Address1"),
-                                 Scalar("Address2"),
-                                 Scalar("Address3"),
-                                 Scalar("City"),
-                                 Scalar("Province"),
-                                 Scalar("PostalCode"),
-                                 Scalar("Country"),
-                                 Scalar("Telephone"),
-                                 Scalar("FAX", "Fax"),
-                                 Scalar("Notes"),
-                                 Scalar("IsPrimary"),
+                                 Scalar(C::Name),
+                                 Scalar(C::Address1),
+                                 Scalar(C::Address2),
+                                 Scalar(C::Address3),
+                                 Scalar(C::City),
+                                 Scalar(C::Province),
+                                 Scalar(C::PostalCode),
+                                 Scalar(C::Country),
+                                 Scalar(C::Telephone),
+                                 Scalar("FAX", C::Fax),
+                                 Scalar(C::Notes),
+                                 Scalar(C::IsPrimary),
                              },
                              &MakeEntity<ISubscriberLocation>);
   return def;
 }
 
 const EntityDef& IUser::Def() {
-  static const EntityDef def("IUser", 12, {},
+  using C = db::IUser;
+  // Every column but the matching form of the name (UserKey), which is the library's own.
+  static const EntityDef def(C::kTable, 12, {},
                              {
-                                 Scalar("IUserID"),
-                                 Scalar("SubscriberID", "Parent"),
+                                 Scalar(C::IUserID),
+                                 Scalar("SubscriberID", C::Parent),
                                  Linked("Subscriber", "SubscriberID", &ISubScriber::Def),
-                                 Scalar("UserName"),
-                                 Scalar("Password"),
-                                 Scalar("FirstName"),
-                                 Scalar("LastName"),
-                                 Scalar("MiddleInitial"),
-                                 Scalar("Admin"),
-                                 Scalar("MainUser"),
-                                 Scalar("AllowLogon"),
-                                 Scalar("EMail"),
-                                 Scalar("ReportsToID"),
+                                 Scalar(C::UserName),
+                                 Scalar(C::Password),
+                                 Scalar(C::FirstName),
+                                 Scalar(C::LastName),
+                                 Scalar(C::MiddleInitial),
+                                 Scalar(C::Admin),
+                                 Scalar(C::MainUser),
+                                 Scalar(C::AllowLogon),
+                                 Scalar(C::EMail),
+                                 Scalar(C::ReportsToID),
                                  Linked("ReportsTo", "ReportsToID", &IUser::Def),
                              },
                              &MakeEntity<IUser>);
@@ -70,13 +77,15 @@ const EntityDef& IUser::Def() {
 }
 
 const EntityDef& SysSessions::Def() {
-  static const EntityDef def("SysSessions", 5, {},
+  using C = db::SysSessions;
+  // Every column but UserKey, as for IUser.
+  static const EntityDef def(C::kTable, 5, {},
                              {
-                                 Scalar("SysSessionsID"),
-                                 Scalar("Account"),
-                                 Scalar("UserName"),
-                                 Scalar("Token"),
-                                 Scalar("LastUpdate"),
+                                 Scalar(C::SysSessionsID),
+                                 Scalar(C::Account),
+                                 Scalar(C::UserName),
+                                 Scalar(C::Token),
+                                 Scalar(C::LastUpdate),
                              },
                              &MakeEntity<SysSessions>);
   return def;

@@ -52,10 +52,6 @@ class CUserManager : public Dispatch {
                       const Variant& ProfileUserName, const Variant& Password, const Variant& FirstName,
                       const Variant& LastName, const Variant& Initial, const Variant& ReportsToID, const Variant& Admin,
                       const Variant& EMail, const Variant& AllowLogon);
-
- private:
-  // The caller's company key; Object is nothing (91) when UserName names no user.
-  Variant CallerSubscriberID(const Variant& Account, const Variant& UserName, const Variant& Token);
 };
 
 }  // namespace ledgerkit

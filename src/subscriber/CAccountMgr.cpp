@@ -1,13 +1,12 @@
 #include "subscriber/CAccountMgr.h"
 
-#include "common/Command.h"
-#include "common/Convert.h"
 #include "common/Error.h"
 #include "common/MemberTable.h"
 #include "common/Operation.h"
-#include "entities/ColumnWidths.h"
-#include "entities/EntityInternal.h"
+#include "entities/Catalog.h"
+#include "services/Arguments.h"
 #include "services/Company.h"
+#include "services/CompanyDetails.h"
 
 namespace ledgerkit {
 
@@ -36,24 +35,21 @@ void CAccountMgr::UpdateAccountBusinessInfo(const Variant& Account, const Varian
                                             const Variant& Province, const Variant& PostalCode, const Variant& Country,
                                             const Variant& Telephone, const Variant& FAX) {
   RunOperation(Account, Access::kWrite, [&] {
-    Command command(Account);
-    command.SetText("UPDATE ISubScriber SET CompanyName=?;");
-    command.Append("p1", FieldType::kText, lenISubScriber::lenCompanyName, CompanyName, "CompanyName");
-    command.Execute();
-    command.SetText(
-        "UPDATE ISubscriberLocation SET Address1=?,Address2=?,Address3=?,City=?,Province=?,PostalCode=?,Country=?,"
-        "Telephone=?,Fax=? WHERE IsPrimary=1;");
-    command.Clear();
-    command.Append("p1", FieldType::kText, lenISubscriberLocation::lenAddress1, Address1, "Address1");
-    command.Append("p2", FieldType::kText, lenISubscriberLocation::lenAddress2, Address2, "Address2");
-    command.Append("p3", FieldType::kText, lenISubscriberLocation::lenAddress3, Address3, "Address3");
-    command.Append("p4", FieldType::kText, lenISubscriberLocation::lenCity, City, "City");
-    command.Append("p5", FieldType::kText, lenISubscriberLocation::lenProvince, Province, "Province");
-    command.Append("p6", FieldType::kText, lenISubscriberLocation::lenPostalCode, PostalCode, "PostalCode");
-    command.Append("p7", FieldType::kText, lenISubscriberLocation::lenCountry, Country, "Country");
-    command.Append("p8", FieldType::kText, lenISubscriberLocation::lenTelephone, Telephone, "Telephone");
-    command.Append("p9", FieldType::kText, lenISubscriberLocation::lenFax, FAX, "FAX");
-    command.Execute();
+    using L = db::ISubscriberLocation;
+    const auto name = services::TextArgument(CompanyName, db::ISubScriber::CompanyName);
+    const services::BusinessAddress address{
+        .address1 = services::TextArgument(Address1, L::Address1),
+        .address2 = services::TextArgument(Address2, L::Address2),
+        .address3 = services::TextArgument(Address3, L::Address3),
+        .city = services::TextArgument(City, L::City),
+        .province = services::TextArgument(Province, L::Province),
+        .postal_code = services::TextArgument(PostalCode, L::PostalCode),
+        .country = services::TextArgument(Country, L::Country),
+        .telephone = services::TextArgument(Telephone, L::Telephone),
+        .fax = services::TextArgument(FAX, L::Fax, "FAX"),
+    };
+    services::SetCompanyName(Account, name);
+    services::SetPrimaryAddress(Account, address);
   });
 }
 
@@ -61,8 +57,9 @@ std::shared_ptr<ISubscriberLocation> CAccountMgr::GetPrimaryLocation(const Varia
                                                                      const Variant& /*Token*/,
                                                                      const Variant& /*ForAccount*/) {
   return RunOperation(Account, Access::kRead, [&] {
-    const auto locations = Fetch<ISubscriberLocation>(Account, FetchArgs{.filter = "IsPrimary=1"});
-    return RequireFirst<ISubscriberLocation>(*locations, "The company has no location marked primary.");
+    std::shared_ptr<ISubscriberLocation> location = services::PrimaryLocation(Account);
+    if (!location) throw Error::Runtime(kInvalidArgument, "The company has no location marked primary.");
+    return location;
   });
 }
 
@@ -70,12 +67,9 @@ void CAccountMgr::UpdateNextNumbers(const Variant& Account, const Variant& /*Use
                                     const Variant& NextInvoice, const Variant& NextExpenseReport,
                                     const Variant& NextClientAccount) {
   RunOperation(Account, Access::kWrite, [&] {
-    Command command(Account);
-    command.SetText("UPDATE ISubScriber SET NextInvoiceNumber=?,NextExpenseReportNumber=?,NextClientAccountNumber=?;");
-    command.Append("p1", FieldType::kLong, 0, NextInvoice, "NextInvoice");
-    command.Append("p2", FieldType::kLong, 0, NextExpenseReport, "NextExpenseReport");
-    command.Append("p3", FieldType::kLong, 0, NextClientAccount, "NextClientAccount");
-    command.Execute();
+    services::SetDocumentCounters(Account, {.next_invoice = services::LongArgument(NextInvoice),
+                                            .next_expense_report = services::LongArgument(NextExpenseReport),
+                                            .next_client_account = services::LongArgument(NextClientAccount)});
   });
 }
 

@@ -183,6 +183,30 @@ TEST(AccountMgr, BusinessInfoChangesNameAndAddressTogetherOrNotAtAll) {
   EXPECT_EQ(RawScalar(company.path(), "SELECT Address1 FROM ISubscriberLocation"), "1 Main St");
 }
 
+TEST(AccountMgr, BusinessInfoNamesTheFaxAsItsArgumentAndStoresNullAsNull) {
+  TempCompany company;
+  CAccountMgr manager;
+  const std::string before = PrimaryLocation(company);
+  const Error error = CaptureError([&] {
+    manager.UpdateAccountBusinessInfo(company.account(), "Renamed Ltd", "", "", "", "", "", "", "", "",
+                                      std::string(29, '5'));
+  });
+  EXPECT_EQ(error.number(), kInvalidArgument);
+  EXPECT_EQ(error.description(), Marked("The text for FAX has 29 characters; at most 28 fit.", 5));
+  EXPECT_EQ(CompanyName(company), "Acme Trading");
+  EXPECT_EQ(PrimaryLocation(company), before);
+
+  manager.UpdateAccountBusinessInfo(company.account(), "Renamed Ltd", Variant::Null(), "", "", "", "", "", "", "",
+                                    Variant::Null());
+  EXPECT_EQ(RawScalar(company.path(), "SELECT (Address1 IS NULL)||(Address2='')||(Fax IS NULL) FROM ISubscriberLocation "
+                                      "WHERE IsPrimary=1"),
+            "111");
+  manager.UpdateNextNumbers(company.account(), "alice", "token", Variant::Null(), 7, "8");
+  EXPECT_EQ(RawScalar(company.path(), "SELECT IFNULL(NextInvoiceNumber,'NULL')||','||NextExpenseReportNumber||','||"
+                                      "NextClientAccountNumber FROM ISubScriber"),
+            "NULL,7,8");
+}
+
 TEST(AccountMgr, PrimaryLocationIgnoresForAccountAndFailsWhenNoneIsPrimary) {
   TempCompany company;
   CAccountMgr manager;

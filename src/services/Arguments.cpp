@@ -1,0 +1,25 @@
+#include "services/Arguments.h"
+
+#include "common/Convert.h"
+#include "common/Text.h"
+
+namespace ledgerkit::services {
+
+std::optional<std::string> TextArgument(const Variant& value, const ColumnDef& column, std::string_view label) {
+  if (value.IsNull()) return std::nullopt;
+  std::string text = ToText(value);
+  if (column.width > 0) RequireFitsWidth(text, static_cast<size_t>(column.width), label.empty() ? column.name : label);
+  return text;
+}
+
+std::optional<bool> BooleanArgument(const Variant& value) {
+  if (value.IsNull()) return std::nullopt;
+  return ToBoolean(value);
+}
+
+std::optional<int32_t> LongArgument(const Variant& value) {
+  if (value.IsNull()) return std::nullopt;
+  return ToLong(value);
+}
+
+}  // namespace ledgerkit::services

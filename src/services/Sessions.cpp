@@ -1,0 +1,47 @@
+#include "services/Sessions.h"
+
+#include "common/Command.h"
+#include "common/RowWrite.h"
+#include "common/UserNames.h"
+#include "entities/Catalog.h"
+#include "entities/EntityInternal.h"
+#include "security/NewToken.h"
+
+namespace ledgerkit::services {
+
+namespace {
+
+using S = db::SysSessions;
+
+// What every session row holds in Account: a session is kept in the company file it belongs to,
+// so the column names no file.
+constexpr std::string_view kSessionAccount = "TEMP";
+
+}  // namespace
+
+std::string StartSession(const Variant& account, std::string_view user_name) {
+  EndSessions(account, user_name);
+  std::string token = NewToken();
+  RowWrite::Of<S>()
+      .Set(S::Account, kSessionAccount)
+      .Set(S::UserName, user_name)
+      .Set(S::UserKey, UserNameKey(user_name))
+      .Set(S::Token, token)
+      .Insert(account);
+  return token;
+}
+
+void EndSessions(const Variant& account, std::string_view user_name) {
+  Command command(account);
+  command.SetText("DELETE FROM SysSessions WHERE " + std::string(kUserNameFilter) + ";");
+  for (Parameter& value : UserNameFilterValues(user_name)) command.Append(std::move(value));
+  command.Execute();
+}
+
+std::shared_ptr<SysSessions> SessionByToken(const Variant& account, std::string_view token) {
+  const auto sessions =
+      Fetch<SysSessions>(account, FetchArgs{.filter = "Token=?", .bind = {SelectingText(token, "Token")}});
+  return FirstOf<SysSessions>(*sessions);
+}
+
+}  // namespace ledgerkit::services
