@@ -1,8 +1,8 @@
 // ledgerkit-bench: the library's speed against raw SQLite measured in the same run, on the same
 // file system. One JSON object per line: {"name", "ops_per_s", "ratio_to_raw"[, "ms"]
 // [, "statements"]}, where the ratio is the library's time per operation over the raw loop's
-// (lower is better) and "statements" counts the SQL statements one operation runs (cheque,
-// issue_invoice_20), read from the engine's counter; the
+// (lower is better) and "statements" counts the SQL statements one operation runs (post_debit,
+// cheque, issue_invoice_20), read from the engine's counter; the
 // logon_failed line instead compares two kinds of failed logon with each other.
 //
 //   ledgerkit-bench [--quick] [--dir DIR]
@@ -246,7 +246,7 @@ void Run(const Options& options) {
     const std::string number =
         company.ledger.BeginTransaction(company.path, "bench", "", static_cast<int32_t>(ledgerkit::ttGENJRNL),
                                         ledgerkit::Date::FromCivil(2026, 3, 1), "Lines", 0, 0, "", "", "");
-    compare("post_debit", [&] {
+    compare_counted("post_debit", [&] {
       company.ledger.PostDebit(company.path, number, company.expense, ledgerkit::Currency::FromUnits(1), "line");
     }, raw);
   }
