@@ -1,15 +1,34 @@
 // CACMgr: account types and financial institutions, the two reference lists accounts point to.
 #include "common/Convert.h"
 #include "common/Operation.h"
-#include "entities/ColumnWidths.h"
+#include "entities/Catalog.h"
 #include "ledger/CACMgr.h"
 #include "ledger/LedgerInternal.h"
 
 namespace ledgerkit {
 
-using ledger::InsertOwned;
 using ledger::RequireByKey;
-using ledger::RunWrite;
+
+namespace {
+
+// The columns an add and an update write alike.
+void SetTypeValues(RowWrite& row, const Variant& name, const Variant& description, const Variant& institution_required,
+                   const Variant& balance_sheet_type) {
+  row.Set(db::ACAccountType::Name, name)
+      .Set(db::ACAccountType::Description, description)
+      .Set(db::ACAccountType::FnclInstituteRqd, institution_required)
+      .Set(db::ACAccountType::BalanceSheetType, balance_sheet_type);
+}
+
+void SetInstitutionValues(RowWrite& row, const Variant& name, const Variant& address, const Variant& contact,
+                          const Variant& telephone) {
+  row.Set(db::ACFnclInstitution::Name, name)
+      .Set(db::ACFnclInstitution::Address, address)
+      .Set(db::ACFnclInstitution::Contact, contact)
+      .Set(db::ACFnclInstitution::Telephone, telephone);
+}
+
+}  // namespace
 
 std::shared_ptr<EntityCollection> CACMgr::GetAllAccountTypes(const Variant& Account, const Variant& /*UserName*/,
                                                              const Variant& /*Token*/) {
@@ -28,31 +47,23 @@ std::shared_ptr<ACAccountType> CACMgr::GetAccountType(const Variant& Account, co
 Variant CACMgr::AddAccountType(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                const Variant& Name, const Variant& Description, const Variant& FnclInstituteRqd,
                                const Variant& BalanceSheetType) {
-  return InsertOwned(Account,
-                     "INSERT INTO ACAccountType (Parent,Name,Description,FnclInstituteRqd,BalanceSheetType) "
-                     "VALUES (?,?,?,?,?) RETURNING ACAccountTypeID;",
-                     {{"p2", FieldType::kText, lenACAccountType::lenName, Name, "Name"},
-                      {"p3", FieldType::kText, lenACAccountType::lenDescription, Description, "Description"},
-                      {"p4", FieldType::kBoolean, 0, FnclInstituteRqd, "FnclInstituteRqd"},
-                      {"p5", FieldType::kLong, 0, BalanceSheetType, "BalanceSheetType"}});
+  return ledger::InsertOwned<db::ACAccountType>(
+      Account, [&](RowWrite& row) { SetTypeValues(row, Name, Description, FnclInstituteRqd, BalanceSheetType); });
 }
 
 void CACMgr::UpdateAccountType(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                const Variant& AccountTypeID, const Variant& Name, const Variant& Description,
                                const Variant& FnclInstituteRqd, const Variant& BalanceSheetType) {
-  RunWrite(Account,
-           "UPDATE ACAccountType SET Name=?,Description=?,FnclInstituteRqd=?,BalanceSheetType=? WHERE ACAccountTypeID=?;",
-           {{"p1", FieldType::kText, lenACAccountType::lenName, Name, "Name"},
-            {"p2", FieldType::kText, lenACAccountType::lenDescription, Description, "Description"},
-            {"p3", FieldType::kBoolean, 0, FnclInstituteRqd, "FnclInstituteRqd"},
-            {"p4", FieldType::kLong, 0, BalanceSheetType, "BalanceSheetType"},
-            {"p5", FieldType::kKey, 0, AccountTypeID, "AccountTypeID"}});
+  auto row = RowWrite::Of<db::ACAccountType>();
+  SetTypeValues(row, Name, Description, FnclInstituteRqd, BalanceSheetType);
+  row.Where(db::ACAccountType::ACAccountTypeID, AccountTypeID, "AccountTypeID");
+  ledger::UpdateRows(Account, row);
 }
 
 void CACMgr::DeleteAccountType(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                const Variant& AccountTypeID) {
-  RunWrite(Account, "DELETE FROM ACAccountType WHERE ACAccountTypeID=?;",
-           {{"p1", FieldType::kKey, 0, AccountTypeID, "AccountTypeID"}});
+  ledger::DeleteRows(Account, RowWrite::Of<db::ACAccountType>().Where(db::ACAccountType::ACAccountTypeID, AccountTypeID,
+                                                                       "AccountTypeID"));
 }
 
 std::shared_ptr<EntityCollection> CACMgr::GetAllFnclInstitutions(const Variant& Account, const Variant& /*UserName*/,
@@ -72,30 +83,23 @@ std::shared_ptr<ACFnclInstitution> CACMgr::GetFnclInstitution(const Variant& Acc
 Variant CACMgr::AddFnclInstitution(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                    const Variant& Name, const Variant& Address, const Variant& Contact,
                                    const Variant& Telephone) {
-  return InsertOwned(Account,
-                     "INSERT INTO ACFnclInstitution (Parent,Name,Address,Contact,Telephone) VALUES (?,?,?,?,?) "
-                     "RETURNING ACFnclInstitutionID;",
-                     {{"p2", FieldType::kText, lenACFnclInstitution::lenName, Name, "Name"},
-                      {"p3", FieldType::kText, lenACFnclInstitution::lenAddress, Address, "Address"},
-                      {"p4", FieldType::kText, lenACFnclInstitution::lenContact, Contact, "Contact"},
-                      {"p5", FieldType::kText, lenACFnclInstitution::lenTelephone, Telephone, "Telephone"}});
+  return ledger::InsertOwned<db::ACFnclInstitution>(
+      Account, [&](RowWrite& row) { SetInstitutionValues(row, Name, Address, Contact, Telephone); });
 }
 
 void CACMgr::UpdateFnclInstitution(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                    const Variant& FnclInstitutionID, const Variant& Name, const Variant& Address,
                                    const Variant& Contact, const Variant& Telephone) {
-  RunWrite(Account, "UPDATE ACFnclInstitution SET Name=?,Address=?,Contact=?,Telephone=? WHERE ACFnclInstitutionID=?;",
-           {{"p1", FieldType::kText, lenACFnclInstitution::lenName, Name, "Name"},
-            {"p2", FieldType::kText, lenACFnclInstitution::lenAddress, Address, "Address"},
-            {"p3", FieldType::kText, lenACFnclInstitution::lenContact, Contact, "Contact"},
-            {"p4", FieldType::kText, lenACFnclInstitution::lenTelephone, Telephone, "Telephone"},
-            {"p5", FieldType::kKey, 0, FnclInstitutionID, "FnclInstitutionID"}});
+  auto row = RowWrite::Of<db::ACFnclInstitution>();
+  SetInstitutionValues(row, Name, Address, Contact, Telephone);
+  row.Where(db::ACFnclInstitution::ACFnclInstitutionID, FnclInstitutionID, "FnclInstitutionID");
+  ledger::UpdateRows(Account, row);
 }
 
 void CACMgr::DeleteFnclInstitution(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                    const Variant& FnclInstitutionID) {
-  RunWrite(Account, "DELETE FROM ACFnclInstitution WHERE ACFnclInstitutionID=?;",
-           {{"p1", FieldType::kKey, 0, FnclInstitutionID, "FnclInstitutionID"}});
+  ledger::DeleteRows(Account, RowWrite::Of<db::ACFnclInstitution>().Where(
+                                  db::ACFnclInstitution::ACFnclInstitutionID, FnclInstitutionID, "FnclInstitutionID"));
 }
 
 }  // namespace ledgerkit

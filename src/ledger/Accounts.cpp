@@ -4,30 +4,24 @@
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
 #include "common/Operation.h"
-#include "entities/ColumnWidths.h"
+#include "entities/Catalog.h"
 #include "ledger/CACMgr.h"
 #include "ledger/LedgerInternal.h"
 #include "services/Users.h"
-#include "security/CUserManager.h"
 
 namespace ledgerkit {
 
 namespace {
 
 // The columns an add and an update write alike, bound in this order.
-void AppendAccountText(Command& command, const Variant& number, const Variant& name, const Variant& description,
-                       const Variant& note, const Variant& inactive, const Variant& bank_account_no, int first) {
-  auto p = [&first](int offset) {
-    std::string parameter(1, 'p');
-    parameter += std::to_string(first + offset);
-    return parameter;
-  };
-  command.Append(p(0), FieldType::kText, lenACAccount::lenAccountNumber, number, "AccountNumber");
-  command.Append(p(1), FieldType::kText, lenACAccount::lenName, name, "Name");
-  command.Append(p(2), FieldType::kText, lenACAccount::lenDescription, description, "Description");
-  command.Append(p(3), FieldType::kText, lenACAccount::lenNote, note, "Note");
-  command.Append(p(4), FieldType::kBoolean, 0, inactive, "Inactive");
-  command.Append(p(5), FieldType::kText, lenACAccount::lenBankAccountNo, bank_account_no, "BankAccountNo");
+void BindAccountText(Command& command, const Variant& number, const Variant& name, const Variant& description,
+                     const Variant& note, const Variant& inactive, const Variant& bank_account_no) {
+  command.Bind(db::ACAccount::AccountNumber, number);
+  command.Bind(db::ACAccount::Name, name);
+  command.Bind(db::ACAccount::Description, description);
+  command.Bind(db::ACAccount::Note, note);
+  command.Bind(db::ACAccount::Inactive, inactive);
+  command.Bind(db::ACAccount::BankAccountNo, bank_account_no);
 }
 
 }  // namespace
@@ -53,7 +47,7 @@ std::shared_ptr<EntityCollection> CACMgr::GetSubAccounts(const Variant& Account,
     const int32_t account_id = ToKey(AccountID);
     return Fetch<ACAccount>(Account, FetchArgs{.filter = "ParentAccountID=?",
                                                .sort = "AccountNumber ASC",
-                                               .bind = {{"p1", FieldType::kKey, 0, account_id, "AccountID"}}});
+                                               .bind = {Param(db::ACAccount::ParentAccountID, account_id, "AccountID")}});
   });
 }
 
@@ -80,11 +74,11 @@ Variant CACMgr::AddAccount(const Variant& Account, const Variant& UserName, cons
     command.SetText(
         "INSERT INTO ACAccount (Parent,AccountNumber,Name,Description,[Note],Inactive,BankAccountNo,AccountTypeID,"
         "FnclInstitutionID,ParentAccountID) VALUES (?,?,?,?,?,?,?,?,?,?) RETURNING ACAccountID;");
-    command.Append("p1", FieldType::kKey, 0, company->Value("ISubScriberID"), "SubscriberID");
-    AppendAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo, 2);
-    command.Append("p8", FieldType::kKey, 0, type, "AccountTypeID");
-    command.Append("p9", FieldType::kKey, 0, institution, "FnclInstitutionID");
-    command.Append("p10", FieldType::kKey, 0, parent, "ParentAccountID");
+    command.Bind(db::ACAccount::Parent, company->Value("ISubScriberID"), "SubscriberID");
+    BindAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo);
+    command.Bind(db::ACAccount::AccountTypeID, type);
+    command.Bind(db::ACAccount::FnclInstitutionID, institution);
+    command.Bind(db::ACAccount::ParentAccountID, parent);
     return command.ExecuteScalar();
   });
 }
@@ -111,23 +105,18 @@ void CACMgr::UpdateAccount(const Variant& Account, const Variant& /*UserName*/, 
     command.SetText(
         "UPDATE ACAccount SET AccountNumber=?,Name=?,Description=?,[Note]=?,Inactive=?,BankAccountNo=?,"
         "FnclInstitutionID=?,ParentAccountID=?,AccountTypeID=? WHERE ACAccountID=?;");
-    AppendAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo, 1);
-    command.Append("p7", FieldType::kKey, 0, institution, "FnclInstitutionID");
-    command.Append("p8", FieldType::kKey, 0, parent, "ParentAccountID");
-    command.Append("p9", FieldType::kKey, 0, type, "AccountTypeID");
-    command.Append("p10", FieldType::kKey, 0, account_id, "AccountID");
+    BindAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo);
+    command.Bind(db::ACAccount::FnclInstitutionID, institution);
+    command.Bind(db::ACAccount::ParentAccountID, parent);
+    command.Bind(db::ACAccount::AccountTypeID, type);
+    command.Bind(db::ACAccount::ACAccountID, account_id, "AccountID");
     command.Execute();
   });
 }
 
 void CACMgr::DeleteAccount(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                            const Variant& AccountID) {
-  RunOperation(Account, Access::kWrite, [&] {
-    Command command(Account);
-    command.SetText("DELETE FROM ACAccount WHERE ACAccountID=?;");
-    command.Append("p1", FieldType::kKey, 0, AccountID, "AccountID");
-    command.Execute();
-  });
+  ledger::DeleteRows(Account, RowWrite::Of<db::ACAccount>().Where(db::ACAccount::ACAccountID, AccountID, "AccountID"));
 }
 
 }  // namespace ledgerkit

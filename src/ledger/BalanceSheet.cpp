@@ -6,6 +6,7 @@
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/Operation.h"
+#include "entities/Catalog.h"
 #include "entities/EntityInternal.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"
@@ -44,8 +45,8 @@ Variant RegisterBalance(const Variant& account, const char* sql, const Variant& 
     const int32_t key = ToKey(account_id);
     Command command(account);
     command.SetText(sql);
-    command.Append("p1", FieldType::kKey, 0, key, "AccountID");
-    if (for_date != nullptr) command.Append("p2", FieldType::kDate, 0, *for_date, "ForDate");
+    command.Bind(db::ACTransaction::Parent, key, "AccountID");
+    if (for_date != nullptr) command.Bind(db::ACTransaction::TransactionDate, *for_date, "ForDate");
     const auto overflow = [&] {
       return Error::Runtime(kOverflow, "Overflow: the balance of account " + ToText(account_id) +
                                            " leaves the currency range.");

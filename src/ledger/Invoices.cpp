@@ -1,16 +1,18 @@
 // CACMgr: customer invoices. Each invoice rides on one ttINV ledger transaction: begun when the
 // invoice is entered, posted and committed when it is issued, aborted when it is deleted.
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "common/Command.h"
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/Operation.h"
-#include "entities/ColumnWidths.h"
+#include "entities/Catalog.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"
 #include "ledger/LedgerInternal.h"
+#include "services/Ledger.h"
 
 namespace ledgerkit {
 
@@ -74,6 +76,30 @@ Variant NextInvoiceNumber(const Variant& account) {
 Variant MoneyOrNull(const Variant& value) { return value.IsNull() ? Variant::Null() : Variant(ToCurrency(value)); }
 Variant DateOrNull(const Variant& value) { return value.IsNull() ? Variant::Null() : Variant(ToDate(value)); }
 
+// The values of an invoice, as entering and changing it write them.
+struct InvoiceValues {
+  const Variant& paid;
+  const Variant& comment;
+  const Variant& date;
+  const Variant& number;
+  const Variant& purchase_order;
+  const Variant& address;
+  const Variant& company;
+  const Variant& total;
+};
+
+void SetInvoiceValues(RowWrite& row, const InvoiceValues& values) {
+  using db::ACInvoice;
+  row.Set(ACInvoice::Paid, values.paid)
+      .Set(ACInvoice::Comment, values.comment)
+      .Set(ACInvoice::InvoiceDate, values.date)
+      .Set(ACInvoice::InvoiceNo, values.number)
+      .Set(ACInvoice::PurchaseOrderNumber, values.purchase_order)
+      .Set(ACInvoice::Address, values.address)
+      .Set(ACInvoice::Company, values.company)
+      .Set(ACInvoice::Total, values.total);
+}
+
 std::shared_ptr<EntityCollection> InvoicesWhere(const Variant& account, const char* filter) {
   return RunOperation(account, Access::kRead,
                       [&] { return Fetch<ACInvoice>(account, FetchArgs{.filter = filter, .sort = "InvoiceNo ASC"}); });
@@ -81,7 +107,7 @@ std::shared_ptr<EntityCollection> InvoicesWhere(const Variant& account, const ch
 
 }  // namespace
 
-Variant CACMgr::InsertInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+Variant CACMgr::InsertInvoice(const Variant& Account, const Variant& UserName, const Variant& /*Token*/,
                               const Variant& Paid, const Variant& Comment, const Variant& InvoiceDate,
                               Variant& InvoiceNo, const Variant& PurchaseOrderNumber, const Variant& Address,
                               const Variant& Company, const Variant& Total, const Variant& AccountID) {
@@ -91,33 +117,30 @@ Variant CACMgr::InsertInvoice(const Variant& Account, const Variant& UserName, c
     const Variant total = MoneyOrNull(Total);
     const Variant receivable = ledger::NullableKey(AccountID);
     // The header keeps the number as the caller gave it, an empty one included.
-    const std::string transaction = BeginTransaction(Account, UserName, Token, static_cast<int32_t>(ttINV),
-                                                     invoice_date, Comment, receivable, total, Address, Comment, number);
+    const std::string transaction =
+        services::BeginTransaction(Account, services::TransactionStart{.type = static_cast<int32_t>(ttINV),
+                                                                       .date = invoice_date,
+                                                                       .description = Comment,
+                                                                       .user_name = UserName,
+                                                                       .cheque_no = number,
+                                                                       .address = Address,
+                                                                       .amount = total,
+                                                                       .line_account = receivable,
+                                                                       .memo = Comment})
+            .number;
     const bool numbered = number.IsEmpty() || (number.type() == VarType::kString && number.AsString().empty());
     if (numbered) number = NextInvoiceNumber(Account);
-    Command command(Account);
-    command.SetText(
-        "INSERT INTO ACInvoice (Paid,Comment,InvoiceDate,InvoiceNo,PurchaseOrderNumber,Address,Company,Total,"
-        "TransactionNumber,AccountID) VALUES (?,?,?,?,?,?,?,?,?,?) RETURNING ACInvoiceID;");
-    command.Append("p1", FieldType::kLong, 0, Paid, "Paid");
-    command.Append("p2", FieldType::kText, lenACInvoice::lenComment, Comment, "Comment");
-    command.Append("p3", FieldType::kDate, 0, invoice_date, "InvoiceDate");
-    command.Append("p4", FieldType::kText, lenACInvoice::lenInvoiceNo, number, "InvoiceNo");
-    command.Append("p5", FieldType::kText, lenACInvoice::lenPurchaseOrderNumber, PurchaseOrderNumber,
-                   "PurchaseOrderNumber");
-    command.Append("p6", FieldType::kText, lenACInvoice::lenAddress, Address, "Address");
-    command.Append("p7", FieldType::kText, lenACInvoice::lenCompany, Company, "Company");
-    command.Append("p8", FieldType::kCurrency, 0, total, "Total");
-    command.Append("p9", FieldType::kText, lenACInvoice::lenTransactionNumber, transaction, "TransactionNumber");
-    command.Append("p10", FieldType::kKey, 0, receivable, "AccountID");
-    return command.ExecuteScalar();
+    auto row = RowWrite::Of<db::ACInvoice>();
+    SetInvoiceValues(row, InvoiceValues{Paid, Comment, invoice_date, number, PurchaseOrderNumber, Address, Company, total});
+    row.Set(db::ACInvoice::TransactionNumber, transaction).Set(db::ACInvoice::AccountID, receivable);
+    return row.Insert(Account);
   });
   // Written back only once the invoice is stored.
   InvoiceNo = number;
   return key;
 }
 
-void CACMgr::UpdateInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+void CACMgr::UpdateInvoice(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                            const Variant& InvoiceID, const Variant& Paid, const Variant& Comment,
                            const Variant& InvoiceDate, const Variant& InvoiceNo, const Variant& PurchaseOrderNumber,
                            const Variant& Address, const Variant& Company, const Variant& Total,
@@ -127,32 +150,29 @@ void CACMgr::UpdateInvoice(const Variant& Account, const Variant& UserName, cons
     const Variant invoice_date = DateOrNull(InvoiceDate);
     const Variant total = MoneyOrNull(Total);
     const Variant receivable = ledger::NullableKey(AccountID);
-    UpdateTransLog(Account, UserName, Token, TransNum, invoice_date, Comment, InvoiceNo, Address, total);
-    ledger::RunWrite(Account,
-                     "UPDATE ACInvoice SET Paid=?,Comment=?,InvoiceDate=?,InvoiceNo=?,PurchaseOrderNumber=?,"
-                     "Address=?,Company=?,Total=?,AccountID=? WHERE ACInvoiceID=?;",
-                     {{"p1", FieldType::kLong, 0, Paid, "Paid"},
-                      {"p2", FieldType::kText, lenACInvoice::lenComment, Comment, "Comment"},
-                      {"p3", FieldType::kDate, 0, invoice_date, "InvoiceDate"},
-                      {"p4", FieldType::kText, lenACInvoice::lenInvoiceNo, InvoiceNo, "InvoiceNo"},
-                      {"p5", FieldType::kText, lenACInvoice::lenPurchaseOrderNumber, PurchaseOrderNumber,
-                       "PurchaseOrderNumber"},
-                      {"p6", FieldType::kText, lenACInvoice::lenAddress, Address, "Address"},
-                      {"p7", FieldType::kText, lenACInvoice::lenCompany, Company, "Company"},
-                      {"p8", FieldType::kCurrency, 0, total, "Total"},
-                      {"p9", FieldType::kKey, 0, receivable, "AccountID"},
-                      {"p10", FieldType::kKey, 0, invoice_id, "InvoiceID"}});
+    services::UpdateHeader(Account, TransNum, invoice_date, Comment, InvoiceNo, Address, total);
+    auto row = RowWrite::Of<db::ACInvoice>();
+    SetInvoiceValues(row,
+                     InvoiceValues{Paid, Comment, invoice_date, InvoiceNo, PurchaseOrderNumber, Address, Company, total});
+    row.Set(db::ACInvoice::AccountID, receivable).Where(db::ACInvoice::ACInvoiceID, invoice_id, "InvoiceID");
+    row.Update(Account);
   });
 }
 
-void CACMgr::IssueInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
+void CACMgr::IssueInvoice(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                           const Variant& InvoiceID) {
   RunOperation(Account, Access::kWrite, [&] {
     const int32_t invoice_id = ToKey(InvoiceID);
     const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id);
-    const auto tax_codes = GetAllTaxCodes(Account, UserName, Token);
+    const auto tax_codes = Fetch<CITaxCode>(Account, FetchArgs{.filter = "CITaxCodeID<>0"});
     const Variant transaction = invoice->Value("TransactionNumber");
     const Variant comment = invoice->Value("Comment");
+    // The transaction is looked up when the first line is posted, and once.
+    std::optional<int32_t> header;
+    auto post = [&](const Variant& account_id, Currency amount, services::Side side, const Variant& description) {
+      if (!header) header = services::RequireHeaderKey(Account, transaction);
+      services::AddLine(Account, *header, account_id, amount, side, description);
+    };
     Currency total;
     std::vector<TaxTotal> summary;
     const auto items = invoice->Children("Items", Account);
@@ -161,7 +181,7 @@ void CACMgr::IssueInvoice(const Variant& Account, const Variant& UserName, const
       const double line_amount = ToDouble(item.Value("ItemPrice")) * ToDouble(item.Value("ItemQuantity"));
       // The debit is the exact sum of the credits: each credit is added as posted.
       const Currency credit = CurrencyFromDouble(line_amount);
-      PostCredit(Account, transaction, item.Value("AccountID"), credit, item.Value("ItemName"));
+      post(item.Value("AccountID"), credit, services::Side::kCredit, item.Value("ItemName"));
       total += credit;
       const Variant& stored_tax_id = item.Value("TaxID");
       if (stored_tax_id.IsNull()) continue;
@@ -173,15 +193,14 @@ void CACMgr::IssueInvoice(const Variant& Account, const Variant& UserName, const
       }
     }
     for (const TaxTotal& tax : summary) {
-      PostCredit(Account, transaction, tax.account, tax.amount, comment);
+      post(tax.account, tax.amount, services::Side::kCredit, comment);
       total += tax.amount;
     }
-    PostDebit(Account, transaction, invoice->Value("AccountID"), total, comment);
-    EndTransaction(Account, transaction);
-    Command issued(Account);
-    issued.SetText("UPDATE ACInvoice SET Paid=0 WHERE ACInvoiceID=?;");
-    issued.Append("p1", FieldType::kKey, 0, invoice_id, "InvoiceID");
-    issued.Execute();
+    post(invoice->Value("AccountID"), total, services::Side::kDebit, comment);
+    services::CommitTransaction(Account, transaction);
+    auto issued = RowWrite::Of<db::ACInvoice>();
+    issued.Set(db::ACInvoice::Paid, 0).Where(db::ACInvoice::ACInvoiceID, invoice_id, "InvoiceID");
+    issued.Update(Account);
   });
 }
 
@@ -190,13 +209,9 @@ void CACMgr::DeleteInvoice(const Variant& Account, const Variant& /*UserName*/, 
   RunOperation(Account, Access::kWrite, [&] {
     const int32_t invoice_id = ToKey(InvoiceID);
     const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id);
-    AbortTransaction(Account, invoice->Value("TransactionNumber"));
-    Command command(Account);
-    command.Append("p1", FieldType::kKey, 0, invoice_id, "InvoiceID");
-    command.SetText("DELETE FROM ACInvoiceItem WHERE Parent=?;");
-    command.Execute();
-    command.SetText("DELETE FROM ACInvoice WHERE ACInvoiceID=?;");
-    command.Execute();
+    services::AbortTransaction(Account, invoice->Value("TransactionNumber"));
+    RowWrite::Of<db::ACInvoiceItem>().Where(db::ACInvoiceItem::Parent, invoice_id, "InvoiceID").Delete(Account);
+    RowWrite::Of<db::ACInvoice>().Where(db::ACInvoice::ACInvoiceID, invoice_id, "InvoiceID").Delete(Account);
   });
 }
 

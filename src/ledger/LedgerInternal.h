@@ -2,16 +2,16 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <string>
 
-#include "common/Command.h"
 #include "common/ErrorConvention.h"
+#include "common/Operation.h"
+#include "common/RowWrite.h"
 #include "common/UnitOfWork.h"
 #include "common/Variant.h"
 #include "entities/EntityInternal.h"
-#include "entities/ACTransLog.h"
+#include "services/Company.h"
 
 namespace ledgerkit::ledger {
 
@@ -35,20 +35,12 @@ auto RunEntityRead(const Variant& account, Body&& body) {
   });
 }
 
-// The key of the company record (the owner of new rows); Object is nothing (91) without one.
-Variant CompanyKey(const Variant& account);
-
-
 // A key that may be left unset: Null stays Null (stored as NULL), anything else is converted
 // by ToKey and fails as it does.
 Variant NullableKey(const Variant& value);
 
 // The value as a message shows it: its text, or Null.
 std::string Shown(const Variant& value);
-
-// The header of the ledger transaction `number` (a text, Null read as empty); Invalid argument
-// (5) naming the number when there is none.
-std::shared_ptr<ACTransLog> RequireHeader(const Variant& account, const Variant& number);
 
 // "No <what> has the key <key>." for a lookup by key that found nothing.
 std::string NoRowWithKey(const std::string& what, int32_t key);
@@ -60,14 +52,21 @@ std::shared_ptr<T> RequireByKey(const Variant& account, int32_t key) {
   return RequireFirst<T>(*rows, NoRowWithKey(std::string(T::Def().table), key));
 }
 
-// Runs one statement with its parameters as one write operation.
-void RunWrite(const Variant& account, const char* sql, std::initializer_list<Parameter> parameters);
+// Runs the change (Update) or removal (Delete) of `row` as one write operation.
+void UpdateRows(const Variant& account, const RowWrite& row);
+void DeleteRows(const Variant& account, const RowWrite& row);
 
-// Runs one INSERT with a RETURNING clause as one write operation and returns the key it gives.
-Variant InsertReturningKey(const Variant& account, const char* sql, std::initializer_list<Parameter> parameters);
-
-// Inserts a row owned by the company ("p1" is the company key, put in front of `parameters`)
-// as one write operation, and returns the key the statement's RETURNING clause gives.
-Variant InsertOwned(const Variant& account, const char* sql, std::initializer_list<Parameter> parameters);
+// Inserts a row of catalog table Table owned by the company as one write operation and returns
+// its key: Parent is the company key (Object is nothing (91) without a company record), then
+// `fill` sets the row's own values.
+template <class Table, class Fill>
+Variant InsertOwned(const Variant& account, Fill fill) {
+  return RunOperation(account, Access::kWrite, [&] {
+    auto row = RowWrite::Of<Table>();
+    row.Set(Table::Parent, services::CompanyKey(account), "SubscriberID");
+    fill(row);
+    return row.Insert(account);
+  });
+}
 
 }  // namespace ledgerkit::ledger

@@ -3,9 +3,10 @@
 #include "common/Command.h"
 #include "common/Convert.h"
 #include "common/Operation.h"
-#include "entities/ColumnWidths.h"
+#include "entities/Catalog.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"
+#include "services/Ledger.h"
 
 namespace ledgerkit {
 
@@ -23,7 +24,7 @@ bool ShouldPost(const Variant& amount, const Variant& account_id) {
 
 }  // namespace
 
-void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, const Variant& Token,
+void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, const Variant& /*Token*/,
                               const Variant& AccountID, const Variant& TransIDs, const Variant& ServiceCharge,
                               const Variant& ServiceChargeDate, const Variant& ServiceChargeAccount,
                               const Variant& InterestEarned, const Variant& InterestEarnedDate,
@@ -32,11 +33,11 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
     const std::string ids = ToText(TransIDs);
     Command mark(Account);
     mark.SetText("UPDATE ACTransaction SET Reconciled=1 WHERE ACTransactionID=?;");
-    mark.Append("p1", FieldType::kLong, 0, Variant(), "TransIDs");
+    mark.Bind(db::ACTransaction::ACTransactionID, Variant(), "TransIDs");
     for (size_t start = 0; !ids.empty();) {
       const size_t bar = ids.find('|', start);
       const std::string piece = ids.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
-      mark.Assign("p1", ToLong(piece));
+      mark.Assign(0, ToLong(piece));
       mark.Execute();
       if (bar == std::string::npos) break;
       start = bar + 1;
@@ -45,28 +46,41 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
     // Each posting is a committed general journal: debit one account, credit the other. The
     // service charge posts its debit line first, the interest its credit line.
     auto post_journal = [&](const Variant& date, const char* description, const Variant& debit_account,
-                            const Variant& credit_account, const Variant& amount, bool credit_first) {
-      const std::string number = BeginTransaction(Account, UserName, Token, static_cast<int32_t>(ttGENJRNL), date,
-                                                  description, 0, 0, "", "", "");
-      if (credit_first) PostCredit(Account, number, credit_account, amount, description);
-      PostDebit(Account, number, debit_account, amount, description);
-      if (!credit_first) PostCredit(Account, number, credit_account, amount, description);
-      EndTransaction(Account, number);
-      return number;
+                            const Variant& credit_account, Currency amount, bool credit_first) {
+      const services::BegunTransaction journal = services::BeginTransaction(
+          Account, services::TransactionStart{.type = static_cast<int32_t>(ttGENJRNL),
+                                              .date = date,
+                                              .description = description,
+                                              .user_name = UserName,
+                                              .cheque_no = "",
+                                              .address = "",
+                                              .amount = Currency(),
+                                              .line_account = 0,
+                                              .memo = ""});
+      auto post = [&](services::Side side, const Variant& line_account) {
+        services::AddLine(Account, journal.header, line_account, amount, side, description);
+      };
+      if (credit_first) post(services::Side::kCredit, credit_account);
+      post(services::Side::kDebit, debit_account);
+      if (!credit_first) post(services::Side::kCredit, credit_account);
+      services::CommitTransaction(Account, journal.number);
+      return journal.number;
     };
     const std::string service_number =
         ShouldPost(ServiceCharge, ServiceChargeAccount)
-            ? post_journal(ServiceChargeDate, kServiceCharge, ServiceChargeAccount, AccountID, ServiceCharge, false)
+            ? post_journal(ServiceChargeDate, kServiceCharge, ServiceChargeAccount, AccountID,
+                           ToCurrency(ServiceCharge), false)
             : std::string();
     const std::string interest_number =
         ShouldPost(InterestEarned, InterestEarnedAccount)
-            ? post_journal(InterestEarnedDate, kInterestEarned, AccountID, InterestEarnedAccount, InterestEarned, true)
+            ? post_journal(InterestEarnedDate, kInterestEarned, AccountID, InterestEarnedAccount,
+                           ToCurrency(InterestEarned), true)
             : std::string();
 
     Command postings(Account);
     postings.SetText("UPDATE ACTransaction SET Reconciled=1 WHERE TransactionNumber=? OR TransactionNumber=?;");
-    postings.Append("p1", FieldType::kText, lenACTransaction::lenTransactionNumber, service_number, "S");
-    postings.Append("p2", FieldType::kText, lenACTransaction::lenTransactionNumber, interest_number, "I");
+    postings.Bind(db::ACTransaction::TransactionNumber, service_number, "S");
+    postings.Bind(db::ACTransaction::TransactionNumber, interest_number, "I");
     postings.Execute();
   });
 }

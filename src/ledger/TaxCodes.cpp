@@ -1,11 +1,47 @@
 // CACMgr: sales-tax codes with up to two taxes.
 #include "common/Convert.h"
 #include "common/Operation.h"
-#include "entities/ColumnWidths.h"
+#include "entities/Catalog.h"
 #include "ledger/CACMgr.h"
 #include "ledger/LedgerInternal.h"
 
 namespace ledgerkit {
+
+namespace {
+
+// The values of a tax code, as an add and an update write them.
+struct TaxCodeValues {
+  const Variant& code;
+  const Variant& description;
+  const Variant& tax1_rate;
+  const Variant& tax1_name;
+  const Variant& tax1_exempt;
+  const Variant& tax2_rate;
+  const Variant& tax2_name;
+  const Variant& tax2_exempt;
+  const Variant& tax2_piggy_back;
+  const Variant& inactive;
+  const Variant& account1;
+  const Variant& account2;
+};
+
+void SetTaxCodeValues(RowWrite& row, const TaxCodeValues& values) {
+  using db::CITaxCode;
+  row.Set(CITaxCode::TaxCode, values.code)
+      .Set(CITaxCode::Description, values.description)
+      .Set(CITaxCode::Tax1Rate, values.tax1_rate)
+      .Set(CITaxCode::Tax1Name, values.tax1_name)
+      .Set(CITaxCode::Tax1Exempt, values.tax1_exempt)
+      .Set(CITaxCode::Tax2Rate, values.tax2_rate)
+      .Set(CITaxCode::Tax2Name, values.tax2_name)
+      .Set(CITaxCode::Tax2Exempt, values.tax2_exempt)
+      .Set(CITaxCode::Tax2PiggyBack, values.tax2_piggy_back)
+      .Set(CITaxCode::Inactive, values.inactive)
+      .Set(CITaxCode::Account1ID, values.account1)
+      .Set(CITaxCode::Account2ID, values.account2);
+}
+
+}  // namespace
 
 std::shared_ptr<EntityCollection> CACMgr::GetAllTaxCodes(const Variant& Account, const Variant& /*UserName*/,
                                                          const Variant& /*Token*/) {
@@ -26,22 +62,9 @@ Variant CACMgr::AddTaxCode(const Variant& Account, const Variant& /*UserName*/, 
                            const Variant& Tax1Name, const Variant& Tax1Exempt, const Variant& Tax2Rate,
                            const Variant& Tax2Name, const Variant& Tax2Exempt, const Variant& Tax2PiggyBack,
                            const Variant& Inactive, const Variant& Account1ID, const Variant& Account2ID) {
-  return ledger::InsertOwned(
-      Account,
-      "INSERT INTO CITaxCode (Parent,TaxCode,Description,Tax1Rate,Tax1Name,Tax1Exempt,Tax2Rate,Tax2Name,Tax2Exempt,"
-      "Tax2PiggyBack,Inactive,Account1ID,Account2ID) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?) RETURNING CITaxCodeID;",
-      {{"p2", FieldType::kText, lenCITaxCode::lenTaxCode, TaxCode, "TaxCode"},
-       {"p3", FieldType::kText, lenCITaxCode::lenDescription, Description, "Description"},
-       {"p4", FieldType::kDouble, 0, Tax1Rate, "Tax1Rate"},
-       {"p5", FieldType::kText, lenCITaxCode::lenTax1Name, Tax1Name, "Tax1Name"},
-       {"p6", FieldType::kBoolean, 0, Tax1Exempt, "Tax1Exempt"},
-       {"p7", FieldType::kDouble, 0, Tax2Rate, "Tax2Rate"},
-       {"p8", FieldType::kText, lenCITaxCode::lenTax2Name, Tax2Name, "Tax2Name"},
-       {"p9", FieldType::kBoolean, 0, Tax2Exempt, "Tax2Exempt"},
-       {"p10", FieldType::kBoolean, 0, Tax2PiggyBack, "Tax2PiggyBack"},
-       {"p11", FieldType::kBoolean, 0, Inactive, "Inactive"},
-       {"p12", FieldType::kKey, 0, Account1ID, "Account1ID"},
-       {"p13", FieldType::kKey, 0, Account2ID, "Account2ID"}});
+  const TaxCodeValues values{TaxCode,  Description, Tax1Rate,      Tax1Name, Tax1Exempt, Tax2Rate,
+                             Tax2Name, Tax2Exempt,  Tax2PiggyBack, Inactive, Account1ID, Account2ID};
+  return ledger::InsertOwned<db::CITaxCode>(Account, [&](RowWrite& row) { SetTaxCodeValues(row, values); });
 }
 
 void CACMgr::UpdateTaxCode(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
@@ -50,29 +73,16 @@ void CACMgr::UpdateTaxCode(const Variant& Account, const Variant& /*UserName*/, 
                            const Variant& Tax2Rate, const Variant& Tax2Name, const Variant& Tax2Exempt,
                            const Variant& Tax2PiggyBack, const Variant& Inactive, const Variant& Account1ID,
                            const Variant& Account2ID) {
-  ledger::RunWrite(
-      Account,
-      "UPDATE CITaxCode SET TaxCode=?,Description=?,Tax1Rate=?,Tax1Name=?,Tax1Exempt=?,Tax2Rate=?,Tax2Name=?,"
-      "Tax2Exempt=?,Tax2PiggyBack=?,Inactive=?,Account1ID=?,Account2ID=? WHERE CITaxCodeID=?;",
-      {{"p1", FieldType::kText, lenCITaxCode::lenTaxCode, TaxCode, "TaxCode"},
-       {"p2", FieldType::kText, lenCITaxCode::lenDescription, Description, "Description"},
-       {"p3", FieldType::kDouble, 0, Tax1Rate, "Tax1Rate"},
-       {"p4", FieldType::kText, lenCITaxCode::lenTax1Name, Tax1Name, "Tax1Name"},
-       {"p5", FieldType::kBoolean, 0, Tax1Exempt, "Tax1Exempt"},
-       {"p6", FieldType::kDouble, 0, Tax2Rate, "Tax2Rate"},
-       {"p7", FieldType::kText, lenCITaxCode::lenTax2Name, Tax2Name, "Tax2Name"},
-       {"p8", FieldType::kBoolean, 0, Tax2Exempt, "Tax2Exempt"},
-       {"p9", FieldType::kBoolean, 0, Tax2PiggyBack, "Tax2PiggyBack"},
-       {"p10", FieldType::kBoolean, 0, Inactive, "Inactive"},
-       {"p11", FieldType::kKey, 0, Account1ID, "Account1ID"},
-       {"p12", FieldType::kKey, 0, Account2ID, "Account2ID"},
-       {"p13", FieldType::kKey, 0, TaxCodeID, "TaxCodeID"}});
+  auto row = RowWrite::Of<db::CITaxCode>();
+  SetTaxCodeValues(row, TaxCodeValues{TaxCode, Description, Tax1Rate, Tax1Name, Tax1Exempt, Tax2Rate, Tax2Name,
+                                      Tax2Exempt, Tax2PiggyBack, Inactive, Account1ID, Account2ID});
+  row.Where(db::CITaxCode::CITaxCodeID, TaxCodeID, "TaxCodeID");
+  ledger::UpdateRows(Account, row);
 }
 
 void CACMgr::DeleteTaxCode(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                            const Variant& TaxCodeID) {
-  ledger::RunWrite(Account, "DELETE FROM CITaxCode WHERE CITaxCodeID=?;",
-                   {{"p1", FieldType::kKey, 0, TaxCodeID, "TaxCodeID"}});
+  ledger::DeleteRows(Account, RowWrite::Of<db::CITaxCode>().Where(db::CITaxCode::CITaxCodeID, TaxCodeID, "TaxCodeID"));
 }
 
 }  // namespace ledgerkit

@@ -1,0 +1,76 @@
+// Services on ledger transactions, for the operations of every manager: typed functions that run
+// inside the caller's active writing unit of work on `account` (never a unit of their own), so
+// that a public operation converts its arguments once and calls these instead of another public
+// operation. Each runs a fixed, small number of statements, whatever the number of lines.
+//
+// Library-internal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/Currency.h"
+#include "common/Variant.h"
+
+namespace ledgerkit::services {
+
+enum class Side { kDebit, kCredit };
+
+// What a new transaction is begun with. The type stays a caller's value: it is checked only
+// once the number is taken, so that a bad type still consumes its number.
+struct TransactionStart {
+  Variant type;
+  Variant date;         // TransactionDate: a Date, a date text, or Null
+  Variant description;
+  Variant user_name;
+  Variant cheque_no;    // stored for ttCHQ and ttINV only
+  Variant address;      // stored for ttCHQ and ttINV only
+  Variant amount;       // the header's Amount: Currency or Null; the first line's amount for ttCHQ, ttDEP
+  Variant line_account; // the account of the first line (ttCHQ: a credit, ttDEP: a debit)
+  Variant memo;         // the description of the first line
+};
+
+// A transaction just begun: its number and the key of its header, for the lines added next.
+struct BegunTransaction {
+  std::string number;
+  int32_t header = 0;
+};
+
+// Begins a ledger transaction: takes the next transaction number (consumed from then on,
+// whatever happens next), checks the type (eBadTransType), logs the header in progress, owned
+// by the company and logged now, with the first line of a cheque or deposit. Object is nothing
+// (91) without a company record.
+BegunTransaction BeginTransaction(const Variant& account, const TransactionStart& start);
+
+// Replaces date, description, cheque number, address and amount of the header(s) numbered
+// `number`; status, log date, user and type stay. An unknown number changes nothing.
+void UpdateHeader(const Variant& account, const Variant& number, const Variant& date, const Variant& description,
+                  const Variant& cheque_no, const Variant& address, const Variant& amount);
+
+// The key of the header of the transaction `number` (a text; Null selects what an empty text
+// selects): the first header with that number. Invalid argument (5) naming the number when
+// there is none.
+int32_t RequireHeaderKey(const Variant& account, const Variant& number);
+
+// Adds a waiting line of `amount` on `side` to the header `header` and returns the line's key.
+Variant AddLine(const Variant& account, int32_t header, const Variant& account_id, Currency amount, Side side,
+                const Variant& description);
+
+// As AddLine, to the transaction `number` (found as RequireHeaderKey finds it) in one statement.
+Variant AddLine(const Variant& account, const Variant& number, const Variant& account_id, Currency amount, Side side,
+                const Variant& description);
+
+// Commits the transaction `number` (found as RequireHeaderKey finds it): one register row per
+// waiting line (a debit's amount as Withdrawal, a credit's as Deposit), each account's stored
+// balance moved by its credits minus its debits (a Null balance stays Null), the status of
+// every header with the number committed and their waiting lines removed. Nothing is written
+// unless every line names an account that exists (Invalid argument naming the line) and every
+// sum stays in the currency range (Overflow naming the account).
+void CommitTransaction(const Variant& account, const Variant& number);
+
+// Removes the transaction `number` completely: its waiting lines, its register rows (the stored
+// balance of each account they name restored) and its headers. A number without a transaction
+// changes nothing. Overflow naming the account when a restored sum would leave the range.
+void AbortTransaction(const Variant& account, const Variant& number);
+
+}  // namespace ledgerkit::services
