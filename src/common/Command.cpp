@@ -12,6 +12,10 @@ Parameter Param(const ColumnDef& column, Variant value, std::string_view label) 
                    std::move(value), std::string(label.empty() ? column.name : label)};
 }
 
+Parameter Selecting(const ColumnDef& column, Variant value) {
+  return Parameter{std::string(column.name), column.kind, 0, std::move(value), std::string(column.name)};
+}
+
 Parameter SelectingText(const Variant& value, std::string label) {
   return Parameter{label, FieldType::kText, 0, value.IsNull() ? Variant("") : value, label};
 }

@@ -41,6 +41,10 @@ struct Parameter {
 // (the column's name when empty).
 Parameter Param(const ColumnDef& column, Variant value, std::string_view label = {});
 
+// `value` compared with `column` to select rows: bound as the column's kind, a text without a
+// width check (a longer text simply matches nothing), Null as Null.
+Parameter Selecting(const ColumnDef& column, Variant value);
+
 // A caller's text that only selects rows: bound as text without a width check (a longer text
 // simply matches nothing); Null selects what an empty text selects.
 Parameter SelectingText(const Variant& value, std::string label);
@@ -88,6 +92,8 @@ class Command {
   Variant ExecuteScalar(std::optional<FieldType> as = std::nullopt);
   // Runs a statement that returns rows and gives them all as a disconnected result set.
   std::shared_ptr<Recordset> ExecuteQuery();
+  // The SQL forms of the engine the command runs on.
+  const EngineDialect& Dialect() { return scope_.connection().Dialect(); }
 
  private:
   void Bind();

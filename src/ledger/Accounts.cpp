@@ -72,8 +72,9 @@ Variant CACMgr::AddAccount(const Variant& Account, const Variant& UserName, cons
     }
     Command command(Account);
     command.SetText(
-        "INSERT INTO ACAccount (Parent,AccountNumber,Name,Description,[Note],Inactive,BankAccountNo,AccountTypeID,"
-        "FnclInstitutionID,ParentAccountID) VALUES (?,?,?,?,?,?,?,?,?,?) RETURNING ACAccountID;");
+        "INSERT INTO ACAccount (Parent,AccountNumber,Name,Description," + command.Dialect().QuoteIdentifier("Note") +
+        ",Inactive,BankAccountNo,AccountTypeID,FnclInstitutionID,ParentAccountID) VALUES (?,?,?,?,?,?,?,?,?,?) "
+        "RETURNING ACAccountID;");
     command.Bind(db::ACAccount::Parent, company->Value("ISubScriberID"), "SubscriberID");
     BindAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo);
     command.Bind(db::ACAccount::AccountTypeID, type);
@@ -103,8 +104,8 @@ void CACMgr::UpdateAccount(const Variant& Account, const Variant& /*UserName*/, 
     }
     Command command(Account);
     command.SetText(
-        "UPDATE ACAccount SET AccountNumber=?,Name=?,Description=?,[Note]=?,Inactive=?,BankAccountNo=?,"
-        "FnclInstitutionID=?,ParentAccountID=?,AccountTypeID=? WHERE ACAccountID=?;");
+        "UPDATE ACAccount SET AccountNumber=?,Name=?,Description=?," + command.Dialect().QuoteIdentifier("Note") +
+        "=?,Inactive=?,BankAccountNo=?,FnclInstitutionID=?,ParentAccountID=?,AccountTypeID=? WHERE ACAccountID=?;");
     BindAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo);
     command.Bind(db::ACAccount::FnclInstitutionID, institution);
     command.Bind(db::ACAccount::ParentAccountID, parent);

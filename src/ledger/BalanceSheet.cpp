@@ -56,8 +56,7 @@ Variant RegisterBalance(const Variant& account, const char* sql, const Variant& 
       sums = command.ExecuteQuery();
     } catch (const Error& error) {
       // The engine's SUM() fails rather than give an inexact total.
-      if (error.number() == EngineErrorNumber(1) && error.description().find("integer overflow") != std::string::npos)
-        throw overflow();
+      if (command.Dialect().IsSumOverflow(error)) throw overflow();
       throw;
     }
     if (sums->AtEOF() || sums->Field(0).IsNull() || sums->Field(1).IsNull()) return Variant::Null();

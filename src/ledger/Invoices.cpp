@@ -60,8 +60,8 @@ void AddLineTaxes(std::vector<TaxTotal>& summary, const CITaxCode& code, double 
 // One more than the greatest stored invoice number that is a whole number; 1 when none is.
 Variant NextInvoiceNumber(const Variant& account) {
   Command command(account);
-  command.SetText(
-      "SELECT MAX(CAST(InvoiceNo AS INTEGER)) FROM ACInvoice WHERE InvoiceNo<>'' AND InvoiceNo NOT GLOB '*[^0-9]*';");
+  command.SetText("SELECT MAX(CAST(InvoiceNo AS BIGINT)) FROM ACInvoice WHERE " +
+                  command.Dialect().WholeNumberCondition("InvoiceNo") + ";");
   const Variant greatest = command.ExecuteScalar();
   if (greatest.IsNull()) return 1;
   const int32_t number = ToLong(greatest);

@@ -57,7 +57,7 @@ RegisterSums SumRegister(const Variant& account, const Variant& account_id) {
   command.SetText(
       "SELECT CAST(COALESCE(SUM(Withdrawal),0) AS TEXT), CAST(COALESCE(SUM(Deposit),0) AS TEXT), COUNT(Withdrawal), "
       "COUNT(Deposit) FROM ACTransaction WHERE Parent=?;");
-  command.Append("p1", FieldType::kLong, 0, account_id, "AccountID");
+  command.Bind(db::ACTransaction::Parent, account_id, "AccountID");
   RegisterSums sums;
   std::shared_ptr<Recordset> row;
   try {
@@ -170,7 +170,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
       kept.SetText(
           "SELECT CAST(Debits AS TEXT), CAST(Credits AS TEXT), DebitRows, CreditRows FROM lk_RegisterTotal "
           "WHERE AccountID=?;");
-      kept.Append("p1", FieldType::kLong, 0, id, "AccountID");
+      kept.Bind(db::ACAccount::ACAccountID, id, "AccountID");
       const auto totals = kept.ExecuteQuery();
       const bool has_rows = sums.debit_rows + sums.credit_rows > 0;
       bool differs = false;
@@ -232,7 +232,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
       for (; !numbers->AtEOF(); numbers->MoveNext()) {
         Command one(account);
         one.SetText(one_sql);
-        one.Append("p1", FieldType::kText, 0, numbers->Field(0), "TransactionNumber");
+        one.Append(Selecting(db::ACTransaction::TransactionNumber, numbers->Field(0)));
         try {
           report_unbalanced(*one.ExecuteQuery());
         } catch (const Error& inner) {

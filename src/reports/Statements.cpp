@@ -91,7 +91,7 @@ std::shared_ptr<Recordset> RunSums(Command& command, const std::string& what) {
   try {
     return command.ExecuteQuery();
   } catch (const Error& error) {
-    if (error.number() == EngineErrorNumber(1) && error.description().find("integer overflow") != std::string::npos) {
+    if (command.Dialect().IsSumOverflow(error)) {
       ThrowSumOverflow(what);
     }
     throw;
