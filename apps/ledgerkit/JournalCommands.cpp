@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "Table.h"
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
 #include "reports/Journal.h"
@@ -28,20 +29,6 @@ struct JournalOptions {
   std::string user;
 };
 
-// The description without the marker suffix, on one line, with number and source.
-std::string OneLine(const Error& error) {
-  std::string text = error.description();
-  const size_t marker = text.find(kErrorMarker);
-  if (marker != std::string::npos) text.resize(marker);
-  std::string line;
-  for (char c : text) {
-    if (c == '\r') continue;
-    line += c == '\n' ? ' ' : c;
-  }
-  while (!line.empty() && line.back() == ' ') line.pop_back();
-  return line + " (error " + std::to_string(error.number()) + ", " + error.source() + ")";
-}
-
 std::optional<Date> Bound(const std::string& text, const char* option) {
   if (text.empty()) return std::nullopt;
   const auto date = Date::Parse(text);
@@ -54,7 +41,7 @@ void Run(const char* command, Body&& body) {
   try {
     body();
   } catch (const Error& error) {
-    std::cerr << "ledgerkit " << command << ": " << OneLine(error) << "\n";
+    std::cerr << "ledgerkit " << command << ": " << ErrorLine(error) << "\n";
     throw CLI::RuntimeError(1);
   } catch (const std::exception& error) {
     std::cerr << "ledgerkit " << command << ": " << error.what() << "\n";

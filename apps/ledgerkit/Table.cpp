@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/Convert.h"
+#include "common/ErrorConvention.h"
 #include "common/Text.h"
 
 namespace ledgerkit::cli {
@@ -188,6 +189,19 @@ int PrintCheck(const std::vector<CheckFinding>& findings, bool as_json, std::ost
   }
   if (problems) return 3;
   return findings.empty() ? 0 : 2;
+}
+
+std::string ErrorLine(const Error& error) {
+  std::string text = error.description();
+  const size_t marker = text.find(kErrorMarker);
+  if (marker != std::string::npos) text.resize(marker);
+  std::string line;
+  for (char c : text) {
+    if (c == '\r') continue;
+    line += c == '\n' ? ' ' : c;
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line + " (error " + std::to_string(error.number()) + ", " + error.source() + ")";
 }
 
 }  // namespace ledgerkit::cli

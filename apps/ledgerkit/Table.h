@@ -3,9 +3,11 @@
 #pragma once
 
 #include <ostream>
+#include <string>
 
 #include <vector>
 
+#include "common/Error.h"
 #include "common/Recordset.h"
 #include "reports/LedgerCheck.h"
 
@@ -21,5 +23,9 @@ void PrintJson(const Recordset& result, std::ostream& out);
 // Prints check findings, one line each (or a JSON array), and returns the exit code:
 // 0 none, 2 warnings only, 3 problems.
 int PrintCheck(const std::vector<CheckFinding>& findings, bool as_json, std::ostream& out);
+
+// A failure as the tool prints it: the description without the error marker, on one line, with
+// the error's number and source.
+std::string ErrorLine(const Error& error);
 
 }  // namespace ledgerkit::cli

@@ -34,20 +34,6 @@
 
 namespace {
 
-// One line: the description without the marker suffix, line breaks turned into blanks.
-std::string OneLine(const ledgerkit::Error& error) {
-  std::string text = error.description();
-  const size_t marker = text.find(ledgerkit::kErrorMarker);
-  if (marker != std::string::npos) text.resize(marker);
-  std::string line;
-  for (char c : text) {
-    if (c == '\r') continue;
-    line += c == '\n' ? ' ' : c;
-  }
-  while (!line.empty() && line.back() == ' ') line.pop_back();
-  return line + " (error " + std::to_string(error.number()) + ", " + error.source() + ")";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -159,7 +145,7 @@ int main(int argc, char** argv) {
       }
     }
   } catch (const ledgerkit::Error& error) {
-    std::cerr << "ledgerkit " << app.get_subcommands().front()->get_name() << ": " << OneLine(error) << "\n";
+    std::cerr << "ledgerkit " << app.get_subcommands().front()->get_name() << ": " << ledgerkit::cli::ErrorLine(error) << "\n";
     return 1;
   } catch (const std::exception& error) {
     std::cerr << "ledgerkit: " << error.what() << "\n";
