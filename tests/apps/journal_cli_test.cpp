@@ -202,6 +202,30 @@ TEST(JournalPeer, GeneratedThousandTransactionsBalanceAsHledgerReadsThem) {
   EXPECT_NE(text.find("\n    ("), std::string::npos);  // a transaction that does not balance
   ExpectSameBalances(HledgerBalances(journal), RegisterSums(scratch.path()));
   ExpectRoundTrip(scratch, scratch.path(), journal);
+
+  // The balance sheet balances but for the transactions that do not: assets (and amounts of no
+  // class) less liabilities and equity is exactly the trial balance's difference.
+  Currency assets_less_claims;
+  const auto sheet = CReportMgr().BalanceSheet(scratch.path(), "", "", Variant());
+  for (; !sheet->AtEOF(); sheet->MoveNext()) {
+    if (ToText(sheet->Field("RowKind")) != "total") continue;
+    const Variant section = sheet->Field("Section");
+    const Currency amount = ToCurrency(sheet->Field("Amount"));
+    if (section.IsNull() || ToText(section).empty()) {
+      assets_less_claims -= amount;  // liabilities and equity
+    } else if (ToText(section) == "Assets" || ToText(section) == "Unclassified") {
+      assets_less_claims += amount;
+    }
+  }
+  Currency difference;
+  const auto trial = CReportMgr().TrialBalance(scratch.path(), "", "", Variant());
+  for (; !trial->AtEOF(); trial->MoveNext()) {
+    if (ToText(trial->Field("RowKind")) == "total") {
+      difference = ToCurrency(trial->Field("Debits")) - ToCurrency(trial->Field("Credits"));
+    }
+  }
+  EXPECT_NE(difference, Currency());
+  EXPECT_EQ(assets_less_claims, difference);
 }
 
 TEST(JournalCli, ExportRangeAndCsvImportFailureNamesTheLineAndChangesNothing) {
