@@ -6,7 +6,7 @@
 #include "common/UnitOfWork.h"
 #include "common/UserNames.h"
 #include "entities/Catalog.h"
-#include "security/PasswordHash.h"
+#include "common/PasswordHash.h"
 
 namespace ledgerkit {
 

@@ -10,7 +10,7 @@
 #include "common/Text.h"
 #include "common/UserNames.h"
 #include "entities/Catalog.h"
-#include "security/PasswordHash.h"
+#include "common/PasswordHash.h"
 #include "services/Arguments.h"
 #include "services/Users.h"
 

@@ -5,7 +5,7 @@
 #include "common/UserNames.h"
 #include "entities/Catalog.h"
 #include "entities/EntityInternal.h"
-#include "security/NewToken.h"
+#include "common/NewToken.h"
 
 namespace ledgerkit::services {
 

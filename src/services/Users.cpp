@@ -10,7 +10,7 @@
 #include "common/UserNames.h"
 #include "entities/Catalog.h"
 #include "entities/EntityInternal.h"
-#include "security/PasswordHash.h"
+#include "common/PasswordHash.h"
 #include "services/Arguments.h"
 
 namespace ledgerkit::services {

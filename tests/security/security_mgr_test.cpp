@@ -12,7 +12,7 @@
 #include "common/ErrorConvention.h"
 #include "common/ErrorNumbers.h"
 #include "security/CSecurityMgr.h"
-#include "security/NewToken.h"
+#include "common/NewToken.h"
 #include "support/Capture.h"
 #include "support/Cli.h"
 #include "support/TempCompany.h"

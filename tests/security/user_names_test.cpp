@@ -9,7 +9,7 @@
 #include "ledger/CACMgr.h"
 #include "security/CSecurityMgr.h"
 #include "security/CUserManager.h"
-#include "security/PasswordHash.h"
+#include "common/PasswordHash.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 

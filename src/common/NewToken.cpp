@@ -1,10 +1,10 @@
-#include "security/NewToken.h"
+#include "common/NewToken.h"
 
 #include <sodium.h>
 
 #include <cstdio>
 
-#include "security/PasswordHash.h"
+#include "common/PasswordHash.h"
 
 namespace ledgerkit {
 

@@ -1,4 +1,4 @@
-#include "security/PasswordHash.h"
+#include "common/PasswordHash.h"
 
 #include <sodium.h>
 
