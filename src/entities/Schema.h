@@ -4,11 +4,8 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
-#include <string_view>
 
-#include "common/Catalog.h"
 #include "common/Variant.h"
 
 namespace ledgerkit {
