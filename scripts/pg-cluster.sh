@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# A throw-away PostgreSQL cluster for tests, owned by an unprivileged user, in a temporary folder.
+#
+#   scripts/pg-cluster.sh start DIR [PORT]   creates and starts a cluster in DIR (must not exist),
+#                                            listening on a Unix socket in DIR and on 127.0.0.1:PORT
+#                                            (default 54329); prints the connection URI
+#   scripts/pg-cluster.sh stop DIR           stops the cluster and removes DIR
+#
+# Run as root, the cluster belongs to the `postgres` system user (PostgreSQL refuses to run as
+# root); run as anyone else, to that user.
+set -euo pipefail
+
+command=${1:-}
+dir=${2:-}
+port=${3:-54329}
+[ -n "$command" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop DIR [PORT]" >&2; exit 2; }
+
+bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+[ -x "$bin/initdb" ] || { echo "PostgreSQL server binaries not found under /usr/lib/postgresql" >&2; exit 1; }
+
+as_owner() {
+  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
+}
+
+case "$command" in
+  start)
+    [ ! -e "$dir" ] || { echo "$dir already exists" >&2; exit 1; }
+    mkdir -p "$dir"
+    [ "$(id -u)" -ne 0 ] || chown postgres: "$dir"
+    as_owner "$bin/initdb" -D "$dir/data" -U ledgerkit --auth=trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 ||
+      { cat "$dir/initdb.log" >&2; exit 1; }
+    as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+      -o "-k $dir -h 127.0.0.1 -p $port -c fsync=off -c max_connections=200" start >/dev/null ||
+      { cat "$dir/server.log" >&2; exit 1; }
+    echo "postgresql://ledgerkit@127.0.0.1:$port/postgres"
+    ;;
+  stop)
+    [ -d "$dir/data" ] && as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
+    rm -rf "$dir"
+    ;;
+  *)
+    echo "usage: $0 start|stop DIR [PORT]" >&2
+    exit 2
+    ;;
+esac
