@@ -1,8 +1,10 @@
 #include "support/TempCompany.h"
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <unistd.h>
 
 #include "entities/Schema.h"
@@ -11,6 +13,65 @@ namespace ledgerkit::testing {
 
 namespace {
 std::atomic<int> counter{0};
+
+bool IsUri(const std::string& path) { return path.starts_with("postgresql://") || path.starts_with("postgres://"); }
+
+// The company's name within a company URI.
+std::string CompanyOf(const std::string& uri) {
+  const size_t at = uri.find("company=");
+  if (at == std::string::npos) return "ledgerkit";
+  return uri.substr(at + 8, uri.find('&', at) - (at + 8));
+}
+
+// Runs `sql` on the server of `uri` with the search path on its company; the first column of
+// the first row ("NULL" for null, "" for no row), or "error: " and the server's message.
+std::string PostgresRun(const std::string& uri, const std::string& sql, bool want_error_only) {
+  const std::string server = PostgresServer();
+  PGconn* conn = PQconnectdb(server.c_str());
+  PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+  std::string result;
+  if (PQstatus(conn) != CONNECTION_OK) {
+    result = std::string("error: ") + PQerrorMessage(conn);
+  } else {
+    PQclear(PQexec(conn, ("SET search_path TO " + CompanyOf(uri) + ", pg_catalog").c_str()));
+    PGresult* answer = PQexec(conn, sql.c_str());
+    const ExecStatusType status = PQresultStatus(answer);
+    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+      result = want_error_only ? std::string(PQresultErrorMessage(answer))
+                               : std::string("error: ") + PQresultErrorMessage(answer);
+      while (!result.empty() && result.back() == '\n') result.pop_back();
+    } else if (!want_error_only && status == PGRES_TUPLES_OK && PQntuples(answer) > 0) {
+      result = PQgetisnull(answer, 0, 0) ? "NULL" : PQgetvalue(answer, 0, 0);
+    }
+    PQclear(answer);
+  }
+  PQfinish(conn);
+  return result;
+}
+}  // namespace
+
+bool OnPostgres() {
+  const char* engine = std::getenv("LEDGERKIT_TEST_ENGINE");
+  return engine != nullptr && std::string(engine) == "postgresql" && !PostgresServer().empty();
+}
+
+std::string PostgresServer() {
+  const char* server = std::getenv("LEDGERKIT_TEST_PG");
+  return server != nullptr ? server : "";
+}
+
+std::string PostgresCompanyUri(const std::string& company) {
+  const std::string server = PostgresServer();
+  return server + (server.find('?') == std::string::npos ? "?" : "&") + "company=" + company;
+}
+
+void DropPostgresCompany(const std::string& uri) {
+  (void)PostgresRun(uri, "DROP SCHEMA IF EXISTS " + CompanyOf(uri) + " CASCADE", true);
+}
+
+std::string TempCompany::MissingPath() const {
+  if (OnPostgres()) return PostgresCompanyUri(folder_.filename().string() + "_missing");
+  return (folder_ / "missing.ldb").string();
 }
 
 TempCompany::TempCompany(const std::string& company_name) {
@@ -19,15 +80,25 @@ TempCompany::TempCompany(const std::string& company_name) {
   std::filesystem::remove_all(folder_);
   std::filesystem::create_directories(folder_);
   path_ = (folder_ / "company.ldb").string();
+  if (OnPostgres()) {
+    std::string name = folder_.filename().string();
+    for (char& c : name) c = c == '-' ? '_' : c;
+    std::filesystem::remove_all(folder_);
+    folder_ = folder_.parent_path() / name;
+    std::filesystem::create_directories(folder_);
+    path_ = PostgresCompanyUri(name);
+  }
   CreateSubscriberDatabase(path_, company_name);
 }
 
 TempCompany::~TempCompany() {
+  if (IsUri(path_)) DropPostgresCompany(path_);
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
 }
 
 std::string RawScalar(const std::string& path, const std::string& sql) {
+  if (IsUri(path)) return PostgresRun(path, sql, false);
   sqlite3* db = nullptr;
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* statement = nullptr;
@@ -44,6 +115,7 @@ std::string RawScalar(const std::string& path, const std::string& sql) {
 }
 
 std::string RawExec(const std::string& path, const std::string& sql) {
+  if (IsUri(path)) return PostgresRun(path, sql, true);
   sqlite3* db = nullptr;
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
   char* message = nullptr;
@@ -57,6 +129,7 @@ std::string RawExec(const std::string& path, const std::string& sql) {
 }
 
 std::string MoneySql(const std::string& column) {
+  if (OnPostgres()) return "trim_scale(round(" + column + "/10000.0, 4))::text";
   return "rtrim(rtrim(printf('%.4f'," + column + "/10000.0),'0'),'.')";
 }
 
@@ -67,6 +140,18 @@ std::string DumpTables(const std::string& path) {
     for (const ColumnDef& column : table.columns) {
       if (column.name == "NextTransactionNumber") continue;
       row += (row.empty() ? "" : "||','||") + ("quote(" + std::string(column.name) + ")");
+    }
+    if (IsUri(path)) {
+      std::string cells;
+      for (const ColumnDef& column : table.columns) {
+        if (column.name == "NextTransactionNumber") continue;
+        cells += (cells.empty() ? "" : "||','||") + ("quote_nullable(" + std::string(column.name) + "::text)");
+      }
+      dump += std::string(table.name) + ":" +
+              RawScalar(path, "SELECT coalesce(string_agg(r COLLATE \"C\", ';' ORDER BY r COLLATE \"C\"),'') FROM (SELECT " +
+                                  cells + " AS r FROM " + std::string(table.name) + ") x") +
+              "\n";
+      continue;
     }
     dump += std::string(table.name) + ":" +
             RawScalar(path, "SELECT ifnull(group_concat(r,';'),'') FROM (SELECT " + row + " AS r FROM " +
