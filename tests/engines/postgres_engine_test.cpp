@@ -158,6 +158,28 @@ TEST_F(PostgresEngine, ValuesComeBackWithTheirTypesAndMarkersAreNumbered) {
   }
 }
 
+TEST_F(PostgresEngine, BracketedNamesReadAsColumnsAndWrittenKeysAdvanceTheNextKey) {
+  PostgresCompany company(Unique("lk_keys"));
+  auto connection = OpenEngine(company.uri());
+  connection->CheckSchema(CompanyCatalog());
+  const auto run = [&](const std::string& sql) {
+    auto statement = connection->Prepare(sql);
+    std::string first;
+    if (statement->Step()) first = std::string(statement->ColumnText(0));
+    return first;
+  };
+  run("INSERT INTO ACAccount (ACAccountID, Parent, Name, [Note]) VALUES (40, 1, 'Bank', 'a [b]')");
+  EXPECT_EQ(run("INSERT INTO ACAccount (Parent, Name) VALUES (1, 'Cash') RETURNING ACAccountID"), "41");
+  run("UPDATE ACAccount SET [Note]='x' WHERE [Note] IS NULL");
+  EXPECT_EQ(run("SELECT string_agg([Note], ',' ORDER BY ACAccountID) FROM ACAccount"), "a [b],x");
+  auto note = connection->Prepare("SELECT [Note] FROM ACAccount WHERE ACAccountID=40");
+  ASSERT_TRUE(note->Step());
+  EXPECT_EQ(note->Column(0).name, "Note");
+  // A lower key written later leaves the sequence where it is.
+  run("INSERT INTO ACAccount (ACAccountID, Parent, Name) VALUES (7, 1, 'Petty')");
+  EXPECT_EQ(run("INSERT INTO ACAccount (Parent, Name) VALUES (1, 'Till') RETURNING ACAccountID"), "42");
+}
+
 TEST_F(PostgresEngine, TransactionsSavepointsAndChangesCount) {
   PostgresCompany company(Unique("lk_tx"));
   auto connection = OpenEngine(company.uri());

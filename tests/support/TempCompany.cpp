@@ -42,6 +42,8 @@ std::string PostgresRun(const std::string& uri, const std::string& sql, bool wan
       while (!result.empty() && result.back() == '\n') result.pop_back();
     } else if (!want_error_only && status == PGRES_TUPLES_OK && PQntuples(answer) > 0) {
       result = PQgetisnull(answer, 0, 0) ? "NULL" : PQgetvalue(answer, 0, 0);
+      // A truth value reads as the number the other engine gives for it.
+      if (PQftype(answer, 0) == 16 && result != "NULL") result = result == "t" ? "1" : "0";
     }
     PQclear(answer);
   }

@@ -32,6 +32,7 @@
 #include "common/EngineDriver.h"
 #include "common/Error.h"
 #include "common/Text.h"
+#include "common/UnitOfWork.h"
 #include "common/postgres/PostgresEngine.h"
 
 namespace ledgerkit {
@@ -136,6 +137,32 @@ bool OnlyBlanksAndComments(std::string_view sql) {
   return true;
 }
 
+// True when the `[` at `at` opens a bracketed name ([Note]) rather than an array subscript or
+// constructor: a plain name up to `]`, not following a name, a closing bracket or parenthesis.
+bool BracketedName(std::string_view sql, size_t at) {
+  size_t before = at;
+  while (before > 0 && std::isspace(static_cast<unsigned char>(sql[before - 1]))) --before;
+  if (before > 0) {
+    const char previous = sql[before - 1];
+    if (std::isalnum(static_cast<unsigned char>(previous)) || previous == '_' || previous == ']' || previous == ')') {
+      // After a keyword the name is a column (SET [Note]=, SELECT [Note]); ARRAY[ is the constructor.
+      size_t start = before;
+      while (start > 0 && (std::isalnum(static_cast<unsigned char>(sql[start - 1])) || sql[start - 1] == '_')) --start;
+      const std::string word = Lower(sql.substr(start, before - start));
+      if (word.empty() || word == "array" || !(word == "set" || word == "select" || word == "by" || word == "where" ||
+                                                word == "and" || word == "or" || word == "on" || word == "not")) {
+        return false;
+      }
+    }
+  }
+  const size_t close = sql.find(']', at);
+  if (close == std::string_view::npos || close == at + 1) return false;
+  for (size_t i = at + 1; i < close; ++i) {
+    if (!std::isalnum(static_cast<unsigned char>(sql[i])) && sql[i] != '_') return false;
+  }
+  return !std::isdigit(static_cast<unsigned char>(sql[at + 1]));
+}
+
 TranslatedSql Translate(std::string_view sql) {
   TranslatedSql out;
   int sequential = 0;
@@ -168,6 +195,14 @@ TranslatedSql Translate(std::string_view sql) {
                                  std::string(rest.substr(from, 60)));
       }
       break;
+    } else if (c == '[' && BracketedName(sql, i)) {
+      // A name in brackets, as the library's statements quote a keyword used as a column name
+      // ([Note]): the server's quoted form, folded as the server folds unquoted names.
+      const size_t close = sql.find(']', i);
+      const std::string_view word = sql.substr(i + 1, close - i - 1);
+      out.spellings.try_emplace(Lower(word), word);
+      out.text += "\"" + Lower(word) + "\"";
+      i = close + 1;
     } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
       size_t j = i;
       while (j < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_')) ++j;
@@ -309,7 +344,11 @@ class Session {
     return prepared;
   }
 
-  size_t CachedCount() const { return recent_.size(); }
+  // Statements kept idle: those no live statement holds, as the other engine counts them.
+  size_t CachedCount() const {
+    return static_cast<size_t>(std::count_if(recent_.begin(), recent_.end(),
+                                             [](const std::shared_ptr<Prepared>& p) { return p.use_count() == 1; }));
+  }
 
   // Where the column `attribute` of the table `table` comes from; nullptr for none.
   const ColumnOrigin* Origin(Oid table, int attribute) {
@@ -772,7 +811,7 @@ class PostgresConnection final : public EngineConnection {
 
   void ExecuteControl(std::string_view sql) override { session_->Run(sql); }
   int64_t Changes() const override { return changes_; }
-  const std::string& Path() const override { return target_.uri; }
+  const std::string& Path() const override { return target_.given; }
   bool StillNamesItsDatabase() const override { return PQstatus(session_->conn()) == CONNECTION_OK; }
   bool InTransaction() const override { return PQtransactionStatus(session_->conn()) != PQTRANS_IDLE; }
   bool Spent() const override { return spent_; }
@@ -785,11 +824,14 @@ class PostgresConnection final : public EngineConnection {
   }
 
   // A read sees the state at its first statement throughout; a write sees each statement's
-  // latest committed state, made stable for it by the company lock.
+  // latest committed state, made stable for it by the company lock, for which it waits no longer
+  // than a writer waits for its turn (common/UnitOfWork.h).
   void Begin(Access access) override {
     WithReconnect([&] {
       session_->UseCompany(target_.company);
-      session_->Run(access == Access::kWrite ? "BEGIN" : "BEGIN ISOLATION LEVEL REPEATABLE READ");
+      session_->Run(access == Access::kWrite
+                        ? "BEGIN; SET LOCAL lock_timeout = " + std::to_string(WriterWaitLimit().count())
+                        : std::string("BEGIN ISOLATION LEVEL REPEATABLE READ"));
     });
   }
   void Commit() override { session_->Run("COMMIT"); }
@@ -800,8 +842,15 @@ class PostgresConnection final : public EngineConnection {
     session_->Run("ROLLBACK TO SAVEPOINT ledgerkit_unit; RELEASE SAVEPOINT ledgerkit_unit");
   }
   void LockCompany() override {
-    const auto statement = Prepare("SELECT ISubScriberID FROM ISubScriber FOR UPDATE");
-    while (statement->Step()) {
+    try {
+      const auto statement = Prepare("SELECT ISubScriberID FROM ISubScriber FOR UPDATE");
+      while (statement->Step()) {
+      }
+    } catch (const Error& error) {
+      if (error.number() != PostgresErrorNumber("55P03")) throw;
+      const int64_t ms = WriterWaitLimit().count();
+      const std::string waited = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+      throw BusyError("database is locked: waited " + waited + " for another writer to finish with " + target_.given);
     }
   }
 
@@ -882,6 +931,7 @@ Error PostgresError(std::string_view sqlstate, std::string message) {
 
 PostgresTarget ParsePostgresTarget(std::string_view uri) {
   PostgresTarget target;
+  target.given = uri;
   target.company = std::string(kDefaultCompany);
   const size_t query = uri.find('?');
   std::string rest;

@@ -22,12 +22,15 @@ constexpr std::string_view kSharedSql =
     "CREATE SCHEMA IF NOT EXISTS lk_shared; CREATE COLLATION IF NOT EXISTS lk_shared.lk_nocase "
     "(provider = icu, locale = 'und-u-ks-level2', deterministic = false);";
 
-// CDATE reads a date the way the server reads a timestamp (year-month-day first); MONEY turns
-// stored ten-thousandths into the amount.
+// CDATE reads the date forms the library reads (common/Date.h): year-month-day, then optionally
+// a blank or T and hours:minutes[:seconds]; MONEY turns stored ten-thousandths into the amount.
 constexpr std::string_view kFunctionsSql = R"sql(
 CREATE FUNCTION cdate(value text) RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $f$
 BEGIN
   IF value IS NULL THEN RETURN NULL; END IF;
+  IF value !~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}([ T][0-9]{2}:[0-9]{2}(:[0-9]{2})?)?$' THEN
+    RAISE EXCEPTION 'CDATE cannot read "%" as a date.', value USING ERRCODE = '22007';
+  END IF;
   RETURN value::timestamp(0);
 EXCEPTION WHEN data_exception THEN
   RAISE EXCEPTION 'CDATE cannot read "%" as a date.', value USING ERRCODE = '22007';
@@ -138,6 +141,21 @@ std::string PostgresSchemaSql(const Catalog& catalog) {
     for (char& c : name) c = c == ',' ? '_' : c;
     sql += "CREATE INDEX " + name + " ON " + std::string(index.table) + " (" + std::string(index.columns) + ");\n";
   }
+  // A key written by the caller moves the table's key sequence past it, so a key handed out
+  // later is never one already used (as the other engine's AUTOINCREMENT).
+  for (const TableDef& table : catalog.tables) {
+    for (const ColumnDef& column : table.columns) {
+      if (column.kind != ColumnKind::kKey) continue;
+      const std::string t(table.name), k(column.name);
+      sql += "CREATE FUNCTION lk_key_" + t + "() RETURNS trigger LANGUAGE plpgsql AS $f$\nDECLARE top bigint;\nBEGIN\n"
+             "  SELECT max(" + k + ") INTO top FROM lk_new;\n"
+             "  IF top > (SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM " + t + "_" + k + "_seq) THEN\n"
+             "    PERFORM setval('" + t + "_" + k + "_seq', top);\n"
+             "  END IF;\n  RETURN NULL;\nEND $f$;\n"
+             "CREATE TRIGGER lk_key_" + t + " AFTER INSERT ON " + t + " REFERENCING NEW TABLE AS lk_new FOR EACH "
+             "STATEMENT EXECUTE FUNCTION lk_key_" + t + "();\n";
+    }
+  }
   sql += kRegisterTotalsSql;
   sql += kAccountGuardsSql;
   sql += "CREATE TABLE lk_Schema (Mark bigint NOT NULL, Version bigint NOT NULL);\n";
@@ -153,10 +171,10 @@ void CheckPostgresSchema(EngineConnection& connection, const PostgresTarget& tar
     // 42P01, no such table: the schema is missing or holds something else.
     if (error.number() != PostgresErrorNumber("42P01")) throw;
     throw PostgresError("3F000", "The company \"" + target.company + "\" does not exist in the database (" +
-                                     target.server + ")");
+                                     target.given + ")");
   }
   if (marks.size() != 1 || marks[0].mark != catalog.mark) {
-    throw PostgresError("3F000", "The schema \"" + target.company + "\" holds no company (" + target.server + ")");
+    throw PostgresError("3F000", "The schema \"" + target.company + "\" holds no company (" + target.given + ")");
   }
   if (marks[0].version != catalog.version) {
     throw Error::Runtime(kInvalidArgument, "The company " + target.company + " has schema version " +
