@@ -334,11 +334,14 @@ class Session {
     return prepared;
   }
 
-  // Prepares a statement kept by nobody (a report's): the session's unnamed statement.
+  // Prepares a statement kept by nobody (a report's), under a name of its own: the unnamed
+  // statement is the one every PQexecParams replaces.
   std::shared_ptr<Prepared> PrepareOnce(std::string_view sql) {
     auto prepared = std::make_shared<Prepared>();
+    prepared->text = sql;
     prepared->sql = Translate(sql);
-    Result result(PQprepare(conn_, "", prepared->sql.text.c_str(), 0, nullptr), &PQclear);
+    prepared->name = "lk_once_" + std::to_string(++named_);
+    Result result(PQprepare(conn_, prepared->name.c_str(), prepared->sql.text.c_str(), 0, nullptr), &PQclear);
     if (Failed(result.get())) ThrowResult(conn_, result.get());
     Describe(conn_, *prepared);
     return prepared;
@@ -759,16 +762,28 @@ class PostgresDialect final : public EngineDialect {
 
 const PostgresDialect kDialect;
 
-// What a report statement may begin with: a query or a change of the company's rows.
+// The report rules: what would outlive the call (session settings, an open transaction,
+// prepared statements, temporary objects, listeners), reach beyond the company (files, other
+// sessions) or wait on purpose is refused before anything runs. Reading and changing the
+// company's own tables stays allowed; anything else the server judges itself.
 bool ReportMayRun(const TranslatedSql& sql, std::string& refused) {
   const std::string first = LeadingKeyword(sql.text);
-  if (first != "SELECT" && first != "WITH" && first != "VALUES" && first != "INSERT" && first != "UPDATE" &&
-      first != "DELETE" && first != "TABLE") {
-    refused = first.empty() ? "this statement" : first;
+  for (const char* word : {"SET", "RESET", "BEGIN", "START", "COMMIT", "END", "ROLLBACK", "SAVEPOINT", "RELEASE",
+                           "ABORT", "PREPARE", "EXECUTE", "DEALLOCATE", "DISCARD", "LISTEN", "NOTIFY", "UNLISTEN",
+                           "LOAD", "COPY", "VACUUM", "LOCK", "DO", "CALL", "CHECKPOINT", "CLUSTER", "REINDEX", "GRANT",
+                           "REVOKE"}) {
+    if (first == word) {
+      refused = first;
+      return false;
+    }
+  }
+  if (first == "CREATE" && (sql.spellings.contains("temp") || sql.spellings.contains("temporary"))) {
+    refused = "temporary tables, views or sequences";
     return false;
   }
   for (const char* name : {"set_config", "pg_read_file", "pg_read_binary_file", "pg_ls_dir", "lo_import", "lo_export",
-                           "dblink", "pg_terminate_backend", "pg_cancel_backend", "pg_sleep"}) {
+                           "dblink", "pg_terminate_backend", "pg_cancel_backend", "pg_sleep", "pg_advisory_lock",
+                           "pg_advisory_xact_lock"}) {
     if (sql.spellings.contains(name)) {
       refused = std::string(name) + "()";
       return false;
