@@ -48,10 +48,13 @@ std::string Admin(const std::string& uri, const std::string& sql) {
   return out;
 }
 
-// A company of its own, made from the catalog and removed at the end.
+// A company of its own, made from the catalog and removed at the end. Its sessions carry the
+// company's name as their application name, so that what a test looks for among the server's
+// sessions is its own, whatever else runs beside it.
 class PostgresCompany {
  public:
-  explicit PostgresCompany(const std::string& name) : uri_(PostgresCompanyUri(name)) {
+  explicit PostgresCompany(const std::string& name)
+      : uri_(PostgresCompanyUri(name) + "&application_name=" + name) {
     DropPostgresCompany(uri_);
     CreateSubscriberDatabase(uri_, "Acme " + name);
   }
@@ -310,8 +313,8 @@ TEST_F(PostgresEngine, TheCompanyLockQueuesWritersAndTheSecondSeesTheFirstsCommi
     second->Commit();
   });
   // Commit only once the second writer is seen waiting on the lock.
-  const std::string waiting =
-      "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' AND query LIKE '%FOR UPDATE%'";
+  const std::string waiting = "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' AND "
+                              "query LIKE '%FOR UPDATE%' AND application_name = '" + Unique("lk_lock") + "'";
   while (Admin(PostgresServer(), waiting) != "1") std::this_thread::yield();
   first->Commit();
   second_writer.join();
@@ -325,8 +328,7 @@ TEST_F(PostgresEngine, ALostSessionIsACleanErrorAndTheNextCallConnectsAgain) {
   EXPECT_EQ(ToText(OpenRecordset(account, name_sql)->Field(0)), "Acme " + Unique("lk_lost"));
   const std::string ended = Admin(PostgresServer(),
                                   "SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE "
-                                  "application_name = 'ledgerkit' AND pid <> pg_backend_pid() AND backend_type = "
-                                  "'client backend' AND state = 'idle' AND query LIKE '%ISubScriber%'");
+                                  "application_name = '" + Unique("lk_lost") + "' AND state = 'idle'");
   EXPECT_NE(ended, "0");
   // The kept session is gone: the call connects again before anything of it ran.
   EXPECT_EQ(ToText(OpenRecordset(account, name_sql)->Field(0)), "Acme " + Unique("lk_lost"));
