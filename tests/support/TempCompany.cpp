@@ -89,19 +89,36 @@ std::string AliasSubqueries(const std::string& sql) {
   }
 }
 
+// Runs `sql` on the server of `uri` with the search path on its company: every row, or (with
+// `failed` set) the server's message.
+std::vector<std::vector<std::string>> PostgresQuery(const std::string& uri, const std::string& sql, bool& failed,
+                                                    std::string& message);
+
 // Runs `sql` on the server of `uri` with the search path on its company; the first column of
 // the first row ("NULL" for null, "" for no row), or "error: " and the server's message.
 std::string PostgresRun(const std::string& uri, const std::string& sql, bool want_error_only) {
+  bool failed = false;
+  std::string message;
+  const auto rows = PostgresQuery(uri, sql, failed, message);
+  if (failed) return want_error_only ? message : "error: " + message;
+  if (want_error_only || rows.empty() || rows[0].empty()) return "";
+  return rows[0][0];
+}
+
+std::vector<std::vector<std::string>> PostgresQuery(const std::string& uri, const std::string& sql, bool& failed,
+                                                    std::string& message) {
   const std::string server = PostgresServer();
   PGconn* conn = PQconnectdb(server.c_str());
   PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
-  std::string result;
+  std::vector<std::vector<std::string>> rows;
+  failed = false;
   if (PQstatus(conn) != CONNECTION_OK) {
-    result = std::string("error: ") + PQerrorMessage(conn);
+    failed = true;
+    message = PQerrorMessage(conn);
   } else {
     static std::once_flag compatibility;
     std::call_once(compatibility, [conn] {
-      // Two test processes may make it at once: the loser's failure leaves the winner's.
+      // Two test processes may make it at once: the advisory lock takes them in turn.
       PQclear(PQexec(conn, "SELECT pg_advisory_lock(770001)"));
       PQclear(PQexec(conn, kCompatibilitySql));
       PQclear(PQexec(conn, "SELECT pg_advisory_unlock(770001)"));
@@ -110,20 +127,34 @@ std::string PostgresRun(const std::string& uri, const std::string& sql, bool wan
     PGresult* answer = PQexec(conn, AliasSubqueries(sql).c_str());
     const ExecStatusType status = PQresultStatus(answer);
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-      result = want_error_only ? std::string(PQresultErrorMessage(answer))
-                               : std::string("error: ") + PQresultErrorMessage(answer);
-      while (!result.empty() && result.back() == '\n') result.pop_back();
-    } else if (!want_error_only && status == PGRES_TUPLES_OK && PQntuples(answer) > 0) {
-      result = PQgetisnull(answer, 0, 0) ? "NULL" : PQgetvalue(answer, 0, 0);
-      // A truth value reads as the number the other engine gives for it.
-      if (PQftype(answer, 0) == 16 && result != "NULL") result = result == "t" ? "1" : "0";
+      failed = true;
+      message = PQresultErrorMessage(answer);
+    } else if (status == PGRES_TUPLES_OK) {
+      for (int row = 0; row < PQntuples(answer); ++row) {
+        auto& values = rows.emplace_back();
+        for (int column = 0; column < PQnfields(answer); ++column) {
+          std::string value = PQgetisnull(answer, row, column) ? "NULL" : PQgetvalue(answer, row, column);
+          // A truth value reads as the number the other engine gives for it.
+          if (PQftype(answer, column) == 16 && value != "NULL") value = value == "t" ? "1" : "0";
+          values.push_back(std::move(value));
+        }
+      }
     }
     PQclear(answer);
   }
+  while (!message.empty() && message.back() == '\n') message.pop_back();
   PQfinish(conn);
-  return result;
+  return rows;
 }
 }  // namespace
+
+std::vector<std::vector<std::string>> PostgresRows(const std::string& uri, const std::string& sql) {
+  bool failed = false;
+  std::string message;
+  auto rows = PostgresQuery(uri, sql, failed, message);
+  if (failed) return {{"error: " + message}};
+  return rows;
+}
 
 bool OnPostgres() {
   const char* engine = std::getenv("LEDGERKIT_TEST_ENGINE");

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "common/Variant.h"
 
@@ -39,6 +40,11 @@ std::string PostgresServer();
 std::string PostgresCompanyUri(const std::string& company);
 // Removes the company `uri` names from its server, if it is there.
 void DropPostgresCompany(const std::string& uri);
+
+// Every row of `sql` run directly on the company `uri` names on its server, each column as text
+// ("NULL" for null, truth values as 1 and 0); on failure, one row holding "error: " and the
+// server's message.
+std::vector<std::vector<std::string>> PostgresRows(const std::string& uri, const std::string& sql);
 
 // Skips the current test when the companies are on PostgreSQL, giving `why`.
 #define LEDGERKIT_FILE_ONLY(why)                                  \
