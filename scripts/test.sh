@@ -6,6 +6,20 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
 
+# A throw-away PostgreSQL cluster for the tests of the PostgreSQL engine (LEDGERKIT_TEST_PG),
+# removed on every exit, a failing test's too. The first free port from a random start is taken.
+pg_dir=$(mktemp -u "${TMPDIR:-/tmp}/ledgerkit-pg.XXXXXX")
+trap 'scripts/pg-cluster.sh stop "$pg_dir"' EXIT
+LEDGERKIT_TEST_PG=""
+for attempt in 1 2 3 4 5 6 7 8; do
+  port=$((20000 + (RANDOM % 20000)))
+  if LEDGERKIT_TEST_PG=$(scripts/pg-cluster.sh start "$pg_dir" "$port" 2>/dev/null); then break; fi
+  scripts/pg-cluster.sh stop "$pg_dir"
+  LEDGERKIT_TEST_PG=""
+done
+[ -n "$LEDGERKIT_TEST_PG" ] || { echo "no PostgreSQL cluster could be started for the tests" >&2; exit 1; }
+export LEDGERKIT_TEST_PG
+
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDGERKIT_BUILD_TESTS=ON -DLEDGERKIT_BUILD_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300

@@ -19,7 +19,13 @@ std::string CompanyPath(const Variant& account) {
   return path;
 }
 
-std::string BuildConnectionString(const Variant& account) { return "Driver=SQLite;Dbq=" + CompanyPath(account); }
+// A PostgreSQL connection URI names a company on a server as it stands; anything else is the
+// path of a company file.
+std::string BuildConnectionString(const Variant& account) {
+  std::string path = CompanyPath(account);
+  if (path.starts_with("postgresql://") || path.starts_with("postgres://")) return path;
+  return "Driver=SQLite;Dbq=" + path;
+}
 
 const EngineDialect& CompanyDialect(const Variant& account) { return EngineDialectFor(BuildConnectionString(account)); }
 

@@ -11,7 +11,7 @@ namespace ledgerkit {
 namespace {
 
 const EngineDriver& DriverFor(std::string_view connection_string) {
-  for (const EngineDriver* driver : {&SqliteDriver()}) {
+  for (const EngineDriver* driver : {&SqliteDriver(), &PostgresDriver(), &PostgresShortDriver()}) {
     if (connection_string.starts_with(driver->prefix)) return *driver;
   }
   throw Error::Runtime(kInvalidArgument,

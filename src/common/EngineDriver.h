@@ -25,6 +25,9 @@ struct EngineDriver {
 
 // The SQLite engine (common/sqlite/).
 const EngineDriver& SqliteDriver();
+// The PostgreSQL engine (common/postgres/): connection URIs postgresql://... and postgres://...
+const EngineDriver& PostgresDriver();
+const EngineDriver& PostgresShortDriver();
 
 // Statement runs started in this process, counted by every engine as EngineStatementsRun
 // describes.

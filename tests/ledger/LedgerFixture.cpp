@@ -7,6 +7,7 @@
 #include "common/Convert.h"
 #include "common/ErrorConvention.h"
 #include "entities/Entity.h"
+#include "support/TempCompany.h"
 
 namespace ledgerkit::testing {
 
@@ -16,6 +17,14 @@ using Rows = std::vector<std::vector<std::string>>;
 
 // Every row of a query run directly on the file, each column as text ("NULL" for null).
 Rows Query(const std::string& path, const std::string& sql) {
+  if (path.starts_with("postgresql://")) {
+    Rows rows = PostgresRows(path, sql);
+    if (rows.size() == 1 && rows[0].size() == 1 && rows[0][0].starts_with("error: ")) {
+      ADD_FAILURE() << sql << ": " << rows[0][0];
+      return {};
+    }
+    return rows;
+  }
   sqlite3* db = nullptr;
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* statement = nullptr;

@@ -1,8 +1,11 @@
-// Test support: a fresh company file in a temporary folder, removed when the test ends.
+// Test support: a fresh company in a temporary folder, removed when the test ends. The company
+// is a file, or, when LEDGERKIT_TEST_ENGINE=postgresql, a company on the server whose URI
+// LEDGERKIT_TEST_PG holds (the folder is made all the same, for the files a test writes).
 #pragma once
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "common/Variant.h"
 
@@ -15,11 +18,13 @@ class TempCompany {
   TempCompany(const TempCompany&) = delete;
   TempCompany& operator=(const TempCompany&) = delete;
 
-  // The path of the company file, as the Account argument of every operation.
+  // The path of the company file (or the company's URI), as the Account argument of every
+  // operation.
   const std::string& path() const { return path_; }
   Variant account() const { return Variant(path_); }
-  // A path in the same temporary folder where no file exists.
-  std::string MissingPath() const { return (folder_ / "missing.ldb").string(); }
+  // A path in the same temporary folder where no file exists (on a server, a company that does
+  // not exist).
+  std::string MissingPath() const;
   const std::filesystem::path& folder() const { return folder_; }
 
  private:
@@ -27,10 +32,30 @@ class TempCompany {
   std::string path_;
 };
 
-// Runs one SQL statement directly with the SQLite C API (not through the library) and returns
+// True when the tests run their companies on PostgreSQL (LEDGERKIT_TEST_ENGINE=postgresql).
+bool OnPostgres();
+// The server URI of LEDGERKIT_TEST_PG, or "" when it is not set.
+std::string PostgresServer();
+// A company URI on that server for a company named `company` (which need not exist).
+std::string PostgresCompanyUri(const std::string& company);
+// Removes the company `uri` names from its server, if it is there.
+void DropPostgresCompany(const std::string& uri);
+
+// Every row of `sql` run directly on the company `uri` names on its server, each column as text
+// ("NULL" for null, truth values as 1 and 0); on failure, one row holding "error: " and the
+// server's message.
+std::vector<std::vector<std::string>> PostgresRows(const std::string& uri, const std::string& sql);
+
+// Skips the current test when the companies are on PostgreSQL, giving `why`.
+#define LEDGERKIT_FILE_ONLY(why)                                  \
+  do {                                                            \
+    if (::ledgerkit::testing::OnPostgres()) GTEST_SKIP() << (why); \
+  } while (false)
+
+// Runs one SQL statement directly with the SQLite C API (or libpq, for a company URI) (not through the library) and returns
 // the first column of the first row as text ("NULL" for null, "" when there is no row).
 std::string RawScalar(const std::string& path, const std::string& sql);
-// Runs SQL directly with the SQLite C API; returns the engine's error message, or "" on success.
+// Runs SQL directly with the SQLite C API (or libpq); returns the engine's error message, or "" on success.
 std::string RawExec(const std::string& path, const std::string& sql);
 
 // A stored amount column (integer ten-thousandths) as plain currency text, in SQL ("4.5").

@@ -1,0 +1,233 @@
+// The company's schema in PostgreSQL's words: a schema of the database per company (and one,
+// lk_shared, for what every company of the database shares), its tables
+// written from the catalog, the register totals kept by triggers, the account delete guards, the
+// CDATE and MONEY functions, and the mark and version in a table of their own.
+#include <string>
+#include <vector>
+
+#include "common/Engine.h"
+#include "common/Error.h"
+#include "common/postgres/PostgresEngine.h"
+
+namespace ledgerkit {
+
+namespace {
+
+// Compared and sorted without regard to letter case, as the other engine's NOCASE: an ICU
+// collation at strength 2 (accents still count). Not deterministic, so equal texts of
+// different case are one key in a unique index as well. One for every company of the database,
+// in a schema of its own: a statement prepared once serves every company, and the server
+// refuses to reuse one whose result columns changed collation.
+constexpr std::string_view kSharedSql =
+    "CREATE SCHEMA IF NOT EXISTS lk_shared; CREATE COLLATION IF NOT EXISTS lk_shared.lk_nocase "
+    "(provider = icu, locale = 'und-u-ks-level2', deterministic = false);";
+
+// CDATE reads the date forms the library reads (common/Date.h): year-month-day, then optionally
+// a blank or T and hours:minutes[:seconds]; MONEY turns stored ten-thousandths into the amount.
+constexpr std::string_view kFunctionsSql = R"sql(
+CREATE FUNCTION cdate(value text) RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $f$
+BEGIN
+  IF value IS NULL THEN RETURN NULL; END IF;
+  IF value !~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}([ T][0-9]{2}:[0-9]{2}(:[0-9]{2})?)?$' THEN
+    RAISE EXCEPTION 'CDATE cannot read "%" as a date.', value USING ERRCODE = '22007';
+  END IF;
+  RETURN value::timestamp(0);
+EXCEPTION WHEN data_exception THEN
+  RAISE EXCEPTION 'CDATE cannot read "%" as a date.', value USING ERRCODE = '22007';
+END $f$;
+CREATE FUNCTION cdate(value timestamp) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $f$ SELECT value::timestamp(0) $f$;
+CREATE FUNCTION money(value bigint) RETURNS numeric LANGUAGE sql IMMUTABLE AS $f$ SELECT value / 10000.0 $f$;
+)sql";
+
+// Per-account totals of the register, kept by triggers on every change of ACTransaction. A sum
+// that leaves the bigint range is the server's own error (22003), reported as Overflow (6).
+constexpr std::string_view kRegisterTotalsSql = R"sql(
+CREATE TABLE lk_RegisterTotal (
+  AccountID bigint PRIMARY KEY,
+  Debits bigint NOT NULL DEFAULT 0,
+  Credits bigint NOT NULL DEFAULT 0,
+  DebitRows bigint NOT NULL DEFAULT 0,
+  CreditRows bigint NOT NULL DEFAULT 0
+);
+CREATE FUNCTION lk_register_change() RETURNS trigger LANGUAGE plpgsql AS $f$
+BEGIN
+  IF TG_OP IN ('DELETE', 'UPDATE') AND OLD.Parent IS NOT NULL THEN
+    UPDATE lk_RegisterTotal SET Debits = Debits - COALESCE(OLD.Withdrawal, 0),
+      Credits = Credits - COALESCE(OLD.Deposit, 0),
+      DebitRows = DebitRows - (OLD.Withdrawal IS NOT NULL)::int,
+      CreditRows = CreditRows - (OLD.Deposit IS NOT NULL)::int
+    WHERE AccountID = OLD.Parent;
+  END IF;
+  IF TG_OP IN ('INSERT', 'UPDATE') AND NEW.Parent IS NOT NULL THEN
+    INSERT INTO lk_RegisterTotal AS t (AccountID, Debits, Credits, DebitRows, CreditRows)
+    VALUES (NEW.Parent, COALESCE(NEW.Withdrawal, 0), COALESCE(NEW.Deposit, 0), (NEW.Withdrawal IS NOT NULL)::int,
+            (NEW.Deposit IS NOT NULL)::int)
+    ON CONFLICT (AccountID) DO UPDATE SET Debits = t.Debits + excluded.Debits, Credits = t.Credits + excluded.Credits,
+      DebitRows = t.DebitRows + excluded.DebitRows, CreditRows = t.CreditRows + excluded.CreditRows;
+  END IF;
+  RETURN NULL;
+END $f$;
+CREATE TRIGGER lk_register_insert AFTER INSERT OR DELETE ON ACTransaction
+  FOR EACH ROW EXECUTE FUNCTION lk_register_change();
+CREATE TRIGGER lk_register_update AFTER UPDATE OF Parent, Withdrawal, Deposit ON ACTransaction
+  FOR EACH ROW EXECUTE FUNCTION lk_register_change();
+)sql";
+
+// An account that register rows or waiting lines still refer to is not deleted: the money
+// would be left posted to nowhere.
+constexpr std::string_view kAccountGuardsSql = R"sql(
+CREATE FUNCTION lk_account_delete() RETURNS trigger LANGUAGE plpgsql AS $f$
+BEGIN
+  IF EXISTS (SELECT 1 FROM ACTransaction WHERE Parent = OLD.ACAccountID) THEN
+    RAISE EXCEPTION 'The account is not deleted: register rows (ACTransaction.Parent) still refer to it.'
+      USING ERRCODE = '23503';
+  END IF;
+  IF EXISTS (SELECT 1 FROM ACTransLogWIP WHERE AccountID = OLD.ACAccountID) THEN
+    RAISE EXCEPTION 'The account is not deleted: waiting lines (ACTransLogWIP.AccountID) still refer to it.'
+      USING ERRCODE = '23503';
+  END IF;
+  RETURN OLD;
+END $f$;
+CREATE TRIGGER lk_account_delete BEFORE DELETE ON ACAccount FOR EACH ROW EXECUTE FUNCTION lk_account_delete();
+)sql";
+
+std::string_view DefaultSql(ColumnDefault value) {
+  switch (value) {
+    case ColumnDefault::kNone: return {};
+    case ColumnDefault::kZero: return "0";
+    case ColumnDefault::kNow: return "LOCALTIMESTAMP(0)";
+  }
+  return {};
+}
+
+// `table_key` is the name of the table's own key (its first column); other kKey columns are links.
+std::string ColumnSql(const ColumnDef& column, std::string_view table_key) {
+  const std::string name(column.name);
+  std::string sql = name;
+  switch (column.kind) {
+    case FieldType::kKey:
+      if (column.name == table_key) return sql + " bigint GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY";
+      sql += " bigint";
+      break;
+    case FieldType::kLong:
+    case FieldType::kInteger: sql += " bigint"; break;
+    case FieldType::kVariant: break;
+    case FieldType::kText:
+      sql += " text";
+      if (column.ignore_case) sql += " COLLATE lk_shared.lk_nocase";
+      sql += " CHECK (char_length(" + name + ") <= " + std::to_string(column.width) + ")";
+      break;
+    case FieldType::kCurrency: sql += " bigint"; break;  // ten-thousandths
+    case FieldType::kDouble: sql += " double precision"; break;
+    case FieldType::kDate: sql += " timestamp(0)"; break;
+    case FieldType::kBoolean: sql += " integer"; break;  // 0 or any other number, as written
+  }
+  if (column.default_value != ColumnDefault::kNone) sql += " DEFAULT " + std::string(DefaultSql(column.default_value));
+  return sql;
+}
+
+struct Mark {
+  int64_t mark = 0;
+  int64_t version = 0;
+};
+
+}  // namespace
+
+std::string PostgresSchemaSql(const Catalog& catalog) {
+  std::string sql(kFunctionsSql);
+  for (const TableDef& table : catalog.tables) {
+    sql += "CREATE TABLE " + std::string(table.name) + " (\n";
+    for (size_t i = 0; i < table.columns.size(); ++i) {
+      sql += "  " + ColumnSql(table.columns[i], table.columns[0].name) + (i + 1 < table.columns.size() ? ",\n" : "\n");
+    }
+    sql += ");\n";
+  }
+  for (const IndexDef& index : catalog.indexes) {
+    std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
+    for (char& c : name) c = c == ',' ? '_' : c;
+    sql += "CREATE INDEX " + name + " ON " + std::string(index.table) + " (" + std::string(index.columns) + ");\n";
+  }
+  // A key written by the caller moves the table's key sequence past it, so a key handed out
+  // later is never one already used (as the other engine's AUTOINCREMENT).
+  for (const TableDef& table : catalog.tables) {
+    for (const ColumnDef& column : table.columns) {
+      if (column.name != table.columns[0].name) continue;
+      const std::string t(table.name), k(column.name);
+      sql += "CREATE FUNCTION lk_key_" + t + "() RETURNS trigger LANGUAGE plpgsql AS $f$\nDECLARE top bigint;\nBEGIN\n"
+             "  SELECT max(" + k + ") INTO top FROM lk_new;\n"
+             "  IF top > (SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM " + t + "_" + k + "_seq) THEN\n"
+             "    PERFORM setval('" + t + "_" + k + "_seq', top);\n"
+             "  END IF;\n  RETURN NULL;\nEND $f$;\n"
+             "CREATE TRIGGER lk_key_" + t + " AFTER INSERT ON " + t + " REFERENCING NEW TABLE AS lk_new FOR EACH "
+             "STATEMENT EXECUTE FUNCTION lk_key_" + t + "();\n";
+    }
+  }
+  sql += kRegisterTotalsSql;
+  sql += kAccountGuardsSql;
+  sql += "CREATE TABLE lk_Schema (Mark bigint NOT NULL, Version bigint NOT NULL);\n";
+  return sql;
+}
+
+void CheckPostgresSchema(EngineConnection& connection, const PostgresTarget& target, const Catalog& catalog) {
+  std::vector<Mark> marks;
+  try {
+    const auto statement = connection.Prepare("SELECT Mark, Version FROM lk_Schema");
+    while (statement->Step()) marks.push_back(Mark{statement->ColumnInteger(0), statement->ColumnInteger(1)});
+  } catch (const Error& error) {
+    // 42P01, no such table: the schema is missing or holds something else.
+    if (error.number() != PostgresErrorNumber("42P01")) throw;
+    throw PostgresError("3F000", "The company \"" + target.company + "\" does not exist in the database (" +
+                                     target.given + ")");
+  }
+  if (marks.size() != 1 || marks[0].mark != catalog.mark) {
+    throw PostgresError("3F000", "The schema \"" + target.company + "\" holds no company (" + target.given + ")");
+  }
+  if (marks[0].version != catalog.version) {
+    throw Error::Runtime(kInvalidArgument, "The company " + target.company + " has schema version " +
+                                               std::to_string(marks[0].version) + ", which this library (schema version " +
+                                               std::to_string(catalog.version) + ") cannot open.");
+  }
+}
+
+void CreatePostgresDatabase(std::string_view uri, const Catalog& catalog, const std::function<void()>& first_rows) {
+  const PostgresTarget target = ParsePostgresTarget(uri);
+  auto connection = OpenPostgresCompany(target);
+  // Two first creators in a database race for the shared objects: the loser finds them made.
+  for (int attempt = 0;; ++attempt) {
+    try {
+      connection->ExecuteControl(kSharedSql);
+      break;
+    } catch (const Error& error) {
+      if (attempt > 0 || error.number() != PostgresErrorNumber("23505")) throw;
+    }
+  }
+  // The schema's own creation decides a race between two creators: the second is refused.
+  try {
+    connection->ExecuteControl("BEGIN; CREATE SCHEMA " + target.company + ";");
+  } catch (const Error& error) {
+    if (connection->InTransaction()) connection->ExecuteControl("ROLLBACK");
+    if (error.number() != PostgresErrorNumber("42P06")) throw;
+    throw Error::Runtime(kInvalidArgument, "The company " + target.company +
+                                               " already exists; a company is never written over an existing one.");
+  }
+  bool made = false;
+  try {
+    connection->ExecuteControl(PostgresSchemaSql(catalog));
+    connection->ExecuteControl("INSERT INTO lk_Schema (Mark, Version) VALUES (" + std::to_string(catalog.mark) + ", " +
+                               std::to_string(catalog.version) + "); COMMIT;");
+    made = true;
+    connection.reset();
+    first_rows();
+  } catch (...) {
+    try {
+      if (!connection) connection = OpenPostgresCompany(target);
+      if (connection->InTransaction()) connection->ExecuteControl("ROLLBACK");
+      if (made) connection->ExecuteControl("DROP SCHEMA " + target.company + " CASCADE");
+    } catch (...) {
+      // The first failure is the one reported.
+    }
+    throw;
+  }
+}
+
+}  // namespace ledgerkit
