@@ -414,7 +414,7 @@ class RpcService::Impl {
       return text;
     }
     if (state != services::SessionState::kLive) {
-      Drop(*session);
+      DropToken(session->token);
       return refuse({401, state == services::SessionState::kExpired ? "The session expired after " +
                                                                            std::to_string(options_.session_idle.count()) +
                                                                            " seconds without a call; log on again."
@@ -425,7 +425,7 @@ class RpcService::Impl {
     std::optional<std::string> line = session->bridge->HandleLine(Dump(request));
     const Verdict verdict = session->filter->verdict;
     Note(answer, verdict.status);
-    if (verdict.ended) Drop(*session);
+    if (verdict.ended) DropUser(session->user_key);
     if (!line || notification) return std::nullopt;
     ReplaceAll(*line, session->location, session->company);
     return line;
@@ -495,9 +495,15 @@ class RpcService::Impl {
     return found == sessions_.end() ? nullptr : found->second;
   }
 
-  void Drop(const Session& session) {
+  void DropToken(const std::string& token) {
     std::lock_guard lock(sessions_mutex_);
-    std::erase_if(sessions_, [&](const auto& entry) { return entry.second->user_key == session.user_key; });
+    sessions_.erase(token);
+  }
+
+  // Every session of a user ends together (EndUserSession removes all their rows).
+  void DropUser(const std::string& user_key) {
+    std::lock_guard lock(sessions_mutex_);
+    std::erase_if(sessions_, [&](const auto& entry) { return entry.second->user_key == user_key; });
   }
 
   // Lets go of the objects of sessions idle for longer than a session lives; the rows of their
