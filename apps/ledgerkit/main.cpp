@@ -9,6 +9,7 @@
 //   ledgerkit report NAME FILE [...]        a financial statement (Report.h)
 //   ledgerkit accounts FILE                 the chart of accounts as a tree with balances
 //   ledgerkit post FILE --date D ...        one general-journal transaction (Books.h)
+//   ledgerkit serve --data DIR [...]        the JSON-RPC bridge over HTTP, logon enforced (Serve.h)
 //
 // Every failure is one line on standard error and a non-zero exit; nothing of the library's
 // internals is printed.
@@ -20,6 +21,7 @@
 #include "Books.h"
 #include "Demo.h"
 #include "Report.h"
+#include "Serve.h"
 #include "Subcommand.h"
 #include "JournalCommands.h"
 #include "Table.h"
@@ -100,6 +102,7 @@ int main(int argc, char** argv) {
       ledgerkit::cli::AddReportCommand(app),
       ledgerkit::cli::AddAccountsCommand(app),
       ledgerkit::cli::AddPostCommand(app),
+      ledgerkit::cli::AddServeCommand(app),
   };
 
   ledgerkit::cli::AddJournalCommands(app);

@@ -172,7 +172,8 @@ class LineReader {
 
 class RpcBridge::Impl {
  public:
-  explicit Impl(size_t max_handles) : max_handles_(max_handles) {}
+  Impl(size_t max_handles, std::shared_ptr<RpcCallFilter> filter)
+      : max_handles_(max_handles), filter_(std::move(filter)) {}
 
   // The response to one parsed request, or nothing for a notification. A request that fails
   // holds none of the objects it would have held.
@@ -291,7 +292,9 @@ class RpcBridge::Impl {
     if (entry->arity != args.size()) {
       Refuse(kInvalidParams, kWrongArgumentCount, WrongArgumentCountText(object.ClassName(), *entry, args.size()));
     }
+    if (filter_) filter_->BeforeCall(object, *entry, args);
     const Variant value = entry->call(object, *entry, args);
+    if (filter_) filter_->AfterCall(object, *entry, args);
     Json encoded_args = Json::array();
     for (const Variant& arg : args) encoded_args.push_back(Encode(arg));
     return Result(Encode(value), std::move(encoded_args));
@@ -466,13 +469,15 @@ class RpcBridge::Impl {
   }
 
   const size_t max_handles_;
+  const std::shared_ptr<RpcCallFilter> filter_;
   std::map<int64_t, std::shared_ptr<Dispatch>> objects_;
   std::unordered_map<const Dispatch*, int64_t> handles_;
   std::vector<int64_t> fresh_;  // handles the current request has taken
   int64_t next_handle_ = 1;
 };
 
-RpcBridge::RpcBridge(RpcLimits limits) : impl_(std::make_unique<Impl>(limits.max_handles)), limits_(limits) {}
+RpcBridge::RpcBridge(RpcLimits limits, std::shared_ptr<RpcCallFilter> filter)
+    : impl_(std::make_unique<Impl>(limits.max_handles, std::move(filter))), limits_(limits) {}
 RpcBridge::~RpcBridge() = default;
 
 size_t RpcBridge::HeldCount() const { return impl_->HeldCount(); }

@@ -17,8 +17,24 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ledgerkit {
+
+class Dispatch;
+class Variant;
+struct MemberEntry;
+
+// A host's say over every member call a bridge carries out: BeforeCall sees the decoded
+// arguments and may change them or refuse the call by throwing (the caller gets the error as any
+// failure of the call); AfterCall may change the arguments again before they are shown to the
+// caller. A bridge without one trusts its caller completely.
+class RpcCallFilter {
+ public:
+  virtual ~RpcCallFilter() = default;
+  virtual void BeforeCall(Dispatch& object, const MemberEntry& member, std::vector<Variant>& args) = 0;
+  virtual void AfterCall(Dispatch& object, const MemberEntry& member, std::vector<Variant>& args) = 0;
+};
 
 struct RpcLimits {
   // Longest request line in bytes, not counting its line break.
@@ -29,7 +45,7 @@ struct RpcLimits {
 
 class RpcBridge {
  public:
-  explicit RpcBridge(RpcLimits limits = {});
+  explicit RpcBridge(RpcLimits limits = {}, std::shared_ptr<RpcCallFilter> filter = nullptr);
   ~RpcBridge();
   RpcBridge(const RpcBridge&) = delete;
   RpcBridge& operator=(const RpcBridge&) = delete;

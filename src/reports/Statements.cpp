@@ -673,7 +673,9 @@ std::shared_ptr<Recordset> BuildAgedReceivables(const Variant& account, Date as_
   columns.emplace_back("Total", FieldType::kCurrency);
   auto result = NewResult(columns);
   Customer all;
-  for (const auto& [name, customer] : customers) {
+  for (const auto& entry : customers) {
+    const std::string& name = entry.first;
+    const Customer& customer = entry.second;  // not a structured binding: clang 14 cannot capture one
     AddRow(*result, {{"RowKind", "detail"}, {"Customer", name}, {"Invoices", customer.invoices}});
     all.invoices += customer.invoices;
     for (size_t i = 0; i < kBuckets; ++i) {

@@ -352,10 +352,11 @@ void AbortTransaction(const Variant& account, const Variant& number) {
     if (!entry.posted) continue;
     PostedAccount& posted = *entry.posted;
     const Currency net = entry.net;
+    const auto& amounts = entry.amounts;  // clang 14 cannot capture a structured binding
     if (posted.balance) CheckedSum(posted, "balance", [&] { posted.balance = *posted.balance - net; });
     if (posted.has_totals) {
       CheckedSum(posted, "register totals", [&] {
-        for (const auto& [withdrawal, deposit] : entry.amounts) {
+        for (const auto& [withdrawal, deposit] : amounts) {
           if (!withdrawal.IsNull()) MoveTotal(posted.debits, ToCurrency(withdrawal), false);
           if (!deposit.IsNull()) MoveTotal(posted.credits, ToCurrency(deposit), false);
         }

@@ -1,6 +1,7 @@
 #include "services/Sessions.h"
 
 #include "common/Command.h"
+#include "common/Date.h"
 #include "common/RowWrite.h"
 #include "common/UserNames.h"
 #include "entities/Catalog.h"
@@ -42,6 +43,21 @@ std::shared_ptr<SysSessions> SessionByToken(const Variant& account, std::string_
   const auto sessions =
       Fetch<SysSessions>(account, FetchArgs{.filter = "Token=?", .bind = {SelectingText(token, "Token")}});
   return FirstOf<SysSessions>(*sessions);
+}
+
+SessionState KeepSessionAlive(const Variant& account, std::string_view token, int64_t max_idle_seconds) {
+  const std::shared_ptr<SysSessions> session = SessionByToken(account, token);
+  if (!session) return SessionState::kNone;
+  const Variant& last = session->Value(S::LastUpdate.name);
+  const Date now = Date::Now();
+  // A row without a time (written by other means) counts as used now. Times are local wall
+  // clock, as the column's default writes them.
+  if (last.type() == VarType::kDate && now.seconds() - last.AsDate().seconds() > max_idle_seconds) {
+    RowWrite::Of<S>().Where(S::Token, std::string(token)).Delete(account);
+    return SessionState::kExpired;
+  }
+  RowWrite::Of<S>().Set(S::LastUpdate, now).Where(S::Token, std::string(token)).Update(account);
+  return SessionState::kLive;
 }
 
 }  // namespace ledgerkit::services

@@ -6,6 +6,7 @@
 // Library-internal.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,5 +25,13 @@ void EndSessions(const Variant& account, std::string_view user_name);
 
 // The session holding `token`, or nullptr when there is none (an empty token finds none).
 std::shared_ptr<SysSessions> SessionByToken(const Variant& account, std::string_view token);
+
+// What KeepSessionAlive found.
+enum class SessionState { kLive, kNone, kExpired };
+
+// The session holding `token` as a service that enforces idle time sees it: kNone when there is
+// none; kExpired (and the row removed) when its LastUpdate is more than `max_idle_seconds` old;
+// otherwise kLive, with LastUpdate set to now. Needs a writing unit.
+SessionState KeepSessionAlive(const Variant& account, std::string_view token, int64_t max_idle_seconds);
 
 }  // namespace ledgerkit::services

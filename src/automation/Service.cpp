@@ -1,0 +1,535 @@
+#include "automation/Service.h"
+
+#include <algorithm>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "automation/RpcBridge.h"
+#include "common/Dispatch.h"
+#include "common/Error.h"
+#include "common/ErrorNumbers.h"
+#include "common/Operation.h"
+#include "common/Text.h"
+#include "common/UserNames.h"
+#include "entities/IUser.h"
+#include "security/CUserManager.h"
+#include "services/Sessions.h"
+
+namespace ledgerkit {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+using Clock = std::chrono::steady_clock;
+
+// The runtime error every refusal carries; the HTTP status and the description say which.
+constexpr int32_t kPermissionDenied = 70;
+constexpr size_t kMaxCompanyName = 64;
+constexpr int kMaxDepth = 100;
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+bool IsLogon(std::string_view class_name, std::string_view member) {
+  return SameText(class_name, "CSecurityMgr") && SameText(member, "BeginUserSession");
+}
+
+// Operations that change who may do what, or reach every row of the file, are an
+// administrator's.
+bool NeedsAdmin(std::string_view class_name, std::string_view member) {
+  if (SameText(class_name, "CReportMgr")) return SameText(member, "ExecReportQuery");
+  if (SameText(class_name, "CUserManager")) {
+    return SameText(member, "AddUserProfile") || SameText(member, "UpdateUserProfile") ||
+           SameText(member, "DeleteUserProfile");
+  }
+  if (SameText(class_name, "CAccountMgr")) return SameText(member, "UpdateNextNumbers");
+  return false;
+}
+
+// Arguments that name the company an operation works on.
+bool IsCompanyArgument(std::string_view name) { return SameText(name, "Account") || SameText(name, "sAccount"); }
+// Arguments that name a company and that no operation consults: given the session's own file, so
+// that nothing a caller writes there is ever opened.
+bool IsUnusedCompanyArgument(std::string_view name) {
+  return SameText(name, "ProfileAccount") || SameText(name, "ForAccount");
+}
+
+std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+// A refusal decided before any bridge sees the request.
+struct Refusal {
+  int status;
+  std::string description;
+};
+
+Json ErrorResponse(const Json& id, const Error& error);
+
+Json RefusalResponse(const Json& id, const Refusal& refusal) {
+  return ErrorResponse(id, Error::Runtime(kPermissionDenied, refusal.description));
+}
+
+Json ErrorResponse(const Json& id, const Error& error) {
+  Json data = Json::object();
+  data["number"] = error.number();
+  data["source"] = error.source();
+  data["description"] = error.description();
+  Json body = Json::object();
+  body["code"] = error.number();
+  body["message"] = error.description();
+  body["data"] = std::move(data);
+  Json response = Json::object();
+  response["jsonrpc"] = "2.0";
+  response["id"] = id;
+  response["error"] = std::move(body);
+  return response;
+}
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+  if (from.empty()) return;
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
+// The company a request names in its first argument, when it has one.
+std::string FirstTextArgument(const Json& request, size_t index) {
+  if (!request.is_object() || !request.contains("params")) return {};
+  const Json& params = request["params"];
+  if (!params.is_array() || params.size() <= index || !params[index].is_string()) return {};
+  return params[index].get<std::string>();
+}
+
+// Failed logons by key (a user of a company, or a client address) within a sliding window.
+class FailureCounter {
+ public:
+  FailureCounter(int limit, std::chrono::seconds window) : limit_(limit), window_(window) {}
+
+  // Seconds until `key` may try again, or 0 when it may now.
+  int64_t Wait(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    const auto found = failures_.find(key);
+    if (found == failures_.end()) return 0;
+    Trim(found->second);
+    if (static_cast<int>(found->second.size()) < limit_) return 0;
+    const auto until = found->second.front() + window_;
+    return std::max<int64_t>(1, std::chrono::ceil<std::chrono::seconds>(until - Clock::now()).count());
+  }
+
+  void Record(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    auto& times = failures_[key];
+    Trim(times);
+    times.push_back(Clock::now());
+    // Memory stays bounded whatever the number of keys tried: old keys go once idle.
+    if (failures_.size() > 100'000) {
+      for (auto it = failures_.begin(); it != failures_.end();) {
+        Trim(it->second);
+        it = it->second.empty() ? failures_.erase(it) : std::next(it);
+      }
+    }
+  }
+
+ private:
+  void Trim(std::deque<Clock::time_point>& times) const {
+    const auto oldest = Clock::now() - window_;
+    while (!times.empty() && times.front() < oldest) times.pop_front();
+    while (static_cast<int>(times.size()) > limit_) times.pop_front();
+  }
+
+  const int limit_;
+  const std::chrono::seconds window_;
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::deque<Clock::time_point>> failures_;
+};
+
+// What a filter decided about the call it last saw.
+struct Verdict {
+  int status = 200;     // 401 or 403 when the call was refused
+  bool ended = false;   // the call ended the session
+};
+
+[[noreturn]] void Deny(Verdict& verdict, int status, std::string description) {
+  verdict.status = status;
+  throw Error::Runtime(kPermissionDenied, std::move(description));
+}
+
+std::string CompanyNameOf(const Variant& value) {
+  return value.type() == VarType::kString ? value.AsString() : std::string();
+}
+
+// The one call taken without a session: a logon, on the named company's file.
+class LogonFilter final : public RpcCallFilter {
+ public:
+  explicit LogonFilter(const ServiceOptions& options) : options_(options) {}
+
+  void BeforeCall(Dispatch& object, const MemberEntry& member, std::vector<Variant>& args) override {
+    if (!IsLogon(object.ClassName(), member.name)) {
+      Deny(verdict, 401, "Only CSecurityMgr.BeginUserSession is taken without a session.");
+    }
+    saved_.clear();
+    for (size_t i = 0; i < args.size() && i < member.arguments.size(); ++i) {
+      if (!IsCompanyArgument(member.arguments[i])) continue;
+      const std::string name = CompanyNameOf(args[i]);
+      const auto location = LocateCompany(options_, name);
+      if (!location) {
+        throw Error::Runtime(kInvalidArgument, "The Account argument must be a company name (letters, digits, '_' or '-', "
+                                               "at most 64), not " + QuoteForMessage(name) + ".");
+      }
+      std::error_code ignored;
+      if (!std::filesystem::is_regular_file(location->account, ignored)) {
+        throw Error::Runtime(kInvalidArgument, "There is no company named " + QuoteForMessage(name) + ".");
+      }
+      company = name;
+      location_ = location->account;
+      saved_.emplace_back(i, args[i]);
+      args[i] = location->account;
+    }
+  }
+
+  void AfterCall(Dispatch&, const MemberEntry&, std::vector<Variant>& args) override {
+    for (auto& [index, value] : saved_) args[index] = value;
+  }
+
+  const std::string& location() const { return location_; }
+
+  Verdict verdict;
+  std::string company;
+
+ private:
+  const ServiceOptions& options_;
+  std::string location_;
+  std::vector<std::pair<size_t, Variant>> saved_;
+};
+
+struct Session;
+
+// Every call of a session: its company and no other, as its user, with its token.
+class SessionFilter final : public RpcCallFilter {
+ public:
+  SessionFilter(std::string company, std::string location, std::string user, std::string token)
+      : company_(std::move(company)), location_(std::move(location)), user_(std::move(user)), token_(std::move(token)) {}
+
+  void BeforeCall(Dispatch& object, const MemberEntry& member, std::vector<Variant>& args) override {
+    const std::string_view class_name = object.ClassName();
+    if (IsLogon(class_name, member.name)) {
+      Deny(verdict, 403, "A logon is a request of its own, sent without a session.");
+    }
+    saved_.clear();
+    for (size_t i = 0; i < args.size() && i < member.arguments.size(); ++i) {
+      const std::string_view name = member.arguments[i];
+      if (IsCompanyArgument(name)) {
+        const std::string given = CompanyNameOf(args[i]);
+        if (given != company_) {
+          Deny(verdict, 401, "The session is not one of company " + QuoteForMessage(given) + "; log on to it.");
+        }
+        saved_.emplace_back(i, args[i]);
+        args[i] = location_;
+      } else if (IsUnusedCompanyArgument(name)) {
+        saved_.emplace_back(i, args[i]);
+        args[i] = location_;
+      } else if (SameText(name, "UserName") || SameText(name, "theUserName")) {
+        args[i] = user_;
+      } else if (SameText(name, "Token")) {
+        args[i] = token_;
+      }
+    }
+    if (NeedsAdmin(class_name, member.name) && !IsAdmin()) {
+      Deny(verdict, 403,
+           std::string(class_name) + "." + std::string(member.name) + " needs a user with Admin; " +
+               QuoteForMessage(user_) + " is not one.");
+    }
+  }
+
+  void AfterCall(Dispatch& object, const MemberEntry& member, std::vector<Variant>& args) override {
+    for (auto& [index, value] : saved_) args[index] = value;
+    if (SameText(object.ClassName(), "CSecurityMgr") && SameText(member.name, "EndUserSession")) verdict.ended = true;
+  }
+
+  Verdict verdict;
+
+ private:
+  // Read at every call that needs it, so that taking Admin away takes effect at once.
+  bool IsAdmin() const {
+    CUserManager users;
+    const std::shared_ptr<IUser> profile = users.GetUserProfile(location_, user_, token_, location_, user_);
+    if (!profile) return false;
+    const Variant& admin = profile->Value("Admin");
+    return admin.type() == VarType::kBoolean && admin.AsBoolean();
+  }
+
+  const std::string company_;
+  const std::string location_;
+  const std::string user_;
+  const std::string token_;
+  std::vector<std::pair<size_t, Variant>> saved_;
+};
+
+struct Session {
+  std::string company;
+  std::string location;
+  std::string user;
+  std::string user_key;  // company and the matching form of the user name
+  std::string token;
+  std::shared_ptr<SessionFilter> filter;
+  std::unique_ptr<RpcBridge> bridge;
+  std::mutex mutex;  // one call of a session at a time: a bridge serves one caller
+  Clock::time_point last_use;
+};
+
+}  // namespace
+
+std::optional<CompanyLocation> LocateCompany(const ServiceOptions& options, std::string_view name) {
+  if (name.empty() || name.size() > kMaxCompanyName) return std::nullopt;
+  auto plain = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+  };
+  if (!std::all_of(name.begin(), name.end(), plain) || name.front() == '-' || name.front() == '_') return std::nullopt;
+  return CompanyLocation{(options.data_dir / (std::string(name) + ".ldb")).string()};
+}
+
+class RpcService::Impl {
+ public:
+  explicit Impl(ServiceOptions options)
+      : options_(std::move(options)), failures_(options_.max_failed_logons, options_.failure_window) {}
+
+  ServiceAnswer Handle(std::string_view body, std::string_view token, std::string_view client) {
+    ServiceAnswer answer;
+    ReapIdle();
+    auto single = [&answer](std::string response) {
+      answer.body = std::move(response);
+      return answer;
+    };
+    if (NestingDepth(body) > kMaxDepth || !Json::accept(body.begin(), body.end())) {
+      // The bridge words these answers; no call is made.
+      RpcBridge bridge(RpcLimits{}, std::make_shared<LogonFilter>(options_));
+      answer.body = bridge.HandleLine(body).value_or(std::string());
+      return answer;
+    }
+    const Json parsed = Json::parse(body.begin(), body.end());
+    if (!parsed.is_array()) {
+      if (auto response = AnswerOne(parsed, token, client, answer)) return single(*response);
+      answer.status = answer.status == 200 ? 204 : answer.status;
+      return answer;
+    }
+    if (parsed.empty()) {
+      RpcBridge bridge(RpcLimits{}, std::make_shared<LogonFilter>(options_));
+      answer.body = bridge.HandleLine("[]").value_or(std::string());
+      return answer;
+    }
+    std::string out;
+    for (const Json& request : parsed) {
+      if (auto response = AnswerOne(request, token, client, answer)) {
+        out += out.empty() ? '[' : ',';
+        out += *response;
+      }
+    }
+    if (out.empty()) {
+      answer.status = answer.status == 200 ? 204 : answer.status;
+      return answer;
+    }
+    answer.body = out + ']';
+    return answer;
+  }
+
+  size_t SessionCount() const {
+    std::lock_guard lock(sessions_mutex_);
+    return sessions_.size();
+  }
+
+ private:
+  static int NestingDepth(std::string_view text) {
+    int depth = 0, deepest = 0;
+    bool in_string = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      if (in_string) {
+        if (c == '\\') {
+          ++i;
+        } else if (c == '"') {
+          in_string = false;
+        }
+      } else if (c == '"') {
+        in_string = true;
+      } else if (c == '[' || c == '{') {
+        deepest = std::max(deepest, ++depth);
+      } else if (c == ']' || c == '}') {
+        --depth;
+      }
+    }
+    return deepest;
+  }
+
+  static void Note(ServiceAnswer& answer, int status) {
+    if (answer.status == 200 && status != 200) answer.status = status;
+  }
+
+  // The response text to one request, or nothing for a notification.
+  std::optional<std::string> AnswerOne(const Json& request, std::string_view token, std::string_view client,
+                                       ServiceAnswer& answer) {
+    Json id = nullptr;
+    bool notification = false;
+    std::string method;
+    if (request.is_object()) {
+      notification = !request.contains("id");
+      if (request.contains("id") && (request["id"].is_string() || request["id"].is_number())) id = request["id"];
+      if (request.contains("method") && request["method"].is_string()) method = request["method"].get<std::string>();
+    }
+    if (answer.method.empty()) answer.method = method.substr(0, 100);
+    const size_t dot = method.find('.');
+    if (dot != std::string::npos && IsLogon(method.substr(0, dot), method.substr(dot + 1))) {
+      return Logon(request, id, client, answer);
+    }
+    auto refuse = [&](Refusal refusal) -> std::optional<std::string> {
+      Note(answer, refusal.status);
+      return Dump(RefusalResponse(id, refusal));
+    };
+    if (token.empty()) {
+      return refuse({401, "This call needs the token of a session, sent as Authorization: Bearer TOKEN; log on with "
+                          "CSecurityMgr.BeginUserSession."});
+    }
+    const std::shared_ptr<Session> session = Find(token);
+    if (!session) return refuse({401, "No session holds this token; log on again."});
+    std::lock_guard turn(session->mutex);
+    if (answer.company.empty()) {
+      answer.company = session->company;
+      answer.user = session->user;
+    }
+    services::SessionState state = services::SessionState::kNone;
+    try {
+      state = RunOperation(session->location, Access::kWrite, [&] {
+        return services::KeepSessionAlive(session->location, session->token, options_.session_idle.count());
+      });
+    } catch (const Error& error) {
+      // The company file cannot be read (moved away, locked for too long): the call is not made.
+      std::string text = Dump(ErrorResponse(id, error));
+      ReplaceAll(text, session->location, session->company);
+      return text;
+    }
+    if (state != services::SessionState::kLive) {
+      DropToken(session->token);
+      return refuse({401, state == services::SessionState::kExpired ? "The session expired after " +
+                                                                           std::to_string(options_.session_idle.count()) +
+                                                                           " seconds without a call; log on again."
+                                                                     : "The session has ended; log on again."});
+    }
+    session->last_use = Clock::now();
+    session->filter->verdict = Verdict{};
+    std::optional<std::string> line = session->bridge->HandleLine(Dump(request));
+    const Verdict verdict = session->filter->verdict;
+    Note(answer, verdict.status);
+    if (verdict.ended) DropUser(session->user_key);
+    if (!line || notification) return std::nullopt;
+    ReplaceAll(*line, session->location, session->company);
+    return line;
+  }
+
+  std::optional<std::string> Logon(const Json& request, const Json& id, std::string_view client, ServiceAnswer& answer) {
+    const std::string company = FirstTextArgument(request, 0);
+    const std::string user = FirstTextArgument(request, 1);
+    const std::string user_key = company + '\n' + UserNameKeyOrText(user);
+    const std::string client_key = "\n" + std::string(client);
+    if (answer.company.empty()) {
+      answer.company = company.substr(0, kMaxCompanyName);
+      answer.user = user.substr(0, 100);
+    }
+    const int64_t wait = std::max(failures_.Wait(user_key), failures_.Wait(client_key));
+    if (wait > 0) {
+      Note(answer, 429);
+      return Dump(RefusalResponse(id, {429, "Too many failed logons for this user or from this address; try again in " +
+                                                std::to_string(wait) + " seconds."}));
+    }
+    auto filter = std::make_shared<LogonFilter>(options_);
+    RpcBridge bridge(RpcLimits{.max_line = size_t{64} << 20, .max_handles = 16}, filter);
+    std::optional<std::string> line = bridge.HandleLine(Dump(request));
+    Note(answer, filter->verdict.status);
+    if (!line) return std::nullopt;
+    Json response = Json::parse(*line, nullptr, false);
+    if (response.is_object() && response.contains("result") && response["result"]["value"].is_string()) {
+      Register(filter->company, filter->location(), user, user_key, response["result"]["value"].get<std::string>());
+    } else if (response.is_object() && response.contains("error") &&
+               response["error"]["data"]["number"] == static_cast<int32_t>(errCSecurityMgr::eInvalidUserInfo)) {
+      failures_.Record(user_key);
+      failures_.Record(client_key);
+    }
+    ReplaceAll(*line, filter->location(), filter->company);
+    return line;
+  }
+
+  static std::string UserNameKeyOrText(const std::string& user) {
+    try {
+      return UserNameKey(user);
+    } catch (const std::exception&) {
+      return user;
+    }
+  }
+
+  void Register(const std::string& company, const std::string& location, const std::string& user,
+                const std::string& user_key, const std::string& token) {
+    auto session = std::make_shared<Session>();
+    session->company = company;
+    session->location = location;
+    session->user = user;
+    session->user_key = user_key;
+    session->token = token;
+    session->filter = std::make_shared<SessionFilter>(company, location, user, token);
+    session->bridge = std::make_unique<RpcBridge>(
+        RpcLimits{.max_line = size_t{64} << 20, .max_handles = options_.max_handles_per_session}, session->filter);
+    session->last_use = Clock::now();
+    std::lock_guard lock(sessions_mutex_);
+    // A logon replaces the user's earlier sessions in the file; their objects go with them.
+    std::erase_if(sessions_, [&](const auto& entry) { return entry.second->user_key == user_key; });
+    sessions_.emplace(token, std::move(session));
+  }
+
+  std::shared_ptr<Session> Find(std::string_view token) {
+    std::lock_guard lock(sessions_mutex_);
+    const auto found = sessions_.find(std::string(token));
+    return found == sessions_.end() ? nullptr : found->second;
+  }
+
+  void DropToken(const std::string& token) {
+    std::lock_guard lock(sessions_mutex_);
+    sessions_.erase(token);
+  }
+
+  // Every session of a user ends together (EndUserSession removes all their rows).
+  void DropUser(const std::string& user_key) {
+    std::lock_guard lock(sessions_mutex_);
+    std::erase_if(sessions_, [&](const auto& entry) { return entry.second->user_key == user_key; });
+  }
+
+  // Lets go of the objects of sessions idle for longer than a session lives; the rows of their
+  // sessions are found expired when next used.
+  void ReapIdle() {
+    const auto now = Clock::now();
+    std::lock_guard lock(sessions_mutex_);
+    if (now - last_reap_ < std::chrono::seconds(10)) return;
+    last_reap_ = now;
+    std::erase_if(sessions_, [&](const auto& entry) { return now - entry.second->last_use > options_.session_idle; });
+  }
+
+  const ServiceOptions options_;
+  FailureCounter failures_;
+  mutable std::mutex sessions_mutex_;
+  std::unordered_map<std::string, std::shared_ptr<Session>> sessions_;
+  Clock::time_point last_reap_ = Clock::now();
+};
+
+RpcService::RpcService(ServiceOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+RpcService::~RpcService() = default;
+
+ServiceAnswer RpcService::Handle(std::string_view body, std::string_view token, std::string_view client) {
+  return impl_->Handle(body, token, client);
+}
+
+size_t RpcService::SessionCount() const { return impl_->SessionCount(); }
+
+}  // namespace ledgerkit

@@ -1,0 +1,471 @@
+// `ledgerkit serve` run as a deployment runs it: a separate process on a free loopback port,
+// driven by an HTTP client, its company files checked directly afterwards.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <httplib.h>
+#include <sqlite3.h>
+
+#include "support/Cli.h"
+#include "support/TempCompany.h"
+
+namespace ledgerkit {
+namespace {
+
+using Json = nlohmann::json;
+using testing::ShellQuote;
+
+// The first column of the first row of `sql` run directly on a company file ("" for no row,
+// "error: ..." on failure). The server checkpoints the file's log now and then, so a statement
+// waits for the file as the server's own connections do.
+std::string FileScalar(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::string result;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 60'000);
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+      result = std::string("error: ") + sqlite3_errmsg(db);
+    } else {
+      const int step = sqlite3_step(statement);
+      if (step == SQLITE_ROW) {
+        const auto* text = sqlite3_column_text(statement, 0);
+        result = text != nullptr ? reinterpret_cast<const char*>(text) : "NULL";
+      } else if (step != SQLITE_DONE) {
+        result = std::string("error: ") + sqlite3_errmsg(db);
+      }
+    }
+    sqlite3_finalize(statement);
+  } else {
+    result = "error: cannot open";
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+constexpr auto kBound = std::chrono::seconds(60);  // readiness and shutdown; generous for a loaded machine
+
+// A server process over a data folder of its own.
+class Server {
+ public:
+  explicit Server(const std::filesystem::path& data, const std::vector<std::string>& extra = {}) {
+    log_ = data / "server.log";
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      const int err = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(err, STDERR_FILENO);
+      close(out[0]);
+      std::vector<std::string> args = {LEDGERKIT_CLI_PATH, "serve", "--data", data.string(), "--listen", "127.0.0.1:0"};
+      args.insert(args.end(), extra.begin(), extra.end());
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    port_ = ReadPort(out[0]);
+    close(out[0]);
+    WaitHealthy();
+  }
+
+  ~Server() {
+    if (pid_ > 0 && !stopped_) Stop();
+  }
+
+  int port() const { return port_; }
+  pid_t pid() const { return pid_; }
+
+  // SIGTERM, then the exit code once the process is gone.
+  int Stop() {
+    kill(pid_, SIGTERM);
+    stopped_ = true;
+    const auto deadline = std::chrono::steady_clock::now() + kBound;
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string Log() const {
+    std::ifstream in(log_);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+ private:
+  static int ReadPort(int fd) {
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + kBound;
+    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd wait{fd, POLLIN, 0};
+      if (poll(&wait, 1, 1000) <= 0) continue;
+      char buffer[256];
+      const ssize_t got = read(fd, buffer, sizeof buffer);
+      if (got <= 0) break;
+      line.append(buffer, static_cast<size_t>(got));
+    }
+    const size_t colon = line.rfind(':');
+    if (colon == std::string::npos) throw std::runtime_error("the server printed no address: " + line);
+    return std::stoi(line.substr(colon + 1));
+  }
+
+  void WaitHealthy() const {
+    const auto deadline = std::chrono::steady_clock::now() + kBound;
+    httplib::Client client("127.0.0.1", port_);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (auto response = client.Get("/health"); response && response->status == 200) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    throw std::runtime_error("the server never became healthy");
+  }
+
+  std::filesystem::path log_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+  bool stopped_ = false;
+};
+
+struct Reply {
+  int status = 0;
+  Json body;
+};
+
+Reply Post(int port, const std::string& body, const std::string& token = "") {
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(60, 0);
+  httplib::Headers headers;
+  if (!token.empty()) headers.emplace("Authorization", "Bearer " + token);
+  const auto response = client.Post("/rpc", headers, body, "application/json");
+  if (!response) return Reply{0, nullptr};
+  return Reply{response->status, response->body.empty() ? Json(nullptr) : Json::parse(response->body)};
+}
+
+Json Request(const std::string& method, Json params, int id = 1) {
+  return Json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", std::move(params)}};
+}
+
+Reply Call(int port, const std::string& token, const std::string& method, Json params) {
+  return Post(port, Request(method, std::move(params)).dump(), token);
+}
+
+Json Money(const char* text) { return Json{{"$currency", text}}; }
+Json Day(const char* text) { return Json{{"$date", text}}; }
+
+// A data folder with two companies made the way an administrator makes them: acme, whose main
+// user boss is an administrator and whose clerk is not, and beta.
+class Serve : public ::testing::Test {
+ protected:
+  Serve() {
+    std::filesystem::create_directories(data());
+    Make("acme", "Acme Trading");
+    Make("beta", "Beta Ltd");
+    std::filesystem::create_directories(data() / "elsewhere");
+  }
+
+  void Make(const std::string& name, const std::string& company) {
+    const auto run = testing::RunLedgerkit(
+        folder_.folder(), "new " + ShellQuote((data() / (name + ".ldb")).string()) + " --company " +
+                              ShellQuote(company) + " --user boss --password secret --chart standard");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+  }
+
+  std::filesystem::path data() const { return folder_.folder() / "data"; }
+  std::string File(const std::string& name) const { return (data() / (name + ".ldb")).string(); }
+  std::string Sql(const std::string& sql, const std::string& name = "acme") const { return FileScalar(File(name), sql); }
+  int AccountId(const std::string& number) const {
+    return std::stoi(Sql("SELECT ACAccountID FROM ACAccount WHERE AccountNumber='" + number + "'"));
+  }
+
+  static std::string Logon(int port, const std::string& company, const std::string& user, const std::string& password) {
+    const Reply reply = Call(port, "", "CSecurityMgr.BeginUserSession", {company, user, password});
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    return reply.body.contains("result") ? reply.body["result"]["value"].get<std::string>() : "";
+  }
+
+  // Adds the clerk (not an administrator) as boss.
+  void AddClerk(int port, const std::string& boss) {
+    const Reply added = Call(port, boss, "CUserManager.AddUserProfile",
+                             {"acme", "", "", "clerk", "counter", "Carl", "Clerk", "C", nullptr, false, "", true});
+    ASSERT_EQ(added.status, 200) << added.body;
+    ASSERT_TRUE(added.body.contains("result")) << added.body;
+  }
+
+  testing::TempCompany folder_{"unused"};
+};
+
+TEST_F(Serve, ChequeInvoiceWithTaxesAndReconciliationOverHttp) {
+  Server server(data());
+  const int port = server.port();
+  const std::string token = Logon(port, "acme", "boss", "secret");
+  const int bank = AccountId("1000"), receivable = AccountId("1200"), tax = AccountId("2100"),
+            sales = AccountId("4000"), rent = AccountId("5100");
+
+  // A cheque: header, debit, end; the caller's UserName is replaced by the session's.
+  const Reply begun = Call(port, token, "CACMgr.BeginTransaction",
+                           {"acme", "mallory", "forged", 0, Day("2026-03-31"), "Rent March", bank, Money("1200"),
+                            "1 Main St", "memo", "101"});
+  ASSERT_EQ(begun.status, 200) << begun.body;
+  const std::string cheque = begun.body["result"]["value"].get<std::string>();
+  EXPECT_EQ(begun.body["result"]["args"][0], "acme") << "the file path must not be shown to the caller";
+  EXPECT_EQ(begun.body["result"]["args"][1], "boss");
+  ASSERT_EQ(Call(port, token, "CACMgr.PostDebit", {"acme", cheque, rent, Money("1200"), "rent"}).status, 200);
+  const Reply ended = Call(port, token, "CACMgr.EndTransaction", {"acme", cheque});
+  ASSERT_TRUE(ended.body.contains("result")) << ended.body;
+  EXPECT_EQ(Sql("SELECT UserName FROM ACTransLog WHERE TransactionNumber='" + cheque + "'"), "boss");
+  EXPECT_EQ(Sql("SELECT (Withdrawal+Deposit)/10000 FROM ACTransaction WHERE Parent=" + std::to_string(bank)), "1200");
+  EXPECT_EQ(Sql("SELECT (Withdrawal+Deposit)/10000 FROM ACTransaction WHERE Parent=" + std::to_string(rent)), "1200");
+
+  // An invoice with a 7% tax: code, invoice, a line, issue; the tax lands on the tax account.
+  const Reply code = Call(port, token, "CACMgr.AddTaxCode",
+                          {"acme", "", "", "G", "GST", 7.0, "GST", false, 0.0, "", true, false, false, tax, 0});
+  ASSERT_TRUE(code.body.contains("result")) << code.body;
+  const Reply invoice = Call(port, token, "CACMgr.InsertInvoice",
+                             {"acme", "", "", 0, "March order", Day("2026-03-31"), "", "PO-1", "1 Main St", "Bolt Ltd",
+                              Money("107"), receivable});
+  ASSERT_TRUE(invoice.body.contains("result")) << invoice.body;
+  const Json invoice_id = invoice.body["result"]["value"];
+  const Reply line = Call(port, token, "CACMgr.AddInvoiceItem",
+                          {"acme", "", "", invoice_id, code.body["result"]["value"], "W", "Widget", Money("100"), 1.0,
+                           "each", sales});
+  ASSERT_TRUE(line.body.contains("result")) << line.body;
+  const Reply issued = Call(port, token, "CACMgr.IssueInvoice", {"acme", "", "", invoice_id});
+  ASSERT_TRUE(issued.body.contains("result")) << issued.body;
+  EXPECT_EQ(Sql("SELECT Deposit/10000.0 FROM ACTransaction WHERE Parent=" + std::to_string(tax)), "7.0");
+  EXPECT_EQ(Sql("SELECT Withdrawal/10000.0 FROM ACTransaction WHERE Parent=" + std::to_string(receivable)), "107.0");
+
+  // The cheque reconciled, with a bank charge.
+  const std::string row = Sql("SELECT ACTransactionID FROM ACTransaction WHERE Parent=" + std::to_string(bank));
+  const Reply reconciled = Call(port, token, "CACMgr.ReconcileAccount",
+                                {"acme", "", "", bank, row, Money("4.5"), Day("2026-03-31"), AccountId("5200"),
+                                 Money("0"), Day("2026-03-31"), AccountId("4900")});
+  ASSERT_TRUE(reconciled.body.contains("result")) << reconciled.body;
+  EXPECT_EQ(Sql("SELECT Reconciled FROM ACTransaction WHERE ACTransactionID=" + row), "1");
+  EXPECT_EQ(Sql("SELECT count(*) FROM ACTransaction WHERE Parent=" + std::to_string(AccountId("5200"))), "1");
+
+  // One access-log line per request, with no password and no token in it.
+  EXPECT_EQ(server.Stop(), 0);
+  const std::string log = server.Log();
+  EXPECT_NE(log.find("acme boss CACMgr.IssueInvoice 200"), std::string::npos) << log;
+  EXPECT_EQ(log.find("secret"), std::string::npos);
+  EXPECT_EQ(log.find(token), std::string::npos);
+}
+
+TEST_F(Serve, RefusesCallsWithoutALiveSessionOfTheSameCompany) {
+  Server server(data());
+  const int port = server.port();
+  const Json accounts = {"acme", "", ""};
+
+  const Reply anonymous = Call(port, "", "CACMgr.GetAllAccounts", accounts);
+  EXPECT_EQ(anonymous.status, 401);
+  EXPECT_EQ(anonymous.body["error"]["data"]["number"], 70);
+  EXPECT_NE(anonymous.body["error"]["message"].get<std::string>().find("Bearer"), std::string::npos);
+  EXPECT_EQ(Call(port, "0123456789ABCDEF", "CACMgr.GetAllAccounts", accounts).status, 401);
+  // A held object cannot be had without a session either.
+  EXPECT_EQ(Call(port, "", "create", {"CACMgr"}).status, 401);
+
+  // Another company's token does not open acme.
+  const std::string beta = Logon(port, "beta", "boss", "secret");
+  const Reply crossed = Call(port, beta, "CACMgr.GetAllAccounts", accounts);
+  EXPECT_EQ(crossed.status, 401) << crossed.body;
+  EXPECT_EQ(Call(port, beta, "CACMgr.GetAllAccounts", {"beta", "", ""}).status, 200);
+
+  // An expired session: its row was last used an hour ago.
+  const std::string acme = Logon(port, "acme", "boss", "secret");
+  ASSERT_EQ(Call(port, acme, "CACMgr.GetAllAccounts", accounts).status, 200);
+  EXPECT_NE(Sql("SELECT LastUpdate FROM SysSessions"), "");
+  ASSERT_EQ(Sql("UPDATE SysSessions SET LastUpdate=datetime('now','localtime','-1 hour')"), "");
+  const Reply expired = Call(port, acme, "CACMgr.GetAllAccounts", accounts);
+  EXPECT_EQ(expired.status, 401);
+  EXPECT_NE(expired.body["error"]["message"].get<std::string>().find("expired"), std::string::npos) << expired.body;
+  EXPECT_EQ(Sql("SELECT count(*) FROM SysSessions"), "0") << "the expired session's row is removed";
+  EXPECT_EQ(Call(port, acme, "CACMgr.GetAllAccounts", accounts).status, 401);
+
+  // EndUserSession ends it for good.
+  const std::string again = Logon(port, "acme", "boss", "secret");
+  EXPECT_EQ(Call(port, again, "CSecurityMgr.EndUserSession", {"acme", "anyone"}).status, 200);
+  EXPECT_EQ(Call(port, again, "CACMgr.GetAllAccounts", accounts).status, 401);
+
+  // Names that are not plain company names never reach a file, whatever the caller's session.
+  for (const std::string& name : std::vector<std::string>{"../data/acme", "acme/../acme", "/etc/passwd", "", std::string(65, 'a'),
+                                 std::string("acme\0x", 6), "elsewhere", ".acme", "missing"}) {
+    const Reply logon = Call(port, "", "CSecurityMgr.BeginUserSession", {name, "boss", "secret"});
+    EXPECT_EQ(logon.status, 200) << name;
+    EXPECT_EQ(logon.body["error"]["data"]["number"], 5) << name << logon.body;
+  }
+  EXPECT_FALSE(std::filesystem::exists(data() / "missing.ldb"));
+
+  // A body over the limit is not read.
+  EXPECT_EQ(Post(port, std::string(2 << 20, ' ')).status, 413);
+}
+
+TEST_F(Serve, AdministratorsOnlyForReportsUsersAndNumbers) {
+  Server server(data());
+  const int port = server.port();
+  const std::string boss = Logon(port, "acme", "boss", "secret");
+  AddClerk(port, boss);
+  const std::string clerk = Logon(port, "acme", "clerk", "counter");
+
+  const Reply report = Call(port, clerk, "CReportMgr.ExecReportQuery", {"acme", "SELECT count(*) FROM IUser"});
+  EXPECT_EQ(report.status, 403);
+  EXPECT_NE(report.body["error"]["message"].get<std::string>().find("Admin"), std::string::npos);
+  EXPECT_EQ(Call(port, clerk, "CUserManager.AddUserProfile",
+                 {"acme", "", "", "mole", "pw", "M", "M", "M", nullptr, true, "", true})
+                .status,
+            403);
+  EXPECT_EQ(Call(port, clerk, "CAccountMgr.UpdateNextNumbers", {"acme", "", "", 100, 1, 1}).status, 403);
+  EXPECT_EQ(Sql("SELECT count(*) FROM IUser WHERE UserName='mole'"), "0");
+  // The refusal is the same through a held object.
+  const Reply held = Call(port, clerk, "create", {"CReportMgr"});
+  const Reply invoked = Call(port, clerk, "invoke",
+                             {{"object", held.body["result"]["value"]["$object"]},
+                              {"member", "ExecReportQuery"},
+                              {"args", {"acme", "SELECT 1"}}});
+  EXPECT_EQ(invoked.status, 403);
+
+  const Reply allowed = Call(port, boss, "CReportMgr.ExecReportQuery", {"acme", "SELECT count(*) FROM IUser"});
+  EXPECT_EQ(allowed.status, 200);
+  EXPECT_EQ(allowed.body["result"]["value"]["rows"][0][0], 2);
+  // The clerk works, as the clerk whatever name it writes.
+  const Reply begun = Call(port, clerk, "CACMgr.BeginTransaction",
+                           {"acme", "boss", "", 0, Day("2026-03-31"), "Stamps", AccountId("1000"), Money("5"), "", "",
+                            "102"});
+  ASSERT_EQ(begun.status, 200) << begun.body;
+  EXPECT_EQ(begun.body["result"]["args"][1], "clerk");
+}
+
+TEST_F(Serve, SessionsKeepTheirObjectsAndRunSideBySide) {
+  Server server(data(), {"--max-handles", "3"});
+  const int port = server.port();
+  const std::string boss = Logon(port, "acme", "boss", "secret");
+  AddClerk(port, boss);
+  const std::string clerk = Logon(port, "acme", "clerk", "counter");
+
+  const Reply created = Call(port, boss, "create", {"CACMgr"});
+  const Json handle = created.body["result"]["value"]["$object"];
+  const Json invoke = {{"object", handle}, {"member", "GetAllAccountTypes"}, {"args", {"acme", "", ""}}};
+  EXPECT_EQ(Call(port, clerk, "invoke", invoke).body["error"]["code"], -32602) << "another session's handle";
+  EXPECT_EQ(Call(port, clerk, "release", {handle}).body["error"]["code"], -32602);
+  // Handles per session are capped: the boss's collection would need more than three.
+  const Reply capped = Call(port, boss, "invoke", invoke);
+  EXPECT_EQ(capped.body["error"]["code"], -32000) << capped.body;
+
+  // Both users post at once, each in a batch; every posting is answered and stored once, as its user.
+  auto post = [port](const std::string& token, int count, int bank) {
+    Json batch = Json::array();
+    for (int i = 0; i < count; ++i) {
+      batch.push_back(Request("CACMgr.BeginTransaction",
+                              {"acme", "", "", 7, Day("2026-03-31"), "Deposit", bank, Money("1"), "", "", ""}, i));
+    }
+    return Post(port, batch.dump(), token);
+  };
+  const int bank = AccountId("1000");
+  auto first = std::async(std::launch::async, post, boss, 20, bank);
+  auto second = std::async(std::launch::async, post, clerk, 20, bank);
+  for (const Reply& reply : {first.get(), second.get()}) {
+    ASSERT_EQ(reply.status, 200);
+    ASSERT_EQ(reply.body.size(), 20u);
+    for (const Json& response : reply.body) EXPECT_TRUE(response.contains("result")) << response;
+  }
+  EXPECT_EQ(Sql("SELECT count(*) FROM ACTransLog WHERE UserName='boss'"), "20");
+  EXPECT_EQ(Sql("SELECT count(*) FROM ACTransLog WHERE UserName='clerk'"), "20");
+
+  // A new logon of the boss replaces the earlier session, and its objects go with it.
+  const std::string renewed = Logon(port, "acme", "boss", "secret");
+  EXPECT_EQ(Call(port, boss, "invoke", invoke).status, 401);
+  EXPECT_EQ(Call(port, renewed, "invoke", invoke).body["error"]["code"], -32602);
+}
+
+TEST_F(Serve, FailedLogonsAreLimitedPerUserAndAddress) {
+  Server server(data());
+  const int port = server.port();
+  for (int i = 0; i < 5; ++i) {
+    const Reply wrong = Call(port, "", "CSecurityMgr.BeginUserSession", {"acme", "boss", "guess"});
+    EXPECT_EQ(wrong.status, 200);
+    EXPECT_TRUE(wrong.body.contains("error"));
+  }
+  // The right password no longer helps for a while, for that user and from that address.
+  EXPECT_EQ(Call(port, "", "CSecurityMgr.BeginUserSession", {"acme", "boss", "secret"}).status, 429);
+  EXPECT_EQ(Call(port, "", "CSecurityMgr.BeginUserSession", {"beta", "boss", "secret"}).status, 429);
+  EXPECT_EQ(Sql("SELECT count(*) FROM SysSessions"), "0");
+}
+
+TEST_F(Serve, AnswersARequestThatOutlastsTheTimeout) {
+  Server server(data(), {"--request-timeout", "1"});
+  const int port = server.port();
+  const std::string token = Logon(port, "acme", "boss", "secret");
+  // Another writer holds the file, so the call cannot finish while the test holds it.
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(File("acme").c_str(), &holder, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  sqlite3_busy_timeout(holder, 60'000);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr), SQLITE_OK);
+  const Reply late = Call(port, token, "CACMgr.GetAllAccountTypes", {"acme", "", ""});
+  EXPECT_EQ(sqlite3_exec(holder, "ROLLBACK;", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(holder);
+  EXPECT_EQ(late.status, 503);
+  EXPECT_NE(late.body["error"]["message"].get<std::string>().find("longer than 1 seconds"), std::string::npos)
+      << late.body;
+  // The session goes on once the file is free (on a loaded machine a call may outlast one
+  // second again, so it is tried within a bound).
+  Reply after;
+  const auto deadline = std::chrono::steady_clock::now() + kBound;
+  do {
+    after = Call(port, token, "CACMgr.GetAllAccountTypes", {"acme", "", ""});
+  } while (after.status == 503 && std::chrono::steady_clock::now() < deadline);
+  EXPECT_EQ(after.status, 200) << after.body;
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST_F(Serve, StopsOnSigtermLosingNothingAnswered) {
+  Server server(data());
+  const int port = server.port();
+  const std::string token = Logon(port, "acme", "boss", "secret");
+  const int bank = AccountId("1000");
+  auto batch = [&](int count) {
+    Json requests = Json::array();
+    for (int i = 0; i < count; ++i) {
+      requests.push_back(Request("CACMgr.BeginTransaction",
+                                 {"acme", "", "", 7, Day("2026-03-31"), "Deposit", bank, Money("1"), "", "", ""}, i));
+    }
+    return Post(port, requests.dump(), token);
+  };
+  const Reply before = batch(10);
+  ASSERT_EQ(before.status, 200);
+  auto during = std::async(std::launch::async, batch, 40);
+  EXPECT_EQ(server.Stop(), 0);
+  const Reply last = during.get();
+  size_t answered = 10;
+  if (last.status == 200) answered += last.body.size();
+  // Every answered posting is in the file; one the server was still carrying out may be too.
+  EXPECT_GE(std::stoul(Sql("SELECT count(*) FROM ACTransLog")), answered);
+  if (last.status == 200) {
+    EXPECT_EQ(Sql("SELECT count(*) FROM ACTransLog"), "50");
+  }
+}
+
+}  // namespace
+}  // namespace ledgerkit
