@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "automation/ClassRegistry.h"
+#include "automation/JsonDepth.h"
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/Recordset.h"
@@ -61,30 +62,6 @@ Json Response(const Json& id, const char* member, Json body) {
   response["id"] = id;
   response[member] = std::move(body);
   return response;
-}
-
-// Nesting depth of a JSON text, counted outside strings, so that a hostile line cannot drive the
-// recursive parser (or the destructor of what it built) off the stack.
-int NestingDepth(std::string_view text) {
-  int depth = 0, deepest = 0;
-  bool in_string = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
-      deepest = std::max(deepest, ++depth);
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return deepest;
 }
 
 bool IsValidId(const Json& id) { return id.is_string() || id.is_number() || id.is_null(); }
@@ -487,7 +464,7 @@ bool RpcBridge::Answer(std::string_view line, std::ostream& out) {
     out << Dump(response) << '\n';
     return true;
   };
-  if (NestingDepth(line) > kMaxDepth) {
+  if (JsonNestingDepth(line) > kMaxDepth) {
     return write(ProtocolErrorResponse(kInvalidRequest, kInvalidArgument,
                                        "The request nests deeper than " + std::to_string(kMaxDepth) + " levels."));
   }
@@ -557,5 +534,28 @@ void RpcBridge::Serve(std::istream& in, std::ostream& out) {
     if (answered) out.flush();
   }
 }
+
+int JsonNestingDepth(std::string_view text) {
+  int depth = 0, deepest = 0;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
 
 }  // namespace ledgerkit

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "automation/JsonDepth.h"
 #include "automation/RpcBridge.h"
 #include "common/Dispatch.h"
 #include "common/Error.h"
@@ -307,7 +308,7 @@ class RpcService::Impl {
       answer.body = std::move(response);
       return answer;
     };
-    if (NestingDepth(body) > kMaxDepth || !Json::accept(body.begin(), body.end())) {
+    if (JsonNestingDepth(body) > kMaxDepth || !Json::accept(body.begin(), body.end())) {
       // The bridge words these answers; no call is made.
       RpcBridge bridge(RpcLimits{}, std::make_shared<LogonFilter>(options_));
       answer.body = bridge.HandleLine(body).value_or(std::string());
@@ -345,28 +346,6 @@ class RpcService::Impl {
   }
 
  private:
-  static int NestingDepth(std::string_view text) {
-    int depth = 0, deepest = 0;
-    bool in_string = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-      const char c = text[i];
-      if (in_string) {
-        if (c == '\\') {
-          ++i;
-        } else if (c == '"') {
-          in_string = false;
-        }
-      } else if (c == '"') {
-        in_string = true;
-      } else if (c == '[' || c == '{') {
-        deepest = std::max(deepest, ++depth);
-      } else if (c == ']' || c == '}') {
-        --depth;
-      }
-    }
-    return deepest;
-  }
-
   static void Note(ServiceAnswer& answer, int status) {
     if (answer.status == 200 && status != 200) answer.status = status;
   }
