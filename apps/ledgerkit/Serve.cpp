@@ -7,7 +7,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <iostream>
 #include <memory>
@@ -29,6 +31,7 @@ namespace {
 struct ServeOptions {
   std::string listen = "127.0.0.1:8080";
   std::string data_dir;
+  std::string server;
   size_t threads = 8;
   int64_t session_idle_minutes = 30;
   size_t max_body = size_t{1} << 20;
@@ -91,34 +94,70 @@ std::string ErrorBody(int32_t number, const std::string& description) {
 }
 
 // Work handed to threads of its own so that a handler can stop waiting for it; shutdown waits
-// until every piece has finished, so nothing a caller was told is lost.
+// until every piece has finished, so nothing a caller was told is lost. Threads are kept while
+// they find work and leave after a while without it: the library keeps each thread's open
+// connections for its next call, so a kept thread spares a request the open, the schema check
+// and the statement compiles. A piece never waits for a thread: when none is idle another one
+// starts, so work that outlasts its request cannot hold up the next.
 class Jobs {
  public:
+  ~Jobs() { WaitAll(); }
+
   template <class Work>
   std::future<ServiceAnswer> Start(Work work) {
     auto task = std::make_shared<std::packaged_task<ServiceAnswer()>>(std::move(work));
     std::future<ServiceAnswer> result = task->get_future();
-    {
-      std::lock_guard lock(mutex_);
-      ++running_;
+    std::lock_guard lock(mutex_);
+    ++running_;
+    queue_.push_back([task] { (*task)(); });
+    if (idle_threads_ >= queue_.size()) {
+      work_.notify_one();
+    } else {
+      ++threads_;
+      std::thread([this] { Loop(); }).detach();
     }
-    std::thread([this, task] {
-      (*task)();
-      std::lock_guard lock(mutex_);
-      if (--running_ == 0) idle_.notify_all();
-    }).detach();
     return result;
   }
 
+  // Waits for every piece started, then for every thread to leave.
   void WaitAll() {
     std::unique_lock lock(mutex_);
-    idle_.wait(lock, [this] { return running_ == 0; });
+    changed_.wait(lock, [this] { return running_ == 0; });
+    stopping_ = true;
+    work_.notify_all();
+    changed_.wait(lock, [this] { return threads_ == 0; });
   }
 
  private:
+  static constexpr auto kIdleLife = std::chrono::seconds(60);
+
+  void Loop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      ++idle_threads_;
+      const bool found = work_.wait_for(lock, kIdleLife, [this] { return !queue_.empty() || stopping_; });
+      --idle_threads_;
+      if (!found || queue_.empty()) break;
+      std::function<void()> piece = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      piece();
+      lock.lock();
+      if (--running_ == 0) changed_.notify_all();
+    }
+    // The last touch of this object: WaitAll returns only once every thread got here.
+    --threads_;
+    changed_.notify_all();
+  }
+
   std::mutex mutex_;
-  std::condition_variable idle_;
-  size_t running_ = 0;
+  std::condition_variable work_;
+  std::condition_variable changed_;
+  std::deque<std::function<void()>> queue_;
+  size_t running_ = 0;       // pieces started and not finished
+  size_t threads_ = 0;       // threads alive
+  size_t idle_threads_ = 0;  // threads waiting for a piece
+  bool stopping_ = false;
 };
 
 int Serve(const ServeOptions& options, std::ostream& out) {
@@ -127,9 +166,16 @@ int Serve(const ServeOptions& options, std::ostream& out) {
   if (!SplitListen(options.listen, host, port)) {
     throw Error::Runtime(kInvalidArgument, "--listen takes HOST:PORT, not \"" + options.listen + "\".");
   }
-  std::error_code ignored;
-  if (!std::filesystem::is_directory(options.data_dir, ignored)) {
-    throw Error::Runtime(kInvalidArgument, "The data folder \"" + options.data_dir + "\" is not a folder.");
+  if (options.data_dir.empty() == options.server.empty()) {
+    throw Error::Runtime(kInvalidArgument, "Give the companies' place: either --data FOLDER or --server URI.");
+  }
+  if (!options.server.empty()) {
+    CheckServerUri(options.server);
+  } else {
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(options.data_dir, ignored)) {
+      throw Error::Runtime(kInvalidArgument, "The data folder \"" + options.data_dir + "\" is not a folder.");
+    }
   }
 
   // Signals are taken by one thread that waits for them; every thread started from here on
@@ -141,7 +187,8 @@ int Serve(const ServeOptions& options, std::ostream& out) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   ServiceOptions service_options;
-  service_options.data_dir = std::filesystem::absolute(options.data_dir);
+  if (options.server.empty()) service_options.data_dir = std::filesystem::absolute(options.data_dir);
+  service_options.server = options.server;
   service_options.session_idle = std::chrono::minutes(options.session_idle_minutes);
   service_options.max_handles_per_session = options.max_handles;
   RpcService service(service_options);
@@ -184,7 +231,7 @@ int Serve(const ServeOptions& options, std::ostream& out) {
       } catch (const std::exception& error) {
         ServiceAnswer failed;
         failed.status = 500;
-        failed.body = ErrorBody(kInvalidArgument, error.what());
+        failed.body = ErrorBody(kInvalidArgument, HideCredentials(error.what()));
         return failed;
       }
     });
@@ -260,7 +307,12 @@ Subcommand AddServeCommand(CLI::App& app) {
   auto* command = app.add_subcommand(
       "serve", "Serve the JSON-RPC bridge over HTTP (POST /rpc, GET /health), companies by name, logon enforced.");
   command->add_option("--listen", options->listen, "HOST:PORT to listen on (port 0: any free port)")->capture_default_str();
-  command->add_option("--data", options->data_dir, "Folder of the company files, NAME.ldb")->required();
+  auto* data = command->add_option("--data", options->data_dir, "Folder of the company files, NAME.ldb");
+  auto* server = command->add_option("--server", options->server,
+                                     "PostgreSQL server URI without company= (postgresql://user@host:port/database): "
+                                     "company NAME is the schema NAME there");
+  data->excludes(server);
+  server->excludes(data);
   command->add_option("--threads", options->threads, "Requests served at once")->check(CLI::PositiveNumber)->capture_default_str();
   command->add_option("--session-idle", options->session_idle_minutes, "Minutes without a call after which a session ends")
       ->check(CLI::PositiveNumber)
