@@ -11,6 +11,7 @@
 
 #include "automation/JsonDepth.h"
 #include "automation/RpcBridge.h"
+#include "common/Date.h"
 #include "common/Dispatch.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
@@ -471,9 +472,7 @@ class RpcService::Impl {
     }
     services::SessionState state = services::SessionState::kNone;
     try {
-      state = RunOperation(session->location, Access::kWrite, [&] {
-        return services::KeepSessionAlive(session->location, session->token, options_.session_idle.count());
-      });
+      state = CheckSession(*session);
     } catch (const Error& error) {
       // The company file cannot be read (moved away, locked for too long): the call is not made.
       std::string text = Dump(ErrorResponse(id, error));
@@ -496,6 +495,28 @@ class RpcService::Impl {
     if (!line || notification) return std::nullopt;
     ReplaceAll(*line, session->location, session->company);
     return line;
+  }
+
+  // The session row at a call: kNone when it is gone; kExpired (and removed) past the idle
+  // limit; else kLive. Its LastUpdate is written only when it is older than a tenth of the idle
+  // limit (at most a minute): most calls then only read the row, sparing a durable commit per
+  // call, and a session may end up to that much before the idle limit after its last call.
+  services::SessionState CheckSession(const Session& session) {
+    const int64_t idle = options_.session_idle.count();
+    const int64_t refresh = std::min<int64_t>(60, idle / 10);
+    enum class Seen { kNone, kFresh, kStale };
+    const Seen seen = RunOperation(session.location, Access::kRead, [&] {
+      const std::shared_ptr<SysSessions> row = services::SessionByToken(session.location, session.token);
+      if (!row) return Seen::kNone;
+      const Variant& last = row->Value("LastUpdate");
+      if (last.type() != VarType::kDate) return Seen::kStale;
+      const int64_t age = Date::Now().seconds() - last.AsDate().seconds();
+      return age < refresh ? Seen::kFresh : Seen::kStale;
+    });
+    if (seen == Seen::kNone) return services::SessionState::kNone;
+    if (seen == Seen::kFresh) return services::SessionState::kLive;
+    return RunOperation(session.location, Access::kWrite,
+                        [&] { return services::KeepSessionAlive(session.location, session.token, idle); });
   }
 
   std::optional<std::string> Logon(const Json& request, const Json& id, std::string_view client, ServiceAnswer& answer) {
