@@ -175,9 +175,10 @@ class RpcClient {
     httplib::Headers headers;
     if (!token_.empty()) headers.emplace("Authorization", "Bearer " + token_);
     const auto response = http_.Post("/rpc", headers, body, "application/json");
-    if (!response || response->status != 200) return std::nullopt;
+    if (!response) return Failed(method + ": " + httplib::to_string(response.error()));
+    if (response->status != 200) return Failed(method + ": HTTP " + std::to_string(response->status) + " " + response->body);
     Json answer = Json::parse(response->body, nullptr, false);
-    if (!answer.is_object() || !answer.contains("result")) return std::nullopt;
+    if (!answer.is_object() || !answer.contains("result")) return Failed(method + ": " + response->body);
     return answer["result"]["value"];
   }
 
@@ -189,6 +190,13 @@ class RpcClient {
   }
 
  private:
+  // Says what failed on standard error, for the first few failures of the run.
+  static std::nullopt_t Failed(const std::string& what) {
+    static std::atomic<int> told{0};
+    if (told++ < 5) std::fprintf(stderr, "ledgerkit-bench: %s\n", what.substr(0, 300).c_str());
+    return std::nullopt;
+  }
+
   httplib::Client http_;
   std::string token_;
   int id_ = 0;
