@@ -186,6 +186,8 @@ Json Day(const char* text) { return Json{{"$date", text}}; }
 // of LEDGERKIT_TEST_PG.
 enum class Place { kFiles, kServer };
 
+void PrintTo(Place place, std::ostream* out) { *out << (place == Place::kFiles ? "files" : "server"); }
+
 std::string PlaceName(const ::testing::TestParamInfo<Place>& info) {
   return info.param == Place::kFiles ? "Files" : "Server";
 }
