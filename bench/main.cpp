@@ -5,7 +5,9 @@
 // cheque, issue_invoice_20), read from the engine's counter; the
 // logon_failed line instead compares two kinds of failed logon with each other.
 //
-//   ledgerkit-bench [--quick] [--dir DIR]
+//   ledgerkit-bench [--quick] [--dir DIR] [--serve]
+//
+// --serve runs only the cases of `ledgerkit serve` under load (bench/Serve.cpp).
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -32,6 +34,10 @@
 #include "reports/Journal.h"
 #include "security/CSecurityMgr.h"
 
+namespace ledgerkit::bench {
+void RunServeCases(const std::filesystem::path& dir, bool quick);
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -39,6 +45,7 @@ using ledgerkit::Variant;
 
 struct Options {
   bool quick = false;
+  bool serve = false;
   std::filesystem::path dir;
 };
 
@@ -459,10 +466,12 @@ int main(int argc, char** argv) {
     const std::string argument = argv[i];
     if (argument == "--quick") {
       options.quick = true;
+    } else if (argument == "--serve") {
+      options.serve = true;
     } else if (argument == "--dir" && i + 1 < argc) {
       options.dir = argv[++i];
     } else if (argument == "--help" || argument == "-h") {
-      std::cout << "usage: ledgerkit-bench [--quick] [--dir DIR]\n"
+      std::cout << "usage: ledgerkit-bench [--quick] [--dir DIR] [--serve]\n"
                    "Prints one JSON object per case: name, ops_per_s, ratio_to_raw (library time over raw SQLite time).\n";
       return 0;
     } else {
@@ -476,7 +485,11 @@ int main(int argc, char** argv) {
   }
   std::filesystem::create_directories(options.dir);
   try {
-    Run(options);
+    if (options.serve) {
+      ledgerkit::bench::RunServeCases(options.dir, options.quick);
+    } else {
+      Run(options);
+    }
   } catch (const std::exception& error) {
     std::cerr << "ledgerkit-bench: " << error.what() << "\n";
     if (own_dir) std::filesystem::remove_all(options.dir);

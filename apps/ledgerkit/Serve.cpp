@@ -8,12 +8,16 @@
 #include <condition_variable>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 #include <httplib.h>
@@ -29,6 +33,7 @@ namespace {
 struct ServeOptions {
   std::string listen = "127.0.0.1:8080";
   std::string data_dir;
+  std::string server;
   size_t threads = 8;
   int64_t session_idle_minutes = 30;
   size_t max_body = size_t{1} << 20;
@@ -91,34 +96,111 @@ std::string ErrorBody(int32_t number, const std::string& description) {
 }
 
 // Work handed to threads of its own so that a handler can stop waiting for it; shutdown waits
-// until every piece has finished, so nothing a caller was told is lost.
+// until every piece has finished, so nothing a caller was told is lost. A piece never waits for
+// a thread: when none is idle another one starts, so work that outlasts its request cannot hold
+// up the next. Threads are kept while they find work and leave after a minute without it, and a
+// piece goes to the thread that ran the last piece of the same affinity (a session's token)
+// when that thread is idle: the library keeps each thread's open connections (a few) for its
+// next call, so a session that stays on its thread spares each request the open, the schema
+// check and the statement compiles that a thread serving many companies in turn would pay.
 class Jobs {
  public:
-  template <class Work>
-  std::future<ServiceAnswer> Start(Work work) {
-    auto task = std::make_shared<std::packaged_task<ServiceAnswer()>>(std::move(work));
-    std::future<ServiceAnswer> result = task->get_future();
-    {
-      std::lock_guard lock(mutex_);
-      ++running_;
+  ~Jobs() { WaitAll(); }
+
+  std::future<ServiceAnswer> Start(const std::string& affinity, std::function<ServiceAnswer()> work) {
+    std::promise<ServiceAnswer> promise;
+    std::future<ServiceAnswer> result = promise.get_future();
+    std::lock_guard lock(mutex_);
+    ++running_;
+    Worker* worker = nullptr;
+    if (const auto last = last_.find(affinity); !affinity.empty() && last != last_.end() && last->second->idle) {
+      worker = last->second;
+      std::erase(idle_, worker);
+    } else if (!idle_.empty()) {
+      worker = idle_.back();
+      idle_.pop_back();
     }
-    std::thread([this, task] {
-      (*task)();
-      std::lock_guard lock(mutex_);
-      if (--running_ == 0) idle_.notify_all();
-    }).detach();
+    const bool new_worker = worker == nullptr;
+    if (new_worker) worker = workers_.emplace_back(std::make_unique<Worker>()).get();
+    worker->idle = false;
+    worker->work = std::move(work);
+    worker->promise = std::move(promise);
+    if (new_worker) {
+      std::thread([this, worker] { Loop(*worker); }).detach();
+    } else {
+      worker->wake.notify_one();
+    }
+    if (!affinity.empty()) {
+      if (last_.size() >= kMaxAffinities) last_.clear();
+      last_[affinity] = worker;
+    }
     return result;
   }
 
+  // Waits for every piece started, then for every thread to leave.
   void WaitAll() {
     std::unique_lock lock(mutex_);
-    idle_.wait(lock, [this] { return running_ == 0; });
+    changed_.wait(lock, [this] { return running_ == 0; });
+    stopping_ = true;
+    for (Worker* worker : idle_) worker->wake.notify_one();
+    changed_.wait(lock, [this] { return workers_.empty(); });
   }
 
  private:
+  static constexpr auto kIdleLife = std::chrono::seconds(60);
+  static constexpr size_t kMaxAffinities = 10'000;
+
+  struct Worker {
+    std::condition_variable wake;
+    std::function<ServiceAnswer()> work;  // given by Start while the worker is idle
+    std::promise<ServiceAnswer> promise;
+    bool idle = false;
+  };
+
+  void Loop(Worker& self) {
+    std::unique_lock lock(mutex_);
+    while (self.work) {
+      std::function<ServiceAnswer()> work = std::move(self.work);
+      self.work = nullptr;
+      std::promise<ServiceAnswer> promise = std::move(self.promise);
+      lock.unlock();
+      std::optional<ServiceAnswer> answer;
+      std::exception_ptr failure;
+      try {
+        answer = work();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      // Idle before the answer is handed over, so that the session's next request, which may
+      // come as soon as the answer is out, finds this thread free.
+      lock.lock();
+      self.idle = true;
+      idle_.push_back(&self);
+      lock.unlock();
+      if (failure) {
+        promise.set_exception(failure);
+      } else {
+        promise.set_value(std::move(*answer));
+      }
+      lock.lock();
+      if (--running_ == 0) changed_.notify_all();
+      if (!self.wake.wait_for(lock, kIdleLife, [&] { return self.work != nullptr || stopping_; })) break;
+    }
+    // Idle for too long, or shutting down: Start can no longer reach this worker.
+    std::erase(idle_, &self);
+    std::erase_if(last_, [&self](const auto& entry) { return entry.second == &self; });
+    // The last touch of this object: WaitAll returns only once every worker is gone.
+    std::erase_if(workers_, [&self](const std::unique_ptr<Worker>& worker) { return worker.get() == &self; });
+    changed_.notify_all();
+  }
+
   std::mutex mutex_;
-  std::condition_variable idle_;
-  size_t running_ = 0;
+  std::condition_variable changed_;
+  std::vector<std::unique_ptr<Worker>> workers_;   // one per thread alive
+  std::vector<Worker*> idle_;                      // waiting for work, the most recently idle last
+  std::unordered_map<std::string, Worker*> last_;  // the worker of each affinity's last piece
+  size_t running_ = 0;                             // pieces started and not finished
+  bool stopping_ = false;
 };
 
 int Serve(const ServeOptions& options, std::ostream& out) {
@@ -127,9 +209,16 @@ int Serve(const ServeOptions& options, std::ostream& out) {
   if (!SplitListen(options.listen, host, port)) {
     throw Error::Runtime(kInvalidArgument, "--listen takes HOST:PORT, not \"" + options.listen + "\".");
   }
-  std::error_code ignored;
-  if (!std::filesystem::is_directory(options.data_dir, ignored)) {
-    throw Error::Runtime(kInvalidArgument, "The data folder \"" + options.data_dir + "\" is not a folder.");
+  if (options.data_dir.empty() == options.server.empty()) {
+    throw Error::Runtime(kInvalidArgument, "Give the companies' place: either --data FOLDER or --server URI.");
+  }
+  if (!options.server.empty()) {
+    CheckServerUri(options.server);
+  } else {
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(options.data_dir, ignored)) {
+      throw Error::Runtime(kInvalidArgument, "The data folder \"" + options.data_dir + "\" is not a folder.");
+    }
   }
 
   // Signals are taken by one thread that waits for them; every thread started from here on
@@ -141,7 +230,8 @@ int Serve(const ServeOptions& options, std::ostream& out) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   ServiceOptions service_options;
-  service_options.data_dir = std::filesystem::absolute(options.data_dir);
+  if (options.server.empty()) service_options.data_dir = std::filesystem::absolute(options.data_dir);
+  service_options.server = options.server;
   service_options.session_idle = std::chrono::minutes(options.session_idle_minutes);
   service_options.max_handles_per_session = options.max_handles;
   RpcService service(service_options);
@@ -151,6 +241,9 @@ int Serve(const ServeOptions& options, std::ostream& out) {
   const size_t threads = options.threads;
   server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   server.set_payload_max_length(options.max_body);
+  // A response goes out at once: with Nagle's algorithm on, an answer written in two pieces
+  // waits for the client's delayed acknowledgement (40 ms on Linux) on every request.
+  server.set_tcp_nodelay(true);
   // Slow or idle clients give their thread back.
   server.set_read_timeout(10, 0);
   server.set_write_timeout(10, 0);
@@ -178,13 +271,13 @@ int Serve(const ServeOptions& options, std::ostream& out) {
       client = forwarded.substr(comma == std::string::npos ? 0 : comma + 1);
       client.erase(0, client.find_first_not_of(' '));
     }
-    std::future<ServiceAnswer> pending = jobs.Start([&service, body = request.body, token, client] {
+    std::future<ServiceAnswer> pending = jobs.Start(token, [&service, body = request.body, token, client] {
       try {
         return service.Handle(body, token, client);
       } catch (const std::exception& error) {
         ServiceAnswer failed;
         failed.status = 500;
-        failed.body = ErrorBody(kInvalidArgument, error.what());
+        failed.body = ErrorBody(kInvalidArgument, HideCredentials(error.what()));
         return failed;
       }
     });
@@ -260,7 +353,12 @@ Subcommand AddServeCommand(CLI::App& app) {
   auto* command = app.add_subcommand(
       "serve", "Serve the JSON-RPC bridge over HTTP (POST /rpc, GET /health), companies by name, logon enforced.");
   command->add_option("--listen", options->listen, "HOST:PORT to listen on (port 0: any free port)")->capture_default_str();
-  command->add_option("--data", options->data_dir, "Folder of the company files, NAME.ldb")->required();
+  auto* data = command->add_option("--data", options->data_dir, "Folder of the company files, NAME.ldb");
+  auto* server = command->add_option("--server", options->server,
+                                     "PostgreSQL server URI without company= (postgresql://user@host:port/database): "
+                                     "company NAME is the schema NAME there");
+  data->excludes(server);
+  server->excludes(data);
   command->add_option("--threads", options->threads, "Requests served at once")->check(CLI::PositiveNumber)->capture_default_str();
   command->add_option("--session-idle", options->session_idle_minutes, "Minutes without a call after which a session ends")
       ->check(CLI::PositiveNumber)

@@ -11,12 +11,15 @@
 
 #include "automation/JsonDepth.h"
 #include "automation/RpcBridge.h"
+#include "common/Date.h"
 #include "common/Dispatch.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
 #include "common/Operation.h"
 #include "common/Text.h"
+#include "common/UnitOfWork.h"
 #include "common/UserNames.h"
+#include "common/postgres/PostgresEngine.h"
 #include "entities/IUser.h"
 #include "security/CUserManager.h"
 #include "services/Sessions.h"
@@ -31,6 +34,8 @@ using Clock = std::chrono::steady_clock;
 // The runtime error every refusal carries; the HTTP status and the description say which.
 constexpr int32_t kPermissionDenied = 70;
 constexpr size_t kMaxCompanyName = 64;
+// A schema name on the server is an identifier of at most 63 bytes.
+constexpr size_t kMaxServerCompanyName = 63;
 constexpr int kMaxDepth = 100;
 
 bool SameText(std::string_view a, std::string_view b) {
@@ -181,11 +186,10 @@ class LogonFilter final : public RpcCallFilter {
       const std::string name = CompanyNameOf(args[i]);
       const auto location = LocateCompany(options_, name);
       if (!location) {
-        throw Error::Runtime(kInvalidArgument, "The Account argument must be a company name (letters, digits, '_' or '-', "
-                                               "at most 64), not " + QuoteForMessage(name) + ".");
+        throw Error::Runtime(kInvalidArgument, "The Account argument must be a company name (" +
+                                                   CompanyNameRule(options_) + "), not " + QuoteForMessage(name) + ".");
       }
-      std::error_code ignored;
-      if (!std::filesystem::is_regular_file(location->account, ignored)) {
+      if (!CompanyExists(*location)) {
         throw Error::Runtime(kInvalidArgument, "There is no company named " + QuoteForMessage(name) + ".");
       }
       company = name;
@@ -293,7 +297,92 @@ std::optional<CompanyLocation> LocateCompany(const ServiceOptions& options, std:
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
   };
   if (!std::all_of(name.begin(), name.end(), plain) || name.front() == '-' || name.front() == '_') return std::nullopt;
-  return CompanyLocation{(options.data_dir / (std::string(name) + ".ldb")).string()};
+  if (options.server.empty()) return CompanyLocation{(options.data_dir / (std::string(name) + ".ldb")).string(), false};
+  auto schema_plain = [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'; };
+  if (name.size() > kMaxServerCompanyName || !std::all_of(name.begin(), name.end(), schema_plain) ||
+      !(name.front() >= 'a' && name.front() <= 'z') || name.starts_with("pg_")) {
+    return std::nullopt;
+  }
+  const char joint = options.server.find('?') == std::string::npos ? '?' : '&';
+  return CompanyLocation{options.server + joint + "company=" + std::string(name), true};
+}
+
+std::string CompanyNameRule(const ServiceOptions& options) {
+  if (options.server.empty()) return "letters, digits, '_' or '-', at most 64";
+  return "lower-case letters, digits or '_', starting with a letter, at most 63";
+}
+
+bool CompanyExists(const CompanyLocation& location) {
+  if (!location.on_server) {
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(location.account, ignored);
+  }
+  // Opening the company checks its schema (and creates nothing): a schema that is missing, or
+  // that holds no company, is refused with SQLSTATE 3F000 (invalid schema name).
+  try {
+    UnitOfWork::Run(Variant(location.account), Access::kRead, [] {});
+    return true;
+  } catch (const Error& error) {
+    if (error.number() == PostgresErrorNumber("3F000")) return false;
+    throw Error(error.number(), error.source(), HideCredentials(error.description()));
+  }
+}
+
+void CheckServerUri(std::string_view uri) {
+  const bool postgres = uri.starts_with("postgresql://") || uri.starts_with("postgres://");
+  if (!postgres) {
+    // Not quoted: what credentials another kind of URI carries is not known here.
+    throw Error::Runtime(kInvalidArgument, "The server must be a postgresql:// or postgres:// URI.");
+  }
+  const size_t query = uri.find('?');
+  if (query == std::string_view::npos) return;
+  const std::string parameters = "&" + std::string(uri.substr(query + 1));
+  if (parameters.find("&company=") != std::string::npos) {
+    throw Error::Runtime(kInvalidArgument,
+                         "The server URI names no company (each call names its own), but " +
+                             QuoteForMessage(HideCredentials(uri)) + " has a company parameter.");
+  }
+}
+
+std::string HideCredentials(std::string_view text) {
+  std::string out(text);
+  for (const std::string_view scheme : {"postgresql://", "postgres://"}) {
+    for (size_t at = out.find(scheme); at != std::string::npos; at = out.find(scheme, at + 1)) {
+      // The URI runs to the first character that cannot be part of it as written in a message
+      // or a JSON text.
+      const size_t start = at + scheme.size();
+      size_t end = out.find_first_of(" \t\r\n\"'()<>\\,", start);
+      if (end == std::string::npos) end = out.size();
+      // user:password@host: the userinfo ends at the last '@' before the parameters (a password
+      // written with a raw '/' still counts as one).
+      const size_t parameters = out.find('?', start);
+      const size_t authority_end = std::min(parameters == std::string::npos ? end : parameters, end);
+      const size_t at_sign = out.rfind('@', authority_end);
+      if (at_sign != std::string::npos && at_sign >= start) {
+        const size_t colon = out.find(':', start);
+        if (colon != std::string::npos && colon < at_sign) {
+          out.erase(colon, at_sign - colon);
+          end -= at_sign - colon;
+        }
+      }
+      // password=VALUE among the parameters.
+      const size_t query = out.find('?', start);
+      if (query != std::string::npos && query < end) {
+        for (size_t p = query; p < end;) {
+          const size_t key = p + 1;
+          size_t next = out.find('&', key);
+          if (next == std::string::npos || next > end) next = end;
+          if (out.compare(key, 9, "password=") == 0 && next > key + 9) {
+            out.erase(key + 9, next - (key + 9));
+            end -= next - (key + 9);
+            next = key + 9;
+          }
+          p = next;
+        }
+      }
+    }
+  }
+  return out;
 }
 
 class RpcService::Impl {
@@ -383,9 +472,7 @@ class RpcService::Impl {
     }
     services::SessionState state = services::SessionState::kNone;
     try {
-      state = RunOperation(session->location, Access::kWrite, [&] {
-        return services::KeepSessionAlive(session->location, session->token, options_.session_idle.count());
-      });
+      state = CheckSession(*session);
     } catch (const Error& error) {
       // The company file cannot be read (moved away, locked for too long): the call is not made.
       std::string text = Dump(ErrorResponse(id, error));
@@ -408,6 +495,28 @@ class RpcService::Impl {
     if (!line || notification) return std::nullopt;
     ReplaceAll(*line, session->location, session->company);
     return line;
+  }
+
+  // The session row at a call: kNone when it is gone; kExpired (and removed) past the idle
+  // limit; else kLive. Its LastUpdate is written only when it is older than a tenth of the idle
+  // limit (at most a minute): most calls then only read the row, sparing a durable commit per
+  // call, and a session may end up to that much before the idle limit after its last call.
+  services::SessionState CheckSession(const Session& session) {
+    const int64_t idle = options_.session_idle.count();
+    const int64_t refresh = std::min<int64_t>(60, idle / 10);
+    enum class Seen { kNone, kFresh, kStale };
+    const Seen seen = RunOperation(session.location, Access::kRead, [&] {
+      const std::shared_ptr<SysSessions> row = services::SessionByToken(session.location, session.token);
+      if (!row) return Seen::kNone;
+      const Variant& last = row->Value("LastUpdate");
+      if (last.type() != VarType::kDate) return Seen::kStale;
+      const int64_t age = Date::Now().seconds() - last.AsDate().seconds();
+      return age < refresh ? Seen::kFresh : Seen::kStale;
+    });
+    if (seen == Seen::kNone) return services::SessionState::kNone;
+    if (seen == Seen::kFresh) return services::SessionState::kLive;
+    return RunOperation(session.location, Access::kWrite,
+                        [&] { return services::KeepSessionAlive(session.location, session.token, idle); });
   }
 
   std::optional<std::string> Logon(const Json& request, const Json& id, std::string_view client, ServiceAnswer& answer) {
@@ -502,11 +611,16 @@ class RpcService::Impl {
   Clock::time_point last_reap_ = Clock::now();
 };
 
-RpcService::RpcService(ServiceOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+RpcService::RpcService(ServiceOptions options)
+    : server_(!options.server.empty()), impl_(std::make_unique<Impl>(std::move(options))) {}
 RpcService::~RpcService() = default;
 
 ServiceAnswer RpcService::Handle(std::string_view body, std::string_view token, std::string_view client) {
-  return impl_->Handle(body, token, client);
+  ServiceAnswer answer = impl_->Handle(body, token, client);
+  // Locations are replaced by company names in every response; what could still quote the
+  // server (an engine's message naming another URI) loses its password here.
+  if (server_) answer.body = HideCredentials(answer.body);
+  return answer;
 }
 
 size_t RpcService::SessionCount() const { return impl_->SessionCount(); }

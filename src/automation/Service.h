@@ -3,7 +3,8 @@
 //
 // Three things set it apart from a bare bridge:
 // - companies are named, never given as paths: every Account argument is a company name that
-//   CompanyLocation maps to its file in the data folder, and nothing else is ever opened;
+//   LocateCompany maps to its file in the data folder or to its schema on the database server,
+//   and nothing else is ever opened;
 // - logon is enforced: CSecurityMgr.BeginUserSession is the only call taken without a session;
 //   every other call names the token of a live session of the same company, and the service
 //   fills UserName and Token from that session whatever the caller wrote. A few operations need
@@ -26,8 +27,12 @@
 namespace ledgerkit {
 
 struct ServiceOptions {
+  // Where the companies are: exactly one of the two is given.
   // The folder holding one file per company, NAME.ldb.
   std::filesystem::path data_dir;
+  // A PostgreSQL server URI (postgresql://user@host:port/database, other connection parameters
+  // allowed, no company parameter): company NAME is the schema NAME of that database.
+  std::string server;
   // A session unused for longer than this is over.
   std::chrono::seconds session_idle{std::chrono::minutes(30)};
   // Most objects one session holds at once.
@@ -38,16 +43,35 @@ struct ServiceOptions {
   std::chrono::seconds failure_window{60};
 };
 
-// Where a company's data lives. Today a file in the data folder; a database server would be one
-// more kind of location, chosen here.
+// Where a company's data lives: a file in the data folder or a schema on the server.
 struct CompanyLocation {
   std::string account;  // the Account value the library is given
+  bool on_server = false;
 };
 
 // The location of company `name`, or nothing when `name` is not a plain company name: 1 to 64
 // letters, digits, '_' or '-', starting with a letter or digit (so no path separator, no "..",
-// no NUL, nothing a shell or file system reads specially).
+// no NUL, nothing a shell or file system reads specially). On a server the name is the schema's
+// own and must also be one: lower-case letters, digits and '_', starting with a letter, at most
+// 63, not starting with "pg_". Capitals are refused rather than folded, so that one name is one
+// company and one company has one name, in calls, sessions and the access log alike.
 std::optional<CompanyLocation> LocateCompany(const ServiceOptions& options, std::string_view name);
+
+// What LocateCompany takes, in words, for messages.
+std::string CompanyNameRule(const ServiceOptions& options);
+
+// Whether the company at `location` exists, found without creating anything: a regular file in
+// the data folder; on a server, a schema that opens as a company. Other failures to reach the
+// server are thrown as the engine reported them (HideCredentials cleans their text).
+bool CompanyExists(const CompanyLocation& location);
+
+// Invalid argument (5) unless `uri` is a PostgreSQL server URI (postgresql:// or postgres://)
+// without a company parameter; the message never shows the URI's password.
+void CheckServerUri(std::string_view uri);
+
+// `text` with the password of every PostgreSQL URI in it taken out (user:password@ becomes
+// user@, a password= parameter loses its value), for anything shown to a caller or logged.
+std::string HideCredentials(std::string_view text);
 
 // The answer to one request body.
 struct ServiceAnswer {
@@ -75,6 +99,7 @@ class RpcService {
 
  private:
   class Impl;
+  bool server_ = false;
   std::unique_ptr<Impl> impl_;
 };
 

@@ -1,0 +1,338 @@
+// The service's load figures: `ledgerkit serve` started as a deployment starts it (a process of
+// its own on a free loopback port, a data folder of its own), driven by HTTP clients of ours,
+// each a thread with one keep-alive connection, and stopped with SIGTERM.
+//
+//   serve_cheques_8_clients   8 clients, each logged on to a company of its own, record cheques
+//                             (BeginTransaction, PostDebit, EndTransaction: three requests) for a
+//                             fixed time; against 8 threads recording the same cheques on the
+//                             same companies through the library in-process, in alternating
+//                             rounds. Prints cheques per second of both, their ratio (the
+//                             service's share of in-process, higher is better) and the errors.
+//   serve_balance_64_clients  64 clients, each with a session of its own (8 users on each of the
+//                             8 companies), call GetAccountBalance for a fixed time; prints the
+//                             calls per second and the latency percentiles p50 and p99.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include "common/Convert.h"
+#include "common/Currency.h"
+#include "common/Date.h"
+#include "common/Variant.h"
+#include "entities/Schema.h"
+#include "enums/PublicEnums.h"
+#include "ledger/CACMgr.h"
+#include "security/CUserManager.h"
+
+namespace ledgerkit::bench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Json = nlohmann::json;
+
+constexpr int kCompanies = 8;
+constexpr int kUsersPerCompany = 8;
+
+// One company of the data folder: its name, its file and the two accounts a cheque uses.
+struct ServedCompany {
+  std::string name;
+  std::string path;
+  int32_t bank = 0;
+  int32_t expense = 0;
+};
+
+ServedCompany MakeCompany(const std::filesystem::path& data, int index) {
+  ServedCompany company;
+  company.name = "co" + std::to_string(index);
+  company.path = (data / (company.name + ".ldb")).string();
+  CreateSubscriberDatabase(company.path, "Bench Co " + std::to_string(index), FirstUser{"bench", "bench"});
+  CACMgr ledger;
+  const Variant type = ledger.AddAccountType(company.path, "bench", "", "Any", "", false, bstASSET);
+  company.bank = ToLong(ledger.AddAccount(company.path, "bench", "", "1000", "Bank", "", "", false, "", "", type, ""));
+  company.expense =
+      ToLong(ledger.AddAccount(company.path, "bench", "", "5000", "Expense", "", "", false, "", "", type, ""));
+  CUserManager users;
+  for (int user = 0; user < kUsersPerCompany; ++user) {
+    users.AddUserProfile(company.path, "bench", "", "u" + std::to_string(user), "pw" + std::to_string(user), "User",
+                         std::to_string(user), "U", Variant::Null(), false, "", true);
+  }
+  return company;
+}
+
+// The cheque of the bench's in-process cases, through the library.
+void InProcessCheque(CACMgr& ledger, const ServedCompany& company) {
+  const std::string number =
+      ledger.BeginTransaction(company.path, "bench", "", static_cast<int32_t>(ttCHQ), Date::FromCivil(2026, 3, 1),
+                              "Cheque", company.bank, Currency::FromUnits(100), "", "memo", "1");
+  ledger.PostDebit(company.path, number, company.expense, Currency::FromUnits(100), "expense");
+  ledger.EndTransaction(company.path, number);
+}
+
+// `ledgerkit serve` over `data`, on a free loopback port, its access log in `log`.
+class ServerProcess {
+ public:
+  ServerProcess(const std::filesystem::path& data, const std::filesystem::path& log, const std::vector<std::string>& extra) {
+    const char* override_path = std::getenv("LEDGERKIT_CLI");
+    std::string cli = override_path != nullptr ? override_path : LEDGERKIT_CLI_PATH;
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      const int err = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(err, STDERR_FILENO);
+      close(out[0]);
+      std::vector<std::string> args = {cli, "serve", "--data", data.string(), "--listen", "127.0.0.1:0"};
+      args.insert(args.end(), extra.begin(), extra.end());
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
+      pollfd wait{out[0], POLLIN, 0};
+      if (poll(&wait, 1, 1000) <= 0) continue;
+      char buffer[256];
+      const ssize_t got = read(out[0], buffer, sizeof buffer);
+      if (got <= 0) break;
+      line.append(buffer, static_cast<size_t>(got));
+    }
+    close(out[0]);
+    const size_t colon = line.rfind(':');
+    if (colon == std::string::npos) {
+      Stop();
+      throw std::runtime_error("ledgerkit serve (" + cli + ") printed no address; see " + log.string());
+    }
+    port_ = std::stoi(line.substr(colon + 1));
+  }
+
+  ~ServerProcess() { Stop(); }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  int port() const { return port_; }
+
+  // SIGTERM, then the exit code (-1 when it had to be killed).
+  int Stop() {
+    if (pid_ <= 0) return -1;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (Clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// One client: a keep-alive connection and, once logged on, a session's token.
+class RpcClient {
+ public:
+  explicit RpcClient(int port) : http_("127.0.0.1", port) {
+    http_.set_keep_alive(true);
+    http_.set_tcp_nodelay(true);
+    http_.set_read_timeout(120, 0);
+  }
+
+  // The result value of one call, or nothing (counted as an error) when it failed.
+  std::optional<Json> Call(const std::string& method, const Json& params) {
+    const std::string body =
+        Json{{"jsonrpc", "2.0"}, {"id", ++id_}, {"method", method}, {"params", params}}.dump();
+    httplib::Headers headers;
+    if (!token_.empty()) headers.emplace("Authorization", "Bearer " + token_);
+    const auto response = http_.Post("/rpc", headers, body, "application/json");
+    if (!response) return Failed(method + ": " + httplib::to_string(response.error()));
+    if (response->status != 200) return Failed(method + ": HTTP " + std::to_string(response->status) + " " + response->body);
+    Json answer = Json::parse(response->body, nullptr, false);
+    if (!answer.is_object() || !answer.contains("result")) return Failed(method + ": " + response->body);
+    return answer["result"]["value"];
+  }
+
+  // Closes the kept connection; the next call opens a new one. Used before a client's calls
+  // resume after a pause near the server's keep-alive timeout (5 s), so that no call races the
+  // server closing an idle connection.
+  void Reconnect() { http_.stop(); }
+
+  bool Logon(const std::string& company, const std::string& user, const std::string& password) {
+    const auto token = Call("CSecurityMgr.BeginUserSession", {company, user, password});
+    if (!token || !token->is_string()) return false;
+    token_ = token->get<std::string>();
+    return true;
+  }
+
+ private:
+  // Says what failed on standard error, for the first few failures of the run.
+  static std::nullopt_t Failed(const std::string& what) {
+    static std::atomic<int> told{0};
+    if (told++ < 5) std::fprintf(stderr, "ledgerkit-bench: %s\n", what.substr(0, 300).c_str());
+    return std::nullopt;
+  }
+
+  httplib::Client http_;
+  std::string token_;
+  int id_ = 0;
+};
+
+// The cheque over HTTP: three requests. False when any of them failed.
+bool HttpCheque(RpcClient& client, const ServedCompany& company) {
+  const Json money = {{"$currency", "100"}};
+  const auto number = client.Call("CACMgr.BeginTransaction",
+                                  {company.name, "", "", static_cast<int32_t>(ttCHQ), {{"$date", "2026-03-01"}},
+                                   "Cheque", company.bank, money, "", "memo", "1"});
+  if (!number || !number->is_string()) return false;
+  if (!client.Call("CACMgr.PostDebit", {company.name, *number, company.expense, money, "expense"})) return false;
+  return client.Call("CACMgr.EndTransaction", {company.name, *number}).has_value();
+}
+
+// Runs `work(thread index)` on `threads` threads, each repeating it until `seconds` have passed;
+// returns the calls made and the seconds the slowest thread took.
+template <class Work>
+std::pair<int64_t, double> RunFor(int threads, double seconds, Work work) {
+  std::atomic<int64_t> calls{0};
+  std::vector<std::thread> running;
+  const auto start = Clock::now();
+  const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  for (int t = 0; t < threads; ++t) {
+    running.emplace_back([&, t] {
+      int64_t mine = 0;
+      while (Clock::now() < end) {
+        work(t);
+        ++mine;
+      }
+      calls += mine;
+    });
+  }
+  for (std::thread& thread : running) thread.join();
+  return {calls.load(), std::chrono::duration<double>(Clock::now() - start).count()};
+}
+
+double Percentile(std::vector<double>& values, double fraction) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t at = std::min(values.size() - 1, static_cast<size_t>(fraction * static_cast<double>(values.size())));
+  return values[at];
+}
+
+}  // namespace
+
+void RunServeCases(const std::filesystem::path& dir, bool quick) {
+  const std::filesystem::path data = dir / "serve";
+  std::filesystem::remove_all(data);
+  std::filesystem::create_directories(data);
+  std::vector<ServedCompany> companies;
+  for (int i = 0; i < kCompanies; ++i) companies.push_back(MakeCompany(data, i));
+
+  const int cheque_rounds = quick ? 2 : 4;
+  const double cheque_seconds = (quick ? 4.0 : 20.0) / cheque_rounds;
+  const double balance_seconds = quick ? 3.0 : 10.0;
+  {
+    ServerProcess server(data, dir / "serve-cheques.log", {});
+    std::vector<std::unique_ptr<RpcClient>> clients;
+    for (int i = 0; i < kCompanies; ++i) {
+      clients.push_back(std::make_unique<RpcClient>(server.port()));
+      if (!clients.back()->Logon(companies[i].name, "bench", "bench")) throw std::runtime_error("logon failed");
+    }
+    std::vector<CACMgr> ledgers(kCompanies);
+    std::atomic<int64_t> errors{0};
+    int64_t http_cheques = 0, local_cheques = 0;
+    double http_time = 0, local_time = 0;
+    // Warm-up: a cheque of each kind on every company.
+    for (int i = 0; i < kCompanies; ++i) {
+      InProcessCheque(ledgers[i], companies[i]);
+      if (!HttpCheque(*clients[i], companies[i])) ++errors;
+    }
+    for (int round = 0; round < cheque_rounds; ++round) {
+      const auto local = RunFor(kCompanies, cheque_seconds, [&](int t) { InProcessCheque(ledgers[t], companies[t]); });
+      local_cheques += local.first;
+      local_time += local.second;
+      for (auto& client : clients) client->Reconnect();
+      const auto http = RunFor(kCompanies, cheque_seconds, [&](int t) {
+        if (!HttpCheque(*clients[t], companies[t])) ++errors;
+      });
+      http_cheques += http.first;
+      http_time += http.second;
+    }
+    clients.clear();
+    const int stopped = server.Stop();
+    const double http_rate = static_cast<double>(http_cheques) / http_time;
+    const double local_rate = static_cast<double>(local_cheques) / local_time;
+    std::printf("{\"name\":\"serve_cheques_8_clients\",\"ops_per_s\":%.1f,\"in_process_ops_per_s\":%.1f,"
+                "\"ratio_to_in_process\":%.3f,\"errors\":%lld,\"exit\":%d}\n",
+                http_rate, local_rate, http_rate / local_rate, static_cast<long long>(errors.load()), stopped);
+    std::fflush(stdout);
+  }
+
+  {
+    // As many handler threads as clients: a keep-alive connection holds its handler thread
+    // between requests.
+    ServerProcess server(data, dir / "serve-balance.log", {"--threads", "64"});
+    const int clients_count = kCompanies * kUsersPerCompany;
+    std::vector<std::unique_ptr<RpcClient>> clients;
+    for (int i = 0; i < clients_count; ++i) {
+      const int company = i / kUsersPerCompany, user = i % kUsersPerCompany;
+      clients.push_back(std::make_unique<RpcClient>(server.port()));
+      if (!clients.back()->Logon(companies[company].name, "u" + std::to_string(user), "pw" + std::to_string(user))) {
+        throw std::runtime_error("logon failed");
+      }
+    }
+    // Logging on 64 users takes seconds (each checks a password hash).
+    for (auto& client : clients) client->Reconnect();
+    std::vector<std::vector<double>> latencies(clients_count);
+    std::atomic<int64_t> errors{0};
+    auto balance = [&](int t) {
+      const ServedCompany& company = companies[t / kUsersPerCompany];
+      const auto start = Clock::now();
+      if (!clients[t]->Call("CACMgr.GetAccountBalance", {company.name, company.bank})) ++errors;
+      latencies[t].push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    };
+    RunFor(clients_count, quick ? 0.5 : 1.0, balance);  // warm-up
+    for (auto& list : latencies) list.clear();
+    const auto run = RunFor(clients_count, balance_seconds, balance);
+    clients.clear();
+    const int stopped = server.Stop();
+    std::vector<double> all;
+    for (const auto& list : latencies) all.insert(all.end(), list.begin(), list.end());
+    const double p50 = Percentile(all, 0.50), p99 = Percentile(all, 0.99);
+    std::printf("{\"name\":\"serve_balance_64_clients\",\"ops_per_s\":%.1f,\"p50_ms\":%.3f,\"p99_ms\":%.3f,"
+                "\"errors\":%lld,\"exit\":%d}\n",
+                static_cast<double>(run.first) / run.second, p50, p99, static_cast<long long>(errors.load()), stopped);
+    std::fflush(stdout);
+  }
+  std::filesystem::remove_all(data);
+}
+
+}  // namespace ledgerkit::bench
