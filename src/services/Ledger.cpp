@@ -8,6 +8,7 @@
 
 #include "common/Command.h"
 #include "common/Convert.h"
+#include "common/DataAccessInternal.h"
 #include "common/Date.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
@@ -123,7 +124,7 @@ BegunTransaction BeginTransaction(const Variant& account, const TransactionStart
     taken = TakeTransactionNumber(account);
   } catch (const Error& error) {
     if (error.number() != kObjectIsNothing) throw;
-    throw Error::Runtime(kObjectIsNothing, "The company file has no company record.");
+    throw Error::Runtime(kObjectIsNothing, CompanyDatabaseName(account) + " has no company record.");
   }
   // From here the number is consumed, whatever happens next.
   const std::string number = std::to_string(ToLong(taken));

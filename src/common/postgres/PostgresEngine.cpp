@@ -892,6 +892,21 @@ class PostgresConnection final : public EngineConnection {
   bool WritersQueueBesideFile() override { return false; }
   Error BusyError(std::string message) const override { return PostgresError("55P03", std::move(message)); }
 
+  // The key's identity sequence, named as the server names it (PostgresSchema.cpp).
+  int64_t KeyCounter(const TableDef& table) override {
+    const auto statement = Prepare("SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM " +
+                                   std::string(table.name) + "_" + std::string(table.columns[0].name) + "_seq");
+    return statement->Step() ? statement->ColumnInteger(0) : 0;
+  }
+  void AdvanceKeyCounter(const TableDef& table, int64_t last) override {
+    if (last <= 0 || KeyCounter(table) >= last) return;
+    const auto statement = Prepare("SELECT setval(?, ?)");
+    statement->BindText(1, std::string(table.name) + "_" + std::string(table.columns[0].name) + "_seq");
+    statement->BindInteger(2, last);
+    while (statement->Step()) {
+    }
+  }
+
  private:
   // Runs `work`; when the session turns out lost before a transaction began (the server was
   // restarted, the session ended by an administrator), connects again and runs it once more.
