@@ -201,6 +201,47 @@ TEST(CopyCli, TheDemoCompanyCopiesCleanBetweenFiles) {
   EXPECT_EQ(NextCheque(copy), NextCheque(demo));
 }
 
+TEST(CopyCli, ASourceThatCheckFindsFaultWithIsCopiedAsItIsWithItsRegisterTotalsRebuilt) {
+  testing::TempCompany scratch;
+  const std::filesystem::path folder = scratch.folder();
+  const std::string file = (folder / "faulty.ldb").string();
+  ASSERT_EQ(Cli(folder, "demo", {file}).exit_code, 0);
+  ASSERT_EQ(testing::RawExec(file, "UPDATE ACAccount SET Balance=Balance+1 WHERE AccountNumber='1000';"
+                                   "UPDATE lk_RegisterTotal SET Debits=Debits+5 WHERE AccountID="
+                                   "(SELECT ACAccountID FROM ACAccount WHERE AccountNumber='5100');"
+                                   "INSERT INTO ISubScriber (CompanyName) VALUES ('Second');"),
+            "");
+  const CliRun source_check = Cli(folder, "check", {file});
+  ASSERT_EQ(source_check.exit_code, 3);
+  ASSERT_NE(source_check.out.find("problem register-total: "), std::string::npos) << source_check.out;
+
+  auto check_of = [&](const std::string& copy) {
+    const CliRun copied = Cli(folder, "copy", {file, copy});
+    EXPECT_EQ(copied.exit_code, 0) << copied.err;
+    EXPECT_NE(copied.out.find("(ISubScriber 2, "), std::string::npos) << copied.out;
+    EXPECT_NE(copied.out.find("; the kept register totals of 1 account did not match the source's register and were "
+                              "rebuilt from it.\n"),
+              std::string::npos)
+        << copied.out;
+    const CliRun check = Cli(folder, "check", {copy});
+    EXPECT_EQ(check.exit_code, 3);
+    return Named(check.out, copy);
+  };
+  // What the source holds comes across as it is; only the totals kept beside the register are
+  // made anew from it.
+  std::string expected;
+  for (const std::string& line : testing::Lines(source_check.out)) {
+    if (line.rfind("problem register-total: ", 0) != 0) expected += line + "\n";
+  }
+  EXPECT_EQ(check_of((folder / "copy.ldb").string()), expected);
+  if (testing::PostgresServer().empty()) return;
+  ServerCompany server("faulty");
+  // A company on a server is not called a file.
+  std::string on_server = expected;
+  on_server.replace(on_server.find("The file has"), 8, "The company database");
+  EXPECT_EQ(check_of(server.uri()), on_server);
+}
+
 TEST(CopyCli, AnExistingDestinationIsRefusedAndLeftAsItWas) {
   testing::TempCompany scratch;
   const std::filesystem::path folder = scratch.folder();
