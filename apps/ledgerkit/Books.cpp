@@ -220,7 +220,7 @@ Subcommand AddAccountsCommand(CLI::App& app) {
   };
   auto options = std::make_shared<Options>();
   auto* command = app.add_subcommand("accounts", "Print the chart of accounts as a tree with balances.");
-  command->add_option("FILE", options->file, "Path of the company file")->required();
+  command->add_option("FILE", options->file, "Company file path, or postgresql://...?company=NAME for a company on a server")->required();
   auto* json = command->add_flag("--json", options->as_json, "Print the rows as a JSON array of objects");
   command->add_flag("--csv", options->as_csv, "Print the rows as CSV")->excludes(json);
   return Subcommand{command, [options](std::ostream& out) {
@@ -244,7 +244,7 @@ Subcommand AddAccountsCommand(CLI::App& app) {
 Subcommand AddPostCommand(CLI::App& app) {
   auto options = std::make_shared<PostOptions>();
   auto* command = app.add_subcommand("post", "Post one general-journal transaction.");
-  command->add_option("FILE", options->file, "Path of the company file")->required();
+  command->add_option("FILE", options->file, "Company file path, or postgresql://...?company=NAME for a company on a server")->required();
   command->add_option("--date", options->date, "Transaction date (YYYY-MM-DD)")->required();
   command->add_option("--description", options->description, "Description of the entry")->required();
   command->add_option("--debit", options->debits, "NUMBER=AMOUNT: a debit to the account numbered NUMBER")

@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "Copy.h"
 #include "Report.h"
 #include "Table.h"
 #include "common/Convert.h"
@@ -134,7 +135,7 @@ int RunDemo(const std::string& path, std::ostream& out) {
   CReportMgr reports;
   const auto trial = reports.TrialBalance(company.file(), kUser, "", march31);
   const auto sheet = reports.BalanceSheet(company.file(), kUser, "", march31);
-  out << "Northwind Hardware, a sample company recorded in " << path << "\n"
+  out << "Northwind Hardware, a sample company recorded in " << ShownCompany(path) << "\n"
       << "Log on as \"" << kUser << "\" with the password \"" << kPassword << "\".\n\n";
   out << "Trial balance as of 2026-03-31\n\n";
   PrintReportTable("trial-balance", *trial, out);
@@ -148,8 +149,9 @@ int RunDemo(const std::string& path, std::ostream& out) {
                    out);
   out << "\nAged receivables as of 2026-04-30\n\n";
   PrintReportTable("aged-receivables", *reports.AgedReceivables(company.file(), kUser, "", Day(4, 30)), out);
-  out << "\nSee more with: ledgerkit report NAME " << path << " (ledgerkit report --help); check the file with: "
-      << "ledgerkit check " << path << "\n";
+  const std::string shown = ShownCompany(path);
+  out << "\nSee more with: ledgerkit report NAME " << shown << " (ledgerkit report --help); check the "
+      << (IsServerCompany(path) ? "company" : "file") << " with: ledgerkit check " << shown << "\n";
   return TrialBalances(*trial) && SheetBalances(*sheet) ? 0 : 1;
 }
 

@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "Copy.h"
 #include "Table.h"
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
@@ -75,7 +76,7 @@ void Import(const JournalOptions& options) {
   }
   const JournalImport done =
       ImportJournal(options.file, options.journal == "-" ? std::cin : file, options.user.empty() ? Variant() : Variant(options.user));
-  std::cout << "Imported " << done.transactions << " transactions into " << options.file << " ("
+  std::cout << "Imported " << done.transactions << " transactions into " << ShownCompany(options.file) << " ("
             << done.accounts_created << " accounts and " << done.account_types_created << " account types created).\n";
 }
 
@@ -86,7 +87,7 @@ void AddJournalCommands(CLI::App& app) {
 
   auto* exporter = app.add_subcommand(
       "export", "Write the committed transactions as a plain-text double-entry journal, or the register rows as CSV.");
-  exporter->add_option("FILE", options->file, "Path of the company file")->required();
+  exporter->add_option("FILE", options->file, "Company file path, or postgresql://...?company=NAME for a company on a server")->required();
   exporter->add_option("--format", options->format, "journal (the default) or csv")
       ->check(CLI::IsMember({"journal", "csv"}));
   exporter->add_option("--from", options->from, "First transaction date included (YYYY-MM-DD)");
@@ -96,7 +97,7 @@ void AddJournalCommands(CLI::App& app) {
 
   auto* importer = app.add_subcommand(
       "import", "Record the transactions of a journal in a company, creating missing accounts; all or nothing.");
-  importer->add_option("FILE", options->file, "Path of the company file")->required();
+  importer->add_option("FILE", options->file, "Company file path, or postgresql://...?company=NAME for a company on a server")->required();
   importer->add_option("JOURNAL", options->journal, "The journal to read (- for standard input)")->required();
   importer->add_option("--user", options->user, "User who owns the accounts created (default: the main user)");
   importer->callback([options] { Run("import", [&] { Import(*options); }); });

@@ -341,7 +341,7 @@ Subcommand AddReportCommand(CLI::App& app) {
   command->add_option("NAME", options->name, "trial-balance, balance-sheet, income-statement, account-register or aged-receivables")
       ->required()
       ->check(CLI::IsMember({"trial-balance", "balance-sheet", "income-statement", "account-register", "aged-receivables"}));
-  command->add_option("FILE", options->file, "Path of the company file")->required();
+  command->add_option("FILE", options->file, "Company file path, or postgresql://...?company=NAME for a company on a server")->required();
   auto* as_of = command->add_option("--as-of", options->as_of, "Last day counted (YYYY-MM-DD); every row when omitted (aged-receivables: today)");
   auto* from = command->add_option("--from", options->from, "First day of the period (YYYY-MM-DD)");
   auto* to = command->add_option("--to", options->to, "Last day of the period (YYYY-MM-DD)");

@@ -10,6 +10,10 @@
 //   ledgerkit accounts FILE                 the chart of accounts as a tree with balances
 //   ledgerkit post FILE --date D ...        one general-journal transaction (Books.h)
 //   ledgerkit serve --data DIR [...]        the JSON-RPC bridge over HTTP, logon enforced (Serve.h)
+//   ledgerkit copy SRC DST                  a company copied into a new file or server company (Copy.h)
+//
+// FILE is a company file's path or a company on a server (postgresql://...?company=NAME)
+// wherever it appears.
 //
 // Every failure is one line on standard error and a non-zero exit; nothing of the library's
 // internals is printed.
@@ -19,6 +23,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Books.h"
+#include "Copy.h"
 #include "Demo.h"
 #include "Report.h"
 #include "Serve.h"
@@ -39,14 +44,14 @@ namespace {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"ledgerkit: a small-business double-entry ledger on one SQLite file per company."};
+  CLI::App app{"ledgerkit: a small-business double-entry ledger, each company a SQLite file or a schema on a PostgreSQL server."};
   app.require_subcommand(1);
   app.set_version_flag("--version", "ledgerkit " + std::string(ledgerkit::kVersion));
 
   std::string file;
   std::string company;
-  auto* create = app.add_subcommand("new", "Create a new company file (refuses an existing file).");
-  create->add_option("FILE", file, "Path of the company file to create")->required();
+  auto* create = app.add_subcommand("new", "Create a new company file, or company on a server (refuses an existing one).");
+  create->add_option("FILE", file, "Path of the company file to create, or postgresql://...?company=NAME")->required();
   create->add_option("--company", company, "Company name")->required();
   std::string first_user;
   std::string first_password;
@@ -63,8 +68,8 @@ int main(int argc, char** argv) {
   std::string sql;
   bool as_json = false;
   bool as_csv = false;
-  auto* query = app.add_subcommand("query", "Run one SQL statement on a company file and print the rows.");
-  query->add_option("FILE", file, "Path of the company file")->required();
+  auto* query = app.add_subcommand("query", "Run one SQL statement on a company and print the rows.");
+  query->add_option("FILE", file, "Company file path, or postgresql://...?company=NAME for a company on a server")->required();
   query->add_option("SQL", sql, "One SQL statement (money columns hold ten-thousandths inside SQL)")->required();
   auto* json_flag = query->add_flag("--json", as_json, "Print the rows as a JSON array of objects");
   query->add_flag("--csv", as_csv, "Print the rows as CSV")->excludes(json_flag);
@@ -80,12 +85,12 @@ int main(int argc, char** argv) {
 
   std::string demo_file = "ledgerkit-demo.ldb";
   auto* demo = app.add_subcommand("demo", "Record a sample company and print its trial balance and bank register.");
-  demo->add_option("FILE", demo_file, "Path of the new sample company file (refuses an existing file)");
+  demo->add_option("FILE", demo_file, "Path of the new sample company file, or postgresql://...?company=NAME (refuses an existing one)");
 
   bool check_json = false;
   auto* check = app.add_subcommand(
-      "check", "Check a company file. Exit 0: no finding; 2: warnings only; 3: problems; 1: the file cannot be checked.");
-  check->add_option("FILE", file, "Path of the company file")->required();
+      "check", "Check a company. Exit 0: no finding; 2: warnings only; 3: problems; 1: the company cannot be checked.");
+  check->add_option("FILE", file, "Company file path, or postgresql://...?company=NAME for a company on a server")->required();
   check->add_flag("--json", check_json, "Print the findings as a JSON array");
 
   bool describe_json = false;
@@ -103,6 +108,7 @@ int main(int argc, char** argv) {
       ledgerkit::cli::AddAccountsCommand(app),
       ledgerkit::cli::AddPostCommand(app),
       ledgerkit::cli::AddServeCommand(app),
+      ledgerkit::cli::AddCopyCommand(app),
   };
 
   ledgerkit::cli::AddJournalCommands(app);
@@ -118,7 +124,8 @@ int main(int argc, char** argv) {
       if (*user_option) user = ledgerkit::FirstUser{first_user, first_password};
       ledgerkit::CreateSubscriberDatabase(file, company, user);
       if (!starter_chart.empty()) ledgerkit::cli::AddStandardChart(file, first_user);
-      std::cout << "Created company file " << file << " for " << company
+      std::cout << (ledgerkit::cli::IsServerCompany(file) ? "Created company " : "Created company file ")
+                << ledgerkit::cli::ShownCompany(file) << " for " << company
                 << (starter_chart.empty() ? "" : " with the " + starter_chart + " chart of accounts") << ".\n";
     } else if (*demo) {
       return ledgerkit::cli::RunDemo(demo_file, std::cout);

@@ -19,12 +19,24 @@ std::string CompanyPath(const Variant& account) {
   return path;
 }
 
+namespace {
+
+bool IsServerUri(std::string_view path) { return path.starts_with("postgresql://") || path.starts_with("postgres://"); }
+
+}  // namespace
+
 // A PostgreSQL connection URI names a company on a server as it stands; anything else is the
 // path of a company file.
 std::string BuildConnectionString(const Variant& account) {
   std::string path = CompanyPath(account);
-  if (path.starts_with("postgresql://") || path.starts_with("postgres://")) return path;
+  if (IsServerUri(path)) return path;
   return "Driver=SQLite;Dbq=" + path;
+}
+
+bool NamesCompanyFile(const Variant& account) { return !IsServerUri(CompanyPath(account)); }
+
+std::string CompanyDatabaseName(const Variant& account) {
+  return NamesCompanyFile(account) ? "The company file" : "The company database";
 }
 
 const EngineDialect& CompanyDialect(const Variant& account) { return EngineDialectFor(BuildConnectionString(account)); }

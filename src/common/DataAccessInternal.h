@@ -1,6 +1,8 @@
 // Library-internal additions to common/DataAccess.h that callers must not see.
 #pragma once
 
+#include <string>
+
 #include "common/Engine.h"
 #include "common/Variant.h"
 
@@ -10,5 +12,12 @@ namespace ledgerkit {
 // need one (a quoted keyword column, the whole-number test). Nothing is opened. Fails as
 // BuildConnectionString.
 const EngineDialect& CompanyDialect(const Variant& account);
+
+// True when `account` names a company file (a path), false when it names a company on a server
+// (a connection URI), so that messages and checks of existence speak of the right thing. Fails as
+// BuildConnectionString.
+bool NamesCompanyFile(const Variant& account);
+// "The company file" or "The company database", to open a message about what `account` names.
+std::string CompanyDatabaseName(const Variant& account);
 
 }  // namespace ledgerkit

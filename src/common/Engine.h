@@ -165,6 +165,14 @@ class EngineConnection {
   virtual bool WritersQueueBesideFile() = 0;
   // The engine's error for a writer that waited too long for its turn, with `message`.
   virtual Error BusyError(std::string message) const = 0;
+
+  // The last key the engine handed out for the table's own key (its first column), counting
+  // keys whose rows were deleted since; 0 when it handed out none. A copy of a company carries it
+  // over, so a key used once is never given to a new row, even where a link still names it.
+  virtual int64_t KeyCounter(const TableDef& table) = 0;
+  // Moves that counter to `last` when it is below it, inside the open write transaction: the next
+  // key handed out is above `last`. A counter already past it is left alone.
+  virtual void AdvanceKeyCounter(const TableDef& table, int64_t last) = 0;
 };
 
 // Opens a connection for a connection string of BuildConnectionString. Fails with an engine

@@ -94,9 +94,10 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
 
     const auto companies = OpenRecordset(account, "SELECT COUNT(*) FROM ISubScriber;");
     const int32_t company_count = ToLong(companies->Field(0));
-    if (company_count == 0) add(kProblem, "company", "The file has no company record.");
+    const std::string holder = NamesCompanyFile(account) ? "The file" : "The company database";
+    if (company_count == 0) add(kProblem, "company", holder + " has no company record.");
     if (company_count > 1) {
-      add(kProblem, "company", "The file has " + std::to_string(company_count) + " company records; one is expected.");
+      add(kProblem, "company", holder + " has " + std::to_string(company_count) + " company records; one is expected.");
     }
 
     // Every money value must be an exact count of ten-thousandths: a REAL is a sum that left

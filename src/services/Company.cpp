@@ -4,6 +4,7 @@
 
 #include "common/Command.h"
 #include "common/Convert.h"
+#include "common/DataAccessInternal.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
 #include "common/RowWrite.h"
@@ -19,7 +20,7 @@ std::shared_ptr<ISubScriber> CompanyRecord(const Variant& account) {
 
 int32_t CompanyKey(const Variant& account) {
   const std::shared_ptr<ISubScriber> company = CompanyRecord(account);
-  if (!company) throw Error::Runtime(kObjectIsNothing, "The company file has no company record to own the new row.");
+  if (!company) throw Error::Runtime(kObjectIsNothing, CompanyDatabaseName(account) + " has no company record to own the new row.");
   return ToLong(company->Value("ISubScriberID"));
 }
 
@@ -37,7 +38,8 @@ Variant TakeTransactionNumber(const Variant& account) {
     // No row changed: no company record, or a counter at its largest value.
     const std::shared_ptr<ISubScriber> company = CompanyRecord(account);
     if (!company) {
-      throw Error::Runtime(kObjectIsNothing, "The company file has no company record, so it has no transaction counter.");
+      throw Error::Runtime(kObjectIsNothing,
+                           CompanyDatabaseName(account) + " has no company record, so it has no transaction counter.");
     }
     throw Error::Runtime(kOverflow, "Overflow: the transaction counter already holds 2147483647, its largest value.");
   }

@@ -8,6 +8,7 @@
 
 #include "common/Command.h"
 #include "common/Convert.h"
+#include "common/DataAccessInternal.h"
 #include "common/Date.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
@@ -101,7 +102,7 @@ void WriteBalances(const Variant& account, const std::map<int32_t, PostedAccount
   }
   for (size_t start = 0; start < balances.size(); start += kBalancesPerStatement) {
     const size_t count = std::min(kBalancesPerStatement, balances.size() - start);
-    std::string rows = "SELECT ? AS AccountID, ? AS Balance";
+    std::string rows = "SELECT CAST(? AS BIGINT) AS AccountID, CAST(? AS BIGINT) AS Balance";
     for (size_t i = 1; i < count; ++i) rows += " UNION ALL SELECT ?,?";
     Command command(account);
     command.SetText("UPDATE ACAccount SET Balance=n.Balance FROM (" + rows +
@@ -123,7 +124,7 @@ BegunTransaction BeginTransaction(const Variant& account, const TransactionStart
     taken = TakeTransactionNumber(account);
   } catch (const Error& error) {
     if (error.number() != kObjectIsNothing) throw;
-    throw Error::Runtime(kObjectIsNothing, "The company file has no company record.");
+    throw Error::Runtime(kObjectIsNothing, CompanyDatabaseName(account) + " has no company record.");
   }
   // From here the number is consumed, whatever happens next.
   const std::string number = std::to_string(ToLong(taken));

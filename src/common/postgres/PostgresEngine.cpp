@@ -747,7 +747,7 @@ class PostgresDialect final : public EngineDialect {
   // Unquoted names are folded to lower case, so the quoted form is written that way too.
   std::string QuoteIdentifier(std::string_view name) const override { return "\"" + Lower(name) + "\""; }
   std::string WholeNumberCondition(std::string_view column) const override {
-    return "(" + std::string(column) + " ~ '^[0-9]+$')";
+    return "(" + std::string(column) + " COLLATE \"C\" ~ '^[0-9]+$')";
   }
   // Columns hold only their own type.
   std::string HoldsIntegerCondition(std::string_view column) const override {
@@ -891,6 +891,21 @@ class PostgresConnection final : public EngineConnection {
   void Checkpoint() override {}
   bool WritersQueueBesideFile() override { return false; }
   Error BusyError(std::string message) const override { return PostgresError("55P03", std::move(message)); }
+
+  // The key's identity sequence, named as the server names it (PostgresSchema.cpp).
+  int64_t KeyCounter(const TableDef& table) override {
+    const auto statement = Prepare("SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM " +
+                                   std::string(table.name) + "_" + std::string(table.columns[0].name) + "_seq");
+    return statement->Step() ? statement->ColumnInteger(0) : 0;
+  }
+  void AdvanceKeyCounter(const TableDef& table, int64_t last) override {
+    if (last <= 0 || KeyCounter(table) >= last) return;
+    const auto statement = Prepare("SELECT setval(?, ?)");
+    statement->BindText(1, std::string(table.name) + "_" + std::string(table.columns[0].name) + "_seq");
+    statement->BindInteger(2, last);
+    while (statement->Step()) {
+    }
+  }
 
  private:
   // Runs `work`; when the session turns out lost before a transaction began (the server was

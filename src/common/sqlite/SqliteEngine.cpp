@@ -459,6 +459,28 @@ class SqliteConnection final : public EngineConnection {
 
   Error BusyError(std::string message) const override { return Error::Engine(SQLITE_BUSY, std::move(message)); }
 
+  // AUTOINCREMENT keeps the last key handed out in sqlite_sequence, one row per table once it
+  // handed out a key.
+  int64_t KeyCounter(const TableDef& table) override {
+    const auto statement = Prepare("SELECT seq FROM sqlite_sequence WHERE name=?;");
+    statement->BindText(1, table.name);
+    return statement->Step() && statement->ColumnKind(0) == StoredKind::kInteger ? statement->ColumnInteger(0) : 0;
+  }
+  void AdvanceKeyCounter(const TableDef& table, int64_t last) override {
+    const auto raise = Prepare("UPDATE sqlite_sequence SET seq=?1 WHERE name=?2 AND seq<?1;");
+    raise->BindInteger(1, last);
+    raise->BindText(2, table.name);
+    while (raise->Step()) {
+    }
+    const auto add = Prepare(
+        "INSERT INTO sqlite_sequence (name, seq) SELECT ?2, ?1 WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE "
+        "name=?2);");
+    add->BindInteger(1, last);
+    add->BindText(2, table.name);
+    while (add->Step()) {
+    }
+  }
+
  private:
   // Runs one transaction-control statement, compiled once per connection.
   void Control(std::string_view sql) {
