@@ -548,6 +548,49 @@ TEST_F(PostgresEngine, TheReportRoleComesAndGoesWithItsCompany) {
   Admin(PostgresServer(), "DROP DATABASE " + twin_database + " WITH (FORCE)");
 }
 
+// A connecting user that may not create roles still opens a company whose role is missing; its
+// report queries are refused with the server's reason, and, once the role is there, with the
+// server's refusal to let a user that is no member of it take it.
+TEST_F(PostgresEngine, WithoutTheRightToMakeRolesReportsAreRefusedAndTheCompanyStillOpens) {
+  const std::string name = Unique("lk_rep_clerk");
+  const std::string clerk = Unique("lk_clerk");
+  const std::string role = PostgresReportRole(Database(), name);
+  PostgresCompany company(name);
+  Admin(PostgresServer(), "DROP ROLE IF EXISTS " + clerk);
+  ASSERT_EQ(Admin(PostgresServer(), "CREATE ROLE " + clerk + " LOGIN; GRANT USAGE ON SCHEMA " + name +
+                                        ", lk_shared TO " + clerk + "; GRANT ALL ON ALL TABLES IN SCHEMA " + name +
+                                        " TO " + clerk + "; GRANT ALL ON ALL SEQUENCES IN SCHEMA " + name + " TO " +
+                                        clerk + "; DROP OWNED BY " + role + "; DROP ROLE " + role),
+            "");
+  const std::string server = PostgresServer();
+  const size_t user_start = server.find("://") + 3;
+  const std::string clerk_server = server.substr(0, user_start) + clerk + server.substr(server.find('@', user_start));
+  const std::string clerk_uri =
+      clerk_server + (clerk_server.find('?') == std::string::npos ? "?" : "&") + "company=" + name;
+
+  std::thread([&] {
+    EXPECT_EQ(Ordinary(clerk_uri, "SELECT current_user || ' ' || CompanyName FROM ISubScriber"),
+              clerk + " Acme " + name);
+    const Error missing = CaptureError([&] { Report(clerk_uri, "SELECT CompanyName FROM ISubScriber"); });
+    EXPECT_EQ(missing.number(), ClassNumber('4', '2')) << missing.description();
+    EXPECT_NE(missing.description().find("report role " + role + " is missing and could not be made: permission "
+                                         "denied to create role"),
+              std::string::npos)
+        << missing.description();
+  }).join();
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT COUNT(*) FROM pg_roles WHERE rolname = '" + role + "'"), "0");
+
+  std::thread([&] { EXPECT_EQ(Report(company.uri(), "SELECT current_user"), role); }).join();
+  std::thread([&] {
+    const Error no_member =
+        CaptureError([&] { Report(clerk_uri, "SELECT CompanyName FROM ISubScriber"); });
+    EXPECT_EQ(no_member.number(), ClassNumber('4', '2')) << no_member.description();
+    EXPECT_NE(no_member.description().find("permission denied to set role"), std::string::npos)
+        << no_member.description();
+  }).join();
+  Admin(PostgresServer(), "DROP OWNED BY " + clerk + "; DROP ROLE " + clerk);
+}
+
 // A thousand companies in one database, each called in turn: the process's server sessions stay
 // within the connection cache's kept connections (4 per thread), the pool's idle sessions (4 per
 // server) and the one in use.

@@ -936,21 +936,28 @@ class PostgresConnection final : public EngineConnection {
     }
   }
 
-  // Makes the company's report role in a transaction of its own. On failure nothing is left
-  // made and the server's error is passed on, naming the role.
+  // Makes the company's report role in a transaction of its own or, inside a unit's open
+  // transaction, in a savepoint of it (the role then comes with the unit's commit). On failure
+  // nothing is left made and the server's error is passed on, naming the role.
   void MakeReportRole() {
+    const bool own = !InTransaction();
     try {
-      WithReconnect([&] {
-        session_->Run("BEGIN; " + PostgresReportRoleSql(target_, report_role_) + " COMMIT;");
-      });
+      if (own) {
+        WithReconnect([&] { session_->Run("BEGIN; " + PostgresReportRoleSql(target_, report_role_) + " COMMIT;"); });
+      } else {
+        session_->Run("SAVEPOINT lk_report_role; " + PostgresReportRoleSql(target_, report_role_) +
+                      " RELEASE SAVEPOINT lk_report_role;");
+      }
       report_role_ready_ = true;
     } catch (const Error& error) {
-      if (InTransaction()) {
-        try {
+      try {
+        if (own && InTransaction()) {
           session_->Run("ROLLBACK");
-        } catch (const Error&) {
-          // Lost meanwhile: the server undid it.
+        } else if (!own) {
+          session_->Run("ROLLBACK TO SAVEPOINT lk_report_role; RELEASE SAVEPOINT lk_report_role");
         }
+      } catch (const Error&) {
+        // Lost meanwhile: the server undid it.
       }
       throw Error(error.number(), error.source(),
                   "The company's report role " + report_role_ + " is missing and could not be made: " +
