@@ -11,6 +11,7 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/Catalog.h"
@@ -79,6 +80,41 @@ class PostgresEngine : public ::testing::Test {
   }
   static std::string Unique(const std::string& stem) { return stem + "_" + std::to_string(::getpid()); }
 };
+
+// The report rules read a text as the server does (no server needed): names inside literals,
+// dollar quotes, quoted names of other words and comments are no calls, while a call is found
+// wherever the server would run it.
+TEST(PostgresReportRules, CallsAreFoundWhereTheServerReadsThemAndNowhereElse) {
+  std::string refused;
+  for (const char* allowed : {
+           "SELECT 'set_config(''role'', ''none'', true)'",
+           "SELECT $$set_config('role', 'none', true)$$, $tag$ pg_sleep(9) $tag$",
+           "SELECT E'it\\'s set_config' AS temp",
+           "SELECT 1 -- set_config('role', 'none', true)\n",
+           "/* set_config /* nested */ pg_sleep(1) */ SELECT \"Note\" FROM ACAccount",
+           "SELECT $1 FROM ACAccount WHERE Name = 'SET ROLE x'",
+           "UPDATE ACAccount SET Name = 'x' WHERE ACAccountID = $1",
+           "CREATE TABLE lk_report_copy AS SELECT * FROM ACAccount",
+           "EXPLAIN SELECT * FROM ACAccount",
+       }) {
+    EXPECT_TRUE(PostgresReportMayRun(allowed, refused)) << allowed << ": " << refused;
+  }
+  const std::pair<const char*, const char*> refusals[] = {
+      {"select PG_CATALOG.SET_CONFIG('role', 'none', true)", "set_config()"},
+      {"SELECT E'a'\n  'b\\'', set_config('role', 'none', true) --'", "set_config()"},
+      {"SELECT $a$ $$ $a$, set_config('role', 'none', true)", "set_config()"},
+      {"SELECT x.\"pg_sleep\"(1)", "pg_sleep()"},
+      {"EXPLAIN (ANALYZE, FORMAT JSON) EXECUTE lk_1", "EXECUTE"},
+      {"  (SET ROLE none)", "SET"},
+      {"create or replace function pg_temp.f() returns int language sql as 'select 1'", "CREATE FUNCTION"},
+      {"SELECT dblink_exec('host=x', 'SELECT 1')", "dblink_exec()"},
+  };
+  for (const auto& [sql, what] : refusals) {
+    refused.clear();
+    EXPECT_FALSE(PostgresReportMayRun(sql, refused)) << sql;
+    EXPECT_NE(refused.find(what), std::string::npos) << sql << ": " << refused;
+  }
+}
 
 TEST_F(PostgresEngine, ValuesComeBackWithTheirTypesAndMarkersAreNumbered) {
   PostgresCompany company(Unique("lk_types"));
