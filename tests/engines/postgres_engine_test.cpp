@@ -521,6 +521,9 @@ TEST_F(PostgresEngine, AReportInsideAUnitLeavesTheUnitItsRights) {
   const std::string user = Admin(PostgresServer(), "SELECT current_user");
   const std::string role = PostgresReportRole(Database(), Unique("lk_rep_unit"));
   UnitOfWork::Run(account, Access::kWrite, [&] {
+    // The short scheme names the same company, and so the same unit.
+    EXPECT_EQ(UnitOfWork::Active(Variant("postgres://" + own.uri().substr(13))), UnitOfWork::Active(account));
+    EXPECT_NE(UnitOfWork::Active(account), nullptr);
     EXPECT_EQ(Report(own.uri(), "SELECT current_user"), role);
     Report(own.uri(), "UPDATE ISubScriber SET AccountNo = 'U-1'");
     const Error refused =
