@@ -88,11 +88,15 @@ bool LockByteBy(int fd, off_t byte, std::chrono::steady_clock::time_point deadli
 thread_local std::vector<UnitOfWork*> active_units;
 
 // Two spellings of the same file join the same unit: the key is the normalised absolute path.
-// The last few spellings seen on this thread are remembered, since every step of an operation
-// asks for its unit.
+// A company on a server is no path: its key is its connection URI as given, the short scheme
+// postgres:// written as postgresql://, never resolved against the working folder or the files
+// there. The last few spellings seen on this thread are remembered, since every step of an
+// operation asks for its unit.
 std::string UnitKey(const Variant& account) {
   thread_local std::vector<std::pair<std::string, std::string>> recent;
   std::string path = CompanyPath(account);
+  if (path.starts_with("postgresql://")) return path;
+  if (path.starts_with("postgres://")) return "postgresql://" + path.substr(11);
   for (const auto& [spelling, key] : recent) {
     if (spelling == path) return key;
   }

@@ -1,27 +1,35 @@
 // The PostgreSQL engine against a real server (LEDGERKIT_TEST_PG, a connection URI; every test
 // is skipped without it): typed round trips, markers, transactions and savepoints, the company
-// lock, the error block, a lost session, and the bound on server sessions for many companies.
+// lock, the error block, a lost session, the bound on server sessions for many companies, and
+// report queries confined to the company's report role.
 #include <gtest/gtest.h>
 
 #include <libpq-fe.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "common/Catalog.h"
 #include "common/Convert.h"
 #include "common/DataAccess.h"
 #include "common/Engine.h"
 #include "common/Error.h"
+#include "common/UnitOfWork.h"
+#include "common/postgres/PostgresEngine.h"
 #include "entities/Schema.h"
 #include "subscriber/CAccountMgr.h"
+#include "support/Capture.h"
 #include "support/TempCompany.h"
 
 namespace ledgerkit {
 namespace {
 
+using testing::CaptureError;
 using testing::DropPostgresCompany;
 using testing::PostgresCompanyUri;
 using testing::PostgresServer;
@@ -72,6 +80,41 @@ class PostgresEngine : public ::testing::Test {
   }
   static std::string Unique(const std::string& stem) { return stem + "_" + std::to_string(::getpid()); }
 };
+
+// The report rules read a text as the server does (no server needed): names inside literals,
+// dollar quotes, quoted names of other words and comments are no calls, while a call is found
+// wherever the server would run it.
+TEST(PostgresReportRules, CallsAreFoundWhereTheServerReadsThemAndNowhereElse) {
+  std::string refused;
+  for (const char* allowed : {
+           "SELECT 'set_config(''role'', ''none'', true)'",
+           "SELECT $$set_config('role', 'none', true)$$, $tag$ pg_sleep(9) $tag$",
+           "SELECT E'it\\'s set_config' AS temp",
+           "SELECT 1 -- set_config('role', 'none', true)\n",
+           "/* set_config /* nested */ pg_sleep(1) */ SELECT \"Note\" FROM ACAccount",
+           "SELECT $1 FROM ACAccount WHERE Name = 'SET ROLE x'",
+           "UPDATE ACAccount SET Name = 'x' WHERE ACAccountID = $1",
+           "CREATE TABLE lk_report_copy AS SELECT * FROM ACAccount",
+           "EXPLAIN SELECT * FROM ACAccount",
+       }) {
+    EXPECT_TRUE(PostgresReportMayRun(allowed, refused)) << allowed << ": " << refused;
+  }
+  const std::pair<const char*, const char*> refusals[] = {
+      {"select PG_CATALOG.SET_CONFIG('role', 'none', true)", "set_config()"},
+      {"SELECT E'a'\n  'b\\'', set_config('role', 'none', true) --'", "set_config()"},
+      {"SELECT $a$ $$ $a$, set_config('role', 'none', true)", "set_config()"},
+      {"SELECT x.\"pg_sleep\"(1)", "pg_sleep()"},
+      {"EXPLAIN (ANALYZE, FORMAT JSON) EXECUTE lk_1", "EXECUTE"},
+      {"  (SET ROLE none)", "SET"},
+      {"create or replace function pg_temp.f() returns int language sql as 'select 1'", "CREATE FUNCTION"},
+      {"SELECT dblink_exec('host=x', 'SELECT 1')", "dblink_exec()"},
+  };
+  for (const auto& [sql, what] : refusals) {
+    refused.clear();
+    EXPECT_FALSE(PostgresReportMayRun(sql, refused)) << sql;
+    EXPECT_NE(refused.find(what), std::string::npos) << sql << ": " << refused;
+  }
+}
 
 TEST_F(PostgresEngine, ValuesComeBackWithTheirTypesAndMarkersAreNumbered) {
   PostgresCompany company(Unique("lk_types"));
@@ -352,6 +395,241 @@ TEST_F(PostgresEngine, ALostSessionIsACleanErrorAndTheNextCallConnectsAgain) {
   EXPECT_EQ(ToText(OpenRecordset(account, name_sql)->Field(0)), "Acme " + Unique("lk_lost"));
 }
 
+// The first value of a report query's first row.
+std::string Report(const std::string& uri, const std::string& sql) {
+  const auto rows = OpenReportRecordset(Variant(uri), sql);
+  return rows->AtEOF() ? std::string() : ToText(rows->Field(0));
+}
+
+// The first value of an ordinary statement's first row.
+std::string Ordinary(const std::string& uri, const std::string& sql) {
+  const auto rows = OpenRecordset(Variant(uri), sql);
+  return rows->AtEOF() ? std::string() : ToText(rows->Field(0));
+}
+
+std::string Database() { return Admin(PostgresServer(), "SELECT current_database()"); }
+
+// What a report query may do on its company: read and change its tables, the triggers keeping
+// the register totals and the key sequences working as for the library's own statements; and
+// what it may not: reach another company, the server's programs, files or settings, take the
+// connecting user's role back, or leave code or settings behind. Every refusal is a clean
+// engine error, changes nothing, and the next calls on the thread, on this company and another,
+// run with the connecting user's rights and settings.
+TEST_F(PostgresEngine, AReportQueryHasOnlyItsCompanysTables) {
+  PostgresCompany own(Unique("lk_rep_own"));
+  PostgresCompany other(Unique("lk_rep_other"));
+  const std::string uri = own.uri();
+  const std::string role = PostgresReportRole(Database(), Unique("lk_rep_own"));
+  const std::string user = Admin(PostgresServer(), "SELECT current_user");
+
+  EXPECT_EQ(Report(uri, "SELECT current_user"), role);
+  Report(uri, "UPDATE ISubScriber SET AccountNo = 'A-7'");
+  EXPECT_EQ(Report(uri, "SELECT AccountNo FROM ISubScriber"), "A-7");
+  Report(uri, "INSERT INTO ACAccount (ACAccountID, Parent, Name) VALUES (40, 1, 'Bank')");
+  EXPECT_EQ(Report(uri, "INSERT INTO ACAccount (Parent, Name) VALUES (1, 'Cash') RETURNING ACAccountID"), "41");
+  Report(uri, "INSERT INTO ACTransaction (Parent, Withdrawal) VALUES (40, 25000)");
+  EXPECT_EQ(Report(uri, "SELECT Debits FROM lk_RegisterTotal WHERE AccountID = 40"), "25000");
+  EXPECT_EQ(Report(uri, "SELECT COUNT(*) FROM ACAccount WHERE Name = 'bANK' COLLATE lk_shared.lk_nocase"), "1");
+  Report(uri, "UPDATE ACTransaction SET Withdrawal = 100 WHERE Parent = 40");
+  EXPECT_EQ(Report(uri, "SELECT Debits FROM lk_RegisterTotal WHERE AccountID = 40"), "100");
+  Report(uri, "DELETE FROM ACAccount WHERE Name = 'Cash'");
+  // A name inside a literal is no call.
+  EXPECT_EQ(Report(uri, "SELECT 'set_config(''role'', ''none'', false)' AS text"), "set_config('role', 'none', false)");
+
+  const std::string marker = (std::filesystem::temp_directory_path() / Unique("lk_rep_marker")).string();
+  std::filesystem::remove(marker);
+  const std::string other_schema = Unique("lk_rep_other");
+  struct Refusal {
+    std::string sql;
+    std::string sqlstate;
+    std::string words;  // in the description
+  };
+  const std::vector<Refusal> refusals = {
+      // The server's own refusals, its message kept.
+      {"COPY (SELECT 1) TO PROGRAM 'touch " + marker + "'", "42501", "COPY"},
+      {"CREATE EXTENSION hstore", "42501", "permission denied to create extension"},
+      {"ALTER SYSTEM SET work_mem = '77MB'", "25001", "ALTER SYSTEM cannot run inside a transaction block"},
+      {"SELECT CompanyName FROM " + other_schema + ".ISubScriber", "42501", "permission denied for schema"},
+      {"UPDATE " + other_schema + ".ISubScriber SET CompanyName = 'Taken'", "42501", "permission denied"},
+      {"TRUNCATE ACTransaction", "42501", "permission denied for table"},
+      {"DROP TABLE ACTransaction", "42501", "must be owner"},
+      {"UPDATE lk_Schema SET Version = 0", "42501", "permission denied for table"},
+      {"CREATE TABLE " + other_schema + ".lk_planted (a bigint)", "42501", "permission denied for schema"},
+      // The report rules: the role itself, settings, and whatever runs SQL from a text.
+      {"RESET ROLE", "42501", "may not use RESET"},
+      {"SET ROLE " + user, "42501", "may not use SET"},
+      {"SET SESSION AUTHORIZATION " + user, "42501", "may not use SET"},
+      {"SELECT set_config('search_path', '" + other_schema + "', false)", "42501", "set_config()"},
+      {"SELECT \"set_config\"('role', 'none', true)", "42501", "set_config()"},
+      {"UPDATE pg_settings SET setting = '" + other_schema + "' WHERE name = 'search_path'", "42501", "pg_settings"},
+      {"SELECT query_to_xml('SELECT set_config(''role'', ''none'', true)', true, false, '')", "42501",
+       "query_to_xml()"},
+      {"SELECT ts_stat('SELECT to_tsvector(set_config(''role'', ''none'', true))')", "42501", "ts_stat()"},
+      // Texts that hide a call inside what a reading blind to the server's escapes, dollar quotes
+      // and nested comments would take for a literal.
+      {"SELECT E'\\'', set_config('role', 'none', true) --'", "42501", "set_config()"},
+      {"SELECT $$'$$, set_config('role', 'none', true), '$$'", "42501", "set_config()"},
+      {"SELECT /* /* */ ' */ set_config('role', 'none', true) --'", "42501", "set_config()"},
+      {"SELECT U&\"\\0073et_config\"('role', 'none', true)", "42501", "Unicode escapes"},
+      // Code or objects left behind for a later call.
+      {"CREATE FUNCTION pg_temp.f() RETURNS text LANGUAGE sql AS 'SELECT 1'", "42501", "CREATE FUNCTION"},
+      {"CREATE TABLE pg_temp.t (a bigint)", "42501", "pg_temp"},
+      {"SELECT 1 INTO TEMP lk_kept", "42501", "temporary"},
+      {"DECLARE c CURSOR WITH HOLD FOR SELECT 1", "42501", "DECLARE"},
+      {"SELECT pg_sleep_for('1 second')", "42501", "pg_sleep_for()"},
+      {"SELECT pg_try_advisory_lock(1)", "42501", "pg_try_advisory_lock()"},
+  };
+  for (const Refusal& refusal : refusals) {
+    const Error error = CaptureError([&] { Report(uri, refusal.sql); });
+    EXPECT_EQ(error.number(), ClassNumber(refusal.sqlstate[0], refusal.sqlstate[1])) << refusal.sql;
+    EXPECT_EQ(error.source(), "PostgreSQL") << refusal.sql;
+    EXPECT_NE(error.description().find("[SQLSTATE " + refusal.sqlstate + "]"), std::string::npos)
+        << refusal.sql << ": " << error.description();
+    EXPECT_NE(error.description().find(refusal.words), std::string::npos) << refusal.sql << ": " << error.description();
+
+    // The thread's next calls: the connecting user, the library's settings, either company.
+    EXPECT_EQ(Ordinary(uri, "SELECT current_user"), user) << refusal.sql;
+    EXPECT_EQ(Ordinary(uri, "SELECT current_setting('search_path')"), Unique("lk_rep_own") + ", pg_catalog");
+    EXPECT_EQ(Ordinary(other.uri(), "SELECT CompanyName FROM ISubScriber"), "Acme " + other_schema);
+    UnitOfWork::Run(Variant(other.uri()), Access::kWrite,
+                    [&] { OpenRecordset(Variant(other.uri()), "UPDATE ISubScriber SET AccountNo = 'B-1'"); });
+    EXPECT_EQ(Report(uri, "SELECT current_user"), role);
+  }
+  EXPECT_FALSE(std::filesystem::exists(marker));
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT COUNT(*) FROM pg_extension WHERE extname = 'hstore'"), "0");
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT COUNT(*) FROM pg_file_settings WHERE name = 'work_mem'"), "0");
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT CompanyName || AccountNo FROM " + other_schema + ".ISubScriber"),
+            "Acme " + other_schema + "B-1");
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT Version FROM " + Unique("lk_rep_own") + ".lk_Schema"),
+            std::to_string(CompanyCatalog().version));
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT COUNT(*) || ' ' || SUM(Withdrawal) FROM " + Unique("lk_rep_own") +
+                                        ".ACTransaction"),
+            "1 100");
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT string_agg(Name, ',') FROM " + Unique("lk_rep_own") +
+                                        ".ACAccount WHERE Name IN ('Bank', 'Cash')"),
+            "Bank");
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT COUNT(*) FROM pg_class WHERE relname IN ('lk_planted', 'lk_kept')"), "0");
+}
+
+// Inside a unit, a report runs in a savepoint of its own: what it did stays with the unit, a
+// refused one leaves the unit's transaction usable, and the unit's next statements run with the
+// connecting user's rights.
+TEST_F(PostgresEngine, AReportInsideAUnitLeavesTheUnitItsRights) {
+  PostgresCompany own(Unique("lk_rep_unit"));
+  PostgresCompany other(Unique("lk_rep_unit_b"));
+  const Variant account(own.uri());
+  const std::string user = Admin(PostgresServer(), "SELECT current_user");
+  const std::string role = PostgresReportRole(Database(), Unique("lk_rep_unit"));
+  UnitOfWork::Run(account, Access::kWrite, [&] {
+    // The short scheme names the same company, and so the same unit.
+    EXPECT_EQ(UnitOfWork::Active(Variant("postgres://" + own.uri().substr(13))), UnitOfWork::Active(account));
+    EXPECT_NE(UnitOfWork::Active(account), nullptr);
+    EXPECT_EQ(Report(own.uri(), "SELECT current_user"), role);
+    Report(own.uri(), "UPDATE ISubScriber SET AccountNo = 'U-1'");
+    const Error refused =
+        CaptureError([&] { Report(own.uri(), "SELECT CompanyName FROM " + Unique("lk_rep_unit_b") + ".ISubScriber"); });
+    EXPECT_EQ(refused.number(), ClassNumber('4', '2')) << refused.description();
+    EXPECT_EQ(Ordinary(own.uri(), "SELECT current_user"), user);
+    EXPECT_EQ(Ordinary(own.uri(), "SELECT AccountNo FROM ISubScriber"), "U-1");
+    // The connecting user still reaches what the role may not.
+    EXPECT_EQ(Ordinary(own.uri(), "SELECT Version FROM lk_Schema"), std::to_string(CompanyCatalog().version));
+    OpenRecordset(account, "UPDATE ISubScriber SET CompanyName = 'Unit'");
+  });
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT CompanyName || AccountNo FROM " + Unique("lk_rep_unit") + ".ISubScriber"),
+            "UnitU-1");
+}
+
+// The role comes with the company, is made when a company made without one is opened, is a
+// different one for a company of the same name in another database, and goes with the company.
+TEST_F(PostgresEngine, TheReportRoleComesAndGoesWithItsCompany) {
+  const std::string name = Unique("lk_rep_role");
+  const std::string role = PostgresReportRole(Database(), name);
+  const std::string role_count = "SELECT COUNT(*) FROM pg_roles WHERE rolname = '" + role + "'";
+  EXPECT_LE(role.size(), 63u);
+  EXPECT_EQ(PostgresReportRole("db", std::string(63, 'a')).size(), 63u);
+  EXPECT_NE(PostgresReportRole("db1", "acme"), PostgresReportRole("db2", "acme"));
+  {
+    PostgresCompany company(name);
+    EXPECT_EQ(Admin(PostgresServer(), role_count), "1");
+    // As a company made before roles were: the role is made on the next opening.
+    ASSERT_EQ(Admin(PostgresServer(), "DROP OWNED BY " + role + "; DROP ROLE " + role), "");
+    std::thread opener([&] {  // a thread of its own keeps no connection from before
+      EXPECT_EQ(Report(company.uri(), "SELECT CompanyName FROM ISubScriber"), "Acme " + name);
+      EXPECT_EQ(Report(company.uri(), "SELECT current_user"), role);
+    });
+    opener.join();
+    EXPECT_EQ(Admin(PostgresServer(), role_count), "1");
+  }
+  EXPECT_EQ(Admin(PostgresServer(), role_count), "0");
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT COUNT(*) FROM pg_namespace WHERE nspname = '" + name + "'"), "0");
+
+  // One company name in two databases: two roles, each reaching its own company only.
+  const std::string twin_database = Unique("lk_rep_twin");
+  Admin(PostgresServer(), "DROP DATABASE IF EXISTS " + twin_database + " WITH (FORCE)");
+  ASSERT_EQ(Admin(PostgresServer(), "CREATE DATABASE " + twin_database), "");
+  const std::string server = PostgresServer();
+  const std::string base = server.substr(0, server.find('?'));
+  const std::string twin_server = base.substr(0, base.rfind('/') + 1) + twin_database;
+  const std::string twin_role = PostgresReportRole(twin_database, name);
+  {
+    PostgresCompany company(name);
+    CreateSubscriberDatabase(twin_server + "?company=" + name, "Twin " + name);
+    EXPECT_NE(twin_role, role);
+    EXPECT_EQ(Report(company.uri(), "SELECT current_user || ' ' || CompanyName FROM ISubScriber"),
+              role + " Acme " + name);
+    EXPECT_EQ(Report(twin_server + "?company=" + name, "SELECT current_user || ' ' || CompanyName FROM ISubScriber"),
+              twin_role + " Twin " + name);
+    EXPECT_EQ(Admin(twin_server, PostgresDropCompanySql(name, twin_role)), "");
+  }
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT COUNT(*) FROM pg_roles WHERE rolname IN ('" + role + "', '" + twin_role +
+                                        "')"),
+            "0");
+  Admin(PostgresServer(), "DROP DATABASE " + twin_database + " WITH (FORCE)");
+}
+
+// A connecting user that may not create roles still opens a company whose role is missing; its
+// report queries are refused with the server's reason, and, once the role is there, with the
+// server's refusal to let a user that is no member of it take it.
+TEST_F(PostgresEngine, WithoutTheRightToMakeRolesReportsAreRefusedAndTheCompanyStillOpens) {
+  const std::string name = Unique("lk_rep_clerk");
+  const std::string clerk = Unique("lk_clerk");
+  const std::string role = PostgresReportRole(Database(), name);
+  PostgresCompany company(name);
+  Admin(PostgresServer(), "DROP ROLE IF EXISTS " + clerk);
+  ASSERT_EQ(Admin(PostgresServer(), "CREATE ROLE " + clerk + " LOGIN; GRANT USAGE ON SCHEMA " + name +
+                                        ", lk_shared TO " + clerk + "; GRANT ALL ON ALL TABLES IN SCHEMA " + name +
+                                        " TO " + clerk + "; GRANT ALL ON ALL SEQUENCES IN SCHEMA " + name + " TO " +
+                                        clerk + "; DROP OWNED BY " + role + "; DROP ROLE " + role),
+            "");
+  const std::string server = PostgresServer();
+  const size_t user_start = server.find("://") + 3;
+  const std::string clerk_server = server.substr(0, user_start) + clerk + server.substr(server.find('@', user_start));
+  const std::string clerk_uri =
+      clerk_server + (clerk_server.find('?') == std::string::npos ? "?" : "&") + "company=" + name;
+
+  std::thread([&] {
+    EXPECT_EQ(Ordinary(clerk_uri, "SELECT current_user || ' ' || CompanyName FROM ISubScriber"),
+              clerk + " Acme " + name);
+    const Error missing = CaptureError([&] { Report(clerk_uri, "SELECT CompanyName FROM ISubScriber"); });
+    EXPECT_EQ(missing.number(), ClassNumber('4', '2')) << missing.description();
+    EXPECT_NE(missing.description().find("report role " + role + " is missing and could not be made: permission "
+                                         "denied to create role"),
+              std::string::npos)
+        << missing.description();
+  }).join();
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT COUNT(*) FROM pg_roles WHERE rolname = '" + role + "'"), "0");
+
+  std::thread([&] { EXPECT_EQ(Report(company.uri(), "SELECT current_user"), role); }).join();
+  std::thread([&] {
+    const Error no_member =
+        CaptureError([&] { Report(clerk_uri, "SELECT CompanyName FROM ISubScriber"); });
+    EXPECT_EQ(no_member.number(), ClassNumber('4', '2')) << no_member.description();
+    EXPECT_NE(no_member.description().find("permission denied to set role"), std::string::npos)
+        << no_member.description();
+  }).join();
+  Admin(PostgresServer(), "DROP OWNED BY " + clerk + "; DROP ROLE " + clerk);
+}
+
 // A thousand companies in one database, each called in turn: the process's server sessions stay
 // within the connection cache's kept connections (4 per thread), the pool's idle sessions (4 per
 // server) and the one in use.
@@ -380,6 +658,12 @@ TEST_F(PostgresEngine, AThousandCompaniesShareABoundedNumberOfSessions) {
   EXPECT_GT(most, 0);
   EXPECT_LE(most, kBound);
   Admin(PostgresServer(), "DROP DATABASE " + database + " WITH (FORCE)");
+  // The companies' report roles are the server's: with the database gone they hold nothing.
+  std::string drop_roles;
+  for (int i = 0; i < kCompanies; ++i) {
+    drop_roles += "DROP ROLE IF EXISTS " + PostgresReportRole(database, "c" + std::to_string(i)) + ";";
+  }
+  EXPECT_EQ(Admin(PostgresServer(), drop_roles), "");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "common/postgres/PostgresEngine.h"
 #include "entities/Catalog.h"
 #include "entities/Schema.h"
 
@@ -177,8 +178,12 @@ std::string PostgresCompanyUri(const std::string& company) {
   return server + (server.find('?') == std::string::npos ? "?" : "&") + "company=" + company;
 }
 
+// The company's schema and its report role, which the server keeps for the whole cluster and
+// so would outlive the test.
 void DropPostgresCompany(const std::string& uri) {
-  (void)PostgresRun(uri, "DROP SCHEMA IF EXISTS " + CompanyOf(uri) + " CASCADE", true);
+  const std::string database = PostgresRun(uri, "SELECT current_database()", false);
+  const std::string company = CompanyOf(uri);
+  (void)PostgresRun(uri, PostgresDropCompanySql(company, PostgresReportRole(database, company)), true);
 }
 
 std::string TempCompany::MissingPath() const {

@@ -764,36 +764,6 @@ class PostgresDialect final : public EngineDialect {
 
 const PostgresDialect kDialect;
 
-// The report rules: what would outlive the call (session settings, an open transaction,
-// prepared statements, temporary objects, listeners), reach beyond the company (files, other
-// sessions) or wait on purpose is refused before anything runs. Reading and changing the
-// company's own tables stays allowed; anything else the server judges itself.
-bool ReportMayRun(const TranslatedSql& sql, std::string& refused) {
-  const std::string first = LeadingKeyword(sql.text);
-  for (const char* word : {"SET", "RESET", "BEGIN", "START", "COMMIT", "END", "ROLLBACK", "SAVEPOINT", "RELEASE",
-                           "ABORT", "PREPARE", "EXECUTE", "DEALLOCATE", "DISCARD", "LISTEN", "NOTIFY", "UNLISTEN",
-                           "LOAD", "COPY", "VACUUM", "LOCK", "DO", "CALL", "CHECKPOINT", "CLUSTER", "REINDEX", "GRANT",
-                           "REVOKE"}) {
-    if (first == word) {
-      refused = first;
-      return false;
-    }
-  }
-  if (first == "CREATE" && (sql.spellings.contains("temp") || sql.spellings.contains("temporary"))) {
-    refused = "temporary tables, views or sequences";
-    return false;
-  }
-  for (const char* name : {"set_config", "pg_read_file", "pg_read_binary_file", "pg_ls_dir", "lo_import", "lo_export",
-                           "dblink", "pg_terminate_backend", "pg_cancel_backend", "pg_sleep", "pg_advisory_lock",
-                           "pg_advisory_xact_lock"}) {
-    if (sql.spellings.contains(name)) {
-      refused = std::string(name) + "()";
-      return false;
-    }
-  }
-  return true;
-}
-
 class PostgresConnection final : public EngineConnection {
  public:
   explicit PostgresConnection(PostgresTarget target) : target_(std::move(target)) {
@@ -804,6 +774,7 @@ class PostgresConnection final : public EngineConnection {
       session_.reset();
       throw;
     }
+    report_role_ = PostgresReportRole(PQdb(session_->conn()), target_.company);
   }
   ~PostgresConnection() override {
     if (session_ && !spent_) Pool().Give(std::move(session_));
@@ -817,14 +788,9 @@ class PostgresConnection final : public EngineConnection {
     return std::make_unique<PostgresStatement>(*session_, std::move(prepared), catalog_, changes_);
   }
 
-  std::unique_ptr<EngineStatement> PrepareReport(std::string_view sql) override {
-    spent_ = true;
-    std::string refused;
-    if (!ReportMayRun(Translate(sql), refused)) {
-      throw PostgresError("42501", "not authorized: a report query may not use " + refused + "; nothing was run.");
-    }
-    return std::make_unique<PostgresStatement>(*session_, session_->PrepareOnce(sql), catalog_, changes_);
-  }
+  // Under the report rules (PostgresReport.cpp), prepared and run as the company's report role
+  // (RunAsReportRole).
+  std::unique_ptr<EngineStatement> PrepareReport(std::string_view sql) override;
 
   void ExecuteControl(std::string_view sql) override { session_->Run(sql); }
   int64_t Changes() const override { return changes_; }
@@ -835,9 +801,73 @@ class PostgresConnection final : public EngineConnection {
   size_t CachedStatementCount() const override { return session_->CachedCount(); }
   const EngineDialect& Dialect() const override { return kDialect; }
 
+  // A company made before report roles were is given its role here; where that is refused (the
+  // connecting user may not create roles, a server that only reads) the company still opens,
+  // and its report queries are refused with the server's reason (MakeReportRole).
   void CheckSchema(const Catalog& catalog) override {
     catalog_ = &catalog;
-    CheckPostgresSchema(*this, target_, catalog);
+    report_role_ready_ = CheckPostgresSchema(*this, target_, report_role_, catalog);
+    if (report_role_ready_) return;
+    try {
+      MakeReportRole();
+    } catch (const Error& error) {
+      if (error.number() == PostgresErrorNumber("08")) throw;
+    }
+  }
+
+  const std::string& report_role() const { return report_role_; }
+
+  // Runs `work` (which prepares or runs a report statement) as the company's report role: in a
+  // transaction of its own, or, inside the unit's open transaction, in a savepoint of its own.
+  // `run`: the statement is run, and what it did is kept when it succeeds (a `writes` one in its
+  // own transaction takes the company lock first, as a writing unit does); otherwise it is only
+  // prepared, with standard_conforming_strings on as the report rules read the text, and
+  // everything is undone. Whatever happens, the role and every SET LOCAL end with the scope, so
+  // the connection's next statement runs with the connecting user's rights; a failure of `work`
+  // is passed on after the undoing.
+  template <typename Work>
+  void RunAsReportRole(bool run, bool writes, Work work) {
+    const bool own = !InTransaction();
+    if (own && run) {
+      // No new session here: the statement was prepared on this one.
+      session_->Run(writes ? "BEGIN; SET LOCAL lock_timeout = " + std::to_string(WriterWaitLimit().count())
+                           : std::string("BEGIN"));
+    } else if (own) {
+      WithReconnect([&] {
+        session_->UseCompany(target_.company);
+        session_->Run("BEGIN");
+      });
+    } else {
+      session_->Run("SAVEPOINT lk_report");
+    }
+    const auto undo = [&] {
+      try {
+        if (own && InTransaction()) {
+          session_->Run("ROLLBACK");
+        } else if (!own) {
+          session_->Run("ROLLBACK TO SAVEPOINT lk_report; RELEASE SAVEPOINT lk_report");
+        }
+      } catch (const Error&) {
+        // The failure that brought us here is the one reported; a session lost meanwhile is not
+        // kept (the connection is spent).
+      }
+    };
+    try {
+      if (own && run && writes) LockCompany();
+      session_->Run("SET LOCAL ROLE " + report_role_ +
+                    (run ? std::string() : std::string("; SET LOCAL standard_conforming_strings TO on")));
+      work();
+      if (!run) {
+        undo();
+      } else if (own) {
+        session_->Run("COMMIT");
+      } else {
+        session_->Run("SET LOCAL ROLE NONE; RELEASE SAVEPOINT lk_report");
+      }
+    } catch (...) {
+      undo();
+      throw;
+    }
   }
 
   // A read sees the state at its first statement throughout; a write sees each statement's
@@ -921,12 +951,96 @@ class PostgresConnection final : public EngineConnection {
     }
   }
 
+  // Makes the company's report role in a transaction of its own or, inside a unit's open
+  // transaction, in a savepoint of it (the role then comes with the unit's commit). On failure
+  // nothing is left made and the server's error is passed on, naming the role.
+  void MakeReportRole() {
+    const bool own = !InTransaction();
+    try {
+      if (own) {
+        WithReconnect([&] { session_->Run("BEGIN; " + PostgresReportRoleSql(target_, report_role_) + " COMMIT;"); });
+      } else {
+        session_->Run("SAVEPOINT lk_report_role; " + PostgresReportRoleSql(target_, report_role_) +
+                      " RELEASE SAVEPOINT lk_report_role;");
+      }
+      report_role_ready_ = true;
+    } catch (const Error& error) {
+      try {
+        if (own && InTransaction()) {
+          session_->Run("ROLLBACK");
+        } else if (!own) {
+          session_->Run("ROLLBACK TO SAVEPOINT lk_report_role; RELEASE SAVEPOINT lk_report_role");
+        }
+      } catch (const Error&) {
+        // Lost meanwhile: the server undid it.
+      }
+      throw Error(error.number(), error.source(),
+                  "The company's report role " + report_role_ + " is missing and could not be made: " +
+                      error.description());
+    }
+  }
+
   PostgresTarget target_;
   std::unique_ptr<Session> session_;
   const Catalog* catalog_ = nullptr;
   int64_t changes_ = 0;
   bool spent_ = false;
+  std::string report_role_;
+  bool report_role_ready_ = false;
 };
+
+// A caller's report statement: each run of it (its first Step after preparation or Reset) is one
+// scope of the report role, which ends before the first row is handed out, the server having
+// sent every row.
+class ReportStatement final : public EngineStatement {
+ public:
+  ReportStatement(PostgresConnection& connection, std::unique_ptr<PostgresStatement> statement)
+      : connection_(connection), statement_(std::move(statement)) {}
+
+  int ParameterCount() const override { return statement_->ParameterCount(); }
+  void BindNull(int index) override { statement_->BindNull(index); }
+  void BindInteger(int index, int64_t value) override { statement_->BindInteger(index, value); }
+  void BindReal(int index, double value) override { statement_->BindReal(index, value); }
+  void BindText(int index, std::string_view value) override { statement_->BindText(index, value); }
+
+  bool Step() override {
+    if (ran_) return statement_->Step();
+    bool row = false;
+    connection_.RunAsReportRole(true, !statement_->IsReadOnly(), [&] { row = statement_->Step(); });
+    ran_ = true;
+    return row;
+  }
+  void Reset() override {
+    statement_->Reset();
+    ran_ = false;
+  }
+  bool IsReadOnly() const override { return statement_->IsReadOnly(); }
+
+  int ColumnCount() const override { return statement_->ColumnCount(); }
+  EngineColumn Column(int index) const override { return statement_->Column(index); }
+  StoredKind ColumnKind(int index) const override { return statement_->ColumnKind(index); }
+  int64_t ColumnInteger(int index) const override { return statement_->ColumnInteger(index); }
+  double ColumnReal(int index) const override { return statement_->ColumnReal(index); }
+  std::string_view ColumnText(int index) const override { return statement_->ColumnText(index); }
+
+ private:
+  PostgresConnection& connection_;
+  std::unique_ptr<PostgresStatement> statement_;
+  bool ran_ = false;
+};
+
+std::unique_ptr<EngineStatement> PostgresConnection::PrepareReport(std::string_view sql) {
+  spent_ = true;
+  std::string refused;
+  if (!PostgresReportMayRun(Translate(sql).text, refused)) {
+    throw PostgresError("42501", "not authorized: a report query may not use " + refused + "; nothing was run.");
+  }
+  if (!report_role_ready_) MakeReportRole();
+  std::shared_ptr<Prepared> prepared;
+  RunAsReportRole(false, false, [&] { prepared = session_->PrepareOnce(sql); });
+  return std::make_unique<ReportStatement>(
+      *this, std::make_unique<PostgresStatement>(*session_, std::move(prepared), catalog_, changes_));
+}
 
 // Percent-decodes a URI parameter's value.
 std::string Decode(std::string_view text) {
@@ -1019,6 +1133,10 @@ PostgresTarget ParsePostgresTarget(std::string_view uri) {
 
 std::unique_ptr<EngineConnection> OpenPostgresCompany(const PostgresTarget& target) {
   return std::make_unique<PostgresConnection>(target);
+}
+
+const std::string& PostgresReportRoleOf(const EngineConnection& connection) {
+  return static_cast<const PostgresConnection&>(connection).report_role();
 }
 
 size_t PostgresSessionsOpen() { return sessions_open.load(); }

@@ -1,7 +1,10 @@
 // The company's schema in PostgreSQL's words: a schema of the database per company (and one,
 // lk_shared, for what every company of the database shares), its tables
 // written from the catalog, the register totals kept by triggers, the account delete guards, the
-// CDATE and MONEY functions, and the mark and version in a table of their own.
+// CDATE and MONEY functions, the mark and version in a table of their own, and the role the
+// company's report queries run as.
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -133,6 +136,56 @@ struct Mark {
 
 }  // namespace
 
+std::string PostgresReportRole(std::string_view database, std::string_view company) {
+  // FNV-1a over both names, a zero byte between them: the same for every process and version.
+  uint64_t hash = 14695981039346656037ull;
+  const auto mix = [&hash](std::string_view text) {
+    for (const char c : text) {
+      hash ^= static_cast<unsigned char>(c);
+      hash *= 1099511628211ull;
+    }
+  };
+  mix(database);
+  mix(std::string_view("\0", 1));
+  mix(company);
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+  return "lk_" + std::string(company.substr(0, 43)) + "_" + digits;
+}
+
+std::string PostgresReportRoleSql(const PostgresTarget& target, std::string_view role_name) {
+  const std::string role(role_name), company(target.company);
+  // The role may have been made beside this transaction by another process opening the company:
+  // then it is there. Membership lets the connecting user take the role (a superuser may anyway);
+  // the server's own catalog of roles carries the company and database it serves.
+  return "DO $lk$ BEGIN\n"
+         "  BEGIN\n"
+         "    CREATE ROLE " + role + " NOLOGIN;\n"
+         "    EXECUTE format('COMMENT ON ROLE %I IS %L', '" + role + "', 'Report queries of the ledgerkit company " +
+         company + " in the database ' || current_database());\n"
+         "  EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL;\n"
+         "  END;\n"
+         "  IF NOT pg_catalog.pg_has_role(CURRENT_USER, '" + role + "', 'USAGE') THEN\n"
+         "    GRANT " + role + " TO CURRENT_USER;\n"
+         "  END IF;\n"
+         "END $lk$;\n"
+         "GRANT USAGE ON SCHEMA " + company + ", lk_shared TO " + role + ";\n"
+         "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA " + company + " TO " + role + ";\n"
+         "REVOKE INSERT, UPDATE, DELETE ON " + company + ".lk_Schema FROM " + role + ";\n"
+         "GRANT SELECT, UPDATE ON ALL SEQUENCES IN SCHEMA " + company + " TO " + role + ";\n";
+}
+
+std::string PostgresDropCompanySql(std::string_view company, std::string_view role_name) {
+  const std::string role(role_name);
+  return "DROP SCHEMA IF EXISTS " + std::string(company) + " CASCADE;\n"
+         "DO $lk$ BEGIN\n"
+         "  IF EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = '" + role + "') THEN\n"
+         "    DROP OWNED BY " + role + ";\n"
+         "    DROP ROLE " + role + ";\n"
+         "  END IF;\n"
+         "END $lk$;\n";
+}
+
 std::string PostgresSchemaSql(const Catalog& catalog) {
   std::string sql(kFunctionsSql);
   for (const TableDef& table : catalog.tables) {
@@ -168,11 +221,19 @@ std::string PostgresSchemaSql(const Catalog& catalog) {
   return sql;
 }
 
-void CheckPostgresSchema(EngineConnection& connection, const PostgresTarget& target, const Catalog& catalog) {
+bool CheckPostgresSchema(EngineConnection& connection, const PostgresTarget& target, std::string_view report_role,
+                         const Catalog& catalog) {
   std::vector<Mark> marks;
+  bool role_there = false;
   try {
-    const auto statement = connection.Prepare("SELECT Mark, Version FROM lk_Schema");
-    while (statement->Step()) marks.push_back(Mark{statement->ColumnInteger(0), statement->ColumnInteger(1)});
+    // The role is looked for in the same statement, which costs an opening nothing more.
+    const auto statement = connection.Prepare(
+        "SELECT Mark, Version, EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ?) FROM lk_Schema");
+    statement->BindText(1, report_role);
+    while (statement->Step()) {
+      marks.push_back(Mark{statement->ColumnInteger(0), statement->ColumnInteger(1)});
+      role_there = statement->ColumnInteger(2) != 0;
+    }
   } catch (const Error& error) {
     // 42P01, no such table: the schema is missing or holds something else.
     if (error.number() != PostgresErrorNumber("42P01")) throw;
@@ -187,6 +248,7 @@ void CheckPostgresSchema(EngineConnection& connection, const PostgresTarget& tar
                                                std::to_string(marks[0].version) + ", which this library (schema version " +
                                                std::to_string(catalog.version) + ") cannot open.");
   }
+  return role_there;
 }
 
 void CreatePostgresDatabase(std::string_view uri, const Catalog& catalog, const std::function<void()>& first_rows) {
@@ -211,8 +273,10 @@ void CreatePostgresDatabase(std::string_view uri, const Catalog& catalog, const 
                                                " already exists; a company is never written over an existing one.");
   }
   bool made = false;
+  const std::string role = PostgresReportRoleOf(*connection);
   try {
     connection->ExecuteControl(PostgresSchemaSql(catalog));
+    connection->ExecuteControl(PostgresReportRoleSql(target, role));
     connection->ExecuteControl("INSERT INTO lk_Schema (Mark, Version) VALUES (" + std::to_string(catalog.mark) + ", " +
                                std::to_string(catalog.version) + "); COMMIT;");
     made = true;
@@ -222,7 +286,7 @@ void CreatePostgresDatabase(std::string_view uri, const Catalog& catalog, const 
     try {
       if (!connection) connection = OpenPostgresCompany(target);
       if (connection->InTransaction()) connection->ExecuteControl("ROLLBACK");
-      if (made) connection->ExecuteControl("DROP SCHEMA " + target.company + " CASCADE");
+      if (made) connection->ExecuteControl(PostgresDropCompanySql(target.company, role));
     } catch (...) {
       // The first failure is the one reported.
     }
