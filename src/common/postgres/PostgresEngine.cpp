@@ -846,38 +846,29 @@ class PostgresConnection final : public EngineConnection {
   void Begin(Access access) override {
     WithReconnect([&] {
       session_->UseCompany(target_.company);
-      if (access == Access::kWrite) {
-        BeginLocked();
-      } else {
-        session_->Run("BEGIN ISOLATION LEVEL REPEATABLE READ");
-      }
+      session_->Run(access == Access::kWrite
+                        ? "BEGIN; SET LOCAL lock_timeout = " + std::to_string(WriterWaitLimit().count())
+                        : std::string("BEGIN ISOLATION LEVEL REPEATABLE READ"));
     });
   }
-  void Commit() override {
-    company_locked_ = false;
-    session_->Run("COMMIT");
-  }
-  void Rollback() override {
-    company_locked_ = false;
-    session_->Run("ROLLBACK");
-  }
+  void Commit() override { session_->Run("COMMIT"); }
+  void Rollback() override { session_->Run("ROLLBACK"); }
   void Savepoint() override { session_->Run("SAVEPOINT ledgerkit_unit"); }
   void ReleaseSavepoint() override { session_->Run("RELEASE SAVEPOINT ledgerkit_unit"); }
   void RollbackToSavepoint() override {
     session_->Run("ROLLBACK TO SAVEPOINT ledgerkit_unit; RELEASE SAVEPOINT ledgerkit_unit");
   }
-  // Held already when the writing transaction began (BeginLocked).
   void LockCompany() override {
-    if (company_locked_ && InTransaction()) return;
     try {
-      const auto statement = Prepare(kLockCompanySql);
+      const auto statement = Prepare("SELECT ISubScriberID FROM ISubScriber FOR UPDATE");
       while (statement->Step()) {
       }
     } catch (const Error& error) {
-      ThrowBusyOnLockTimeout(error);
-      throw;
+      if (error.number() != PostgresErrorNumber("55P03")) throw;
+      const int64_t ms = WriterWaitLimit().count();
+      const std::string waited = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+      throw BusyError("database is locked: waited " + waited + " for another writer to finish with " + target_.given);
     }
-    company_locked_ = true;
   }
 
   // The server keeps its own structures consistent; what is left to look at is the company's
@@ -915,37 +906,11 @@ class PostgresConnection final : public EngineConnection {
     }
   }
 
-  // The statement that takes the company lock: the subscriber row, which every writer locks first.
-  static constexpr const char* kLockCompanySql = "SELECT ISubScriberID FROM ISubScriber FOR UPDATE";
-
-  // A writing unit takes the company lock as soon as it begins (common/UnitOfWork.cpp), so the
-  // transaction, its wait limit and the lock go to the server together: one round trip where
-  // there were two, three fewer per cheque. LockCompany then finds the lock held.
-  void BeginLocked() {
-    try {
-      session_->Run("BEGIN; SET LOCAL lock_timeout = " + std::to_string(WriterWaitLimit().count()) + "; " +
-                    kLockCompanySql);
-    } catch (const Error& error) {
-      ThrowBusyOnLockTimeout(error);
-      throw;
-    }
-    company_locked_ = true;
-  }
-
-  // The writer wait limit ran out on the company lock: the busy error, as on SQLite.
-  void ThrowBusyOnLockTimeout(const Error& error) const {
-    if (error.number() != PostgresErrorNumber("55P03")) return;
-    const int64_t ms = WriterWaitLimit().count();
-    const std::string waited = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-    throw BusyError("database is locked: waited " + waited + " for another writer to finish with " + target_.given);
-  }
-
   PostgresTarget target_;
   std::unique_ptr<Session> session_;
   const Catalog* catalog_ = nullptr;
   int64_t changes_ = 0;
   bool spent_ = false;
-  bool company_locked_ = false;  // by the transaction open now
 };
 
 // Percent-decodes a URI parameter's value.
