@@ -31,8 +31,9 @@ class Connection {
  public:
   Connection(const std::string& server, const std::string& schema) : conn_(PQconnectdb(server.c_str())) {
     if (PQstatus(conn_) != CONNECTION_OK) {
-      const std::string message = PQerrorMessage(conn_);
+      std::string message = PQerrorMessage(conn_);
       PQfinish(conn_);
+      while (!message.empty() && message.back() == '\n') message.pop_back();
       throw std::runtime_error("cannot connect to " + server + ": " + message);
     }
     PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
@@ -145,11 +146,8 @@ class PostgresWriter final : public RawWriter {
 class Postgres final : public RawEngine {
  public:
   explicit Postgres(std::string server)
-      : server_(std::move(server)), prefix_("lkbench_" + std::to_string(::getpid()) + "_"), admin_(server_, "") {
-    if (server_.find("company=") != std::string::npos) {
-      throw std::runtime_error("--server takes the server's URI without company=: the bench names its companies");
-    }
-  }
+      : server_(ServerOnly(std::move(server))), prefix_("lkbench_" + std::to_string(::getpid()) + "_"),
+        admin_(server_, "") {}
   ~Postgres() override {
     // Also after a failure: nothing the run made stays on the server. Only the process that made
     // them drops them (a forked child never gets here, but be sure).
@@ -215,6 +213,12 @@ class Postgres final : public RawEngine {
     admin_.Exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
     made_.push_back(schema);
     return schema;
+  }
+  static std::string ServerOnly(std::string server) {
+    if (server.find("company=") != std::string::npos) {
+      throw std::runtime_error("--server takes the server's URI without company=: the bench names its companies");
+    }
+    return server;
   }
   static std::string SchemaOf(const std::string& account) {
     const size_t at = account.rfind("company=");
