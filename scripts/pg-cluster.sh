@@ -6,6 +6,9 @@
 #                                            (default 54329); prints the connection URI
 #   scripts/pg-cluster.sh stop DIR           stops the cluster and removes DIR
 #
+# The cluster runs with fsync=off, which is all tests need; LEDGERKIT_PG_DURABLE=1 at `start`
+# leaves fsync on, so that commits are durable as on a production server (for measurements).
+#
 # Run as root, the cluster belongs to the `postgres` system user (PostgreSQL refuses to run as
 # root); run as anyone else, to that user.
 set -euo pipefail
@@ -29,8 +32,10 @@ case "$command" in
     [ "$(id -u)" -ne 0 ] || chown postgres: "$dir"
     as_owner "$bin/initdb" -D "$dir/data" -U ledgerkit --auth=trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 ||
       { cat "$dir/initdb.log" >&2; exit 1; }
+    fsync=off
+    [ "${LEDGERKIT_PG_DURABLE:-0}" = 0 ] || fsync=on
     as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-      -o "-k $dir -h 127.0.0.1 -p $port -c fsync=off -c max_connections=200" start >/dev/null ||
+      -o "-k $dir -h 127.0.0.1 -p $port -c fsync=$fsync -c max_connections=200" start >/dev/null ||
       { cat "$dir/server.log" >&2; exit 1; }
     echo "postgresql://ledgerkit@127.0.0.1:$port/postgres"
     ;;
