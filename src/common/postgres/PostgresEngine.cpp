@@ -461,7 +461,7 @@ class SessionPool {
       std::string message = conn != nullptr ? PQerrorMessage(conn) : "out of memory";
       while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
       PQfinish(conn);
-      throw PostgresError("08001", message + " (" + target.server + ")");
+      throw PostgresError("08001", message + " (" + target.given + ")");
     }
     // Notices (a cascade's list of what it dropped) are the server's chatter, never the caller's.
     PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
@@ -929,6 +929,28 @@ std::string Decode(std::string_view text) {
   return out;
 }
 
+// The URI as messages may show it: a password, in the user part or as a parameter, becomes
+// "***", so no error text, log line or response carries a credential.
+std::string WithoutPassword(std::string_view uri) {
+  std::string shown(uri);
+  const size_t scheme = shown.find("://");
+  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const size_t at = shown.find('@', start);
+  const size_t slash = shown.find('/', start);
+  if (at != std::string::npos && (slash == std::string::npos || at < slash)) {
+    const size_t colon = shown.find(':', start);
+    if (colon != std::string::npos && colon < at) shown.replace(colon + 1, at - colon - 1, "***");
+  }
+  for (size_t found = shown.find("password=", start); found != std::string::npos;
+       found = shown.find("password=", found + 1)) {
+    if (found == 0 || (shown[found - 1] != '?' && shown[found - 1] != '&')) continue;
+    const size_t value = found + 9;
+    const size_t end = shown.find('&', value);
+    shown.replace(value, (end == std::string::npos ? shown.size() : end) - value, "***");
+  }
+  return shown;
+}
+
 std::unique_ptr<EngineConnection> OpenUri(std::string_view uri) {
   return OpenPostgresCompany(ParsePostgresTarget(uri));
 }
@@ -948,7 +970,7 @@ Error PostgresError(std::string_view sqlstate, std::string message) {
 
 PostgresTarget ParsePostgresTarget(std::string_view uri) {
   PostgresTarget target;
-  target.given = uri;
+  target.given = WithoutPassword(uri);
   target.company = std::string(kDefaultCompany);
   const size_t query = uri.find('?');
   std::string rest;

@@ -32,7 +32,7 @@ Error PostgresError(std::string_view sqlstate, std::string message);
 // A company on a server: the libpq connection URI without the library's own parameter, and the
 // schema the company lives in (the `company` parameter; "ledgerkit" when it is left out).
 struct PostgresTarget {
-  std::string given;    // the URI as the caller wrote it, for messages
+  std::string given;    // the URI as the caller wrote it, any password hidden, for messages
   std::string uri;      // what libpq connects with
   std::string company;  // the schema's name, lower case
   std::string server;   // the server, database and user the sessions are shared by
