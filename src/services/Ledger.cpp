@@ -101,7 +101,7 @@ void WriteBalances(const Variant& account, const std::map<int32_t, PostedAccount
   }
   for (size_t start = 0; start < balances.size(); start += kBalancesPerStatement) {
     const size_t count = std::min(kBalancesPerStatement, balances.size() - start);
-    std::string rows = "SELECT ? AS AccountID, ? AS Balance";
+    std::string rows = "SELECT CAST(? AS BIGINT) AS AccountID, CAST(? AS BIGINT) AS Balance";
     for (size_t i = 1; i < count; ++i) rows += " UNION ALL SELECT ?,?";
     Command command(account);
     command.SetText("UPDATE ACAccount SET Balance=n.Balance FROM (" + rows +

@@ -747,7 +747,7 @@ class PostgresDialect final : public EngineDialect {
   // Unquoted names are folded to lower case, so the quoted form is written that way too.
   std::string QuoteIdentifier(std::string_view name) const override { return "\"" + Lower(name) + "\""; }
   std::string WholeNumberCondition(std::string_view column) const override {
-    return "(" + std::string(column) + " ~ '^[0-9]+$')";
+    return "(" + std::string(column) + " COLLATE \"C\" ~ '^[0-9]+$')";
   }
   // Columns hold only their own type.
   std::string HoldsIntegerCondition(std::string_view column) const override {
