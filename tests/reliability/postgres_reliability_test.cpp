@@ -31,9 +31,11 @@
 #include <utility>
 #include <vector>
 
+#include "common/Catalog.h"
 #include "common/Convert.h"
 #include "common/Currency.h"
 #include "common/Date.h"
+#include "common/Engine.h"
 #include "common/Error.h"
 #include "entities/Schema.h"
 #include "enums/PublicEnums.h"
@@ -703,6 +705,29 @@ TEST_F(PostgresReliability, WriterKilledMidChequeLeavesWholeBooksAndNoLockBehind
   EXPECT_GT(Logged(lines, "done").size(), 0u);
   EXPECT_EQ(NotCommitted(company, Logged(lines, "done")), "");
   ExpectWholeBooks(company, accounts);
+}
+
+// A transaction in which a statement failed can only be rolled back; the server answers its
+// COMMIT with ROLLBACK and no error, which must reach the caller as a failure.
+TEST_F(PostgresReliability, ACommitTheServerTurnedIntoARollbackFails) {
+  const ServerCompany company(PostgresServer(), Unique("lk_rel_commit"));
+  CreateSubscriberDatabase(company.uri(), "Acme Trading");
+  auto connection = OpenEngine(company.uri());
+  connection->CheckSchema(CompanyCatalog());
+  connection->Begin(Access::kWrite);
+  connection->LockCompany();
+  connection->ExecuteControl("UPDATE ISubScriber SET CompanyName = 'Changed'");
+  EXPECT_THROW(connection->ExecuteControl("SELECT 1/0"), Error);
+  try {
+    connection->Commit();
+    ADD_FAILURE() << "a failed transaction was reported committed";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), ClassNumber('4', '0')) << error.description();
+    EXPECT_EQ(error.source(), "PostgreSQL");
+    EXPECT_NE(error.description().find("[SQLSTATE 40000]"), std::string::npos) << error.description();
+  }
+  EXPECT_FALSE(connection->InTransaction());
+  EXPECT_EQ(company.Scalar("SELECT CompanyName FROM ISubScriber"), "Acme Trading");
 }
 
 }  // namespace

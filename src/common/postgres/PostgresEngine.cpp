@@ -856,7 +856,14 @@ class PostgresConnection final : public EngineConnection {
                         : std::string("BEGIN ISOLATION LEVEL REPEATABLE READ"));
     });
   }
-  void Commit() override { session_->Run("COMMIT"); }
+  // The server answers COMMIT of a transaction it has already failed with ROLLBACK and no error:
+  // that is a failure, never a success.
+  void Commit() override {
+    const Result result = session_->Run("COMMIT");
+    if (std::string_view(PQcmdStatus(result.get())) == "ROLLBACK") {
+      throw PostgresError("40000", "the transaction had failed and was rolled back; nothing of it was committed");
+    }
+  }
   void Rollback() override { session_->Run("ROLLBACK"); }
   void Savepoint() override { session_->Run("SAVEPOINT ledgerkit_unit"); }
   void ReleaseSavepoint() override { session_->Run("RELEASE SAVEPOINT ledgerkit_unit"); }
