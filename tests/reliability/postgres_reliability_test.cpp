@@ -37,6 +37,7 @@
 #include "common/Date.h"
 #include "common/Engine.h"
 #include "common/Error.h"
+#include "common/ErrorConvention.h"
 #include "entities/Schema.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"
@@ -513,7 +514,7 @@ void ExpectServerAwayError(const std::string& number, const std::string& source,
   EXPECT_TRUE(number == std::to_string(ClassNumber('0', '8')) || number == std::to_string(ClassNumber('5', '7')))
       << number;
   EXPECT_EQ(source, "PostgreSQL");
-  const std::string marker = "\\r\\n >VantorERR@" + number;
+  const std::string marker = Escaped(std::string(kLineBreak) + std::string(kErrorMarker)) + number;
   ASSERT_GT(escaped.size(), marker.size());
   EXPECT_EQ(escaped.substr(escaped.size() - marker.size()), marker) << escaped;
   const std::string text = escaped.substr(0, escaped.size() - marker.size());
@@ -525,8 +526,9 @@ void ExpectServerAwayError(const std::string& number, const std::string& source,
   EXPECT_EQ(text.substr(0, state).find('\\'), std::string::npos) << "a message of several lines: " << escaped;
 }
 
-// The lines a writer logs: "begun N" once a cheque's header is there, "done N" once the cheque
-// is recorded, "failed STEP NUMBER SOURCE DESCRIPTION" for a call that failed.
+// Records cheques until `stop_file` exists, going on after failures, and logs each step: "begun
+// N" once a cheque's header is there, "done N" once the cheque is recorded, "failed STEP NUMBER
+// SOURCE DESCRIPTION" for a call that failed.
 void RecordChequesLogging(const std::string& uri, const Accounts& accounts, const std::string& log,
                           const std::string& stop_file, int first_index) {
   CACMgr ledger;
