@@ -48,11 +48,12 @@ case "$command" in
     ;;
   resume)
     [ -d "$dir/data" ] || { echo "$dir holds no cluster" >&2; exit 1; }
-    # The port the server last ran on, from the command line it recorded at its start.
+    # The port and fsync setting the server last ran with, from the command line it recorded.
     port=$(sed -n 's/.*"-p" "\([0-9]*\)".*/\1/p' "$dir/data/postmaster.opts")
+    fsync=$(sed -n 's/.*"-c" "fsync=\([a-z]*\)".*/\1/p' "$dir/data/postmaster.opts")
     [ -n "$port" ] || { echo "no port recorded in $dir/data/postmaster.opts" >&2; exit 1; }
     as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-      -o "-k $dir -h 127.0.0.1 -p $port -c fsync=off -c max_connections=200" start >/dev/null ||
+      -o "-k $dir -h 127.0.0.1 -p $port -c fsync=${fsync:-off} -c max_connections=200" start >/dev/null ||
       { tail -n 20 "$dir/server.log" >&2; exit 1; }
     ;;
   *)
