@@ -5,6 +5,10 @@
 #                                            listening on a Unix socket in DIR and on 127.0.0.1:PORT
 #                                            (default 54329); prints the connection URI
 #   scripts/pg-cluster.sh stop DIR           stops the cluster and removes DIR
+#   scripts/pg-cluster.sh pause DIR          stops the server (fast shutdown: sessions are ended,
+#                                            open transactions rolled back), keeping DIR
+#   scripts/pg-cluster.sh resume DIR         starts a paused server again, on the same port and
+#                                            with the same options
 #
 # The cluster runs with fsync=off, which is all tests need; LEDGERKIT_PG_DURABLE=1 at `start`
 # leaves fsync on, so that commits are durable as on a production server (for measurements).
@@ -16,7 +20,7 @@ set -euo pipefail
 command=${1:-}
 dir=${2:-}
 port=${3:-54329}
-[ -n "$command" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop DIR [PORT]" >&2; exit 2; }
+[ -n "$command" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop|pause|resume DIR [PORT]" >&2; exit 2; }
 
 bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
 [ -x "$bin/initdb" ] || { echo "PostgreSQL server binaries not found under /usr/lib/postgresql" >&2; exit 1; }
@@ -43,8 +47,22 @@ case "$command" in
     [ -d "$dir/data" ] && as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
     rm -rf "$dir"
     ;;
+  pause)
+    [ -d "$dir/data" ] || { echo "$dir holds no cluster" >&2; exit 1; }
+    as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w -t 60 stop >/dev/null
+    ;;
+  resume)
+    [ -d "$dir/data" ] || { echo "$dir holds no cluster" >&2; exit 1; }
+    # The port and fsync setting the server last ran with, from the command line it recorded.
+    port=$(sed -n 's/.*"-p" "\([0-9]*\)".*/\1/p' "$dir/data/postmaster.opts")
+    fsync=$(sed -n 's/.*"-c" "fsync=\([a-z]*\)".*/\1/p' "$dir/data/postmaster.opts")
+    [ -n "$port" ] || { echo "no port recorded in $dir/data/postmaster.opts" >&2; exit 1; }
+    as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+      -o "-k $dir -h 127.0.0.1 -p $port -c fsync=${fsync:-off} -c max_connections=200" start >/dev/null ||
+      { tail -n 20 "$dir/server.log" >&2; exit 1; }
+    ;;
   *)
-    echo "usage: $0 start|stop DIR [PORT]" >&2
+    echo "usage: $0 start|stop|pause|resume DIR [PORT]" >&2
     exit 2
     ;;
 esac

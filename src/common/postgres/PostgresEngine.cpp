@@ -71,20 +71,26 @@ int Base36(char c) {
   return 0;
 }
 
+// libpq's own text runs over several lines ("FATAL: ...\nserver closed the connection ...",
+// "... Connection refused\n\tIs the server running ...?"): one line, as every description is.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  for (const char c : text) {
+    if (c == '\n' || c == '\t') {
+      if (!line.empty() && line.back() != ' ') line += ' ';
+    } else {
+      line += c;
+    }
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
 // The error a failed server answer (or a lost session, `result` null or not) stands for.
 [[noreturn]] void ThrowResult(PGconn* conn, const PGresult* result) {
   const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
   const char* primary = result != nullptr ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-  std::string message;
-  // libpq's own text runs over several lines ("FATAL: ...\nserver closed the connection ..."): one.
-  for (const char c : std::string_view(primary != nullptr ? primary : PQerrorMessage(conn))) {
-    if (c == '\n' || c == '\t') {
-      if (!message.empty() && message.back() != ' ') message += ' ';
-    } else {
-      message += c;
-    }
-  }
-  while (!message.empty() && message.back() == ' ') message.pop_back();
+  std::string message = OneLine(primary != nullptr ? primary : PQerrorMessage(conn));
   // No SQLSTATE: libpq's own failure, which is the session's loss (class 08).
   std::string sqlstate = state != nullptr ? state : "08006";
   if (state == nullptr && PQstatus(conn) == CONNECTION_OK) sqlstate = "08000";
@@ -458,8 +464,7 @@ class SessionPool {
     const char* values[] = {target.uri.c_str(), kApplicationName, "UTF8", nullptr};
     PGconn* conn = PQconnectdbParams(keywords, values, 1);
     if (conn == nullptr || PQstatus(conn) != CONNECTION_OK) {
-      std::string message = conn != nullptr ? PQerrorMessage(conn) : "out of memory";
-      while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+      const std::string message = conn != nullptr ? OneLine(PQerrorMessage(conn)) : "out of memory";
       PQfinish(conn);
       throw PostgresError("08001", message + " (" + target.given + ")");
     }
@@ -881,7 +886,14 @@ class PostgresConnection final : public EngineConnection {
                         : std::string("BEGIN ISOLATION LEVEL REPEATABLE READ"));
     });
   }
-  void Commit() override { session_->Run("COMMIT"); }
+  // The server answers COMMIT of a transaction it has already failed with ROLLBACK and no error:
+  // that is a failure, never a success.
+  void Commit() override {
+    const Result result = session_->Run("COMMIT");
+    if (std::string_view(PQcmdStatus(result.get())) == "ROLLBACK") {
+      throw PostgresError("40000", "the transaction had failed and was rolled back; nothing of it was committed");
+    }
+  }
   void Rollback() override { session_->Run("ROLLBACK"); }
   void Savepoint() override { session_->Run("SAVEPOINT ledgerkit_unit"); }
   void ReleaseSavepoint() override { session_->Run("RELEASE SAVEPOINT ledgerkit_unit"); }
