@@ -25,6 +25,11 @@ constexpr std::string_view kSharedSql =
     "CREATE SCHEMA IF NOT EXISTS lk_shared; CREATE COLLATION IF NOT EXISTS lk_shared.lk_nocase "
     "(provider = icu, locale = 'und-u-ks-level2', deterministic = false);";
 
+// Granting or revoking a role's use of lk_shared rewrites that schema's one catalog row, and two
+// transactions doing so at once fail with "tuple concurrently updated": companies made or dropped
+// at the same time take turns here, until their transaction ends.
+constexpr std::string_view kSharedGrantsLock = "SELECT pg_catalog.pg_advisory_xact_lock(7740301065551);\n";
+
 // CDATE reads the date forms the library reads (common/Date.h): year-month-day, then optionally
 // a blank or T and hours:minutes[:seconds]; MONEY turns stored ten-thousandths into the amount.
 constexpr std::string_view kFunctionsSql = R"sql(
@@ -158,7 +163,8 @@ std::string PostgresReportRoleSql(const PostgresTarget& target, std::string_view
   // The role may have been made beside this transaction by another process opening the company:
   // then it is there. Membership lets the connecting user take the role (a superuser may anyway);
   // the server's own catalog of roles carries the company and database it serves.
-  return "DO $lk$ BEGIN\n"
+  return std::string(kSharedGrantsLock) +
+         "DO $lk$ BEGIN\n"
          "  BEGIN\n"
          "    CREATE ROLE " + role + " NOLOGIN;\n"
          "    EXECUTE format('COMMENT ON ROLE %I IS %L', '" + role + "', 'Report queries of the ledgerkit company " +
@@ -177,7 +183,7 @@ std::string PostgresReportRoleSql(const PostgresTarget& target, std::string_view
 
 std::string PostgresDropCompanySql(std::string_view company, std::string_view role_name) {
   const std::string role(role_name);
-  return "DROP SCHEMA IF EXISTS " + std::string(company) + " CASCADE;\n"
+  return std::string(kSharedGrantsLock) + "DROP SCHEMA IF EXISTS " + std::string(company) + " CASCADE;\n"
          "DO $lk$ BEGIN\n"
          "  IF EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = '" + role + "') THEN\n"
          "    DROP OWNED BY " + role + ";\n"
