@@ -96,9 +96,13 @@ std::string UnitKey(const Variant& account) {
   for (const auto& [spelling, key] : recent) {
     if (spelling == path) return key;
   }
-  std::error_code error;
-  const auto canonical = std::filesystem::weakly_canonical(std::filesystem::path(path), error);
-  std::string key = error ? path : canonical.string();
+  // A server's URI is no path: it is kept as given (and messages name it so).
+  std::string key = path;
+  if (!path.starts_with("postgresql://") && !path.starts_with("postgres://")) {
+    std::error_code error;
+    const auto canonical = std::filesystem::weakly_canonical(std::filesystem::path(path), error);
+    if (!error) key = canonical.string();
+  }
   recent.insert(recent.begin(), {std::move(path), key});
   if (recent.size() > 8) recent.pop_back();
   return key;

@@ -198,7 +198,8 @@ TEST(AccountMgr, BusinessInfoNamesTheFaxAsItsArgumentAndStoresNullAsNull) {
 
   manager.UpdateAccountBusinessInfo(company.account(), "Renamed Ltd", Variant::Null(), "", "", "", "", "", "", "",
                                     Variant::Null());
-  EXPECT_EQ(RawScalar(company.path(), "SELECT (Address1 IS NULL)||(Address2='')||(Fax IS NULL) FROM ISubscriberLocation "
+  EXPECT_EQ(RawScalar(company.path(), "SELECT (CASE WHEN Address1 IS NULL THEN 1 ELSE 0 END)||(CASE WHEN Address2='' THEN 1 ELSE 0 END)||"
+                      "(CASE WHEN Fax IS NULL THEN 1 ELSE 0 END) FROM ISubscriberLocation "
                                       "WHERE IsPrimary=1"),
             "111");
   manager.UpdateNextNumbers(company.account(), "alice", "token", Variant::Null(), 7, "8");

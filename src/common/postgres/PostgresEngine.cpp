@@ -747,7 +747,8 @@ class PostgresDialect final : public EngineDialect {
   // Unquoted names are folded to lower case, so the quoted form is written that way too.
   std::string QuoteIdentifier(std::string_view name) const override { return "\"" + Lower(name) + "\""; }
   std::string WholeNumberCondition(std::string_view column) const override {
-    return "(" + std::string(column) + " ~ '^[0-9]+$')";
+    // Byte-wise: a regular expression cannot run under the columns' case-blind collation.
+    return "(" + std::string(column) + " COLLATE \"C\" ~ '^[0-9]+$')";
   }
   // Columns hold only their own type.
   std::string HoldsIntegerCondition(std::string_view column) const override {
@@ -757,8 +758,10 @@ class PostgresDialect final : public EngineDialect {
     return "pg_typeof(" + std::string(column) + ")::text";
   }
   bool IsSumOverflow(const Error& error) const override {
+    // Found anywhere in the description: on its way to the caller the error gains a marker and
+    // the blocks of the operations it passed through.
     return error.number() == PostgresErrorNumber("22003") && error.source() == kPostgresSource &&
-           error.description() == "integer overflow";
+           error.description().find("integer overflow") != std::string::npos;
   }
 };
 
@@ -941,7 +944,13 @@ int32_t PostgresErrorNumber(std::string_view sqlstate) {
 }
 
 Error PostgresError(std::string_view sqlstate, std::string message) {
-  if (sqlstate == "22003") return Error::Runtime(kOverflow, std::move(message));
+  // A number out of range is the Overflow the other engine reports; a trigger's own text comes
+  // without the "Overflow: " it is marked with, as there.
+  if (sqlstate == "22003") {
+    constexpr std::string_view kOverflowPrefix = "Overflow: ";
+    if (message.starts_with(kOverflowPrefix)) message.erase(0, kOverflowPrefix.size());
+    return Error::Runtime(kOverflow, std::move(message));
+  }
   return Error(PostgresErrorNumber(sqlstate), std::string(kPostgresSource),
                std::move(message) + " [SQLSTATE " + std::string(sqlstate) + "]");
 }
