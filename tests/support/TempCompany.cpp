@@ -100,7 +100,7 @@ std::string AliasSubqueries(const std::string& sql) {
 std::string ServerTriggers(const std::string& sql) {
   static const std::regex drop(R"(DROP TRIGGER (\w+)(;|$))");
   static const std::regex create(
-      R"(CREATE TRIGGER (\w+) (BEFORE|AFTER) (INSERT|DELETE|UPDATE OF \w+) ON (\w+)(?: WHEN (.+?))? BEGIN SELECT )"
+      R"(CREATE TRIGGER (\w+) (BEFORE|AFTER) (INSERT|DELETE|UPDATE(?: OF \w+)?) ON (\w+)(?: WHEN (.+?))? BEGIN SELECT )"
       R"(RAISE\(ABORT, ?'((?:[^']|'')*)'\); END;?)");
   std::string out = std::regex_replace(
       sql, drop,
