@@ -208,7 +208,15 @@ TranslatedSql Translate(std::string_view sql) {
       while (j < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_')) ++j;
       const std::string_view word = sql.substr(i, j - i);
       out.spellings.try_emplace(Lower(word), word);
-      out.text.append(word);
+      size_t next = j;
+      while (next < sql.size() && std::isspace(static_cast<unsigned char>(sql[next]))) ++next;
+      if (Lower(word) == "money" && next < sql.size() && sql[next] == '(') {
+        // The company's MONEY function: the server reads money('...') as a cast to its own type.
+        out.spellings.try_emplace("lk_money", word);
+        out.text.append("lk_money");
+      } else {
+        out.text.append(word);
+      }
       i = j;
     } else {
       out.text += c;
@@ -559,7 +567,14 @@ class PostgresStatement final : public EngineStatement {
     std::snprintf(text, sizeof text, "%.17g", value);
     Bind(index, std::string(text), kFloat8Oid);
   }
-  void BindText(int index, std::string_view value) override { Bind(index, std::string(value), kTextOid); }
+  void BindText(int index, std::string_view value) override {
+    // The server's texts cannot hold a NUL, and libpq would send only what precedes it: a
+    // different text, which could match (or overwrite) rows the caller never named.
+    if (value.find('\0') != std::string_view::npos) {
+      throw Error::Runtime(kInvalidArgument, "A text holding a NUL character cannot be sent to the server.");
+    }
+    Bind(index, std::string(value), kTextOid);
+  }
 
   bool Step() override {
     if (!result_) Execute();
