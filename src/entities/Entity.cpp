@@ -194,7 +194,10 @@ std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Vari
     } else if (args.filter) {
       sql += " WHERE " + ToText(*args.filter);
     }
-    if (args.sort) sql += " ORDER BY " + ToText(*args.sort);
+    // Rows the sort leaves in any order (or all of them, without one) come by key: an engine
+    // gives rows in no order of its own unless asked, and a changed row may come last.
+    const std::string key_column(def.key_column->name);
+    sql += args.sort ? " ORDER BY " + ToText(*args.sort) + ", " + key_column : " ORDER BY " + key_column;
     sql += ";";
     // The rows go straight from the statement into the entities, read the way a result set
     // reads them, with the failure convention of the query path.

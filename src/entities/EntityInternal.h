@@ -52,7 +52,8 @@ struct FetchArgs {
 // Runs the fetch of `def`: "SELECT <columns> FROM <table>", then " WHERE <key>=?" bound to the
 // ID when one is given (converted by ToKey before the file is opened: 1.5 or "1 OR 1=1" fail
 // with Type mismatch, never select a row), otherwise " WHERE <filter>" with `bind` filling its
-// markers when a filter is given, then " ORDER BY <sort>" when given, then ";". A filter whose
+// markers when a filter is given, then " ORDER BY <sort>, <key>" (" ORDER BY <key>" without a
+// sort), then ";". A filter whose
 // markers and values differ in number fails with Invalid argument (5). Returns every row as an
 // entity, keyed by the decimal text of its key, in the order of the rows; an empty collection
 // when none match.

@@ -102,8 +102,10 @@ void WriteBalances(const Variant& account, const std::map<int32_t, PostedAccount
   }
   for (size_t start = 0; start < balances.size(); start += kBalancesPerStatement) {
     const size_t count = std::min(kBalancesPerStatement, balances.size() - start);
+    // Every marker typed: a server types an untyped marker of a UNION as text, which a key
+    // cannot be compared with.
     std::string rows = "SELECT CAST(? AS BIGINT) AS AccountID, CAST(? AS BIGINT) AS Balance";
-    for (size_t i = 1; i < count; ++i) rows += " UNION ALL SELECT ?,?";
+    for (size_t i = 1; i < count; ++i) rows += " UNION ALL SELECT CAST(? AS BIGINT),CAST(? AS BIGINT)";
     Command command(account);
     command.SetText("UPDATE ACAccount SET Balance=n.Balance FROM (" + rows +
                     ") AS n WHERE ACAccount.ACAccountID=n.AccountID;");

@@ -152,7 +152,7 @@ TEST(LateBinding, ReportResultSetIsWalkedThroughItsMembers) {
   EXPECT_EQ(Call(rows, "EOF"), Variant(false));
   EXPECT_EQ(Call(rows, "Fields", {"Name"}), Variant("Bank"));
 
-  const Variant none = Call(*reports, "ExecReportQuery", {company.account(), "SELECT Name FROM ACAccount WHERE 0"});
+  const Variant none = Call(*reports, "ExecReportQuery", {company.account(), "SELECT Name FROM ACAccount WHERE 1=0"});
   EXPECT_EQ(Call(*none.AsObject(), "RecordCount"), Variant(0));
   EXPECT_EQ(Call(*none.AsObject(), "EOF"), Variant(true));
   EXPECT_EQ(Call(*none.AsObject(), "BOF"), Variant(true));

@@ -36,7 +36,6 @@ using testing::Occurrences;
 using testing::RawExec;
 using testing::TempCompany;
 
-constexpr int kCantOpen = 14;  // the engine's result code for a file it cannot open
 
 // Three accounts (keys 7, 15, 42) of one account type and one institution.
 constexpr const char* kChart =
@@ -142,7 +141,7 @@ TEST(EntityFetch, ChoosesRowsByKeyOrFilterAndKeepsThemUnderTheirKeyText) {
   // An omitted filter gives every row; a supplied empty one is sent and rejected.
   EXPECT_EQ(Fetch<ACAccount>(account)->Count(), 3);
   const Error empty = CaptureError([&] { Fetch<ACAccount>(account, FetchArgs{.filter = ""}); });
-  EXPECT_EQ(empty.source(), kEngineSource);
+  EXPECT_EQ(empty.source(), testing::EngineSource());
   EXPECT_TRUE(empty.description().starts_with(Block("ACAccount::FetchACAccount", empty))) << empty.description();
   EXPECT_EQ(Occurrences(empty.description(), kErrorMarker), 1);
   EXPECT_TRUE(empty.description().ends_with(Marker(empty))) << empty.description();
@@ -153,7 +152,7 @@ TEST(EntityFetch, ChoosesRowsByKeyOrFilterAndKeepsThemUnderTheirKeyText) {
   EXPECT_EQ(CaptureError([&] { Fetch<ACAccount>(company.MissingPath(), FetchArgs{.id = "5 OR 1=1"}); }).number(),
             kTypeMismatch);
   EXPECT_EQ(CaptureError([&] { Fetch<ACAccount>(company.MissingPath(), FetchArgs{.id = 5}); }).number(),
-            EngineErrorNumber(kCantOpen));
+            testing::ExpectedError(testing::EngineFailure::kCantOpen).number);
 }
 
 TEST(EntityProperties, PublishTheColumnsInOrderWithTheirStoredTypes) {
@@ -345,8 +344,8 @@ TEST(EntityErrors, LedgerClassesStackDiagnosticBlocksAndCompanyClassesMarkOnce) 
 
   // The account was loaded; its file is gone by the time its type is asked for.
   const Error type = CaptureError([&] { sales->Related("AccountType", missing); });
-  EXPECT_EQ(type.number(), EngineErrorNumber(kCantOpen));
-  EXPECT_EQ(type.source(), kEngineSource);
+  EXPECT_EQ(type.number(), testing::ExpectedError(testing::EngineFailure::kCantOpen).number);
+  EXPECT_EQ(type.source(), testing::EngineSource());
   EXPECT_TRUE(type.description().starts_with(Block("VantorINV::ACAccount::GetAccountType", type) +
                                               Block("VantorINV::ACAccountType::FetchACAccountType", type)))
       << type.description();
@@ -369,8 +368,8 @@ TEST(EntityErrors, LedgerClassesStackDiagnosticBlocksAndCompanyClassesMarkOnce) 
 
   // Users, FetchIUser and the query are all marked operations; the marker still appears once.
   const Error users = CaptureError([&] { Load<ISubScriber>(company, 1)->Children("Users", missing); });
-  EXPECT_EQ(users.number(), EngineErrorNumber(kCantOpen));
-  EXPECT_EQ(users.source(), kEngineSource);
+  EXPECT_EQ(users.number(), testing::ExpectedError(testing::EngineFailure::kCantOpen).number);
+  EXPECT_EQ(users.source(), testing::EngineSource());
   EXPECT_EQ(Occurrences(users.description(), kErrorMarker), 1);
   EXPECT_EQ(Occurrences(users.description(), "Error#:"), 0);
   EXPECT_TRUE(users.description().ends_with("\r\n" + Marker(users))) << users.description();

@@ -32,7 +32,6 @@ using testing::DumpTables;
 using testing::Marked;
 using testing::Occurrences;
 
-constexpr int kCantOpen = 14;  // the engine's result code for a file it cannot open
 
 // The diagnostic block `label` puts in front of a description.
 std::string Block(std::string_view label, const Error& error) {
@@ -202,7 +201,7 @@ TEST_F(CallerValues, LedgerReadsOfAMissingFileFailInsideTheirFetchBlock) {
   const std::string missing = company_.MissingPath();
   // What the data layer reports for the file, marked once.
   const Error opened = CaptureError([&] { OpenRecordset(missing, "SELECT 1;"); });
-  ASSERT_EQ(opened.number(), EngineErrorNumber(kCantOpen));
+  ASSERT_EQ(opened.number(), testing::ExpectedError(testing::EngineFailure::kCantOpen).number);
 
   const std::vector<std::pair<std::string, std::function<void()>>> reads = {
       {"ACAccount::FetchACAccount", [&] { ledger_.GetAllAccounts(missing, "", ""); }},
@@ -220,7 +219,7 @@ TEST_F(CallerValues, LedgerReadsOfAMissingFileFailInsideTheirFetchBlock) {
   for (const auto& [label, read] : reads) {
     const Error error = CaptureError(read);
     EXPECT_EQ(error.number(), opened.number()) << label;
-    EXPECT_EQ(error.source(), kEngineSource) << label;
+    EXPECT_EQ(error.source(), testing::EngineSource()) << label;
     EXPECT_EQ(error.description(), Block(label, error) + opened.description()) << label;
   }
   // The invoicing classes mark their failures instead: no block.

@@ -136,13 +136,14 @@ class InvoiceBook : public ::testing::Test {
   // The line row: "invoice|tax|code|name|price|quantity|unit|account".
   std::string Item(int32_t item) const {
     return Sql("SELECT Parent||'|'||TaxID||'|'||ItemCode||'|'||ItemName||'|'||" + MoneySql("ItemPrice") +
-               "||'|'||ItemQuantity||'|'||ItemUnit||'|'||AccountID FROM ACInvoiceItem WHERE ACInvoiceItemID=" +
+               "||'|'||" + testing::RealSql("ItemQuantity") + "||'|'||ItemUnit||'|'||AccountID FROM ACInvoiceItem WHERE ACInvoiceItemID=" +
                std::to_string(item));
   }
   // The tax code row: "owner|code|description|rate|name|exempt|rate|name|exempt|piggy|inactive|acct|acct".
   std::string Code(int32_t code) const {
-    return Sql("SELECT Parent||'|'||TaxCode||'|'||Description||'|'||Tax1Rate||'|'||Tax1Name||'|'||Tax1Exempt||'|'||"
-               "Tax2Rate||'|'||Tax2Name||'|'||Tax2Exempt||'|'||Tax2PiggyBack||'|'||Inactive||'|'||Account1ID||'|'||"
+    return Sql("SELECT Parent||'|'||TaxCode||'|'||Description||'|'||" + testing::RealSql("Tax1Rate") +
+               "||'|'||Tax1Name||'|'||Tax1Exempt||'|'||" + testing::RealSql("Tax2Rate") +
+               "||'|'||Tax2Name||'|'||Tax2Exempt||'|'||Tax2PiggyBack||'|'||Inactive||'|'||Account1ID||'|'||"
                "Account2ID FROM CITaxCode WHERE CITaxCodeID=" +
                std::to_string(code));
   }

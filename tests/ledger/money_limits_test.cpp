@@ -144,7 +144,7 @@ TEST_F(MoneyLimits, CommitRefusesLinesOfNoAccountAndChangesNothing) {
 }
 
 TEST_F(MoneyLimits, AnAccountStillReferredToIsNotDeleted) {
-  constexpr int32_t kConstraint = static_cast<int32_t>(0x80050013u);
+  const int32_t kConstraint = testing::ExpectedError(testing::EngineFailure::kConstraint).number;
   Cheque(100);
   const std::string before = State();
   Error error = CaptureError([&] { ledger_.DeleteAccount(account(), "alice", "", kExpense); });

@@ -28,7 +28,10 @@ TEST_F(TransactionLog, HeadersAreListedByStatusOldestLogDateFirst) {
   Begin(ttGENJRNL);
   Begin(ttGENJRNL);
   Begin(ttCHQ);
-  Exec("UPDATE ACTransLog SET LogDate='2026-01-0'||(4-ACTransLogID)||' 09:00:00'");  // newest first
+  for (int id = 1; id <= 3; ++id) {  // newest first
+    Exec("UPDATE ACTransLog SET LogDate='2026-01-0" + std::to_string(4 - id) + " 09:00:00' WHERE ACTransLogID=" +
+         std::to_string(id));
+  }
   ledger_.EndTransaction(account(), "2");
   EXPECT_EQ(Numbers(tlsINPROGRESS), "3,1");
   EXPECT_EQ(Numbers(tlsCOMMITTED), "2");

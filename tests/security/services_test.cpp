@@ -55,12 +55,13 @@ TEST(SecurityServices, LogonAndSessionCheckRunOnlyTheStatementsOfTheirWork) {
   std::string token;
   const uint64_t logon = StatementsOf([&] { token = security.BeginUserSession(company.account(), "ALICE", "pw"); });
   EXPECT_EQ(first, logon + 1);
-  // Begin and commit of the unit, the candidates, the removal of the earlier session, the new one.
-  EXPECT_EQ(logon, 5u);
+  // Begin and commit of the unit (and the company lock), the candidates, the removal of the
+  // earlier session, the new one.
+  EXPECT_EQ(logon, 5u + testing::CompanyLockStatements());
   EXPECT_EQ(StatementsOf([&] { token = security.BeginUserSession(company.account(), "alice", "pw"); }), logon);
   // A failed logon reads the candidates only.
   EXPECT_EQ(StatementsOf([&] { CaptureError([&] { security.BeginUserSession(company.account(), "alice", "no"); }); }),
-            3u);
+            3u + testing::CompanyLockStatements());
 
   const uint64_t check = StatementsOf([&] { security.GetSysSession(company.account(), token); });
   EXPECT_EQ(check, 3u);

@@ -198,9 +198,11 @@ TEST(AccountMgr, BusinessInfoNamesTheFaxAsItsArgumentAndStoresNullAsNull) {
 
   manager.UpdateAccountBusinessInfo(company.account(), "Renamed Ltd", Variant::Null(), "", "", "", "", "", "", "",
                                     Variant::Null());
-  EXPECT_EQ(RawScalar(company.path(), "SELECT (Address1 IS NULL)||(Address2='')||(Fax IS NULL) FROM ISubscriberLocation "
+  EXPECT_EQ(RawScalar(company.path(), "SELECT (CASE WHEN Address1 IS NULL THEN 'T' ELSE 'F' END)||"
+                                      "(CASE WHEN Address2='' THEN 'T' ELSE 'F' END)||"
+                                      "(CASE WHEN Fax IS NULL THEN 'T' ELSE 'F' END) FROM ISubscriberLocation "
                                       "WHERE IsPrimary=1"),
-            "111");
+            "TTT");
   manager.UpdateNextNumbers(company.account(), "alice", "token", Variant::Null(), 7, "8");
   EXPECT_EQ(RawScalar(company.path(), "SELECT IFNULL(NextInvoiceNumber,'NULL')||','||NextExpenseReportNumber||','||"
                                       "NextClientAccountNumber FROM ISubScriber"),

@@ -6,9 +6,11 @@
 #include <atomic>
 #include <cctype>
 #include <mutex>
+#include <regex>
 #include <cstdlib>
 #include <unistd.h>
 
+#include "common/Error.h"
 #include "common/postgres/PostgresEngine.h"
 #include "entities/Catalog.h"
 #include "entities/Schema.h"
@@ -29,8 +31,9 @@ std::string CompanyOf(const std::string& uri) {
 
 // The tests' own statements are written for the other engine. On a company on the server they
 // run with these few of its functions beside the company's schema (never seen by the library's
-// connections), with an alias given to a subquery in FROM that has none, and COLLATE BINARY
-// written as the server's byte-wise collation.
+// connections), with an alias given to a subquery in FROM that has none, COLLATE BINARY
+// written as the server's byte-wise collation, char(n) as chr(n) and the failure triggers of
+// the tests as the server's (ServerTriggers).
 constexpr const char* kCompatibilitySql = R"sql(
 CREATE SCHEMA IF NOT EXISTS lk_test_compat;
 CREATE OR REPLACE FUNCTION lk_test_compat.ifnull(a anycompatible, b anycompatible) RETURNS anycompatible
@@ -51,6 +54,8 @@ CREATE OR REPLACE FUNCTION lk_test_compat.typeof(value anyelement) RETURNS text 
 CREATE OR REPLACE FUNCTION lk_test_compat.quote(value anyelement) RETURNS text LANGUAGE sql IMMUTABLE AS
   'SELECT CASE WHEN value IS NULL THEN ''NULL'' WHEN lk_test_compat.typeof(value) <> ''text'' THEN value::text
    ELSE quote_literal(value::text) END';
+CREATE OR REPLACE FUNCTION lk_test_compat.hex(value text) RETURNS text LANGUAGE sql IMMUTABLE AS
+  'SELECT upper(encode(convert_to(value, ''UTF8''), ''hex''))';
 CREATE COLLATION IF NOT EXISTS lk_test_compat.nocase FROM lk_shared.lk_nocase;
 )sql";
 
@@ -91,6 +96,37 @@ std::string AliasSubqueries(const std::string& sql) {
   }
 }
 
+// The tests' failure triggers, written for the other engine ("CREATE TRIGGER t BEFORE INSERT ON
+// T [WHEN c] BEGIN SELECT RAISE(ABORT,'m'); END;", "DROP TRIGGER t"), as the server's: a
+// function in the company's schema raising `m` as a constraint failure (class 23, as the other
+// engine reports an abort) when `c` holds, and the trigger that runs it for each row.
+std::string ServerTriggers(const std::string& sql) {
+  static const std::regex drop(R"(DROP TRIGGER (\w+)(;|$))");
+  static const std::regex create(
+      R"(CREATE TRIGGER (\w+) (BEFORE|AFTER) (INSERT|DELETE|UPDATE(?: OF \w+)?) ON (\w+)(?: WHEN (.+?))? BEGIN SELECT )"
+      R"(RAISE\(ABORT, ?'((?:[^']|'')*)'\); END;?)");
+  std::string out = std::regex_replace(
+      sql, drop,
+      "DO $d$ DECLARE r record; BEGIN FOR r IN SELECT t.tgrelid::regclass AS rel FROM pg_trigger t JOIN pg_class c ON "
+      "c.oid=t.tgrelid WHERE t.tgname=lower('$1') AND c.relnamespace=current_schema()::regnamespace LOOP EXECUTE "
+      "format('DROP TRIGGER %I ON %s', lower('$1'), r.rel); END LOOP; END $d$;");
+  std::smatch match;
+  std::string rest = out;
+  out.clear();
+  while (std::regex_search(rest, match, create)) {
+    const std::string name = match[1], when = match[2], event = match[3], table = match[4];
+    const std::string condition = match[5].matched ? std::string(match[5]) : "true";
+    out += match.prefix();
+    out += "CREATE OR REPLACE FUNCTION lk_injected_" + name +
+           "() RETURNS trigger LANGUAGE plpgsql AS $f$ BEGIN IF " + condition + " THEN RAISE EXCEPTION '" +
+           std::string(match[6]) + "' USING ERRCODE = '23514'; END IF; IF TG_OP = 'DELETE' THEN RETURN OLD; END IF; "
+           "RETURN NEW; END $f$; CREATE TRIGGER " + name + " " + when + " " + event + " ON " + table +
+           " FOR EACH ROW EXECUTE FUNCTION lk_injected_" + name + "();";
+    rest = match.suffix();
+  }
+  return out + rest;
+}
+
 // Runs `sql` on the server of `uri` with the search path on its company: every row, or (with
 // `failed` set) the server's message.
 std::vector<std::vector<std::string>> PostgresQuery(const std::string& uri, const std::string& sql, bool& failed,
@@ -126,10 +162,18 @@ std::vector<std::vector<std::string>> PostgresQuery(const std::string& uri, cons
       PQclear(PQexec(conn, "SELECT pg_advisory_unlock(770001)"));
     });
     PQclear(PQexec(conn, ("SET search_path TO " + CompanyOf(uri) + ", lk_test_compat, pg_catalog").c_str()));
-    std::string text = AliasSubqueries(sql);
+    std::string text = AliasSubqueries(ServerTriggers(sql));
     // BINARY is a keyword here: the byte-wise collation is "C".
     for (size_t at = text.find("COLLATE BINARY"); at != std::string::npos; at = text.find("COLLATE BINARY", at)) {
       text.replace(at, 14, "COLLATE \"C\"");
+    }
+    // char(n) is the server's name of a type: its function of a code is chr(n).
+    for (size_t at = text.find("char("); at != std::string::npos; at = text.find("char(", at)) {
+      if (at > 0 && (std::isalnum(static_cast<unsigned char>(text[at - 1])) || text[at - 1] == '_')) {
+        at += 5;
+        continue;
+      }
+      text.replace(at, 5, "chr(");
     }
     PGresult* answer = PQexec(conn, text.c_str());
     const ExecStatusType status = PQresultStatus(answer);
@@ -245,9 +289,94 @@ std::string RawExec(const std::string& path, const std::string& sql) {
   return result;
 }
 
+ExpectedEngineError ExpectedError(EngineFailure failure) {
+  if (OnPostgres()) {
+    const char* sqlstate = "";
+    switch (failure) {
+      case EngineFailure::kCantOpen: sqlstate = "3F000"; break;  // no such schema
+      case EngineFailure::kSqlError: sqlstate = "42601"; break;  // syntax error or access rule
+      case EngineFailure::kBadValue: sqlstate = "22007"; break;  // data exception
+      case EngineFailure::kConstraint: sqlstate = "23514"; break;  // integrity constraint violation
+      case EngineFailure::kBusy: sqlstate = "55P03"; break;  // lock not available
+    }
+    return {PostgresErrorNumber(sqlstate), std::string(kPostgresSource)};
+  }
+  int code = 0;
+  switch (failure) {
+    case EngineFailure::kCantOpen: code = 14; break;    // SQLITE_CANTOPEN
+    case EngineFailure::kSqlError: code = 1; break;     // SQLITE_ERROR
+    case EngineFailure::kBadValue: code = 1; break;     // SQLITE_ERROR, from the function
+    case EngineFailure::kConstraint: code = 19; break;  // SQLITE_CONSTRAINT
+    case EngineFailure::kBusy: code = 5; break;         // SQLITE_BUSY
+  }
+  return {EngineErrorNumber(code), std::string(kEngineSource)};
+}
+
+std::string EngineSource() { return std::string(OnPostgres() ? kPostgresSource : kEngineSource); }
+
+std::string CheckFailedText() { return OnPostgres() ? "violates check constraint" : "CHECK constraint failed"; }
+
+std::vector<std::string> IndexLeadingColumns(const std::string& path, const std::string& table) {
+  std::vector<std::string> columns;
+  if (IsUri(path)) {
+    // The server folds unquoted names to lower case: each is given back as the catalog spells it.
+    const TableDef* def = nullptr;
+    for (const TableDef& candidate : SchemaTables()) {
+      std::string lower(candidate.name);
+      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      std::string wanted = table;
+      for (char& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (lower == wanted) def = &candidate;
+    }
+    for (const auto& row :
+         PostgresRows(path, "SELECT a.attname FROM pg_index x JOIN pg_class i ON i.oid=x.indexrelid JOIN pg_class t ON "
+                            "t.oid=x.indrelid JOIN pg_namespace n ON n.oid=t.relnamespace JOIN pg_attribute a ON "
+                            "a.attrelid=t.oid AND a.attnum=x.indkey[0] WHERE n.nspname=current_schema() AND "
+                            "t.relname=lower('" + table + "') ORDER BY i.relname COLLATE \"C\"")) {
+      std::string name = row.at(0);
+      if (def != nullptr) {
+        for (const ColumnDef& column : def->columns) {
+          std::string lower(column.name);
+          for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+          if (lower == name) name = column.name;
+        }
+      }
+      columns.push_back(name);
+    }
+    return columns;
+  }
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* statement = nullptr;
+  const std::string sql = "SELECT i.name FROM pragma_index_list(?1) l JOIN pragma_index_info(l.name) i "
+                          "WHERE i.seqno=0 ORDER BY l.name";
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
+    sqlite3_bind_text(statement, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      columns.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+    }
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return columns;
+}
+
+std::string CompanyKey(const std::string& path) {
+  if (IsUri(path)) return path;
+  return std::filesystem::weakly_canonical(path).string();
+}
+
 std::string MoneySql(const std::string& column) {
   if (OnPostgres()) return "trim_scale(round(" + column + "/10000.0, 4))::text";
   return "rtrim(rtrim(printf('%.4f'," + column + "/10000.0),'0'),'.')";
+}
+
+uint64_t CompanyLockStatements() { return OnPostgres() ? 1 : 0; }
+
+std::string RealSql(const std::string& column) {
+  if (!OnPostgres()) return column;
+  return "(CASE WHEN " + column + "=trunc(" + column + ") AND abs(" + column + ")<1e15 THEN trunc(" + column +
+         ")::bigint::text||'.0' ELSE " + column + "::text END)";
 }
 
 std::string DumpTables(const std::string& path) {

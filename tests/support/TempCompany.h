@@ -3,6 +3,7 @@
 // LEDGERKIT_TEST_PG holds (the folder is made all the same, for the files a test writes).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -46,6 +47,34 @@ void DropPostgresCompany(const std::string& uri);
 // server's message.
 std::vector<std::vector<std::string>> PostgresRows(const std::string& uri, const std::string& sql);
 
+// A failure the engine, not the library, reports, by what went wrong.
+enum class EngineFailure {
+  kCantOpen,     // the company file (or the company on the server) does not exist
+  kSqlError,     // a statement the engine refuses: bad syntax, an unknown table or function
+  kBadValue,     // a function of the engine given a value it cannot take (CDATE of no date)
+  kConstraint,   // a constraint of the schema refuses a row (CHECK, NOT NULL, a trigger's guard)
+  kBusy,         // another writer holds the company for longer than a writer waits
+};
+// The error number and source the engine the companies are on reports that failure with:
+// SQLite's result code, or the class of the server's SQLSTATE.
+struct ExpectedEngineError {
+  int32_t number;
+  std::string source;
+};
+ExpectedEngineError ExpectedError(EngineFailure failure);
+// The source of every engine error on the engine the companies are on.
+std::string EngineSource();
+// The words of the engine's own message for a row a CHECK constraint refuses.
+std::string CheckFailedText();
+
+// The leading column of each index of `table` (the table as the catalog spells it), in index
+// name order, read from the engine's own catalog.
+std::vector<std::string> IndexLeadingColumns(const std::string& path, const std::string& table);
+
+// The key the library files a company under in its connection cache and names in messages:
+// the file's canonical path, or the URI as given.
+std::string CompanyKey(const std::string& path);
+
 // Skips the current test when the companies are on PostgreSQL, giving `why`.
 #define LEDGERKIT_FILE_ONLY(why)                                  \
   do {                                                            \
@@ -60,6 +89,14 @@ std::string RawExec(const std::string& path, const std::string& sql);
 
 // A stored amount column (integer ten-thousandths) as plain currency text, in SQL ("4.5").
 std::string MoneySql(const std::string& column);
+
+// The statements a writing unit of work runs to take the company lock (EngineConnection::
+// LockCompany): none on the file, whose write transaction holds it whole; one on a server.
+uint64_t CompanyLockStatements();
+
+// A stored REAL column as text the way the file engine writes one in SQL ("7.0", "7.5"): on the
+// server, a whole number gains ".0" as there.
+std::string RealSql(const std::string& column);
 
 // Every row of every company table, one line per table, to compare a file before and after a
 // call; the transaction counter is left out (numbers handed out stay consumed).

@@ -214,7 +214,15 @@ TranslatedSql Translate(std::string_view sql) {
       while (j < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_')) ++j;
       const std::string_view word = sql.substr(i, j - i);
       out.spellings.try_emplace(Lower(word), word);
-      out.text.append(word);
+      size_t next = j;
+      while (next < sql.size() && std::isspace(static_cast<unsigned char>(sql[next]))) ++next;
+      if (Lower(word) == "money" && next < sql.size() && sql[next] == '(') {
+        // The company's MONEY function: the server reads money('...') as a cast to its own type.
+        out.spellings.try_emplace("lk_money", word);
+        out.text.append("lk_money");
+      } else {
+        out.text.append(word);
+      }
       i = j;
     } else {
       out.text += c;
@@ -564,7 +572,14 @@ class PostgresStatement final : public EngineStatement {
     std::snprintf(text, sizeof text, "%.17g", value);
     Bind(index, std::string(text), kFloat8Oid);
   }
-  void BindText(int index, std::string_view value) override { Bind(index, std::string(value), kTextOid); }
+  void BindText(int index, std::string_view value) override {
+    // The server's texts cannot hold a NUL, and libpq would send only what precedes it: a
+    // different text, which could match (or overwrite) rows the caller never named.
+    if (value.find('\0') != std::string_view::npos) {
+      throw Error::Runtime(kInvalidArgument, "A text holding a NUL character cannot be sent to the server.");
+    }
+    Bind(index, std::string(value), kTextOid);
+  }
 
   bool Step() override {
     if (!result_) Execute();
@@ -752,6 +767,7 @@ class PostgresDialect final : public EngineDialect {
   // Unquoted names are folded to lower case, so the quoted form is written that way too.
   std::string QuoteIdentifier(std::string_view name) const override { return "\"" + Lower(name) + "\""; }
   std::string WholeNumberCondition(std::string_view column) const override {
+    // Byte-wise: a regular expression cannot run under the columns' case-blind collation.
     return "(" + std::string(column) + " COLLATE \"C\" ~ '^[0-9]+$')";
   }
   // Columns hold only their own type.
@@ -762,8 +778,10 @@ class PostgresDialect final : public EngineDialect {
     return "pg_typeof(" + std::string(column) + ")::text";
   }
   bool IsSumOverflow(const Error& error) const override {
+    // Found anywhere in the description: on its way to the caller the error gains a marker and
+    // the blocks of the operations it passed through.
     return error.number() == PostgresErrorNumber("22003") && error.source() == kPostgresSource &&
-           error.description() == "integer overflow";
+           error.description().find("integer overflow") != std::string::npos;
   }
 };
 
@@ -1104,7 +1122,13 @@ int32_t PostgresErrorNumber(std::string_view sqlstate) {
 }
 
 Error PostgresError(std::string_view sqlstate, std::string message) {
-  if (sqlstate == "22003") return Error::Runtime(kOverflow, std::move(message));
+  // A number out of range is the Overflow the other engine reports; a trigger's own text comes
+  // without the "Overflow: " it is marked with, as there.
+  if (sqlstate == "22003") {
+    constexpr std::string_view kOverflowPrefix = "Overflow: ";
+    if (message.starts_with(kOverflowPrefix)) message.erase(0, kOverflowPrefix.size());
+    return Error::Runtime(kOverflow, std::move(message));
+  }
   return Error(PostgresErrorNumber(sqlstate), std::string(kPostgresSource),
                std::move(message) + " [SQLSTATE " + std::string(sqlstate) + "]");
 }

@@ -31,7 +31,9 @@ constexpr std::string_view kSharedSql =
 constexpr std::string_view kSharedGrantsLock = "SELECT pg_catalog.pg_advisory_xact_lock(7740301065551);\n";
 
 // CDATE reads the date forms the library reads (common/Date.h): year-month-day, then optionally
-// a blank or T and hours:minutes[:seconds]; MONEY turns stored ten-thousandths into the amount.
+// a blank or T and hours:minutes[:seconds]; MONEY turns stored ten-thousandths into the amount
+// as exact text, a REAL rounded half to even. MONEY is the server's name of a type, whose cast
+// would take a quoted argument: statements call it as lk_money (PostgresEngine.cpp's Translate).
 constexpr std::string_view kFunctionsSql = R"sql(
 CREATE FUNCTION cdate(value text) RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $f$
 BEGIN
@@ -44,7 +46,37 @@ EXCEPTION WHEN data_exception THEN
   RAISE EXCEPTION 'CDATE cannot read "%" as a date.', value USING ERRCODE = '22007';
 END $f$;
 CREATE FUNCTION cdate(value timestamp) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $f$ SELECT value::timestamp(0) $f$;
-CREATE FUNCTION money(value bigint) RETURNS numeric LANGUAGE sql IMMUTABLE AS $f$ SELECT value / 10000.0 $f$;
+CREATE FUNCTION lk_money_text(value numeric) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $f$
+DECLARE whole numeric;
+BEGIN
+  IF value IS NULL THEN RETURN NULL; END IF;
+  whole := CASE WHEN abs(value - trunc(value)) = 0.5 THEN 2 * round(value / 2) ELSE round(value) END;
+  IF whole < -9223372036854775808 OR whole > 9223372036854775807 THEN
+    RAISE EXCEPTION 'MONEY takes a whole count of ten-thousandths in the currency range.' USING ERRCODE = '22023';
+  END IF;
+  RETURN trim_scale(whole / 10000);
+END $f$;
+CREATE FUNCTION lk_money(value bigint) RETURNS text LANGUAGE sql IMMUTABLE AS $f$ SELECT lk_money_text(value) $f$;
+CREATE FUNCTION lk_money(value numeric) RETURNS text LANGUAGE sql IMMUTABLE AS $f$ SELECT lk_money_text(value) $f$;
+CREATE FUNCTION lk_money(value double precision) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $f$
+BEGIN
+  IF value <> value OR abs(value) > 1e19 THEN
+    RAISE EXCEPTION 'MONEY takes a whole count of ten-thousandths in the currency range.' USING ERRCODE = '22023';
+  END IF;
+  RETURN lk_money_text(value::numeric);
+END $f$;
+CREATE FUNCTION lk_money(value text) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $f$
+BEGIN
+  IF value !~ '^[-+]?[0-9]+$' THEN
+    RAISE EXCEPTION 'MONEY takes a whole count of ten-thousandths, not "%".', value USING ERRCODE = '22023';
+  END IF;
+  RETURN lk_money_text(value::numeric);
+END $f$;
+CREATE FUNCTION lk_money(value anyelement) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $f$
+BEGIN
+  RAISE EXCEPTION 'MONEY takes a whole count of ten-thousandths, not a value of type %.', pg_typeof(value)
+    USING ERRCODE = '22023';
+END $f$;
 )sql";
 
 // Per-account totals of the register, kept by triggers on every change of ACTransaction. A sum
