@@ -83,6 +83,10 @@ class EngineDialect {
   virtual std::string StoredTypeExpression(std::string_view column) const = 0;
   // True when `error` is the engine's refusal of a SUM() whose total leaves the int64 range.
   virtual bool IsSumOverflow(const Error& error) const = 0;
+  // A condition true when the text column `column` equals the text of one marker, the letter
+  // case of A-Z ignored and nothing else: how a file's case-blind columns compare, also where
+  // the engine's own case-blind comparison ignores more (width, other scripts' case).
+  virtual std::string AsciiNoCaseEquals(std::string_view column) const = 0;
 };
 
 class EngineConnection {

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "common/Convert.h"
+#include "common/Engine.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
 
@@ -77,6 +78,10 @@ void RequireUserName(std::string_view name, std::string_view label) {
 }
 
 std::string UserNameText(const Variant& name) { return name.IsNull() ? std::string() : ToText(name); }
+
+std::string UserNameFilter(const EngineDialect& dialect) {
+  return "(UserKey=? OR (UserKey IS NULL AND " + dialect.AsciiNoCaseEquals("UserName") + "))";
+}
 
 std::vector<Parameter> UserNameFilterValues(const Variant& name) {
   const std::string text = UserNameText(name);

@@ -35,9 +35,9 @@ std::string UserNameText(const Variant& name);
 // The filter condition selecting the rows of IUser or SysSessions that hold user name `name`,
 // and its values in marker order (UserNameFilterValues). A row with its matching form (UserKey)
 // is found by it; a row written by other means without one (UserKey Null) by its stored
-// spelling, letter case ignored as the UserName column's collation does. Both columns are
-// indexed, so the engine serves each side of the OR from its index.
-inline constexpr std::string_view kUserNameFilter = "(UserKey=? OR (UserKey IS NULL AND UserName=?))";
+// spelling, the letter case of A-Z ignored, as a file's UserName column compares, on every
+// engine. Both columns are indexed, so the engine serves each side of the OR from an index.
+std::string UserNameFilter(const EngineDialect& dialect);
 std::vector<Parameter> UserNameFilterValues(const Variant& name);
 
 }  // namespace ledgerkit

@@ -34,7 +34,7 @@ std::string StartSession(const Variant& account, std::string_view user_name) {
 
 void EndSessions(const Variant& account, std::string_view user_name) {
   Command command(account);
-  command.SetText("DELETE FROM SysSessions WHERE " + std::string(kUserNameFilter) + ";");
+  command.SetText("DELETE FROM SysSessions WHERE " + UserNameFilter(command.Dialect()) + ";");
   for (Parameter& value : UserNameFilterValues(user_name)) command.Append(std::move(value));
   command.Execute();
 }

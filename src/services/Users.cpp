@@ -33,8 +33,8 @@ RowWrite& SetDetails(RowWrite& row, const UserDetails& details) {
 }  // namespace
 
 std::shared_ptr<IUser> UserProfile(const Variant& account, const Variant& user_name) {
-  const auto users =
-      Fetch<IUser>(account, FetchArgs{.filter = std::string(kUserNameFilter), .bind = UserNameFilterValues(user_name)});
+  const std::string filter = UserNameFilter(Command(account).Dialect());
+  const auto users = Fetch<IUser>(account, FetchArgs{.filter = filter, .bind = UserNameFilterValues(user_name)});
   return FirstOf<IUser>(*users);
 }
 
@@ -55,7 +55,7 @@ std::optional<int32_t> CallerCompanyKey(const Variant& account, std::string_view
 
 bool CompanyHasUserNamed(const Variant& account, std::optional<int32_t> company, std::string_view name) {
   Command command(account);
-  command.SetText("SELECT EXISTS (SELECT 1 FROM IUser WHERE Parent=? AND " + std::string(kUserNameFilter) + ");");
+  command.SetText("SELECT EXISTS (SELECT 1 FROM IUser WHERE Parent=? AND " + UserNameFilter(command.Dialect()) + ");");
   command.Bind(U::Parent, OrNull(company));
   for (Parameter& value : UserNameFilterValues(name)) command.Append(std::move(value));
   return ToBoolean(command.ExecuteScalar());
@@ -91,7 +91,7 @@ void StorePassword(const Variant& account, int32_t user_id, std::string_view pas
 std::vector<PasswordMatch> MatchPassword(const Variant& account, std::string_view user_name, std::string_view password,
                                          bool logon_only) {
   Command command(account);
-  command.SetText("SELECT IUserID, Password FROM IUser WHERE " + std::string(kUserNameFilter) +
+  command.SetText("SELECT IUserID, Password FROM IUser WHERE " + UserNameFilter(command.Dialect()) +
                   (logon_only ? " AND AllowLogon=1;" : ";"));
   for (Parameter& value : UserNameFilterValues(user_name)) command.Append(std::move(value));
   const auto candidates = command.ExecuteQuery();

@@ -29,6 +29,7 @@ namespace {
 
 using namespace std::string_literals;
 using Json = nlohmann::json;
+using testing::OnPostgres;
 using testing::Occurrences;
 using testing::RawExec;
 using testing::RawScalar;
@@ -310,7 +311,13 @@ TEST(HostileInput, TextsThatLookLikeSqlFindNothingChangeNothingAndGetOneWellForm
       ASSERT_TRUE(WellFormed(response, s.id));
       // A text longer than the column it is compared with may also be refused as such.
       const bool too_long = c.width > 0 && Characters(text) > c.width;
-      if (!(too_long && Gist(response) == kNotFound)) {
+      if (OnPostgres() && text.find('\0') != std::string::npos) {
+        // A server holds no text with a NUL in it: such a text is refused before it is sent,
+        // where a file finds nothing by it (a refusal made before the text reaches an engine
+        // stays the same).
+        const std::string gist = Gist(response);
+        EXPECT_TRUE(gist == kNotFound || (gist == c.expect && c.expect.starts_with("error"))) << Printed(response);
+      } else if (!(too_long && Gist(response) == kNotFound)) {
         EXPECT_EQ(Gist(response), c.expect) << Printed(response);
       }
       if (response.contains("result")) {
@@ -344,7 +351,8 @@ TEST(HostileInput, TextsThatLookLikeSqlFindNothingChangeNothingAndGetOneWellForm
       EXPECT_EQ(properties.value("SubscriberID", Json()), 1);
     } else {
       EXPECT_EQ(ErrorNumber(added), kInvalidArgument) << "a name of " << Characters(text) << " characters, or not a user name";
-      EXPECT_EQ(Gist(found), "nothing");
+      const bool refused_on_server = OnPostgres() && text.find('\0') != std::string::npos;
+      EXPECT_EQ(Gist(found), refused_on_server ? kNotFound : "nothing");
     }
     EXPECT_EQ(RawScalar(company.path(),
                         "SELECT COUNT(*) FROM IUser WHERE IUserID>2 AND Parent=1 AND MainUser=0 AND "

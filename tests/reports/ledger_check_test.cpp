@@ -11,6 +11,7 @@
 namespace ledgerkit {
 namespace {
 
+using testing::OnPostgres;
 using testing::RawExec;
 using testing::TempCompany;
 
@@ -51,11 +52,13 @@ TEST(LedgerCheck, ReportsMoneyPostedToAccountsThatDoNotExist) {
 
 TEST(LedgerCheck, ReportsAFileWithoutOrWithSeveralCompanyRecords) {
   TempCompany company;
+  // A company on a server is no file, and the finding says so.
+  const std::string holder = OnPostgres() ? "The company database" : "The file";
   EXPECT_EQ(Findings(company, "company"), "");
   ASSERT_EQ(RawExec(company.path(), "INSERT INTO ISubScriber (CompanyName) VALUES ('Second');"), "");
-  EXPECT_EQ(Findings(company, "company"), "The file has 2 company records; one is expected.\n");
+  EXPECT_EQ(Findings(company, "company"), holder + " has 2 company records; one is expected.\n");
   ASSERT_EQ(RawExec(company.path(), "DELETE FROM ISubScriber;"), "");
-  EXPECT_EQ(Findings(company, "company"), "The file has no company record.\n");
+  EXPECT_EQ(Findings(company, "company"), holder + " has no company record.\n");
 }
 
 TEST(LedgerCheck, WarnsOfAnIssuedInvoiceWhoseTotalIsNotItsReceivableDebit) {

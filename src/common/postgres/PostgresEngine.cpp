@@ -766,6 +766,11 @@ class PostgresDialect final : public EngineDialect {
  public:
   // Unquoted names are folded to lower case, so the quoted form is written that way too.
   std::string QuoteIdentifier(std::string_view name) const override { return "\"" + Lower(name) + "\""; }
+  // lower() under the "C" collation folds A-Z only; the columns' ICU collation would also
+  // take a fullwidth or other-script spelling for the same text.
+  std::string AsciiNoCaseEquals(std::string_view column) const override {
+    return "lower(" + std::string(column) + " COLLATE \"C\")=lower(CAST(? AS text) COLLATE \"C\")";
+  }
   std::string WholeNumberCondition(std::string_view column) const override {
     // Byte-wise: a regular expression cannot run under the columns' case-blind collation.
     return "(" + std::string(column) + " COLLATE \"C\" ~ '^[0-9]+$')";

@@ -324,6 +324,8 @@ class SqliteDialect final : public EngineDialect {
   // Brackets rather than double quotes: SQLite reads a double-quoted name that is no column as
   // a text literal, a bracketed one never.
   std::string QuoteIdentifier(std::string_view name) const override { return "[" + std::string(name) + "]"; }
+  // The case-blind columns are NOCASE, which folds A-Z only.
+  std::string AsciiNoCaseEquals(std::string_view column) const override { return std::string(column) + "=?"; }
   std::string WholeNumberCondition(std::string_view column) const override {
     const std::string c(column);
     return "(" + c + "<>'' AND " + c + " NOT GLOB '*[^0-9]*')";
