@@ -13,13 +13,13 @@
 #include "automation/RpcBridge.h"
 #include "common/Date.h"
 #include "common/Dispatch.h"
+#include "common/Engine.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
 #include "common/Operation.h"
 #include "common/Text.h"
 #include "common/UnitOfWork.h"
 #include "common/UserNames.h"
-#include "common/postgres/PostgresEngine.h"
 #include "entities/IUser.h"
 #include "security/CUserManager.h"
 #include "services/Sessions.h"
@@ -318,12 +318,12 @@ bool CompanyExists(const CompanyLocation& location) {
     return std::filesystem::is_regular_file(location.account, ignored);
   }
   // Opening the company checks its schema (and creates nothing): a schema that is missing, or
-  // that holds no company, is refused with SQLSTATE 3F000 (invalid schema name).
+  // that holds no company, is refused as missing.
   try {
     UnitOfWork::Run(Variant(location.account), Access::kRead, [] {});
     return true;
   } catch (const Error& error) {
-    if (error.number() == PostgresErrorNumber("3F000")) return false;
+    if (EngineDialectFor(location.account).IsMissingCompany(error)) return false;
     throw Error(error.number(), error.source(), HideCredentials(error.description()));
   }
 }

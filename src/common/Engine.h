@@ -87,6 +87,9 @@ class EngineDialect {
   // case of A-Z ignored and nothing else: how a file's case-blind columns compare, also where
   // the engine's own case-blind comparison ignores more (width, other scripts' case).
   virtual std::string AsciiNoCaseEquals(std::string_view column) const = 0;
+  // True when `error` is the engine's refusal to open a company database that is not there (a
+  // missing file, a schema that is missing or holds no company); opening created nothing.
+  virtual bool IsMissingCompany(const Error& error) const = 0;
 };
 
 class EngineConnection {

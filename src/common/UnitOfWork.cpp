@@ -137,6 +137,10 @@ WriterTurn::WriterTurn(const std::string& key, EngineConnection& connection) : k
       ThrowWaitedTooLong(connection, key_, limit);
     }
   }
+  // A company on a server (its key a URI: a file's key is a canonical path, where "://" cannot
+  // occur) has no file to put a lock file beside; the server's company lock queues its writers
+  // across processes.
+  if (key_.find("://") != std::string::npos) return;
   // The company file itself is never opened here: closing any descriptor of it would drop the
   // engine's own locks on it in this process.
   const std::string lock_path = key_ + "-lock";

@@ -16,6 +16,7 @@
 #include "common/DataAccessInternal.h"
 #include "common/Engine.h"
 #include "common/Error.h"
+#include "common/UnitOfWork.h"
 #include "entities/Schema.h"
 #include "reports/LedgerCheck.h"
 #include "support/Capture.h"
@@ -281,6 +282,15 @@ TEST(EngineInterface, DialectFormsSelectWhatTheySay) {
   EXPECT_TRUE(dialect.IsSumOverflow(overflow)) << overflow.description();
   EXPECT_FALSE(dialect.IsSumOverflow(CaptureError([&] { OpenRecordset(company.account(), "SELECT nonsense;"); })));
   EXPECT_FALSE(dialect.IsSumOverflow(Error::Runtime(kOverflow, "integer overflow")));
+
+  // A company that is not there is told from any other failure to open one, and opening it
+  // made nothing.
+  const Error missing = CaptureError([&] { UnitOfWork::Run(Variant(company.MissingPath()), Access::kRead, [] {}); });
+  EXPECT_TRUE(dialect.IsMissingCompany(missing)) << missing.description();
+  EXPECT_FALSE(dialect.IsMissingCompany(overflow));
+  EXPECT_TRUE(dialect.IsMissingCompany(
+      CaptureError([&] { UnitOfWork::Run(Variant(company.MissingPath()), Access::kRead, [] {}); })))
+      << "still missing";
 }
 
 }  // namespace

@@ -782,6 +782,8 @@ class PostgresDialect final : public EngineDialect {
   std::string StoredTypeExpression(std::string_view column) const override {
     return "pg_typeof(" + std::string(column) + ")::text";
   }
+  // Opening checks the schema and refuses one that is missing or holds no company with 3F000.
+  bool IsMissingCompany(const Error& error) const override { return error.number() == PostgresErrorNumber("3F000"); }
   bool IsSumOverflow(const Error& error) const override {
     // Found anywhere in the description: on its way to the caller the error gains a marker and
     // the blocks of the operations it passed through.

@@ -336,6 +336,7 @@ class SqliteDialect final : public EngineDialect {
   std::string StoredTypeExpression(std::string_view column) const override {
     return "typeof(" + std::string(column) + ")";
   }
+  bool IsMissingCompany(const Error& error) const override { return error.number() == EngineErrorNumber(SQLITE_CANTOPEN); }
   bool IsSumOverflow(const Error& error) const override {
     // SUM() fails rather than give an inexact total.
     return error.number() == EngineErrorNumber(SQLITE_ERROR) &&
