@@ -156,15 +156,7 @@ int64_t CopyTable(const TableDef& table, EngineConnection& from, EngineConnectio
 bool IsServerCompany(const std::string& account) { return !NamesCompanyFile(account); }
 
 std::string ShownCompany(const std::string& account) {
-  const size_t scheme = account.find("://");
-  if (scheme == std::string::npos || NamesCompanyFile(account)) return account;
-  const size_t authority = scheme + 3;
-  const size_t end = account.find_first_of("/?", authority);
-  const size_t at = account.rfind('@', end == std::string::npos ? std::string::npos : end);
-  if (at == std::string::npos || at < authority) return account;
-  const size_t colon = account.find(':', authority);
-  if (colon == std::string::npos || colon > at) return account;
-  return account.substr(0, colon + 1) + "***" + account.substr(at);
+  return NamesCompanyFile(account) ? account : HidePasswords(account, "***");
 }
 
 CopyResult CopyCompany(const std::string& source, const std::string& destination) {

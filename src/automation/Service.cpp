@@ -11,6 +11,7 @@
 
 #include "automation/JsonDepth.h"
 #include "automation/RpcBridge.h"
+#include "common/DataAccessInternal.h"
 #include "common/Date.h"
 #include "common/Dispatch.h"
 #include "common/Engine.h"
@@ -323,7 +324,7 @@ bool CompanyExists(const CompanyLocation& location) {
     UnitOfWork::Run(Variant(location.account), Access::kRead, [] {});
     return true;
   } catch (const Error& error) {
-    if (EngineDialectFor(location.account).IsMissingCompany(error)) return false;
+    if (CompanyDialect(Variant(location.account)).IsMissingCompany(error)) return false;
     throw Error(error.number(), error.source(), HideCredentials(error.description()));
   }
 }
@@ -344,46 +345,7 @@ void CheckServerUri(std::string_view uri) {
   }
 }
 
-std::string HideCredentials(std::string_view text) {
-  std::string out(text);
-  for (const std::string_view scheme : {"postgresql://", "postgres://"}) {
-    for (size_t at = out.find(scheme); at != std::string::npos; at = out.find(scheme, at + 1)) {
-      // The URI runs to the first character that cannot be part of it as written in a message
-      // or a JSON text.
-      const size_t start = at + scheme.size();
-      size_t end = out.find_first_of(" \t\r\n\"'()<>\\,", start);
-      if (end == std::string::npos) end = out.size();
-      // user:password@host: the userinfo ends at the last '@' before the parameters (a password
-      // written with a raw '/' still counts as one).
-      const size_t parameters = out.find('?', start);
-      const size_t authority_end = std::min(parameters == std::string::npos ? end : parameters, end);
-      const size_t at_sign = out.rfind('@', authority_end);
-      if (at_sign != std::string::npos && at_sign >= start) {
-        const size_t colon = out.find(':', start);
-        if (colon != std::string::npos && colon < at_sign) {
-          out.erase(colon, at_sign - colon);
-          end -= at_sign - colon;
-        }
-      }
-      // password=VALUE among the parameters.
-      const size_t query = out.find('?', start);
-      if (query != std::string::npos && query < end) {
-        for (size_t p = query; p < end;) {
-          const size_t key = p + 1;
-          size_t next = out.find('&', key);
-          if (next == std::string::npos || next > end) next = end;
-          if (out.compare(key, 9, "password=") == 0 && next > key + 9) {
-            out.erase(key + 9, next - (key + 9));
-            end -= next - (key + 9);
-            next = key + 9;
-          }
-          p = next;
-        }
-      }
-    }
-  }
-  return out;
-}
+std::string HideCredentials(std::string_view text) { return HidePasswords(text, ""); }
 
 class RpcService::Impl {
  public:

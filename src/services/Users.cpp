@@ -4,6 +4,7 @@
 
 #include "common/Command.h"
 #include "common/Convert.h"
+#include "common/DataAccessInternal.h"
 #include "common/Error.h"
 #include "common/RowWrite.h"
 #include "common/Text.h"
@@ -33,7 +34,7 @@ RowWrite& SetDetails(RowWrite& row, const UserDetails& details) {
 }  // namespace
 
 std::shared_ptr<IUser> UserProfile(const Variant& account, const Variant& user_name) {
-  const std::string filter = UserNameFilter(Command(account).Dialect());
+  const std::string filter = UserNameFilter(CompanyDialect(account));
   const auto users = Fetch<IUser>(account, FetchArgs{.filter = filter, .bind = UserNameFilterValues(user_name)});
   return FirstOf<IUser>(*users);
 }

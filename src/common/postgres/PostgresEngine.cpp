@@ -1095,28 +1095,6 @@ std::string Decode(std::string_view text) {
   return out;
 }
 
-// The URI as messages may show it: a password, in the user part or as a parameter, becomes
-// "***", so no error text, log line or response carries a credential.
-std::string WithoutPassword(std::string_view uri) {
-  std::string shown(uri);
-  const size_t scheme = shown.find("://");
-  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-  const size_t at = shown.find('@', start);
-  const size_t slash = shown.find('/', start);
-  if (at != std::string::npos && (slash == std::string::npos || at < slash)) {
-    const size_t colon = shown.find(':', start);
-    if (colon != std::string::npos && colon < at) shown.replace(colon + 1, at - colon - 1, "***");
-  }
-  for (size_t found = shown.find("password=", start); found != std::string::npos;
-       found = shown.find("password=", found + 1)) {
-    if (found == 0 || (shown[found - 1] != '?' && shown[found - 1] != '&')) continue;
-    const size_t value = found + 9;
-    const size_t end = shown.find('&', value);
-    shown.replace(value, (end == std::string::npos ? shown.size() : end) - value, "***");
-  }
-  return shown;
-}
-
 std::unique_ptr<EngineConnection> OpenUri(std::string_view uri) {
   return OpenPostgresCompany(ParsePostgresTarget(uri));
 }
@@ -1142,7 +1120,7 @@ Error PostgresError(std::string_view sqlstate, std::string message) {
 
 PostgresTarget ParsePostgresTarget(std::string_view uri) {
   PostgresTarget target;
-  target.given = WithoutPassword(uri);
+  target.given = HidePasswords(uri, "***");
   target.company = std::string(kDefaultCompany);
   const size_t query = uri.find('?');
   std::string rest;
@@ -1184,23 +1162,26 @@ const std::string& PostgresReportRoleOf(const EngineConnection& connection) {
 
 size_t PostgresSessionsOpen() { return sessions_open.load(); }
 
+namespace {
+
+// Both schemes name the same thing: what follows either is read as a postgresql:// URI.
+std::unique_ptr<EngineConnection> OpenTarget(std::string_view target) {
+  return OpenUri("postgresql://" + std::string(target));
+}
+
+void CreateTarget(std::string_view target, const Catalog& catalog, const std::function<void()>& first_rows) {
+  CreatePostgresDatabase("postgresql://" + std::string(target), catalog, first_rows);
+}
+
+}  // namespace
+
 const EngineDriver& PostgresDriver() {
-  static const EngineDriver driver{"postgresql://", [](std::string_view target) { return OpenUri("postgresql://" + std::string(target)); },
-                                   [](std::string_view target, const Catalog& catalog,
-                                      const std::function<void()>& first_rows) {
-                                     CreatePostgresDatabase("postgresql://" + std::string(target), catalog, first_rows);
-                                   },
-                                   kDialect};
+  static const EngineDriver driver{"postgresql://", &OpenTarget, &CreateTarget, kDialect};
   return driver;
 }
 
 const EngineDriver& PostgresShortDriver() {
-  static const EngineDriver driver{"postgres://", [](std::string_view target) { return OpenUri("postgresql://" + std::string(target)); },
-                                   [](std::string_view target, const Catalog& catalog,
-                                      const std::function<void()>& first_rows) {
-                                     CreatePostgresDatabase("postgresql://" + std::string(target), catalog, first_rows);
-                                   },
-                                   kDialect};
+  static const EngineDriver driver{"postgres://", &OpenTarget, &CreateTarget, kDialect};
   return driver;
 }
 
