@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +42,16 @@ struct RpcLimits {
   size_t max_line = size_t{64} << 20;
   // Most objects held under handles at once.
   size_t max_handles = 1'000'000;
+  // Most bytes held objects may take at once (as the bridge reckons them); past it a call that
+  // would hold one more fails with a clear error and holds nothing.
+  size_t max_held_bytes = std::numeric_limits<size_t>::max();
+  // Results of "<Class>.<Member>" calls are sent by value: an entity as its properties, a
+  // collection as an array of them, a result set as columns and rows, nothing held. A request
+  // with "hold": true, and create/invoke, hold objects as before.
+  bool by_value = false;
+  // Entity properties and result-set columns of these names (letter case ignored) read as an
+  // empty text in every answer, held or by value (a service keeps password hashes in).
+  std::vector<std::string> blank_properties;
 };
 
 class RpcBridge {

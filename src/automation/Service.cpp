@@ -11,6 +11,7 @@
 
 #include "automation/JsonDepth.h"
 #include "automation/RpcBridge.h"
+#include "common/CallLimits.h"
 #include "common/DataAccessInternal.h"
 #include "common/Date.h"
 #include "common/Dispatch.h"
@@ -577,13 +578,16 @@ RpcService::RpcService(ServiceOptions options)
     : server_(!options.server.empty()), impl_(std::make_unique<Impl>(std::move(options))) {}
 RpcService::~RpcService() = default;
 
-ServiceAnswer RpcService::Handle(std::string_view body, std::string_view token, std::string_view client) {
+ServiceAnswer RpcService::Handle(std::string_view body, std::string_view token, std::string_view client,
+                                 std::chrono::steady_clock::time_point /*deadline*/) {
   ServiceAnswer answer = impl_->Handle(body, token, client);
   // Locations are replaced by company names in every response; what could still quote the
   // server (an engine's message naming another URI) loses its password here.
   if (server_) answer.body = HideCredentials(answer.body);
   return answer;
 }
+
+void RpcService::StopReports() { InterruptRunningReports(); }
 
 size_t RpcService::SessionCount() const { return impl_->SessionCount(); }
 

@@ -41,6 +41,11 @@ struct ServiceOptions {
   // further logons from either are refused until the window has moved on.
   int max_failed_logons = 5;
   std::chrono::seconds failure_window{60};
+  // A report query running longer than this is stopped with a clean error.
+  std::chrono::seconds report_timeout{30};
+  // Most bytes of held objects one session keeps at once (beside max_handles_per_session); over
+  // the service results are sent by value and held only when the caller asks.
+  size_t max_session_bytes = size_t{64} << 20;
 };
 
 // Where a company's data lives: a file in the data folder or a schema on the server.
@@ -92,7 +97,13 @@ class RpcService {
 
   // Answers one body (a request or a batch) sent with `token` (empty when the caller sent none)
   // from `client` (its address, for the limit on failed logons).
-  ServiceAnswer Handle(std::string_view body, std::string_view token, std::string_view client);
+  // Work still running at `deadline` (the moment the transport answers 503) is stopped where
+  // it can be: a report query fails cleanly.
+  ServiceAnswer Handle(std::string_view body, std::string_view token, std::string_view client,
+                       std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
+
+  // Stops every report query running now (shutdown); the calls running them fail cleanly.
+  static void StopReports();
 
   // Sessions this process holds objects or state for.
   size_t SessionCount() const;
