@@ -1,9 +1,13 @@
 #include "common/CallLimits.h"
 
+#include <sys/stat.h>
+
 #include <mutex>
 #include <unordered_set>
 
+#include "common/LinkCheck.h"
 #include "common/RunningReport.h"
+#include "common/Text.h"
 
 namespace ledgerkit {
 
@@ -69,6 +73,19 @@ size_t RunningReportCount() {
   Registry& all = registry();
   std::lock_guard lock(all.mutex);
   return all.running.size();
+}
+
+std::string LinkRefusal(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal", "-lock"}) {
+    const std::string name = path + suffix;
+    struct stat status {};
+    if (::lstat(name.c_str(), &status) != 0) continue;  // not there: nothing is reached through it
+    const std::string what = *suffix == '\0' ? "The company file " + QuoteForMessage(path)
+                                             : "The file " + QuoteForMessage(name) + " beside the company file";
+    if (S_ISLNK(status.st_mode)) return what + " is a symbolic link; a link is not followed here.";
+    if (!S_ISREG(status.st_mode)) return what + " is not a regular file.";
+  }
+  return {};
 }
 
 void InterruptRunningReports() {

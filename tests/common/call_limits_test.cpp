@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <algorithm>
+#include <vector>
 #include <string>
 #include <thread>
 
@@ -117,6 +119,86 @@ TEST(CallLimits, InterruptStopsAReportRunningOnAnotherThreadAndLaterOnesRun) {
       company.account(), "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n WHERE x<200000) "
                          "SELECT count(*) AS c FROM n");
   EXPECT_EQ(finite->RecordCount(), 1);
+}
+
+// The names in `folder`, sorted: what a refused call must leave as it was.
+std::vector<std::string> Listing(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+CallLimits NoLinks() {
+  CallLimits limits;
+  limits.refuse_links = true;
+  return limits;
+}
+
+TEST(CallLimits, LinksAndOddFilesInTheDataFolderAreRefusedUnderRefuseLinks) {
+  LEDGERKIT_FILE_ONLY("a company on the server has no file to link");
+  TempCompany company;
+  CReportMgr reports;
+  const std::filesystem::path data = company.folder() / "data";
+  const std::filesystem::path elsewhere = company.folder() / "elsewhere";
+  std::filesystem::create_directories(data);
+  std::filesystem::create_directories(elsewhere);
+  const std::string victim = (elsewhere / "victim.ldb").string();
+  std::filesystem::copy_file(company.path(), victim);
+  const std::string evil = (data / "evil.ldb").string();
+  std::filesystem::create_symlink(victim, evil);
+
+  // The command-line tool (no scope) may open a linked file; its connection stays cached.
+  auto outside = reports.ExecReportQuery(Variant(evil), "SELECT count(*) AS n FROM ACAccount");
+  EXPECT_EQ(outside->RecordCount(), 1);
+
+  const auto victim_files = Listing(elsewhere);
+  {
+    const CallLimitsScope scope(NoLinks());
+    const Error linked = CaptureError([&] { reports.ExecReportQuery(Variant(evil), "SELECT 1 AS one"); });
+    EXPECT_NE(linked.description().find("\"" + evil + "\" is a symbolic link"), std::string::npos)
+        << linked.description();
+    // The file itself, named plainly, opens.
+    auto direct = reports.ExecReportQuery(Variant(victim), "SELECT count(*) AS n FROM ACAccount");
+    EXPECT_EQ(direct->RecordCount(), 1);
+  }
+  const auto after_direct = Listing(elsewhere);
+
+  // A link to a file that is no company, a linked log beside a real copy, a FIFO, a folder.
+  const std::string secret = (elsewhere / "passwd").string();
+  std::ofstream(secret) << "root:x:0:0:root:/root:/bin/sh\n";
+  std::filesystem::create_symlink(secret, data / "passwd.ldb");
+  const std::string copy = (data / "copy.ldb").string();
+  std::filesystem::copy_file(victim, copy);
+  std::filesystem::create_symlink(elsewhere / "log", copy + "-wal");
+  const std::string fifo = (data / "fifo.ldb").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = (data / "folder.ldb").string();
+  std::filesystem::create_directories(folder);
+  {
+    const CallLimitsScope scope(NoLinks());
+    const Error passwd = CaptureError([&] { reports.ExecReportQuery(Variant((data / "passwd.ldb").string()), "SELECT 1 AS one"); });
+    EXPECT_NE(passwd.description().find("is a symbolic link"), std::string::npos) << passwd.description();
+    const Error wal = CaptureError([&] { reports.ExecReportQuery(Variant(copy), "SELECT 1 AS one"); });
+    EXPECT_NE(wal.description().find("\"" + copy + "-wal\" beside the company file is a symbolic link"),
+              std::string::npos)
+        << wal.description();
+    const Error pipe = CaptureError([&] { reports.ExecReportQuery(Variant(fifo), "SELECT 1 AS one"); });
+    EXPECT_NE(pipe.description().find("\"" + fifo + "\" is not a regular file"), std::string::npos)
+        << pipe.description();
+    const Error directory = CaptureError([&] { reports.ExecReportQuery(Variant(folder), "SELECT 1 AS one"); });
+    EXPECT_NE(directory.description().find("is not a regular file"), std::string::npos) << directory.description();
+  }
+  EXPECT_EQ(Listing(elsewhere).size(), after_direct.size() + 1);  // the secret only: no log made at the link's target
+  EXPECT_FALSE(std::filesystem::exists(elsewhere / "log"));
+  std::ifstream read_back(secret);
+  std::string line;
+  std::getline(read_back, line);
+  EXPECT_EQ(line, "root:x:0:0:root:/root:/bin/sh");
+
+  // Outside a scope the linked company still opens.
+  auto again = reports.ExecReportQuery(Variant(evil), "SELECT count(*) AS n FROM ACAccount");
+  EXPECT_EQ(again->RecordCount(), 1);
 }
 
 }  // namespace

@@ -21,12 +21,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/CallLimits.h"
 #include "common/Date.h"
 #include "common/Engine.h"
 #include "common/EngineDriver.h"
 #include "common/Error.h"
-#include "common/SqlMoney.h"
+#include "common/LinkCheck.h"
 #include "common/RunningReport.h"
+#include "common/SqlMoney.h"
 #include "common/Text.h"
 #include "common/sqlite/SqliteEngine.h"
 
@@ -366,8 +368,11 @@ const SqliteDialect kDialect;
 
 class SqliteConnection final : public EngineConnection {
  public:
-  SqliteConnection(std::string path, OpenMode mode) : path_(std::move(path)) {
-    const int flags = SQLITE_OPEN_READWRITE | (mode == OpenMode::kCreateNew ? SQLITE_OPEN_CREATE : 0);
+  // `no_links`: the file is opened only when its path's last part is no symbolic link (SQLite
+  // then also opens what it keeps beside the file without following one).
+  SqliteConnection(std::string path, OpenMode mode, bool no_links)
+      : path_(std::move(path)), nofollow_(no_links ? SQLITE_OPEN_NOFOLLOW : 0) {
+    const int flags = SQLITE_OPEN_READWRITE | (mode == OpenMode::kCreateNew ? SQLITE_OPEN_CREATE : 0) | nofollow_;
     db_ = OpenHandle(path_, flags, path_);
     try {
       if (mode == OpenMode::kExisting) OpenForReadingWhenNeeded();
@@ -543,7 +548,7 @@ class SqliteConnection final : public EngineConnection {
     if (rc == SQLITE_OK || !CannotOpenForReading(rc)) return;  // other failures surface on first use
     sqlite3_close_v2(db_);
     db_ = nullptr;
-    db_ = OpenHandle(path_, SQLITE_OPEN_READONLY, path_);
+    db_ = OpenHandle(path_, SQLITE_OPEN_READONLY | nofollow_, path_);
     if (ProbeRead(db_) == SQLITE_OK) return;
     struct stat log {};
     if (::stat((path_ + "-wal").c_str(), &log) == 0 && log.st_size > 0) {
@@ -554,12 +559,13 @@ class SqliteConnection final : public EngineConnection {
     }
     sqlite3_close_v2(db_);
     db_ = nullptr;
-    db_ = OpenHandle(FileUri(path_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_);
+    db_ = OpenHandle(FileUri(path_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | nofollow_, path_);
     // It would never notice a change made once the place becomes writable: used for one call only.
     spent_ = true;
   }
 
   std::string path_;
+  int nofollow_ = 0;  // SQLITE_OPEN_NOFOLLOW for every handle of this connection, or 0
   std::pair<uint64_t, uint64_t> identity_{0, 0};
   sqlite3* db_ = nullptr;
   bool spent_ = false;
@@ -576,9 +582,16 @@ std::unique_ptr<EngineConnection> OpenSqliteFile(std::string_view target, OpenMo
   }
   // A path is always a file: never a URI, never the in-memory database.
   if (path.starts_with("file:") || path == ":memory:") path.insert(0, "./");
+  const bool no_links = CurrentCallLimits().refuse_links;
+  if (no_links) {
+    // Looked at before anything is opened or made, so nothing appears beside a link's target.
+    const std::string refusal = LinkRefusal(path);
+    if (!refusal.empty()) throw Error::Engine(SQLITE_CANTOPEN, refusal);
+  }
   if (mode == OpenMode::kCreateNew) {
-    // O_EXCL wins the race against another creator: an existing file is never written over.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // O_EXCL wins the race against another creator: an existing file is never written over
+    // (nor is a link followed: O_EXCL refuses one at the path).
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
       throw Error::Runtime(kInvalidArgument, "The file " + path +
                                                  " already exists or cannot be created; a company file is never "
@@ -586,7 +599,7 @@ std::unique_ptr<EngineConnection> OpenSqliteFile(std::string_view target, OpenMo
     }
     ::close(fd);
   }
-  return std::make_unique<SqliteConnection>(std::move(path), mode);
+  return std::make_unique<SqliteConnection>(std::move(path), mode, no_links);
 }
 
 const EngineDriver& SqliteDriver() {
