@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "common/CallLimits.h"
+#include "common/DataAccess.h"
 #include "common/Error.h"
 #include "common/RunningReport.h"
 #include "common/UnitOfWork.h"
@@ -148,14 +149,15 @@ TEST(CallLimits, LinksAndOddFilesInTheDataFolderAreRefusedUnderRefuseLinks) {
   const std::string evil = (data / "evil.ldb").string();
   std::filesystem::create_symlink(victim, evil);
 
-  // The command-line tool (no scope) may open a linked file; its connection stays cached.
-  auto outside = reports.ExecReportQuery(Variant(evil), "SELECT count(*) AS n FROM ACAccount");
+  // The command-line tool (no scope) may open a linked file; an ordinary read leaves its
+  // connection kept for this thread, under the file's resolved name.
+  auto outside = OpenRecordset(Variant(evil), "SELECT count(*) AS n FROM ACAccount");
   EXPECT_EQ(outside->RecordCount(), 1);
 
   const auto victim_files = Listing(elsewhere);
   {
     const CallLimitsScope scope(NoLinks());
-    const Error linked = CaptureError([&] { reports.ExecReportQuery(Variant(evil), "SELECT 1 AS one"); });
+    const Error linked = CaptureError([&] { OpenRecordset(Variant(evil), "SELECT 1 AS one"); });
     EXPECT_NE(linked.description().find("\"" + evil + "\" is a symbolic link"), std::string::npos)
         << linked.description();
     // The file itself, named plainly, opens.
