@@ -109,7 +109,7 @@ TEST(CallLimits, InterruptStopsAReportRunningOnAnotherThreadAndLaterOnesRun) {
   }
   EXPECT_GT(RunningReportCount(), already) << "the report never started";
   // Registered a moment before the server has the statement, a report can miss a cancel sent in
-  // between; the service repeats its interrupt while it waits, and so does this test.
+  // between; a caller stopping the process calls it again while it waits, as this test does.
   while (!finished && std::chrono::steady_clock::now() < give_up) {
     InterruptRunningReports();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
