@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/CallLimits.h"
 #include "common/Catalog.h"
 #include "common/DataAccess.h"
+#include "common/DataAccessInternal.h"
+#include "common/LinkCheck.h"
 
 namespace ledgerkit {
 
@@ -71,7 +74,14 @@ thread_local Cache cache;
 }  // namespace
 
 std::unique_ptr<EngineConnection> TakeConnection(const Variant& account, const std::string& key) {
-  if (auto kept = cache.Take(key)) return kept;
+  // A kept connection may have been opened without looking for links, and under another name
+  // (the key is the file's resolved path): a caller not trusted with links has the name it gave
+  // looked at first, and where that is refused the opening below says why.
+  const bool may_keep = !CurrentCallLimits().refuse_links || !NamesCompanyFile(account) ||
+                        LinkRefusal(CompanyPath(account)).empty();
+  if (may_keep) {
+    if (auto kept = cache.Take(key)) return kept;
+  }
   auto connection = OpenEngine(BuildConnectionString(account));
   connection->CheckSchema(CompanyCatalog());
   return connection;

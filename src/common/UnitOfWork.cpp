@@ -13,6 +13,7 @@
 #include <set>
 #include <thread>
 
+#include "common/CallLimits.h"
 #include "common/ConnectionCache.h"
 #include "common/Convert.h"
 #include "common/DataAccess.h"
@@ -144,9 +145,12 @@ WriterTurn::WriterTurn(const std::string& key, EngineConnection& connection) : k
   // The company file itself is never opened here: closing any descriptor of it would drop the
   // engine's own locks on it in this process.
   const std::string lock_path = key_ + "-lock";
-  lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CLOEXEC);
+  // A caller not trusted with links gets no lock file reached through one (a link that points
+  // elsewhere would otherwise be opened, or made at its target).
+  const int no_links = CurrentCallLimits().refuse_links ? O_NOFOLLOW : 0;
+  lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CLOEXEC | no_links);
   if (lock_fd_ < 0 && errno == ENOENT && connection.WritersQueueBesideFile()) {
-    lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | no_links, 0644);
   }
   if (lock_fd_ < 0) return;  // cannot be created here: only this process's threads queue
   if (LockByteBy(lock_fd_, kEntryByte, deadline)) {

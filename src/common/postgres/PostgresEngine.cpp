@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <list>
 #include <map>
@@ -31,6 +32,7 @@
 #include "common/Engine.h"
 #include "common/EngineDriver.h"
 #include "common/Error.h"
+#include "common/RunningReport.h"
 #include "common/Text.h"
 #include "common/UnitOfWork.h"
 #include "common/postgres/PostgresEngine.h"
@@ -855,6 +857,15 @@ class PostgresConnection final : public EngineConnection {
   // everything is undone. Whatever happens, the role and every SET LOCAL end with the scope, so
   // the connection's next statement runs with the connecting user's rights; a failure of `work`
   // is passed on after the undoing.
+  // What stops the statement running on this connection's session from another thread
+  // (PQcancel); the caller frees it with PQfreeCancel. Null when libpq cannot make one.
+  PGcancel* MakeCancel() const { return PQgetCancel(session_->conn()); }
+  // Ends the statement that runs next in this transaction once `limit` has passed (the
+  // server's statement_timeout, SQLSTATE 57014), for the rest of the transaction only.
+  void LimitStatementsFor(std::chrono::milliseconds limit) {
+    session_->Run("SET LOCAL statement_timeout = " + std::to_string(std::max<int64_t>(1, limit.count())));
+  }
+
   template <typename Work>
   void RunAsReportRole(bool run, bool writes, Work work) {
     const bool own = !InTransaction();
@@ -1043,7 +1054,32 @@ class ReportStatement final : public EngineStatement {
   bool Step() override {
     if (ran_) return statement_->Step();
     bool row = false;
-    connection_.RunAsReportRole(true, !statement_->IsReadOnly(), [&] { row = statement_->Step(); });
+    // Known to InterruptRunningReports while the server runs it; the cancel outlives the
+    // registration (declared first), so the interrupt never uses a freed one.
+    const std::unique_ptr<PGcancel, void (*)(PGcancel*)> cancel(connection_.MakeCancel(), &PQfreeCancel);
+    PGcancel* const raw_cancel = cancel.get();
+    const RunningReport report([raw_cancel] {
+      char ignored[256];
+      if (raw_cancel != nullptr) PQcancel(raw_cancel, ignored, sizeof ignored);
+    });
+    try {
+      connection_.RunAsReportRole(true, !statement_->IsReadOnly(), [&] {
+        if (report.HasDeadline()) {
+          connection_.LimitStatementsFor(std::chrono::duration_cast<std::chrono::milliseconds>(
+              report.deadline() - std::chrono::steady_clock::now()));
+        }
+        if (report.MustStop()) throw PostgresError("57014", report.StopMessage());
+        row = statement_->Step();
+      });
+    } catch (const Error& error) {
+      // The server's cancel, by the deadline or by the interrupt: said in the words of the limit.
+      if (error.description().find("[SQLSTATE 57014]") != std::string::npos &&
+          (report.Interrupted() || report.HasDeadline()) &&
+          error.description().find(report.StopMessage()) == std::string::npos) {
+        throw PostgresError("57014", report.StopMessage());
+      }
+      throw;
+    }
     ran_ = true;
     return row;
   }

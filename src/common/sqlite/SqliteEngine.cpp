@@ -21,10 +21,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/CallLimits.h"
 #include "common/Date.h"
 #include "common/Engine.h"
 #include "common/EngineDriver.h"
 #include "common/Error.h"
+#include "common/LinkCheck.h"
+#include "common/RunningReport.h"
 #include "common/SqlMoney.h"
 #include "common/Text.h"
 #include "common/sqlite/SqliteEngine.h"
@@ -42,6 +45,9 @@ constexpr int kBusyTimeoutMs = 60'000;
 // Idle compiled statements kept per connection; the least recently given back goes first. Every
 // statement the library runs in one operation fits many times over.
 constexpr size_t kCachedStatementLimit = 96;
+// How many virtual-machine steps a report statement runs between looks at its deadline: often
+// enough to stop within a small fraction of a second, rarely enough to cost nothing measurable.
+constexpr int kReportCheckSteps = 4000;
 // A schema trigger reports an amount out of range as RAISE(ABORT, 'Overflow: <description>').
 constexpr std::string_view kOverflowPrefix = "Overflow: ";
 
@@ -84,6 +90,9 @@ void CDateFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv)
   const std::string stored = date->ToStoredText();
   sqlite3_result_text(context, stored.c_str(), static_cast<int>(stored.size()), SQLITE_TRANSIENT);
 }
+
+// The progress handler of a running report statement: non-zero stops it (SQLITE_INTERRUPT).
+int StopReportWhenDue(void* report) { return static_cast<const RunningReport*>(report)->MustStop() ? 1 : 0; }
 
 // Statements compiled on one connection, waiting to be handed out again, filed under the text
 // they were asked for with. A statement handed out is not in the cache; one given back past the
@@ -133,8 +142,10 @@ class SqliteStatement final : public EngineStatement {
  public:
   // A statement with a cache goes back to it, under `sql`, when destroyed; one without is
   // finalized.
-  SqliteStatement(sqlite3* db, sqlite3_stmt* statement, std::weak_ptr<StatementCache> cache, std::string sql = {})
-      : db_(db), statement_(statement), cache_(std::move(cache)), sql_(std::move(sql)) {}
+  // A report statement (`report` given) is never cached.
+  SqliteStatement(sqlite3* db, sqlite3_stmt* statement, std::weak_ptr<StatementCache> cache, std::string sql = {},
+                  std::unique_ptr<RunningReport> report = nullptr)
+      : db_(db), statement_(statement), cache_(std::move(cache)), sql_(std::move(sql)), report_(std::move(report)) {}
   ~SqliteStatement() override {
     if (auto cache = cache_.lock()) {
       cache->Give(std::move(sql_), statement_);
@@ -156,11 +167,19 @@ class SqliteStatement final : public EngineStatement {
   bool Step() override {
     // A statement not yet stepped since its last reset or completion begins a run now.
     if (sqlite3_stmt_busy(statement_) == 0) CountStatementRun();
+    // A report statement is watched only while it steps: the unit's own statements on the same
+    // connection run without the handler.
+    if (report_) sqlite3_progress_handler(db_, kReportCheckSteps, StopReportWhenDue, report_.get());
     const int rc = sqlite3_step(statement_);
+    if (report_) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    // The statement must be reset before the connection is usable for it again.
+    // The statement must be reset before the connection is usable for it again; resetting an
+    // interrupted one undoes what it changed.
     sqlite3_reset(statement_);
+    if ((rc & 0xFF) == SQLITE_INTERRUPT && report_ && report_->MustStop()) {
+      throw Error::Engine(SQLITE_INTERRUPT, report_->StopMessage());
+    }
     ThrowEngine(db_, rc);
   }
   void Reset() override { sqlite3_reset(statement_); }
@@ -205,6 +224,7 @@ class SqliteStatement final : public EngineStatement {
   sqlite3_stmt* statement_;
   std::weak_ptr<StatementCache> cache_;
   std::string sql_;
+  std::unique_ptr<RunningReport> report_;
 };
 
 // Where the first word of `text` starts, past blanks, semicolons and comments.
@@ -348,8 +368,11 @@ const SqliteDialect kDialect;
 
 class SqliteConnection final : public EngineConnection {
  public:
-  SqliteConnection(std::string path, OpenMode mode) : path_(std::move(path)) {
-    const int flags = SQLITE_OPEN_READWRITE | (mode == OpenMode::kCreateNew ? SQLITE_OPEN_CREATE : 0);
+  // `no_links`: the file is opened only when its path's last part is no symbolic link (SQLite
+  // then also opens what it keeps beside the file without following one).
+  SqliteConnection(std::string path, OpenMode mode, bool no_links)
+      : path_(std::move(path)), nofollow_(no_links ? SQLITE_OPEN_NOFOLLOW : 0) {
+    const int flags = SQLITE_OPEN_READWRITE | (mode == OpenMode::kCreateNew ? SQLITE_OPEN_CREATE : 0) | nofollow_;
     db_ = OpenHandle(path_, flags, path_);
     try {
       if (mode == OpenMode::kExisting) OpenForReadingWhenNeeded();
@@ -397,7 +420,8 @@ class SqliteConnection final : public EngineConnection {
     }
     sqlite3_set_authorizer(db_, nullptr, nullptr);
     // Not kept for reuse: it was compiled under the report rules, and the connection is spent.
-    return std::make_unique<SqliteStatement>(db_, statement, std::weak_ptr<StatementCache>());
+    return std::make_unique<SqliteStatement>(db_, statement, std::weak_ptr<StatementCache>(), std::string(),
+                                             std::make_unique<RunningReport>());
   }
 
   void ExecuteControl(std::string_view sql) override {
@@ -524,7 +548,7 @@ class SqliteConnection final : public EngineConnection {
     if (rc == SQLITE_OK || !CannotOpenForReading(rc)) return;  // other failures surface on first use
     sqlite3_close_v2(db_);
     db_ = nullptr;
-    db_ = OpenHandle(path_, SQLITE_OPEN_READONLY, path_);
+    db_ = OpenHandle(path_, SQLITE_OPEN_READONLY | nofollow_, path_);
     if (ProbeRead(db_) == SQLITE_OK) return;
     struct stat log {};
     if (::stat((path_ + "-wal").c_str(), &log) == 0 && log.st_size > 0) {
@@ -535,12 +559,13 @@ class SqliteConnection final : public EngineConnection {
     }
     sqlite3_close_v2(db_);
     db_ = nullptr;
-    db_ = OpenHandle(FileUri(path_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_);
+    db_ = OpenHandle(FileUri(path_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | nofollow_, path_);
     // It would never notice a change made once the place becomes writable: used for one call only.
     spent_ = true;
   }
 
   std::string path_;
+  int nofollow_ = 0;  // SQLITE_OPEN_NOFOLLOW for every handle of this connection, or 0
   std::pair<uint64_t, uint64_t> identity_{0, 0};
   sqlite3* db_ = nullptr;
   bool spent_ = false;
@@ -557,9 +582,16 @@ std::unique_ptr<EngineConnection> OpenSqliteFile(std::string_view target, OpenMo
   }
   // A path is always a file: never a URI, never the in-memory database.
   if (path.starts_with("file:") || path == ":memory:") path.insert(0, "./");
+  const bool no_links = CurrentCallLimits().refuse_links;
+  if (no_links) {
+    // Looked at before anything is opened or made, so nothing appears beside a link's target.
+    const std::string refusal = LinkRefusal(path);
+    if (!refusal.empty()) throw Error::Engine(SQLITE_CANTOPEN, refusal);
+  }
   if (mode == OpenMode::kCreateNew) {
-    // O_EXCL wins the race against another creator: an existing file is never written over.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // O_EXCL wins the race against another creator: an existing file is never written over
+    // (nor is a link followed: O_EXCL refuses one at the path).
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
       throw Error::Runtime(kInvalidArgument, "The file " + path +
                                                  " already exists or cannot be created; a company file is never "
@@ -567,7 +599,7 @@ std::unique_ptr<EngineConnection> OpenSqliteFile(std::string_view target, OpenMo
     }
     ::close(fd);
   }
-  return std::make_unique<SqliteConnection>(std::move(path), mode);
+  return std::make_unique<SqliteConnection>(std::move(path), mode, no_links);
 }
 
 const EngineDriver& SqliteDriver() {
