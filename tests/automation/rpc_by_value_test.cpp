@@ -158,7 +158,7 @@ TEST(RpcByValue, ABookkeepersSessionSeesWholeValuesAndHoldsOnlyWhatSheAsksFor) {
   EXPECT_EQ(held_users["rows"], Json::parse(R"([["alice",""]])"));
   ASSERT_TRUE(ValueOf(Answer(bridge, Invoke(held_users["$object"], "MoveFirst"))).is_object());
   EXPECT_EQ(ValueOf(Answer(bridge, Invoke(held_users["$object"], "Fields", {1}))), "") << "by index too";
-  EXPECT_EQ(ValueOf(Answer(bridge, Invoke(held_users["$object"], "Fields", {"PassWord"})), "");
+  EXPECT_EQ(ValueOf(Answer(bridge, Invoke(held_users["$object"], "Fields", {"PassWord"}))), "");
   EXPECT_EQ(ValueOf(Answer(bridge, Invoke(held_users["$object"], "Fields", {0}))), "alice");
   const Json company = ValueOf(Answer(bridge, Request(5, "CAccountMgr.GetAccountInfo", {a}, true)));
   ASSERT_TRUE(company.contains("$object"));
