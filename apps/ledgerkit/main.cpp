@@ -2,7 +2,8 @@
 //
 //   ledgerkit new FILE --company NAME [--user NAME --password PW] [--chart standard]   a new company file
 //   ledgerkit query FILE SQL [--json|--csv]  a report query printed as a table
-//   ledgerkit rpc [--max-line BYTES] [--max-handles N]  the JSON-RPC bridge on standard input and output
+//   ledgerkit rpc [--by-value] [--max-line BYTES] [--max-handles N] [--max-held-bytes BYTES]
+//                                          the JSON-RPC bridge on standard input and output
 //   ledgerkit demo [FILE]                  the main job: a sample company, its trial balance and bank register
 //   ledgerkit check FILE [--json]          the integrity check of a company file
 //   ledgerkit describe [--json|--markdown] the public API: classes, members, enumerations, errors
@@ -82,6 +83,12 @@ int main(int argc, char** argv) {
   rpc->add_option("--max-handles", limits.max_handles, "Most objects held at once; past it a call that would hold one more fails")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
+  rpc->add_option("--max-held-bytes", limits.max_held_bytes,
+                  "Most bytes held objects may take at once, as the bridge reckons them; past it a call that would "
+                  "hold more fails")
+      ->check(CLI::PositiveNumber);
+  rpc->add_flag("--by-value", limits.by_value,
+                "Send the results of Class.Member calls whole and hold nothing, unless a request has \"hold\": true");
 
   std::string demo_file = "ledgerkit-demo.ldb";
   auto* demo = app.add_subcommand("demo", "Record a sample company and print its trial balance and bank register.");

@@ -1,5 +1,8 @@
 #include "automation/RpcBridge.h"
 
+#include <string.h>  // memmem
+
+#include <algorithm>
 #include <cstring>
 #include <istream>
 #include <limits>
@@ -17,6 +20,7 @@
 #include "common/Error.h"
 #include "common/Recordset.h"
 #include "common/Text.h"
+#include "entities/Entity.h"
 #include "entities/EntityCollection.h"
 
 namespace ledgerkit {
@@ -145,12 +149,154 @@ class LineReader {
   size_t end_ = 0;
 };
 
+// Error descriptions are bounded before they are sent: an operation or the engine may have
+// copied a caller's whole value into one (a 5 MB file name, 10 MB of SQL). Each caller's text
+// longer than kQuotedCharacters that occurs in the description is replaced by its quoted excerpt,
+// and what is still longer than kLongestDescription keeps only its head and its tail (where the
+// error marker and number stand), so that even a fragment of a caller's value (a column name
+// cut out of the SQL) is bounded.
+constexpr size_t kLongestDescription = 600;
+constexpr size_t kKeptHead = 140;
+constexpr size_t kKeptTail = 60;
+// Bytes of description the replacement may scan for one request before it leaves the rest to
+// the head-and-tail cut: a request cannot make it quadratic by sending many long texts.
+constexpr size_t kReplacementScanBudget = size_t{256} << 20;
+
+// Every text of `value` at any depth, member names too, that is longer than kQuotedCharacters
+// characters.
+void CollectLongTexts(const Json& value, std::vector<std::string_view>& texts) {
+  auto consider = [&texts](std::string_view text) {
+    if (text.size() > kQuotedCharacters && CountCharacters(text) > kQuotedCharacters) texts.push_back(text);
+  };
+  if (value.is_string()) {
+    consider(value.get_ref<const std::string&>());
+  } else if (value.is_object()) {
+    for (const auto& [key, member] : value.items()) {
+      consider(key);
+      CollectLongTexts(member, texts);
+    }
+  } else if (value.is_array()) {
+    for (const Json& element : value) CollectLongTexts(element, texts);
+  }
+}
+
+// `text` with every occurrence of `needle` replaced by `replacement`, leftmost first and not
+// overlapping. glibc's memmem runs in linear time for long needles (two-way matching), and each
+// search starts after the last hit, so the whole is linear in the text.
+std::string ReplaceOccurrences(const std::string& text, std::string_view needle, std::string_view replacement) {
+  std::string out;
+  size_t from = 0;
+  for (;;) {
+    const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+    if (hit == nullptr) break;
+    const size_t at = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+    out.append(text, from, at - from);
+    out += replacement;
+    from = at + needle.size();
+  }
+  if (from == 0) return text;
+  out.append(text, from, std::string::npos);
+  return out;
+}
+
+// The byte offset after the first `characters` characters of `text` (its size when shorter).
+size_t OffsetAfterCharacters(std::string_view text, size_t characters) {
+  size_t seen = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0u) == 0x80u) continue;
+    if (seen == characters) return i;
+    ++seen;
+  }
+  return text.size();
+}
+
+// The byte offset where the last `characters` characters of `text` begin (0 when shorter).
+size_t OffsetOfLastCharacters(std::string_view text, size_t characters) {
+  size_t seen = 0;
+  for (size_t i = text.size(); i > 0; --i) {
+    if ((static_cast<unsigned char>(text[i - 1]) & 0xC0u) == 0x80u) continue;
+    if (++seen == characters) return i - 1;
+  }
+  return 0;
+}
+
+// The description as the bridge sends it for a failure of `request` (see kLongestDescription).
+std::string BoundedDescription(std::string description, const Json& request) {
+  if (description.size() > kQuotedCharacters && request.is_object()) {
+    std::vector<std::string_view> texts;
+    if (request.contains("method")) CollectLongTexts(request["method"], texts);
+    if (request.contains("params")) CollectLongTexts(request["params"], texts);
+    // The longest first, so a text that holds a shorter one is replaced whole.
+    std::sort(texts.begin(), texts.end(),
+              [](std::string_view a, std::string_view b) { return a.size() > b.size(); });
+    texts.erase(std::unique(texts.begin(), texts.end()), texts.end());
+    size_t scanned = 0;
+    for (const std::string_view text : texts) {
+      if (text.size() > description.size()) continue;
+      scanned += description.size();
+      if (scanned > kReplacementScanBudget) break;
+      description = ReplaceOccurrences(description, text, QuoteForMessage(text));
+    }
+  }
+  if (description.size() <= kLongestDescription) return description;
+  const size_t characters = CountCharacters(description);
+  if (characters <= kLongestDescription) return description;
+  const size_t head_end = OffsetAfterCharacters(description, kKeptHead);
+  const size_t tail_start = OffsetOfLastCharacters(description, kKeptTail);
+  std::string bounded = description.substr(0, head_end);
+  bounded += " [... ";
+  bounded += std::to_string(characters - kKeptHead - kKeptTail);
+  bounded += " characters left out ...] ";
+  bounded += std::string_view(description).substr(tail_start);
+  return bounded;
+}
+
+// Sizes the byte budget reckons with: what a held object costs beside its texts. They follow
+// the real layout loosely (a Variant, a map node, a shared_ptr's control block) so that the
+// reckoning grows with the memory the objects really take.
+constexpr size_t kHeldObjectBytes = 160;
+constexpr size_t kValueBytes = sizeof(Variant) + 16;
+constexpr size_t kCollectionEntryBytes = 64;
+constexpr size_t kColumnBytes = sizeof(FieldInfo) + 16;
+constexpr size_t kRowBytes = 3 * sizeof(void*) + 16;
+
+size_t TextBytes(const Variant& value) { return value.type() == VarType::kString ? value.AsString().size() : 0; }
+
+// The bytes the budget charges for holding `object` (a collection: with its items, which it
+// keeps alive however their own handles are released).
+size_t ReckonedBytes(Dispatch& object) {
+  size_t bytes = kHeldObjectBytes;
+  if (const auto* recordset = dynamic_cast<const Recordset*>(&object)) {
+    for (const FieldInfo& field : recordset->Columns()) bytes += kColumnBytes + field.name.size();
+    for (const auto& row : recordset->Rows()) {
+      bytes += kRowBytes;
+      for (const Variant& cell : row) bytes += kValueBytes + TextBytes(cell);
+    }
+  } else if (const auto* collection = dynamic_cast<const EntityCollection*>(&object)) {
+    for (const auto& [key, item] : collection->entries()) {
+      bytes += kCollectionEntryBytes + key.size();
+      if (item) bytes += ReckonedBytes(*item);
+    }
+  } else {
+    for (const MemberEntry& entry : object.Members().entries()) {
+      if (entry.kind != MemberEntry::Kind::kProperty || entry.arity != 0) continue;
+      std::vector<Variant> no_args;
+      bytes += kValueBytes + TextBytes(entry.call(object, entry, no_args));
+    }
+  }
+  return bytes;
+}
+
 }  // namespace
 
 class RpcBridge::Impl {
  public:
-  Impl(size_t max_handles, std::shared_ptr<RpcCallFilter> filter)
-      : max_handles_(max_handles), filter_(std::move(filter)) {}
+  Impl(const RpcLimits& limits, std::shared_ptr<RpcCallFilter> filter)
+      : max_handles_(limits.max_handles),
+        max_held_bytes_(limits.max_held_bytes),
+        by_value_(limits.by_value),
+        blank_names_(limits.blank_properties),
+        filter_(std::move(filter)) {}
 
   // The response to one parsed request, or nothing for a notification. A request that fails
   // holds none of the objects it would have held.
@@ -161,29 +307,42 @@ class RpcBridge::Impl {
     if (request.is_object() && request.contains("id") && IsValidId(request["id"])) id = request["id"];
     const bool notification = request.is_object() && !request.contains("id");
     fresh_.clear();
+    auto failure = [&](int64_t code, int32_t number, const std::string& source, std::string description) {
+      return Response(id, "error", ErrorObject(code, number, source, BoundedDescription(std::move(description), request)));
+    };
     try {
       const Json& params = CheckRequest(request);
-      Json result = Call(request["method"].get<std::string>(), params);
+      Json result = Call(request["method"].get<std::string>(), params, HoldAsked(request));
       if (notification) return std::nullopt;
       return Response(id, "result", std::move(result));
     } catch (const ProtocolError& error) {
       ForgetFresh();
       if (notification && error.code != kInvalidRequest) return std::nullopt;
-      return Response(id, "error", ErrorObject(error.code, error.number, std::string(kLibrarySource), error.message));
+      return failure(error.code, error.number, std::string(kLibrarySource), error.message);
     } catch (const Error& error) {
       ForgetFresh();
       if (notification) return std::nullopt;
-      return Response(id, "error", ErrorObject(error.number(), error.number(), error.source(), error.description()));
+      return failure(error.number(), error.number(), error.source(), error.description());
     } catch (const std::exception& error) {
       ForgetFresh();
       if (notification) return std::nullopt;
-      return Response(id, "error", ErrorObject(kInternalError, kInvalidArgument, std::string(kLibrarySource), error.what()));
+      return failure(kInternalError, kInvalidArgument, std::string(kLibrarySource), error.what());
     }
   }
 
   size_t HeldCount() const { return objects_.size(); }
+  size_t HeldBytes() const { return held_bytes_; }
 
  private:
+  // How an answer shows the objects in it: under handles, kept until released, or by value,
+  // keeping nothing.
+  enum class Form { kHeld, kByValue };
+
+  struct HeldObject {
+    std::shared_ptr<Dispatch> object;
+    size_t bytes;  // what the byte budget charged for it
+  };
+
   // The request's params (an empty array when absent), once its fields have the right types.
   static const Json& CheckRequest(const Json& request) {
     static const Json kNoParams = Json::array();
@@ -205,9 +364,26 @@ class RpcBridge::Impl {
     return params;
   }
 
-  Json Call(const std::string& method, const Json& params) {
-    if (method == "create") return Create(params);
-    if (method == "invoke") return InvokeHeld(params);
+  // The request's "hold" member, read only when answers go by value (otherwise the member means
+  // nothing, as any member the protocol does not name).
+  std::optional<bool> HoldAsked(const Json& request) const {
+    if (!by_value_ || !request.contains("hold")) return std::nullopt;
+    const Json& hold = request["hold"];
+    if (!hold.is_boolean()) {
+      Refuse(kInvalidRequest, kInvalidArgument, "The \"hold\" member must be true or false, not " + Shown(hold) + ".");
+    }
+    return hold.get<bool>();
+  }
+
+  Json Call(const std::string& method, const Json& params, std::optional<bool> hold) {
+    if (method == "create") {
+      if (hold == false) {
+        Refuse(kInvalidRequest, kInvalidArgument, "create always holds the object it makes; \"hold\": false cannot apply.");
+      }
+      return Create(params);
+    }
+    // invoke works on what the caller holds, so its results are held unless the caller says not.
+    if (method == "invoke") return InvokeHeld(params, hold == false ? Form::kByValue : Form::kHeld);
     if (method == "release") return Release(params);
     const size_t dot = method.find('.');
     if (dot == std::string::npos) {
@@ -219,7 +395,8 @@ class RpcBridge::Impl {
       Refuse(kInvalidRequest, kInvalidArgument, "The params of " + QuoteForMessage(method) + " must be an array.");
     }
     std::vector<Variant> args = DecodeArgs(params);
-    return CallMember(*object, method.substr(dot + 1), args);
+    const Form form = by_value_ && hold != true ? Form::kByValue : Form::kHeld;
+    return CallMember(*object, method.substr(dot + 1), args, form);
   }
 
   Json Create(const Json& params) {
@@ -227,10 +404,10 @@ class RpcBridge::Impl {
     if (params.size() != 1) Refuse(kInvalidParams, kWrongArgumentCount, "create takes one argument, the class name.");
     if (!params[0].is_string()) Refuse(kInvalidRequest, kInvalidArgument, "The class name must be a text.");
     const std::shared_ptr<Dispatch> object = CreateByName(params[0].get<std::string>());
-    return Result(Encode(Variant(object)), params);
+    return Result(Encode(Variant(object), Form::kHeld), params);
   }
 
-  Json InvokeHeld(const Json& params) {
+  Json InvokeHeld(const Json& params, Form form) {
     if (!params.is_object()) Refuse(kInvalidRequest, kInvalidArgument, "The params of invoke must be an object.");
     if (!params.contains("object") || !params["object"].is_number_integer() || !params.contains("member") ||
         !params["member"].is_string() || (params.contains("args") && !params["args"].is_array())) {
@@ -239,17 +416,16 @@ class RpcBridge::Impl {
     }
     const std::shared_ptr<Dispatch> object = Held(params["object"]);
     std::vector<Variant> args = params.contains("args") ? DecodeArgs(params["args"]) : std::vector<Variant>{};
-    return CallMember(*object, params["member"].get<std::string>(), args);
+    return CallMember(*object, params["member"].get<std::string>(), args, form);
   }
 
   Json Release(const Json& params) {
     if (!params.is_array()) Refuse(kInvalidRequest, kInvalidArgument, "The params of release must be an array.");
     if (params.size() != 1) Refuse(kInvalidParams, kWrongArgumentCount, "release takes one argument, the handle.");
     if (!params[0].is_number_integer()) Refuse(kInvalidRequest, kInvalidArgument, "The handle must be an integer.");
-    const std::shared_ptr<Dispatch> object = Held(params[0]);
-    handles_.erase(object.get());
-    objects_.erase(params[0].get<int64_t>());
-    return Result(Encode(Variant()), params);
+    Held(params[0]);  // refuses a handle that holds nothing
+    Forget(params[0].get<int64_t>());
+    return Result(Encode(Variant(), Form::kHeld), params);
   }
 
   std::shared_ptr<Dispatch> CreateByName(const std::string& name) {
@@ -260,7 +436,7 @@ class RpcBridge::Impl {
     }
   }
 
-  Json CallMember(Dispatch& object, const std::string& member, std::vector<Variant>& args) {
+  Json CallMember(Dispatch& object, const std::string& member, std::vector<Variant>& args, Form form) {
     const MemberEntry* entry = object.Members().Find(member);
     if (entry == nullptr) {
       Refuse(kMethodNotFound, kNoSuchMember,
@@ -270,11 +446,35 @@ class RpcBridge::Impl {
       Refuse(kInvalidParams, kWrongArgumentCount, WrongArgumentCountText(object.ClassName(), *entry, args.size()));
     }
     if (filter_) filter_->BeforeCall(object, *entry, args);
-    const Variant value = entry->call(object, *entry, args);
+    Variant value = entry->call(object, *entry, args);
     if (filter_) filter_->AfterCall(object, *entry, args);
+    if (ReadsBlankedValue(object, *entry, args)) value = Variant(std::string());
     Json encoded_args = Json::array();
-    for (const Variant& arg : args) encoded_args.push_back(Encode(arg));
-    return Result(Encode(value), std::move(encoded_args));
+    for (const Variant& arg : args) {
+      // An object the caller passed by its handle is still held: it is shown under that handle.
+      const bool held = arg.IsObject() && arg.AsObject() && handles_.contains(arg.AsObject().get());
+      encoded_args.push_back(Encode(arg, held ? Form::kHeld : form));
+    }
+    return Result(Encode(value, form), std::move(encoded_args));
+  }
+
+  // True when the member call just made read a value that answers show blank: a blanked
+  // property of an entity, or a blanked column through a result set's Fields.
+  bool ReadsBlankedValue(Dispatch& object, const MemberEntry& entry, const std::vector<Variant>& args) const {
+    if (blank_names_.empty() || entry.kind != MemberEntry::Kind::kProperty) return false;
+    if (const auto* recordset = dynamic_cast<const Recordset*>(&object)) {
+      if (!SameNameIgnoringCase(entry.name, "Fields") || args.size() != 1) return false;
+      // The call succeeded, so the argument names a column, as Fields reads it.
+      const size_t column = args[0].type() == VarType::kString ? recordset->ColumnIndex(args[0].AsString())
+                                                               : static_cast<size_t>(ToLong(args[0]));
+      return column < recordset->Columns().size() && IsBlanked(recordset->Columns()[column].name);
+    }
+    return entry.arity == 0 && dynamic_cast<const Entity*>(&object) != nullptr && IsBlanked(entry.name);
+  }
+
+  bool IsBlanked(std::string_view name) const {
+    return std::any_of(blank_names_.begin(), blank_names_.end(),
+                       [name](const std::string& blank) { return SameNameIgnoringCase(blank, name); });
   }
 
   static Json Result(Json value, Json args) {
@@ -289,9 +489,11 @@ class RpcBridge::Impl {
     if (found == objects_.end()) {
       Refuse(kInvalidParams, kInvalidArgument, "No object is held under the handle " + Shown(handle) + ".");
     }
-    return found->second;
+    return found->second.object;
   }
 
+  // The handle of `object`, holding it under a new one when it is not held yet; refuses (holding
+  // nothing more) when that would pass max_handles or max_held_bytes.
   int64_t HandleFor(const std::shared_ptr<Dispatch>& object) {
     const auto found = handles_.find(object.get());
     if (found != handles_.end()) return found->second;
@@ -300,22 +502,35 @@ class RpcBridge::Impl {
              "The bridge already holds " + std::to_string(objects_.size()) +
                  " objects; release some before creating more.");
     }
+    const size_t bytes = ReckonedBytes(*object);
+    if (bytes > max_held_bytes_ - held_bytes_) {
+      Refuse(kServerError, kInvalidArgument,
+             "Holding this " + std::string(object->ClassName()) + " (about " + std::to_string(bytes) +
+                 " bytes) would take the held objects to " + std::to_string(held_bytes_ + bytes) +
+                 " bytes, past the limit of " + std::to_string(max_held_bytes_) +
+                 " bytes (max_held_bytes); release some before holding more.");
+    }
     const int64_t handle = next_handle_++;
     handles_.emplace(object.get(), handle);
-    objects_.emplace(handle, object);
+    objects_.emplace(handle, HeldObject{object, bytes});
+    held_bytes_ += bytes;
     fresh_.push_back(handle);
     return handle;
+  }
+
+  // Lets go of a held handle and gives its bytes back to the budget.
+  void Forget(int64_t handle) {
+    const auto found = objects_.find(handle);
+    if (found == objects_.end()) return;
+    handles_.erase(found->second.object.get());
+    held_bytes_ -= found->second.bytes;
+    objects_.erase(found);
   }
 
   // Lets go of the handles the failed request took, so that it holds nothing (a collection
   // that passed the cap half way through its items leaves none of them held).
   void ForgetFresh() {
-    for (const int64_t handle : fresh_) {
-      const auto found = objects_.find(handle);
-      if (found == objects_.end()) continue;
-      handles_.erase(found->second.get());
-      objects_.erase(found);
-    }
+    for (const int64_t handle : fresh_) Forget(handle);
     fresh_.clear();
   }
 
@@ -372,7 +587,7 @@ class RpcBridge::Impl {
     throw malformed();
   }
 
-  Json Encode(const Variant& value) {
+  Json Encode(const Variant& value, Form form) {
     switch (value.type()) {
       case VarType::kEmpty: return Json{{"$empty", true}};
       case VarType::kNull: return nullptr;
@@ -383,25 +598,29 @@ class RpcBridge::Impl {
       case VarType::kDate: return Json{{"$date", value.AsDate().ToStoredText()}};
       case VarType::kString: return value.AsString();
       case VarType::kBoolean: return value.AsBoolean();
-      case VarType::kObject: return EncodeObject(value.AsObject());
+      case VarType::kObject: return EncodeObject(value.AsObject(), form);
     }
     return nullptr;
   }
 
-  Json EncodeObject(const std::shared_ptr<Dispatch>& object) {
+  // An object held (with "$object", its handle) or by value (without). By value, an object
+  // that is neither a result set nor a collection shows its scalar properties as an entity
+  // does: for an entity that is all it has, and the other objects a call could return (managers,
+  // enumeration objects) are creatable by name, so nothing is lost by not holding them.
+  Json EncodeObject(const std::shared_ptr<Dispatch>& object, Form form) {
     if (!object) return Json{{"$nothing", true}};
     Json encoded = Json::object();
-    encoded["$object"] = HandleFor(object);
+    if (form == Form::kHeld) encoded["$object"] = HandleFor(object);
     encoded["class"] = std::string(object->ClassName());
     if (const auto* recordset = dynamic_cast<const Recordset*>(object.get())) {
-      EncodeRecordset(*recordset, encoded);
+      EncodeRecordset(*recordset, form, encoded);
     } else if (const auto* collection = dynamic_cast<const EntityCollection*>(object.get())) {
       encoded["count"] = collection->Count();
       Json items = Json::array();
       for (const auto& [key, item] : collection->entries()) {
         Json entry = Json::object();
         entry["key"] = key;
-        entry["value"] = EncodeObject(item);
+        entry["value"] = EncodeObject(item, form);
         items.push_back(std::move(entry));
       }
       encoded["items"] = std::move(items);
@@ -411,53 +630,67 @@ class RpcBridge::Impl {
     return encoded;
   }
 
-  void EncodeRecordset(const Recordset& recordset, Json& encoded) {
-    encoded["closed"] = !recordset.IsOpen();
+  // By value a result set has no cursor to show: it is its columns and rows.
+  void EncodeRecordset(const Recordset& recordset, Form form, Json& encoded) {
+    if (form == Form::kHeld) encoded["closed"] = !recordset.IsOpen();
     Json columns = Json::array();
+    std::vector<bool> blanked;
     for (const FieldInfo& field : recordset.Columns()) {
       Json column = Json::object();
       column["name"] = field.name;
       column["type"] = std::string(FieldTypeName(field.type));
       column["size"] = field.defined_size;
       columns.push_back(std::move(column));
+      blanked.push_back(IsBlanked(field.name));
     }
     encoded["columns"] = std::move(columns);
     Json rows = Json::array();
     for (const auto& row : recordset.Rows()) {
       Json cells = Json::array();
-      for (const Variant& cell : row) cells.push_back(Encode(cell));
+      for (size_t i = 0; i < row.size(); ++i) {
+        cells.push_back(i < blanked.size() && blanked[i] ? Json(std::string()) : Encode(row[i], form));
+      }
       rows.push_back(std::move(cells));
     }
     encoded["rows"] = std::move(rows);
-    encoded["position"] = recordset.Position();
+    if (form == Form::kHeld) encoded["position"] = recordset.Position();
   }
 
   // Every scalar property by its public name, in declaration order; properties that take
-  // arguments (object-valued ones take Account) are left for invoke.
+  // arguments (object-valued ones take Account) are left for invoke. A blanked name reads "".
   void EncodeProperties(Dispatch& object, Json& encoded) {
     Json properties = Json::object();
     for (const MemberEntry& entry : object.Members().entries()) {
       if (entry.kind != MemberEntry::Kind::kProperty || entry.arity != 0) continue;
+      if (IsBlanked(entry.name)) {
+        properties[std::string(entry.name)] = std::string();
+        continue;
+      }
       std::vector<Variant> no_args;
       const Variant value = entry.call(object, entry, no_args);
-      properties[std::string(entry.name)] = value.IsObject() ? Json(nullptr) : Encode(value);
+      properties[std::string(entry.name)] = value.IsObject() ? Json(nullptr) : Encode(value, Form::kHeld);
     }
     encoded["properties"] = std::move(properties);
   }
 
   const size_t max_handles_;
+  const size_t max_held_bytes_;
+  const bool by_value_;
+  const std::vector<std::string> blank_names_;
   const std::shared_ptr<RpcCallFilter> filter_;
-  std::map<int64_t, std::shared_ptr<Dispatch>> objects_;
+  std::map<int64_t, HeldObject> objects_;
   std::unordered_map<const Dispatch*, int64_t> handles_;
   std::vector<int64_t> fresh_;  // handles the current request has taken
   int64_t next_handle_ = 1;
+  size_t held_bytes_ = 0;  // the sum of the held objects' charges
 };
 
 RpcBridge::RpcBridge(RpcLimits limits, std::shared_ptr<RpcCallFilter> filter)
-    : impl_(std::make_unique<Impl>(limits.max_handles, std::move(filter))), limits_(limits) {}
+    : impl_(std::make_unique<Impl>(limits, std::move(filter))), limits_(std::move(limits)) {}
 RpcBridge::~RpcBridge() = default;
 
 size_t RpcBridge::HeldCount() const { return impl_->HeldCount(); }
+size_t RpcBridge::HeldBytes() const { return impl_->HeldBytes(); }
 
 bool RpcBridge::Answer(std::string_view line, std::ostream& out) {
   auto write = [&out](const Json& response) {

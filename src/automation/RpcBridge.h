@@ -8,7 +8,10 @@
 //
 // Memory stays bounded by the limits whatever a client sends: a line longer than max_line is
 // passed over unread, a batch is split and answered one request at a time with its responses
-// written as they come, and no more than max_handles objects are held at once.
+// written as they come, and no more than max_handles objects, reckoned at no more than
+// max_held_bytes, are held at once. With by_value, "<Class>.<Member>" results are sent whole
+// and nothing is held unless the request asks ("hold": true). No error description quotes more
+// than 200 characters of a caller's value, whatever the engine copied into it.
 #pragma once
 
 #include <cstddef>
@@ -51,7 +54,7 @@ struct RpcLimits {
   bool by_value = false;
   // Entity properties and result-set columns of these names (letter case ignored) read as an
   // empty text in every answer, held or by value (a service keeps password hashes in).
-  std::vector<std::string> blank_properties;
+  std::vector<std::string> blank_properties = {};
 };
 
 class RpcBridge {
@@ -75,6 +78,9 @@ class RpcBridge {
 
   // How many objects are held under handles.
   size_t HeldCount() const;
+  // The bytes the held objects are charged against max_held_bytes, as the bridge reckons them
+  // (an object's texts and a fixed cost per object, row, cell and item).
+  size_t HeldBytes() const;
 
  private:
   class Impl;
