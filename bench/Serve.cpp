@@ -11,6 +11,10 @@
 //   serve_balance_64_clients  64 clients, each with a session of its own (8 users on each of the
 //                             8 companies), call GetAccountBalance for a fixed time; prints the
 //                             calls per second and the latency percentiles p50 and p99.
+//   serve_logon_flood         8 clients (8 users of one company) record cheques, first alone and
+//                             then while one more user of that company logs on again and again
+//                             as fast as the service answers; prints the cheques' median latency
+//                             of both runs, their ratio (1 is no harm done) and the logons made.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -330,6 +334,51 @@ void RunServeCases(const std::filesystem::path& dir, bool quick) {
     std::printf("{\"name\":\"serve_balance_64_clients\",\"ops_per_s\":%.1f,\"p50_ms\":%.3f,\"p99_ms\":%.3f,"
                 "\"errors\":%lld,\"exit\":%d}\n",
                 static_cast<double>(run.first) / run.second, p50, p99, static_cast<long long>(errors.load()), stopped);
+    std::fflush(stdout);
+  }
+  {
+    ServerProcess server(data, dir / "serve-logon-flood.log", {});
+    const ServedCompany& company = companies[0];
+    std::vector<std::unique_ptr<RpcClient>> clients;
+    for (int user = 0; user < kUsersPerCompany; ++user) {
+      clients.push_back(std::make_unique<RpcClient>(server.port()));
+      if (!clients.back()->Logon(company.name, "u" + std::to_string(user), "pw" + std::to_string(user))) {
+        throw std::runtime_error("logon failed");
+      }
+    }
+    std::atomic<int64_t> errors{0};
+    const double seconds = quick ? 3.0 : 10.0;
+    // The median cheque latency of the 8 clients over `seconds`.
+    auto cheques_median = [&] {
+      for (auto& client : clients) client->Reconnect();
+      std::vector<std::vector<double>> latencies(clients.size());
+      RunFor(static_cast<int>(clients.size()), seconds, [&](int t) {
+        const auto start = Clock::now();
+        if (!HttpCheque(*clients[t], company)) ++errors;
+        latencies[t].push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+      });
+      std::vector<double> all;
+      for (const auto& list : latencies) all.insert(all.end(), list.begin(), list.end());
+      return Percentile(all, 0.50);
+    };
+    const double quiet = cheques_median();
+    std::atomic<bool> flooding{true};
+    std::atomic<int64_t> logons{0};
+    std::thread flood([&] {
+      RpcClient flooder(server.port());
+      while (flooding) {
+        if (flooder.Logon(company.name, "bench", "bench")) ++logons;
+      }
+    });
+    const double loaded = cheques_median();
+    flooding = false;
+    flood.join();
+    clients.clear();
+    const int stopped = server.Stop();
+    std::printf("{\"name\":\"serve_logon_flood\",\"quiet_median_ms\":%.3f,\"flood_median_ms\":%.3f,"
+                "\"ratio\":%.2f,\"logons_per_s\":%.1f,\"errors\":%lld,\"exit\":%d}\n",
+                quiet, loaded, quiet > 0 ? loaded / quiet : 0.0, static_cast<double>(logons.load()) / seconds,
+                static_cast<long long>(errors.load()), stopped);
     std::fflush(stdout);
   }
   std::filesystem::remove_all(data);
