@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -12,6 +13,7 @@
 #include "automation/JsonDepth.h"
 #include "automation/RpcBridge.h"
 #include "common/CallLimits.h"
+#include "common/Convert.h"
 #include "common/DataAccessInternal.h"
 #include "common/Date.h"
 #include "common/Dispatch.h"
@@ -25,6 +27,7 @@
 #include "entities/IUser.h"
 #include "security/CUserManager.h"
 #include "services/Sessions.h"
+#include "services/Users.h"
 
 namespace ledgerkit {
 
@@ -58,7 +61,10 @@ bool NeedsAdmin(std::string_view class_name, std::string_view member) {
     return SameText(member, "AddUserProfile") || SameText(member, "UpdateUserProfile") ||
            SameText(member, "DeleteUserProfile");
   }
-  if (SameText(class_name, "CAccountMgr")) return SameText(member, "UpdateNextNumbers");
+  // The company record: its name, address and counters.
+  if (SameText(class_name, "CAccountMgr")) {
+    return SameText(member, "UpdateNextNumbers") || SameText(member, "UpdateAccountBusinessInfo");
+  }
   return false;
 }
 
@@ -107,12 +113,30 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
   }
 }
 
-// The company a request names in its first argument, when it has one.
-std::string FirstTextArgument(const Json& request, size_t index) {
+// Argument `index` of a request as the library would read it as text: a string as it stands, a
+// number in its plain form (a user name sent as 42 is the user "42"); empty for anything else.
+std::string TextArgument(const Json& request, size_t index) {
   if (!request.is_object() || !request.contains("params")) return {};
   const Json& params = request["params"];
-  if (!params.is_array() || params.size() <= index || !params[index].is_string()) return {};
-  return params[index].get<std::string>();
+  if (!params.is_array() || params.size() <= index) return {};
+  const Json& value = params[index];
+  if (value.is_string()) return value.get<std::string>();
+  if (value.is_number_integer()) return value.dump();
+  if (value.is_number_float()) return ToText(Variant(value.get<double>()));
+  return {};
+}
+
+bool IsPasswordArgument(std::string_view name) {
+  std::string lower(name);
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  return lower.find("password") != std::string::npos;
+}
+
+// Shown to the caller as an empty text: no password a caller sent comes back in `args`.
+void BlankPasswordArguments(const MemberEntry& member, std::vector<Variant>& args) {
+  for (size_t i = 0; i < args.size() && i < member.arguments.size(); ++i) {
+    if (IsPasswordArgument(member.arguments[i])) args[i] = std::string();
+  }
 }
 
 // Failed logons by key (a user of a company, or a client address) within a sliding window.
@@ -129,6 +153,12 @@ class FailureCounter {
     if (static_cast<int>(found->second.size()) < limit_) return 0;
     const auto until = found->second.front() + window_;
     return std::max<int64_t>(1, std::chrono::ceil<std::chrono::seconds>(until - Clock::now()).count());
+  }
+
+  // Forgets the failures of `key` (a user who has just logged on).
+  void Reset(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    failures_.erase(key);
   }
 
   void Record(const std::string& key) {
@@ -188,10 +218,12 @@ class LogonFilter final : public RpcCallFilter {
       const std::string name = CompanyNameOf(args[i]);
       const auto location = LocateCompany(options_, name);
       if (!location) {
+        unknown_company = true;
         throw Error::Runtime(kInvalidArgument, "The Account argument must be a company name (" +
                                                    CompanyNameRule(options_) + "), not " + QuoteForMessage(name) + ".");
       }
       if (!CompanyExists(*location)) {
+        unknown_company = true;
         throw Error::Runtime(kInvalidArgument, "There is no company named " + QuoteForMessage(name) + ".");
       }
       company = name;
@@ -201,14 +233,16 @@ class LogonFilter final : public RpcCallFilter {
     }
   }
 
-  void AfterCall(Dispatch&, const MemberEntry&, std::vector<Variant>& args) override {
+  void AfterCall(Dispatch&, const MemberEntry& member, std::vector<Variant>& args) override {
     for (auto& [index, value] : saved_) args[index] = value;
+    BlankPasswordArguments(member, args);
   }
 
   const std::string& location() const { return location_; }
 
   Verdict verdict;
   std::string company;
+  bool unknown_company = false;  // the logon named a company that does not exist
 
  private:
   const ServiceOptions& options_;
@@ -257,6 +291,7 @@ class SessionFilter final : public RpcCallFilter {
 
   void AfterCall(Dispatch& object, const MemberEntry& member, std::vector<Variant>& args) override {
     for (auto& [index, value] : saved_) args[index] = value;
+    BlankPasswordArguments(member, args);
     if (SameText(object.ClassName(), "CSecurityMgr") && SameText(member.name, "EndUserSession")) verdict.ended = true;
   }
 
@@ -278,6 +313,9 @@ class SessionFilter final : public RpcCallFilter {
   const std::string token_;
   std::vector<std::pair<size_t, Variant>> saved_;
 };
+
+// Where a session stands at a call.
+enum class Standing { kLive, kNone, kExpired, kUserGone, kUserBarred };
 
 struct Session {
   std::string company;
@@ -351,11 +389,15 @@ std::string HideCredentials(std::string_view text) { return HidePasswords(text, 
 class RpcService::Impl {
  public:
   explicit Impl(ServiceOptions options)
-      : options_(std::move(options)), failures_(options_.max_failed_logons, options_.failure_window) {}
+      : options_(std::move(options)),
+        failures_(options_.max_failed_logons, options_.failure_window),
+        probes_(kMaxUnknownCompanies, options_.failure_window) {}
 
-  ServiceAnswer Handle(std::string_view body, std::string_view token, std::string_view client) {
+  ServiceAnswer Handle(std::string_view body, std::string_view token, std::string_view client,
+                       Clock::time_point deadline) {
     ServiceAnswer answer;
     ReapIdle();
+    const CallLimitsScope limits(LimitsUntil(deadline));
     auto single = [&answer](std::string response) {
       answer.body = std::move(response);
       return answer;
@@ -390,6 +432,30 @@ class RpcService::Impl {
     }
     answer.body = out + ']';
     return answer;
+  }
+
+  // What every call of one request is held to: the report time limit or the request's own
+  // deadline, whichever comes first, and on files no link followed.
+  CallLimits LimitsUntil(Clock::time_point deadline) const {
+    CallLimits limits;
+    const Clock::time_point now = Clock::now();
+    limits.report_limit_seconds = options_.report_timeout.count();
+    limits.report_deadline = now + options_.report_timeout;
+    if (deadline < limits.report_deadline) {
+      limits.report_deadline = deadline;
+      limits.report_limit_seconds = std::max<long long>(
+          1, std::chrono::ceil<std::chrono::seconds>(deadline - now).count());
+    }
+    limits.refuse_links = options_.server.empty();
+    return limits;
+  }
+
+  RpcLimits BridgeLimits(size_t max_handles) const {
+    return RpcLimits{.max_line = size_t{64} << 20,
+                     .max_handles = max_handles,
+                     .max_held_bytes = options_.max_session_bytes,
+                     .by_value = true,
+                     .blank_properties = {"Password"}};
   }
 
   size_t SessionCount() const {
@@ -427,13 +493,16 @@ class RpcService::Impl {
                           "CSecurityMgr.BeginUserSession."});
     }
     const std::shared_ptr<Session> session = Find(token);
-    if (!session) return refuse({401, "No session holds this token; log on again."});
+    if (!session) {
+      if (WasReaped(token)) return refuse({401, ExpiredText()});
+      return refuse({401, "No session holds this token; log on again."});
+    }
     std::lock_guard turn(session->mutex);
     if (answer.company.empty()) {
       answer.company = session->company;
       answer.user = session->user;
     }
-    services::SessionState state = services::SessionState::kNone;
+    Standing state = Standing::kNone;
     try {
       state = CheckSession(*session);
     } catch (const Error& error) {
@@ -442,18 +511,34 @@ class RpcService::Impl {
       ReplaceAll(text, session->location, session->company);
       return text;
     }
-    if (state != services::SessionState::kLive) {
+    if (state == Standing::kUserGone || state == Standing::kUserBarred) {
+      // The user was deleted, or may no longer log on: every session of theirs ends now.
+      RunOperation(session->location, Access::kWrite, [&] { services::EndSessions(session->location, session->user); });
+      DropUser(session->user_key);
+      return refuse({401, "The user " + QuoteForMessage(session->user) +
+                              (state == Standing::kUserGone ? " no longer exists" : " may no longer log on") +
+                              "; the session has ended."});
+    }
+    if (state != Standing::kLive) {
       DropToken(session->token);
-      return refuse({401, state == services::SessionState::kExpired ? "The session expired after " +
-                                                                           std::to_string(options_.session_idle.count()) +
-                                                                           " seconds without a call; log on again."
-                                                                     : "The session has ended; log on again."});
+      return refuse({401, state == Standing::kExpired ? ExpiredText() : "The session has ended; log on again."});
+    }
+    const bool password_change = SameText(method, "CSecurityMgr.ChangeUserPassword");
+    const std::string client_key = "\n" + std::string(client);
+    if (password_change) {
+      // Guessing an old password counts with failed logons of the same user and address.
+      const int64_t wait = std::max(failures_.Wait(session->user_key), failures_.Wait(client_key));
+      if (wait > 0) return refuse({429, TooManyText(wait)});
     }
     session->last_use = Clock::now();
     session->filter->verdict = Verdict{};
     std::optional<std::string> line = session->bridge->HandleLine(Dump(request));
     const Verdict verdict = session->filter->verdict;
     Note(answer, verdict.status);
+    if (password_change && line && IsInvalidUserInfo(Json::parse(*line, nullptr, false))) {
+      failures_.Record(session->user_key);
+      failures_.Record(client_key);
+    }
     if (verdict.ended) DropUser(session->user_key);
     if (!line || notification) return std::nullopt;
     ReplaceAll(*line, session->location, session->company);
@@ -464,51 +549,83 @@ class RpcService::Impl {
   // limit; else kLive. Its LastUpdate is written only when it is older than a tenth of the idle
   // limit (at most a minute): most calls then only read the row, sparing a durable commit per
   // call, and a session may end up to that much before the idle limit after its last call.
-  services::SessionState CheckSession(const Session& session) {
+  Standing CheckSession(const Session& session) {
     const int64_t idle = options_.session_idle.count();
     const int64_t refresh = std::min<int64_t>(60, idle / 10);
-    enum class Seen { kNone, kFresh, kStale };
+    enum class Seen { kNone, kFresh, kStale, kUserGone, kUserBarred };
     const Seen seen = RunOperation(session.location, Access::kRead, [&] {
       const std::shared_ptr<SysSessions> row = services::SessionByToken(session.location, session.token);
       if (!row) return Seen::kNone;
+      // A session is only as good as its user, read afresh at every call.
+      const std::shared_ptr<IUser> user = services::UserProfile(session.location, Variant(session.user));
+      if (!user) return Seen::kUserGone;
+      const Variant& allowed = user->Value("AllowLogon");
+      if (allowed.type() != VarType::kBoolean || !allowed.AsBoolean()) return Seen::kUserBarred;
       const Variant& last = row->Value("LastUpdate");
       if (last.type() != VarType::kDate) return Seen::kStale;
       const int64_t age = Date::Now().seconds() - last.AsDate().seconds();
       return age < refresh ? Seen::kFresh : Seen::kStale;
     });
-    if (seen == Seen::kNone) return services::SessionState::kNone;
-    if (seen == Seen::kFresh) return services::SessionState::kLive;
-    return RunOperation(session.location, Access::kWrite,
-                        [&] { return services::KeepSessionAlive(session.location, session.token, idle); });
+    if (seen == Seen::kNone) return Standing::kNone;
+    if (seen == Seen::kUserGone) return Standing::kUserGone;
+    if (seen == Seen::kUserBarred) return Standing::kUserBarred;
+    if (seen == Seen::kFresh) return Standing::kLive;
+    const services::SessionState state = RunOperation(
+        session.location, Access::kWrite, [&] { return services::KeepSessionAlive(session.location, session.token, idle); });
+    if (state == services::SessionState::kLive) return Standing::kLive;
+    return state == services::SessionState::kExpired ? Standing::kExpired : Standing::kNone;
+  }
+
+  std::string ExpiredText() const {
+    const int64_t seconds = options_.session_idle.count();
+    const std::string length = seconds % 60 == 0 ? std::to_string(seconds / 60) + (seconds == 60 ? " minute" : " minutes")
+                                                  : std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+    return "The session expired after " + length + " without a call; log on again.";
+  }
+
+  static std::string TooManyText(int64_t wait) {
+    return "Too many failed logons or password changes for this user or from this address; try again in " +
+           std::to_string(wait) + " seconds.";
+  }
+
+  static bool IsInvalidUserInfo(const Json& response) {
+    return response.is_object() && response.contains("error") && response["error"].is_object() &&
+           response["error"].contains("data") &&
+           response["error"]["data"].value("number", 0) == static_cast<int32_t>(errCSecurityMgr::eInvalidUserInfo);
   }
 
   std::optional<std::string> Logon(const Json& request, const Json& id, std::string_view client, ServiceAnswer& answer) {
-    const std::string company = FirstTextArgument(request, 0);
-    const std::string user = FirstTextArgument(request, 1);
+    const std::string company = TextArgument(request, 0);
+    const std::string user = TextArgument(request, 1);
     const std::string user_key = company + '\n' + UserNameKeyOrText(user);
     const std::string client_key = "\n" + std::string(client);
     if (answer.company.empty()) {
       answer.company = company.substr(0, kMaxCompanyName);
       answer.user = user.substr(0, 100);
     }
-    const int64_t wait = std::max(failures_.Wait(user_key), failures_.Wait(client_key));
+    const int64_t wait =
+        std::max({failures_.Wait(user_key), failures_.Wait(client_key), probes_.Wait(client_key)});
     if (wait > 0) {
       Note(answer, 429);
-      return Dump(RefusalResponse(id, {429, "Too many failed logons for this user or from this address; try again in " +
-                                                std::to_string(wait) + " seconds."}));
+      return Dump(RefusalResponse(id, {429, TooManyText(wait)}));
     }
     auto filter = std::make_shared<LogonFilter>(options_);
-    RpcBridge bridge(RpcLimits{.max_line = size_t{64} << 20, .max_handles = 16}, filter);
+    RpcBridge bridge(BridgeLimits(16), filter);
     std::optional<std::string> line = bridge.HandleLine(Dump(request));
     Note(answer, filter->verdict.status);
     if (!line) return std::nullopt;
     Json response = Json::parse(*line, nullptr, false);
     if (response.is_object() && response.contains("result") && response["result"]["value"].is_string()) {
       Register(filter->company, filter->location(), user, user_key, response["result"]["value"].get<std::string>());
-    } else if (response.is_object() && response.contains("error") &&
-               response["error"]["data"]["number"] == static_cast<int32_t>(errCSecurityMgr::eInvalidUserInfo)) {
+      failures_.Reset(user_key);
+    } else if (IsInvalidUserInfo(response)) {
+      Note(answer, 401);
       failures_.Record(user_key);
       failures_.Record(client_key);
+    } else if (filter->unknown_company) {
+      // Probing for company names counts against the address.
+      Note(answer, 401);
+      probes_.Record(client_key);
     }
     ReplaceAll(*line, filter->location(), filter->company);
     return line;
@@ -531,8 +648,7 @@ class RpcService::Impl {
     session->user_key = user_key;
     session->token = token;
     session->filter = std::make_shared<SessionFilter>(company, location, user, token);
-    session->bridge = std::make_unique<RpcBridge>(
-        RpcLimits{.max_line = size_t{64} << 20, .max_handles = options_.max_handles_per_session}, session->filter);
+    session->bridge = std::make_unique<RpcBridge>(BridgeLimits(options_.max_handles_per_session), session->filter);
     session->last_use = Clock::now();
     std::lock_guard lock(sessions_mutex_);
     // A logon replaces the user's earlier sessions in the file; their objects go with them.
@@ -564,13 +680,40 @@ class RpcService::Impl {
     std::lock_guard lock(sessions_mutex_);
     if (now - last_reap_ < std::chrono::seconds(10)) return;
     last_reap_ = now;
-    std::erase_if(sessions_, [&](const auto& entry) { return now - entry.second->last_use > options_.session_idle; });
+    std::erase_if(sessions_, [&](const auto& entry) {
+      if (now - entry.second->last_use <= options_.session_idle) return false;
+      RememberReaped(entry.first);
+      return true;
+    });
   }
+
+  // Tokens let go for idleness, so that their next call hears that the session expired; the
+  // oldest are forgotten first past kMaxReaped. Called with sessions_mutex_ held.
+  void RememberReaped(const std::string& token) {
+    if (reaped_.insert(token).second) reaped_order_.push_back(token);
+    while (reaped_order_.size() > kMaxReaped) {
+      reaped_.erase(reaped_order_.front());
+      reaped_order_.pop_front();
+    }
+  }
+
+  bool WasReaped(std::string_view token) {
+    std::lock_guard lock(sessions_mutex_);
+    return reaped_.contains(std::string(token));
+  }
+
+  static constexpr size_t kMaxReaped = 100'000;
 
   const ServiceOptions options_;
   FailureCounter failures_;
+  // Logons naming no company, per address: a mistyped name is forgiven a few times, a search
+  // through names is not.
+  static constexpr int kMaxUnknownCompanies = 30;
+  FailureCounter probes_;
   mutable std::mutex sessions_mutex_;
   std::unordered_map<std::string, std::shared_ptr<Session>> sessions_;
+  std::unordered_set<std::string> reaped_;
+  std::deque<std::string> reaped_order_;
   Clock::time_point last_reap_ = Clock::now();
 };
 
@@ -579,8 +722,8 @@ RpcService::RpcService(ServiceOptions options)
 RpcService::~RpcService() = default;
 
 ServiceAnswer RpcService::Handle(std::string_view body, std::string_view token, std::string_view client,
-                                 std::chrono::steady_clock::time_point /*deadline*/) {
-  ServiceAnswer answer = impl_->Handle(body, token, client);
+                                 std::chrono::steady_clock::time_point deadline) {
+  ServiceAnswer answer = impl_->Handle(body, token, client, deadline);
   // Locations are replaced by company names in every response; what could still quote the
   // server (an engine's message naming another URI) loses its password here.
   if (server_) answer.body = HideCredentials(answer.body);

@@ -43,14 +43,25 @@ const MemberTable& CSecurityMgr::Members() const {
   return table;
 }
 
+// A logon or a password change verifies the password in a read unit and writes in a second unit
+// that only checks the matched rows still hold what was verified: hashing takes tens of
+// milliseconds, and the company's writers must not wait for it. A row changed between the two
+// (another password change, a logon taken away) fails as a wrong password would.
 std::string CSecurityMgr::BeginUserSession(const Variant& Account, const Variant& UserName, const Variant& Password) {
-  return RunOperation(Account, Access::kWrite, [&] {
-    const std::string password = ClearPassword(Password, "Password");
-    const std::string user_name = LogonName(UserName);
-    const std::vector<services::PasswordMatch> matches = services::MatchPassword(Account, user_name, password, true);
+  std::string password, user_name;
+  std::vector<services::PasswordMatch> matches;
+  RunOperation(Account, Access::kRead, [&] {
+    password = ClearPassword(Password, "Password");
+    user_name = LogonName(UserName);
+    matches = services::MatchPassword(Account, user_name, password, true);
     if (matches.empty()) ThrowInvalidUserInfo();
-    for (const services::PasswordMatch& match : matches) {
-      if (match.stored_in_clear) services::StorePassword(Account, match.user_id, password);
+  });
+  std::vector<std::string> hashes;
+  for (const services::PasswordMatch& match : matches) hashes.push_back(match.stored_in_clear ? HashPassword(password) : "");
+  return RunOperation(Account, Access::kWrite, [&] {
+    if (!services::PasswordsStillStored(Account, matches, true)) ThrowInvalidUserInfo();
+    for (size_t i = 0; i < matches.size(); ++i) {
+      if (matches[i].stored_in_clear) services::StorePasswordHash(Account, matches[i].user_id, hashes[i]);
     }
     return services::StartSession(Account, user_name);
   });
@@ -66,13 +77,18 @@ void CSecurityMgr::EndUserSession(const Variant& Account, const Variant& UserNam
 
 void CSecurityMgr::ChangeUserPassword(const Variant& Account, const Variant& theUserName, const Variant& OldPassword,
                                       const Variant& NewPassword) {
-  RunOperation(Account, Access::kWrite, [&] {
+  std::vector<services::PasswordMatch> matches;
+  std::string new_password;
+  RunOperation(Account, Access::kRead, [&] {
     const std::string old_password = ClearPassword(OldPassword, "OldPassword");
-    const std::string new_password = ClearPassword(NewPassword, "NewPassword");
-    const std::vector<services::PasswordMatch> matches =
-        services::MatchPassword(Account, LogonName(theUserName), old_password, false);
+    new_password = ClearPassword(NewPassword, "NewPassword");
+    matches = services::MatchPassword(Account, LogonName(theUserName), old_password, false);
     if (matches.empty()) ThrowInvalidUserInfo();
-    for (const services::PasswordMatch& match : matches) services::StorePassword(Account, match.user_id, new_password);
+  });
+  const std::string hash = HashPassword(new_password);
+  RunOperation(Account, Access::kWrite, [&] {
+    if (!services::PasswordsStillStored(Account, matches, false)) ThrowInvalidUserInfo();
+    for (const services::PasswordMatch& match : matches) services::StorePasswordHash(Account, match.user_id, hash);
   });
 }
 

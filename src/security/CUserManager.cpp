@@ -12,6 +12,7 @@
 #include "entities/Catalog.h"
 #include "common/PasswordHash.h"
 #include "services/Arguments.h"
+#include "services/Sessions.h"
 #include "services/Users.h"
 
 namespace ledgerkit {
@@ -61,6 +62,17 @@ std::shared_ptr<IUser> CUserManager::GetUserProfile(const Variant& Account, cons
   return RunOperation(Account, Access::kRead, [&] { return services::UserProfile(Account, ProfileUserName); });
 }
 
+namespace {
+
+// Removes the sessions of user `user_id`, when there is such a user.
+void EndSessionsOf(const Variant& account, int32_t user_id) {
+  if (const std::shared_ptr<IUser> user = services::UserByKey(account, user_id)) {
+    services::EndSessions(account, ToText(user->Value("UserName")));
+  }
+}
+
+}  // namespace
+
 void CUserManager::UpdateUserProfile(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                      const Variant& UserID, const Variant& FirstName, const Variant& LastName,
                                      const Variant& Initial, const Variant& Admin, const Variant& ReportsToID,
@@ -69,7 +81,10 @@ void CUserManager::UpdateUserProfile(const Variant& Account, const Variant& /*Us
     const Variant reports_to = OptionalKey(ReportsToID);  // empty or 0: reports to no one
     const services::UserDetails details =
         DetailsArgument(FirstName, LastName, Initial, Admin, reports_to, EMail, AllowLogon);
-    services::UpdateUser(Account, ToKey(UserID), details);
+    const int32_t user_id = ToKey(UserID);
+    services::UpdateUser(Account, user_id, details);
+    // A user who may no longer log on keeps no session either.
+    if (details.allow_logon == false) EndSessionsOf(Account, user_id);
   });
 }
 
@@ -83,6 +98,7 @@ void CUserManager::DeleteUserProfile(const Variant& Account, const Variant& /*Us
       for (const std::string& name : reporting) list += "User Manager::" + name + "\r\n";
       throw Error::Library(errCUserManager::eUserIsReferenced, FormatMessage(messages::kUserIsReferenced, list));
     }
+    EndSessionsOf(Account, user_id);
     services::DeleteUser(Account, user_id);
   });
 }

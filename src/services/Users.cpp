@@ -86,7 +86,24 @@ void UpdateUser(const Variant& account, int32_t user_id, const UserDetails& deta
 }
 
 void StorePassword(const Variant& account, int32_t user_id, std::string_view password) {
-  RowWrite::Of<U>().Set(U::Password, HashPassword(password)).Where(U::IUserID, user_id).Update(account);
+  StorePasswordHash(account, user_id, HashPassword(password));
+}
+
+void StorePasswordHash(const Variant& account, int32_t user_id, std::string_view hash) {
+  RowWrite::Of<U>().Set(U::Password, hash).Where(U::IUserID, user_id).Update(account);
+}
+
+bool PasswordsStillStored(const Variant& account, const std::vector<PasswordMatch>& matches, bool logon_only) {
+  Command command(account);
+  command.SetText(logon_only ? "SELECT Password FROM IUser WHERE IUserID=? AND AllowLogon=1;"
+                             : "SELECT Password FROM IUser WHERE IUserID=?;");
+  for (const PasswordMatch& match : matches) {
+    command.Clear();
+    command.Bind(U::IUserID, match.user_id);
+    const auto row = command.ExecuteQuery();
+    if (row->AtEOF() || row->Field(0).IsNull() || ToText(row->Field(0)) != match.stored) return false;
+  }
+  return true;
 }
 
 std::vector<PasswordMatch> MatchPassword(const Variant& account, std::string_view user_name, std::string_view password,
@@ -104,7 +121,8 @@ std::vector<PasswordMatch> MatchPassword(const Variant& account, std::string_vie
   for (; !candidates->AtEOF(); candidates->MoveNext()) {
     const Variant& stored = candidates->Field(1);
     if (!PasswordMatches(stored, password)) continue;
-    matches.push_back({ToKey(candidates->Field(0)), !IsPasswordHash(ToText(stored))});
+    const std::string text = ToText(stored);
+    matches.push_back({ToKey(candidates->Field(0)), !IsPasswordHash(text), text});
   }
   return matches;
 }

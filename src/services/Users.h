@@ -65,6 +65,7 @@ void StorePassword(const Variant& account, int32_t user_id, std::string_view pas
 struct PasswordMatch {
   int32_t user_id = 0;
   bool stored_in_clear = false;  // imported data: the password is not yet kept as a hash
+  std::string stored;            // the Password value as it was read and matched
 };
 
 // Checks `password` against every user named `user_name` (only those allowed to log on when
@@ -72,6 +73,14 @@ struct PasswordMatch {
 // when there is none, so that an unknown name takes as long as a wrong password.
 std::vector<PasswordMatch> MatchPassword(const Variant& account, std::string_view user_name, std::string_view password,
                                          bool logon_only);
+
+// True when every matched row still holds the Password value it was matched with (and, when
+// `logon_only`, may still log on): a check made in the write unit that follows a verification
+// made outside it, costing a read per row and no password verification.
+bool PasswordsStillStored(const Variant& account, const std::vector<PasswordMatch>& matches, bool logon_only);
+
+// Stores `hash` (made by HashPassword) as user `user_id`'s password.
+void StorePasswordHash(const Variant& account, int32_t user_id, std::string_view hash);
 
 // The names of the users that report to user `user_id`.
 std::vector<std::string> UsersReportingTo(const Variant& account, int32_t user_id);

@@ -420,7 +420,7 @@ TEST_P(ServeAnywhere, RefusesCallsWithoutALiveSessionOfTheSameCompany) {
   }
   for (const std::string& name : refused) {
     const Reply logon = call("", "CSecurityMgr.BeginUserSession", {name, "boss", "secret"});
-    EXPECT_EQ(logon.status, 200) << name;
+    EXPECT_EQ(logon.status, 401) << name;
     EXPECT_EQ(logon.body["error"]["data"]["number"], 5) << name << logon.body;
   }
   EXPECT_FALSE(std::filesystem::exists(data() / "missing.ldb"));
@@ -530,7 +530,7 @@ TEST_F(Serve, FailedLogonsAreLimitedPerUserAndAddress) {
   const int port = server.port();
   for (int i = 0; i < 5; ++i) {
     const Reply wrong = Call(port, "", "CSecurityMgr.BeginUserSession", {"acme", "boss", "guess"});
-    EXPECT_EQ(wrong.status, 200);
+    EXPECT_EQ(wrong.status, 401);
     EXPECT_TRUE(wrong.body.contains("error"));
   }
   // The right password no longer helps for a while, for that user and from that address.
