@@ -554,13 +554,14 @@ class RpcService::Impl {
     const int64_t refresh = std::min<int64_t>(60, idle / 10);
     enum class Seen { kNone, kFresh, kStale, kUserGone, kUserBarred };
     const Seen seen = RunOperation(session.location, Access::kRead, [&] {
-      const std::shared_ptr<SysSessions> row = services::SessionByToken(session.location, session.token);
-      if (!row) return Seen::kNone;
-      // A session is only as good as its user, read afresh at every call.
+      // A session is only as good as its user, read afresh at every call (first, so that a
+      // session whose rows went with its user is told why).
       const std::shared_ptr<IUser> user = services::UserProfile(session.location, Variant(session.user));
       if (!user) return Seen::kUserGone;
       const Variant& allowed = user->Value("AllowLogon");
       if (allowed.type() != VarType::kBoolean || !allowed.AsBoolean()) return Seen::kUserBarred;
+      const std::shared_ptr<SysSessions> row = services::SessionByToken(session.location, session.token);
+      if (!row) return Seen::kNone;
       const Variant& last = row->Value("LastUpdate");
       if (last.type() != VarType::kDate) return Seen::kStale;
       const int64_t age = Date::Now().seconds() - last.AsDate().seconds();
