@@ -7,8 +7,17 @@
 #include "automation/RpcBridge.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ledgerkit::RpcBridge bridge;
   std::string_view input(reinterpret_cast<const char*>(data), size);
+  // An input that starts with 'v' runs against a bridge that answers by value, with a small
+  // byte budget and a blanked name, so those paths are searched too.
+  ledgerkit::RpcLimits limits;
+  if (!input.empty() && input.front() == 'v') {
+    input.remove_prefix(1);
+    limits.by_value = true;
+    limits.max_held_bytes = 4096;
+    limits.blank_properties = {"Description"};
+  }
+  ledgerkit::RpcBridge bridge(limits);
   // Several lines in one input exercise handles held across requests.
   while (!input.empty()) {
     const size_t end = input.find('\n');
