@@ -660,6 +660,13 @@ int Server::Drain(const std::function<void()>& stop_work) {
   // now and then.
   while ((open_ > 0 || workers_.Busy() > 0) && Clock::now() < until) {
     changed_.wait_until(lock, std::min(until, Clock::now() + std::chrono::milliseconds(100)));
+    // Again at each look: a report that a request in flight starts now, or whose cancel reached
+    // the server before the query did, is stopped too.
+    if (stop_work && workers_.Busy() > 0) {
+      lock.unlock();
+      stop_work();
+      lock.lock();
+    }
   }
   const size_t left = open_;
   lock.unlock();

@@ -113,6 +113,25 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
   }
 }
 
+// `text` with the company's location named by the company's name instead: as given, and any
+// server URI of that company as an engine wrote it (without its password, its parameters in
+// another order or left out).
+void NameCompany(std::string& text, const std::string& location, const std::string& company) {
+  ReplaceAll(text, location, company);
+  const std::string parameter = "company=" + company;
+  for (size_t at = text.find("postgres"); at != std::string::npos; at = text.find("postgres", at + 1)) {
+    const size_t scheme = text.find("://", at);
+    if (scheme != at + 8 && scheme != at + 10) continue;  // postgres:// or postgresql://
+    const size_t end = std::min(text.size(), text.find_first_of(" )\"'\\\r\n", at));
+    const std::string_view uri(text.data() + at, end - at);
+    const size_t found = uri.find(parameter);
+    if (found == std::string_view::npos || (found > 0 && uri[found - 1] != '?' && uri[found - 1] != '&')) continue;
+    const size_t after = found + parameter.size();
+    if (after < uri.size() && uri[after] != '&') continue;
+    text.replace(at, end - at, company);
+  }
+}
+
 // Argument `index` of a request as the library would read it as text: a string as it stands, a
 // number in its plain form (a user name sent as 42 is the user "42"); empty for anything else.
 std::string TextArgument(const Json& request, size_t index) {
@@ -508,7 +527,7 @@ class RpcService::Impl {
     } catch (const Error& error) {
       // The company file cannot be read (moved away, locked for too long): the call is not made.
       std::string text = Dump(ErrorResponse(id, error));
-      ReplaceAll(text, session->location, session->company);
+      NameCompany(text, session->location, session->company);
       return text;
     }
     if (state == Standing::kUserGone || state == Standing::kUserBarred) {
@@ -541,7 +560,7 @@ class RpcService::Impl {
     }
     if (verdict.ended) DropUser(session->user_key);
     if (!line || notification) return std::nullopt;
-    ReplaceAll(*line, session->location, session->company);
+    NameCompany(*line, session->location, session->company);
     return line;
   }
 
@@ -628,7 +647,7 @@ class RpcService::Impl {
       Note(answer, 401);
       probes_.Record(client_key);
     }
-    ReplaceAll(*line, filter->location(), filter->company);
+    NameCompany(*line, filter->location(), filter->company);
     return line;
   }
 
