@@ -509,16 +509,21 @@ class Connection : public std::enable_shared_from_this<Connection> {
     parser_.reset();
   }
 
-  // Reads and drops what the client still sends, for a while, so that it can read the refusal.
+  // Reads and drops what the client still sends, so that it can read the refusal: until it stops
+  // (a pause of kLingerTime) or for --read-timeout at most. A client writing a whole body before
+  // it reads (most do) would otherwise be reset before it sees the answer.
   void Linger() {
     beast::error_code ignored;
     stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
     buffer_.clear();
-    stream_.expires_after(kLingerTime);
+    linger_until_ = Clock::now() + options().read_timeout;
     LingerRead();
   }
 
   void LingerRead() {
+    const Clock::time_point now = Clock::now();
+    if (now >= linger_until_) return Close();
+    stream_.expires_after(std::min<Clock::duration>(kLingerTime, linger_until_ - now));
     stream_.async_read_some(buffer_.prepare(kLingerChunk), [self = shared_from_this()](beast::error_code error, size_t) {
       self->buffer_.clear();
       if (error) return self->Close();
@@ -552,6 +557,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool idle_ = false;       // waiting for a request's first byte
   bool keep_alive_ = true;  // the current request allows another after it
   bool linger_ = false;     // the current request was refused unread
+  Clock::time_point linger_until_{};  // when lingering ends whatever the client still sends
   bool stopping_ = false;
 };
 
@@ -645,15 +651,18 @@ int Server::Drain(const std::function<void()>& stop_work) {
     accept_retry_.cancel();
   });
   if (stop_work) stop_work();
-  std::vector<std::shared_ptr<Connection>> open;
-  {
-    std::lock_guard lock(mutex_);
-    for (const auto& [id, weak] : connections_) {
-      if (auto connection = weak.lock()) open.push_back(std::move(connection));
+  // Idle connections close at once, those in the middle of a request once it is answered.
+  auto stop_connections = [this] {
+    std::vector<std::shared_ptr<Connection>> open;
+    {
+      std::lock_guard lock(mutex_);
+      for (const auto& [id, weak] : connections_) {
+        if (auto connection = weak.lock()) open.push_back(std::move(connection));
+      }
     }
-  }
-  for (const auto& connection : open) connection->Stop();
-  open.clear();
+    for (const auto& connection : open) connection->Stop();
+  };
+  stop_connections();
 
   std::unique_lock lock(mutex_);
   // Workers report through the same condition without this mutex, so the wait also looks again
@@ -661,12 +670,12 @@ int Server::Drain(const std::function<void()>& stop_work) {
   while ((open_ > 0 || workers_.Busy() > 0) && Clock::now() < until) {
     changed_.wait_until(lock, std::min(until, Clock::now() + std::chrono::milliseconds(100)));
     // Again at each look: a report that a request in flight starts now, or whose cancel reached
-    // the server before the query did, is stopped too.
-    if (stop_work && workers_.Busy() > 0) {
-      lock.unlock();
-      stop_work();
-      lock.lock();
-    }
+    // the server before the query did, is stopped too, and so is a connection accepted just as
+    // the acceptor closed.
+    lock.unlock();
+    if (stop_work && workers_.Busy() > 0) stop_work();
+    stop_connections();
+    lock.lock();
   }
   const size_t left = open_;
   lock.unlock();

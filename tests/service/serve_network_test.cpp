@@ -379,7 +379,14 @@ TEST(ServeNetwork, EndlessChunkedBodyIsRefusedBeforeItIsRead) {
   EXPECT_NE(reply.body.dump().find("1024 bytes --max-body"), std::string::npos) << reply.body;
   const long peak_kb = ProcStatus(server.pid(), "VmHWM");
   EXPECT_GT(peak_kb, 0);
-  EXPECT_LT(peak_kb, 100 * 1024);
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer's shadow memory and quarantine come on top; a body read whole would still
+  // pass this by far (256 MiB).
+  constexpr long kPeakBoundKb = 200 * 1024;
+#else
+  constexpr long kPeakBoundKb = 100 * 1024;
+#endif
+  EXPECT_LT(peak_kb, kPeakBoundKb);
   EXPECT_NE(Logon(server.port()), "");
 }
 
@@ -444,11 +451,13 @@ TEST(ServeNetwork, ShutdownIsBoundedByTheDrainTime) {
                              .dump(),
                          token));
     // The posting has reached its worker once that worker sleeps waiting for the file.
+    // (The waiting worker wakes now and then to try again: what one look saw is kept.)
     const auto deadline = Clock::now() + kBound;
-    while (!SomeThreadSleeps(server.pid()) && Clock::now() < deadline) {
+    bool sleeping = false;
+    while (!(sleeping = SomeThreadSleeps(server.pid())) && Clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ASSERT_TRUE(SomeThreadSleeps(server.pid()));
+    ASSERT_TRUE(sleeping);
     server.Signal(SIGTERM);
     EXPECT_EQ(server.WaitExit(std::chrono::seconds(45)), 1) << "the locked file would hold it for 60 s";
     EXPECT_NE(server.Log().find("still running after the drain time of 2 seconds"), std::string::npos) << server.Log();
