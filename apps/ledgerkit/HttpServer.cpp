@@ -68,24 +68,46 @@ std::string Seconds(std::chrono::seconds value) { return std::to_string(value.co
 
 // Work for the fixed worker threads: a bounded queue, so a request beyond it is refused at once
 // instead of waiting unseen. Busy() counts jobs queued and running, for the drain.
+//
+// A job goes to the idle worker that last ran a job of the same affinity (a session's token)
+// when there is one: the library keeps each thread's open connections (a few) for its next
+// call, so a session that stays on its thread spares each request the open, the schema check
+// and the statement compiles that a thread serving many companies in turn would pay.
 class WorkerPool {
  public:
-  WorkerPool(size_t threads, size_t capacity) : threads_wanted_(threads), capacity_(capacity) {}
+  WorkerPool(size_t threads, size_t capacity) : workers_(threads), capacity_(capacity) {}
 
   ~WorkerPool() { Join(); }
 
   void Start() {
-    for (size_t i = 0; i < threads_wanted_; ++i) threads_.emplace_back([this] { Run(); });
+    for (Worker& worker : workers_) threads_.emplace_back([this, &worker] { Run(worker); });
   }
 
   // False, with nothing queued, when `capacity` jobs already wait.
-  bool TrySubmit(std::function<void()> job) {
+  bool TrySubmit(const std::string& affinity, std::function<void()> job) {
     {
       std::lock_guard lock(mutex_);
-      if (stopping_ || queue_.size() >= capacity_) return false;
-      queue_.push_back(std::move(job));
+      if (stopping_) return false;
+      Worker* chosen = nullptr;
+      for (Worker& worker : workers_) {
+        if (!worker.idle || worker.job) continue;
+        if (!affinity.empty() && worker.last == affinity) {
+          chosen = &worker;
+          break;
+        }
+        if (chosen == nullptr) chosen = &worker;
+      }
+      if (chosen != nullptr) {
+        chosen->job = std::move(job);
+        chosen->last = affinity;
+        chosen->idle = false;
+        ++running_;
+      } else {
+        if (queue_.size() >= capacity_) return false;
+        queue_.push_back({affinity, std::move(job)});
+      }
     }
-    wake_.notify_one();
+    wake_.notify_all();
     return true;
   }
 
@@ -111,28 +133,45 @@ class WorkerPool {
   void OnIdle(std::function<void()> notify) { on_idle_ = std::move(notify); }
 
  private:
-  void Run() {
+  struct Queued {
+    std::string affinity;
+    std::function<void()> job;
+  };
+  struct Worker {
+    std::function<void()> job;  // handed over by TrySubmit (counted running already)
+    std::string last;           // the affinity of its last job
+    bool idle = true;
+  };
+
+  void Run(Worker& self) {
     std::unique_lock lock(mutex_);
     for (;;) {
-      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (queue_.empty()) return;
-      std::function<void()> job = std::move(queue_.front());
-      queue_.pop_front();
-      ++running_;
+      wake_.wait(lock, [&] { return stopping_ || self.job || !queue_.empty(); });
+      std::function<void()> job = std::move(self.job);
+      self.job = nullptr;
+      if (!job) {
+        if (queue_.empty()) return;  // stopping, nothing left
+        job = std::move(queue_.front().job);
+        self.last = std::move(queue_.front().affinity);
+        queue_.pop_front();
+        ++running_;
+      }
+      self.idle = false;
       lock.unlock();
       job();
       job = nullptr;
       lock.lock();
       --running_;
+      self.idle = true;
       if (on_idle_) on_idle_();
     }
   }
 
-  const size_t threads_wanted_;
+  std::vector<Worker> workers_;
   const size_t capacity_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<std::function<void()>> queue_;
+  std::deque<Queued> queue_;
   size_t running_ = 0;
   bool stopping_ = false;
   std::function<void()> on_idle_;
@@ -370,7 +409,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     auto state = std::make_shared<std::atomic<int>>(kQueued);
     job_state_ = state;
     std::weak_ptr<Connection> weak = weak_from_this();
-    const bool queued = server_.workers().TrySubmit(
+    const std::string affinity = options().affinity ? options().affinity(token) : token;
+    const bool queued = server_.workers().TrySubmit(affinity,
         [weak, state, &handler = server_.handler(), body = std::move(parser_->get().body()), token, client, deadline] {
           int expected = kQueued;
           if (!state->compare_exchange_strong(expected, kRunning)) return;  // answered 503 while it waited

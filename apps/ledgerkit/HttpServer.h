@@ -38,6 +38,9 @@ struct HttpServerOptions {
   size_t max_connections_per_client = 32;  // per peer address; trusted_proxy is not held to it
   std::string trusted_proxy;
   std::vector<std::string> allowed_origins;  // CORS: origins whose pages may call POST /rpc
+  // The worker affinity of a request's bearer token (requests of one affinity go to the worker
+  // that ran the last one, when it is idle); the token itself when not given.
+  std::function<std::string(std::string_view token)> affinity;
 };
 
 // Runs one POST /rpc body on a worker thread: the body, the bearer token (empty when none was

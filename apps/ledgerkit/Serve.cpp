@@ -117,6 +117,8 @@ int Serve(const ServeOptions& options, std::ostream& out) {
   http.max_connections_per_client = options.max_connections_per_client;
   http.trusted_proxy = options.trusted_proxy;
   http.allowed_origins = options.allowed_origins;
+  // Calls on one company go to one worker when it is free: its kept connections serve them all.
+  http.affinity = [&service](std::string_view token) { return service.CompanyOf(token); };
   RaiseDescriptorLimit();
   HttpServer server(std::move(http), [&service](std::string_view body, std::string_view token,
                                                 std::string_view client, std::chrono::steady_clock::time_point deadline) {

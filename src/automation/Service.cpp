@@ -477,6 +477,12 @@ class RpcService::Impl {
                      .blank_properties = {"Password"}};
   }
 
+  std::string CompanyOf(std::string_view token) const {
+    std::lock_guard lock(sessions_mutex_);
+    const auto found = sessions_.find(std::string(token));
+    return found == sessions_.end() ? std::string() : found->second->company;
+  }
+
   size_t SessionCount() const {
     std::lock_guard lock(sessions_mutex_);
     return sessions_.size();
@@ -751,6 +757,8 @@ ServiceAnswer RpcService::Handle(std::string_view body, std::string_view token, 
 }
 
 void RpcService::StopReports() { InterruptRunningReports(); }
+
+std::string RpcService::CompanyOf(std::string_view token) const { return impl_->CompanyOf(token); }
 
 size_t RpcService::SessionCount() const { return impl_->SessionCount(); }
 

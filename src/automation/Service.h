@@ -105,6 +105,9 @@ class RpcService {
   // Stops every report query running now (shutdown); the calls running them fail cleanly.
   static void StopReports();
 
+  // The company of the session holding `token`, or "" when this process knows none.
+  std::string CompanyOf(std::string_view token) const;
+
   // Sessions this process holds objects or state for.
   size_t SessionCount() const;
 

@@ -15,7 +15,7 @@ namespace ledgerkit {
 
 namespace {
 
-constexpr size_t kKeptPerThread = 4;
+constexpr size_t kKeptPerThread = 8;
 
 class Cache {
  public:

@@ -653,7 +653,7 @@ TEST_F(PostgresEngine, WithoutTheRightToMakeRolesReportsAreRefusedAndTheCompanyS
 }
 
 // A thousand companies in one database, each called in turn: the process's server sessions stay
-// within the connection cache's kept connections (4 per thread), the pool's idle sessions (4 per
+// within the connection cache's kept connections (8 per thread), the pool's idle sessions (4 per
 // server) and the one in use.
 TEST_F(PostgresEngine, AThousandCompaniesShareABoundedNumberOfSessions) {
   const std::string database = Unique("lk_many");
@@ -664,7 +664,7 @@ TEST_F(PostgresEngine, AThousandCompaniesShareABoundedNumberOfSessions) {
   const std::string base = server.substr(0, query);
   const std::string uri = base.substr(0, base.rfind('/') + 1) + database + "?application_name=" + database;
   constexpr int kCompanies = 1000;
-  constexpr int kBound = 4 + 4 + 1;
+  constexpr int kBound = 8 + 4 + 1;
   const std::string count_sql =
       "SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = '" + database + "'";
   int most = 0;
