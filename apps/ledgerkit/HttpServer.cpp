@@ -362,7 +362,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
       what_ = target.substr(0, target.find('?'));
     }
     if (error == http::error::body_limit) {
-      const auto length = parser_->content_length();
+      // A declared length over the limit is refused while the header is still being parsed.
+      const auto length = parser_->is_header_done() ? parser_->content_length() : boost::optional<std::uint64_t>();
       std::string size = length ? "of " + std::to_string(*length) + " bytes " : "";
       return Refuse(http::status::payload_too_large, "The request body " + size + "is larger than the " +
                                                           std::to_string(options().max_body) +
