@@ -134,6 +134,12 @@ int Serve(const ServeOptions& options, std::ostream& out) {
   return server.Drain([] { RpcService::StopReports(); });
 }
 
+// An option that takes a positive number, its default shown in --help.
+template <class Value>
+void AddPositive(CLI::App* command, const std::string& name, Value& value, const std::string& help) {
+  command->add_option(name, value, help)->check(CLI::PositiveNumber)->capture_default_str();
+}
+
 }  // namespace
 
 Subcommand AddServeCommand(CLI::App& app) {
@@ -147,57 +153,32 @@ Subcommand AddServeCommand(CLI::App& app) {
                                      "company NAME is the schema NAME there");
   data->excludes(server);
   server->excludes(data);
-  command->add_option("--threads", options->threads, "Worker threads: requests run at once")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  command->add_option("--queue", options->queue,
-                      "Requests waiting for a worker beyond those running; one more is answered 503 at once")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  command->add_option("--session-idle", options->session_idle_minutes, "Minutes without a call after which a session ends")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  command->add_option("--max-body", options->max_body,
-                      "Largest request body in bytes, chunked or not; a larger one gets 413 and the connection closes")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  command->add_option("--read-timeout", options->read_timeout_seconds,
-                      "Seconds for a whole request (header and body) from its first byte; a slower one is cut off")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  command->add_option("--keep-alive-timeout", options->keep_alive_timeout_seconds,
-                      "Seconds an idle kept-alive connection stays open")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  command->add_option("--request-timeout", options->request_timeout_seconds,
-                      "Seconds from a request read whole to its answer; later it is answered 503 (a queued one is "
-                      "never run, a running one goes on and keeps its worker)")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  command->add_option("--drain-timeout", options->drain_timeout_seconds,
-                      "Seconds SIGTERM/SIGINT waits for requests in flight before leaving with status 1")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  command->add_option("--report-timeout", options->report_timeout_seconds,
-                      "Seconds after which a report query is stopped with an error")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  command->add_option("--session-memory", options->session_memory,
-                      "Most bytes of held objects one session keeps; beyond, results are sent by value")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  command->add_option("--max-connections", options->max_connections,
-                      "Most connections open at once; past it a new one is closed unanswered")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  command->add_option("--max-connections-per-client", options->max_connections_per_client,
-                      "Most connections open at once from one address (the --trusted-proxy is exempt); past it a new "
-                      "one is closed unanswered")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  command->add_option("--max-handles", options->max_handles, "Most objects one session holds at once")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
+  AddPositive(command, "--threads", options->threads, "Worker threads: requests run at once");
+  AddPositive(command, "--queue", options->queue,
+              "Requests waiting for a worker beyond those running; one more is answered 503 at once");
+  AddPositive(command, "--session-idle", options->session_idle_minutes,
+              "Minutes without a call after which a session ends");
+  AddPositive(command, "--max-body", options->max_body,
+              "Largest request body in bytes, chunked or not; a larger one gets 413 and the connection closes");
+  AddPositive(command, "--read-timeout", options->read_timeout_seconds,
+              "Seconds for a whole request (header and body) from its first byte; a slower one is cut off");
+  AddPositive(command, "--keep-alive-timeout", options->keep_alive_timeout_seconds,
+              "Seconds an idle kept-alive connection stays open");
+  AddPositive(command, "--request-timeout", options->request_timeout_seconds,
+              "Seconds from a request read whole to its answer; later it is answered 503 (a queued one is "
+              "never run, a running one goes on and keeps its worker)");
+  AddPositive(command, "--drain-timeout", options->drain_timeout_seconds,
+              "Seconds SIGTERM/SIGINT waits for requests in flight before leaving with status 1");
+  AddPositive(command, "--report-timeout", options->report_timeout_seconds,
+              "Seconds after which a report query is stopped with an error");
+  AddPositive(command, "--session-memory", options->session_memory,
+              "Most bytes of held objects one session keeps (results go by value; past it a hold is refused)");
+  AddPositive(command, "--max-connections", options->max_connections,
+              "Most connections open at once; past it a new one is closed unanswered");
+  AddPositive(command, "--max-connections-per-client", options->max_connections_per_client,
+              "Most connections open at once from one address (the --trusted-proxy is exempt); past it a new "
+              "one is closed unanswered");
+  AddPositive(command, "--max-handles", options->max_handles, "Most objects one session holds at once");
   command->add_option("--trusted-proxy", options->trusted_proxy,
                       "Address of a reverse proxy whose X-Forwarded-For names the client (for the limit on failed "
                       "logons); not held to --max-connections-per-client");

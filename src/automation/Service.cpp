@@ -570,32 +570,31 @@ class RpcService::Impl {
     return line;
   }
 
-  // The session row at a call: kNone when it is gone; kExpired (and removed) past the idle
-  // limit; else kLive. Its LastUpdate is written only when it is older than a tenth of the idle
+  // Where a session stands at a call: kUserGone or kUserBarred when its user was deleted or may
+  // no longer log on; kNone when its row is gone; kExpired (and removed) past the idle limit;
+  // else kLive. Its LastUpdate is written only when it is older than a tenth of the idle
   // limit (at most a minute): most calls then only read the row, sparing a durable commit per
   // call, and a session may end up to that much before the idle limit after its last call.
   Standing CheckSession(const Session& session) {
     const int64_t idle = options_.session_idle.count();
     const int64_t refresh = std::min<int64_t>(60, idle / 10);
-    enum class Seen { kNone, kFresh, kStale, kUserGone, kUserBarred };
-    const Seen seen = RunOperation(session.location, Access::kRead, [&] {
+    // Nothing yet when the row is live but stale: it is refreshed below, in a writing unit.
+    const std::optional<Standing> seen = RunOperation(session.location, Access::kRead, [&]() -> std::optional<Standing> {
       // A session is only as good as its user, read afresh at every call (first, so that a
       // session whose rows went with its user is told why).
       const std::shared_ptr<IUser> user = services::UserProfile(session.location, Variant(session.user));
-      if (!user) return Seen::kUserGone;
+      if (!user) return Standing::kUserGone;
       const Variant& allowed = user->Value("AllowLogon");
-      if (allowed.type() != VarType::kBoolean || !allowed.AsBoolean()) return Seen::kUserBarred;
+      if (allowed.type() != VarType::kBoolean || !allowed.AsBoolean()) return Standing::kUserBarred;
       const std::shared_ptr<SysSessions> row = services::SessionByToken(session.location, session.token);
-      if (!row) return Seen::kNone;
+      if (!row) return Standing::kNone;
       const Variant& last = row->Value("LastUpdate");
-      if (last.type() != VarType::kDate) return Seen::kStale;
+      if (last.type() != VarType::kDate) return std::nullopt;
       const int64_t age = Date::Now().seconds() - last.AsDate().seconds();
-      return age < refresh ? Seen::kFresh : Seen::kStale;
+      if (age < refresh) return Standing::kLive;
+      return std::nullopt;
     });
-    if (seen == Seen::kNone) return Standing::kNone;
-    if (seen == Seen::kUserGone) return Standing::kUserGone;
-    if (seen == Seen::kUserBarred) return Standing::kUserBarred;
-    if (seen == Seen::kFresh) return Standing::kLive;
+    if (seen) return *seen;
     const services::SessionState state = RunOperation(
         session.location, Access::kWrite, [&] { return services::KeepSessionAlive(session.location, session.token, idle); });
     if (state == services::SessionState::kLive) return Standing::kLive;

@@ -85,10 +85,6 @@ void UpdateUser(const Variant& account, int32_t user_id, const UserDetails& deta
   row.Update(account);
 }
 
-void StorePassword(const Variant& account, int32_t user_id, std::string_view password) {
-  StorePasswordHash(account, user_id, HashPassword(password));
-}
-
 void StorePasswordHash(const Variant& account, int32_t user_id, std::string_view hash) {
   RowWrite::Of<U>().Set(U::Password, hash).Where(U::IUserID, user_id).Update(account);
 }

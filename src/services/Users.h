@@ -58,8 +58,6 @@ int32_t AddUser(const Variant& account, std::optional<int32_t> company, std::str
 // changes nothing.
 void UpdateUser(const Variant& account, int32_t user_id, const UserDetails& details);
 
-// Stores `password` (clear text) as the hash of user `user_id`'s password.
-void StorePassword(const Variant& account, int32_t user_id, std::string_view password);
 
 // A user row whose stored password matched.
 struct PasswordMatch {

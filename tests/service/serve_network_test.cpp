@@ -29,6 +29,7 @@
 #include <sqlite3.h>
 
 #include "support/Cli.h"
+#include "support/ServeProcess.h"
 
 namespace ledgerkit {
 namespace {
@@ -130,77 +131,10 @@ class DataFolder {
 };
 
 // A server process over `data`, logging to data/server.log.
-class Server {
+class Server : public testing::ServeProcess {
  public:
-  Server(const DataFolder& data, const std::vector<std::string>& extra) : log_(data.path() / "server.log") {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      const int err = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(err, STDERR_FILENO);
-      close(out[0]);
-      std::vector<std::string> args = {LEDGERKIT_CLI_PATH, "serve", "--listen", "127.0.0.1:0", "--data",
-                                       data.path().string()};
-      args.insert(args.end(), extra.begin(), extra.end());
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    const auto deadline = Clock::now() + kBound;
-    while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
-      pollfd wait{out[0], POLLIN, 0};
-      if (poll(&wait, 1, 1000) <= 0) continue;
-      char buffer[256];
-      const ssize_t got = read(out[0], buffer, sizeof buffer);
-      if (got <= 0) break;
-      line.append(buffer, static_cast<size_t>(got));
-    }
-    close(out[0]);
-    if (line.find("listening on") == std::string::npos) throw std::runtime_error("no address printed: " + line);
-    port_ = std::stoi(line.substr(line.rfind(':') + 1));
-  }
-
-  ~Server() {
-    if (!gone_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  int port() const { return port_; }
-  pid_t pid() const { return pid_; }
-  std::string Log() const { return ReadFile(log_); }
-
-  void Signal(int number) const { kill(pid_, number); }
-
-  // The exit status once the process has ended within `bound`, else -1 (and it is killed).
-  int WaitExit(std::chrono::seconds bound) {
-    const auto deadline = Clock::now() + bound;
-    int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (Clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        gone_ = true;
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    gone_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  std::filesystem::path log_;
-  pid_t pid_ = -1;
-  int port_ = 0;
-  bool gone_ = false;
+  Server(const DataFolder& data, const std::vector<std::string>& extra)
+      : ServeProcess(data.path() / "server.log", {"--data", data.path().string()}, extra) {}
 };
 
 // A TCP connection to the server from loopback address `from`.

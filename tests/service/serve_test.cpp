@@ -22,6 +22,7 @@
 
 #include "automation/Service.h"
 #include "support/Cli.h"
+#include "support/ServeProcess.h"
 #include "support/TempCompany.h"
 
 namespace ledgerkit {
@@ -61,99 +62,14 @@ std::string FileScalar(const std::string& path, const std::string& sql) {
 constexpr auto kBound = std::chrono::seconds(60);  // readiness and shutdown; generous for a loaded machine
 
 // A server process over a data folder of its own.
-class Server {
+class Server : public testing::ServeProcess {
  public:
   explicit Server(const std::filesystem::path& data, const std::vector<std::string>& extra = {})
-      : Server(data / "server.log", std::vector<std::string>{"--data", data.string()}, extra) {}
+      : ServeProcess(data / "server.log", {"--data", data.string()}, extra) {}
 
   // A server whose companies are where `place` says (--data or --server), logging to `log`.
-  Server(const std::filesystem::path& log, const std::vector<std::string>& place, const std::vector<std::string>& extra) {
-    log_ = log;
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      const int err = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(err, STDERR_FILENO);
-      close(out[0]);
-      std::vector<std::string> args = {LEDGERKIT_CLI_PATH, "serve", "--listen", "127.0.0.1:0"};
-      args.insert(args.end(), place.begin(), place.end());
-      args.insert(args.end(), extra.begin(), extra.end());
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    port_ = ReadPort(out[0]);
-    close(out[0]);
-    WaitHealthy();
-  }
-
-  ~Server() {
-    if (pid_ > 0 && !stopped_) Stop();
-  }
-
-  int port() const { return port_; }
-  pid_t pid() const { return pid_; }
-
-  // SIGTERM, then the exit code once the process is gone.
-  int Stop() {
-    kill(pid_, SIGTERM);
-    stopped_ = true;
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
-    int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  std::string Log() const {
-    std::ifstream in(log_);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
- private:
-  static int ReadPort(int fd) {
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd wait{fd, POLLIN, 0};
-      if (poll(&wait, 1, 1000) <= 0) continue;
-      char buffer[256];
-      const ssize_t got = read(fd, buffer, sizeof buffer);
-      if (got <= 0) break;
-      line.append(buffer, static_cast<size_t>(got));
-    }
-    const size_t colon = line.rfind(':');
-    if (colon == std::string::npos) throw std::runtime_error("the server printed no address: " + line);
-    return std::stoi(line.substr(colon + 1));
-  }
-
-  void WaitHealthy() const {
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
-    httplib::Client client("127.0.0.1", port_);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (auto response = client.Get("/health"); response && response->status == 200) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    throw std::runtime_error("the server never became healthy");
-  }
-
-  std::filesystem::path log_;
-  pid_t pid_ = -1;
-  int port_ = 0;
-  bool stopped_ = false;
+  Server(const std::filesystem::path& log, const std::vector<std::string>& place, const std::vector<std::string>& extra)
+      : ServeProcess(log, place, extra) {}
 };
 
 struct Reply {
