@@ -501,7 +501,7 @@ TEST_F(Serve, StopsOnSigtermLosingNothingAnswered) {
   const Reply before = batch(10);
   ASSERT_EQ(before.status, 200);
   auto during = std::async(std::launch::async, batch, 40);
-  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_EQ(server.Stop(), 0) << server.Log();
   const Reply last = during.get();
   size_t answered = 10;
   if (last.status == 200) answered += last.body.size();
