@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "automation/ApiClasses.h"
 #include "automation/ClassRegistry.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
@@ -31,14 +32,6 @@ namespace ledgerkit {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// The entity classes, in the order they are described. Every class an operation or a property
-// can return is here (the tests hold the list to that).
-constexpr const EntityDef& (*kEntityClasses[])() = {
-    &ACAccount::Def,     &ACAccountType::Def, &ACFnclInstitution::Def, &ACTransaction::Def, &ACTransLog::Def,
-    &ACTransLogWIP::Def, &CITaxCode::Def,     &ACInvoice::Def,         &ACInvoiceItem::Def, &ISubScriber::Def,
-    &ISubscriberLocation::Def, &IUser::Def,   &SysSessions::Def,
-};
 
 std::string Hex(int32_t number) {
   char text[16];
@@ -97,7 +90,7 @@ Json Describe() {
   classes.push_back(ClassOf(Recordset(), false));
 
   Json entities = Json::array();
-  for (const auto def_of : kEntityClasses) {
+  for (const auto def_of : EntityClasses()) {
     const EntityDef& def = def_of();
     Json properties = Json::array();
     for (size_t i = 0; i < def.properties.size(); ++i) {
@@ -166,6 +159,15 @@ std::string Cell(const std::string& text) {
 }
 
 }  // namespace
+
+std::span<const EntityDefOf> EntityClasses() {
+  static constexpr EntityDefOf kClasses[] = {
+      &ACAccount::Def,     &ACAccountType::Def, &ACFnclInstitution::Def, &ACTransaction::Def, &ACTransLog::Def,
+      &ACTransLogWIP::Def, &CITaxCode::Def,     &ACInvoice::Def,         &ACInvoiceItem::Def, &ISubScriber::Def,
+      &ISubscriberLocation::Def, &IUser::Def,   &SysSessions::Def,
+  };
+  return kClasses;
+}
 
 std::string DescribeApiJson() { return Describe().dump(2) + "\n"; }
 
