@@ -36,7 +36,7 @@ const std::vector<ArgumentMeaning>& Common() {
        .meaning = "The company: a company file's path (or `Driver=SQLite;Dbq=PATH`), a PostgreSQL company URI, or "
                   "over `ledgerkit serve` the company's name."},
       {.name = "sAccount", .kind = K::kText, .meaning = "The company, as Account names it."},
-      {.name = "UserName", .kind = K::kText, .of = "IUser.UserName",
+      {.name = "UserName", .kind = K::kText,
        .meaning = "The caller's user name; most members accept it unconsulted, those that add rows find the "
                   "caller's company through it, and a transaction begun records it."},
       {.name = "Token", .kind = K::kText,
@@ -321,7 +321,7 @@ const std::vector<MemberMeaning>& Members() {
                   "the parent's type nor the keys' rows are checked.",
        .returns = "The new account's key (ACAccountID), a Long.",
        .arguments = {kAccountName, kAccountDescription,
-                     {.name = "UserName", .kind = K::kText, .of = "IUser.UserName",
+                     {.name = "UserName", .kind = K::kText,
                       .meaning = "The caller, whose company the account is added to."}},
        .errors = {{kObjectIsNothing, "when UserName names no user, or the user's company does not exist"}}},
       {.class_name = "CACMgr", .member = "UpdateAccount",
