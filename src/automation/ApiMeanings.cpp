@@ -383,7 +383,7 @@ const std::vector<MemberMeaning>& Members() {
                   "(Deposit), exactly, whatever the account's class. The opposite sign of the stored "
                   "ACAccount.Balance.",
        .returns = "A Currency, positive for a debit balance (a bank account holding money); Null when the account "
-                  "has no debit row or no credit row.",
+                  "has no register row.",
        .arguments = {{.name = "AccountID", .kind = K::kKey, .of = "ACAccount",
                       .meaning = "The account; Null is refused (94)."}},
        .errors = {{kOverflow, "when the sum leaves the currency range"}}},
@@ -477,7 +477,8 @@ const std::vector<MemberMeaning>& Members() {
                       .meaning = "The bank account reconciled; the rows TransIDs lists are not checked to be its own."},
                      {.name = "UserName", .kind = K::kText, .of = "ACTransLog.UserName",
                       .meaning = "The caller, recorded on the journals posted."}},
-       .errors = {{kTypeMismatch, "when a piece of TransIDs is not a whole number (an array, \"3,6,7\")"},
+       .errors = {{kTypeMismatch, "when a piece of TransIDs is not a whole number (\"3,6,7\"); a JSON array is "
+                                  "refused by the bridge (5)"},
                   {kInvalidArgument, "when a posting's account does not exist"}}},
       // --- tax codes ------------------------------------------------------------------------------------
       {.class_name = "CACMgr", .member = "GetAllTaxCodes", .meaning = "Every tax code, inactive ones included, in stored order.",
@@ -520,8 +521,8 @@ const std::vector<MemberMeaning>& Members() {
                      {.name = "InvoiceNo", .kind = K::kText, .of = "ACInvoice.InvoiceNo",
                       .empty = "Numbered: the greatest whole-number invoice number plus one, written back.",
                       .null = kNullText,
-                      .meaning = "The invoice number; \"\" or Empty asks for the next one, which comes back in the "
-                                 "answer's args.",
+                      .meaning = "The invoice number; \"\" or Empty asks for the next one, which comes back as a "
+                                 "Long (2) in the answer's args and is stored as text (\"2\").",
                       .written_back_meaning = true},
                      {.name = "UserName", .kind = K::kText, .of = "ACTransLog.UserName",
                       .meaning = "The caller, recorded on the invoice's transaction."}},
@@ -536,7 +537,8 @@ const std::vector<MemberMeaning>& Members() {
       {.class_name = "CACMgr", .member = "IssueInvoice",
        .meaning = "Posts and commits the invoice's transaction: a credit per line (price times quantity) to its "
                   "account, a credit per tax name (each tax computed per line at rate/100) to the tax's account, a "
-                  "debit of their sum to the receivable AccountID; then sets Paid to 0 (outstanding).",
+                  "debit of their sum to the receivable AccountID; then sets Paid to 0 (outstanding). Call it once, "
+                  "on a pending invoice: issuing again posts the lines again.",
        .errors = {{kInvalidArgument, "when no invoice has the key, its transaction is gone, or a line or tax names "
                                      "no account or one that does not exist (a one-tax code without Tax2Exempt "
                                      "true); nothing is posted"},
