@@ -908,7 +908,9 @@ const std::vector<PropertyMeaning>& Properties() {
       {.entity = "SysSessions", .property = "Account", .meaning = "A fixed mark (\"TEMP\"), not the company."},
       {.entity = "SysSessions", .property = "UserName", .meaning = "The user logged on, as the logon spelled it."},
       {.entity = "SysSessions", .property = "Token", .meaning = "The session's token."},
-      {.entity = "SysSessions", .property = "LastUpdate", .meaning = "When the session began (local date and time)."},
+      {.entity = "SysSessions", .property = "LastUpdate", .meaning = "When the session was last used (local date and time): its logon, and over "
+                  "`ledgerkit serve` its calls, refreshed at most once a minute; idle past the service's limit it "
+                  "expires."},
   };
   return all;
 }
