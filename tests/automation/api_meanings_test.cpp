@@ -17,6 +17,7 @@
 #include "entities/Catalog.h"
 #include "entities/EntityCollection.h"
 #include "ledger/CACMgr.h"
+#include "reports/CReportMgr.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 
@@ -245,6 +246,39 @@ TEST(ApiMeanings, TextBoundsAreTheOnesCallsHold) {
       [&] { ledger.AddFnclInstitution(account, "", "", "Bank", "", "", std::string(phone_width + 1, '5')); });
   EXPECT_EQ(long_phone.number(), kInvalidArgument);
   EXPECT_EQ(ledger.GetAllFnclInstitutions(account, "", "")->Count(), institutions + 1);
+}
+
+// The error number a call fails with, or 0 when it succeeds.
+template <class Call>
+int32_t FailureOf(Call&& call) {
+  try {
+    call();
+  } catch (const Error& error) {
+    return error.number();
+  }
+  return 0;
+}
+
+// A date said to take Empty takes it, and one said to refuse it refuses it: the reports leave a
+// date out with Empty, a transaction leaves its date out with Null.
+TEST(ApiMeanings, EmptyDatesAreTakenWhereTheMeaningSaysSo) {
+  testing::TempCompany company;
+  const Variant account = company.account();
+  auto takes_empty = [](std::string_view type, std::string_view member, std::string_view argument) {
+    const ArgumentMeaning* meaning = FindArgumentMeaning(type, member, argument);
+    return meaning != nullptr && !meaning->empty.empty();
+  };
+
+  CReportMgr reports;
+  EXPECT_EQ(FailureOf([&] { reports.TrialBalance(account, "", "", Variant()); }) == 0,
+            takes_empty("CReportMgr", "TrialBalance", "AsOfDate"));
+  EXPECT_EQ(FailureOf([&] { reports.TrialBalance(account, "", "", ""); }), kTypeMismatch);
+
+  CACMgr ledger;
+  EXPECT_EQ(FailureOf([&] { ledger.BeginTransaction(account, "", "", 1, Variant(), "", 0, 0, "", "", ""); }) == 0,
+            takes_empty("CACMgr", "BeginTransaction", "TransactionDate"));
+  EXPECT_EQ(FailureOf([&] { ledger.BeginTransaction(account, "", "", 1, Variant::Null(), "", 0, 0, "", "", ""); }), 0);
+  EXPECT_FALSE(FindArgumentMeaning("CACMgr", "BeginTransaction", "TransactionDate")->null.empty());
 }
 
 }  // namespace
