@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/Error.h"
+#include "common/ErrorConvention.h"
 #include "common/Text.h"
 
 namespace ledgerkit::cli {
@@ -190,7 +191,8 @@ std::string ErrorBody(int32_t number, const std::string& description) {
   const std::string code = std::to_string(error.number());
   return R"({"jsonrpc":"2.0","id":null,"error":{"code":)" + code + R"(,"message":)" + quoted +
          R"(,"data":{"number":)" + code + R"(,"source":)" + nlohmann::json(error.source()).dump() +
-         R"(,"description":)" + quoted + "}}}";
+         R"(,"description":)" + quoted + R"(,"text":)" + nlohmann::json(MessageForPerson(error)).dump() +
+         "}}}";
 }
 
 // The state every connection shares: the options, the caps' counts, the workers, the I/O threads.

@@ -19,6 +19,7 @@
 #include "automation/OpenRpc.h"
 #include "common/Convert.h"
 #include "common/Error.h"
+#include "common/ErrorConvention.h"
 #include "common/Recordset.h"
 #include "common/Text.h"
 #include "entities/Entity.h"
@@ -39,21 +40,32 @@ constexpr int kServerError = -32000;
 constexpr int kMaxDepth = 100;
 
 // A failure of the protocol itself: the JSON-RPC code and the runtime number of its data triple.
+// A refusal that concerns a member's call knows the member ("Class.Member"), and one that
+// concerns an argument its position, and then its name when the member is known.
 struct ProtocolError {
   int code;
   int32_t number;
   std::string message;
+  std::optional<std::string> argument = std::nullopt;
+  std::optional<std::string> operation = std::nullopt;
 };
 
 [[noreturn]] void Refuse(int code, int32_t number, std::string message) {
   throw ProtocolError{code, number, std::move(message)};
 }
 
-Json ErrorObject(int64_t code, int32_t number, const std::string& source, const std::string& description) {
+// The error answer's object. Its data holds the triple, then the message for a person (text),
+// then the argument at fault and the operation that failed when they are known.
+Json ErrorObject(int64_t code, int32_t number, const std::string& source, const std::string& description,
+                 const std::string& text, const std::optional<std::string>& argument = std::nullopt,
+                 const std::optional<std::string>& operation = std::nullopt) {
   Json data = Json::object();
   data["number"] = number;
   data["source"] = source;
   data["description"] = description;
+  data["text"] = text;
+  if (argument) data["argument"] = *argument;
+  if (operation) data["operation"] = *operation;
   Json error = Json::object();
   error["code"] = code;
   error["message"] = description;
@@ -79,7 +91,9 @@ std::string Shown(const Json& value) {
 std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 Json ProtocolErrorResponse(int code, int32_t number, const std::string& message) {
-  return Response(nullptr, "error", ErrorObject(code, number, std::string(kLibrarySource), message));
+  const Error error = Error::Runtime(number, message);
+  return Response(nullptr, "error",
+                  ErrorObject(code, number, error.source(), error.description(), MessageForPerson(error)));
 }
 
 // The first character that is not JSON white space, or 0 when there is none.
@@ -308,8 +322,14 @@ class RpcBridge::Impl {
     if (request.is_object() && request.contains("id") && IsValidId(request["id"])) id = request["id"];
     const bool notification = request.is_object() && !request.contains("id");
     fresh_.clear();
-    auto failure = [&](int64_t code, int32_t number, const std::string& source, std::string description) {
-      return Response(id, "error", ErrorObject(code, number, source, BoundedDescription(std::move(description), request)));
+    // The text is bounded as the description is, and cut from the message alone, so that the
+    // cut keeps as much of it as it can.
+    auto failure = [&](int64_t code, const Error& error) {
+      const std::string description = BoundedDescription(error.description(), request);
+      const std::string text = OneLine(BoundedDescription(MessageForPerson(error), request));
+      return Response(id, "error",
+                      ErrorObject(code, error.number(), error.source(), description, text, error.argument(),
+                                  error.operation()));
     };
     try {
       const Json& params = CheckRequest(request);
@@ -319,15 +339,17 @@ class RpcBridge::Impl {
     } catch (const ProtocolError& error) {
       ForgetFresh();
       if (notification && error.code != kInvalidRequest) return std::nullopt;
-      return failure(error.code, error.number, std::string(kLibrarySource), error.message);
+      return failure(error.code, Error::Runtime(error.number, error.message)
+                                     .WithArgument(error.argument.value_or(std::string()))
+                                     .WithOperation(error.operation.value_or(std::string())));
     } catch (const Error& error) {
       ForgetFresh();
       if (notification) return std::nullopt;
-      return failure(error.number(), error.number(), error.source(), error.description());
+      return failure(error.number(), error);
     } catch (const std::exception& error) {
       ForgetFresh();
       if (notification) return std::nullopt;
-      return failure(kInternalError, kInvalidArgument, std::string(kLibrarySource), error.what());
+      return failure(kInternalError, Error::Runtime(kInvalidArgument, error.what()));
     }
   }
 
@@ -396,7 +418,7 @@ class RpcBridge::Impl {
     if (!params.is_array()) {
       Refuse(kInvalidRequest, kInvalidArgument, "The params of " + QuoteForMessage(method) + " must be an array.");
     }
-    std::vector<Variant> args = DecodeArgs(params);
+    std::vector<Variant> args = DecodeArgsOf(*object, method.substr(dot + 1), params);
     const Form form = by_value_ && hold != true ? Form::kByValue : Form::kHeld;
     return CallMember(*object, method.substr(dot + 1), args, form);
   }
@@ -417,8 +439,10 @@ class RpcBridge::Impl {
              "invoke needs {\"object\": handle, \"member\": name, \"args\": [...]} with those types.");
     }
     const std::shared_ptr<Dispatch> object = Held(params["object"]);
-    std::vector<Variant> args = params.contains("args") ? DecodeArgs(params["args"]) : std::vector<Variant>{};
-    return CallMember(*object, params["member"].get<std::string>(), args, form);
+    const std::string member = params["member"].get<std::string>();
+    std::vector<Variant> args =
+        params.contains("args") ? DecodeArgsOf(*object, member, params["args"]) : std::vector<Variant>{};
+    return CallMember(*object, member, args, form);
   }
 
   Json Release(const Json& params) {
@@ -438,19 +462,55 @@ class RpcBridge::Impl {
     }
   }
 
+  // "Class.Member" of a member call, as error answers name the operation.
+  static std::string OperationName(const Dispatch& object, const MemberEntry& entry) {
+    return std::string(object.ClassName()) + "." + std::string(entry.name);
+  }
+
+  // The public name of the member's argument that an error names, as the member table spells it;
+  // nothing when the error names none, or a name that is not one of the member's arguments (a
+  // column or a value the operation reads itself).
+  static std::optional<std::string> ArgumentOf(const MemberEntry& entry, const std::optional<std::string>& named) {
+    if (!named) return std::nullopt;
+    for (const std::string_view argument : entry.arguments) {
+      if (SameNameIgnoringCase(argument, *named)) return std::string(argument);
+    }
+    return std::nullopt;
+  }
+
+  // A failure of a member's call names the member, and the argument at fault when it is known.
   Json CallMember(Dispatch& object, const std::string& member, std::vector<Variant>& args, Form form) {
     const MemberEntry* entry = object.Members().Find(member);
     if (entry == nullptr) {
       Refuse(kMethodNotFound, kNoSuchMember,
              std::string(object.ClassName()) + " has no member named " + QuoteForMessage(member) + ".");
     }
-    if (entry->arity != args.size()) {
-      Refuse(kInvalidParams, kWrongArgumentCount, WrongArgumentCountText(object.ClassName(), *entry, args.size()));
+    try {
+      return CallEntry(object, *entry, args, form);
+    } catch (ProtocolError& error) {
+      error.operation = OperationName(object, *entry);
+      error.argument = ArgumentOf(*entry, error.argument);
+      throw;
+    } catch (const Error& error) {
+      // The same error, with only an argument of this member named.
+      const Error named(error.number(), error.source(), error.description());
+      throw named.WithArgument(ArgumentOf(*entry, error.argument()).value_or(std::string()))
+          .WithOperation(error.operation().value_or(OperationName(object, *entry)));
+    } catch (const std::exception& error) {
+      // Answered as an internal error, as before, with the member named.
+      throw ProtocolError{kInternalError, kInvalidArgument, error.what(), std::nullopt, OperationName(object, *entry)};
     }
-    if (filter_) filter_->BeforeCall(object, *entry, args);
-    Variant value = entry->call(object, *entry, args);
-    if (filter_) filter_->AfterCall(object, *entry, args);
-    if (ReadsBlankedValue(object, *entry, args)) value = Variant(std::string());
+  }
+
+  // The call itself, once the member is found.
+  Json CallEntry(Dispatch& object, const MemberEntry& entry, std::vector<Variant>& args, Form form) {
+    if (entry.arity != args.size()) {
+      Refuse(kInvalidParams, kWrongArgumentCount, WrongArgumentCountText(object.ClassName(), entry, args.size()));
+    }
+    if (filter_) filter_->BeforeCall(object, entry, args);
+    Variant value = entry.call(object, entry, args);
+    if (filter_) filter_->AfterCall(object, entry, args);
+    if (ReadsBlankedValue(object, entry, args)) value = Variant(std::string());
     Json encoded_args = Json::array();
     for (const Variant& arg : args) {
       // An object the caller passed by its handle is still held: it is shown under that handle.
@@ -542,10 +602,23 @@ class RpcBridge::Impl {
     fresh_.clear();
   }
 
-  std::vector<Variant> DecodeArgs(const Json& array) {
+  // The arguments of a call of `member` of `object`: a value that cannot be decoded is refused
+  // naming the member and, when it has one there, the argument at that position. The member is
+  // looked for only then, so a bad value is refused first, as it always was.
+  std::vector<Variant> DecodeArgsOf(const Dispatch& object, const std::string& member, const Json& array) {
     std::vector<Variant> args;
     args.reserve(array.size());
-    for (const Json& value : array) args.push_back(Decode(value));
+    for (const Json& value : array) {
+      try {
+        args.push_back(Decode(value));
+      } catch (ProtocolError& error) {
+        if (const MemberEntry* entry = object.Members().Find(member)) {
+          error.operation = OperationName(object, *entry);
+          if (args.size() < entry->arguments.size()) error.argument = std::string(entry->arguments[args.size()]);
+        }
+        throw;
+      }
+    }
     return args;
   }
 

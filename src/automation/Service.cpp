@@ -20,6 +20,7 @@
 #include "common/Dispatch.h"
 #include "common/Engine.h"
 #include "common/Error.h"
+#include "common/ErrorConvention.h"
 #include "common/ErrorNumbers.h"
 #include "common/Operation.h"
 #include "common/Text.h"
@@ -96,6 +97,9 @@ Json ErrorResponse(const Json& id, const Error& error) {
   data["number"] = error.number();
   data["source"] = error.source();
   data["description"] = error.description();
+  data["text"] = MessageForPerson(error);
+  if (error.argument()) data["argument"] = *error.argument();
+  if (error.operation()) data["operation"] = *error.operation();
   Json body = Json::object();
   body["code"] = error.number();
   body["message"] = error.description();
@@ -214,9 +218,10 @@ struct Verdict {
   bool ended = false;   // the call ended the session
 };
 
-[[noreturn]] void Deny(Verdict& verdict, int status, std::string description) {
+// A refusal of the call, naming `argument` when it is the argument that is refused.
+[[noreturn]] void Deny(Verdict& verdict, int status, std::string description, std::string_view argument = {}) {
   verdict.status = status;
-  throw Error::Runtime(kPermissionDenied, std::move(description));
+  throw Error::Runtime(kPermissionDenied, std::move(description)).WithArgument(argument);
 }
 
 std::string CompanyNameOf(const Variant& value) {
@@ -240,11 +245,13 @@ class LogonFilter final : public RpcCallFilter {
       if (!location) {
         unknown_company = true;
         throw Error::Runtime(kInvalidArgument, "The Account argument must be a company name (" +
-                                                   CompanyNameRule(options_) + "), not " + QuoteForMessage(name) + ".");
+                                                   CompanyNameRule(options_) + "), not " + QuoteForMessage(name) + ".")
+            .WithArgument(member.arguments[i]);
       }
       if (!CompanyExists(*location)) {
         unknown_company = true;
-        throw Error::Runtime(kInvalidArgument, "There is no company named " + QuoteForMessage(name) + ".");
+        throw Error::Runtime(kInvalidArgument, "There is no company named " + QuoteForMessage(name) + ".")
+            .WithArgument(member.arguments[i]);
       }
       company = name;
       location_ = location->account;
@@ -289,7 +296,7 @@ class SessionFilter final : public RpcCallFilter {
       if (IsCompanyArgument(name)) {
         const std::string given = CompanyNameOf(args[i]);
         if (given != company_) {
-          Deny(verdict, 401, "The session is not one of company " + QuoteForMessage(given) + "; log on to it.");
+          Deny(verdict, 401, "The session is not one of company " + QuoteForMessage(given) + "; log on to it.", name);
         }
         saved_.emplace_back(i, args[i]);
         args[i] = location_;
@@ -384,7 +391,7 @@ bool CompanyExists(const CompanyLocation& location) {
     return true;
   } catch (const Error& error) {
     if (CompanyDialect(Variant(location.account)).IsMissingCompany(error)) return false;
-    throw Error(error.number(), error.source(), HideCredentials(error.description()));
+    throw error.WithDescription(HideCredentials(error.description()));
   }
 }
 

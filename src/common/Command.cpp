@@ -20,7 +20,25 @@ Parameter SelectingText(const Variant& value, std::string label) {
   return Parameter{label, FieldType::kText, 0, value.IsNull() ? Variant("") : value, label};
 }
 
+namespace {
+
+void BindConverted(EngineStatement& statement, int index, const Parameter& parameter);
+
+}  // namespace
+
+// A value that does not convert to its parameter's kind fails naming the parameter's label, the
+// argument it came from, as the one at fault.
 void BindParameter(EngineStatement& statement, int index, const Parameter& parameter) {
+  try {
+    BindConverted(statement, index, parameter);
+  } catch (const Error& error) {
+    throw error.WithArgument(parameter.label.empty() ? parameter.name : parameter.label);
+  }
+}
+
+namespace {
+
+void BindConverted(EngineStatement& statement, int index, const Parameter& parameter) {
   if (parameter.value.IsNull()) {
     statement.BindNull(index);
     return;
@@ -53,6 +71,8 @@ void BindParameter(EngineStatement& statement, int index, const Parameter& param
     default: statement.BindInteger(index, ToLong(parameter.value)); return;
   }
 }
+
+}  // namespace
 
 Command::Command(const Variant& account) : scope_(account) {}
 

@@ -379,6 +379,39 @@ Variant OptionalKey(const Variant& value) {
   return key == 0 ? Variant::Null() : Variant(key);
 }
 
+namespace {
+
+template <class Convert>
+auto ForArgument(std::string_view argument, Convert&& convert) {
+  try {
+    return convert();
+  } catch (const Error& error) {
+    throw error.WithArgument(argument);
+  }
+}
+
+}  // namespace
+
+int32_t ToKey(const Variant& value, std::string_view argument) {
+  return ForArgument(argument, [&] { return ToKey(value); });
+}
+
+Variant OptionalKey(const Variant& value, std::string_view argument) {
+  return ForArgument(argument, [&] { return OptionalKey(value); });
+}
+
+Currency ToCurrency(const Variant& value, std::string_view argument) {
+  return ForArgument(argument, [&] { return ToCurrency(value); });
+}
+
+Date ToDate(const Variant& value, std::string_view argument) {
+  return ForArgument(argument, [&] { return ToDate(value); });
+}
+
+std::string ToText(const Variant& value, std::string_view argument) {
+  return ForArgument(argument, [&] { return ToText(value); });
+}
+
 bool ToBoolean(const Variant& value) {
   switch (value.type()) {
     case VarType::kEmpty: return false;

@@ -33,6 +33,14 @@ int32_t ToKey(const Variant& value);
 // length 0 or converts to 0; otherwise the value as a key (ToKey, whose failures it shares).
 Variant OptionalKey(const Variant& value);
 
+// The same conversions for a member's argument: a failure names `argument` as the one at fault
+// (Error::argument), its number and description unchanged.
+int32_t ToKey(const Variant& value, std::string_view argument);
+Variant OptionalKey(const Variant& value, std::string_view argument);
+Currency ToCurrency(const Variant& value, std::string_view argument);
+Date ToDate(const Variant& value, std::string_view argument);
+std::string ToText(const Variant& value, std::string_view argument);
+
 // Exact decimal text to Currency, half-even at the fourth decimal. Fails like ToCurrency.
 Currency CurrencyFromText(std::string_view text);
 // A double to Currency through its shortest round-trip decimal text.

@@ -7,6 +7,24 @@ namespace ledgerkit {
 Error::Error(int32_t number, std::string source, std::string description)
     : number_(number), source_(std::move(source)), description_(std::move(description)) {}
 
+Error Error::WithDescription(std::string description) const {
+  Error changed = *this;
+  changed.description_ = std::move(description);
+  return changed;
+}
+
+Error Error::WithArgument(std::string_view name) const {
+  Error named = *this;
+  if (!named.argument_ && !name.empty()) named.argument_ = std::string(name);
+  return named;
+}
+
+Error Error::WithOperation(std::string_view name) const {
+  Error named = *this;
+  if (!named.operation_ && !name.empty()) named.operation_ = std::string(name);
+  return named;
+}
+
 Error Error::Runtime(int32_t number, std::string description) {
   return Error(number, std::string(kLibrarySource), std::move(description));
 }

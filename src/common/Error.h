@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,10 @@ inline constexpr std::string_view kEngineSource = "SQLite";
 // Engine errors are numbered from here: 0x80050000 + primary result code.
 inline constexpr uint32_t kEngineErrorBase = 0x80050000u;
 
+// Beside the triple an error may know the argument at fault (its public name, as the member
+// table spells it) and the operation that failed ("Class.Member"). Neither is part of the
+// description: they travel with the error through every re-raise, for callers that show them
+// apart (the bridge sends them as fields of their own).
 class Error : public std::exception {
  public:
   Error(int32_t number, std::string source, std::string description);
@@ -69,6 +74,16 @@ class Error : public std::exception {
   const std::string& source() const noexcept { return source_; }
   const std::string& description() const noexcept { return description_; }
   const char* what() const noexcept override { return description_.c_str(); }
+  const std::optional<std::string>& argument() const noexcept { return argument_; }
+  const std::optional<std::string>& operation() const noexcept { return operation_; }
+
+  // The same error with another description; number, source, argument and operation are kept.
+  Error WithDescription(std::string description) const;
+  // The same error naming the argument at fault; one already named stays (the innermost
+  // conversion knows best). An empty name names nothing.
+  Error WithArgument(std::string_view name) const;
+  // The same error naming the failed operation, unless it names one already.
+  Error WithOperation(std::string_view name) const;
 
   // A runtime error (source "ledgerkit") with the given number and plain-sentence description.
   static Error Runtime(int32_t number, std::string description);
@@ -81,6 +96,8 @@ class Error : public std::exception {
   int32_t number_;
   std::string source_;
   std::string description_;
+  std::optional<std::string> argument_;
+  std::optional<std::string> operation_;
 };
 
 // The engine error number for an engine result code (extended codes are reduced to primary).

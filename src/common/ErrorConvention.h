@@ -31,6 +31,15 @@ Error AddDiagnosticBlock(std::string_view label, const Error& error);
 // is rethrown) as a runtime error carrying its text. Call only inside a catch block.
 Error CurrentError();
 
+// The message of `error` alone, for a person to read: without the error marker and its number,
+// without the diagnostic blocks in front, without the "[SQLSTATE xxxxx]" an engine error of the
+// server ends with (kept when it is all there is), on one line (OneLine). Never empty when the
+// description is not: a description that is nothing but those parts is shown cleaned.
+std::string MessageForPerson(const Error& error);
+// `text` on one line: every run of line breaks, blanks and control characters (C0, DEL, C1,
+// U+2028 and U+2029) becomes one blank, with none at either end.
+std::string OneLine(std::string_view text);
+
 // Runs `body`; any failure leaves as an Error marked once.
 template <class Body>
 decltype(auto) WithMarkedReraise(Body&& body) {

@@ -24,7 +24,8 @@ void RequireFitsWidth(std::string_view text, size_t width, std::string_view what
   const size_t length = CountCharacters(text);
   if (length > width) {
     throw Error::Runtime(kInvalidArgument, "The text for " + std::string(what) + " has " + std::to_string(length) +
-                                               " characters; at most " + std::to_string(width) + " fit.");
+                                               " characters; at most " + std::to_string(width) + " fit.")
+        .WithArgument(what);
   }
 }
 

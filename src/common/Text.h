@@ -16,7 +16,7 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b);
 size_t CountCharacters(std::string_view text);
 
 // Fails with Invalid argument (5), "The text for <what> has N characters; at most W fit.", when
-// `text` is longer than `width` characters.
+// `text` is longer than `width` characters; the error names `what` as the argument at fault.
 void RequireFitsWidth(std::string_view text, size_t width, std::string_view what);
 
 // A caller's text as an error description quotes it: in double quotes, cut after

@@ -42,7 +42,7 @@ bool EnumerationClass::IsValidValue(const Variant& vntValue) {
   return WithDiagnosticBlock(is_valid_value_label_, [&] {
     Recordset& values = *GetAllValues();
     values.MoveFirst();
-    const std::string text = ToText(vntValue);
+    const std::string text = ToText(vntValue, "vntValue");
     bool found = false;
     while (!values.AtEOF() && !found) {
       found = values.Field(0).AsString() == text;

@@ -39,8 +39,8 @@ std::shared_ptr<EntityCollection> CACMgr::GetAllAccountTypes(const Variant& Acco
 std::shared_ptr<ACAccountType> CACMgr::GetAccountType(const Variant& Account, const Variant& /*UserName*/,
                                                       const Variant& /*Token*/, const Variant& AccountTypeID) {
   return ledger::RunEntityRead<ACAccountType>(Account, [&] {
-    const int32_t type_id = ToKey(AccountTypeID);
-    return RequireByKey<ACAccountType>(Account, type_id);
+    const int32_t type_id = ToKey(AccountTypeID, "AccountTypeID");
+    return RequireByKey<ACAccountType>(Account, type_id, "AccountTypeID");
   });
 }
 
@@ -75,8 +75,8 @@ std::shared_ptr<ACFnclInstitution> CACMgr::GetFnclInstitution(const Variant& Acc
                                                               const Variant& /*Token*/,
                                                               const Variant& FnclInstitutionID) {
   return ledger::RunEntityRead<ACFnclInstitution>(Account, [&] {
-    const int32_t institution_id = ToKey(FnclInstitutionID);
-    return RequireByKey<ACFnclInstitution>(Account, institution_id);
+    const int32_t institution_id = ToKey(FnclInstitutionID, "FnclInstitutionID");
+    return RequireByKey<ACFnclInstitution>(Account, institution_id, "FnclInstitutionID");
   });
 }
 

@@ -36,15 +36,15 @@ std::shared_ptr<EntityCollection> CACMgr::GetAllAccounts(const Variant& Account,
 std::shared_ptr<ACAccount> CACMgr::GetAccount(const Variant& Account, const Variant& /*UserName*/,
                                               const Variant& /*Token*/, const Variant& AccountID) {
   return ledger::RunEntityRead<ACAccount>(Account, [&] {
-    const int32_t account_id = ToKey(AccountID);
-    return ledger::RequireByKey<ACAccount>(Account, account_id);
+    const int32_t account_id = ToKey(AccountID, "AccountID");
+    return ledger::RequireByKey<ACAccount>(Account, account_id, "AccountID");
   });
 }
 
 std::shared_ptr<EntityCollection> CACMgr::GetSubAccounts(const Variant& Account, const Variant& /*UserName*/,
                                                          const Variant& /*Token*/, const Variant& AccountID) {
   return ledger::RunEntityRead<ACAccount>(Account, [&] {
-    const int32_t account_id = ToKey(AccountID);
+    const int32_t account_id = ToKey(AccountID, "AccountID");
     return Fetch<ACAccount>(Account, FetchArgs{.filter = "ParentAccountID=?",
                                                .sort = "AccountNumber ASC",
                                                .bind = {Param(db::ACAccount::ParentAccountID, account_id, "AccountID")}});
@@ -58,9 +58,9 @@ Variant CACMgr::AddAccount(const Variant& Account, const Variant& UserName, cons
                            const Variant& FnclInstitutionID) {
   return RunOperation(Account, Access::kWrite, [&] {
     // The links are converted before anything is read: a bad one fails the call at once.
-    const Variant institution = OptionalKey(FnclInstitutionID);
-    const Variant parent = OptionalKey(ParentAccountID);
-    const Variant type = ledger::NullableKey(AccountTypeID);
+    const Variant institution = OptionalKey(FnclInstitutionID, "FnclInstitutionID");
+    const Variant parent = OptionalKey(ParentAccountID, "ParentAccountID");
+    const Variant type = ledger::NullableKey(AccountTypeID, "AccountTypeID");
     const std::shared_ptr<IUser> caller = services::UserProfile(Account, UserName);
     if (!caller) {
       throw Error::Runtime(kObjectIsNothing,
@@ -91,12 +91,13 @@ void CACMgr::UpdateAccount(const Variant& Account, const Variant& /*UserName*/, 
                            const Variant& ParentAccountID, const Variant& AccountTypeID) {
   RunOperation(Account, Access::kWrite, [&] {
     // A Null AccountID names no row: nothing changes, as for any key that matches nothing.
-    const Variant account_id = ledger::NullableKey(AccountID);
-    const Variant institution = OptionalKey(FnclInstitutionID);
-    const Variant parent = OptionalKey(ParentAccountID);
-    const Variant type = ledger::NullableKey(AccountTypeID);
+    const Variant account_id = ledger::NullableKey(AccountID, "AccountID");
+    const Variant institution = OptionalKey(FnclInstitutionID, "FnclInstitutionID");
+    const Variant parent = OptionalKey(ParentAccountID, "ParentAccountID");
+    const Variant type = ledger::NullableKey(AccountTypeID, "AccountTypeID");
     if (!parent.IsNull() && parent.AsLong() > 0) {
-      const std::shared_ptr<ACAccount> parent_account = ledger::RequireByKey<ACAccount>(Account, parent.AsLong());
+      const std::shared_ptr<ACAccount> parent_account =
+          ledger::RequireByKey<ACAccount>(Account, parent.AsLong(), "ParentAccountID");
       // A type that is not set is the same as another unset one and differs from every key.
       if (ledger::NullableKey(parent_account->Value("AccountTypeID")) != type) {
         throw Error::Library(errCACMgr::eAcctTypeMismatch, messages::kAcctTypeMismatch);

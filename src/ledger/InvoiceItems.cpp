@@ -55,8 +55,8 @@ void CACMgr::DeleteInvoiceItem(const Variant& Account, const Variant& /*UserName
 std::shared_ptr<ACInvoiceItem> CACMgr::GetInvoiceItem(const Variant& Account, const Variant& /*UserName*/,
                                                       const Variant& /*Token*/, const Variant& InvoiceItemID) {
   return RunOperation(Account, Access::kRead, [&] {
-    const int32_t item_id = ToKey(InvoiceItemID);
-    return ledger::RequireByKey<ACInvoiceItem>(Account, item_id);
+    const int32_t item_id = ToKey(InvoiceItemID, "InvoiceItemID");
+    return ledger::RequireByKey<ACInvoiceItem>(Account, item_id, "InvoiceItemID");
   });
 }
 

@@ -115,7 +115,7 @@ Variant CACMgr::InsertInvoice(const Variant& Account, const Variant& UserName, c
   const Variant key = RunOperation(Account, Access::kWrite, [&] {
     const Variant invoice_date = DateOrNull(InvoiceDate);
     const Variant total = MoneyOrNull(Total);
-    const Variant receivable = ledger::NullableKey(AccountID);
+    const Variant receivable = ledger::NullableKey(AccountID, "AccountID");
     // The header keeps the number as the caller gave it, an empty one included.
     const std::string transaction =
         services::BeginTransaction(Account, services::TransactionStart{.type = static_cast<int32_t>(ttINV),
@@ -146,10 +146,10 @@ void CACMgr::UpdateInvoice(const Variant& Account, const Variant& /*UserName*/, 
                            const Variant& Address, const Variant& Company, const Variant& Total,
                            const Variant& TransNum, const Variant& AccountID) {
   RunOperation(Account, Access::kWrite, [&] {
-    const Variant invoice_id = ledger::NullableKey(InvoiceID);
+    const Variant invoice_id = ledger::NullableKey(InvoiceID, "InvoiceID");
     const Variant invoice_date = DateOrNull(InvoiceDate);
     const Variant total = MoneyOrNull(Total);
-    const Variant receivable = ledger::NullableKey(AccountID);
+    const Variant receivable = ledger::NullableKey(AccountID, "AccountID");
     services::UpdateHeader(Account, TransNum, invoice_date, Comment, InvoiceNo, Address, total);
     auto row = RowWrite::Of<db::ACInvoice>();
     SetInvoiceValues(row,
@@ -162,8 +162,8 @@ void CACMgr::UpdateInvoice(const Variant& Account, const Variant& /*UserName*/, 
 void CACMgr::IssueInvoice(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                           const Variant& InvoiceID) {
   RunOperation(Account, Access::kWrite, [&] {
-    const int32_t invoice_id = ToKey(InvoiceID);
-    const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id);
+    const int32_t invoice_id = ToKey(InvoiceID, "InvoiceID");
+    const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id, "InvoiceID");
     const auto tax_codes = Fetch<CITaxCode>(Account, FetchArgs{.filter = "CITaxCodeID<>0"});
     const Variant transaction = invoice->Value("TransactionNumber");
     const Variant comment = invoice->Value("Comment");
@@ -207,8 +207,8 @@ void CACMgr::IssueInvoice(const Variant& Account, const Variant& /*UserName*/, c
 void CACMgr::DeleteInvoice(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                            const Variant& InvoiceID) {
   RunOperation(Account, Access::kWrite, [&] {
-    const int32_t invoice_id = ToKey(InvoiceID);
-    const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id);
+    const int32_t invoice_id = ToKey(InvoiceID, "InvoiceID");
+    const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id, "InvoiceID");
     services::AbortTransaction(Account, invoice->Value("TransactionNumber"));
     RowWrite::Of<db::ACInvoiceItem>().Where(db::ACInvoiceItem::Parent, invoice_id, "InvoiceID").Delete(Account);
     RowWrite::Of<db::ACInvoice>().Where(db::ACInvoice::ACInvoiceID, invoice_id, "InvoiceID").Delete(Account);
@@ -228,8 +228,8 @@ void CACMgr::DeleteOutstandingInvoice(const Variant& Account, const Variant& Use
 std::shared_ptr<ACInvoice> CACMgr::GetInvoice(const Variant& Account, const Variant& /*UserName*/,
                                               const Variant& /*Token*/, const Variant& InvoiceID) {
   return RunOperation(Account, Access::kRead, [&] {
-    const int32_t invoice_id = ToKey(InvoiceID);
-    return ledger::RequireByKey<ACInvoice>(Account, invoice_id);
+    const int32_t invoice_id = ToKey(InvoiceID, "InvoiceID");
+    return ledger::RequireByKey<ACInvoice>(Account, invoice_id, "InvoiceID");
   });
 }
 

@@ -6,6 +6,10 @@ namespace ledgerkit::ledger {
 
 Variant NullableKey(const Variant& value) { return value.IsNull() ? Variant::Null() : Variant(ToKey(value)); }
 
+Variant NullableKey(const Variant& value, std::string_view argument) {
+  return value.IsNull() ? Variant::Null() : Variant(ToKey(value, argument));
+}
+
 std::string Shown(const Variant& value) { return value.IsNull() ? std::string("Null") : ToText(value); }
 
 std::string NoRowWithKey(const std::string& what, int32_t key) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "common/ErrorConvention.h"
 #include "common/Operation.h"
@@ -36,8 +37,9 @@ auto RunEntityRead(const Variant& account, Body&& body) {
 }
 
 // A key that may be left unset: Null stays Null (stored as NULL), anything else is converted
-// by ToKey and fails as it does.
+// by ToKey and fails as it does (naming `argument` as the one at fault).
 Variant NullableKey(const Variant& value);
+Variant NullableKey(const Variant& value, std::string_view argument);
 
 // The value as a message shows it: its text, or Null.
 std::string Shown(const Variant& value);
@@ -45,11 +47,15 @@ std::string Shown(const Variant& value);
 // "No <what> has the key <key>." for a lookup by key that found nothing.
 std::string NoRowWithKey(const std::string& what, int32_t key);
 
-// The row of entity class T with the key; Invalid argument (5) naming it when there is none.
+// The row of entity class T with the key; Invalid argument (5) naming it when there is none,
+// with `argument`, the caller's argument the key came from, as the one at fault.
 template <class T>
-std::shared_ptr<T> RequireByKey(const Variant& account, int32_t key) {
+std::shared_ptr<T> RequireByKey(const Variant& account, int32_t key, std::string_view argument = {}) {
   const auto rows = Fetch<T>(account, FetchArgs{.id = key});
-  return RequireFirst<T>(*rows, NoRowWithKey(std::string(T::Def().table), key));
+  if (rows->Count() == 0) {
+    throw Error::Runtime(kInvalidArgument, NoRowWithKey(std::string(T::Def().table), key)).WithArgument(argument);
+  }
+  return FirstOf<T>(*rows);
 }
 
 // Runs the change (Update) or removal (Delete) of `row` as one write operation.

@@ -69,12 +69,12 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
     const std::string service_number =
         ShouldPost(ServiceCharge, ServiceChargeAccount)
             ? post_journal(ServiceChargeDate, kServiceCharge, ServiceChargeAccount, AccountID,
-                           ToCurrency(ServiceCharge), false)
+                           ToCurrency(ServiceCharge, "ServiceCharge"), false)
             : std::string();
     const std::string interest_number =
         ShouldPost(InterestEarned, InterestEarnedAccount)
             ? post_journal(InterestEarnedDate, kInterestEarned, AccountID, InterestEarnedAccount,
-                           ToCurrency(InterestEarned), true)
+                           ToCurrency(InterestEarned, "InterestEarned"), true)
             : std::string();
 
     Command postings(Account);

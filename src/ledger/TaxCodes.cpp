@@ -52,8 +52,8 @@ std::shared_ptr<EntityCollection> CACMgr::GetAllTaxCodes(const Variant& Account,
 std::shared_ptr<CITaxCode> CACMgr::GetTaxCode(const Variant& Account, const Variant& /*UserName*/,
                                               const Variant& /*Token*/, const Variant& TaxCodeID) {
   return RunOperation(Account, Access::kRead, [&] {
-    const int32_t tax_code_id = ToKey(TaxCodeID);
-    return ledger::RequireByKey<CITaxCode>(Account, tax_code_id);
+    const int32_t tax_code_id = ToKey(TaxCodeID, "TaxCodeID");
+    return ledger::RequireByKey<CITaxCode>(Account, tax_code_id, "TaxCodeID");
   });
 }
 

@@ -44,8 +44,8 @@ void CACMgr::UpdateTransLog(const Variant& Account, const Variant& /*UserName*/,
 std::shared_ptr<ACTransLogWIP> CACMgr::GetTransLogWIP(const Variant& Account, const Variant& /*UserName*/,
                                                       const Variant& /*Token*/, const Variant& TransLogWIPID) {
   return ledger::RunEntityRead<ACTransLogWIP>(Account, [&] {
-    const int32_t line_id = ToKey(TransLogWIPID);
-    return ledger::RequireByKey<ACTransLogWIP>(Account, line_id);
+    const int32_t line_id = ToKey(TransLogWIPID, "TransLogWIPID");
+    return ledger::RequireByKey<ACTransLogWIP>(Account, line_id, "TransLogWIPID");
   });
 }
 
@@ -54,7 +54,7 @@ void CACMgr::UpdateTransLogWIP(const Variant& Account, const Variant& /*UserName
                                const Variant& Amount) {
   RunOperation(Account, Access::kWrite, [&] {
     // A waiting line never holds a Null amount: committed, it would make the balance Null.
-    const Currency amount = ToCurrency(Amount);
+    const Currency amount = ToCurrency(Amount, "Amount");
     auto line = RowWrite::Of<db::ACTransLogWIP>();
     line.Set(db::ACTransLogWIP::AccountID, AccountID)
         .Set(db::ACTransLogWIP::Description, Description)

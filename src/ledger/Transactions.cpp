@@ -45,7 +45,7 @@ Variant CACMgr::PostLine(const Variant& Account, const Variant& TransactionID, c
     // missing transaction is reported before a bad amount, as a lookup first would.
     Currency amount;
     try {
-      amount = ToCurrency(Amount);
+      amount = ToCurrency(Amount, "Amount");
     } catch (const Error&) {
       services::RequireHeaderKey(Account, TransactionID);
       throw;

@@ -344,7 +344,7 @@ auto AtLine(int line, Body&& body) {
   try {
     return body();
   } catch (const Error& error) {
-    throw Error(error.number(), error.source(), "Line " + std::to_string(line) + " of the journal: " + error.description());
+    throw error.WithDescription("Line " + std::to_string(line) + " of the journal: " + error.description());
   }
 }
 

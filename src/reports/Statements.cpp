@@ -40,9 +40,10 @@ std::string CommittedRows(const std::string& table) {
 }
 
 // A day bound: Empty is no bound; anything else must read as a date (Null: Invalid use of Null).
-std::optional<Date> DayArgument(const Variant& value) {
+// A failure names `argument` as the one at fault.
+std::optional<Date> DayArgument(const Variant& value, std::string_view argument) {
   if (value.IsEmpty()) return std::nullopt;
-  const int64_t seconds = ToDate(value).seconds();
+  const int64_t seconds = ToDate(value, argument).seconds();
   // Floor, not truncation: dates before 1970 have negative seconds.
   const int64_t day = seconds / kSecondsPerDay - (seconds % kSecondsPerDay < 0 ? 1 : 0);
   return Date::FromSeconds(day * kSecondsPerDay);
@@ -56,10 +57,11 @@ struct Period {
   std::optional<Date> until;
 };
 
-Period PeriodOf(const Variant& from_date, const Variant& to_date) {
+// The period from FromDate to `to_date`, the argument named `to_argument` (ToDate or AsOfDate).
+Period PeriodOf(const Variant& from_date, const Variant& to_date, std::string_view to_argument = "ToDate") {
   Period period;
-  period.from = DayArgument(from_date);
-  const std::optional<Date> to = DayArgument(to_date);
+  period.from = DayArgument(from_date, "FromDate");
+  const std::optional<Date> to = DayArgument(to_date, to_argument);
   if (period.from && to && *period.from > *to) {
     throw Error::Runtime(kInvalidArgument, "FromDate " + period.from->ToText() + " is after ToDate " + to->ToText() + ".");
   }
@@ -654,7 +656,7 @@ std::shared_ptr<Recordset> BuildAgedReceivables(const Variant& account, Date as_
   const std::string what = "the receivables";
   for (; !rows->AtEOF(); rows->MoveNext()) {
     const std::string name = SortText(rows->Field(0));
-    const int64_t days = (as_of.seconds() - DayArgument(rows->Field(1))->seconds()) / kSecondsPerDay;
+    const int64_t days = (as_of.seconds() - DayArgument(rows->Field(1), {})->seconds()) / kSecondsPerDay;
     const size_t bucket = days <= 0 ? 0 : days <= 30 ? 1 : days <= 60 ? 2 : days <= 90 ? 3 : 4;
     const Currency amount = rows->Field(2).IsNull() ? Currency() : ToCurrency(rows->Field(2));
     Customer& customer = customers[name];
@@ -703,13 +705,14 @@ std::string MonthName(int32_t month_index) {
 
 std::shared_ptr<Recordset> CReportMgr::TrialBalance(const Variant& Account, const Variant& /*UserName*/,
                                                     const Variant& /*Token*/, const Variant& AsOfDate) {
-  return RunOperation(Account, Access::kRead, [&] { return BuildTrialBalance(Account, PeriodOf(Variant(), AsOfDate)); });
+  return RunOperation(Account, Access::kRead,
+                      [&] { return BuildTrialBalance(Account, PeriodOf(Variant(), AsOfDate, "AsOfDate")); });
 }
 
 std::shared_ptr<Recordset> CReportMgr::BalanceSheet(const Variant& Account, const Variant& /*UserName*/,
                                                     const Variant& /*Token*/, const Variant& AsOfDate) {
   return RunOperation(Account, Access::kRead, [&] {
-    const Period period = PeriodOf(Variant(), AsOfDate);
+    const Period period = PeriodOf(Variant(), AsOfDate, "AsOfDate");
     const auto sums = SumsByAccount(Account, period);
     const Chart chart(Account);
     const Rolled rolled = RollUp(chart, sums, nullptr, 1);
@@ -777,7 +780,7 @@ std::shared_ptr<Recordset> CReportMgr::AccountRegister(const Variant& Account, c
                                                        const Variant& /*Token*/, const Variant& AccountID,
                                                        const Variant& FromDate, const Variant& ToDate) {
   return RunOperation(Account, Access::kRead, [&] {
-    const int32_t account_id = ToKey(AccountID);
+    const int32_t account_id = ToKey(AccountID, "AccountID");
     return BuildRegister(Account, account_id, PeriodOf(FromDate, ToDate));
   });
 }
@@ -785,8 +788,8 @@ std::shared_ptr<Recordset> CReportMgr::AccountRegister(const Variant& Account, c
 std::shared_ptr<Recordset> CReportMgr::AgedReceivables(const Variant& Account, const Variant& /*UserName*/,
                                                        const Variant& /*Token*/, const Variant& AsOfDate) {
   return RunOperation(Account, Access::kRead, [&] {
-    const std::optional<Date> as_of = DayArgument(AsOfDate);
-    return BuildAgedReceivables(Account, as_of ? *as_of : *DayArgument(Variant(Date::Now())));
+    const std::optional<Date> as_of = DayArgument(AsOfDate, "AsOfDate");
+    return BuildAgedReceivables(Account, as_of ? *as_of : *DayArgument(Variant(Date::Now()), {}));
   });
 }
 

@@ -7,8 +7,9 @@ namespace ledgerkit::services {
 
 std::optional<std::string> TextArgument(const Variant& value, const ColumnDef& column, std::string_view label) {
   if (value.IsNull()) return std::nullopt;
-  std::string text = ToText(value);
-  if (column.width > 0) RequireFitsWidth(text, static_cast<size_t>(column.width), label.empty() ? column.name : label);
+  const std::string_view name = label.empty() ? column.name : label;
+  std::string text = ToText(value, name);
+  if (column.width > 0) RequireFitsWidth(text, static_cast<size_t>(column.width), name);
   return text;
 }
 

@@ -131,12 +131,12 @@ BegunTransaction BeginTransaction(const Variant& account, const TransactionStart
   // From here the number is consumed, whatever happens next.
   const std::string number = std::to_string(ToLong(taken));
   if (!eTransTypeEnm().IsValidValue(start.type)) {
-    throw Error::Library(errCACMgr::eBadTransType, messages::kBadTransType);
+    throw Error::Library(errCACMgr::eBadTransType, messages::kBadTransType).WithArgument("TransType");
   }
   const int32_t type = ToLong(start.type);
   const bool long_form = type == ttCHQ || type == ttINV;
   if (!long_form && type != ttGENJRNL && type != ttDEP) {
-    throw Error::Library(errCACMgr::eBadTransType, messages::kBadTransType);
+    throw Error::Library(errCACMgr::eBadTransType, messages::kBadTransType).WithArgument("TransType");
   }
 
   std::vector<Parameter> values = {
@@ -166,7 +166,7 @@ BegunTransaction BeginTransaction(const Variant& account, const TransactionStart
 
   if (type == ttCHQ || type == ttDEP) {
     // The amount of a line is money, never Null (a Null amount would turn a balance Null).
-    AddLine(account, header_key, start.line_account, ToCurrency(start.amount),
+    AddLine(account, header_key, start.line_account, ToCurrency(start.amount, "Amount"),
             type == ttCHQ ? Side::kCredit : Side::kDebit, start.memo);
   }
   return BegunTransaction{number, header_key};

@@ -376,6 +376,133 @@ TEST(RpcBridge, OperationErrorsKeepTheirNumberSourceAndDescription) {
       0u);
 }
 
+// The data of an error response, for the fields beside the triple.
+Json DataOf(const Json& response) {
+  if (!response.is_object() || !response.contains("error") || !response["error"].contains("data")) {
+    ADD_FAILURE() << "expected an error: " << response.dump();
+    return Json::object();
+  }
+  return response["error"]["data"];
+}
+
+std::string DescriptionOf(const Json& response) { return DataOf(response).value("description", std::string()); }
+
+// A front end's session that goes wrong in every way it can, reading what it shows a person
+// (text), the argument to point at and the call that failed; the triple stays what it was.
+TEST(RpcBridge, ErrorsSayTheMessageTheArgumentAtFaultAndTheOperation) {
+  TempCompany company;
+  const Json path = company.path();
+  const std::string long_name(300, 'N');
+  const BridgeRun run = Converse(
+      company.folder(),
+      {
+          [&](const auto&) { return Request(1, "CReportMgr.ExecReportQuery", {path, "SELEC * FROM ACAccount"}); },
+          [&](const auto&) { return Request(2, "eBalanceSheetTypeEnm.IsValidValue", {nullptr}); },
+          [&](const auto&) {
+            return Request(3, "CACMgr.UpdateAccount",
+                           {path, "", "", 1, "1000", long_name, "", "", false, "", "", "", nullptr});
+          },
+          [&](const auto&) { return Request(4, "CACMgr.GetAccount", {path, "", "", 0}); },
+          [&](const auto&) { return Request(5, "CReportMgr.TrialBalance", {path, "", "", ""}); },
+          [&](const auto&) {
+            return Request(6, "CACMgr.PostDebit", {path, 1, 1, Json{{"$currency", "twelve"}}, "Rent"});
+          },
+          [&](const auto&) { return Request(7, "CACMgr.NoSuchMember", {path}); },
+          [&](const auto&) { return Request(8, "CACMgr.GetAccount", {path}); },
+          [&](const auto&) { return Request(9, "NoSuchClass.GetAccount", {path}); },
+          [&](const auto&) { return Request(10, "create", {"CACMgr"}); },
+          [&](const std::vector<Json>& earlier) {
+            return Invoke(11, HandleOf(ValueOf(earlier[9])), "getaccount", {path, "", "", "0"});
+          },
+          [&](const auto&) { return std::string("{\"jsonrpc\":\"2.0\",\"id\":12,\"method\":"); },
+      });
+  ASSERT_EQ(run.responses.size(), 12u);
+  for (const Json& response : run.responses) {
+    if (response.contains("result")) continue;  // the create that invoke uses
+    const Json data = DataOf(response);
+    const std::string text = data.value("text", std::string());
+    EXPECT_FALSE(text.empty()) << response.dump();
+    EXPECT_EQ(text.find_first_of("\r\n\t"), std::string::npos) << text;
+    EXPECT_EQ(text.find(">VantorERR@"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Error#:"), std::string::npos) << text;
+    EXPECT_FALSE(text.front() == ' ' || text.back() == ' ') << text;
+    // Omitted when unknown, never null.
+    EXPECT_TRUE(!data.contains("argument") || data["argument"].is_string()) << response.dump();
+    EXPECT_TRUE(!data.contains("operation") || data["operation"].is_string()) << response.dump();
+  }
+  auto field = [&](size_t i, const char* name) { return DataOf(run.responses[i]).value(name, Json("(none)")); };
+
+  // An engine error marked once: the text is the engine's message without the marker (and,
+  // from the server, without its SQLSTATE).
+  const testing::ExpectedEngineError syntax = testing::ExpectedError(testing::EngineFailure::kSqlError);
+  ASSERT_TRUE(IsError(run.responses[0], syntax.number, syntax.number, syntax.source));
+  const std::string marked = DescriptionOf(run.responses[0]);
+  ASSERT_EQ(Occurrences(marked, " >VantorERR@"), 1);
+  std::string engine_message = marked.substr(0, marked.find("\r\n >VantorERR@"));
+  if (syntax.source == "PostgreSQL") engine_message = engine_message.substr(0, engine_message.rfind(" [SQLSTATE "));
+  EXPECT_EQ(field(0, "text"), engine_message);
+  EXPECT_EQ(field(0, "operation"), "CReportMgr.ExecReportQuery");
+  EXPECT_EQ(field(0, "argument"), "(none)");
+
+  // Inside a diagnostic block: the text is what follows "Description: ".
+  ASSERT_TRUE(IsError(run.responses[1], 94, 94));
+  const std::string block =
+      "VantorINV::eBalanceSheetType::IsValidValue\r\nError#:      94\r\nSource:      ledgerkit\r\nDescription: ";
+  const std::string blocked = DescriptionOf(run.responses[1]);
+  ASSERT_EQ(blocked.rfind(block, 0), 0u) << blocked;
+  EXPECT_EQ(field(1, "text"), blocked.substr(block.size(), blocked.find("\r\n", block.size()) - block.size()));
+  EXPECT_EQ(field(1, "operation"), "eBalanceSheetTypeEnm.IsValidValue");
+  EXPECT_EQ(field(1, "argument"), "vntValue");
+
+  // Conversions that know the argument they convert.
+  ASSERT_TRUE(IsError(run.responses[2], 5, 5));
+  EXPECT_EQ(DescriptionOf(run.responses[2]).rfind("The text for Name has 300 characters; at most ", 0), 0u)
+      << DescriptionOf(run.responses[2]);
+  EXPECT_EQ(field(2, "argument"), "Name");
+  EXPECT_EQ(field(2, "operation"), "CACMgr.UpdateAccount");
+  ASSERT_TRUE(IsError(run.responses[3], 5, 5));
+  EXPECT_EQ(DescriptionOf(run.responses[3]), "No ACAccount has the key 0.\r\n >VantorERR@5");
+  EXPECT_EQ(field(3, "text"), "No ACAccount has the key 0.");
+  EXPECT_EQ(field(3, "argument"), "AccountID");
+  EXPECT_EQ(field(3, "operation"), "CACMgr.GetAccount");
+  ASSERT_TRUE(IsError(run.responses[4], 13, 13));
+  EXPECT_EQ(DescriptionOf(run.responses[4]), "Type mismatch: the text \"\" cannot become a Date.\r\n >VantorERR@13");
+  EXPECT_EQ(field(4, "text"), "Type mismatch: the text \"\" cannot become a Date.");
+  EXPECT_EQ(field(4, "argument"), "AsOfDate");
+  EXPECT_EQ(field(4, "operation"), "CReportMgr.TrialBalance");
+
+  // The bridge's own refusal of a tagged value names the member's argument at its position.
+  ASSERT_TRUE(IsError(run.responses[5], -32602, 5));
+  EXPECT_EQ(DescriptionOf(run.responses[5]),
+            "The value {\"$currency\":\"twelve\"} is not a valid $empty, $nothing, $currency, $date or $object value.");
+  EXPECT_EQ(field(5, "text"), DescriptionOf(run.responses[5]));
+  EXPECT_EQ(field(5, "argument"), "Amount");
+  EXPECT_EQ(field(5, "operation"), "CACMgr.PostDebit");
+
+  // No member, no class: nothing was called, so no operation is named.
+  ASSERT_TRUE(IsError(run.responses[6], -32601, 438));
+  EXPECT_EQ(DescriptionOf(run.responses[6]), "CACMgr has no member named \"NoSuchMember\".");
+  EXPECT_EQ(field(6, "text"), DescriptionOf(run.responses[6]));
+  EXPECT_EQ(field(6, "operation"), "(none)");
+  EXPECT_EQ(field(6, "argument"), "(none)");
+  // The member exists but takes more arguments: it is named, no argument is.
+  ASSERT_TRUE(IsError(run.responses[7], -32602, 449));
+  EXPECT_EQ(field(7, "operation"), "CACMgr.GetAccount");
+  EXPECT_EQ(field(7, "argument"), "(none)");
+  ASSERT_TRUE(IsError(run.responses[8], -32601, 429));
+  EXPECT_EQ(field(8, "operation"), "(none)");
+
+  // invoke names the held object's class and the member as the table spells it.
+  ASSERT_TRUE(IsError(run.responses[10], 5, 5));
+  EXPECT_EQ(field(10, "operation"), "CACMgr.GetAccount");
+  EXPECT_EQ(field(10, "argument"), "AccountID");
+
+  // Not JSON at all: the protocol's own error, with a text and nothing else.
+  ASSERT_TRUE(IsError(run.responses[11], -32700, 13));
+  EXPECT_EQ(field(11, "text"), "The line is not valid JSON.");
+  EXPECT_EQ(field(11, "operation"), "(none)");
+}
+
 TEST(RpcBridge, TaggedValuesAndWideIntegersAreDecoded) {
   TempCompany company;
   const Json inputs = Json::parse(R"([

@@ -92,8 +92,8 @@ Json Parse(const std::string& line) {
   return parsed;
 }
 
-// An error answer with this code and data number, its description no longer than a short
-// sentence plus 200 quoted characters.
+// An error answer with this code and data number, its description and text no longer than a
+// short sentence plus 200 quoted characters.
 ::testing::AssertionResult IsShortError(const Json& response, int64_t code, int64_t number) {
   if (!response.is_object() || !response.contains("error")) {
     return ::testing::AssertionFailure() << "not an error: " << response.dump().substr(0, 300);
@@ -105,6 +105,11 @@ Json Parse(const std::string& line) {
   const std::string message = error.value("message", std::string());
   if (message.size() > 600 || error["data"].value("description", std::string()) != message) {
     return ::testing::AssertionFailure() << "description of " << message.size() << " bytes: " << message.substr(0, 300);
+  }
+  // The text for a person is bounded alike.
+  const std::string text = error["data"].value("text", std::string());
+  if (text.empty() || text.size() > 600) {
+    return ::testing::AssertionFailure() << "text of " << text.size() << " bytes: " << text.substr(0, 300);
   }
   return ::testing::AssertionSuccess();
 }

@@ -12,6 +12,7 @@
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
+#include "common/postgres/PostgresEngine.h"
 
 namespace ledgerkit {
 namespace {
@@ -199,6 +200,61 @@ TEST(ErrorConvention, ErrorNumbersHaveTheirPublishedValues) {
   EXPECT_EQ(runtime.number(), 6);
   EXPECT_EQ(runtime.source(), "ledgerkit");
   EXPECT_STREQ(runtime.what(), "Overflow.");
+}
+
+// What a person is shown of an error that went through the epilogues of nested operations: the
+// message alone, on one line; the argument and operation the innermost code named survive
+// every re-raise.
+TEST(ErrorConvention, MessageForPersonIsTheMessageAloneAndTheNamesSurviveReraises) {
+  const Error inner = Error::Runtime(kInvalidArgument, "The text for Name has 300 characters; at most 255 fit.")
+                          .WithArgument("Name")
+                          .WithOperation("CACMgr.UpdateAccount");
+  const std::optional<Error> nested = ErrorOf([&] {
+    WithDiagnosticBlock("VantorINV::Outer::Run", [&] {
+      WithDiagnosticBlock("VantorINV::ACAccount::Fetch", [&] { WithMarkedReraise([&]() -> int { throw inner; }); });
+    });
+  });
+  ASSERT_TRUE(nested);
+  EXPECT_EQ(nested->description().rfind("VantorINV::Outer::Run\r\nError#:      5\r\nSource:      ledgerkit\r\n"
+                                        "Description: VantorINV::ACAccount::Fetch\r\n",
+                                        0),
+            0u)
+      << nested->description();
+  EXPECT_EQ(MessageForPerson(*nested), inner.description());
+  EXPECT_EQ(nested->argument(), "Name");
+  EXPECT_EQ(nested->operation(), "CACMgr.UpdateAccount");
+  // Marked after the blocks, and rewritten by an operation that names the line it was at.
+  const Error marked = MarkError(*nested);
+  const Error rewritten = marked.WithDescription("Line 3 of the journal: " + marked.description());
+  EXPECT_EQ(MessageForPerson(rewritten), "Line 3 of the journal: " + inner.description());
+  EXPECT_EQ(rewritten.argument(), "Name");
+  EXPECT_EQ(MessageForPerson(marked), inner.description());
+  EXPECT_EQ(rewritten.number(), kInvalidArgument);
+
+  // The first name given stays; an empty one names nothing.
+  const Error named = Error::Runtime(kTypeMismatch, "x").WithArgument("AsOfDate").WithArgument("ToDate");
+  EXPECT_EQ(named.argument(), "AsOfDate");
+  EXPECT_FALSE(Error::Runtime(kTypeMismatch, "x").WithArgument("").argument().has_value());
+  EXPECT_FALSE(Error::Runtime(kTypeMismatch, "x").operation().has_value());
+
+  // Line breaks of every kind, tabs and control characters become single blanks, trimmed.
+  EXPECT_EQ(MessageForPerson(MarkError(Error(7, "Books", "  First line\r\n\r\n\tsecond\x01line\xE2\x80\xA8third"
+                                                        "\xC2\x85" "end\x7F \n"))),
+            "First line second line third end");
+  // Text beside the characters that look like separators stays whole: é is C3 A9, € E2 82 AC.
+  EXPECT_EQ(MessageForPerson(Error(7, "Books", "caf\xC3\xA9 \xE2\x82\xAC")), "caf\xC3\xA9 \xE2\x82\xAC");
+
+  // The server's errors: the message without the SQLSTATE, unless it is all there is.
+  const Error duplicate = MarkError(PostgresError("23505", "duplicate key value violates unique constraint \"uq\""));
+  EXPECT_EQ(MessageForPerson(duplicate), "duplicate key value violates unique constraint \"uq\"");
+  EXPECT_NE(duplicate.description().find("[SQLSTATE 23505]\r\n >VantorERR@"), std::string::npos);
+  EXPECT_EQ(MessageForPerson(PostgresError("57014", "")), "[SQLSTATE 57014]");
+  EXPECT_EQ(MessageForPerson(Error(1, "SQLite", "no such table [SQLSTATE 42P01]")), "no such table [SQLSTATE 42P01]");
+
+  // Never empty when the description is not.
+  EXPECT_EQ(MessageForPerson(MarkError(Error(0, "Books", ""))), ">VantorERR@0");
+  EXPECT_EQ(MessageForPerson(Error(9, "Books", "\r\n\t")), "Error 9 (Books).");
+  EXPECT_EQ(MessageForPerson(Error(9, "Books", "")), "");
 }
 
 }  // namespace

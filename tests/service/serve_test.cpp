@@ -21,6 +21,7 @@
 #include <sqlite3.h>
 
 #include "automation/Service.h"
+#include "common/ErrorConvention.h"
 #include "support/Cli.h"
 #include "support/ServeProcess.h"
 #include "support/TempCompany.h"
@@ -300,6 +301,9 @@ TEST_P(ServeAnywhere, RefusesCallsWithoutALiveSessionOfTheSameCompany) {
   EXPECT_EQ(anonymous.status, 401);
   EXPECT_EQ(anonymous.body["error"]["data"]["number"], 70);
   EXPECT_NE(anonymous.body["error"]["message"].get<std::string>().find("Bearer"), std::string::npos);
+  // Refused before any call: a text for the person, no operation.
+  EXPECT_EQ(anonymous.body["error"]["data"]["text"], anonymous.body["error"]["message"]);
+  EXPECT_FALSE(anonymous.body["error"]["data"].contains("operation")) << anonymous.body;
   EXPECT_EQ(call("0123456789ABCDEF", "CACMgr.GetAllAccounts", accounts).status, 401);
   // A held object cannot be had without a session either.
   EXPECT_EQ(call("", "create", {"CACMgr"}).status, 401);
@@ -308,6 +312,9 @@ TEST_P(ServeAnywhere, RefusesCallsWithoutALiveSessionOfTheSameCompany) {
   const std::string beta = Logon(port, beta_, "boss", "secret");
   const Reply crossed = call(beta, "CACMgr.GetAllAccounts", accounts);
   EXPECT_EQ(crossed.status, 401) << crossed.body;
+  // Refused at the call: the call and the argument that named the other company.
+  EXPECT_EQ(crossed.body["error"]["data"].value("operation", ""), "CACMgr.GetAllAccounts") << crossed.body;
+  EXPECT_EQ(crossed.body["error"]["data"].value("argument", ""), "Account") << crossed.body;
   EXPECT_EQ(call(beta, "CACMgr.GetAllAccounts", {beta_, "", ""}).status, 200);
 
   // An expired session: its row was last used long ago.
@@ -344,6 +351,8 @@ TEST_P(ServeAnywhere, RefusesCallsWithoutALiveSessionOfTheSameCompany) {
     const Reply logon = call("", "CSecurityMgr.BeginUserSession", {name, "boss", "secret"});
     EXPECT_EQ(logon.status, 401) << name;
     EXPECT_EQ(logon.body["error"]["data"]["number"], 5) << name << logon.body;
+    EXPECT_EQ(logon.body["error"]["data"].value("argument", ""), "Account") << name << logon.body;
+    EXPECT_EQ(logon.body["error"]["data"].value("operation", ""), "CSecurityMgr.BeginUserSession") << logon.body;
   }
   EXPECT_FALSE(std::filesystem::exists(data() / "missing.ldb"));
   if (place_ == Place::kServer) {
@@ -351,7 +360,11 @@ TEST_P(ServeAnywhere, RefusesCallsWithoutALiveSessionOfTheSameCompany) {
   }
 
   // A body over the limit is not read.
-  EXPECT_EQ(Post(port, std::string(2 << 20, ' ')).status, 413);
+  const Reply too_long = Post(port, std::string(2 << 20, ' '));
+  EXPECT_EQ(too_long.status, 413);
+  const std::string refusal = too_long.body["error"]["data"].value("description", "");
+  EXPECT_FALSE(refusal.empty()) << too_long.body;
+  EXPECT_EQ(too_long.body["error"]["data"].value("text", ""), OneLine(refusal)) << too_long.body;
 
   if (place_ == Place::kServer) {
     // A company taken away under a live session: the call fails, and its message names the
