@@ -294,9 +294,14 @@ class Client:
         request = {"jsonrpc": "2.0", "method": method, "params": encode(list(params))}
         self._post(request)
 
-    def invoke(self, target: ObjectRef, member: str, *params):
-        """Calls a member of an object the session holds."""
-        return self.call("invoke", {"object": target.handle, "member": member, "args": encode(list(params))})
+    def invoke(self, target: ObjectRef, member: str, *params, hold: bool = True):
+        """Calls a member of an object the session holds; objects it returns are held unless hold=False."""
+        request = {"jsonrpc": "2.0", "id": next(self._ids), "method": "invoke",
+                   "params": {"object": target.handle, "member": member, "args": encode(list(params))}}
+        if not hold:
+            request["hold"] = False
+        answer, status = self._post(request)
+        return _outcome(answer, status, "invoke")[0]
 
     def batch(self) -> "Batch":
         """Several calls in one request: `with client.batch() as b: x = b.call(...)`; then x.value."""
