@@ -327,14 +327,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
         return Refuse(http::status::method_not_allowed, "/rpc takes POST (and OPTIONS from a browser), not " +
                                                             QuoteForMessage(Text(request.method_string())) + ".");
       }
-    } else if (path == "/health") {
+    } else if (path == "/health" || (path == "/openrpc.json" && !options().openrpc_document.empty())) {
       if (method != http::verb::get) {
         return Refuse(http::status::method_not_allowed,
-                      "/health takes GET, not " + QuoteForMessage(Text(request.method_string())) + ".");
+                      path + " takes GET, not " + QuoteForMessage(Text(request.method_string())) + ".");
       }
     } else {
-      return Refuse(http::status::not_found,
-                    "There is nothing at " + QuoteForMessage(path) + ": the service answers POST /rpc and GET /health.");
+      return Refuse(http::status::not_found, "There is nothing at " + QuoteForMessage(path) +
+                                                 ": the service answers POST /rpc, GET /health and GET /openrpc.json.");
     }
     // A client that asks before sending its body is told to go on; a body over the limit was
     // refused with the header already.
@@ -394,6 +394,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (path_ == "/health") {
       return Respond(http::status::ok, "{\"status\":\"ok\"}", {});
     }
+    if (path_ == "/openrpc.json") return Respond(http::status::ok, options().openrpc_document, {});
     std::string token;
     const std::string authorization = Text(request[http::field::authorization]);
     if (authorization.size() > 7 && authorization.compare(0, 7, "Bearer ") == 0) token = authorization.substr(7);

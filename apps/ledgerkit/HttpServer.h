@@ -41,6 +41,8 @@ struct HttpServerOptions {
   // The worker affinity of a request's bearer token (requests of one affinity go to the worker
   // that ran the last one, when it is idle); the token itself when not given.
   std::function<std::string(std::string_view token)> affinity;
+  // Given at GET /openrpc.json when not empty: the OpenRPC document of the protocol.
+  std::string openrpc_document;
 };
 
 // Runs one POST /rpc body on a worker thread: the body, the bearer token (empty when none was

@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include "HttpServer.h"
+#include "automation/OpenRpc.h"
 #include "automation/Service.h"
 #include "common/Error.h"
 #include "common/Text.h"
@@ -119,6 +120,7 @@ int Serve(const ServeOptions& options, std::ostream& out) {
   http.allowed_origins = options.allowed_origins;
   // Calls on one company go to one worker when it is free: its kept connections serve them all.
   http.affinity = [&service](std::string_view token) { return service.CompanyOf(token); };
+  http.openrpc_document = DescribeOpenRpc();
   RaiseDescriptorLimit();
   HttpServer server(std::move(http), [&service](std::string_view body, std::string_view token,
                                                 std::string_view client, std::chrono::steady_clock::time_point deadline) {

@@ -32,6 +32,7 @@
 #include "JournalCommands.h"
 #include "Table.h"
 #include "automation/ApiDescription.h"
+#include "automation/OpenRpc.h"
 #include "automation/RpcBridge.h"
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
@@ -106,8 +107,14 @@ int main(int argc, char** argv) {
       "describe", "Print the public API: every class, its members with their arguments in order and what each returns, "
                   "the enumerations and the error numbers.");
   auto* describe_json_flag = describe->add_flag("--json", describe_json, "Print it as one JSON document");
-  describe->add_flag("--markdown", describe_markdown, "Print it as the Markdown reference (docs/API.md)")
-      ->excludes(describe_json_flag);
+  bool describe_openrpc = false;
+  auto* describe_markdown_flag =
+      describe->add_flag("--markdown", describe_markdown, "Print it as the Markdown reference (docs/API.md)")
+          ->excludes(describe_json_flag);
+  describe->add_flag("--openrpc", describe_openrpc,
+                     "Print the OpenRPC 1.3 document of the JSON-RPC protocol (what rpc.discover and GET /openrpc.json give)")
+      ->excludes(describe_json_flag)
+      ->excludes(describe_markdown_flag);
 
   // Commands set up by their own files; each runs when its name was given.
   const std::vector<ledgerkit::cli::Subcommand> subcommands = {
@@ -139,6 +146,7 @@ int main(int argc, char** argv) {
     } else if (*describe) {
       std::cout << (describe_json       ? ledgerkit::DescribeApiJson()
                     : describe_markdown ? ledgerkit::DescribeApiMarkdown()
+                    : describe_openrpc  ? ledgerkit::DescribeOpenRpc()
                                         : ledgerkit::DescribeApiText());
     } else if (*check) {
       return ledgerkit::cli::PrintCheck(ledgerkit::CheckCompanyFile(file), check_json, std::cout);

@@ -1,12 +1,16 @@
 #include "automation/ApiDescription.h"
 
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
 
+#include "automation/ApiClasses.h"
+#include "automation/ApiMeanings.h"
 #include "automation/ClassRegistry.h"
+#include "automation/OpenRpc.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
 #include "common/Recordset.h"
@@ -32,18 +36,23 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// The entity classes, in the order they are described. Every class an operation or a property
-// can return is here (the tests hold the list to that).
-constexpr const EntityDef& (*kEntityClasses[])() = {
-    &ACAccount::Def,     &ACAccountType::Def, &ACFnclInstitution::Def, &ACTransaction::Def, &ACTransLog::Def,
-    &ACTransLogWIP::Def, &CITaxCode::Def,     &ACInvoice::Def,         &ACInvoiceItem::Def, &ISubScriber::Def,
-    &ISubscriberLocation::Def, &IUser::Def,   &SysSessions::Def,
-};
-
 std::string Hex(int32_t number) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(static_cast<uint32_t>(number)));
   return text;
+}
+
+// The anchor a Markdown renderer gives a heading: lower case, blanks as hyphens, dots dropped.
+std::string Anchor(std::string_view heading) {
+  std::string anchor;
+  for (const char c : heading) {
+    if (c == ' ') {
+      anchor += '-';
+    } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') {
+      anchor += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  return anchor;
 }
 
 Json Member(const MemberEntry& entry, std::string_view returns) {
@@ -97,7 +106,7 @@ Json Describe() {
   classes.push_back(ClassOf(Recordset(), false));
 
   Json entities = Json::array();
-  for (const auto def_of : kEntityClasses) {
+  for (const auto def_of : EntityClasses()) {
     const EntityDef& def = def_of();
     Json properties = Json::array();
     for (size_t i = 0; i < def.properties.size(); ++i) {
@@ -167,6 +176,15 @@ std::string Cell(const std::string& text) {
 
 }  // namespace
 
+std::span<const EntityDefOf> EntityClasses() {
+  static constexpr EntityDefOf kClasses[] = {
+      &ACAccount::Def,     &ACAccountType::Def, &ACFnclInstitution::Def, &ACTransaction::Def, &ACTransLog::Def,
+      &ACTransLogWIP::Def, &CITaxCode::Def,     &ACInvoice::Def,         &ACInvoiceItem::Def, &ISubScriber::Def,
+      &ISubscriberLocation::Def, &IUser::Def,   &SysSessions::Def,
+  };
+  return kClasses;
+}
+
 std::string DescribeApiJson() { return Describe().dump(2) + "\n"; }
 
 std::string DescribeApiText() {
@@ -209,34 +227,150 @@ std::string DescribeApiText() {
   return out;
 }
 
+namespace {
+
+// How a schema of the OpenRPC document reads in the reference: "Text (at most 60)", "Key",
+// "Currency or Empty", a link to an entity class.
+std::string SchemaWords(const Json& schema) {
+  if (schema.contains("$ref")) {
+    const std::string name = schema["$ref"].get<std::string>().substr(std::string("#/components/schemas/").size());
+    static constexpr std::string_view kCollectionOf = "CollectionOf";
+    if (name.starts_with(kCollectionOf)) {
+      const std::string entity = name.substr(kCollectionOf.size());
+      return "Collection of [" + entity + "](#" + Anchor(entity) + ")";
+    }
+    if (name == "Currency" || name == "Date" || name == "Empty" || name == "Variant" || name == "Nothing") return name;
+    if (name == "HeldObject") return "Object (held)";
+    if (name == "AnyObject") return "Object";
+    return "[" + name + "](#" + Anchor(name) + ")";
+  }
+  if (schema.contains("anyOf")) {
+    std::string words;
+    for (const Json& part : schema["anyOf"]) words += (words.empty() ? "" : " or ") + SchemaWords(part);
+    return words;
+  }
+  const std::string type = schema.contains("type") && schema["type"].is_string() ? schema["type"].get<std::string>() : "";
+  if (type == "null") return "Null";
+  if (type == "boolean") return "Boolean";
+  if (type == "number") return "Double";
+  if (type == "string") {
+    if (schema.contains("pattern")) return "Text matching `" + schema["pattern"].get<std::string>() + "`";
+    if (schema.contains("maxLength")) return "Text (at most " + std::to_string(schema["maxLength"].get<int>()) + ")";
+    return "Text";
+  }
+  if (type == "integer") {
+    if (schema.contains("enum")) {
+      std::string values;
+      for (const Json& value : schema["enum"]) values += (values.empty() ? "" : ", ") + value.dump();
+      return "Long, one of " + values;
+    }
+    if (schema.value("minimum", 0) == 1) return "Key";
+    return "Long";
+  }
+  if (type == "object") return "Object";
+  return "Variant";
+}
+
+}  // namespace
+
 std::string DescribeApiMarkdown() {
   const Json api = Describe();
+  const Json document = OpenRpcDocument();
+  const Json& schemas = document["components"]["schemas"];
   std::string out =
       "# ledgerkit API reference\n\n"
-      "Generated from `ledgerkit describe` by `scripts/api-doc.sh`; do not edit by hand. Every member is\n"
-      "reached by name, letter case ignored (late-bound calls and the JSON-RPC bridge alike), with its\n"
-      "arguments in the order listed; a call with another number of arguments fails with error 449.\n"
-      "Over the JSON-RPC bridge, a creatable class's member is the method `Class.Member` with the\n"
-      "arguments as `params`; a member of any object held is reached with `invoke`.\n\n"
-      "Contents: [Classes](#classes), [Entity classes](#entity-classes), [Enumerations](#enumerations),\n"
-      "[Errors](#errors).\n\n"
-      "## Classes\n";
-  auto member_table = [&out](const Json& members) {
-    out += "\n| Member | Kind | Arguments | Returns |\n|---|---|---|---|\n";
-    for (const Json& member : members) {
+      "Generated from the OpenRPC document (`ledgerkit describe --openrpc`, also `rpc.discover` and\n"
+      "`GET /openrpc.json` on `ledgerkit serve`) by `scripts/api-doc.sh`; do not edit by hand. Every member\n"
+      "is reached by name, letter case ignored, with its arguments in the order listed; a call with another\n"
+      "number of arguments fails with error 449. Over JSON-RPC a creatable class's member is the method\n"
+      "`Class.Member` with the arguments as `params`, and every answer's `result` is\n"
+      "`{\"value\": ..., \"args\": [...]}`: what the member returned and the arguments as they stand after\n"
+      "the call. A member of an object held is reached with `invoke`.\n\n"
+      "Contents: [Values](#values), [Classes](#classes), [Objects reached with invoke](#objects-reached-with-invoke),\n"
+      "[Entity classes](#entity-classes), [Enumerations](#enumerations), [Errors](#errors).\n\n"
+      "## Values\n\n| Kind | On the wire |\n|---|---|\n"
+      "| Text, Long, Key, Boolean, Double | a JSON string, integer, integer of at least 1, boolean, number |\n";
+  for (const char* name : {"Currency", "Date", "Empty", "Nothing", "Variant", "Recordset"}) {
+    out += "| " + std::string(name) + " | " + Cell(schemas[name]["description"].get<std::string>()) + " |\n";
+  }
+  out += "\n## Classes\n";
+  std::string current_class;
+  for (const Json& method : document["methods"]) {
+    const std::string name = method["name"].get<std::string>();
+    const size_t dot = name.find('.');
+    if (dot == std::string::npos || name.starts_with("rpc.")) continue;
+    const std::string class_name = name.substr(0, dot);
+    if (class_name != current_class) {
+      current_class = class_name;
+      out += "\n### " + class_name + "\n\n";
+      if (const ClassMeaning* meaning = FindClassMeaning(class_name)) out += std::string(meaning->meaning) + " ";
+      out += "Creatable by name.\n";
+    }
+    out += "\n#### " + name + "\n\n";
+    if (method.contains("summary")) out += method["summary"].get<std::string>() + "\n\n";
+    if (!method["params"].empty()) {
+      out += "| # | Argument | Kind | Meaning |\n|---|---|---|---|\n";
+      int position = 0;
+      for (const Json& param : method["params"]) {
+        out += "| " + std::to_string(position++) + " | " + param["name"].get<std::string>() + " | " +
+               Cell(SchemaWords(param["schema"])) + " | " + Cell(param.value("description", "")) + " |\n";
+      }
+      out += "\n";
+    }
+    const Json& value = method["result"]["schema"]["properties"]["value"];
+    out += "Returns " + SchemaWords(value);
+    std::string returns = value.contains("description") ? ": " + value["description"].get<std::string>() : "";
+    out += returns + (returns.ends_with('.') ? "\n" : ".\n");
+    const std::string description = method.value("description", "");
+    if (const size_t errors = description.find(" Error "); errors != std::string::npos) {
+      out += "\nErrors:" + description.substr(errors) + "\n";
+    }
+    if (method.contains("examples")) {
+      for (const Json& example : method["examples"]) {
+        Json params = Json::array();
+        for (const Json& param : example["params"]) params.push_back(param["value"]);
+        const Json request{{"jsonrpc", "2.0"}, {"id", 1}, {"method", name}, {"params", params}};
+        out += "\nExample (" + example["summary"].get<std::string>() + "):\n\n```json\n" + request.dump() + "\n" +
+               Json{{"jsonrpc", "2.0"}, {"id", 1}, {"result", example["result"]["value"]}}.dump() + "\n```\n";
+      }
+    }
+  }
+  out += "\n## Objects reached with invoke\n\nReturned by operations (held, or by value over the service); not creatable by name.\n";
+  for (const Json& cls : api["classes"]) {
+    if (cls["creatable"].get<bool>()) continue;
+    out += "\n### " + cls["name"].get<std::string>() + "\n\n";
+    if (const ClassMeaning* meaning = FindClassMeaning(cls["name"].get<std::string>())) {
+      out += std::string(meaning->meaning) + "\n\n";
+    }
+    out += "| Member | Kind | Arguments | Returns |\n|---|---|---|---|\n";
+    for (const Json& member : cls["members"]) {
       out += "| " + member["name"].get<std::string>() + " | " + member["kind"].get<std::string>() + " | " +
              Cell(Arguments(member)) + " | " + Cell(member["returns"].get<std::string>()) + " |\n";
     }
-  };
-  for (const Json& cls : api["classes"]) {
-    out += "\n### " + cls["name"].get<std::string>() + "\n\n";
-    out += cls["creatable"].get<bool>() ? "Creatable by name.\n" : "Returned by operations; not creatable by name.\n";
-    member_table(cls["members"]);
   }
-  out += "\n## Entity classes\n\nRead-only snapshots of one row, returned by operations; not creatable by name.\n";
+  out += "\n## Entity classes\n\nRead-only snapshots of one row, returned by operations: `{\"class\": NAME, \"properties\": {...}}`,\n"
+         "with `\"$object\": H` when held. `properties` holds every scalar property below; object-valued\n"
+         "properties (which take Account) are reached with `invoke`.\n";
   for (const Json& entity : api["entities"]) {
-    out += "\n### " + entity["name"].get<std::string>() + "\n";
-    member_table(entity["properties"]);
+    const std::string name = entity["name"].get<std::string>();
+    const Json& schema = schemas[name];
+    out += "\n### " + name + "\n\n";
+    if (schema.contains("description")) out += schema["description"].get<std::string>() + "\n\n";
+    out += "| Property | Kind | Meaning |\n|---|---|---|\n";
+    const Json& scalar = schema["properties"]["properties"]["properties"];
+    for (const Json& property : entity["properties"]) {
+      const std::string property_name = property["name"].get<std::string>();
+      std::string kind;
+      std::string meaning;
+      if (scalar.contains(property_name)) {
+        kind = SchemaWords(scalar[property_name]);
+        meaning = scalar[property_name].value("description", "");
+      } else {
+        kind = property["returns"].get<std::string>() + ", with invoke(" + Arguments(property) + ")";
+        if (const PropertyMeaning* found = FindPropertyMeaning(name, property_name)) meaning = found->meaning;
+      }
+      out += "| " + property_name + " | " + Cell(kind) + " | " + Cell(meaning) + " |\n";
+    }
   }
   out += "\n## Enumerations\n";
   for (const Json& enumeration : api["enumerations"]) {
@@ -247,24 +381,16 @@ std::string DescribeApiMarkdown() {
              Cell(value["description"].get<std::string>()) + " |\n";
     }
   }
-  out += "\n## Errors\n\nThe library's own errors (source `" + api["errors"]["source"].get<std::string>() +
-         "`); `%1` in a text stands for the particulars.\n\n"
-         "| Enumeration | Name | Number | Hex | Text |\n|---|---|---|---|---|\n";
-  for (const Json& error : api["errors"]["library"]) {
-    out += "| " + error["enumeration"].get<std::string>() + " | " + error["name"].get<std::string>() + " | " +
-           std::to_string(error["number"].get<int32_t>()) + " | " + error["hex"].get<std::string>() + " | " +
-           Cell(error["text"].get<std::string>()) + " |\n";
+  out += "\n## Errors\n\nAn error answer carries `code` (the error's number), `message`, and `data` with `number`,\n"
+         "`source` (`ledgerkit`, `SQLite` or `PostgreSQL`) and `description` (the full description), plus\n"
+         "`text` (the message alone, on one line, to show a person), and, where known, `argument` (the\n"
+         "argument at fault) and `operation` (`Class.Member`). `%1` in a library text stands for the particulars.\n\n"
+         "| Name | Code | Hex | Meaning |\n|---|---|---|---|\n";
+  for (const auto& [name, error] : document["components"]["errors"].items()) {
+    const int32_t code = error["code"].get<int32_t>();
+    out += "| " + name + " | " + std::to_string(code) + " | " + (code < 0 && code > -33000 ? "" : Hex(code)) + " | " +
+           Cell(error["message"].get<std::string>()) + " |\n";
   }
-  out += "\nRuntime errors (source `" + api["errors"]["source"].get<std::string>() +
-         "`): the description is a sentence about the particular failure.\n\n| Number | Name | Meaning |\n|---|---|---|\n";
-  for (const Json& error : api["errors"]["runtime"]) {
-    out += "| " + std::to_string(error["number"].get<int32_t>()) + " | " + error["name"].get<std::string>() + " | " +
-           Cell(error["meaning"].get<std::string>()) + " |\n";
-  }
-  const Json& engine = api["errors"]["engine"];
-  out += "\nEngine errors (source `" + engine["source"].get<std::string>() + "`): " + engine["hex"].get<std::string>() +
-         " (" + std::to_string(engine["base"].get<int32_t>()) + ") plus the engine's primary result code; the " +
-         "description is the engine's message.\n";
   return out;
 }
 

@@ -16,6 +16,7 @@
 
 #include "automation/ClassRegistry.h"
 #include "automation/JsonDepth.h"
+#include "automation/OpenRpc.h"
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/Recordset.h"
@@ -385,6 +386,7 @@ class RpcBridge::Impl {
     // invoke works on what the caller holds, so its results are held unless the caller says not.
     if (method == "invoke") return InvokeHeld(params, hold == false ? Form::kByValue : Form::kHeld);
     if (method == "release") return Release(params);
+    if (method == "rpc.discover") return Discover();
     const size_t dot = method.find('.');
     if (dot == std::string::npos) {
       Refuse(kMethodNotFound, kNoSuchMember,
@@ -475,6 +477,12 @@ class RpcBridge::Impl {
   bool IsBlanked(std::string_view name) const {
     return std::any_of(blank_names_.begin(), blank_names_.end(),
                        [name](const std::string& blank) { return SameNameIgnoringCase(blank, name); });
+  }
+
+  // The OpenRPC document of this protocol; built once.
+  static const Json& Discover() {
+    static const Json document = OpenRpcDocument();
+    return document;
   }
 
   static Json Result(Json value, Json args) {

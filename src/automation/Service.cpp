@@ -1,3 +1,4 @@
+#include "automation/OpenRpc.h"
 #include "automation/Service.h"
 
 #include <algorithm>
@@ -505,6 +506,12 @@ class RpcService::Impl {
       if (request.contains("method") && request["method"].is_string()) method = request["method"].get<std::string>();
     }
     if (answer.method.empty()) answer.method = method.substr(0, 100);
+    if (method == "rpc.discover") {
+      // The description of the protocol is public: no session is needed to read it.
+      static const Json document = OpenRpcDocument();
+      if (notification) return std::nullopt;
+      return Dump(Json{{"jsonrpc", "2.0"}, {"id", id}, {"result", document}});
+    }
     const size_t dot = method.find('.');
     if (dot != std::string::npos && IsLogon(method.substr(0, dot), method.substr(dot + 1))) {
       return Logon(request, id, client, answer);
