@@ -313,8 +313,12 @@ class Client:
         return self._get("/health")
 
     def openrpc(self) -> dict:
-        """The OpenRPC document describing every method of the service."""
+        """The OpenRPC document describing every method of the service (GET /openrpc.json)."""
         return self._get("/openrpc.json")
+
+    def discover(self) -> dict:
+        """The same document through the method rpc.discover, which answers it as its whole result."""
+        return self.call("rpc.discover")
 
     # Transport.
 
@@ -371,6 +375,8 @@ def _outcome(answer, status, method):
     if "error" in answer:
         raise LedgerkitError(answer["error"], status, method)
     result = answer.get("result")
+    if method == "rpc.discover" and isinstance(result, dict) and "value" not in result:
+        return result, []
     if not isinstance(result, dict):
         raise LedgerkitError({"code": None, "message": "an answer without a result: %r" % (answer,)}, status, method)
     return decode(result.get("value")), decode(result.get("args", []))
