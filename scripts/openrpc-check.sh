@@ -118,7 +118,8 @@ if ((typescript)); then
   npm_install "$client"
   if ! (cd "$client" && npx --no-install tsc --noEmit -p .) >"$work/tsc.log" 2>&1; then
     echo "$0: the generated TypeScript client does not type-check:" >&2
-    head -40 "$work/tsc.log" >&2
+    echo "$(grep -c "error TS" "$work/tsc.log") errors; the first:" >&2
+    head -20 "$work/tsc.log" | cut -c1-300 >&2
     exit 1
   fi
   echo "generated a TypeScript client ($(wc -l <"$client/src/index.ts") lines; method names with \"_\" for \".\") and tsc --noEmit found no error"
