@@ -60,7 +60,7 @@ struct MemberMeaning {
   std::string_view class_name;  // "CACMgr"
   std::string_view member;      // "IssueInvoice"
   std::string_view meaning;     // one or two short sentences: what it does, what it changes
-  std::string_view returns;     // what the value it returns means; empty for nothing
+  std::string_view returns = {};  // what the value it returns means; empty for nothing
   // Arguments whose meaning here differs from CommonArguments(), by name.
   std::vector<ArgumentMeaning> arguments = {};
   // Error numbers a caller should expect from this member beyond the common ones (bad
