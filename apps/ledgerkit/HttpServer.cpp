@@ -248,6 +248,10 @@ class Server {
   tcp::acceptor acceptor_{accept_strand_};
   net::steady_timer accept_retry_{accept_strand_};
   WorkerPool workers_;
+  // Keeps the I/O threads running until the drain is over: without it, the moment the acceptor
+  // closes while no connection has an operation pending, run() finds no work and returns in
+  // every thread, and whatever the drain posts afterwards (a connection's stop) never runs.
+  std::optional<net::executor_work_guard<net::io_context::executor_type>> keep_running_;
   std::vector<std::thread> io_threads_;
 };
 
@@ -623,6 +627,7 @@ int Server::Listen() {
 }
 
 void Server::Start() {
+  keep_running_.emplace(ioc_.get_executor());
   workers_.Start();
   Accept();
   const size_t io_threads = std::thread::hardware_concurrency() > 1 ? 2 : 1;
@@ -728,6 +733,7 @@ int Server::Drain(const std::function<void()>& stop_work) {
     std::cout << std::flush;
     std::_Exit(1);
   }
+  keep_running_.reset();
   ioc_.stop();
   for (std::thread& thread : io_threads_) thread.join();
   io_threads_.clear();

@@ -321,9 +321,13 @@ std::string DescribeApiMarkdown() {
     out += "Returns " + SchemaWords(value);
     std::string returns = value.contains("description") ? ": " + value["description"].get<std::string>() : "";
     out += returns + (returns.ends_with('.') ? "\n" : ".\n");
-    const std::string description = method.value("description", "");
-    if (const size_t errors = description.find(" Error "); errors != std::string::npos) {
-      out += "\nErrors:" + description.substr(errors) + "\n";
+    if (method.contains("x-errors-when")) {
+      out += "\nErrors:\n\n";
+      for (const Json& error : method["x-errors-when"]) {
+        const int32_t code = error["code"].get<int32_t>();
+        out += "- " + std::to_string(code) + (code < 0 ? " (" + Hex(code) + ")" : "") + " " +
+               error["when"].get<std::string>() + "\n";
+      }
     }
     if (method.contains("examples")) {
       for (const Json& example : method["examples"]) {

@@ -320,6 +320,7 @@ const std::vector<MemberMeaning>& Members() {
        .meaning = "Adds an account to the caller's company (found through UserName) with a Balance of 0. Neither "
                   "the parent's type nor the keys' rows are checked.",
        .returns = "The new account's key (ACAccountID), a Long.",
+       .value = K::kKey,
        .arguments = {kAccountName, kAccountDescription,
                      {.name = "UserName", .kind = K::kText,
                       .meaning = "The caller, whose company the account is added to."}},
@@ -344,7 +345,8 @@ const std::vector<MemberMeaning>& Members() {
        .errors = {{kInvalidArgument, "when no type has the key"}}},
       {.class_name = "CACMgr", .member = "AddAccountType",
        .meaning = "Adds an account type to the company; BalanceSheetType is stored unchecked.",
-       .returns = "The new type's key (ACAccountTypeID).", .arguments = {kTypeName, kTypeDescription},
+       .returns = "The new type's key (ACAccountTypeID).",
+       .value = K::kKey, .arguments = {kTypeName, kTypeDescription},
        .errors = {{kObjectIsNothing, "when the file has no company record"}}},
       {.class_name = "CACMgr", .member = "UpdateAccountType",
        .meaning = "Overwrites the type's name, description, FnclInstituteRqd and BalanceSheetType; an unknown key "
@@ -360,6 +362,7 @@ const std::vector<MemberMeaning>& Members() {
        .errors = {{kInvalidArgument, "when no institution has the key"}}},
       {.class_name = "CACMgr", .member = "AddFnclInstitution", .meaning = "Adds a financial institution to the company.",
        .returns = "The new institution's key (ACFnclInstitutionID).",
+       .value = K::kKey,
        .arguments = {kInstitutionName, kInstitutionAddress, kInstitutionTelephone},
        .errors = {{kObjectIsNothing, "when the file has no company record"}}},
       {.class_name = "CACMgr", .member = "UpdateFnclInstitution",
@@ -384,12 +387,14 @@ const std::vector<MemberMeaning>& Members() {
                   "ACAccount.Balance.",
        .returns = "A Currency, positive for a debit balance (a bank account holding money); Null when the account "
                   "has no register row.",
+       .value = K::kCurrency, .value_null = true,
        .arguments = {{.name = "AccountID", .kind = K::kKey, .of = "ACAccount",
                       .meaning = "The account; Null is refused (94)."}},
        .errors = {{kOverflow, "when the sum leaves the currency range"}}},
       {.class_name = "CACMgr", .member = "GetAccountBalanceForDate",
        .meaning = "As GetAccountBalance over the register rows dated on or before ForDate.",
        .returns = "A Currency, debits minus credits; Null when no row is counted.",
+       .value = K::kCurrency, .value_null = true,
        .arguments = {{.name = "AccountID", .kind = K::kKey, .of = "ACAccount",
                       .meaning = "The account; Null is refused (94)."}},
        .errors = {{kOverflow, "when the sum leaves the currency range"}}},
@@ -402,6 +407,10 @@ const std::vector<MemberMeaning>& Members() {
        .returns = "The transaction number as text (\"42\"), the TransactionID of PostDebit, PostCredit, "
                   "EndTransaction and AbortTransaction.",
        .arguments = {kHeaderDescription, kHeaderAddress,
+                     {.name = "TransType", .kind = K::kEnumeration,
+                      .values = {{0, "ttCHQ", "a cheque"}, {1, "ttGENJRNL", "a general journal entry"},
+                                 {7, "ttDEP", "a deposit"}, {9, "ttINV", "an invoice's posting"}},
+                      .meaning = "The transaction's type; the other eTransType values are refused."},
                      {.name = "UserName", .kind = K::kText, .of = "ACTransLog.UserName", .empty = kEmptyText,
                       .null = kNullText, .meaning = "The caller, recorded on the transaction header."},
                      {.name = "AccountID", .kind = K::kKey, .of = "ACAccount", .empty = kEmptyKeyZero,
@@ -421,6 +430,7 @@ const std::vector<MemberMeaning>& Members() {
        .meaning = "Adds a debit line to transaction TransactionID, in any status; it reaches the register (as "
                   "Withdrawal) when EndTransaction commits.",
        .returns = "The line's key (ACTransLogWIPID).",
+       .value = K::kKey,
        .arguments = {kLineDescription, kLineAmount,
                      KeyOf("AccountID", "ACAccount", "The account debited; checked when the transaction is committed.")},
        .errors = {{kInvalidArgument, "when no transaction has the number"}}},
@@ -428,6 +438,7 @@ const std::vector<MemberMeaning>& Members() {
        .meaning = "Adds a credit line to transaction TransactionID, in any status; it reaches the register (as "
                   "Deposit) when EndTransaction commits.",
        .returns = "The line's key (ACTransLogWIPID).",
+       .value = K::kKey,
        .arguments = {kLineDescription, kLineAmount,
                      KeyOf("AccountID", "ACAccount", "The account credited; checked when the transaction is committed.")},
        .errors = {{kInvalidArgument, "when no transaction has the number"}}},
@@ -488,7 +499,8 @@ const std::vector<MemberMeaning>& Members() {
       {.class_name = "CACMgr", .member = "AddTaxCode",
        .meaning = "Adds a tax code of up to two taxes to the company. Rates are percent (13, not 0.13); a code with "
                   "one tax passes Tax2Exempt true.",
-       .returns = "The new code's key (CITaxCodeID).", .arguments = {kTaxDescription},
+       .returns = "The new code's key (CITaxCodeID).",
+       .value = K::kKey, .arguments = {kTaxDescription},
        .errors = {{kInvalidArgument, "when TaxCode is longer than one character"},
                   {kObjectIsNothing, "when the file has no company record"}}},
       {.class_name = "CACMgr", .member = "UpdateTaxCode",
@@ -502,6 +514,7 @@ const std::vector<MemberMeaning>& Members() {
        .meaning = "Adds a line to invoice InvoiceID (not checked to exist). Lines count when the invoice is issued; "
                   "changing them later never touches what it posted.",
        .returns = "The line's key (ACInvoiceItemID).",
+       .value = K::kKey,
        .arguments = {kRevenue,
                      KeyOf("InvoiceID", "ACInvoice", "The invoice the line belongs to.", "0, which names no invoice.",
                            "No invoice (stored as Null).")}},
@@ -517,6 +530,7 @@ const std::vector<MemberMeaning>& Members() {
                   "InvoiceDate, described by Comment. An empty InvoiceNo is numbered: one more than the greatest "
                   "whole-number invoice number (1 for the first), written back into InvoiceNo.",
        .returns = "The invoice's key (ACInvoiceID); ACInvoice.TransactionNumber holds its transaction's number.",
+       .value = K::kKey,
        .arguments = {kReceivable, kInvoiceAddress,
                      {.name = "InvoiceNo", .kind = K::kText, .of = "ACInvoice.InvoiceNo",
                       .empty = "Numbered: the greatest whole-number invoice number plus one, written back.",
@@ -578,6 +592,7 @@ const std::vector<MemberMeaning>& Members() {
        .meaning = "Hands out a transaction number: returns the counter and stores the next, in one step, so no two "
                   "callers get the same number.",
        .returns = "The number taken, a Long; Null when the counter is Null (it then stays Null).",
+       .value = K::kLong, .value_null = true,
        .errors = {{kObjectIsNothing, "when the file has no company record"}}},
       // --- CUserManager -------------------------------------------------------------------------------
       {.class_name = "CUserManager", .member = "GetUserProfile",

@@ -61,6 +61,10 @@ struct MemberMeaning {
   std::string_view member;      // "IssueInvoice"
   std::string_view meaning;     // one or two short sentences: what it does, what it changes
   std::string_view returns = {};  // what the value it returns means; empty for nothing
+  // The kind of the value, for a member whose table says only Variant (a new row's key, a
+  // balance); kVariant when it may be anything. `value_null`: Null is also returned.
+  ValueKind value = ValueKind::kVariant;
+  bool value_null = false;
   // Arguments whose meaning here differs from CommonArguments(), by name.
   std::vector<ArgumentMeaning> arguments = {};
   // Error numbers a caller should expect from this member beyond the common ones (bad

@@ -455,17 +455,23 @@ Json MemberMethod(const Dispatch& object, const MemberEntry& entry) {
   }
   const size_t count = entry.arguments.size();
   Json value = ReturnSchema(entry.returns);
+  if (entry.returns == "Variant" && meaning != nullptr && meaning->value != ValueKind::kVariant) {
+    std::string ignored;
+    value = ArgumentSchema(ArgumentMeaning{.name = entry.name, .kind = meaning->value}, ignored);
+    if (meaning->value_null) value = OrNull(std::move(value));
+  }
   if (meaning != nullptr && !meaning->returns.empty()) value["description"] = meaning->returns;
   Json method{{"name", class_name + "." + std::string(entry.name)}};
   if (meaning != nullptr) method["summary"] = meaning->meaning;
   std::string description = std::string(entry.kind == MemberEntry::Kind::kMethod ? "Method" : "Property") + " " +
                             std::string(entry.name) + " of " + class_name + ".";
-  if (meaning != nullptr) {
-    for (const auto& [number, when] : meaning->errors) {
-      description += " Error " + std::to_string(number) + " " + std::string(when) + ".";
-    }
-  }
   method["description"] = description;
+  if (meaning != nullptr && !meaning->errors.empty()) {
+    // When this member raises which error, beyond what any call may answer.
+    Json when = Json::array();
+    for (const auto& [number, case_text] : meaning->errors) when.push_back(Json{{"code", number}, {"when", case_text}});
+    method["x-errors-when"] = std::move(when);
+  }
   method["tags"] = Json::array({Json{{"name", class_name}}});
   method["paramStructure"] = "by-position";
   method["params"] = std::move(params);
@@ -550,28 +556,29 @@ void AddExamples(Json& methods) {
       Json::array({Request("Account", "acme"), Request("UserName", "boss"), Request("Password", "secret")}),
       Json{{"value", "0f3c5e9a..."}, {"args", {"acme", "boss", ""}}});
   examples["CACMgr.BeginTransaction"] = Pairing(
-      "Cheque", "A cheque of 112.35 from account 1 (the bank) dated 2026-03-31; the value is the transaction's key "
-                "in the log, to post the other side with PostDebit and commit with EndTransaction.",
-      with_session({Request("TransType", 1), Request("TransactionDate", Date("2026-03-31")),
+      "Cheque", "A cheque (ttCHQ, 0) of 112.35 on account 1, the bank, dated 2026-03-31: the bank is credited "
+                "at once; the value is the transaction number, to post the other side with PostDebit and commit "
+                "with EndTransaction.",
+      with_session({Request("TransType", 0), Request("TransactionDate", Date("2026-03-31")),
                     Request("Description", "Office chairs"), Request("AccountID", 1), Request("Amount", Currency("112.35")),
-                    Request("Address", "Chair Co"), Request("Memo", ""), Request("ChequeNo", "1001")}),
-      Json{{"value", 42}, {"args", Json::array()}});
+                    Request("Address", "Chair Co"), Request("Memo", "Office chairs"), Request("ChequeNo", "1001")}),
+      Json{{"value", "1043"}, {"args", Json::array()}});
   examples["CACMgr.PostDebit"] = Pairing(
-      "ChequeExpense", "The expense side of the cheque: 112.35 debited to account 9.",
-      Json::array({Request("Account", "acme"), Request("TransactionID", 42), Request("AccountID", 9),
+      "ChequeExpense", "The expense side of the cheque: 112.35 debited to account 9; the value is the new line's key.",
+      Json::array({Request("Account", "acme"), Request("TransactionID", "1043"), Request("AccountID", 9),
                    Request("Amount", Currency("112.35")), Request("Description", "Office chairs")}),
-      Json{{"value", Json{{"$empty", true}}}, {"args", Json::array()}});
+      Json{{"value", 17}, {"args", Json::array()}});
   examples["CACMgr.EndTransaction"] = Pairing(
       "Commit", "Commits the transaction to the register and the stored balances.",
-      Json::array({Request("Account", "acme"), Request("TransactionID", 42)}),
+      Json::array({Request("Account", "acme"), Request("TransactionID", "1043")}),
       Json{{"value", Json{{"$empty", true}}}, {"args", Json::array()}});
   examples["CACMgr.ReconcileAccount"] = Pairing(
       "Reconcile", "Marks the register rows 3, 8 and 15 of the bank account 1 reconciled, with no service charge "
                    "or interest.",
       with_session({Request("AccountID", 1), Request("TransIDs", "3|8|15"), Request("ServiceCharge", Currency("0")),
-                    Request("ServiceChargeDate", Json{{"$empty", true}}), Request("ServiceChargeAccount", 0),
-                    Request("InterestEarned", Currency("0")), Request("InterestEarnedDate", Json{{"$empty", true}}),
-                    Request("InterestEarnedAccount", 0)}),
+                    Request("ServiceChargeDate", nullptr), Request("ServiceChargeAccount", Json{{"$empty", true}}),
+                    Request("InterestEarned", Currency("0")), Request("InterestEarnedDate", nullptr),
+                    Request("InterestEarnedAccount", Json{{"$empty", true}})}),
       Json{{"value", Json{{"$empty", true}}}, {"args", Json::array()}});
   examples["CACMgr.IssueInvoice"] = Pairing(
       "IssueInvoice", "Posts invoice 7 (entered with InsertInvoice and InsertInvoiceItem): the receivable, the "
