@@ -29,6 +29,10 @@ LEDGERKIT_TEST_ENGINE=postgresql ctest --test-dir build --output-on-failure -j "
   -E '^(PostgresEngine|PostgresReliability)\.'
 
 api_doc=$(mktemp); scripts/api-doc.sh build > "$api_doc"; diff -u docs/API.md "$api_doc" || { echo "docs/API.md does not match the API: run scripts/api-doc.sh build > docs/API.md" >&2; exit 1; }; rm -f "$api_doc"
+# The OpenRPC document checked with the OpenRPC project's own tools (from the npm registry), and
+# a TypeScript client generated from it and type-checked.
+openrpc=$(mktemp --suffix=.json); build/ledgerkit describe --openrpc > "$openrpc"
+scripts/openrpc-check.sh --typescript "$openrpc"; rm -f "$openrpc"
 
 # A program built against the installed package, as a library user builds one: the normal
 # build installed into a scratch prefix, tests/consumer configured with find_package(ledgerkit)

@@ -4,6 +4,7 @@
 // and the meanings of ApiMeanings.cpp; docs/API.md is rendered from it.
 #include "automation/OpenRpc.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -283,7 +284,8 @@ Json Components() {
       {"description", "Any value: null (Null), a boolean, an integer (Long), a number (Double), a string, or one of "
                       "the tagged objects."},
       {"anyOf",
-       {{{"type", {"null", "boolean", "integer", "number", "string"}}}, Ref("Empty"), Ref("Currency"), Ref("Date"),
+       {{{"type", "null"}}, {{"type", "boolean"}}, {{"type", "integer"}}, {{"type", "number"}}, {{"type", "string"}},
+        Ref("Empty"), Ref("Currency"), Ref("Date"),
         Ref("Nothing"), Ref("AnyObject")}}};
   Json column{{"type", "object"},
               {"properties",
@@ -295,7 +297,7 @@ Json Components() {
       "Recordset",
       Json{{"closed", {{"type", "boolean"}}},
            {"columns", {{"type", "array"}, {"items", std::move(column)}}},
-           {"rows", {{"type", "array"}, {"items", {{"type", "array"}, {"items", Ref("Variant")}}}}},
+           {"rows", {{"type", "array"}, {"items", {{"title", "RecordsetRow"}, {"type", "array"}, {"items", Ref("Variant")}}}}},
            {"position", {{"type", "integer"}, {"minimum", 0}}}},
       Json::array({"columns", "rows"}));
   recordset["description"] =
@@ -325,6 +327,8 @@ Json Components() {
                               {"message", {{"type", "string"}}},
                               {"data", Ref("ErrorData")}}},
                             {"required", {"code", "message", "data"}}};
+  // Every schema is titled with its name: client generators name their types after titles.
+  for (auto& [name, schema] : schemas.items()) schema["title"] = name;
   return schemas;
 }
 
@@ -475,10 +479,13 @@ Json MemberMethod(const Dispatch& object, const MemberEntry& entry) {
   method["tags"] = Json::array({Json{{"name", class_name}}});
   method["paramStructure"] = "by-position";
   method["params"] = std::move(params);
-  method["result"] = Result(std::move(value), Json{{"type", "array"},
-                                                   {"items", std::move(args)},
-                                                   {"minItems", count},
-                                                   {"maxItems", count}});
+  // No arguments: an empty array (a tuple of no items is refused by the meta-schema).
+  Json args_schema = count == 0 ? Json{{"type", "array"}, {"maxItems", 0}, {"items", Json::object()}}
+                                : Json{{"type", "array"}, {"items", std::move(args)}, {"minItems", count}, {"maxItems", count}};
+  method["result"] = Result(std::move(value), std::move(args_schema));
+  // A title per result, so that generated clients name the type as the method.
+  std::string title = class_name + "_" + std::string(entry.name) + "_Result";
+  method["result"]["schema"]["title"] = title;
   method["errors"] = MethodErrors(class_name);
   return method;
 }
@@ -493,7 +500,7 @@ Json HeldObjectMethods() {
                  {"required", true},
                  {"description", "The class's name, letter case ignored."},
                  {"schema", {{"type", "string"}}}}}},
-              {"result", Result(Ref("AnyObject"), {{"type", "array"}})},
+              {"result", Result(Ref("AnyObject"), {{"type", "array"}, {"items", Json::array({{{"type", "string"}}})}})},
               {"errors", MethodErrors("")}};
   Json invoke{{"name", "invoke"},
               {"summary", "Calls a method, or reads a property with its arguments, of a held object."},
@@ -503,7 +510,8 @@ Json HeldObjectMethods() {
                  {"description", "The handle of the held object."}},
                 {{"name", "member"}, {"required", true}, {"schema", {{"type", "string"}}},
                  {"description", "The member's name, letter case ignored."}},
-                {{"name", "args"}, {"required", true}, {"schema", {{"type", "array"}, {"items", Ref("Variant")}}},
+                {{"name", "args"}, {"required", true},
+                 {"schema", {{"title", "InvokeArguments"}, {"type", "array"}, {"items", Ref("Variant")}}},
                  {"description", "The member's arguments in order."}}}},
               {"result", Result(Ref("Variant"), {{"type", "array"}, {"items", Ref("Variant")}})},
               {"errors", MethodErrors("")}};
@@ -513,11 +521,13 @@ Json HeldObjectMethods() {
                {"params",
                 {{{"name", "object"}, {"required", true}, {"schema", {{"type", "integer"}, {"minimum", 1}}},
                   {"description", "The handle of the held object."}}}},
-               {"result", Result(Ref("Empty"), {{"type", "array"}})},
+               {"result", Result(Ref("Empty"), {{"type", "array"}, {"items", Json::array({{{"type", "integer"}}})}})},
                {"errors", MethodErrors("")}};
   Json discover{{"name", "rpc.discover"},
-                {"summary", "This document."},
+                {"summary", "This document. It takes no params; its result is the document itself."},
+                {"paramStructure", "by-position"},
                 {"params", Json::array()},
+                {"errors", Json::array({ErrorRef("InvalidParams")})},
                 {"result", {{"name", "OpenRPC document"},
                             {"schema", {{"type", "object"}, {"required", {"openrpc", "info", "methods"}}}}}}};
   return Json::array({std::move(create), std::move(invoke), std::move(release), std::move(discover)});
@@ -606,7 +616,12 @@ nlohmann::ordered_json OpenRpcDocument() {
     const std::shared_ptr<Dispatch> object = CreateObject(name);
     for (const MemberEntry& entry : object->Members().entries()) methods.push_back(MemberMethod(*object, entry));
   }
-  for (Json& method : HeldObjectMethods()) methods.push_back(std::move(method));
+  for (Json& method : HeldObjectMethods()) {
+    std::string title = method["name"].get<std::string>();
+    std::replace(title.begin(), title.end(), '.', '_');
+    method["result"]["schema"]["title"] = title + "_Result";
+    methods.push_back(std::move(method));
+  }
   AddExamples(methods);
   Json tags = Json::array();
   for (const std::string& name : CreatableClassNames()) {
@@ -626,7 +641,9 @@ nlohmann::ordered_json OpenRpcDocument() {
          "sent by value. Every answer's result is {\"value\", \"args\"}: what the member returned and its arguments "
          "as they stand after the call."},
         {"license", {{"name", "Proprietary"}}}}},
-      {"servers", Json::array({Json{{"name", "ledgerkit serve"}, {"url", "/rpc"}}})},
+      {"servers", Json::array({Json{{"name", "ledgerkit serve"},
+                                    {"url", "http://127.0.0.1:8080/rpc"},
+                                    {"summary", "ledgerkit serve with its default --listen; POST /rpc"}}})},
       {"methods", std::move(methods)},
       {"components", {{"schemas", Components()}, {"errors", ErrorsComponent()}, {"tags", [&] {
                          Json by_name = Json::object();

@@ -408,7 +408,12 @@ class RpcBridge::Impl {
     // invoke works on what the caller holds, so its results are held unless the caller says not.
     if (method == "invoke") return InvokeHeld(params, hold == false ? Form::kByValue : Form::kHeld);
     if (method == "release") return Release(params);
-    if (method == "rpc.discover") return Discover();
+    if (method == "rpc.discover") {
+      if (!params.is_null() && !params.empty()) {
+        Refuse(kInvalidParams, kWrongArgumentCount, "rpc.discover takes no params.");
+      }
+      return Discover();
+    }
     const size_t dot = method.find('.');
     if (dot == std::string::npos) {
       Refuse(kMethodNotFound, kNoSuchMember,

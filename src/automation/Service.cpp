@@ -1,4 +1,3 @@
-#include "automation/OpenRpc.h"
 #include "automation/Service.h"
 
 #include <algorithm>
@@ -514,10 +513,10 @@ class RpcService::Impl {
     }
     if (answer.method.empty()) answer.method = method.substr(0, 100);
     if (method == "rpc.discover") {
-      // The description of the protocol is public: no session is needed to read it.
-      static const Json document = OpenRpcDocument();
-      if (notification) return std::nullopt;
-      return Dump(Json{{"jsonrpc", "2.0"}, {"id", id}, {"result", document}});
+      // The description of the protocol is public: no session is needed to read it. A bridge
+      // of its own answers it (and refuses params), holding nothing.
+      RpcBridge bridge(BridgeLimits(1));
+      return bridge.HandleLine(Dump(request));
     }
     const size_t dot = method.find('.');
     if (dot != std::string::npos && IsLogon(method.substr(0, dot), method.substr(dot + 1))) {

@@ -50,7 +50,7 @@ TEST(OpenRpc, DescribesEveryMemberAsItIsCalledAndEveryReferenceResolves) {
         EXPECT_EQ(method["params"][i]["name"], std::string(entry.arguments[i])) << name;
       }
       const Json& args = method["result"]["schema"]["properties"]["args"];
-      EXPECT_EQ(args["minItems"], entry.arguments.size()) << name;
+      EXPECT_EQ(args["maxItems"], entry.arguments.size()) << name;
       EXPECT_FALSE(method["errors"].empty()) << name;
       // An example gives every param, by the member's own names.
       for (const Json& example : method.value("examples", Json::array())) {
