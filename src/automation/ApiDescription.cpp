@@ -15,6 +15,7 @@
 #include "common/ErrorNumbers.h"
 #include "common/Recordset.h"
 #include "entities/ACAccount.h"
+#include "entities/Catalog.h"
 #include "entities/ACAccountType.h"
 #include "entities/ACFnclInstitution.h"
 #include "entities/ACInvoice.h"
@@ -175,6 +176,16 @@ std::string Cell(const std::string& text) {
 }
 
 }  // namespace
+
+const ColumnDef* FindSchemaColumn(std::string_view table, std::string_view column) {
+  for (const TableDef& def : SchemaTables()) {
+    if (def.name != table) continue;
+    for (const ColumnDef& candidate : def.columns) {
+      if (candidate.name == column) return &candidate;
+    }
+  }
+  return nullptr;
+}
 
 std::span<const EntityDefOf> EntityClasses() {
   static constexpr EntityDefOf kClasses[] = {

@@ -41,21 +41,11 @@ std::string Hex(int32_t number) {
   return text;
 }
 
-const ColumnDef* FindColumn(std::string_view table, std::string_view column) {
-  for (const TableDef& def : SchemaTables()) {
-    if (def.name != table) continue;
-    for (const ColumnDef& candidate : def.columns) {
-      if (candidate.name == column) return &candidate;
-    }
-  }
-  return nullptr;
-}
-
 // "ACAccount.Name" as its column.
 const ColumnDef* ColumnOf(std::string_view qualified) {
   const size_t dot = qualified.find('.');
   if (dot == std::string_view::npos) return nullptr;
-  return FindColumn(qualified.substr(0, dot), qualified.substr(dot + 1));
+  return FindSchemaColumn(qualified.substr(0, dot), qualified.substr(dot + 1));
 }
 
 const EnumerationClass* FindEnumeration(std::string_view name) {
@@ -205,7 +195,7 @@ Json EntitySchema(const EntityDef& def) {
   Json required = Json::array();
   for (const EntityProperty& property : def.properties) {
     if (property.kind != EntityProperty::Kind::kScalar) continue;
-    const ColumnDef* column = FindColumn(def.table, property.source);
+    const ColumnDef* column = FindSchemaColumn(def.table, property.source);
     Json schema = column != nullptr ? ColumnSchema(*column, column == def.key_column) : Ref("Variant");
     std::string description;
     if (const PropertyMeaning* meaning = FindPropertyMeaning(def.table, property.name)) {
@@ -490,6 +480,13 @@ Json MemberMethod(const Dispatch& object, const MemberEntry& entry) {
   return method;
 }
 
+Json HandleParam() {
+  return Json{{"name", "object"},
+              {"required", true},
+              {"schema", {{"type", "integer"}, {"minimum", 1}}},
+              {"description", "The handle of the held object."}};
+}
+
 // The bridge's own methods: objects held across calls.
 Json HeldObjectMethods() {
   Json create{{"name", "create"},
@@ -506,8 +503,7 @@ Json HeldObjectMethods() {
               {"summary", "Calls a method, or reads a property with its arguments, of a held object."},
               {"paramStructure", "by-name"},
               {"params",
-               {{{"name", "object"}, {"required", true}, {"schema", {{"type", "integer"}, {"minimum", 1}}},
-                 {"description", "The handle of the held object."}},
+               {HandleParam(),
                 {{"name", "member"}, {"required", true}, {"schema", {{"type", "string"}}},
                  {"description", "The member's name, letter case ignored."}},
                 {{"name", "args"}, {"required", true},
@@ -519,8 +515,7 @@ Json HeldObjectMethods() {
                {"summary", "Forgets a held object; later use of its handle is an invalid-params error."},
                {"paramStructure", "by-position"},
                {"params",
-                {{{"name", "object"}, {"required", true}, {"schema", {{"type", "integer"}, {"minimum", 1}}},
-                  {"description", "The handle of the held object."}}}},
+                {HandleParam()}},
                {"result", Result(Ref("Empty"), {{"type", "array"}, {"items", Json::array({{{"type", "integer"}}})}})},
                {"errors", MethodErrors("")}};
   Json discover{{"name", "rpc.discover"},

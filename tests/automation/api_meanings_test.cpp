@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "automation/ApiClasses.h"
 #include "automation/ApiDescription.h"
 #include "automation/ApiMeanings.h"
 #include "automation/ClassRegistry.h"
@@ -50,13 +51,7 @@ const Json& Api() {
 }
 
 const ColumnDef* CatalogColumn(std::string_view table, std::string_view column) {
-  for (const TableDef& def : SchemaTables()) {
-    if (def.name != table) continue;
-    for (const ColumnDef& each : def.columns) {
-      if (each.name == column) return &each;
-    }
-  }
-  return nullptr;
+  return FindSchemaColumn(table, column);
 }
 
 bool CatalogTable(std::string_view table) {
