@@ -23,7 +23,7 @@ Date DayArgument(const std::string& text, std::string_view option) {
   }
   const auto day = shaped ? Date::Parse(text) : std::nullopt;
   if (!day) {
-    throw Error::Runtime(kInvalidArgument,
+    throw Error::Runtime(kTypeMismatch,
                          Named(option, text) + " is not a date: dates are written YYYY-MM-DD, as 2026-03-31.");
   }
   return *day;
@@ -34,7 +34,7 @@ Currency AmountArgument(const std::string& text, std::string_view option, bool z
   try {
     amount = CurrencyFromText(text);
   } catch (const Error&) {
-    throw Error::Runtime(kInvalidArgument, Named(option, text) +
+    throw Error::Runtime(kTypeMismatch, Named(option, text) +
                                                " is not an amount: amounts are written with a point and at most four "
                                                "decimals, as 1250.50.");
   }

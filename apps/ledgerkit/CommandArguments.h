@@ -1,6 +1,7 @@
 // Values read from the command line, checked before a command writes anything: dates, amounts
 // and account numbers. Each refusal is an Invalid argument error whose message names the option
-// and the value, and says how the value is written.
+// and the value, and says how the value is written: Type mismatch (13) for text that is not a
+// date or an amount, Invalid argument (5) for a value out of range or an account not found.
 #pragma once
 
 #include <map>

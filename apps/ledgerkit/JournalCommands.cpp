@@ -11,7 +11,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "CommandArguments.h"
 #include "Copy.h"
+#include "OutputFile.h"
 #include "Table.h"
 #include "common/Error.h"
 #include "common/ErrorConvention.h"
@@ -32,43 +34,22 @@ struct JournalOptions {
 
 std::optional<Date> Bound(const std::string& text, const char* option) {
   if (text.empty()) return std::nullopt;
-  const auto date = Date::Parse(text);
-  if (!date) throw Error::Runtime(kTypeMismatch, std::string(option) + " " + text + " is not a date (YYYY-MM-DD).");
-  return date;
-}
-
-template <class Body>
-void Run(const char* command, Body&& body) {
-  try {
-    body();
-  } catch (const Error& error) {
-    std::cerr << "ledgerkit " << command << ": " << ErrorLine(error) << "\n";
-    throw CLI::RuntimeError(1);
-  } catch (const std::exception& error) {
-    std::cerr << "ledgerkit " << command << ": " << error.what() << "\n";
-    throw CLI::RuntimeError(1);
-  }
+  return DayArgument(text, option);
 }
 
 void Export(const JournalOptions& options) {
   const JournalRange range{Bound(options.from, "--from"), Bound(options.to, "--to")};
-  std::ofstream file;
-  if (!options.output.empty()) {
-    file.open(options.output, std::ios::binary | std::ios::trunc);
-    if (!file) throw Error::Runtime(kInvalidArgument, "Cannot write " + options.output + ".");
-  }
-  if (options.output.empty()) std::ios::sync_with_stdio(false);  // nothing was written yet
-  std::ostream& out = options.output.empty() ? std::cout : file;
+  OutputFile output(options.output);
+  if (options.output.empty() || options.output == "-") std::ios::sync_with_stdio(false);  // nothing was written yet
   if (options.format == "csv") {
-    ExportRegisterCsv(options.file, out, range);
+    ExportRegisterCsv(options.file, output.stream(), range);
   } else {
-    ExportJournal(options.file, out, range);
+    ExportJournal(options.file, output.stream(), range);
   }
-  out.flush();
-  if (!out) throw Error::Runtime(kInvalidArgument, "The export could not be written completely.");
+  output.Commit();
 }
 
-void Import(const JournalOptions& options) {
+void Import(const JournalOptions& options, std::ostream& out) {
   std::ifstream file;
   if (options.journal != "-") {
     file.open(options.journal, std::ios::binary);
@@ -76,13 +57,13 @@ void Import(const JournalOptions& options) {
   }
   const JournalImport done =
       ImportJournal(options.file, options.journal == "-" ? std::cin : file, options.user.empty() ? Variant() : Variant(options.user));
-  std::cout << "Imported " << done.transactions << " transactions into " << ShownCompany(options.file) << " ("
+  out << "Imported " << done.transactions << " transactions into " << ShownCompany(options.file) << " ("
             << done.accounts_created << " accounts and " << done.account_types_created << " account types created).\n";
 }
 
 }  // namespace
 
-void AddJournalCommands(CLI::App& app) {
+std::vector<Subcommand> AddJournalCommands(CLI::App& app) {
   auto options = std::make_shared<JournalOptions>();
 
   auto* exporter = app.add_subcommand(
@@ -92,15 +73,15 @@ void AddJournalCommands(CLI::App& app) {
       ->check(CLI::IsMember({"journal", "csv"}));
   exporter->add_option("--from", options->from, "First transaction date included (YYYY-MM-DD)");
   exporter->add_option("--to", options->to, "Last transaction date included (YYYY-MM-DD)");
-  exporter->add_option("-o,--output", options->output, "Write to this file instead of standard output");
-  exporter->callback([options] { Run("export", [&] { Export(*options); }); });
+  exporter->add_option("-o,--output", options->output, "Write to this file instead of standard output (- is standard output); an existing file is replaced only when the whole export was written");
 
   auto* importer = app.add_subcommand(
       "import", "Record the transactions of a journal in a company, creating missing accounts; all or nothing.");
   importer->add_option("FILE", options->file, "Company file path, or postgresql://...?company=NAME for a company on a server")->required();
   importer->add_option("JOURNAL", options->journal, "The journal to read (- for standard input)")->required();
   importer->add_option("--user", options->user, "User who owns the accounts created (default: the main user)");
-  importer->callback([options] { Run("import", [&] { Import(*options); }); });
+  return {Subcommand{exporter, [options](std::ostream&) { return Export(*options), 0; }},
+          Subcommand{importer, [options](std::ostream& out) { return Import(*options, out), 0; }}};
 }
 
 }  // namespace ledgerkit::cli

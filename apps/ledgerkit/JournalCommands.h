@@ -1,15 +1,17 @@
 // The export and import commands of the command-line tool.
 #pragma once
 
+#include <vector>
+
+#include "Subcommand.h"
+
 namespace CLI {
 class App;
 }
 
 namespace ledgerkit::cli {
 
-// Adds `export` and `import` to the tool. Each runs as its subcommand is parsed, prints its
-// own failure as one line on standard error and leaves through CLI::RuntimeError with exit
-// code 1, so the caller's parse handling returns that code.
-void AddJournalCommands(CLI::App& app);
+// Adds `export` and `import` to the tool.
+std::vector<Subcommand> AddJournalCommands(CLI::App& app);
 
 }  // namespace ledgerkit::cli

@@ -1,5 +1,7 @@
 #include "Table.h"
 
+#include "FailureLine.h"
+
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -192,16 +194,10 @@ int PrintCheck(const std::vector<CheckFinding>& findings, bool as_json, std::ost
 }
 
 std::string ErrorLine(const Error& error) {
-  std::string text = error.description();
-  const size_t marker = text.find(kErrorMarker);
-  if (marker != std::string::npos) text.resize(marker);
-  std::string line;
-  for (char c : text) {
-    if (c == '\r') continue;
-    line += c == '\n' ? ' ' : c;
-  }
-  while (!line.empty() && line.back() == ' ') line.pop_back();
-  return line + " (error " + std::to_string(error.number()) + ", " + error.source() + ")";
+  // Control characters are made visible before the message is put on one line, so a value
+  // echoed in it (a name, a line of a journal) shows what it holds and cannot act on the terminal.
+  const std::string message = MessageForPerson(error.WithDescription(EscapedControls(error.description())));
+  return message + " (error " + std::to_string(error.number()) + ", " + error.source() + ")";
 }
 
 }  // namespace ledgerkit::cli

@@ -24,8 +24,8 @@ void PrintJson(const Recordset& result, std::ostream& out);
 // 0 none, 2 warnings only, 3 problems.
 int PrintCheck(const std::vector<CheckFinding>& findings, bool as_json, std::ostream& out);
 
-// A failure as the tool prints it: the description without the error marker, on one line, with
-// the error's number and source.
+// A failure's message as the tool prints it: the message for a person (MessageForPerson), its
+// control characters escaped, on one line, with the error's number and source.
 std::string ErrorLine(const Error& error);
 
 }  // namespace ledgerkit::cli

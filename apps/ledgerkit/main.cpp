@@ -26,6 +26,7 @@
 #include "Books.h"
 #include "Copy.h"
 #include "Demo.h"
+#include "FailureLine.h"
 #include "Report.h"
 #include "Serve.h"
 #include "Subcommand.h"
@@ -42,6 +43,48 @@
 #include "reports/LedgerCheck.h"
 
 namespace {
+
+// "ledgerkit account add": the words of the command that was run.
+std::string CommandName(const CLI::App& app) {
+  std::string name = "ledgerkit";
+  for (auto chosen = app.get_subcommands(); !chosen.empty(); chosen = chosen.front()->get_subcommands()) {
+    name += " " + chosen.front()->get_name();
+  }
+  return name;
+}
+
+// The tool's commands, in the order --help lists them.
+std::string CommandList(const CLI::App& app) {
+  std::string list;
+  for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+    list += (list.empty() ? "" : ", ") + command->get_name();
+  }
+  return list;
+}
+
+// With no command, or a first word that is neither a command nor an option, says so in one line
+// with the list of commands and returns 1; otherwise 0.
+int RefuseUnknownCommand(const CLI::App& app, int argc, char** argv) {
+  if (argc > 1 && argv[1][0] == '-') return 0;
+  if (argc > 1) {
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+      if (command->check_name(argv[1])) return 0;
+    }
+  }
+  std::cerr << "ledgerkit: "
+            << (argc > 1 ? "unknown command \"" + ledgerkit::cli::EscapedControls(argv[1]) + "\"" : std::string("no command"))
+            << "; the commands are " << CommandList(app) << " (ledgerkit COMMAND --help tells more)\n";
+  return 1;
+}
+
+// A command line CLI11 could not read, told in one line; help and version print as CLI11 does.
+int ParseFailure(const CLI::App& app, const CLI::ParseError& error) {
+  if (error.get_exit_code() == 0) return app.exit(error);
+  const std::string name = CommandName(app);
+  std::cerr << name << ": " << ledgerkit::cli::EscapedControls(ledgerkit::OneLine(error.what())) << " (" << name
+            << " --help lists the options)\n";
+  return error.get_exit_code();
+}
 
 }  // namespace
 
@@ -117,7 +160,7 @@ int main(int argc, char** argv) {
       ->excludes(describe_markdown_flag);
 
   // Commands set up by their own files; each runs when its name was given.
-  const std::vector<ledgerkit::cli::Subcommand> subcommands = {
+  std::vector<ledgerkit::cli::Subcommand> subcommands = {
       ledgerkit::cli::AddReportCommand(app),
       ledgerkit::cli::AddAccountsCommand(app),
       ledgerkit::cli::AddPostCommand(app),
@@ -125,11 +168,13 @@ int main(int argc, char** argv) {
       ledgerkit::cli::AddCopyCommand(app),
   };
 
-  ledgerkit::cli::AddJournalCommands(app);
+  for (auto& journal : ledgerkit::cli::AddJournalCommands(app)) subcommands.push_back(std::move(journal));
+
+  if (const int refused = RefuseUnknownCommand(app, argc, argv); refused != 0) return refused;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error);
+    return ParseFailure(app, error);
   }
 
   try {
@@ -170,10 +215,13 @@ int main(int argc, char** argv) {
       }
     }
   } catch (const ledgerkit::Error& error) {
-    std::cerr << "ledgerkit " << app.get_subcommands().front()->get_name() << ": " << ledgerkit::cli::ErrorLine(error) << "\n";
+    // A company being made is not one yet: its failures are told as they are.
+    const bool creating = *create || *demo;
+    std::cerr << CommandName(app) << ": "
+              << ledgerkit::cli::FailureLine(error, creating ? "" : ledgerkit::cli::CommandCompany(app)) << "\n";
     return 1;
   } catch (const std::exception& error) {
-    std::cerr << "ledgerkit: " << error.what() << "\n";
+    std::cerr << CommandName(app) << ": " << ledgerkit::cli::EscapedControls(ledgerkit::OneLine(error.what())) << "\n";
     return 1;
   }
   return 0;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -13,6 +14,7 @@ namespace ledgerkit {
 namespace {
 
 using testing::CliRun;
+using testing::Lines;
 using testing::RunLedgerkit;
 using testing::ShellQuote;
 
@@ -46,7 +48,7 @@ TEST(Cli, BadInputGetsOneLineAndNonZeroExit) {
   const CliRun missing = RunLedgerkit(company.folder(), "query " + ShellQuote(company.MissingPath()) + " 'SELECT 1'");
   EXPECT_NE(missing.exit_code, 0);
   EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1) << missing.err;
-  EXPECT_NE(missing.err.find(testing::OnPostgres() ? "does not exist in the database" : "unable to open database file"),
+  EXPECT_NE(missing.err.find(testing::OnPostgres() ? "does not exist in the database" : "ledgerkit query: no company at "),
             std::string::npos)
       << missing.err;
   EXPECT_EQ(missing.err.find("VantorERR"), std::string::npos) << missing.err;
@@ -60,8 +62,28 @@ TEST(Cli, BadInputGetsOneLineAndNonZeroExit) {
   EXPECT_NE(two.exit_code, 0);
   EXPECT_EQ(std::count(two.err.begin(), two.err.end(), '\n'), 1) << two.err;
 
-  EXPECT_NE(RunLedgerkit(company.folder(), "frobnicate").exit_code, 0);
-  EXPECT_NE(RunLedgerkit(company.folder(), "new").exit_code, 0);
+  // A file that is not a company, whatever it holds, is said to be one; a control character in
+  // the path is shown escaped, never sent to the terminal.
+  for (const std::string content : {std::string("hello\n"), std::string(), std::string("SQLite format 3\0", 16)}) {
+    const std::filesystem::path other = company.folder() / "notes\x1b[2J.txt";
+    std::ofstream(other, std::ios::binary) << content;
+    const CliRun refused = RunLedgerkit(company.folder(), "accounts " + ShellQuote(other.string()));
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_EQ(Lines(refused.err).size(), 1u) << refused.err;
+    EXPECT_NE(refused.err.find("notes\\x1B[2J.txt is not a ledgerkit company"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.err.find('\x1b'), std::string::npos);
+  }
+
+  // An unknown command lists the commands; a command line that cannot be read is one line.
+  const CliRun unknown = RunLedgerkit(company.folder(), "balance");
+  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_EQ(unknown.err.rfind("ledgerkit: unknown command \"balance\"; the commands are new, query, ", 0), 0u) << unknown.err;
+  EXPECT_NE(unknown.err.find(", accounts, post, "), std::string::npos) << unknown.err;
+  EXPECT_NE(RunLedgerkit(company.folder(), "").exit_code, 0);
+  const CliRun no_file = RunLedgerkit(company.folder(), "new");
+  EXPECT_NE(no_file.exit_code, 0);
+  EXPECT_EQ(Lines(no_file.err).size(), 1u) << no_file.err;
+  EXPECT_EQ(no_file.err.rfind("ledgerkit new: ", 0), 0u) << no_file.err;
   const CliRun help = RunLedgerkit(company.folder(), "query --help");
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("--csv"), std::string::npos);

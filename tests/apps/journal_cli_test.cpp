@@ -245,7 +245,26 @@ TEST(JournalCli, ExportRangeAndCsvImportFailureNamesTheLineAndChangesNothing) {
 
   const CliRun bad_date = RunLedgerkit(scratch.folder(), "export " + ShellQuote(file) + " --from March");
   EXPECT_EQ(bad_date.exit_code, 1);
-  EXPECT_EQ(bad_date.err, "ledgerkit export: --from March is not a date (YYYY-MM-DD). (error 13, ledgerkit)\n");
+  EXPECT_EQ(bad_date.err, "ledgerkit export: --from \"March\" is not a date: dates are written YYYY-MM-DD, as 2026-03-31. (error 13, ledgerkit)\n");
+
+  // A failed export leaves the file it was to replace as it was, and nothing beside it; "-" is
+  // standard output, not a file of that name.
+  const std::filesystem::path keep = scratch.folder() / "keep.journal";
+  std::ofstream(keep) << "kept\n";
+  for (const std::string& source : {(scratch.folder() / "nosuch.ldb").string(), keep.string()}) {
+    const CliRun failed = RunLedgerkit(scratch.folder(), "export " + ShellQuote(source) + " -o " + ShellQuote(keep.string()));
+    EXPECT_EQ(failed.exit_code, 1);
+    EXPECT_EQ(testing::Lines(failed.err).size(), 1u) << failed.err;
+  }
+  EXPECT_EQ(ReadFile(keep.string()), "kept\n");
+  for (const auto& entry : std::filesystem::directory_iterator(scratch.folder())) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+  }
+  const CliRun to_stdout = RunLedgerkit(scratch.folder(), "export " + ShellQuote(file) + " -o - --to 2026-03-01");
+  EXPECT_EQ(to_stdout.out.rfind("2026-03-01 ", 0), 0u) << to_stdout.out;
+  EXPECT_FALSE(std::filesystem::exists(scratch.folder() / "-"));
+  ASSERT_EQ(RunLedgerkit(scratch.folder(), "export " + ShellQuote(file) + " -o " + ShellQuote(keep.string())).exit_code, 0);
+  EXPECT_EQ(ReadFile(keep.string()), RunLedgerkit(scratch.folder(), "export " + ShellQuote(file)).out);
 
   const std::string before = testing::DumpTables(file);
   const CliRun refused = RunLedgerkit(scratch.folder(), "import " + ShellQuote(file) + " -",
