@@ -24,6 +24,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Books.h"
+#include "ChartCommands.h"
 #include "Copy.h"
 #include "Demo.h"
 #include "Report.h"
@@ -123,6 +124,11 @@ int main(int argc, char** argv) {
       ledgerkit::cli::AddPostCommand(app),
       ledgerkit::cli::AddServeCommand(app),
       ledgerkit::cli::AddCopyCommand(app),
+      ledgerkit::cli::AddAccountCommands(app),
+      ledgerkit::cli::AddTypeCommands(app),
+      ledgerkit::cli::AddTaxCodeCommands(app),
+      ledgerkit::cli::AddChequeCommand(app),
+      ledgerkit::cli::AddDepositCommand(app),
   };
 
   ledgerkit::cli::AddJournalCommands(app);
