@@ -271,6 +271,12 @@ void EditAccount(const AccountOptions& options, const CLI::App& command, std::os
   }
   if (command.count("--type") > 0) {
     const int32_t new_type = TypeKey(options.file, options.type, "--type");
+    // Its sub-accounts have its type: changed under them, they would no longer be its type.
+    const size_t sub_accounts = ledger.GetSubAccounts(options.file, "", "", key)->entries().size();
+    if (sub_accounts > 0 && (type.IsNull() || ToLong(type) != new_type)) {
+      Refuse("--type \"" + options.type + "\": account " + Shown(*account) + " has " +
+             Plural(sub_accounts, "sub-account", "sub-accounts") + " of its type; a sub-account has its parent's type.");
+    }
     changes.push_back("type \"" + TypeName(options.file, type) + "\" -> \"" + options.type + "\"");
     type = new_type;
   }

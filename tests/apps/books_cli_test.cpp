@@ -108,6 +108,7 @@ TEST_F(BooksCli, TypesAccountsAndTaxCodesAreKeptApartByNumberNameAndCode) {
   ExpectRefused("account edit", "1010 --number 1200", {"number 1200", "\"Accounts receivable\""});
   ExpectRefused("account edit", "1000 --parent 1010", {"--parent 1010", "sub-accounts"});
   ExpectRefused("account edit", "1000", {"Nothing to change"});
+  ExpectRefused("account edit", "1000 --type Receivable", {"1000 Bank has 1 sub-account", "parent's type"});
   Ok("account edit", "1010 --number 1020 --top-level");
   EXPECT_EQ(Scalar("SELECT IFNULL(ParentAccountID, 'none') FROM ACAccount WHERE AccountNumber='1020'"), "none");
   Ok("account edit", "1020 --parent 1000");
