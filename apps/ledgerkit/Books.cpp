@@ -9,12 +9,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include "ChartCommands.h"
+#include "CommandArguments.h"
 #include "Report.h"
 #include "Table.h"
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "entities/ACAccount.h"
 #include "entities/ACAccountType.h"
+#include "entities/ColumnWidths.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"
 #include "reports/CReportMgr.h"
@@ -135,19 +138,51 @@ std::shared_ptr<Recordset> ChartTree(const Variant& file) {
   return result;
 }
 
-// "NUMBER=AMOUNT" split at its last '='.
-std::pair<std::string, Currency> EntryLine(const std::string& text, const char* side) {
-  const size_t equals = text.rfind('=');
-  if (equals == std::string::npos || equals == 0 || equals + 1 == text.size()) {
-    throw Error::Runtime(kInvalidArgument, std::string("A ") + side + " is written NUMBER=AMOUNT, not \"" + text + "\".");
+// One line of a transaction, its account already found.
+struct EntryLine {
+  Variant account_id;
+  Currency amount;
+  bool debit = true;
+};
+
+// The first line a cheque or deposit begins with: BeginTransaction adds it itself.
+struct BankLine {
+  int32_t type = ttGENJRNL;  // ttGENJRNL: none
+  Variant account_id;
+  Currency amount;
+  std::string memo, address;
+  Variant cheque_no;  // Null: none
+};
+
+// Begins, fills and ends one transaction; a failure once it is begun aborts it, so nothing of it
+// stays (its number stays consumed). Every argument must have been checked before: a refusal
+// found only here consumes a number. Returns the transaction's number.
+std::string Record(const std::string& file, const std::string& user, const Date& date, const std::string& description,
+                   const BankLine& bank, const std::vector<EntryLine>& lines) {
+  CACMgr ledger;
+  const bool banked = bank.type != ttGENJRNL;
+  const std::string& line_description = banked && !bank.memo.empty() ? bank.memo : description;
+  const std::string number =
+      ledger.BeginTransaction(file, user, "", bank.type, date, description, banked ? bank.account_id : Variant(0),
+                              banked ? Variant(bank.amount) : Variant(0), bank.address, bank.memo, bank.cheque_no);
+  try {
+    for (const EntryLine& line : lines) {
+      if (line.debit) {
+        ledger.PostDebit(file, number, line.account_id, line.amount, line_description);
+      } else {
+        ledger.PostCredit(file, number, line.account_id, line.amount, line_description);
+      }
+    }
+    ledger.EndTransaction(file, number);
+  } catch (...) {
+    try {
+      ledger.AbortTransaction(file, number);
+    } catch (const Error&) {
+      // The first failure is the one to report.
+    }
+    throw;
   }
-  const Currency amount = CurrencyFromText(text.substr(equals + 1));
-  if (amount <= Currency()) {
-    throw Error::Runtime(kInvalidArgument,
-                         std::string("The ") + side + " amount " + amount.ToText() + " of " + text.substr(0, equals) +
-                             " is not above zero.");
-  }
-  return {text.substr(0, equals), amount};
+  return number;
 }
 
 struct PostOptions {
@@ -157,27 +192,23 @@ struct PostOptions {
 };
 
 int RunPost(const PostOptions& options, std::ostream& out) {
-  CACMgr ledger;
-  std::map<std::string, Variant> by_number;
-  const auto accounts = ledger.GetAllAccounts(options.file, options.user, "");
-  for (const auto& [key, entry] : accounts->entries()) {
-    const auto& account = static_cast<const ACAccount&>(*entry);
-    if (!account.Value("AccountNumber").IsNull()) by_number.emplace(ToText(account.Value("AccountNumber")), account.Key());
-  }
-  struct Line {
-    Variant account_id;
-    Currency amount;
-    bool debit;
-  };
-  std::vector<Line> lines;
+  // Every argument is checked before the transaction is begun: a refusal consumes no number.
+  const Date date = DayArgument(options.date, "--date");
+  RequireTextFits(options.description, lenACTransLog::lenDescription, "--description");
+  RequireTextFits(options.user, lenACTransLog::lenUserName, "--user");
+  const AccountNumbers numbers(options.file);
+  std::vector<EntryLine> lines;
   Currency debits, credits;
   auto add = [&](const std::vector<std::string>& entries, bool debit) {
+    const char* option = debit ? "--debit" : "--credit";
     for (const std::string& text : entries) {
-      const auto [number, amount] = EntryLine(text, debit ? "debit" : "credit");
-      const auto found = by_number.find(number);
-      if (found == by_number.end()) throw Error::Runtime(kInvalidArgument, "No account has the number " + number + ".");
-      lines.push_back(Line{found->second, amount, debit});
-      (debit ? debits : credits) += amount;
+      const AccountAmount entry = AccountAmountArgument(text, option);
+      if (!entry.has_amount) {
+        throw Error::Runtime(kInvalidArgument, std::string(option) + " \"" + text +
+                                                   "\" is written NUMBER=AMOUNT, as 5100=250.00.");
+      }
+      lines.push_back(EntryLine{numbers.Key(entry.number, option), entry.amount, debit});
+      (debit ? debits : credits) += entry.amount;
     }
   };
   add(options.debits, true);
@@ -187,27 +218,90 @@ int RunPost(const PostOptions& options, std::ostream& out) {
     throw Error::Runtime(kInvalidArgument, "The entry does not balance: debits " + debits.ToText() + ", credits " +
                                                credits.ToText() + " (--allow-unbalanced posts it anyway).");
   }
-  const std::string number =
-      ledger.BeginTransaction(options.file, options.user, "", static_cast<int32_t>(ttGENJRNL), options.date,
-                              options.description, 0, 0, "", "", "");
-  try {
-    for (const Line& line : lines) {
-      if (line.debit) {
-        ledger.PostDebit(options.file, number, line.account_id, line.amount, options.description);
-      } else {
-        ledger.PostCredit(options.file, number, line.account_id, line.amount, options.description);
+  const std::string number = Record(options.file, options.user, date, options.description, BankLine{}, lines);
+  out << "Posted transaction " << number << ": debits " << debits.ToText() << ", credits " << credits.ToText() << ".\n";
+  return 0;
+}
+
+struct BankOptions {
+  std::string file, bank, date, amount, payee, memo, address, cheque_no, description, user = "ledgerkit";
+  std::vector<std::string> parts;
+};
+
+// The accounts a cheque pays (or a deposit comes from), each NUMBER=AMOUNT; a single one
+// without an amount takes the whole amount. Refused unless the parts add up to `amount`.
+std::vector<EntryLine> SplitLines(const BankOptions& options, const AccountNumbers& numbers, Currency amount,
+                                  const char* option, bool debit, const Variant& bank) {
+  if (options.parts.empty()) throw Error::Runtime(kInvalidArgument, std::string("Give at least one ") + option + " NUMBER[=AMOUNT].");
+  std::vector<EntryLine> lines;
+  Currency sum;
+  for (const std::string& text : options.parts) {
+    const AccountAmount part = AccountAmountArgument(text, option);
+    if (!part.has_amount && options.parts.size() > 1) {
+      throw Error::Runtime(kInvalidArgument, std::string(option) + " \"" + text + "\" has no amount: with several " +
+                                                 option + " each is written NUMBER=AMOUNT, as 5100=250.00.");
+    }
+    const Variant key = numbers.Key(part.number, option);
+    if (ToLong(key) == ToLong(bank)) {
+      throw Error::Runtime(kInvalidArgument, std::string(option) + " \"" + text + "\" is the --bank account itself.");
+    }
+    const Currency share = part.has_amount ? part.amount : amount;
+    lines.push_back(EntryLine{key, share, debit});
+    sum += share;
+  }
+  if (sum != amount) {
+    throw Error::Runtime(kInvalidArgument, std::string("The ") + option + " amounts add up to " + sum.ToText() +
+                                               ", not the --amount " + amount.ToText() + "; nothing was recorded.");
+  }
+  return lines;
+}
+
+int RunCheque(const BankOptions& options, std::ostream& out) {
+  const Date date = DayArgument(options.date, "--date");
+  const Currency amount = AmountArgument(options.amount, "--amount");
+  if (options.payee.empty()) throw Error::Runtime(kInvalidArgument, "--payee is empty: a cheque is paid to someone.");
+  RequireTextFits(options.payee, lenACTransLog::lenDescription, "--payee");
+  RequireTextFits(options.address, lenACTransLog::lenAddress, "--address");
+  RequireTextFits(options.memo, lenACTransLogWIP::lenDescription, "--memo");
+  RequireTextFits(options.cheque_no, lenACTransLog::lenChequeNo, "--number");
+  RequireTextFits(options.user, lenACTransLog::lenUserName, "--user");
+  const AccountNumbers numbers(options.file);
+  const Variant bank = numbers.Key(options.bank, "--bank");
+  const std::vector<EntryLine> lines = SplitLines(options, numbers, amount, "--to", true, bank);
+  if (!options.cheque_no.empty()) {
+    // A cheque number names one cheque of the bank account.
+    const auto rows = CReportMgr().AccountRegister(options.file, "", "", bank, Variant(), Variant());
+    for (const auto& row : rows->Rows()) {
+      const Variant& cheque = row[rows->ColumnIndex("ChequeNo")];
+      if (ToText(row[0]) == "detail" && !cheque.IsNull() && ToText(cheque) == options.cheque_no) {
+        throw Error::Runtime(kInvalidArgument, "--number " + options.cheque_no + ": cheque " + options.cheque_no +
+                                                   " of account " + options.bank + " is already transaction " +
+                                                   ToText(row[rows->ColumnIndex("TransactionNumber")]) + ".");
       }
     }
-    ledger.EndTransaction(options.file, number);
-  } catch (...) {
-    try {
-      ledger.AbortTransaction(options.file, number);
-    } catch (const Error&) {
-      // The first failure is the one to report.
-    }
-    throw;
   }
-  out << "Posted transaction " << number << ": debits " << debits.ToText() << ", credits " << credits.ToText() << ".\n";
+  // The payee is the transaction's description, the memo the bank line's.
+  const BankLine cheque{ttCHQ, bank, amount, options.memo.empty() ? options.payee : options.memo, options.address,
+                        options.cheque_no.empty() ? Variant::Null() : Variant(options.cheque_no)};
+  const std::string number = Record(options.file, options.user, date, options.payee, cheque, lines);
+  out << "Recorded cheque " << (options.cheque_no.empty() ? "(no number)" : options.cheque_no) << " (transaction "
+      << number << "): " << amount.ToText() << " to " << options.payee << (options.payee.ends_with('.') ? "" : ".") << "\n";
+  return 0;
+}
+
+int RunDeposit(const BankOptions& options, std::ostream& out) {
+  const Date date = DayArgument(options.date, "--date");
+  const Currency amount = AmountArgument(options.amount, "--amount");
+  const std::string description = options.description.empty() ? std::string("Deposit") : options.description;
+  RequireTextFits(description, lenACTransLog::lenDescription, "--description");
+  RequireTextFits(options.memo, lenACTransLogWIP::lenDescription, "--memo");
+  RequireTextFits(options.user, lenACTransLog::lenUserName, "--user");
+  const AccountNumbers numbers(options.file);
+  const Variant bank = numbers.Key(options.bank, "--bank");
+  const std::vector<EntryLine> lines = SplitLines(options, numbers, amount, "--from", false, bank);
+  const BankLine deposit{ttDEP, bank, amount, options.memo.empty() ? description : options.memo, "", Variant::Null()};
+  const std::string number = Record(options.file, options.user, date, description, deposit, lines);
+  out << "Recorded deposit (transaction " << number << "): " << amount.ToText() << " into " << options.bank << ".\n";
   return 0;
 }
 
@@ -253,7 +347,51 @@ Subcommand AddPostCommand(CLI::App& app) {
       ->allow_extra_args(false);
   command->add_flag("--allow-unbalanced", options->allow_unbalanced, "Post even when debits and credits differ");
   command->add_option("--user", options->user, "User name recorded with the transaction")->capture_default_str();
+  command->footer("Example:\n  ledgerkit post books.ldb --date 2026-03-31 --description \"Owner's loan\" --debit 1000=5000 "
+                  "--credit 3000=5000\n");
   return Subcommand{command, [options](std::ostream& out) { return RunPost(*options, out); }};
+}
+
+Subcommand AddChequeCommand(CLI::App& app) {
+  auto options = std::make_shared<BankOptions>();
+  auto* command = app.add_subcommand("cheque", "Record a cheque written on a bank account, split over the accounts it pays.");
+  command->add_option("FILE", options->file, "Company file path, or postgresql://...?company=NAME for a company on a server")->required();
+  command->add_option("--bank", options->bank, "Number of the bank account the cheque is drawn on")->required();
+  command->add_option("--date", options->date, "Date of the cheque (YYYY-MM-DD)")->required();
+  command->add_option("--payee", options->payee, "Who the cheque is paid to (the transaction's description)")->required();
+  command->add_option("--amount", options->amount, "Amount of the cheque")->required();
+  command->add_option("--to", options->parts,
+                      "NUMBER[=AMOUNT]: an account the cheque pays (a debit); one alone without an amount takes all")
+      ->required()
+      ->allow_extra_args(false);
+  command->add_option("--number", options->cheque_no, "Cheque number (default: none; the company keeps no cheque counter)");
+  command->add_option("--memo", options->memo, "Memo of the cheque's lines (default: the payee)");
+  command->add_option("--address", options->address, "The payee's address, stored with the cheque");
+  command->add_option("--user", options->user, "User name recorded with the transaction")->capture_default_str();
+  command->footer(
+      "Example:\n  ledgerkit cheque books.ldb --bank 1000 --date 2026-03-31 --payee \"Acme Ltd.\" --amount 250.00 "
+      "--to 5100=200.00 --to 5400=50.00 --number 104\n");
+  return Subcommand{command, [options](std::ostream& out) { return RunCheque(*options, out); }};
+}
+
+Subcommand AddDepositCommand(CLI::App& app) {
+  auto options = std::make_shared<BankOptions>();
+  auto* command = app.add_subcommand("deposit", "Record a deposit into a bank account, split over the accounts it comes from.");
+  command->add_option("FILE", options->file, "Company file path, or postgresql://...?company=NAME for a company on a server")->required();
+  command->add_option("--bank", options->bank, "Number of the bank account deposited into")->required();
+  command->add_option("--date", options->date, "Date of the deposit (YYYY-MM-DD)")->required();
+  command->add_option("--amount", options->amount, "Amount deposited")->required();
+  command->add_option("--from", options->parts,
+                      "NUMBER[=AMOUNT]: an account the money comes from (a credit); one alone without an amount takes all")
+      ->required()
+      ->allow_extra_args(false);
+  command->add_option("--description", options->description, "Description of the deposit (default: Deposit)");
+  command->add_option("--memo", options->memo, "Memo of the deposit's lines (default: the description)");
+  command->add_option("--user", options->user, "User name recorded with the transaction")->capture_default_str();
+  command->footer(
+      "Example:\n  ledgerkit deposit books.ldb --bank 1000 --date 2026-03-31 --amount 1500.00 --from 4000=1000.00 "
+      "--from 1200=500.00 --description \"Counter sales and a customer payment\"\n");
+  return Subcommand{command, [options](std::ostream& out) { return RunDeposit(*options, out); }};
 }
 
 void AddStandardChart(const Variant& file, const Variant& user) {

@@ -24,6 +24,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Books.h"
+#include "ChartCommands.h"
 #include "Copy.h"
 #include "Demo.h"
 #include "FailureLine.h"
@@ -166,6 +167,11 @@ int main(int argc, char** argv) {
       ledgerkit::cli::AddPostCommand(app),
       ledgerkit::cli::AddServeCommand(app),
       ledgerkit::cli::AddCopyCommand(app),
+      ledgerkit::cli::AddAccountCommands(app),
+      ledgerkit::cli::AddTypeCommands(app),
+      ledgerkit::cli::AddTaxCodeCommands(app),
+      ledgerkit::cli::AddChequeCommand(app),
+      ledgerkit::cli::AddDepositCommand(app),
   };
 
   for (auto& journal : ledgerkit::cli::AddJournalCommands(app)) subcommands.push_back(std::move(journal));

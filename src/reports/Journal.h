@@ -63,6 +63,12 @@ struct JournalImport {
 // import is one unit of work, and the first fault (a line that cannot be read, a transaction
 // that does not balance, a refused operation) fails it naming the journal's line, with nothing
 // recorded. The journal is read whole and checked before anything is written.
+// An account name whose last part starts with a number ("2100 Sales tax payable") is the
+// company's account with that number wherever the journal places it, its own type and parent
+// kept (an account type the journal names is created only for an account created); when the
+// names differ, or several of the company's accounts share the number, the import is refused
+// naming the line, the number and the names (or keys). No second account with a number already
+// used is ever created.
 JournalImport ImportJournal(const Variant& account, std::istream& journal, const Variant& user_name);
 
 // One part of an account name as the journal writes it (see above).

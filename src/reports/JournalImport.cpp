@@ -361,6 +361,17 @@ class ChartBuilder {
     for (const auto& [id, entry] : chart.accounts) {
       if (entry.type) accounts_.try_emplace({*entry.type, entry.parent.value_or(0), entry.label}, id);
     }
+    // The chart's numbers, each with the accounts that have it and their names as the journal
+    // writes them: an account of the journal whose number the chart has is that account.
+    auto numbers = ActiveConnection(account).Prepare("SELECT ACAccountID, AccountNumber, Name FROM ACAccount ORDER BY ACAccountID;");
+    while (numbers->Step()) {
+      const auto id = KeyColumn(*numbers, 0);
+      const std::string number = TextColumn(*numbers, 1);
+      if (!id || number.empty()) continue;
+      const auto charted = chart.accounts.find(*id);
+      by_number_[number].push_back(NumberedAccount{*id, JournalNamePart(TextColumn(*numbers, 2)), TextColumn(*numbers, 2),
+                                                   charted == chart.accounts.end() ? std::nullopt : charted->second.type});
+    }
   }
 
   int32_t Resolve(const std::string& name, int line) {
@@ -381,15 +392,23 @@ class ChartBuilder {
     // Class:Type:Account[:Sub...]; with fewer parts the type is named after the top level.
     const std::string& type_name = parts.size() >= 3 ? parts[1] : parts[0];
     std::vector<std::string> labels(parts.begin() + (parts.size() >= 3 ? 2 : parts.size() == 2 ? 1 : 0), parts.end());
-    const int32_t type = Type(*sheet, type_name, line);
+    // The type is created only when an account is: an account found by its number keeps its own
+    // type, which its sub-accounts in the journal then have too.
+    std::optional<int32_t> type = FindType(*sheet, type_name, line);
     int32_t parent = 0;
-    for (const std::string& label : labels) parent = Account(type, parent, label, line);
+    for (const std::string& label : labels) {
+      const auto [id, id_type] = Account(type, parent, label, line, [&] { return CreateType(*sheet, type_name, line); });
+      parent = id;
+      type = id_type;
+    }
     resolved_.emplace(name, parent);
     return parent;
   }
 
  private:
-  int32_t Type(int32_t sheet, const std::string& name, int line) {
+  // The type of the class named `name`; nothing when there is none. Refused when the name is a
+  // type of another class.
+  std::optional<int32_t> FindType(int32_t sheet, const std::string& name, int line) {
     const auto found = types_.find({sheet, name});
     if (found != types_.end()) return found->second;
     const auto other = types_by_name_.find(name);
@@ -400,6 +419,11 @@ class ChartBuilder {
                                                                : "an account type of no balance-sheet class") +
                           ", not of " + std::string(kClassNames[sheet]) + ".");
     }
+    return std::nullopt;
+  }
+
+  int32_t CreateType(int32_t sheet, const std::string& name, int line) {
+    if (const auto found = FindType(sheet, name, line)) return *found;
     const int32_t id = AtLine(line, [&] { return ToLong(ledger_.AddAccountType(account_, user_, "", name, "", false, sheet)); });
     types_.emplace(std::make_pair(sheet, name), id);
     types_by_name_.emplace(name, std::make_pair(id, sheet));
@@ -407,10 +431,16 @@ class ChartBuilder {
     return id;
   }
 
-  int32_t Account(int32_t type, int32_t parent, const std::string& label, int line) {
-    const auto key = std::make_tuple(type, parent, label);
-    const auto found = accounts_.find(key);
-    if (found != accounts_.end()) return found->second;
+  // The account `label` under `parent` (0: top level) of type `type`, and its type: found by
+  // its place in the chart, else by its number, else created (with the type `make_type` gives
+  // when `type` is nothing).
+  template <class MakeType>
+  std::pair<int32_t, std::optional<int32_t>> Account(std::optional<int32_t> type, int32_t parent,
+                                                     const std::string& label, int line, MakeType&& make_type) {
+    if (type) {
+      const auto found = accounts_.find(std::make_tuple(*type, parent, label));
+      if (found != accounts_.end()) return {found->second, type};
+    }
     // "NUMBER Name": the first word is the number when it begins with a digit and more follows.
     std::string number, name = label;
     const size_t blank = label.find(' ');
@@ -418,14 +448,45 @@ class ChartBuilder {
       number = label.substr(0, blank);
       name = label.substr(blank + 1);
     }
+    if (!number.empty()) {
+      // A number names one account: the chart's when it has the number (wherever the journal
+      // places it), refused when the names differ; never a second account with the number.
+      const auto numbered = by_number_.find(number);
+      if (numbered != by_number_.end()) {
+        const std::vector<NumberedAccount>& holders = numbered->second;
+        if (holders.size() > 1) {
+          std::string keys;
+          for (size_t i = 0; i < holders.size(); ++i) {
+            keys += (i == 0 ? "" : i + 1 == holders.size() ? " and " : ", ") + std::to_string(holders[i].id);
+          }
+          LineFault(line, "the account number " + number + " of " + Quoted(label) +
+                              " is ambiguous: the company's accounts with keys " + keys + " share it.");
+        }
+        const NumberedAccount& holder = holders.front();
+        if (holder.journal_name != name) {
+          LineFault(line, "the account number " + number + " is named " + Quoted(name) + " in the journal but " +
+                              Quoted(holder.name) + " in the company; rename one of them so that they agree.");
+        }
+        return {holder.id, holder.type};
+      }
+    }
+    const int32_t new_type = type ? *type : make_type();
     const Variant parent_key = parent == 0 ? Variant("") : Variant(parent);
     const int32_t id = AtLine(line, [&] {
-      return ToLong(ledger_.AddAccount(account_, user_, "", number, name, "", "", false, "", parent_key, type, ""));
+      return ToLong(ledger_.AddAccount(account_, user_, "", number, name, "", "", false, "", parent_key, new_type, ""));
     });
-    accounts_.emplace(key, id);
+    accounts_.emplace(std::make_tuple(new_type, parent, label), id);
+    if (!number.empty()) by_number_[number].push_back(NumberedAccount{id, name, name, new_type});
     ++counts_.accounts_created;
-    return id;
+    return {id, new_type};
   }
+
+  struct NumberedAccount {
+    int32_t id = 0;
+    std::string journal_name;  // the name as the journal writes it
+    std::string name;          // as stored
+    std::optional<int32_t> type;
+  };
 
   const Variant& account_;
   const Variant& user_;
@@ -435,6 +496,7 @@ class ChartBuilder {
   std::map<std::pair<int32_t, std::string>, int32_t> types_;          // class, name -> key
   std::map<std::tuple<int32_t, int32_t, std::string>, int32_t> accounts_;  // type, parent, label -> key
   std::map<std::string, int32_t> resolved_;                                // journal name -> key
+  std::map<std::string, std::vector<NumberedAccount>> by_number_;          // account number -> accounts
 };
 
 // The user an import acts as when none is named: the main user, else the first user.

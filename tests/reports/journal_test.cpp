@@ -238,7 +238,7 @@ TEST(Journal, ImportIsAllOrNothingAndNamesTheLineAtFault) {
   // A fault found only by the ledger's own operations, after the first transaction was
   // recorded and its accounts made, undoes everything and still names the line.
   const Error refused = CaptureError([&] {
-    Import(path, good + "2026-04-02 x\n    Assets:Bank:1000 " + long_name + "  5\n    Equity:Capital:3000 Owner\n");
+    Import(path, good + "2026-04-02 x\n    Assets:Bank:1001 " + long_name + "  5\n    Equity:Capital:3000 Owner\n");
   });
   EXPECT_EQ(refused.number(), kInvalidArgument);
   EXPECT_EQ(refused.description().rfind("Line 6 of the journal: ", 0), 0u) << refused.description();
@@ -249,6 +249,76 @@ TEST(Journal, ImportIsAllOrNothingAndNamesTheLineAtFault) {
   EXPECT_EQ(nobody.number(), kObjectIsNothing);
   EXPECT_EQ(nobody.description().rfind("Line 3 of the journal: ", 0), 0u) << nobody.description();
   EXPECT_EQ(DumpTables(path), before);
+}
+
+// An account of the journal whose number the company has is the company's account, wherever the
+// journal places it; a different name for the number is refused, and no second account with a
+// number already used is made.
+TEST(Journal, ImportUsesTheAccountWithTheNumberAndRefusesAnotherNameForIt) {
+  TempCompany scratch;
+  const std::string path = NewCompany(scratch, "numbers");
+  CACMgr ledger;
+  const Variant bank_type = ledger.AddAccountType(path, kUser, "", "Bank", "", false, bstASSET);
+  const Variant tax_type = ledger.AddAccountType(path, kUser, "", "Sales tax", "", false, bstLIABILITY);
+  const Variant bank = ledger.AddAccount(path, kUser, "", "1000", "Bank", "", "", false, "", "", bank_type, "");
+  const Variant tax = ledger.AddAccount(path, kUser, "", "2100", "Sales tax payable", "", "", false, "", "", tax_type, "");
+
+  // "Liabilities:2100 ..." names a type "Liabilities" the chart lacks, and "Assets:Cash:1000
+  // Bank" another place: both are the chart's accounts, and neither type is made for them.
+  const JournalImport done = Import(path,
+                                    "2026-01-05 Cash sale\n"
+                                    "    Assets:Cash:1000 Bank  105.00\n"
+                                    "    Liabilities:2100 Sales tax payable  -5.00\n"
+                                    "    Income:Sales:4000 Sales\n"
+                                    "\n"
+                                    "2026-01-06 Petty cash\n"
+                                    "    Assets:Cash:1000 Bank:1010 Petty cash  20\n"
+                                    "    Assets:Bank:1000 Bank\n");
+  EXPECT_EQ(done.transactions, 2);
+  EXPECT_EQ(done.accounts_created, 2);  // 4000 Sales and 1010 Petty cash
+  EXPECT_EQ(done.account_types_created, 1);  // Sales
+  EXPECT_EQ(RawScalar(path, "SELECT COUNT(*) FROM ACAccount WHERE AccountNumber IN ('1000','2100')"), "2");
+  EXPECT_EQ(RawScalar(path, "SELECT COUNT(*) FROM ACTransaction WHERE Parent=" + ToText(tax)), "1");
+  EXPECT_EQ(RawScalar(path, "SELECT COUNT(*) FROM ACTransaction WHERE Parent=" + ToText(bank)), "2");
+  // The sub-account is under the chart's 1000, of its type.
+  EXPECT_EQ(RawScalar(path, "SELECT ParentAccountID || '/' || AccountTypeID FROM ACAccount WHERE AccountNumber='1010'"),
+            ToText(bank) + "/" + ToText(bank_type));
+  EXPECT_EQ(RawScalar(path, "SELECT GROUP_CONCAT(Name, ',') FROM (SELECT Name FROM ACAccountType ORDER BY ACAccountTypeID)"), "Bank,Sales tax,Sales");
+
+  // Another name for 2100: refused naming the line, the number and both names; nothing written.
+  const std::string before = DumpTables(path);
+  const Error renamed = CaptureError([&] {
+    Import(path, "2026-02-01 Sale\n    Assets:Bank:1000 Bank  10\n    Liabilities:Taxes:2100 GST owing  -10\n");
+  });
+  EXPECT_EQ(renamed.number(), kInvalidArgument);
+  EXPECT_EQ(renamed.description().substr(0, renamed.description().find(kErrorMarker) - 2),
+            "Line 3 of the journal: the account number 2100 is named \"GST owing\" in the journal but \"Sales tax "
+            "payable\" in the company; rename one of them so that they agree.");
+  EXPECT_EQ(DumpTables(path), before);
+
+  // Two numbers within one journal are one account too: the second name for 5000 is refused.
+  const Error twice = CaptureError([&] {
+    Import(path,
+           "2026-02-01 a\n    Expenses:Costs:5000 Stock  1\n    Assets:Bank:1000 Bank\n\n"
+           "2026-02-02 b\n    Expenses:Other:5000 Freight  1\n    Assets:Bank:1000 Bank\n");
+  });
+  EXPECT_NE(twice.description().find("Line 6 of the journal: the account number 5000 is named \"Freight\""),
+            std::string::npos)
+      << twice.description();
+  EXPECT_EQ(DumpTables(path), before);
+
+  // A number the company already holds twice is ambiguous: refused naming the keys.
+  ledger.AddAccount(path, kUser, "", "2100", "Sales tax payable", "", "", false, "", "", tax_type, "");
+  const std::string duplicated = DumpTables(path);
+  const Error ambiguous = CaptureError([&] {
+    Import(path, "2026-02-01 Sale\n    Assets:Bank:1000 Bank  10\n    Liabilities:2100 Sales tax payable  -10\n");
+  });
+  EXPECT_NE(ambiguous.description().find("Line 3 of the journal: the account number 2100 of \"2100 Sales tax payable\" "
+                                         "is ambiguous: the company's accounts with keys " +
+                                         ToText(tax) + " and "),
+            std::string::npos)
+      << ambiguous.description();
+  EXPECT_EQ(DumpTables(path), duplicated);
 }
 
 TEST(Journal, RegisterAsCsvOneRowPerRegisterRowQuotedWhereNeeded) {
