@@ -135,9 +135,17 @@ TEST_F(InvoiceCli, AnInvoiceFromEntryToPayment) {
   Refused("invoice delete", "1", "it is paid and deleting it removes what it posted");
   Refused("invoice delete", "1 --issued", "payments of 292.11 are recorded against it");
 
+  // An issued invoice not paid yet is deleted with what it posted; a pending one with its lines.
+  const std::string books = Ok("report trial-balance", "--csv");
   Ok("invoice new", "--customer 'Nut Co' --date 2026-04-01 --receivable 1200 --number A-2");
   Ok("invoice add", "A-2 --item N --description Nuts --price 5 --quantity 3 --account 4000");
-  EXPECT_EQ(Ok("invoice delete", "A-2"), "Deleted invoice A-2 (key 2) and its transaction 4.\n");
+  Ok("invoice issue", "A-2");
+  Refused("invoice delete", "A-2", "it is outstanding and deleting it removes what it posted");
+  EXPECT_EQ(Ok("invoice delete", "A-2 --issued"), "Deleted invoice A-2 (key 2) and what it posted in transaction 4.\n");
+  EXPECT_EQ(Ok("report trial-balance", "--csv"), books);
+  Ok("invoice new", "--customer 'Nut Co' --date 2026-04-01 --receivable 1200");
+  Ok("invoice add", "2 --item N --description Nuts --price 5 --quantity 3 --account 4000");
+  EXPECT_EQ(Ok("invoice delete", "2"), "Deleted invoice 2 (key 3) and its transaction 5.\n");
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM ACInvoiceItem"), "2");
 }
 
@@ -145,45 +153,47 @@ TEST_F(InvoiceCli, ABankStatementReconciled) {
   Ok("post", "--date 2026-03-01 --description Capital --debit 1000=5000 --credit 3000=5000");
   Ok("post", "--date 2026-03-05 --description Rent --debit 5100=1200 --credit 1000=1200");
   Ok("post", "--date 2026-04-02 --description Takings --debit 1000=300 --credit 4000=300");
-  const Json listed = Json::parse(Ok("reconcile", "--account 1000 --list --statement-balance 3795.50 --json"));
+  const Json listed = Json::parse(Ok("reconcile", "--account 1000 --list --statement-balance 3796.70 --json"));
   ASSERT_EQ(listed["rows"].size(), 3u) << listed.dump();
   EXPECT_EQ(listed["rows"][1]["Amount"], "-1200");
   EXPECT_EQ(listed["cleared_balance"], "0");
-  EXPECT_EQ(listed["difference"], "3795.5");
+  EXPECT_EQ(listed["difference"], "3796.7");
   const std::string capital = listed["rows"][0]["Key"].dump(), rent = listed["rows"][1]["Key"].dump();
   const std::string takings = listed["rows"][2]["Key"].dump();
 
-  const std::string statement = "--account 1000 --statement-date 2026-03-31 --statement-balance 3795.50 ";
-  // The statement shows a service charge the books do not have yet; takings of April are not on it.
+  // The statement shows a service charge and interest the books do not have yet; the takings of
+  // April are not on it.
+  const std::string statement = "--account 1000 --statement-date 2026-03-31 --statement-balance 3796.70 ";
   Refused("reconcile", statement + "--clear all",
-          "does not match: the cleared balance would be 3800.00, a difference of -4.50");
+          "does not match: the cleared balance would be 3800.00, a difference of -3.30");
   Refused("reconcile", statement + "--clear " + capital + ",77",
           "77 is not an unreconciled register row of account 1000");
   Refused("reconcile", statement + "--clear all --service-charge 4.50 --charge-account 1000",
           "the account being reconciled");
-  EXPECT_EQ(
-      Ok("reconcile", statement + "--clear " + capital + "," + rent + " --service-charge 4.50 --charge-account 5200"),
-      "Reconciled account 1000 to the statement of 2026-03-31: 2 rows cleared, a service charge of 4.50 posted; "
-      "the cleared balance is 3795.50.\n");
+  const std::string charges = " --service-charge 4.50 --charge-account 5200 --interest 1.20 --interest-account 4900";
+  EXPECT_EQ(Ok("reconcile", statement + "--clear " + capital + "," + rent + charges),
+            "Reconciled account 1000 to the statement of 2026-03-31: 2 rows cleared, a service charge of 4.50 posted, "
+            "interest of 1.20 posted; the cleared balance is 3796.70.\n");
   Refused("reconcile", statement + "--clear " + rent, "is not an unreconciled register row");
 
-  const std::string left = Ok("reconcile", "--account 1000 --list --statement-balance 4095.50");
+  const std::string left = Ok("reconcile", "--account 1000 --list --statement-balance 4096.70");
   EXPECT_NE(left.find("Takings"), std::string::npos) << left;
   EXPECT_NE(left.find("(1 row)"), std::string::npos) << left;
-  EXPECT_NE(left.find("Cleared balance 3795.50, statement balance 4095.50, difference 300.00."), std::string::npos);
+  EXPECT_NE(left.find("Cleared balance 3796.70, statement balance 4096.70, difference 300.00."), std::string::npos);
 
   const Json bank = Json::parse(Ok("report account-register", "--account 1000 --json"));
   std::vector<std::string> rows;
   for (const Json& row : bank) {
-    if (row["RowKind"] == "detail")
-      rows.push_back(row["Description"].get<std::string>() + (row["Reconciled"].get<bool>() ? " R" : " -"));
+    if (row["RowKind"] != "detail") continue;
+    rows.push_back(row["Description"].get<std::string>() + (row["Reconciled"].get<bool>() ? " R" : " -"));
   }
-  EXPECT_EQ(rows, (std::vector<std::string>{"Capital R", "Rent R", "a/c Service Charge R", "Takings -"}));
-  EXPECT_EQ(bank[4]["TransactionID"].dump(), takings);
+  EXPECT_EQ(rows, (std::vector<std::string>{"Capital R", "Rent R", "a/c Service Charge R", "a/c Interest Earned R",
+                                            "Takings -"}));
+  EXPECT_EQ(bank[5]["TransactionID"].dump(), takings);
   // --force records a statement that does not match, and says by how much.
   EXPECT_EQ(Ok("reconcile", "--account 1000 --statement-date 2026-04-30 --statement-balance 4000 --clear all --force"),
-            "Reconciled account 1000 to the statement of 2026-04-30: 1 row cleared; the cleared balance is 4095.50, "
-            "the statement's 4000.00, a difference of -95.50.\n");
+            "Reconciled account 1000 to the statement of 2026-04-30: 1 row cleared; the cleared balance is 4096.70, "
+            "the statement's 4000.00, a difference of -96.70.\n");
 }
 
 }  // namespace
