@@ -12,6 +12,8 @@
 //   ledgerkit post FILE --date D ...        one general-journal transaction (Books.h)
 //   ledgerkit serve --data DIR [...]        the JSON-RPC bridge over HTTP, logon enforced (Serve.h)
 //   ledgerkit copy SRC DST                  a company copied into a new file or server company (Copy.h)
+//   ledgerkit invoice ACTION FILE ...       customer invoices from entry to payment (InvoiceCommands.h)
+//   ledgerkit reconcile FILE --account N    bank reconciliation against a statement (ReconcileCommand.h)
 //
 // FILE is a company file's path or a company on a server (postgresql://...?company=NAME)
 // wherever it appears.
@@ -28,6 +30,8 @@
 #include "Copy.h"
 #include "Demo.h"
 #include "FailureLine.h"
+#include "InvoiceCommands.h"
+#include "ReconcileCommand.h"
 #include "Report.h"
 #include "Serve.h"
 #include "Subcommand.h"
@@ -172,6 +176,8 @@ int main(int argc, char** argv) {
       ledgerkit::cli::AddTaxCodeCommands(app),
       ledgerkit::cli::AddChequeCommand(app),
       ledgerkit::cli::AddDepositCommand(app),
+      ledgerkit::cli::AddInvoiceCommand(app),
+      ledgerkit::cli::AddReconcileCommand(app),
   };
 
   for (auto& journal : ledgerkit::cli::AddJournalCommands(app)) subcommands.push_back(std::move(journal));

@@ -29,8 +29,12 @@ Variant CACMgr::AddInvoiceItem(const Variant& Account, const Variant& /*UserName
                                const Variant& ItemName, const Variant& ItemPrice, const Variant& ItemQuantity,
                                const Variant& ItemUnit, const Variant& AccountID) {
   return RunOperation(Account, Access::kWrite, [&] {
+    // A line of no invoice would never be posted nor shown; the invoice's state is not
+    // consulted, since changing lines never touches what an issued invoice posted.
+    const int32_t invoice_id = ToKey(InvoiceID, "InvoiceID");
+    ledger::RequireByKey<ACInvoice>(Account, invoice_id, "InvoiceID");
     auto row = RowWrite::Of<db::ACInvoiceItem>();
-    row.Set(db::ACInvoiceItem::Parent, InvoiceID, "InvoiceID");
+    row.Set(db::ACInvoiceItem::Parent, invoice_id, "InvoiceID");
     SetItemValues(row, TaxID, ItemCode, ItemName, ItemPrice, ItemQuantity, ItemUnit, AccountID);
     return row.Insert(Account);
   });

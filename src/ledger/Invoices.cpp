@@ -1,8 +1,6 @@
 // CACMgr: customer invoices. Each invoice rides on one ttINV ledger transaction: begun when the
 // invoice is entered, posted and committed when it is issued, aborted when it is deleted.
 #include <limits>
-#include <optional>
-#include <vector>
 
 #include "common/Command.h"
 #include "common/Convert.h"
@@ -11,6 +9,7 @@
 #include "entities/Catalog.h"
 #include "enums/PublicEnums.h"
 #include "ledger/CACMgr.h"
+#include "ledger/InvoiceAmounts.h"
 #include "ledger/LedgerInternal.h"
 #include "services/Ledger.h"
 
@@ -18,43 +17,27 @@ namespace ledgerkit {
 
 namespace {
 
-// One entry of an invoice's tax summary: the sum of every tax of that name, and the account
-// that collects it (the account of the code met last).
-struct TaxTotal {
-  Variant name;
-  Currency amount;
-  Variant account;
-};
-
-void AddTax(std::vector<TaxTotal>& summary, const Variant& name, Currency amount, const Variant& account) {
-  for (TaxTotal& entry : summary) {
-    // Names match exactly; a Null name matches nothing.
-    if (!name.IsNull() && !entry.name.IsNull() && ToText(entry.name) == ToText(name)) {
-      entry.amount += amount;
-      entry.account = account;
-      return;
-    }
+// Refuses to issue an invoice that has been posted already (its transaction committed), whatever
+// its Paid says, or that is paid: posting it again would double its receivable. An invoice
+// entered Paid 0 whose transaction is still in progress was never posted and may be issued.
+void RequireUnposted(const Variant& account, const ACInvoice& invoice, int32_t invoice_id) {
+  const Variant& paid = invoice.Value("Paid");
+  Command committed(account);
+  committed.SetText("SELECT COUNT(*) FROM ACTransLog WHERE TransactionNumber=? AND TransLogStatus=?;");
+  committed.Append(SelectingText(invoice.Value("TransactionNumber"), "TransactionNumber"));
+  committed.Bind(db::ACTransLog::TransLogStatus, static_cast<int32_t>(tlsCOMMITTED));
+  std::string state;
+  if (!paid.IsNull() && ToLong(paid) == 1) {
+    state = "paid";
+  } else if (ToLong(committed.ExecuteScalar()) > 0) {
+    state = "already issued (its transaction " + ledger::Shown(invoice.Value("TransactionNumber")) + " is committed)";
+  } else if (paid.IsNull() || (ToLong(paid) != -1 && ToLong(paid) != 0)) {
+    state = "in no known state (Paid " + ledger::Shown(paid) + ")";
   }
-  summary.push_back(TaxTotal{name, amount, account});
-}
-
-// Yes/no columns as the tax computation reads them: a Null flag is neither true nor false.
-bool IsTrue(const Variant& flag) { return !flag.IsNull() && ToBoolean(flag); }
-bool IsFalse(const Variant& flag) { return !flag.IsNull() && !ToBoolean(flag); }
-
-// Adds the taxes of one line under `code` to the summary. Each tax is computed on this line
-// alone and converted to currency (half to even at the fourth decimal).
-void AddLineTaxes(std::vector<TaxTotal>& summary, const CITaxCode& code, double line_amount) {
-  Currency first_tax;
-  if (IsFalse(code.Value("Tax1Exempt"))) {
-    first_tax = CurrencyFromDouble(line_amount * (ToDouble(code.Value("Tax1Rate")) / 100));
-    AddTax(summary, code.Value("Tax1Name"), first_tax, code.Value("Account1ID"));
-  }
-  if (IsFalse(code.Value("Tax2Exempt"))) {
-    const double base = IsTrue(code.Value("Tax2PiggyBack")) ? line_amount + ToDouble(first_tax) : line_amount;
-    AddTax(summary, code.Value("Tax2Name"), CurrencyFromDouble(base * (ToDouble(code.Value("Tax2Rate")) / 100)),
-           code.Value("Account2ID"));
-  }
+  if (state.empty()) return;
+  throw Error::Runtime(kInvalidArgument, "Invoice " + ledger::Shown(invoice.Value("InvoiceNo")) + " (key " +
+                                             std::to_string(invoice_id) + ") cannot be issued: it is " + state + ".")
+      .WithArgument("InvoiceID");
 }
 
 // One more than the greatest stored invoice number that is a whole number; 1 when none is.
@@ -164,39 +147,19 @@ void CACMgr::IssueInvoice(const Variant& Account, const Variant& /*UserName*/, c
   RunOperation(Account, Access::kWrite, [&] {
     const int32_t invoice_id = ToKey(InvoiceID, "InvoiceID");
     const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id, "InvoiceID");
+    RequireUnposted(Account, *invoice, invoice_id);
     const auto tax_codes = Fetch<CITaxCode>(Account, FetchArgs{.filter = "CITaxCodeID<>0"});
     const Variant transaction = invoice->Value("TransactionNumber");
     const Variant comment = invoice->Value("Comment");
-    // The transaction is looked up when the first line is posted, and once.
-    std::optional<int32_t> header;
-    auto post = [&](const Variant& account_id, Currency amount, services::Side side, const Variant& description) {
-      if (!header) header = services::RequireHeaderKey(Account, transaction);
-      services::AddLine(Account, *header, account_id, amount, side, description);
-    };
-    Currency total;
-    std::vector<TaxTotal> summary;
-    const auto items = invoice->Children("Items", Account);
-    for (const auto& [key, entry] : items->entries()) {
-      const auto& item = static_cast<const ACInvoiceItem&>(*entry);
-      const double line_amount = ToDouble(item.Value("ItemPrice")) * ToDouble(item.Value("ItemQuantity"));
-      // The debit is the exact sum of the credits: each credit is added as posted.
-      const Currency credit = CurrencyFromDouble(line_amount);
-      post(item.Value("AccountID"), credit, services::Side::kCredit, item.Value("ItemName"));
-      total += credit;
-      const Variant& stored_tax_id = item.Value("TaxID");
-      if (stored_tax_id.IsNull()) continue;
-      const int32_t tax_id = ToKey(stored_tax_id);
-      if (tax_id <= 0) continue;
-      for (const auto& [code_key, code] : tax_codes->entries()) {
-        const auto& tax_code = static_cast<const CITaxCode&>(*code);
-        if (ToKey(tax_code.Value("CITaxCodeID")) == tax_id) AddLineTaxes(summary, tax_code, line_amount);
-      }
+    const InvoicePosting posting = ComputeInvoicePosting(*invoice->Children("Items", Account), *tax_codes);
+    const int32_t header = services::RequireHeaderKey(Account, transaction);
+    for (const InvoiceLineCredit& line : posting.lines) {
+      services::AddLine(Account, header, line.account_id, line.amount, services::Side::kCredit, line.description);
     }
-    for (const TaxTotal& tax : summary) {
-      post(tax.account, tax.amount, services::Side::kCredit, comment);
-      total += tax.amount;
+    for (const InvoiceTaxCredit& tax : posting.taxes) {
+      services::AddLine(Account, header, tax.account_id, tax.amount, services::Side::kCredit, comment);
     }
-    post(invoice->Value("AccountID"), total, services::Side::kDebit, comment);
+    services::AddLine(Account, header, invoice->Value("AccountID"), posting.total, services::Side::kDebit, comment);
     services::CommitTransaction(Account, transaction);
     auto issued = RowWrite::Of<db::ACInvoice>();
     issued.Set(db::ACInvoice::Paid, 0).Where(db::ACInvoice::ACInvoiceID, invoice_id, "InvoiceID");

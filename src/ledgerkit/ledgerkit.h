@@ -1,8 +1,8 @@
 // The whole public interface of the library in one header: values (Variant, Currency, Date),
 // errors and their numbers, late binding (Dispatch, CreateObject), result sets, the entity
 // classes and their collections, the enumerations and enumeration classes, the five managers,
-// company files (CreateSubscriberDatabase), caller queries (OpenRecordset), the message helpers
-// and the JSON-RPC bridge a host may embed.
+// the amounts an invoice posts (ComputeInvoicePosting), company files (CreateSubscriberDatabase),
+// caller queries (OpenRecordset), the message helpers and the JSON-RPC bridge a host may embed.
 #pragma once
 
 #include "common/Version.h"
@@ -44,6 +44,7 @@
 #include "enums/eTransTypeEnm.h"
 
 #include "ledger/CACMgr.h"
+#include "ledger/InvoiceAmounts.h"
 #include "reports/CReportMgr.h"
 #include "security/CSecurityMgr.h"
 #include "security/CUserManager.h"

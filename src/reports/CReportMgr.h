@@ -76,16 +76,20 @@ class CReportMgr : public Dispatch {
   // The register of one account from FromDate to ToDate: an "opening" row (Balance: every row
   // before FromDate), a "detail" row per register row in date order (RowKind, TransactionDate,
   // TransactionNumber, TransType as its short name, Description, ChequeNo from the transaction's
-  // header, Debit, Credit, Balance running), then a "closing" row with the period's debit and
-  // credit sums and the closing Balance. Balance is signed by the account's own class. An
-  // account that does not exist is Invalid argument (5).
+  // header, Debit, Credit, Balance running, Reconciled (a Boolean: ReconcileAccount marked the
+  // row), TransactionID (the row's ACTransactionID, the key ReconcileAccount takes)), then a
+  // "closing" row with the period's debit and credit sums and the closing Balance; Reconciled
+  // and TransactionID are Null on the opening and closing rows. Balance is signed by the
+  // account's own class. An account that does not exist is Invalid argument (5).
   std::shared_ptr<Recordset> AccountRegister(const Variant& Account, const Variant& UserName, const Variant& Token,
                                              const Variant& AccountID, const Variant& FromDate, const Variant& ToDate);
 
-  // Issued invoices still outstanding (Paid 0) dated up to AsOfDate, by customer (the invoice's
-  // Company, in name order): RowKind, Customer, Invoices (a count), Current (dated AsOfDate),
-  // Days1To30, Days31To60, Days61To90, Over90Days (days past the invoice date) and Total, each
-  // the sum of the invoices' Total; then a "total" row. Invoices are aged in their present
+  // Issued invoices still outstanding (Paid 0, their transaction committed) dated up to
+  // AsOfDate, by customer (the invoice's Company, in name order): RowKind, Customer, Invoices (a
+  // count), Current (dated AsOfDate), Days1To30, Days31To60, Days61To90, Over90Days (days past
+  // the invoice date) and Total, each the sum of what the invoices' transactions debited to
+  // their receivable accounts (the invoice's Total is not read); then a "total" row. An invoice
+  // marked outstanding that was never issued is left out. Invoices are aged in their present
   // state: one paid since is not outstanding, whatever the date. An Empty AsOfDate is today.
   std::shared_ptr<Recordset> AgedReceivables(const Variant& Account, const Variant& UserName, const Variant& Token,
                                              const Variant& AsOfDate);

@@ -595,7 +595,9 @@ std::shared_ptr<Recordset> BuildRegister(const Variant& account, int32_t account
                            {"ChequeNo", FieldType::kText},
                            {"Debit", FieldType::kCurrency},
                            {"Credit", FieldType::kCurrency},
-                           {"Balance", FieldType::kCurrency}});
+                           {"Balance", FieldType::kCurrency},
+                           {"Reconciled", FieldType::kBoolean},
+                           {"TransactionID", FieldType::kLong}});
   AddRow(*result, {{"RowKind", "opening"}, {"Description", "Opening balance"}, {"Balance", balance}});
   if (period.from) result->SetField("TransactionDate", *period.from);
 
@@ -605,7 +607,7 @@ std::shared_ptr<Recordset> BuildRegister(const Variant& account, int32_t account
   command.SetText(
       "SELECT t.TransactionDate, t.TransactionNumber, t.TransType, t.Description, "
       "(SELECT MIN(l.ChequeNo) FROM ACTransLog l WHERE l.TransactionNumber=t.TransactionNumber), "
-      "t.Withdrawal, t.Deposit FROM ACTransaction t WHERE t.Parent=?" +
+      "t.Withdrawal, t.Deposit, t.Reconciled, t.ACTransactionID FROM ACTransaction t WHERE t.Parent=?" +
       conditions + " AND " + CommittedRows("t.") + " ORDER BY t.TransactionDate, t.ACTransactionID;");
   const auto rows = command.ExecuteQuery();
   Currency debits, credits;
@@ -629,6 +631,9 @@ std::shared_ptr<Recordset> BuildRegister(const Variant& account, int32_t account
     if (debit != Currency() || credit == Currency()) result->SetField(6, debit);
     if (credit != Currency()) result->SetField(7, credit);
     result->SetField(8, balance);
+    // A row the column leaves Null has never been reconciled.
+    result->SetField(9, !rows->Field(7).IsNull() && ToBoolean(rows->Field(7)));
+    result->SetField(10, rows->Field(8));
   }
   AddRow(*result, {{"RowKind", "closing"},
                    {"Description", "Closing balance"},
@@ -642,10 +647,20 @@ std::shared_ptr<Recordset> BuildRegister(const Variant& account, int32_t account
 // ---- Aged receivables -------------------------------------------------------------------------
 
 std::shared_ptr<Recordset> BuildAgedReceivables(const Variant& account, Date as_of) {
+  // An invoice is issued once its transaction is committed; it is owed what that transaction
+  // debited to the invoice's receivable account (debits are stored as Withdrawal), whatever
+  // its Total says. An invoice marked outstanding but never posted owes nothing yet. The status
+  // is compared as "+TransLogStatus" so that each invoice finds its header by number, not by
+  // reading every committed header.
   Command command(account);
   command.Bind(db::ACInvoice::InvoiceDate, NextDay(as_of), "AsOfDate");
-  command.SetText("SELECT Company, InvoiceDate, Total FROM ACInvoice WHERE Paid=0 AND InvoiceDate<?;");
-  const auto rows = command.ExecuteQuery();
+  command.Bind(db::ACTransLog::TransLogStatus, static_cast<int32_t>(tlsCOMMITTED));
+  command.SetText(
+      "SELECT i.Company, i.InvoiceDate, (SELECT CAST(SUM(t.Withdrawal) AS TEXT) FROM ACTransaction t "
+      "WHERE t.TransactionNumber=i.TransactionNumber AND t.Parent=i.AccountID) FROM ACInvoice i "
+      "WHERE i.Paid=0 AND i.InvoiceDate<? AND EXISTS (SELECT 1 FROM ACTransLog l "
+      "WHERE l.TransactionNumber=i.TransactionNumber AND +l.TransLogStatus=?);");
+  const auto rows = RunSums(command, "the receivables");
   constexpr size_t kBuckets = 5;
   struct Customer {
     int32_t invoices = 0;
@@ -658,7 +673,7 @@ std::shared_ptr<Recordset> BuildAgedReceivables(const Variant& account, Date as_
     const std::string name = SortText(rows->Field(0));
     const int64_t days = (as_of.seconds() - DayArgument(rows->Field(1), {})->seconds()) / kSecondsPerDay;
     const size_t bucket = days <= 0 ? 0 : days <= 30 ? 1 : days <= 60 ? 2 : days <= 90 ? 3 : 4;
-    const Currency amount = rows->Field(2).IsNull() ? Currency() : ToCurrency(rows->Field(2));
+    const Currency amount = SumValue(rows->Field(2), what);
     Customer& customer = customers[name];
     ++customer.invoices;
     Checked(what, [&] {

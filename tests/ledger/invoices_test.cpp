@@ -15,6 +15,7 @@
 #include "common/ErrorConvention.h"
 #include "entities/Schema.h"
 #include "ledger/CACMgr.h"
+#include "ledger/InvoiceAmounts.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 
@@ -265,6 +266,21 @@ TEST_F(InvoiceItems, ChangingOrDeletingLinesOfAnIssuedInvoiceLeavesWhatItPostedA
   EXPECT_EQ(Row(invoice), row);
 }
 
+TEST_F(InvoiceItems, ALineForAnInvoiceThatDoesNotExistIsRefused) {
+  const int32_t invoice = Enter();
+  const std::string before = Everything();
+  const Error error = CaptureError([&] { Line(invoice + 1, "A", "10", 1); });
+  EXPECT_EQ(error.number(), kInvalidArgument);
+  EXPECT_EQ(error.argument(), "InvoiceID");
+  const std::string expected = "No ACInvoice has the key " + std::to_string(invoice + 1) + ".";
+  EXPECT_EQ(error.description().substr(0, expected.size()), expected);
+  EXPECT_EQ(Everything(), before);
+  // A line of an issued invoice is stored, and issuing posted only what was there then.
+  Issue(invoice);
+  Line(invoice, "B", "10", 1);
+  EXPECT_EQ(Postings(invoice), "12:W0 D0");
+}
+
 // --- Invoices ---------------------------------------------------------------------------------
 
 TEST_F(Invoices, IssuingCreditsLinesAndTaxesAndDebitsTheirSumToTheReceivable) {
@@ -300,6 +316,65 @@ TEST_F(Invoices, AmountsAreCarriedToTheTenThousandthAndTheDebitIsTheSumOfTheCred
   Issue(samples);
   EXPECT_EQ(Postings(samples), "12:W0.0004 D0;40:W0 D0.0002;40:W0 D0.0002");
   EXPECT_EQ(Sql("SELECT SUM(Withdrawal)-SUM(Deposit) FROM ACTransaction"), "0");
+}
+
+TEST_F(Invoices, AnInvoiceIsPostedOnceAndIssuingItAgainChangesNothing) {
+  const int32_t code = AddCode({});
+  const int32_t invoice = Enter({.number = "7"});
+  Line(invoice, "A", "100", 1, code);
+  Issue(invoice);
+  ASSERT_EQ(Postings(invoice), "12:W115.025 D0;21:W0 D7;22:W0 D8.025;40:W0 D100");
+  const std::string issued = Everything();
+  // A second click of the front end's button: refused, the receivable debited once.
+  const Error again = CaptureError([&] { Issue(invoice); });
+  EXPECT_EQ(again.number(), kInvalidArgument);
+  EXPECT_EQ(again.argument(), "InvoiceID");
+  const std::string key = std::to_string(invoice);
+  EXPECT_EQ(again.description().substr(0, again.description().find('\r')),
+            "Invoice 7 (key " + key + ") cannot be issued: it is already issued (its transaction " +
+                TransactionOf(invoice) + " is committed).");
+  EXPECT_EQ(Everything(), issued);
+  // A committed transaction is what counts: Paid set back to pending does not let it post again.
+  Exec("UPDATE ACInvoice SET Paid=-1 WHERE ACInvoiceID=" + key);
+  EXPECT_EQ(CaptureError([&] { Issue(invoice); }).number(), kInvalidArgument);
+  EXPECT_EQ(Postings(invoice), "12:W115.025 D0;21:W0 D7;22:W0 D8.025;40:W0 D100");
+  Exec("UPDATE ACInvoice SET Paid=1 WHERE ACInvoiceID=" + key);
+  const Error paid = CaptureError([&] { Issue(invoice); });
+  EXPECT_NE(paid.description().find("(key " + key + ") cannot be issued: it is paid."), std::string::npos)
+      << paid.description();
+
+  // Entered as outstanding by a front end but never posted: it is issued, once.
+  const int32_t draft = Enter({.comment = "Draft", .paid = 0});
+  Line(draft, "A", "10", 1);
+  Issue(draft);
+  EXPECT_EQ(Postings(draft), "12:W10 D0;40:W0 D10");
+  EXPECT_EQ(CaptureError([&] { Issue(draft); }).number(), kInvalidArgument);
+  EXPECT_EQ(Postings(draft), "12:W10 D0;40:W0 D10");
+}
+
+TEST_F(Invoices, TheComputedPostingIsWhatIssuingPosts) {
+  const int32_t to_gst = AddCode({.letter = "A", .exempt2 = true});
+  const int32_t both = AddCode({.letter = "B", .rate1 = 5, .account1 = kHst});
+  const int32_t invoice = Enter();
+  Line(invoice, "B", "0.3333", 3, to_gst);
+  Line(invoice, "A", "200", 1, both);
+  Line(invoice, "C", "7.5", 2);
+  const auto entered = ledger_.GetInvoice(account(), "alice", "", invoice);
+  const InvoicePosting posting =
+      ComputeInvoicePosting(*entered->Children("Items", account()), *ledger_.GetAllTaxCodes(account(), "alice", ""));
+  // Lines by item code; GST from both codes under one name, to the account of the code met last
+  // (B's); PST 7.5 % on line A plus its 5 % GST.
+  std::string shown;
+  for (const InvoiceLineCredit& line : posting.lines) {
+    shown += ToText(line.description) + " " + ToText(line.account_id) + " " + line.amount.ToText() + "; ";
+  }
+  for (const InvoiceTaxCredit& tax : posting.taxes) {
+    shown += ToText(tax.name) + " " + ToText(tax.account_id) + " " + tax.amount.ToText() + "; ";
+  }
+  EXPECT_EQ(shown, "item A 40 200; item B 40 0.9999; item C 40 15; GST 21 10.07; PST 22 15.75; ");
+  EXPECT_EQ(posting.total, Amount("241.8199"));
+  Issue(invoice);
+  EXPECT_EQ(Postings(invoice), "12:W241.8199 D0;21:W0 D10.07;22:W0 D15.75;40:W0 D200;40:W0 D0.9999;40:W0 D15");
 }
 
 TEST_F(Invoices, AnExemptFirstTaxLeavesTheSecondOnTheLineAlone) {

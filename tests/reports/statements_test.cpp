@@ -160,6 +160,16 @@ TEST_F(StatementsTest, AccountRegisterHasOpeningRunningAndClosingBalances) {
             "detail 2026-02-28 GENJRNL - 800.25 8699.25; closing 2026-02-28 - 1500 800.25 8699.25");
   EXPECT_EQ(bank->RecordCount(), 4);
 
+  // The rows a statement cleared read Reconciled; TransactionID is the key that marks them.
+  const std::string deposit = Sql("SELECT ACTransactionID FROM ACTransaction WHERE Parent=1 AND Withdrawal=15000000");
+  const std::string rent = Sql("SELECT ACTransactionID FROM ACTransaction WHERE Parent=1 AND Deposit=8002500");
+  ledger_.ReconcileAccount(account(), "alice", "", kBank, deposit, 0, Variant(), 0, 0, Variant(), 0);
+  const auto marked = reports_.AccountRegister(account(), "", "", kBank, Day(2026, 2, 1), Day(2026, 2, 28));
+  EXPECT_EQ(Render(*marked, {"RowKind", "Credit", "Reconciled", "TransactionID"}),
+            "opening - - -; detail - True " + deposit + "; detail 800.25 False " + rent + "; closing 800.25 - -");
+  EXPECT_EQ(marked->Columns().size(), 11u);
+  EXPECT_EQ(marked->Columns()[9].name, "Reconciled");
+
   // A credit-natured account runs credit-positive; the aborted and waiting entries never show.
   const auto sales = reports_.AccountRegister(account(), "", "", sales_, Variant(), Variant());
   EXPECT_EQ(Render(*sales, {"RowKind", "Credit", "Balance"}), "opening - 0; detail 1200 1200; closing 1200 1200");
@@ -173,17 +183,33 @@ TEST_F(StatementsTest, AccountRegisterHasOpeningRunningAndClosingBalances) {
   }
 }
 
-TEST_F(StatementsTest, AgedReceivablesBucketsOutstandingInvoicesByDaysPastTheirDate) {
-  // Outstanding (0), paid (1) and pending (-1) invoices; the last one is dated after the day.
-  Exec("INSERT INTO ACInvoice (Paid,InvoiceDate,InvoiceNo,Company,Total,AccountID) VALUES "
-       "(0,'2026-03-31 00:00:00','A','Acme',1000000,1), (0,'2026-03-01 00:00:00','B','Acme',505000,1), "
-       "(0,'2026-01-30 00:00:00','C','Beta',200000,1), (0,'2025-12-31 00:00:00','D','Beta',70000,1), "
-       "(0,'2025-12-30 00:00:00','E','Acme',10000,1), (1,'2026-03-01 00:00:00','F','Acme',99990000,1), "
-       "(-1,'2026-03-01 00:00:00','G','Beta',99990000,1), (0,'2026-04-01 00:00:00','H','Acme',99990000,1)");
+TEST_F(StatementsTest, AgedReceivablesAgesWhatIssuedInvoicesPostedByDaysPastTheirDate) {
+  const int32_t receivable = AddAccount("1200", "Receivables", asset_type_);
+  // An invoice of one line of `amount`, entered with the caller's `total` and `paid`, then
+  // issued unless told otherwise; its key.
+  auto invoice = [&](const char* customer, const Variant& date, const char* amount, const char* total,
+                     int32_t paid = -1, bool issue = true) {
+    Variant number = "";
+    const Variant key = ledger_.InsertInvoice(account(), "alice", "", paid, "Order", date, number, "", "", customer,
+                                              CurrencyFromText(total), receivable);
+    ledger_.AddInvoiceItem(account(), "alice", "", key, 0, "A", "Goods", CurrencyFromText(amount), 1.0, "", sales_);
+    if (issue) ledger_.IssueInvoice(account(), "alice", "", key);
+    return ToText(key);
+  };
+  invoice("Acme", Day(2026, 3, 31), "100", "100");
+  invoice("Acme", Day(2026, 3, 1), "850.62", "0");  // the caller's Total left at 0
+  invoice("Beta", Day(2026, 1, 30), "20", "20");
+  invoice("Beta", Day(2025, 12, 31), "7", "7");
+  invoice("Acme", Day(2025, 12, 30), "1", "1");
+  Exec("UPDATE ACInvoice SET Paid=1 WHERE ACInvoiceID=" + invoice("Acme", Day(2026, 3, 1), "9999", "9999"));
+  invoice("Beta", Day(2026, 3, 1), "9999", "9999", -1, false);
+  invoice("Draft Co", Day(2026, 3, 1), "9999", "9999", 0, false);  // marked outstanding, never issued
+  invoice("Acme", Day(2026, 4, 1), "9999", "9999");                // after the day
   const auto aged = reports_.AgedReceivables(account(), "", "", Day(2026, 3, 31));
   EXPECT_EQ(Render(*aged, {"RowKind", "Customer", "Invoices", "Current", "Days1To30", "Days31To60", "Days61To90",
                            "Over90Days", "Total"}),
-            "detail Acme 3 100 50.5 0 0 1 151.5; detail Beta 2 0 0 20 7 0 27; total Total 5 100 50.5 20 7 1 178.5");
+            "detail Acme 3 100 850.62 0 0 1 951.62; detail Beta 2 0 0 20 7 0 27; "
+            "total Total 5 100 850.62 20 7 1 978.62");
 }
 
 TEST_F(StatementsTest, SumsBeyondTheCurrencyRangeFailWithOverflow) {
