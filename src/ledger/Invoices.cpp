@@ -17,9 +17,10 @@ namespace ledgerkit {
 
 namespace {
 
-// Refuses to issue an invoice that has been posted already (its transaction committed), whatever
-// its Paid says, or that is paid: posting it again would double its receivable. An invoice
-// entered Paid 0 whose transaction is still in progress was never posted and may be issued.
+// Refuses to issue an invoice that is not pending (Paid -1) or that has been posted already (its
+// transaction committed), whatever its Paid says: posting it again would double its receivable.
+// An invoice entered as outstanding (Paid 0) but never posted is refused too, with the way out:
+// a caller that means to post it sets it pending first.
 void RequireUnposted(const Variant& account, const ACInvoice& invoice, int32_t invoice_id) {
   const Variant& paid = invoice.Value("Paid");
   Command committed(account);
@@ -31,7 +32,9 @@ void RequireUnposted(const Variant& account, const ACInvoice& invoice, int32_t i
     state = "paid";
   } else if (ToLong(committed.ExecuteScalar()) > 0) {
     state = "already issued (its transaction " + ledger::Shown(invoice.Value("TransactionNumber")) + " is committed)";
-  } else if (paid.IsNull() || (ToLong(paid) != -1 && ToLong(paid) != 0)) {
+  } else if (!paid.IsNull() && ToLong(paid) == 0) {
+    state = "entered as outstanding (Paid 0) without being posted; set Paid to -1 (pending) to issue it";
+  } else if (paid.IsNull() || ToLong(paid) != -1) {
     state = "in no known state (Paid " + ledger::Shown(paid) + ")";
   }
   if (state.empty()) return;

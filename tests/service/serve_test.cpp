@@ -253,7 +253,7 @@ TEST_P(ServeAnywhere, ChequeInvoiceWithTaxesAndReconciliationOverHttp) {
                           {acme_, "", "", "G", "GST", 7.0, "GST", false, 0.0, "", true, false, false, tax, 0});
   ASSERT_TRUE(code.body.contains("result")) << code.body;
   const Reply invoice = Call(port, token, "CACMgr.InsertInvoice",
-                             {acme_, "", "", 0, "March order", Day("2026-03-31"), "", "PO-1", "1 Main St", "Bolt Ltd",
+                             {acme_, "", "", -1, "March order", Day("2026-03-31"), "", "PO-1", "1 Main St", "Bolt Ltd",
                               Money("107"), receivable});
   ASSERT_TRUE(invoice.body.contains("result")) << invoice.body;
   const Json invoice_id = invoice.body["result"]["value"];
