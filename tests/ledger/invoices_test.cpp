@@ -343,9 +343,14 @@ TEST_F(Invoices, AnInvoiceIsPostedOnceAndIssuingItAgainChangesNothing) {
   EXPECT_NE(paid.description().find("(key " + key + ") cannot be issued: it is paid."), std::string::npos)
       << paid.description();
 
-  // Entered as outstanding by a front end but never posted: it is issued, once.
+  // Entered as outstanding but never posted: refused with the way out, then issued once pending.
   const int32_t draft = Enter({.comment = "Draft", .paid = 0});
   Line(draft, "A", "10", 1);
+  const Error outstanding = CaptureError([&] { Issue(draft); });
+  EXPECT_NE(outstanding.description().find("set Paid to -1 (pending) to issue it"), std::string::npos)
+      << outstanding.description();
+  EXPECT_EQ(Postings(draft), "");
+  Exec("UPDATE ACInvoice SET Paid=-1 WHERE ACInvoiceID=" + std::to_string(draft));
   Issue(draft);
   EXPECT_EQ(Postings(draft), "12:W10 D0;40:W0 D10");
   EXPECT_EQ(CaptureError([&] { Issue(draft); }).number(), kInvalidArgument);
