@@ -1,18 +1,24 @@
 #include "Demo.h"
 
 #include <ostream>
+#include <sstream>
+#include <vector>
 
+#include <CLI/CLI.hpp>
+
+#include "Books.h"
+#include "ChartCommands.h"
+#include "CommandArguments.h"
 #include "Copy.h"
+#include "InvoiceCommands.h"
+#include "ReconcileCommand.h"
 #include "Report.h"
 #include "Table.h"
 #include "common/Convert.h"
 #include "common/Recordset.h"
-#include "entities/ACTransaction.h"
 #include "entities/Schema.h"
 #include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
 #include "reports/CReportMgr.h"
-#include "security/CSecurityMgr.h"
 #include "subscriber/CAccountMgr.h"
 
 namespace ledgerkit::cli {
@@ -22,89 +28,82 @@ namespace {
 constexpr const char* kUser = "owner";
 constexpr const char* kPassword = "demo-pass";
 
-Variant Money(const char* amount) { return CurrencyFromText(amount); }
 Variant Day(int month, int day) { return Date::FromCivil(2026, month, day); }
 
-// The sample company, built through the public operations only, as a front end would.
-class SampleCompany {
- public:
-  SampleCompany(const std::string& path) : file_(path) {}
-
-  void Build() {
-    CreateSubscriberDatabase(ToText(file_), "Northwind Hardware", FirstUser{kUser, kPassword});
-    token_ = CSecurityMgr().BeginUserSession(file_, kUser, kPassword);
-    CAccountMgr().UpdateAccountBusinessInfo(file_, "Northwind Hardware", "12 Harbour Road", "", "", "Lakeside", "ON",
-                                            "K0K 1A0", "Canada", "555-0100", "555-0101");
-
-    const Variant bank_type = ledger_.AddAccountType(file_, kUser, token_, "Bank", "Bank accounts", true, bstASSET);
-    const Variant asset_type = ledger_.AddAccountType(file_, kUser, token_, "Receivable", "Money owed to us", false, bstASSET);
-    const Variant tax_type = ledger_.AddAccountType(file_, kUser, token_, "Sales tax", "Taxes collected", false, bstLIABILITY);
-    const Variant equity_type = ledger_.AddAccountType(file_, kUser, token_, "Equity", "Owner's equity", false, bstEQUITY);
-    const Variant income_type = ledger_.AddAccountType(file_, kUser, token_, "Income", "Revenue", false, bstINCOME);
-    const Variant expense_type = ledger_.AddAccountType(file_, kUser, token_, "Expense", "Costs", false, bstEXPENSE);
-    const Variant institution =
-        ledger_.AddFnclInstitution(file_, kUser, token_, "First Harbour Bank", "1 Quay Street, Lakeside", "M. Teller", "555-0199");
-
-    bank_ = Add("1000", "Bank", bank_type, institution);
-    receivable_ = Add("1200", "Accounts receivable", asset_type);
-    gst_ = Add("2100", "GST payable", tax_type);
-    pst_ = Add("2200", "PST payable", tax_type);
-    equity_ = Add("3000", "Owner's equity", equity_type);
-    sales_ = Add("4000", "Sales", income_type);
-    interest_ = Add("4900", "Interest income", income_type);
-    rent_ = Add("5100", "Rent", expense_type);
-    charges_ = Add("5200", "Bank charges", expense_type);
-
-    // The owner puts money in: a deposit to the bank, credited to equity.
-    const std::string deposit = ledger_.BeginTransaction(file_, kUser, token_, static_cast<int32_t>(ttDEP), Day(3, 1),
-                                                         "Opening capital", bank_, Money("25000"), "", "Capital", "");
-    ledger_.PostCredit(file_, deposit, equity_, Money("25000"), "Capital");
-    ledger_.EndTransaction(file_, deposit);
-
-    // A cheque for the rent: credit to the bank, debit to rent.
-    const std::string cheque = ledger_.BeginTransaction(file_, kUser, token_, static_cast<int32_t>(ttCHQ), Day(3, 3), "March rent",
-                                                        bank_, Money("1850"), "Lakeside Properties", "Rent, March", "1001");
-    ledger_.PostDebit(file_, cheque, rent_, Money("1850"), "Rent, March");
-    ledger_.EndTransaction(file_, cheque);
-
-    // An invoice with two lines under a code with two taxes, the second piggy-backed.
-    const Variant code = ledger_.AddTaxCode(file_, kUser, token_, "S", "GST and PST", 5.0, "GST", false, 7.0, "PST", false,
-                                            true, false, gst_, pst_);
-    Variant invoice_no;  // numbered by the ledger
-    const Variant invoice = ledger_.InsertInvoice(file_, kUser, token_, -1, "Tools for Lakeside Builders", Day(3, 10),
-                                                  invoice_no, "PO-7731", "4 Mill Lane, Lakeside", "Lakeside Builders",
-                                                  Money("1361.6821"), receivable_);
-    ledger_.AddInvoiceItem(file_, kUser, token_, invoice, code, "HAM-16", "Claw hammer", Money("24.95"), 10.0, "each", sales_);
-    ledger_.AddInvoiceItem(file_, kUser, token_, invoice, code, "SAW-24", "Panel saw", Money("38.5"), 25.0, "each", sales_);
-    ledger_.IssueInvoice(file_, kUser, token_, invoice);
-
-    // The bank statement: both bank rows cleared, a service charge and interest.
-    std::string cleared;
-    for (const std::string& number : {deposit, cheque}) {
-      const auto rows = ledger_.GetTransactionsByTransNum(file_, kUser, token_, number);
-      for (const auto& [key, row] : rows->entries()) {
-        if (ToLong(static_cast<const ACTransaction&>(*row).Value("AccountID")) == ToLong(bank_)) {
-          cleared += (cleared.empty() ? "" : "|") + key;
-        }
-      }
-    }
-    ledger_.ReconcileAccount(file_, kUser, token_, bank_, cleared, Money("12.5"), Day(3, 31), charges_, Money("3.27"),
-                             Day(3, 31), interest_);
+// A command line as the demo shows it: each word single-quoted when it holds more than letters,
+// digits and -_.:=%/.
+std::string Shown(const std::vector<std::string>& words) {
+  std::string line = "$ ledgerkit";
+  for (const std::string& word : words) {
+    const bool plain = !word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                               "0123456789-_.:=%/") == std::string::npos;
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    line += " " + (plain ? word : quoted + "'");
   }
+  return line;
+}
 
-  const Variant& file() const { return file_; }
-  const Variant& bank() const { return bank_; }
-
- private:
-  Variant Add(const char* number, const char* name, const Variant& type, const Variant& institution = "") {
-    return ledger_.AddAccount(file_, kUser, token_, number, name, "", "", false, "", "", type, institution);
+// Runs one command line of the tool in this process, through the same code as when it is typed
+// (its words after "ledgerkit"); prints the line and what the command printed.
+void RunCommand(const std::vector<std::string>& words, std::ostream& out) {
+  CLI::App app;
+  const Subcommand commands[] = {AddTypeCommands(app),  AddAccountCommands(app), AddTaxCodeCommands(app),
+                                 AddDepositCommand(app), AddChequeCommand(app),   AddInvoiceCommand(app),
+                                 AddReconcileCommand(app)};
+  std::vector<std::string> reversed(words.rbegin(), words.rend());  // CLI11 takes them last first
+  app.parse(reversed);
+  out << Shown(words) << "\n";
+  for (const Subcommand& command : commands) {
+    if (*command.app) command.run(out);
   }
+}
 
-  Variant file_;
-  Variant token_;
-  CACMgr ledger_;
-  Variant bank_, receivable_, gst_, pst_, equity_, sales_, interest_, rent_, charges_;
-};
+// The sample company: made and described through the library (no command sets the company's
+// address), then recorded with the everyday commands a user types.
+void BuildSampleCompany(const std::string& file, std::ostream& out) {
+  CreateSubscriberDatabase(file, "Northwind Hardware", FirstUser{kUser, kPassword});
+  CAccountMgr().UpdateAccountBusinessInfo(file, "Northwind Hardware", "12 Harbour Road", "", "", "Lakeside", "ON",
+                                          "K0K 1A0", "Canada", "555-0100", "555-0101");
+  const std::vector<std::vector<std::string>> script = {
+      {"type", "add", file, "Bank", "--class", "asset", "--description", "Bank accounts"},
+      {"type", "add", file, "Receivable", "--class", "asset", "--description", "Money owed to us"},
+      {"type", "add", file, "Sales tax", "--class", "liability", "--description", "Taxes collected"},
+      {"type", "add", file, "Equity", "--class", "equity", "--description", "Owner's equity"},
+      {"type", "add", file, "Income", "--class", "income", "--description", "Revenue"},
+      {"type", "add", file, "Expense", "--class", "expense", "--description", "Costs"},
+      {"account", "add", file, "1000", "Bank", "--type", "Bank", "--institution", "First Harbour Bank"},
+      {"account", "add", file, "1200", "Accounts receivable", "--type", "Receivable"},
+      {"account", "add", file, "2100", "GST payable", "--type", "Sales tax"},
+      {"account", "add", file, "2200", "PST payable", "--type", "Sales tax"},
+      {"account", "add", file, "3000", "Owner's equity", "--type", "Equity"},
+      {"account", "add", file, "4000", "Sales", "--type", "Income"},
+      {"account", "add", file, "4900", "Interest income", "--type", "Income"},
+      {"account", "add", file, "5100", "Rent", "--type", "Expense"},
+      {"account", "add", file, "5200", "Bank charges", "--type", "Expense"},
+      // The owner puts money in; the rent is paid by cheque.
+      {"deposit", file, "--bank", "1000", "--date", "2026-03-01", "--amount", "25000", "--from", "3000",
+       "--description", "Opening capital", "--memo", "Capital", "--user", kUser},
+      {"cheque", file, "--bank", "1000", "--date", "2026-03-03", "--payee", "Lakeside Properties", "--amount", "1850",
+       "--to", "5100", "--number", "1001", "--memo", "Rent, March", "--user", kUser},
+      // An invoice with two lines under a code with two taxes, the second piggy-backed.
+      {"taxcode", "add", file, "S", "--name", "GST and PST", "--tax1", "GST=5%:2100", "--tax2", "PST=7%:2200",
+       "--piggyback"},
+      {"invoice", "new", file, "--customer", "Lakeside Builders", "--date", "2026-03-10", "--receivable", "1200",
+       "--po", "PO-7731", "--address", "4 Mill Lane, Lakeside", "--comment", "Tools for Lakeside Builders",
+       "--user", kUser},
+      {"invoice", "add", file, "1", "--item", "HAM-16", "--description", "Claw hammer", "--price", "24.95",
+       "--quantity", "10", "--unit", "each", "--account", "4000", "--tax", "S", "--user", kUser},
+      {"invoice", "add", file, "1", "--item", "SAW-24", "--description", "Panel saw", "--price", "38.50",
+       "--quantity", "25", "--unit", "each", "--account", "4000", "--tax", "S", "--user", kUser},
+      {"invoice", "issue", file, "1", "--user", kUser},
+      // The bank statement: both bank rows cleared, a service charge and interest.
+      {"reconcile", file, "--account", "1000", "--statement-date", "2026-03-31", "--statement-balance", "23140.77",
+       "--clear", "all", "--service-charge", "12.50", "--charge-account", "5200", "--interest", "3.27",
+       "--interest-account", "4900", "--user", kUser},
+  };
+  for (const auto& words : script) RunCommand(words, out);
+}
 
 // True when the balance sheet's total assets equal its total liabilities and equity.
 bool SheetBalances(const Recordset& sheet) {
@@ -129,26 +128,29 @@ bool TrialBalances(const Recordset& trial) {
 }  // namespace
 
 int RunDemo(const std::string& path, std::ostream& out) {
-  SampleCompany company(path);
-  company.Build();
+  std::ostringstream recorded;
+  BuildSampleCompany(path, recorded);
   const Variant march31 = Day(3, 31);
+  const Variant bank = AccountNumbers(path).Key("1000", "the bank");
   CReportMgr reports;
-  const auto trial = reports.TrialBalance(company.file(), kUser, "", march31);
-  const auto sheet = reports.BalanceSheet(company.file(), kUser, "", march31);
+  const auto trial = reports.TrialBalance(path, kUser, "", march31);
+  const auto sheet = reports.BalanceSheet(path, kUser, "", march31);
   out << "Northwind Hardware, a sample company recorded in " << ShownCompany(path) << "\n"
-      << "Log on as \"" << kUser << "\" with the password \"" << kPassword << "\".\n\n";
+      << "Log on as \"" << kUser << "\" with the password \"" << kPassword << "\".\n\n"
+      << "Its March, recorded with these commands:\n\n"
+      << recorded.str() << "\n";
   out << "Trial balance as of 2026-03-31\n\n";
   PrintReportTable("trial-balance", *trial, out);
   out << "\nBalance sheet as of 2026-03-31\n\n";
   PrintReportTable("balance-sheet", *sheet, out);
   out << "\nIncome statement for March 2026\n\n";
-  PrintReportTable("income-statement", *reports.IncomeStatement(company.file(), kUser, "", Day(3, 1), march31, false),
+  PrintReportTable("income-statement", *reports.IncomeStatement(path, kUser, "", Day(3, 1), march31, false),
                    out);
   out << "\nBank register (account 1000, reconciled with the March statement)\n\n";
-  PrintReportTable("account-register", *reports.AccountRegister(company.file(), kUser, "", company.bank(), Variant(), march31),
+  PrintReportTable("account-register", *reports.AccountRegister(path, kUser, "", bank, Variant(), march31),
                    out);
   out << "\nAged receivables as of 2026-04-30\n\n";
-  PrintReportTable("aged-receivables", *reports.AgedReceivables(company.file(), kUser, "", Day(4, 30)), out);
+  PrintReportTable("aged-receivables", *reports.AgedReceivables(path, kUser, "", Day(4, 30)), out);
   const std::string shown = ShownCompany(path);
   out << "\nSee more with: ledgerkit report NAME " << shown << " (ledgerkit report --help); check the "
       << (IsServerCompany(path) ? "company" : "file") << " with: ledgerkit check " << shown << "\n";
