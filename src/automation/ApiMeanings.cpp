@@ -511,13 +511,14 @@ const std::vector<MemberMeaning>& Members() {
        .meaning = "Deletes the code; lines naming it are untaxed when issued from then on."},
       // --- invoice lines ----------------------------------------------------------------------------------
       {.class_name = "CACMgr", .member = "AddInvoiceItem",
-       .meaning = "Adds a line to invoice InvoiceID (not checked to exist). Lines count when the invoice is issued; "
-                  "changing them later never touches what it posted.",
+       .meaning = "Adds a line to invoice InvoiceID. Lines count when the invoice is issued; changing them later "
+                  "never touches what it posted.",
        .returns = "The line's key (ACInvoiceItemID).",
        .value = K::kKey,
        .arguments = {kRevenue,
-                     KeyOf("InvoiceID", "ACInvoice", "The invoice the line belongs to.", "0, which names no invoice.",
-                           "No invoice (stored as Null).")}},
+                     KeyOf("InvoiceID", "ACInvoice", "The invoice the line belongs to.",
+                           "0, which names no invoice: refused.", "Names no invoice: refused.")},
+       .errors = {{kInvalidArgument, "when no invoice has the key; nothing is added"}}},
       {.class_name = "CACMgr", .member = "UpdateInvoiceItem",
        .meaning = "Overwrites every value of line ItemID but its invoice; an unknown key changes nothing.",
        .arguments = {kRevenue}},
@@ -551,9 +552,10 @@ const std::vector<MemberMeaning>& Members() {
       {.class_name = "CACMgr", .member = "IssueInvoice",
        .meaning = "Posts and commits the invoice's transaction: a credit per line (price times quantity) to its "
                   "account, a credit per tax name (each tax computed per line at rate/100) to the tax's account, a "
-                  "debit of their sum to the receivable AccountID; then sets Paid to 0 (outstanding). Call it once, "
-                  "on a pending invoice: issuing again posts the lines again.",
-       .errors = {{kInvalidArgument, "when no invoice has the key, its transaction is gone, or a line or tax names "
+                  "debit of their sum to the receivable AccountID; then sets Paid to 0 (outstanding). Only a pending "
+                  "invoice (Paid -1) whose transaction is not committed is issued, so a second call posts nothing.",
+       .errors = {{kInvalidArgument, "when no invoice has the key, it is not pending (Paid 0 or 1) or its "
+                                     "transaction is committed already, its transaction is gone, or a line or tax names "
                                      "no account or one that does not exist (a one-tax code without Tax2Exempt "
                                      "true); nothing is posted"},
                   {kOverflow, "when a balance would leave the currency range"}}},
@@ -673,13 +675,16 @@ const std::vector<MemberMeaning>& Members() {
        .meaning = "The register of one account from FromDate to ToDate, with a running balance signed by the "
                   "account's class (asset and expense debit-positive, others credit-positive).",
        .returns = "A Recordset: RowKind (\"opening\", \"detail\", \"closing\"), TransactionDate, TransactionNumber, "
-                  "TransType (short name), Description, ChequeNo, Debit, Credit, Balance.",
+                  "TransType (short name), Description, ChequeNo, Debit, Credit, Balance, Reconciled (Boolean) and "
+                  "TransactionID (the register row's key, as ReconcileAccount takes it); the last two Null on the "
+                  "opening and closing rows.",
        .arguments = {kUnconsultedUser, {.name = "AccountID", .kind = K::kKey, .of = "ACAccount",
                                         .meaning = "The account whose register is listed."}},
        .errors = {{kInvalidArgument, "when the account does not exist, or FromDate is after ToDate"}}},
       {.class_name = "CReportMgr", .member = "AgedReceivables",
-       .meaning = "Issued invoices still outstanding (Paid 0) dated up to AsOfDate, aged by days past the invoice date "
-                  "and grouped by customer (Company).",
+       .meaning = "Issued invoices still outstanding (Paid 0, their transaction committed) dated up to AsOfDate, at "
+                  "the amount their transaction debited to the receivable (not the stored Total), aged by days past "
+                  "the invoice date and grouped by customer (Company).",
        .returns = "A Recordset: RowKind (\"detail\", \"total\"), Customer, Invoices (a count), Current, Days1To30, "
                   "Days31To60, Days61To90, Over90Days, Total.",
        .arguments = {kUnconsultedUser,

@@ -196,8 +196,8 @@ class CACMgr : public Dispatch {
   void DeleteTaxCode(const Variant& Account, const Variant& UserName, const Variant& Token, const Variant& TaxCodeID);
 
   // --- Invoice lines ---------------------------------------------------------------------------
-  // Adds a line to invoice InvoiceID and returns its key. Changing lines never touches what an
-  // issued invoice posted.
+  // Adds a line to invoice InvoiceID and returns its key; Invalid argument (5) when there is no
+  // such invoice. Changing lines never touches what an issued invoice posted.
   Variant AddInvoiceItem(const Variant& Account, const Variant& UserName, const Variant& Token,
                          const Variant& InvoiceID, const Variant& TaxID, const Variant& ItemCode,
                          const Variant& ItemName, const Variant& ItemPrice, const Variant& ItemQuantity,
@@ -225,7 +225,10 @@ class CACMgr : public Dispatch {
                      const Variant& Total, const Variant& TransNum, const Variant& AccountID);
   // Posts the invoice: a credit per line (price times quantity) to its revenue account, a credit
   // per tax name (taxes computed per line, in order of first appearance) to the tax's account,
-  // a debit of their sum to the receivable account; commits and marks the invoice outstanding.
+  // a debit of their sum to the receivable account (ComputeInvoicePosting, InvoiceAmounts.h);
+  // commits and marks the invoice outstanding. Invalid argument (5), nothing changed, for an
+  // invoice that is not pending (Paid -1) or whose transaction is committed already: an invoice
+  // is posted once.
   void IssueInvoice(const Variant& Account, const Variant& UserName, const Variant& Token, const Variant& InvoiceID);
   // Remove the invoice, its lines and its transaction, restoring every balance it moved.
   void DeletePendingInvoice(const Variant& Account, const Variant& UserName, const Variant& Token,
