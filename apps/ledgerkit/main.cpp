@@ -10,6 +10,8 @@
 //   ledgerkit report NAME FILE [...]        a financial statement (Report.h)
 //   ledgerkit accounts FILE                 the chart of accounts as a tree with balances
 //   ledgerkit post FILE --date D ...        one general-journal transaction (Books.h)
+//   ledgerkit cheque|deposit FILE --bank N  a cheque or deposit split over accounts (Books.h)
+//   ledgerkit account|type|taxcode ACTION FILE ...   the chart, account types, tax codes (ChartCommands.h)
 //   ledgerkit serve --data DIR [...]        the JSON-RPC bridge over HTTP, logon enforced (Serve.h)
 //   ledgerkit copy SRC DST                  a company copied into a new file or server company (Copy.h)
 //   ledgerkit invoice ACTION FILE ...       customer invoices from entry to payment (InvoiceCommands.h)
