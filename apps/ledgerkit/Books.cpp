@@ -11,6 +11,7 @@
 
 #include "ChartCommands.h"
 #include "CommandArguments.h"
+#include "ChartOfAccounts.h"
 #include "Report.h"
 #include "Table.h"
 #include "common/Convert.h"
@@ -26,41 +27,19 @@ namespace ledgerkit::cli {
 
 namespace {
 
-struct ChartAccount {
-  Variant id, number, name, type_name;
-  std::optional<int32_t> parent;
+// An account of the chart with its own register balance.
+struct BalancedAccount : ChartAccount {
   bool debit_natured = true;
   Currency net_debit;  // its own register: debits less credits
 };
 
 // The accounts of `file` by key, each with its type, class and own register balance.
-std::map<int32_t, ChartAccount> LoadChart(const Variant& file) {
-  CACMgr ledger;
-  std::map<int32_t, std::pair<Variant, int32_t>> types;  // key -> name, balance-sheet type
-  const auto all_types = ledger.GetAllAccountTypes(file, "", "");
-  for (const auto& [key, entry] : all_types->entries()) {
-    const auto& type = static_cast<const ACAccountType&>(*entry);
-    const Variant& sheet_type = type.Value("BalanceSheetType");
-    types[ToLong(type.Key())] = {type.Value("Name"), sheet_type.IsNull() ? -1 : ToLong(sheet_type)};
-  }
-  std::map<int32_t, ChartAccount> chart;
-  const auto accounts = ledger.GetAllAccounts(file, "", "");
-  for (const auto& [key, entry] : accounts->entries()) {
-    const auto& account = static_cast<const ACAccount&>(*entry);
-    ChartAccount row;
-    row.id = account.Key();
-    row.number = account.Value("AccountNumber");
-    row.name = account.Value("Name");
-    const Variant& parent = account.Value("ParentAccountID");
-    if (!parent.IsNull()) row.parent = ToLong(parent);
-    const Variant& type_id = account.Value("AccountTypeID");
-    const auto type = type_id.IsNull() ? types.end() : types.find(ToLong(type_id));
-    if (type != types.end()) {
-      row.type_name = type->second.first;
-      row.debit_natured = type->second.second != bstLIABILITY && type->second.second != bstEQUITY &&
-                          type->second.second != bstINCOME;
-    }
-    chart[ToLong(row.id)] = std::move(row);
+std::map<int32_t, BalancedAccount> LoadChart(const Variant& file) {
+  std::map<int32_t, BalancedAccount> chart;
+  for (auto& [key, account] : ReadChart(file)) {
+    BalancedAccount& row = chart[key];
+    static_cast<ChartAccount&>(row) = std::move(account);
+    row.debit_natured = row.sheet_type != bstLIABILITY && row.sheet_type != bstEQUITY && row.sheet_type != bstINCOME;
   }
   const auto balances = CReportMgr().TrialBalance(file, "", "", Variant());
   for (const auto& values : balances->Rows()) {
@@ -74,13 +53,13 @@ std::map<int32_t, ChartAccount> LoadChart(const Variant& file) {
   return chart;
 }
 
-std::string SortKey(const ChartAccount& account) {
+std::string SortKey(const BalancedAccount& account) {
   return (account.number.IsNull() ? std::string() : ToText(account.number)) + '\x1f' +
          (account.name.IsNull() ? std::string() : ToText(account.name));
 }
 
 std::shared_ptr<Recordset> ChartTree(const Variant& file) {
-  const std::map<int32_t, ChartAccount> chart = LoadChart(file);
+  const std::map<int32_t, BalancedAccount> chart = LoadChart(file);
   std::map<int32_t, std::vector<int32_t>> children;
   std::vector<int32_t> roots;
   for (const auto& [id, account] : chart) {
@@ -124,7 +103,7 @@ std::shared_ptr<Recordset> ChartTree(const Variant& file) {
     if (!placed.contains(id)) place(id, 0);
   }
   for (const auto& [id, depth] : order) {
-    const ChartAccount& account = chart.at(id);
+    const BalancedAccount& account = chart.at(id);
     result->AddNew();
     result->SetField(0, "detail");
     result->SetField(1, account.id);
@@ -194,8 +173,8 @@ struct PostOptions {
 int RunPost(const PostOptions& options, std::ostream& out) {
   // Every argument is checked before the transaction is begun: a refusal consumes no number.
   const Date date = DayArgument(options.date, "--date");
-  RequireTextFits(options.description, lenACTransLog::lenDescription, "--description");
-  RequireTextFits(options.user, lenACTransLog::lenUserName, "--user");
+  RequireFits(options.description, lenACTransLog::lenDescription, "--description");
+  RequireFits(options.user, lenACTransLog::lenUserName, "--user");
   const AccountNumbers numbers(options.file);
   std::vector<EntryLine> lines;
   Currency debits, credits;
@@ -260,11 +239,11 @@ int RunCheque(const BankOptions& options, std::ostream& out) {
   const Date date = DayArgument(options.date, "--date");
   const Currency amount = AmountArgument(options.amount, "--amount");
   if (options.payee.empty()) throw Error::Runtime(kInvalidArgument, "--payee is empty: a cheque is paid to someone.");
-  RequireTextFits(options.payee, lenACTransLog::lenDescription, "--payee");
-  RequireTextFits(options.address, lenACTransLog::lenAddress, "--address");
-  RequireTextFits(options.memo, lenACTransLogWIP::lenDescription, "--memo");
-  RequireTextFits(options.cheque_no, lenACTransLog::lenChequeNo, "--number");
-  RequireTextFits(options.user, lenACTransLog::lenUserName, "--user");
+  RequireFits(options.payee, lenACTransLog::lenDescription, "--payee");
+  RequireFits(options.address, lenACTransLog::lenAddress, "--address");
+  RequireFits(options.memo, lenACTransLogWIP::lenDescription, "--memo");
+  RequireFits(options.cheque_no, lenACTransLog::lenChequeNo, "--number");
+  RequireFits(options.user, lenACTransLog::lenUserName, "--user");
   const AccountNumbers numbers(options.file);
   const Variant bank = numbers.Key(options.bank, "--bank");
   const std::vector<EntryLine> lines = SplitLines(options, numbers, amount, "--to", true, bank);
@@ -293,9 +272,9 @@ int RunDeposit(const BankOptions& options, std::ostream& out) {
   const Date date = DayArgument(options.date, "--date");
   const Currency amount = AmountArgument(options.amount, "--amount");
   const std::string description = options.description.empty() ? std::string("Deposit") : options.description;
-  RequireTextFits(description, lenACTransLog::lenDescription, "--description");
-  RequireTextFits(options.memo, lenACTransLogWIP::lenDescription, "--memo");
-  RequireTextFits(options.user, lenACTransLog::lenUserName, "--user");
+  RequireFits(description, lenACTransLog::lenDescription, "--description");
+  RequireFits(options.memo, lenACTransLogWIP::lenDescription, "--memo");
+  RequireFits(options.user, lenACTransLog::lenUserName, "--user");
   const AccountNumbers numbers(options.file);
   const Variant bank = numbers.Key(options.bank, "--bank");
   const std::vector<EntryLine> lines = SplitLines(options, numbers, amount, "--from", false, bank);

@@ -183,10 +183,10 @@ void AddAccount(const AccountOptions& options, std::ostream& out) {
   const AccountNumbers numbers(options.file);
   if (options.number.empty()) Refuse("NUMBER is empty: every account has a number.");
   if (options.name.empty()) Refuse("NAME is empty: every account has a name.");
-  RequireTextFits(options.number, lenACAccount::lenAccountNumber, "NUMBER");
-  RequireTextFits(options.name, lenACAccount::lenName, "NAME");
-  RequireTextFits(options.description, lenACAccount::lenDescription, "--description");
-  RequireTextFits(options.institution, lenACFnclInstitution::lenName, "--institution");
+  RequireFits(options.number, lenACAccount::lenAccountNumber, "NUMBER");
+  RequireFits(options.name, lenACAccount::lenName, "NAME");
+  RequireFits(options.description, lenACAccount::lenDescription, "--description");
+  RequireFits(options.institution, lenACFnclInstitution::lenName, "--institution");
   RequireUnusedNumber(options.file, numbers, options.number);
 
   Variant parent_key("");
@@ -253,19 +253,19 @@ void EditAccount(const AccountOptions& options, const CLI::App& command, std::os
 
   if (command.count("--number") > 0) {
     if (options.new_number.empty()) Refuse("--number is empty: every account has a number.");
-    RequireTextFits(options.new_number, lenACAccount::lenAccountNumber, "--number");
+    RequireFits(options.new_number, lenACAccount::lenAccountNumber, "--number");
     RequireUnusedNumber(options.file, numbers, options.new_number, ToLong(key));
     changes.push_back("number " + Text(number) + " -> " + options.new_number);
     number = options.new_number;
   }
   if (command.count("--name") > 0) {
     if (options.name.empty()) Refuse("--name is empty: every account has a name.");
-    RequireTextFits(options.name, lenACAccount::lenName, "--name");
+    RequireFits(options.name, lenACAccount::lenName, "--name");
     changes.push_back("name \"" + Text(name) + "\" -> \"" + options.name + "\"");
     name = options.name;
   }
   if (command.count("--description") > 0) {
-    RequireTextFits(options.description, lenACAccount::lenDescription, "--description");
+    RequireFits(options.description, lenACAccount::lenDescription, "--description");
     changes.push_back("description");
     description = options.description;
   }
@@ -389,7 +389,7 @@ TaxPart TaxArgument(const std::string& text, std::string_view option, const Acco
   }
   TaxPart part;
   part.name = text.substr(0, equals);
-  RequireTextFits(part.name, lenCITaxCode::lenTax1Name, option);
+  RequireFits(part.name, lenCITaxCode::lenTax1Name, option);
   std::string rate = text.substr(equals + 1, colon - equals - 1);
   if (!rate.empty() && rate.back() == '%') rate.pop_back();
   const char* end = rate.data() + rate.size();
@@ -414,7 +414,7 @@ void AddTaxCode(const TaxCodeOptions& options, const CLI::App& command, std::ost
     Refuse("CODE \"" + options.code + "\" is not one character: a tax code is one letter or digit, as G.");
   }
   if (options.name.empty()) Refuse("--name is empty: give the code a name, as \"GST only\".");
-  RequireTextFits(options.name, lenCITaxCode::lenDescription, "--name");
+  RequireFits(options.name, lenCITaxCode::lenDescription, "--name");
   const auto codes = ledger.GetAllTaxCodes(options.file, "", "");
   for (const auto& [key, entry] : codes->entries()) {
     const auto& code = static_cast<const CITaxCode&>(*entry);
@@ -499,14 +499,6 @@ Variant ActingUser(const Variant& file, const std::string& user) {
   return users->Rows().front()[0];
 }
 
-void RequireTextFits(const std::string& text, size_t width, std::string_view option) {
-  const size_t length = CountCharacters(text);
-  if (length > width) {
-    Refuse(std::string(option) + " has " + std::to_string(length) + " characters; at most " + std::to_string(width) +
-           " fit.");
-  }
-}
-
 Subcommand AddAccountCommands(CLI::App& app) {
   auto options = std::make_shared<AccountOptions>();
   auto* command = app.add_subcommand("account", "Add, change, close or delete an account of the chart.");
@@ -589,8 +581,8 @@ Subcommand AddTypeCommands(CLI::App& app) {
                       const std::vector<TypeRow> types = AllTypes(options->file);
                       if (*add) {
                         if (options->name.empty()) Refuse("NAME is empty: every account type has a name.");
-                        RequireTextFits(options->name, lenACAccountType::lenName, "NAME");
-                        RequireTextFits(options->description, lenACAccountType::lenDescription, "--description");
+                        RequireFits(options->name, lenACAccountType::lenName, "NAME");
+                        RequireFits(options->description, lenACAccountType::lenDescription, "--description");
                         for (const TypeRow& type : types) {
                           if (type.name == options->name) {
                             Refuse("The account type \"" + options->name + "\" exists already (key " +

@@ -37,7 +37,4 @@ Subcommand AddTaxCodeCommands(CLI::App& app);
 // first user). Accounts belong to the company of the user who adds them.
 Variant ActingUser(const Variant& file, const std::string& user);
 
-// `text` checked against a column `width` characters wide; Invalid argument naming `option`.
-void RequireTextFits(const std::string& text, size_t width, std::string_view option);
-
 }  // namespace ledgerkit::cli

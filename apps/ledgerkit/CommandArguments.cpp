@@ -3,6 +3,7 @@
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
+#include "common/Text.h"
 #include "entities/ACAccount.h"
 #include "ledger/CACMgr.h"
 
@@ -42,6 +43,14 @@ Currency AmountArgument(const std::string& text, std::string_view option, bool z
     throw Error::Runtime(kInvalidArgument, Named(option, text) + (zero_allowed ? " is below zero." : " is not above zero."));
   }
   return amount;
+}
+
+void RequireFits(const std::string& text, size_t width, std::string_view option) {
+  const size_t characters = CountCharacters(text);
+  if (characters > width) {
+    throw Error::Runtime(kInvalidArgument, Named(option, text) + " has " + std::to_string(characters) +
+                                               " characters; at most " + std::to_string(width) + " fit.");
+  }
 }
 
 AccountAmount AccountAmountArgument(const std::string& text, std::string_view option) {

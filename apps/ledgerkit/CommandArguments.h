@@ -23,6 +23,11 @@ Date DayArgument(const std::string& text, std::string_view option);
 // zero; a negative amount is always refused.
 Currency AmountArgument(const std::string& text, std::string_view option, bool zero_allowed = false);
 
+// Refuses (Invalid argument, naming `option`) a text of more characters than `width`, the width
+// of the column it is stored in: checked before anything is written, where the library would
+// only refuse it once a transaction number was taken.
+void RequireFits(const std::string& text, size_t width, std::string_view option);
+
 // "NUMBER=AMOUNT" split at its last '='; the amount as AmountArgument reads it. An entry with no
 // '=' is the number alone, with no amount (`has_amount` false).
 struct AccountAmount {

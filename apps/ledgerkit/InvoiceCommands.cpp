@@ -247,12 +247,12 @@ int RunNew(const InvoiceOptions& options, std::ostream& out) {
   const Variant receivable = AccountNumbers(file).Key(options.receivable, "--receivable");
   if (options.customer.empty()) throw Error::Runtime(kInvalidArgument, "--customer is empty: name the customer.");
   const std::string comment = options.comment.empty() ? "Invoice for " + options.customer : options.comment;
-  RequireWidth(options.customer, lenACInvoice::lenCompany, "--customer");
-  RequireWidth(options.number, lenACInvoice::lenInvoiceNo, "--number");
-  RequireWidth(options.po, lenACInvoice::lenPurchaseOrderNumber, "--po");
-  RequireWidth(options.address, lenACInvoice::lenAddress, "--address");
-  RequireWidth(comment, lenACInvoice::lenComment, options.comment.empty() ? "--customer" : "--comment");
-  RequireWidth(options.user, lenACTransLog::lenUserName, "--user");
+  RequireFits(options.customer, lenACInvoice::lenCompany, "--customer");
+  RequireFits(options.number, lenACInvoice::lenInvoiceNo, "--number");
+  RequireFits(options.po, lenACInvoice::lenPurchaseOrderNumber, "--po");
+  RequireFits(options.address, lenACInvoice::lenAddress, "--address");
+  RequireFits(comment, lenACInvoice::lenComment, options.comment.empty() ? "--customer" : "--comment");
+  RequireFits(options.user, lenACTransLog::lenUserName, "--user");
   return WriteInOneUnit(options.file, out, [&](std::ostream& said) {
     // A number two invoices share could no longer name either of them.
     if (!options.number.empty()) {
@@ -278,9 +278,9 @@ int RunAdd(const InvoiceOptions& options, std::ostream& out) {
   const Variant revenue = accounts.Key(options.account, "--account");
   const Variant tax = options.tax.empty() ? Variant(0) : TaxCodeKey(file, options.tax);
   if (options.item.empty()) throw Error::Runtime(kInvalidArgument, "--item is empty: give the line an item code.");
-  RequireWidth(options.item, lenACInvoiceItem::lenItemCode, "--item");
-  RequireWidth(options.description, lenACInvoiceItem::lenItemName, "--description");
-  RequireWidth(options.unit, lenACInvoiceItem::lenItemUnit, "--unit");
+  RequireFits(options.item, lenACInvoiceItem::lenItemCode, "--item");
+  RequireFits(options.description, lenACInvoiceItem::lenItemName, "--description");
+  RequireFits(options.unit, lenACInvoiceItem::lenItemUnit, "--unit");
   return WriteInOneUnit(options.file, out, [&](std::ostream& said) {
     Payments payments(file);
     Invoice invoice = FindInvoiceIn(file, options.invoice, "pending", "add a line to", payments);
@@ -434,7 +434,7 @@ int RunShow(const InvoiceOptions& options, std::ostream& out) {
 
 int RunIssue(const InvoiceOptions& options, std::ostream& out) {
   const Variant file = options.file;
-  RequireWidth(options.user, lenACTransLog::lenUserName, "--user");
+  RequireFits(options.user, lenACTransLog::lenUserName, "--user");
   return WriteInOneUnit(options.file, out, [&](std::ostream& said) {
     Payments payments(file);
     Invoice invoice = FindInvoice(file, options.invoice, payments);
@@ -500,7 +500,7 @@ int RunPay(const InvoiceOptions& options, std::ostream& out) {
   const Variant bank = AccountNumbers(file).Key(options.bank, "--bank");
   const bool asked = !options.amount.empty();
   const Currency asked_amount = asked ? AmountArgument(options.amount, "--amount") : Currency();
-  RequireWidth(options.user, lenACTransLog::lenUserName, "--user");
+  RequireFits(options.user, lenACTransLog::lenUserName, "--user");
   return WriteInOneUnit(options.file, out, [&](std::ostream& said) {
     CACMgr ledger;
     Payments payments(file);
@@ -571,14 +571,6 @@ void AddUser(CLI::App& action, InvoiceOptions& options) {
 }
 
 }  // namespace
-
-void RequireWidth(const std::string& text, int32_t width, std::string_view option) {
-  const size_t characters = CountCharacters(text);
-  if (characters > static_cast<size_t>(width)) {
-    throw Error::Runtime(kInvalidArgument, Quoted(option, text) + " has " + std::to_string(characters) +
-                                               " characters; at most " + std::to_string(width) + " fit.");
-  }
-}
 
 std::string Listed(const std::vector<std::string>& items) {
   std::string text;

@@ -35,11 +35,6 @@ Subcommand AddInvoiceCommand(CLI::App& app);
 // ("200.00", "0.9999", "-4.50").
 std::string MoneyText(Currency amount);
 
-// Refuses `text` (the value of `option`) when it is wider than the `width` characters of the
-// column it is stored in, before anything is written: the ledger refuses it only once a
-// transaction number has been taken.
-void RequireWidth(const std::string& text, int32_t width, std::string_view option);
-
 // The items joined for a sentence: "3", "3 and 8", "3, 8 and 15".
 std::string Listed(const std::vector<std::string>& items);
 

@@ -225,7 +225,7 @@ int RunRecord(const ReconcileOptions& options, const Variant& account_id, const 
   const Variant charge_account = other_account(options.charge_account, "--charge-account");
   const Currency interest = options.interest.empty() ? Currency() : AmountArgument(options.interest, "--interest");
   const Variant interest_account = other_account(options.interest_account, "--interest-account");
-  RequireWidth(options.user, lenACTransLog::lenUserName, "--user");
+  RequireFits(options.user, lenACTransLog::lenUserName, "--user");
   return WriteInOneUnit(options.file, out, [&](std::ostream& said) {
     const Register reg = ReadRegister(file, account_id);
     const std::vector<const RegisterRow*> chosen = RowsToClear(reg, options.clear, date, options.account);

@@ -15,6 +15,7 @@
 
 #include "Chart.h"
 #include "CommandArguments.h"
+#include "ChartOfAccounts.h"
 #include "Table.h"
 #include "common/Convert.h"
 #include "common/Date.h"
@@ -331,56 +332,11 @@ std::shared_ptr<Recordset> ByQuarter(const Recordset& monthly) {
 
 // ---- The chart's tree, for --depth ------------------------------------------------------------
 
-struct TreeAccount {
-  std::optional<int32_t> parent;
-  Variant number, name, type_name, class_name;
-};
-
-std::map<int32_t, TreeAccount> LoadTree(const std::string& file) {
-  CACMgr ledger;
-  std::map<int32_t, std::pair<Variant, Variant>> types;  // key -> name, class
-  const auto all_types = ledger.GetAllAccountTypes(file, "", "");
-  for (const auto& [key, entry] : all_types->entries()) {
-    const auto& type = static_cast<const ACAccountType&>(*entry);
-    const Variant& sheet_type = type.Value("BalanceSheetType");
-    Variant class_name;
-    if (!sheet_type.IsNull()) {
-      switch (ToLong(sheet_type)) {
-        case bstASSET: class_name = "Asset"; break;
-        case bstLIABILITY: class_name = "Liability"; break;
-        case bstEQUITY: class_name = "Equity"; break;
-        case bstINCOME: class_name = "Income"; break;
-        case bstEXPENSE: class_name = "Expense"; break;
-        default: break;
-      }
-    }
-    types[ToLong(type.Key())] = {type.Value("Name"), class_name};
-  }
-  std::map<int32_t, TreeAccount> tree;
-  const auto accounts = ledger.GetAllAccounts(file, "", "");
-  for (const auto& [key, entry] : accounts->entries()) {
-    const auto& account = static_cast<const ACAccount&>(*entry);
-    TreeAccount row;
-    row.number = account.Value("AccountNumber");
-    row.name = account.Value("Name");
-    const Variant& parent = account.Value("ParentAccountID");
-    if (!parent.IsNull()) row.parent = ToLong(parent);
-    const Variant& type_id = account.Value("AccountTypeID");
-    const auto type = type_id.IsNull() ? types.end() : types.find(ToLong(type_id));
-    if (type != types.end()) {
-      row.type_name = type->second.first;
-      row.class_name = type->second.second;
-    }
-    tree[ToLong(account.Key())] = std::move(row);
-  }
-  return tree;
-}
-
 // Account keys in chart order: account number, then name, then key (as the library orders them).
 struct ChartOrder {
-  const std::map<int32_t, TreeAccount>& tree;
+  const std::map<int32_t, ChartAccount>& tree;
   bool operator()(int32_t a, int32_t b) const {
-    const TreeAccount &x = tree.at(a), &y = tree.at(b);
+    const ChartAccount &x = tree.at(a), &y = tree.at(b);
     const std::string xn = TextOf(x.number), yn = TextOf(y.number);
     if (xn != yn) return xn < yn;
     const std::string xm = TextOf(x.name), ym = TextOf(y.name);
@@ -391,7 +347,7 @@ struct ChartOrder {
 
 // The account at level `depth` above `id` (itself when it is at that level or above). Parents
 // that do not exist end the climb; a cycle of parents ends where it comes back.
-int32_t AncestorAt(const std::map<int32_t, TreeAccount>& tree, int32_t id, int depth) {
+int32_t AncestorAt(const std::map<int32_t, ChartAccount>& tree, int32_t id, int depth) {
   std::vector<int32_t> path = {id};
   std::set<int32_t> seen = {id};
   for (;;) {
@@ -410,7 +366,7 @@ int32_t AncestorAt(const std::map<int32_t, TreeAccount>& tree, int32_t id, int d
 // The trial balance with every account below level `depth` rolled into its ancestor at that
 // level: their debits and credits summed, the balance put on its side again, the total row's
 // balances summed anew (its debits and credits, and any difference, do not change).
-std::shared_ptr<Recordset> RolledTrialBalance(const Recordset& trial, const std::map<int32_t, TreeAccount>& tree,
+std::shared_ptr<Recordset> RolledTrialBalance(const Recordset& trial, const std::map<int32_t, ChartAccount>& tree,
                                               int depth) {
   const size_t id_column = trial.ColumnIndex("AccountID"), debits = trial.ColumnIndex("Debits"),
                credits = trial.ColumnIndex("Credits"), debit_balance = trial.ColumnIndex("DebitBalance"),
@@ -431,7 +387,7 @@ std::shared_ptr<Recordset> RolledTrialBalance(const Recordset& trial, const std:
     auto found = rolled.find(target);
     if (found == rolled.end()) {
       std::vector<Variant> fresh(row.size());
-      const TreeAccount& account = tree.at(target);
+      const ChartAccount& account = tree.at(target);
       fresh[trial.ColumnIndex("RowKind")] = "detail";
       fresh[id_column] = target;
       fresh[trial.ColumnIndex("AccountNumber")] = account.number;
@@ -499,7 +455,7 @@ struct ColumnNets {
 // a sub-account's name is indented two blanks a level. Amounts are signed as the section's class
 // grows, as the library signs its rows; a sub-account with no register rows is left out. The
 // subtotals and totals are the library's: the split rows sum to the row they replace.
-std::shared_ptr<Recordset> Deepened(const Recordset& statement, const std::map<int32_t, TreeAccount>& tree, int depth,
+std::shared_ptr<Recordset> Deepened(const Recordset& statement, const std::map<int32_t, ChartAccount>& tree, int depth,
                                     const std::vector<ColumnNets>& nets_of_column) {
   std::map<int32_t, std::vector<int32_t>> children;
   for (const auto& [id, account] : tree) {
@@ -552,7 +508,7 @@ std::shared_ptr<Recordset> Deepened(const Recordset& statement, const std::map<i
       const bool any = add(id, level == depth, sums);
       if (level == 1 || any) {
         std::vector<Variant> line = row;
-        const TreeAccount& account = tree.at(id);
+        const ChartAccount& account = tree.at(id);
         line[id_column] = id;
         line[number] = account.number;
         line[name] = std::string(static_cast<size_t>(2 * (level - 1)), ' ') + TextOf(account.name);
@@ -678,10 +634,10 @@ int RunReport(const ReportOptions& options, std::ostream& out) {
   std::shared_ptr<Recordset> result;
   std::vector<std::string> periods;  // the period columns, for the chart
   std::string account_name;
-  std::optional<std::map<int32_t, TreeAccount>> tree;
+  std::optional<std::map<int32_t, ChartAccount>> tree;
   auto rolled = [&](std::shared_ptr<Recordset> trial) {
     if (options.depth == 0) return trial;
-    if (!tree) tree = LoadTree(options.file);
+    if (!tree) tree = ReadChart(options.file);
     return RolledTrialBalance(*trial, *tree, options.depth);
   };
   // The balance sheet as of `as_of` down to --depth (the library's stops at level 1).
@@ -693,7 +649,7 @@ int RunReport(const ReportOptions& options, std::ostream& out) {
   };
   auto deep_sheet = [&](std::shared_ptr<Recordset> sheet, const std::string& as_of) {
     if (options.depth <= 1) return sheet;
-    if (!tree) tree = LoadTree(options.file);
+    if (!tree) tree = ReadChart(options.file);
     return Deepened(*sheet, *tree, options.depth, {ColumnNets{&nets(as_of), nullptr}});
   };
   if ((options.name == "trial-balance" || options.name == "balance-sheet") && by_period) {
@@ -721,7 +677,7 @@ int RunReport(const ReportOptions& options, std::ostream& out) {
     if (options.depth > 1) {
       // Each amount column counts the nets up to its last day less those up to the day before
       // its first (the period's bounds where the month or quarter passes them).
-      if (!tree) tree = LoadTree(options.file);
+      if (!tree) tree = ReadChart(options.file);
       auto day_before = [](const std::string& day) {
         const Date date = Date::FromSeconds(DayArgument(day, "--from").seconds() - 86400);
         return DayText(date.year(), date.month(), date.day());
