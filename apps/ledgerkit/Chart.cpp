@@ -1,14 +1,12 @@
 #include "Chart.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
+#include "OutputFile.h"
 #include "Report.h"
 #include "common/Convert.h"
 #include "common/Error.h"
@@ -204,28 +202,10 @@ std::string StatementChartSvg(const Recordset& statement, const std::vector<std:
   return svg.str();
 }
 
-// `text` written to `target` whole or not at all: into a temporary file beside it, renamed onto
-// it once complete; on failure the temporary file is removed and `target` left as it was.
 void WriteChartFile(const std::string& target, const std::string& text) {
-  namespace fs = std::filesystem;
-  const fs::path path(target);
-  const fs::path temporary =
-      path.parent_path() / ("." + path.filename().string() + ".tmp-" + std::to_string(static_cast<long>(::getpid())));
-  bool written = false;
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    if (file) {
-      file << text;
-      file.flush();
-      written = static_cast<bool>(file);
-    }
-  }
-  std::error_code error;
-  if (written) fs::rename(temporary, path, error);
-  if (!written || error) {
-    fs::remove(temporary, error);
-    throw Error::Runtime(kInvalidArgument, "Cannot write the chart to " + target + ".");
-  }
+  OutputFile file(target);
+  file.stream() << text;
+  file.Commit();
 }
 
 }  // namespace ledgerkit::cli

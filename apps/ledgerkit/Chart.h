@@ -27,9 +27,9 @@ std::string StatementChartSvg(const Recordset& statement, const std::vector<std:
                               const std::vector<ChartSeries>& series, const std::string& title,
                               const std::string& period_attribute);
 
-// Writes `text` to `target` whole or not at all: into a temporary file beside it, renamed onto
-// it once complete; on failure the temporary file is removed, `target` is left as it was, and
-// the error is Invalid argument naming the file.
+// Writes `text` to `target` whole or not at all (OutputFile: a temporary file beside it, renamed
+// onto it once complete; "-" is standard output); Invalid argument naming the file when it
+// cannot be written, an existing `target` left as it was.
 void WriteChartFile(const std::string& target, const std::string& text);
 
 }  // namespace ledgerkit::cli
