@@ -264,7 +264,7 @@ int RunCheque(const BankOptions& options, std::ostream& out) {
                         options.cheque_no.empty() ? Variant::Null() : Variant(options.cheque_no)};
   const std::string number = Record(options.file, options.user, date, options.payee, cheque, lines);
   out << "Recorded cheque " << (options.cheque_no.empty() ? "(no number)" : options.cheque_no) << " (transaction "
-      << number << "): " << amount.ToText() << " to " << options.payee << (options.payee.ends_with('.') ? "" : ".") << "\n";
+      << number << "): " << MoneyText(amount) << " to " << options.payee << (options.payee.ends_with('.') ? "" : ".") << "\n";
   return 0;
 }
 
@@ -280,7 +280,7 @@ int RunDeposit(const BankOptions& options, std::ostream& out) {
   const std::vector<EntryLine> lines = SplitLines(options, numbers, amount, "--from", false, bank);
   const BankLine deposit{ttDEP, bank, amount, options.memo.empty() ? description : options.memo, "", Variant::Null()};
   const std::string number = Record(options.file, options.user, date, description, deposit, lines);
-  out << "Recorded deposit (transaction " << number << "): " << amount.ToText() << " into " << options.bank << ".\n";
+  out << "Recorded deposit (transaction " << number << "): " << MoneyText(amount) << " into " << options.bank << ".\n";
   return 0;
 }
 

@@ -578,14 +578,6 @@ std::string Listed(const std::vector<std::string>& items) {
   return text;
 }
 
-std::string MoneyText(Currency amount) {
-  std::string text = amount.ToText();
-  const size_t point = text.find('.');
-  if (point == std::string::npos) return text + ".00";
-  if (text.size() - point == 2) text += '0';
-  return text;
-}
-
 std::shared_ptr<Recordset> NewListing(std::initializer_list<std::pair<const char*, FieldType>> columns) {
   auto result = std::make_shared<Recordset>();
   for (const auto& [name, type] : columns) result->AppendColumn(name, type, 0, kFieldMayBeNull);

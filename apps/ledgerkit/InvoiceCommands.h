@@ -31,10 +31,6 @@ namespace ledgerkit::cli {
 // deposit rows of its receivable account whose description ends in " (transaction T)".
 Subcommand AddInvoiceCommand(CLI::App& app);
 
-// An amount as the commands print it in sentences: exact, with at least two decimals
-// ("200.00", "0.9999", "-4.50").
-std::string MoneyText(Currency amount);
-
 // The items joined for a sentence: "3", "3 and 8", "3, 8 and 15".
 std::string Listed(const std::vector<std::string>& items);
 

@@ -193,6 +193,14 @@ int PrintCheck(const std::vector<CheckFinding>& findings, bool as_json, std::ost
   return findings.empty() ? 0 : 2;
 }
 
+std::string MoneyText(Currency amount) {
+  std::string text = amount.ToText();
+  const size_t point = text.find('.');
+  if (point == std::string::npos) return text + ".00";
+  if (text.size() - point == 2) text += '0';
+  return text;
+}
+
 std::string ErrorLine(const Error& error) {
   // Control characters are made visible before the message is put on one line, so a value
   // echoed in it (a name, a line of a journal) shows what it holds and cannot act on the terminal.

@@ -16,6 +16,10 @@ namespace ledgerkit::cli {
 // A value as a cell shows it: its text form with ill-formed UTF-8 replaced; empty for Null.
 std::string CellText(const Variant& value);
 
+// An amount as the commands print it in sentences: exact, with at least two decimals
+// ("200.00", "0.9999", "-4.50").
+std::string MoneyText(Currency amount);
+
 void PrintTable(const Recordset& result, std::ostream& out);
 void PrintCsv(const Recordset& result, std::ostream& out);
 void PrintJson(const Recordset& result, std::ostream& out);

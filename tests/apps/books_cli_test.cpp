@@ -199,7 +199,7 @@ TEST_F(BooksCli, ChequesAndDepositsAreSplitStoredAndRefusedWithoutConsumingANumb
 
   // A cheque split over two expenses, its number, payee and address kept.
   const CliRun paid = Ok("cheque", cheque + "--to 5100=200 --to 5400=50 --number 104 --address '1 Main St' --memo March");
-  EXPECT_EQ(paid.out, "Recorded cheque 104 (transaction 2): 250 to Acme Ltd.\n");
+  EXPECT_EQ(paid.out, "Recorded cheque 104 (transaction 2): 250.00 to Acme Ltd.\n");
   EXPECT_EQ(Scalar("SELECT TransType || '|' || ChequeNo || '|' || Description || '|' || Address || '|' || " +
                    MoneySql("Amount") + " FROM ACTransLog WHERE TransactionNumber='2'"),
             "0|104|Acme Ltd.|1 Main St|250");
@@ -211,13 +211,13 @@ TEST_F(BooksCli, ChequesAndDepositsAreSplitStoredAndRefusedWithoutConsumingANumb
 
   // One account without an amount takes it all; no --number leaves the cheque unnumbered.
   EXPECT_EQ(Ok("cheque", "--bank 1000 --date 2026-01-12 --payee 'Paper Co' --amount 42.5 --to 5300").out,
-            "Recorded cheque (no number) (transaction 3): 42.5 to Paper Co.\n");
+            "Recorded cheque (no number) (transaction 3): 42.50 to Paper Co.\n");
   EXPECT_EQ(Scalar("SELECT IFNULL(ChequeNo, 'null') FROM ACTransLog WHERE TransactionNumber='3'"), "null");
 
   // A deposit from two accounts.
   EXPECT_EQ(Ok("deposit", "--bank 1000 --date 2026-01-15 --amount 1500 --from 4000=1000 --from 1200=500 "
                           "--description 'Counter sales'").out,
-            "Recorded deposit (transaction 4): 1500 into 1000.\n");
+            "Recorded deposit (transaction 4): 1500.00 into 1000.\n");
   EXPECT_EQ(Scalar("SELECT TransType || '|' || Description FROM ACTransLog WHERE TransactionNumber='4'"), "7|Counter sales");
   EXPECT_EQ(Scalar("SELECT GROUP_CONCAT(a.AccountNumber || ':' || " + MoneySql("t.Withdrawal") + " || '/' || " +
                    MoneySql("t.Deposit") + ", ' ') FROM (SELECT * FROM ACTransaction WHERE TransactionNumber='4' "

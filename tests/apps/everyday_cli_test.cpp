@@ -74,7 +74,7 @@ TEST_F(EverydayCli, AQuarterOfBooksKeptWithTheCommandLineAlone) {
             "Added tax code S (GST and PST): GST 5% to 2110, PST 7% to 2120 on the first tax too.\n");
 
   EXPECT_EQ(Ok("deposit", "--bank 1000 --date 2026-01-02 --amount 20000 --from 3000 --memo 'Opening capital'"),
-            "Recorded deposit (transaction 1): 20000 into 1000.\n");
+            "Recorded deposit (transaction 1): 20000.00 into 1000.\n");
   Ok("cheque", "--bank 1000 --date 2026-01-05 --payee 'Lakeside Properties' --amount 1850 --to 5100 --number 101");
   // One cheque over two accounts; parts that do not add up are refused, taking no number.
   Refused("cheque", "--bank 1000 --date 2026-01-12 --payee Telco --amount 210.49 --to 5410=120.50 --to 5700=89.00",
@@ -107,7 +107,7 @@ TEST_F(EverydayCli, AQuarterOfBooksKeptWithTheCommandLineAlone) {
   // March: the rent (the refused entry took no number: the invoice's was 7), part of the second
   // invoice paid, a third still a draft.
   EXPECT_EQ(Ok("cheque", "--bank 1000 --date 2026-03-05 --payee 'Lakeside Properties' --amount 1850 --to 5100 --number 104"),
-            "Recorded cheque 104 (transaction 8): 1850 to Lakeside Properties.\n");
+            "Recorded cheque 104 (transaction 8): 1850.00 to Lakeside Properties.\n");
   EXPECT_EQ(Ok("invoice pay", "2 --date 2026-03-15 --bank 1000 --amount 200"),
             "Recorded a payment of 200.00 on invoice 2 in transaction 9; 249.40 is still owed.\n");
   Ok("invoice new", "--customer 'Draft Co' --date 2026-03-28 --receivable 1200");
