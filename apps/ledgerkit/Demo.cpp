@@ -30,30 +30,34 @@ constexpr const char* kPassword = "demo-pass";
 
 Variant Day(int month, int day) { return Date::FromCivil(2026, month, day); }
 
-// A command line as the demo shows it: each word single-quoted when it holds more than letters,
-// digits and -_.:=%/.
-std::string Shown(const std::vector<std::string>& words) {
+// A command line as the demo shows it: the company as ShownCompany gives it (a server's password
+// hidden), always quoted, so a file and a server company read alike; other words single-quoted
+// when they hold more than letters, digits and -_.:=%/.
+std::string Shown(const std::vector<std::string>& words, const std::string& company) {
+  auto quoted = [](const std::string& word) {
+    std::string text = "'";
+    for (char c : word) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
+  };
   std::string line = "$ ledgerkit";
   for (const std::string& word : words) {
     const bool plain = !word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                                                "0123456789-_.:=%/") == std::string::npos;
-    std::string quoted = "'";
-    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    line += " " + (plain ? word : quoted + "'");
+    line += " " + (word == company ? quoted(ShownCompany(company)) : plain ? word : quoted(word));
   }
   return line;
 }
 
 // Runs one command line of the tool in this process, through the same code as when it is typed
 // (its words after "ledgerkit"); prints the line and what the command printed.
-void RunCommand(const std::vector<std::string>& words, std::ostream& out) {
+void RunCommand(const std::vector<std::string>& words, const std::string& company, std::ostream& out) {
   CLI::App app;
   const Subcommand commands[] = {AddTypeCommands(app),  AddAccountCommands(app), AddTaxCodeCommands(app),
                                  AddDepositCommand(app), AddChequeCommand(app),   AddInvoiceCommand(app),
                                  AddReconcileCommand(app)};
   std::vector<std::string> reversed(words.rbegin(), words.rend());  // CLI11 takes them last first
   app.parse(reversed);
-  out << Shown(words) << "\n";
+  out << Shown(words, company) << "\n";
   for (const Subcommand& command : commands) {
     if (*command.app) command.run(out);
   }
@@ -102,7 +106,7 @@ void BuildSampleCompany(const std::string& file, std::ostream& out) {
        "--clear", "all", "--service-charge", "12.50", "--charge-account", "5200", "--interest", "3.27",
        "--interest-account", "4900", "--user", kUser},
   };
-  for (const auto& words : script) RunCommand(words, out);
+  for (const auto& words : script) RunCommand(words, file, out);
 }
 
 // True when the balance sheet's total assets equal its total liabilities and equity.
