@@ -155,8 +155,8 @@ TEST_F(BooksCli, TypesAccountsAndTaxCodesAreKeptApartByNumberNameAndCode) {
   ledger.AddInvoiceItem(file_, "owner", "", invoice, Scalar("SELECT CITaxCodeID FROM CITaxCode WHERE TaxCode='H'"), "W",
                         "Work", CurrencyFromText("100"), 1, "", ToLong(KeyOf("4000")));
   ledger.IssueInvoice(file_, "owner", "", invoice);
-  EXPECT_EQ(Scalar("SELECT " + MoneySql("SUM(Deposit)") + " FROM ACTransaction WHERE Parent=" + KeyOf("2100")), "5");
-  EXPECT_EQ(Scalar("SELECT " + MoneySql("SUM(Deposit)") + " FROM ACTransaction WHERE Parent=" + KeyOf("2200")), "7.875");
+  EXPECT_EQ(Scalar("SELECT " + MoneySql("SUM(Deposit)", file_) + " FROM ACTransaction WHERE Parent=" + KeyOf("2100")), "5");
+  EXPECT_EQ(Scalar("SELECT " + MoneySql("SUM(Deposit)", file_) + " FROM ACTransaction WHERE Parent=" + KeyOf("2200")), "7.875");
 
   // A file that already holds two accounts numbered 4000: every command refuses the number,
   // naming both keys, instead of taking the first.
@@ -201,10 +201,10 @@ TEST_F(BooksCli, ChequesAndDepositsAreSplitStoredAndRefusedWithoutConsumingANumb
   const CliRun paid = Ok("cheque", cheque + "--to 5100=200 --to 5400=50 --number 104 --address '1 Main St' --memo March");
   EXPECT_EQ(paid.out, "Recorded cheque 104 (transaction 2): 250.00 to Acme Ltd.\n");
   EXPECT_EQ(Scalar("SELECT TransType || '|' || ChequeNo || '|' || Description || '|' || Address || '|' || " +
-                   MoneySql("Amount") + " FROM ACTransLog WHERE TransactionNumber='2'"),
+                   MoneySql("Amount", file_) + " FROM ACTransLog WHERE TransactionNumber='2'"),
             "0|104|Acme Ltd.|1 Main St|250");
-  EXPECT_EQ(Scalar("SELECT GROUP_CONCAT(a.AccountNumber || ':' || " + MoneySql("t.Withdrawal") + " || '/' || " +
-                   MoneySql("t.Deposit") + " || ':' || t.Description, ' ') FROM (SELECT * FROM ACTransaction "
+  EXPECT_EQ(Scalar("SELECT GROUP_CONCAT(a.AccountNumber || ':' || " + MoneySql("t.Withdrawal", file_) + " || '/' || " +
+                   MoneySql("t.Deposit", file_) + " || ':' || t.Description, ' ') FROM (SELECT * FROM ACTransaction "
                    "WHERE TransactionNumber='2' ORDER BY ACTransactionID) t JOIN ACAccount a ON a.ACAccountID=t.Parent"),
             "1000:0/250:March 5100:200/0:March 5400:50/0:March");
   ExpectRefused("cheque", cheque + "--to 5100 --number 104", {"cheque 104", "already transaction 2"});
@@ -219,8 +219,8 @@ TEST_F(BooksCli, ChequesAndDepositsAreSplitStoredAndRefusedWithoutConsumingANumb
                           "--description 'Counter sales'").out,
             "Recorded deposit (transaction 4): 1500.00 into 1000.\n");
   EXPECT_EQ(Scalar("SELECT TransType || '|' || Description FROM ACTransLog WHERE TransactionNumber='4'"), "7|Counter sales");
-  EXPECT_EQ(Scalar("SELECT GROUP_CONCAT(a.AccountNumber || ':' || " + MoneySql("t.Withdrawal") + " || '/' || " +
-                   MoneySql("t.Deposit") + ", ' ') FROM (SELECT * FROM ACTransaction WHERE TransactionNumber='4' "
+  EXPECT_EQ(Scalar("SELECT GROUP_CONCAT(a.AccountNumber || ':' || " + MoneySql("t.Withdrawal", file_) + " || '/' || " +
+                   MoneySql("t.Deposit", file_) + ", ' ') FROM (SELECT * FROM ACTransaction WHERE TransactionNumber='4' "
                    "ORDER BY ACTransactionID) t JOIN ACAccount a ON a.ACAccountID=t.Parent"),
             "1000:1500/0 4000:0/1000 1200:0/500");
 

@@ -64,7 +64,7 @@ TEST(Cli, BadInputGetsOneLineAndNonZeroExit) {
 
   // A file that is not a company, whatever it holds, is said to be one; a control character in
   // the path is shown escaped, never sent to the terminal.
-  for (const std::string content : {std::string("hello\n"), std::string(), std::string("SQLite format 3\0", 16)}) {
+  for (const std::string& content : {std::string("hello\n"), std::string(), std::string("SQLite format 3\0", 16)}) {
     const std::filesystem::path other = company.folder() / "notes\x1b[2J.txt";
     std::ofstream(other, std::ios::binary) << content;
     const CliRun refused = RunLedgerkit(company.folder(), "accounts " + ShellQuote(other.string()));

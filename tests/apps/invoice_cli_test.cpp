@@ -83,7 +83,7 @@ TEST_F(InvoiceCli, AnInvoiceFromEntryToPayment) {
             "Added W1 to invoice 1: 2 at 100.00; the invoice's total is now 224.70.\n");
   EXPECT_EQ(Ok("invoice add", "1 --item S1 --description Service --price 40 --quantity 1.5 --account 4000 --tax G"),
             "Added S1 to invoice 1: 1.5 at 40.00; the invoice's total is now 292.11.\n");
-  EXPECT_EQ(Scalar("SELECT " + testing::MoneySql("Total") + " FROM ACInvoice"), "292.11");
+  EXPECT_EQ(Scalar("SELECT " + testing::MoneySql("Total", file_) + " FROM ACInvoice"), "292.11");
 
   const std::string shown = Ok("invoice show", "1");
   EXPECT_EQ(shown.substr(0, shown.find('\n')), "Invoice 1 (key 1), pending");
@@ -126,7 +126,7 @@ TEST_F(InvoiceCli, AnInvoiceFromEntryToPayment) {
             "Recorded a payment of 192.11 on invoice 1 in transaction 3; it is paid.\n");
   Refused("invoice pay", "1 --date 2026-04-21 --bank 1000", "it is paid, not outstanding");
   EXPECT_EQ(Scalar("SELECT Paid FROM ACInvoice"), "1");
-  EXPECT_EQ(Scalar("SELECT " + testing::MoneySql("Balance") + " FROM ACAccount WHERE AccountNumber='1200'"), "0");
+  EXPECT_EQ(Scalar("SELECT " + testing::MoneySql("Balance", file_) + " FROM ACAccount WHERE AccountNumber='1200'"), "0");
   EXPECT_NE(Ok("invoice list", "--paid").find("paid   292.11  292.11  0.00"), std::string::npos);
   EXPECT_NE(Ok("invoice list", "--outstanding").find("(0 rows)"), std::string::npos);
   const std::string aged = Ok("report aged-receivables", "--as-of 2026-04-30 --csv");

@@ -366,10 +366,12 @@ std::string CompanyKey(const std::string& path) {
   return std::filesystem::weakly_canonical(path).string();
 }
 
-std::string MoneySql(const std::string& column) {
-  if (OnPostgres()) return "trim_scale(round(" + column + "/10000.0, 4))::text";
+std::string MoneySql(const std::string& column, const std::string& company) {
+  if (company.starts_with("postgres")) return "trim_scale(round(" + column + "/10000.0, 4))::text";
   return "rtrim(rtrim(printf('%.4f'," + column + "/10000.0),'0'),'.')";
 }
+
+std::string MoneySql(const std::string& column) { return MoneySql(column, OnPostgres() ? "postgresql:" : ""); }
 
 uint64_t CompanyLockStatements() { return OnPostgres() ? 1 : 0; }
 

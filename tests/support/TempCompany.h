@@ -89,6 +89,9 @@ std::string RawExec(const std::string& path, const std::string& sql);
 
 // A stored amount column (integer ten-thousandths) as plain currency text, in SQL ("4.5").
 std::string MoneySql(const std::string& column);
+// The same for the engine of `company` (a file path or a server URI), whichever engine the test
+// run puts its other companies on.
+std::string MoneySql(const std::string& column, const std::string& company);
 
 // The statements a writing unit of work runs to take the company lock (EngineConnection::
 // LockCompany): none on the file, whose write transaction holds it whole; one on a server.
