@@ -49,11 +49,12 @@ struct JournalTransaction {
 
 std::string Quoted(std::string_view text) { return QuoteForMessage(std::string(text)); }
 
-// A date as the journal tools write it: YYYY-MM-DD, YYYY/MM/DD or YYYY.MM.DD, month and day of
-// one or two digits.
+// A date as the journal tools write it: YYYY-MM-DD, YYYY/MM/DD or YYYY.MM.DD, a year of four
+// digits (a short year would be read as one of the first centuries), month and day of one or two
+// digits.
 Date ReadDate(std::string_view text, int line) {
   int parts[3] = {0, 0, 0};
-  size_t part = 0, digits = 0;
+  size_t part = 0, digits = 0, year_digits = 0;
   char separator = 0;
   for (char c : text) {
     if (std::isdigit(static_cast<unsigned char>(c))) {
@@ -61,6 +62,7 @@ Date ReadDate(std::string_view text, int line) {
       parts[part] = parts[part] * 10 + (c - '0');
     } else if ((c == '-' || c == '/' || c == '.') && digits > 0 && part < 2 && (separator == 0 || c == separator)) {
       separator = c;
+      if (part == 0) year_digits = digits;
       ++part;
       digits = 0;
     } else {
@@ -68,10 +70,31 @@ Date ReadDate(std::string_view text, int line) {
     }
   }
   if (part != 2 || digits == 0) LineFault(line, Quoted(text) + " is not a date with a year (YYYY-MM-DD).");
+  if (year_digits != 4) LineFault(line, Quoted(text) + " is not a date with a four-digit year (YYYY-MM-DD).");
   try {
     return Date::FromCivil(parts[0], parts[1], parts[2]);
   } catch (const Error&) {
     LineFault(line, Quoted(text) + " is not a date.");
+  }
+}
+
+// The next line of `in` into `text`, without its end: LF, CRLF or a lone CR (as old Mac files
+// end their lines) ends a line. False at the end of the input.
+bool NextLine(std::istream& in, std::string& text) {
+  text.clear();
+  std::streambuf* buffer = in.rdbuf();
+  if (buffer == nullptr) return false;
+  bool any = false;
+  for (;;) {
+    const int c = buffer->sbumpc();
+    if (c == std::char_traits<char>::eof()) return any;
+    any = true;
+    if (c == '\n') return true;
+    if (c == '\r') {
+      if (buffer->sgetc() == '\n') buffer->sbumpc();
+      return true;
+    }
+    text.push_back(static_cast<char>(c));
   }
 }
 
@@ -82,10 +105,9 @@ class JournalReader {
     int line = 0;
     bool in_comment_block = false;
     bool in_directive = false;
-    while (std::getline(in, text)) {
+    while (NextLine(in, text)) {
       ++line;
       if (line == 1 && text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
-      if (!text.empty() && text.back() == '\r') text.pop_back();
       const std::string_view view = text;
       if (in_comment_block) {
         if (Trim(view) == "end comment") in_comment_block = false;
@@ -153,10 +175,12 @@ class JournalReader {
   void ReadHeader(std::string_view text, int line) {
     const size_t end = text.find_first_of(" \t;");
     std::string_view date = text.substr(0, end);
-    date = date.substr(0, date.find('='));  // a secondary date is passed over
+    const size_t equals = date.find('=');
     JournalTransaction transaction;
     transaction.line = line;
-    transaction.date = ReadDate(date, line);
+    transaction.date = ReadDate(date.substr(0, equals), line);
+    // A secondary date is not kept, but a wrong one is refused like any other date.
+    if (equals != std::string_view::npos) ReadDate(date.substr(equals + 1), line);
     std::string_view rest = end == std::string_view::npos ? std::string_view() : Trim(text.substr(end));
     if (!rest.empty() && (rest.front() == '*' || rest.front() == '!')) rest = Trim(rest.substr(1));
     if (!rest.empty() && rest.front() == '(') {
@@ -297,6 +321,16 @@ class JournalReader {
   std::string commodity_;
 };
 
+// Runs one public operation of an import; its failure names the journal's line.
+template <class Body>
+auto AtLine(int line, Body&& body) {
+  try {
+    return body();
+  } catch (const Error& error) {
+    throw error.WithDescription("Line " + std::to_string(line) + " of the journal: " + error.description());
+  }
+}
+
 // Fills the one elided amount of each group of postings that must balance and checks that
 // every such group adds up to zero.
 void Balance(JournalTransaction& transaction) {
@@ -320,7 +354,13 @@ void Balance(JournalTransaction& transaction) {
       }
     }
     if (elided) {
-      elided->amount = -sum;
+      // The least amount has no opposite in range.
+      try {
+        elided->amount = -sum;
+      } catch (const Error&) {
+        LineFault(elided->line, "the left-out amount, the opposite of " + sum.ToText() +
+                                    ", is beyond the range of amounts the ledger keeps.");
+      }
     } else if (sum != Currency()) {
       LineFault(transaction.line, "the transaction does not balance: its postings add up to " + sum.ToText() + ".");
     }
@@ -336,16 +376,6 @@ std::optional<int32_t> ClassOf(std::string_view top) {
   if (lower == "income" || lower == "revenue" || lower == "revenues") return bstINCOME;
   if (lower == "expenses" || lower == "expense") return bstEXPENSE;
   return std::nullopt;
-}
-
-// Runs one public operation of an import; its failure names the journal's line.
-template <class Body>
-auto AtLine(int line, Body&& body) {
-  try {
-    return body();
-  } catch (const Error& error) {
-    throw error.WithDescription("Line " + std::to_string(line) + " of the journal: " + error.description());
-  }
 }
 
 // Finds or creates, through the public operations, the accounts a journal names.

@@ -188,6 +188,31 @@ TEST(Journal, ImportReadsTheToolsJournalFormFillsTheElidedAmountAndBuildsTheChar
   EXPECT_EQ(RawScalar(path, "SELECT COUNT(*) FROM ACTransLog WHERE TransLogStatus <> 1"), "0");
 }
 
+// The same journal with each kind of line end (and a mix of them) reads alike.
+TEST(Journal, ImportReadsLfCrlfAndLoneCrLineEndsAlike) {
+  TempCompany scratch;
+  const std::string journal =
+      "2026-01-05 One\n    Assets:Bank:1000 Bank  5.25\n    Equity:Capital:3000 Owner\n\n"
+      "2026-01-06 Two\n    Assets:Bank:1000 Bank  -1\n    Equity:Capital:3000 Owner\n";
+  auto with_ends = [&](const std::string& end) {
+    std::string out;
+    for (char c : journal) out += c == '\n' ? end : std::string(1, c);
+    return out;
+  };
+  const std::string mixed = "2026-01-05 One\r    Assets:Bank:1000 Bank  5.25\r\n    Equity:Capital:3000 Owner\n\r"
+                            "2026-01-06 Two\n    Assets:Bank:1000 Bank  -1\r\n    Equity:Capital:3000 Owner\r";
+  const std::string texts[] = {journal, with_ends("\r\n"), with_ends("\r"), mixed};
+  int n = 0;
+  for (const std::string& text : texts) {
+    const std::string path = NewCompany(scratch, "ends" + std::to_string(n++));
+    EXPECT_EQ(Import(path, text).transactions, 2) << n;
+    EXPECT_EQ(RawScalar(path, "SELECT GROUP_CONCAT(Name || '=' || Balance, ' ') FROM (SELECT * FROM ACAccount ORDER BY "
+                              "ACAccountID)"),
+              "Bank=-42500 Owner=42500")
+        << n;
+  }
+}
+
 TEST(Journal, ImportIsAllOrNothingAndNamesTheLineAtFault) {
   TempCompany scratch;
   const std::string path = NewCompany(scratch, "strict");
@@ -227,6 +252,17 @@ TEST(Journal, ImportIsAllOrNothingAndNamesTheLineAtFault) {
       {good + "~ monthly\n    Assets:Bank:1000 Bank  1\n",
        "Line 5 of the journal: periodic and automated transactions are not imported."},
       {"    Assets:Bank:1000 Bank  1\n", "Line 1 of the journal: an indented line outside a transaction."},
+      {good + "24-04-02 x\n    Assets:Bank:1000 Bank  0\n",
+       "Line 5 of the journal: \"24-04-02\" is not a date with a four-digit year (YYYY-MM-DD)."},
+      {good + "1-1-1 x\n    Assets:Bank:1000 Bank  0\n",
+       "Line 5 of the journal: \"1-1-1\" is not a date with a four-digit year (YYYY-MM-DD)."},
+      {good + "2024-01-01=2024-02-30 x\n    Assets:Bank:1000 Bank  0\n",
+       "Line 5 of the journal: \"2024-02-30\" is not a date."},
+      {good + "2024-01-01=bad x\n    Assets:Bank:1000 Bank  0\n",
+       "Line 5 of the journal: \"bad\" is not a date (YYYY-MM-DD)."},
+      {good + "2026-04-02 x\n    Assets:Bank:1000 Bank  -922337203685477.5808\n    Equity:Capital:3000 Owner\n",
+       "Line 7 of the journal: the left-out amount, the opposite of -922337203685477.5808, is beyond the range of "
+       "amounts the ledger keeps."},
   };
   for (const Case& bad : cases) {
     const Error error = CaptureError([&] { Import(path, bad.journal); });
