@@ -1,6 +1,7 @@
 // The journal import: a journal read whole and checked, then recorded through the ledger's
 // public operations in one unit of work.
 #include <cctype>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
@@ -47,7 +48,55 @@ struct JournalTransaction {
   throw Error::Runtime(kInvalidArgument, "Line " + std::to_string(line) + " of the journal: " + message);
 }
 
-std::string Quoted(std::string_view text) { return QuoteForMessage(std::string(text)); }
+// A journal's text as a message quotes it, control characters shown as \xHH: a message goes to
+// terminals and to callers over JSON-RPC, and the journal's bytes are not to act there.
+std::string Quoted(std::string_view text) {
+  std::string shown;
+  for (char c : QuoteForMessage(text)) {
+    if (IsControl(c)) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+      shown += hex;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+// True when `text` is well-formed UTF-8: no stray continuation byte, no cut sequence, no
+// overlong form, no surrogate, nothing beyond U+10FFFF.
+bool IsUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) return false;
+    for (size_t k = 2; k < length; ++k) {
+      if ((byte(i + k) & 0xC0u) != 0x80u) return false;
+    }
+    i += length;
+  }
+  return true;
+}
 
 // A date as the journal tools write it: YYYY-MM-DD, YYYY/MM/DD or YYYY.MM.DD, a year of four
 // digits (a short year would be read as one of the first centuries), month and day of one or two
@@ -108,6 +157,8 @@ class JournalReader {
     while (NextLine(in, text)) {
       ++line;
       if (line == 1 && text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+      // What is imported is exported again for tools that read UTF-8 only; a comment too.
+      if (!IsUtf8(text)) LineFault(line, "the line is not UTF-8 text.");
       const std::string_view view = text;
       if (in_comment_block) {
         if (Trim(view) == "end comment") in_comment_block = false;

@@ -263,6 +263,14 @@ TEST(Journal, ImportIsAllOrNothingAndNamesTheLineAtFault) {
       {good + "2026-04-02 x\n    Assets:Bank:1000 Bank  -922337203685477.5808\n    Equity:Capital:3000 Owner\n",
        "Line 7 of the journal: the left-out amount, the opposite of -922337203685477.5808, is beyond the range of "
        "amounts the ledger keeps."},
+      {good + "2026-04-02 caf\xE9\n    Assets:Bank:1000 Bank  0\n", "Line 5 of the journal: the line is not UTF-8 text."},
+      {good + "; \xC0\xAF overlong\n", "Line 5 of the journal: the line is not UTF-8 text."},
+      {good + "2026-04-02 x\n    Assets:Bank:1000 Bank  0 \xE2\x82\n", "Line 6 of the journal: the line is not UTF-8 text."},
+      {good + "2026-04-02 x\n    Sav\x01ings\x7F:Jar\x1B[2J  5\n    Equity:Capital:3000 Owner\n",
+       "Line 6 of the journal: the account \"Sav\\x01ings\\x7F:Jar\\x1B[2J\" is not under Assets, Liabilities, Equity, "
+       "Income (or Revenue) or Expenses."},
+      {good + "inc\x07lude x\n", "Line 5 of the journal: \"inc\\x07lude\" is neither a transaction nor a directive that "
+                                  "can be imported."},
   };
   for (const Case& bad : cases) {
     const Error error = CaptureError([&] { Import(path, bad.journal); });
