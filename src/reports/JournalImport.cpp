@@ -211,9 +211,12 @@ class JournalReader {
     const std::string_view word = text.substr(0, text.find_first_of(" \t"));
     static constexpr std::string_view kPassed[] = {"account", "commodity", "payee", "tag", "P", "D", "end"};
     if (word == "decimal-mark") {
-      if (Trim(text.substr(word.size())) != ".") LineFault(line, "only '.' is read as the decimal mark.");
+      const std::string_view mark = Trim(text.substr(word.size()));
+      if (mark != "." && mark != ",") LineFault(line, "the decimal mark is '.' or ','.");
+      decimal_mark_ = mark.front();
       return true;
     }
+    if (word == "commodity" || word == "D") TakeDecimalMark(text.substr(word.size()));
     for (std::string_view passed : kPassed) {
       if (word == passed) return true;
     }
@@ -221,6 +224,27 @@ class JournalReader {
       LineFault(line, "periodic and automated transactions are not imported.");
     }
     LineFault(line, Quoted(word) + " is neither a transaction nor a directive that can be imported.");
+  }
+
+  // A commodity or default-commodity directive's sample amount ("1.000,00 EUR") sets the
+  // decimal mark of the amounts after it: the last mark when both are written, else the one
+  // mark written once (as in "1,000 EUR", read as one with three decimals); a mark written
+  // several times only groups. A sample without a mark changes nothing.
+  void TakeDecimalMark(std::string_view text) {
+    const size_t first = text.find_first_of("0123456789");
+    if (first == std::string_view::npos) return;
+    size_t end = first;
+    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.' || text[end] == ',')) ++end;
+    const std::string_view number = text.substr(first, end - first);
+    const size_t last = number.find_last_of(".,");
+    if (last == std::string_view::npos) return;
+    const char mark = number[last];
+    const char other = mark == '.' ? ',' : '.';
+    if (number.find(other) != std::string_view::npos || number.find(mark) == last) {
+      decimal_mark_ = mark;
+    } else {
+      decimal_mark_ = other;
+    }
   }
 
   void ReadHeader(std::string_view text, int line) {
@@ -273,7 +297,8 @@ class JournalReader {
     current_->postings.push_back(std::move(posting));
   }
 
-  // An amount: a decimal number with '.' as the decimal mark and optional ',' grouping, at most
+  // An amount: a decimal number with the decimal mark ('.', or ',' after a directive sets it)
+  // and optional grouping by the other mark, at most
   // four decimals (more only when they are zeros), a sign, and at most one commodity symbol in
   // the whole journal. A balance assertion after it is passed over; a price is refused.
   Currency ReadAmount(std::string_view text, int line) {
@@ -327,16 +352,18 @@ class JournalReader {
                             Quoted(commodity_) + "; the ledger keeps one currency.");
       }
     }
-    // The number: digits, optional groups of three after ',', then '.' and the decimals.
+    // The number: digits, optional groups of three after the grouping mark, then the decimal
+    // mark and the decimals.
+    const char group_mark = decimal_mark_ == '.' ? ',' : '.';
     std::string digits;
-    size_t point = text.find('.');
+    size_t point = text.find(decimal_mark_);
     const std::string_view whole = text.substr(0, point);
     const std::string_view decimals = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
     size_t group = 0;
     bool grouped = false;
     for (size_t i = 0; i < whole.size(); ++i) {
       const char c = whole[i];
-      if (c == ',') {
+      if (c == group_mark) {
         if (digits.empty() || (grouped && group != 3)) LineFault(line, shown + " is not an amount.");
         grouped = true;
         group = 0;
@@ -348,13 +375,13 @@ class JournalReader {
       }
     }
     if (grouped && group != 3) LineFault(line, shown + " is not an amount.");
+    for (char c : decimals) {
+      if (!std::isdigit(static_cast<unsigned char>(c))) LineFault(line, shown + " is not an amount.");
+    }
     std::string_view kept = decimals;
     while (kept.size() > 4 && kept.back() == '0') kept.remove_suffix(1);
     if (kept.size() > 4) {
       LineFault(line, shown + " has more than four decimals; the ledger keeps amounts to the ten-thousandth.");
-    }
-    for (char c : kept) {
-      if (!std::isdigit(static_cast<unsigned char>(c))) LineFault(line, shown + " is not an amount.");
     }
     if (digits.empty() && kept.empty()) LineFault(line, shown + " is not an amount.");
     std::string number = negative ? "-" : "";
@@ -370,6 +397,7 @@ class JournalReader {
   std::vector<JournalTransaction> transactions_;
   std::optional<JournalTransaction> current_;
   std::string commodity_;
+  char decimal_mark_ = '.';  // ',' after a directive that makes it so
 };
 
 // Runs one public operation of an import; its failure names the journal's line.

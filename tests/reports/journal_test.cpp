@@ -213,6 +213,36 @@ TEST(Journal, ImportReadsLfCrlfAndLoneCrLineEndsAlike) {
   }
 }
 
+// The decimal mark is '.' until a directive makes it ',' (or '.' again) for the amounts after it.
+TEST(Journal, ImportReadsAmountsWithTheDecimalMarkTheJournalSets) {
+  TempCompany scratch;
+  struct Case {
+    std::string directives;
+    std::string amount;
+    std::string bank_balance;  // in ten-thousandths, debits negative
+  };
+  const Case cases[] = {
+      {"", "1.234 EUR", "-12340"},
+      {"", "$1,234.5", "-12345000"},
+      {"commodity 1.000,00 EUR\n", "1.234 EUR", "-12340000"},
+      {"D 1.000,00 EUR\n", "1.234,56 EUR", "-12345600"},
+      {"decimal-mark ,\n", "-1,5", "15000"},
+      {"commodity 1,000 EUR\n", "1,234 EUR", "-12340"},
+      {"commodity 1.000.000 EUR\n", "1.234,5 EUR", "-12345000"},
+      {"commodity $1,000.00\n", "$1,234.5", "-12345000"},
+      {"commodity EUR\n", "1,234.5", "-12345000"},
+      {"decimal-mark ,\ndecimal-mark .\n", "1,234.5", "-12345000"},
+  };
+  int n = 0;
+  for (const Case& read : cases) {
+    const std::string path = NewCompany(scratch, "marks" + std::to_string(n++));
+    Import(path, read.directives + "\n2026-01-05 x\n    Assets:Bank:1000 Bank  " + read.amount +
+                     "\n    Equity:Capital:3000 Owner\n");
+    EXPECT_EQ(RawScalar(path, "SELECT Balance FROM ACAccount WHERE AccountNumber = '1000'"), read.bank_balance)
+        << read.directives << read.amount;
+  }
+}
+
 TEST(Journal, ImportIsAllOrNothingAndNamesTheLineAtFault) {
   TempCompany scratch;
   const std::string path = NewCompany(scratch, "strict");
@@ -271,6 +301,11 @@ TEST(Journal, ImportIsAllOrNothingAndNamesTheLineAtFault) {
        "Income (or Revenue) or Expenses."},
       {good + "inc\x07lude x\n", "Line 5 of the journal: \"inc\\x07lude\" is neither a transaction nor a directive that "
                                   "can be imported."},
+      {good + "2026-04-02 x\n    Assets:Bank:1000 Bank  1.234,56 EUR\n    Equity:Capital:3000 Owner\n",
+       "Line 6 of the journal: \"1.234,56 EUR\" is not an amount."},
+      {good + "decimal-mark ,\n\n2026-04-02 x\n    Assets:Bank:1000 Bank  1.5\n    Equity:Capital:3000 Owner\n",
+       "Line 8 of the journal: \"1.5\" is not an amount."},
+      {good + "decimal-mark ;\n", "Line 5 of the journal: the decimal mark is '.' or ','."},
   };
   for (const Case& bad : cases) {
     const Error error = CaptureError([&] { Import(path, bad.journal); });
