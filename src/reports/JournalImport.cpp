@@ -35,6 +35,10 @@ struct JournalPosting {
   PostingKind kind = PostingKind::kReal;
   std::optional<Currency> amount;
   std::string memo;
+  // "= BALANCE" after the amount: the account's balance after this posting ("=*": with its
+  // sub-accounts).
+  std::optional<Currency> assertion;
+  bool assertion_inclusive = false;
 };
 
 struct JournalTransaction {
@@ -293,17 +297,37 @@ class JournalReader {
       rest = rest.substr(0, comment);
     }
     rest = Trim(rest);
-    if (!rest.empty()) posting.amount = ReadAmount(rest, line);
+    const size_t equals = rest.find('=');
+    if (equals != std::string_view::npos) {
+      // "= B", "== B" (the same here, with one currency), "=* B" or "==* B".
+      std::string_view asserted = rest.substr(equals + 1);
+      if (!asserted.empty() && asserted.front() == '=') asserted.remove_prefix(1);
+      if (!asserted.empty() && asserted.front() == '*') {
+        posting.assertion_inclusive = true;
+        asserted.remove_prefix(1);
+      }
+      asserted = Trim(asserted);
+      if (asserted.empty() || asserted.find('=') != std::string_view::npos) {
+        LineFault(line, Quoted(rest) + " is not an amount with a balance assertion.");
+      }
+      const std::string_view amount = Trim(rest.substr(0, equals));
+      if (amount.empty()) {
+        LineFault(line, "a balance assignment (" + Quoted(rest) + " without an amount) is not imported.");
+      }
+      posting.amount = ReadAmount(amount, line);
+      posting.assertion = ReadAmount(asserted, line);
+    } else if (!rest.empty()) {
+      posting.amount = ReadAmount(rest, line);
+    }
     current_->postings.push_back(std::move(posting));
   }
 
   // An amount: a decimal number with the decimal mark ('.', or ',' after a directive sets it)
   // and optional grouping by the other mark, at most
   // four decimals (more only when they are zeros), a sign, and at most one commodity symbol in
-  // the whole journal. A balance assertion after it is passed over; a price is refused.
+  // the whole journal. A price is refused.
   Currency ReadAmount(std::string_view text, int line) {
     const std::string shown = Quoted(text);
-    text = Trim(text.substr(0, text.find('=')));
     if (text.find('@') != std::string_view::npos) LineFault(line, "prices and costs (" + shown + ") are not imported.");
     bool negative = false;
     bool signed_ = false;
@@ -442,6 +466,54 @@ void Balance(JournalTransaction& transaction) {
       }
     } else if (sum != Currency()) {
       LineFault(transaction.line, "the transaction does not balance: its postings add up to " + sum.ToText() + ".");
+    }
+  }
+}
+
+// An account's name as the chart is found by it: each part cleaned as the journal writes it.
+std::string AccountKey(std::string_view name) {
+  std::string key;
+  for (size_t start = 0;;) {
+    const size_t colon = name.find(':', start);
+    key += JournalNamePart(name.substr(start, colon - start));
+    if (colon == std::string_view::npos) break;
+    key += ':';
+    start = colon + 1;
+  }
+  return key;
+}
+
+// Checks every balance assertion, in journal order, against the balance the journal's postings
+// so far (elided amounts filled) give the account, virtual postings included.
+void CheckAssertions(const std::vector<JournalTransaction>& transactions) {
+  std::map<std::string, Currency> balances;
+  for (const JournalTransaction& transaction : transactions) {
+    for (const JournalPosting& posting : transaction.postings) {
+      const std::string key = AccountKey(posting.account);
+      try {
+        balances[key] += *posting.amount;
+      } catch (const Error&) {
+        LineFault(posting.line, "the balance of " + Quoted(posting.account) + " runs beyond the range of amounts.");
+      }
+      if (!posting.assertion) continue;
+      Currency balance = balances[key];
+      if (posting.assertion_inclusive) {
+        balance = Currency();
+        const std::string below = key + ":";
+        for (const auto& [name, amount] : balances) {
+          if (name != key && !name.starts_with(below)) continue;
+          try {
+            balance += amount;
+          } catch (const Error&) {
+            LineFault(posting.line, "the balance of " + Quoted(posting.account) + " runs beyond the range of amounts.");
+          }
+        }
+      }
+      if (balance != *posting.assertion) {
+        LineFault(posting.line, "the balance assertion of " + Quoted(posting.account) + " is false: its balance" +
+                                    (posting.assertion_inclusive ? " with its sub-accounts" : "") + " is " +
+                                    balance.ToText() + ", not " + posting.assertion->ToText() + ".");
+      }
     }
   }
 }
@@ -621,6 +693,7 @@ JournalImport ImportJournal(const Variant& account, std::istream& journal, const
   return WithMarkedReraise([&] {
     std::vector<JournalTransaction> transactions = JournalReader().Read(journal);
     for (JournalTransaction& transaction : transactions) Balance(transaction);
+    CheckAssertions(transactions);
     JournalImport counts;
     UnitOfWork::Run(account, Access::kWrite, [&] {
       const Variant user =

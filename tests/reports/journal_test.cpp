@@ -164,7 +164,7 @@ TEST(Journal, ImportReadsTheToolsJournalFormFillsTheElidedAmountAndBuildsTheChar
                                     "    assets:checking\n"
                                     "\n"
                                     "2026-01-06 Pay\n"
-                                    "  Assets:Bank:1000 Bank\t$2000 = $500\n"
+                                    "  Assets:Bank:1000 Bank\t$2000 = $2,000.00\n"
                                     "  Revenue:Work:4000 Consulting  -2000.00\n"
                                     "\n"
                                     "comment\n"
@@ -240,6 +240,60 @@ TEST(Journal, ImportReadsAmountsWithTheDecimalMarkTheJournalSets) {
                      "\n    Equity:Capital:3000 Owner\n");
     EXPECT_EQ(RawScalar(path, "SELECT Balance FROM ACAccount WHERE AccountNumber = '1000'"), read.bank_balance)
         << read.directives << read.amount;
+  }
+}
+
+// Balance assertions hold against the balance the journal's postings give the account so far,
+// in the order the journal writes them, elided and virtual amounts counted; a false or malformed
+// one refuses the import.
+TEST(Journal, ImportChecksBalanceAssertionsInJournalOrder) {
+  TempCompany scratch;
+  const std::string path = NewCompany(scratch, "asserted");
+  const std::string first = "2026-01-05 a\n    Assets:Bank:1000 Bank  100.00 = 100.00\n    Equity:Capital:3000 Owner\n\n";
+  const JournalImport done =
+      Import(path, first +
+                       "2026-01-01 earlier, read after\n"
+                       "    Assets:Bank:1000 Bank  -30 == 70\n"
+                       "    Assets:Bank:1000 Bank:1010 Petty  30.00 =* 30\n"
+                       "    Assets:Bank:1000 Bank  0 =* 100 ; with the petty cash\n"
+                       "    Assets:Bank 2:1020 Till  5 = 5\n"
+                       "    Assets:Bank:1000 Bank  0 ==* 100\n"
+                       "    Equity:Capital:3000 Owner  -5\n"
+                       "    (Equity:Capital:3000 Owner)  0 = -105\n");
+  EXPECT_EQ(done.transactions, 2);
+
+  struct Case {
+    std::string journal;
+    std::string description;
+  };
+  const Case cases[] = {
+      {"2026-01-05 a\n    Assets:Bank:1000 Bank  100.00 = 900.00\n    Equity:Capital:3000 Owner\n",
+       "Line 2 of the journal: the balance assertion of \"Assets:Bank:1000 Bank\" is false: its balance is 100, not 900."},
+      {first + "2026-01-01 b\n    Assets:Bank:1000 Bank  50 = 50\n    Equity:Capital:3000 Owner\n",
+       "Line 6 of the journal: the balance assertion of \"Assets:Bank:1000 Bank\" is false: its balance is 150, not 50."},
+      {first + "2026-01-06 b\n    Equity:Capital:3000 Owner  -1\n    Assets:Bank:1000 Bank:1010 Petty  = 1\n",
+       "Line 7 of the journal: a balance assignment (\"= 1\" without an amount) is not imported."},
+      {first + "2026-01-06 b\n    Assets:Bank:1000 Bank:1010 Petty  1 = 1\n    Assets:Bank:1000 Bank  =* 100\n"
+               "    Equity:Capital:3000 Owner  -1\n",
+       "Line 7 of the journal: a balance assignment (\"=* 100\" without an amount) is not imported."},
+      {first + "2026-01-06 b\n    Assets:Bank:1000 Bank:1010 Petty  1 = 1\n    Assets:Bank:1000 Bank  0 =* 100\n"
+               "    Equity:Capital:3000 Owner  -1\n",
+       "Line 7 of the journal: the balance assertion of \"Assets:Bank:1000 Bank\" is false: its balance with its "
+       "sub-accounts is 101, not 100."},
+      {"2026-01-05 a\n    Assets:Bank:1000 Bank  1.00 = 1.00 = 2.00\n    Equity:Capital:3000 Owner\n",
+       "Line 2 of the journal: \"1.00 = 1.00 = 2.00\" is not an amount with a balance assertion."},
+      {"2026-01-05 a\n    Assets:Bank:1000 Bank  1.00 =\n    Equity:Capital:3000 Owner\n",
+       "Line 2 of the journal: \"1.00 =\" is not an amount with a balance assertion."},
+      {"2026-01-05 a\n    Assets:Bank:1000 Bank  $1 = 1 EUR\n    Equity:Capital:3000 Owner\n",
+       "Line 2 of the journal: \"1 EUR\" is in \"EUR\", but the journal's amounts are in \"$\"; the ledger keeps one "
+       "currency."},
+  };
+  const std::string before = DumpTables(path);
+  for (const Case& bad : cases) {
+    const Error error = CaptureError([&] { Import(path, bad.journal); });
+    EXPECT_EQ(error.number(), kInvalidArgument) << bad.journal;
+    EXPECT_EQ(error.description().substr(0, error.description().find(kErrorMarker) - 2), bad.description);
+    EXPECT_EQ(DumpTables(path), before) << bad.journal;
   }
 }
 
