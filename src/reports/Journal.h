@@ -69,6 +69,14 @@ struct JournalImport {
 // names differ, or several of the company's accounts share the number, the import is refused
 // naming the line, the number and the names (or keys). No second account with a number already
 // used is ever created.
+// Lines end in LF, CRLF or a lone CR, and must be UTF-8. Dates have four-digit years (a
+// secondary date, not kept, is checked too). Amounts use '.' as the decimal mark until a
+// "decimal-mark ," directive, or a commodity or D directive whose sample amount writes ','
+// ("commodity 1.000,00 EUR"), makes it ',' for the amounts after it. A balance assertion
+// ("= B", "== B", "=* B" with sub-accounts) must hold, in journal order, against the balance the
+// journal's postings so far give the account (not the company's balance before the import); a
+// balance assignment (an assertion without an amount) is refused. Values a refusal quotes show
+// control characters as \xHH.
 JournalImport ImportJournal(const Variant& account, std::istream& journal, const Variant& user_name);
 
 // One part of an account name as the journal writes it (see above).
