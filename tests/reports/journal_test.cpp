@@ -223,13 +223,11 @@ TEST(Journal, ImportReadsAmountsWithTheDecimalMarkTheJournalSets) {
   };
   const Case cases[] = {
       {"", "1.234 EUR", "-12340"},
-      {"", "$1,234.5", "-12345000"},
       {"commodity 1.000,00 EUR\n", "1.234 EUR", "-12340000"},
       {"D 1.000,00 EUR\n", "1.234,56 EUR", "-12345600"},
       {"decimal-mark ,\n", "-1,5", "15000"},
       {"commodity 1,000 EUR\n", "1,234 EUR", "-12340"},
       {"commodity 1.000.000 EUR\n", "1.234,5 EUR", "-12345000"},
-      {"commodity $1,000.00\n", "$1,234.5", "-12345000"},
       {"commodity EUR\n", "1,234.5", "-12345000"},
       {"decimal-mark ,\ndecimal-mark .\n", "1,234.5", "-12345000"},
   };
@@ -273,9 +271,6 @@ TEST(Journal, ImportChecksBalanceAssertionsInJournalOrder) {
        "Line 6 of the journal: the balance assertion of \"Assets:Bank:1000 Bank\" is false: its balance is 150, not 50."},
       {first + "2026-01-06 b\n    Equity:Capital:3000 Owner  -1\n    Assets:Bank:1000 Bank:1010 Petty  = 1\n",
        "Line 7 of the journal: a balance assignment (\"= 1\" without an amount) is not imported."},
-      {first + "2026-01-06 b\n    Assets:Bank:1000 Bank:1010 Petty  1 = 1\n    Assets:Bank:1000 Bank  =* 100\n"
-               "    Equity:Capital:3000 Owner  -1\n",
-       "Line 7 of the journal: a balance assignment (\"=* 100\" without an amount) is not imported."},
       {first + "2026-01-06 b\n    Assets:Bank:1000 Bank:1010 Petty  1 = 1\n    Assets:Bank:1000 Bank  0 =* 100\n"
                "    Equity:Capital:3000 Owner  -1\n",
        "Line 7 of the journal: the balance assertion of \"Assets:Bank:1000 Bank\" is false: its balance with its "
@@ -284,9 +279,6 @@ TEST(Journal, ImportChecksBalanceAssertionsInJournalOrder) {
        "Line 2 of the journal: \"1.00 = 1.00 = 2.00\" is not an amount with a balance assertion."},
       {"2026-01-05 a\n    Assets:Bank:1000 Bank  1.00 =\n    Equity:Capital:3000 Owner\n",
        "Line 2 of the journal: \"1.00 =\" is not an amount with a balance assertion."},
-      {"2026-01-05 a\n    Assets:Bank:1000 Bank  $1 = 1 EUR\n    Equity:Capital:3000 Owner\n",
-       "Line 2 of the journal: \"1 EUR\" is in \"EUR\", but the journal's amounts are in \"$\"; the ledger keeps one "
-       "currency."},
   };
   const std::string before = DumpTables(path);
   for (const Case& bad : cases) {
