@@ -238,7 +238,10 @@ class JournalReader {
     const size_t first = text.find_first_of("0123456789");
     if (first == std::string_view::npos) return;
     size_t end = first;
-    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.' || text[end] == ',')) ++end;
+    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.' ||
+                                 text[end] == ',')) {
+      ++end;
+    }
     const std::string_view number = text.substr(first, end - first);
     const size_t last = number.find_last_of(".,");
     if (last == std::string_view::npos) return;
