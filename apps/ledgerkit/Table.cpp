@@ -23,42 +23,14 @@ std::string ValidUtf8(std::string_view text) {
   static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
   std::string valid;
   valid.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      valid += text[i++];
-      continue;
-    }
-    // How many continuation bytes the lead byte calls for, and the range of the first one
-    // (narrower where a wider range would give an overlong form, a surrogate or past U+10FFFF).
-    size_t needed = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      needed = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      needed = 2;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      needed = 3;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    }
-    size_t length = 1;
-    while (needed > 0 && length <= needed && i + length < text.size()) {
-      const auto next = static_cast<unsigned char>(text[i + length]);
-      if (next < low || next > high) break;
-      low = 0x80;
-      high = 0xBF;
-      ++length;
-    }
-    if (needed > 0 && length == needed + 1) {
-      valid.append(text.substr(i, length));
+  for (size_t at = 0; at < text.size();) {
+    const Utf8Sequence sequence = Utf8SequenceAt(text, at);
+    if (sequence.valid) {
+      valid.append(text.substr(at, sequence.length));
     } else {
       valid += kReplacement;
     }
-    i += length;
+    at += sequence.length;
   }
   return valid;
 }

@@ -20,6 +20,44 @@ size_t CountCharacters(std::string_view text) {
   return count;
 }
 
+Utf8Sequence Utf8SequenceAt(std::string_view text, size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  if (lead < 0x80) return {1, true};
+  // How many continuation bytes the lead byte calls for, and the range of the first one
+  // (narrower where a wider range would give an overlong form, a surrogate or past U+10FFFF).
+  size_t needed = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    needed = 1;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    needed = 2;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    needed = 3;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  }
+  size_t length = 1;
+  while (needed > 0 && length <= needed && at + length < text.size()) {
+    const auto next = static_cast<unsigned char>(text[at + length]);
+    if (next < low || next > high) break;
+    low = 0x80;
+    high = 0xBF;
+    ++length;
+  }
+  return {length, needed > 0 && length == needed + 1};
+}
+
+bool IsWellFormedUtf8(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    const Utf8Sequence sequence = Utf8SequenceAt(text, at);
+    if (!sequence.valid) return false;
+    at += sequence.length;
+  }
+  return true;
+}
+
 void RequireFitsWidth(std::string_view text, size_t width, std::string_view what) {
   const size_t length = CountCharacters(text);
   if (length > width) {

@@ -68,40 +68,6 @@ std::string Quoted(std::string_view text) {
   return shown;
 }
 
-// True when `text` is well-formed UTF-8: no stray continuation byte, no cut sequence, no
-// overlong form, no surrogate, nothing beyond U+10FFFF.
-bool IsUtf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    const auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) return false;
-    for (size_t k = 2; k < length; ++k) {
-      if ((byte(i + k) & 0xC0u) != 0x80u) return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 // A date as the journal tools write it: YYYY-MM-DD, YYYY/MM/DD or YYYY.MM.DD, a year of four
 // digits (a short year would be read as one of the first centuries), month and day of one or two
 // digits.
@@ -162,7 +128,7 @@ class JournalReader {
       ++line;
       if (line == 1 && text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
       // What is imported is exported again for tools that read UTF-8 only; a comment too.
-      if (!IsUtf8(text)) LineFault(line, "the line is not UTF-8 text.");
+      if (!IsWellFormedUtf8(text)) LineFault(line, "the line is not UTF-8 text.");
       const std::string_view view = text;
       if (in_comment_block) {
         if (Trim(view) == "end comment") in_comment_block = false;
