@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libsqlite3-dev libsodium-dev nlohmann-json3-dev libcli11-dev libicu-dev
           libpq-dev postgresql googletest libgtest-dev libgmock-dev libbenchmark-dev hledger libcpp-httplib-dev
-          libboost-dev chromium python3-jsonschema nodejs librsvg2-bin)
+          libboost-dev chromium python3-jsonschema nodejs librsvg2-bin libofx-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
