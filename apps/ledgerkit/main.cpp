@@ -27,6 +27,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "BankImportCommand.h"
 #include "Books.h"
 #include "ChartCommands.h"
 #include "Copy.h"
@@ -180,6 +181,7 @@ int main(int argc, char** argv) {
       ledgerkit::cli::AddDepositCommand(app),
       ledgerkit::cli::AddInvoiceCommand(app),
       ledgerkit::cli::AddReconcileCommand(app),
+      ledgerkit::cli::AddBankImportCommand(app),
   };
 
   for (auto& journal : ledgerkit::cli::AddJournalCommands(app)) subcommands.push_back(std::move(journal));

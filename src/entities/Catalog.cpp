@@ -24,6 +24,7 @@ constexpr TableDef kTables[] = {
     {db::ACInvoice::kTable, db::ACInvoice::kColumns},
     {db::ACInvoiceItem::kTable, db::ACInvoiceItem::kColumns},
     {db::CITaxCode::kTable, db::CITaxCode::kColumns},
+    {db::ACStatementLine::kTable, db::ACStatementLine::kColumns},
 };
 
 // Every column the managers filter, join or sort on.
@@ -57,6 +58,8 @@ constexpr IndexDef kIndexes[] = {
     {"ACInvoiceItem", "Parent,ItemCode"},
     {"ACInvoiceItem", "TaxID"},
     {"CITaxCode", "Parent,TaxCode"},
+    {"ACStatementLine", "AccountID,StatementID"},
+    {"ACStatementLine", "TransactionNumber"},
 };
 
 }  // namespace

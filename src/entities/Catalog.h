@@ -159,6 +159,18 @@ struct ACTransaction {
   static constexpr ColumnDef kColumns[] = {ACTransactionID, Parent, TransactionDate, Description, Withdrawal, Deposit, TransactionNumber, TransType, Reconciled};
 };
 
+// The bank's id of each statement line imported on a bank account (reports/BankStatement.h)
+// and the transaction it was recorded as: a line whose id the account holds, for a transaction
+// still on its register, is not imported again.
+struct ACStatementLine {
+  static constexpr std::string_view kTable = "ACStatementLine";
+  static constexpr ColumnDef ACStatementLineID{"ACStatementLineID", K::kKey};
+  static constexpr ColumnDef AccountID{"AccountID", K::kKey};
+  static constexpr ColumnDef StatementID{"StatementID", K::kText, 255};
+  static constexpr ColumnDef TransactionNumber{"TransactionNumber", K::kText, lenACTransaction::lenTransactionNumber};
+  static constexpr ColumnDef kColumns[] = {ACStatementLineID, AccountID, StatementID, TransactionNumber};
+};
+
 struct ACInvoice {
   static constexpr std::string_view kTable = "ACInvoice";
   static constexpr ColumnDef ACInvoiceID{"ACInvoiceID", K::kKey};

@@ -1,4 +1,4 @@
-// The company file's schema: the thirteen tables as one catalog (common/Catalog.h, from which
+// The company file's schema: the fourteen tables as one catalog (common/Catalog.h, from which
 // each engine writes its own DDL), and CreateSubscriberDatabase, which writes a new company file.
 #pragma once
 
@@ -14,12 +14,14 @@ namespace ledgerkit {
 // application_id), and its schema version (SQLite: PRAGMA user_version). Version 2: text sorted
 // and matched without regard to letter case, money columns that hold exact counts only,
 // overflow-checked register totals and balances, and the rule that an account still referred
-// to is not deleted. The check on open (EngineConnection::CheckSchema) brings a file of version
-// 1 to version 2 on the first connection with write access (one transaction: every table
-// rebuilt from the catalog, keys and AUTOINCREMENT counters kept, user name keys filled),
-// refuses it clearly when the file may only be read, and refuses a newer version.
+// to is not deleted. Version 3: the statement lines imported on each bank account
+// (ACStatementLine). The check on open (EngineConnection::CheckSchema) brings a file of an
+// earlier version to the current one on the first connection with write access (one
+// transaction: every table rebuilt from the catalog, keys and AUTOINCREMENT counters kept, user
+// name keys filled), refuses it clearly when the file may only be read, and refuses a newer
+// version. A company on a server of version 2 gains the tables it lacks, in one transaction.
 inline constexpr int32_t kApplicationId = 0x4C4B4442;  // "LKDB"
-inline constexpr int32_t kSchemaVersion = 2;
+inline constexpr int32_t kSchemaVersion = 3;
 
 
 // The first user of a new company file: main user, admin, allowed to log on.

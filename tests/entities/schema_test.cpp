@@ -33,7 +33,7 @@ TEST(Schema, NewFileHoldsOneSubscriberWithCountersAndItsPrimaryLocation) {
                       server ? "SELECT COUNT(*) FROM pg_tables WHERE schemaname=current_schema() AND tablename NOT LIKE 'lk_%'"
                              : "SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%' AND "
                                "name NOT LIKE 'lk_%'"),
-            "13");
+            "14");
   EXPECT_EQ(RawScalar(company.path(),
                       "SELECT CompanyName||'|'||NextTransactionNumber||NextInvoiceNumber||NextExpenseReportNumber||"
                       "NextClientAccountNumber||'|'||(CASE WHEN AccountNo IS NULL THEN 1 ELSE 0 END) FROM ISubScriber"),

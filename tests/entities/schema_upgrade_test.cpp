@@ -10,6 +10,7 @@
 
 #include <array>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -119,7 +120,8 @@ TEST(SchemaVersion2, AFileOfVersion1IsUpgradedOnItsFirstOpeningKeepingEverything
   EXPECT_EQ(RawScalar(path, "SELECT sql LIKE '%Name TEXT(%) COLLATE NOCASE%' FROM sqlite_master WHERE name='ACAccount'"), "1");
   EXPECT_EQ(RawScalar(path, "SELECT COUNT(*) FROM sqlite_master WHERE type='index' AND name LIKE 'ix_%'"),
             std::to_string(SchemaIndexes().size()));
-  EXPECT_EQ(DumpTables(path), expected);
+  // (The version-1 copy has no table of statement lines; the upgraded file has it, empty.)
+  EXPECT_EQ(DumpTables(path), std::regex_replace(expected, std::regex("ACStatementLine:error: .*"), "ACStatementLine:"));
   for (const CheckFinding& finding : CheckCompanyFile(path)) ADD_FAILURE() << finding.kind << ": " << finding.message;
 
   // Every user and session has the matching form of its name.
@@ -183,7 +185,7 @@ TEST(SchemaVersion2, AVersion1FileThatMayOnlyBeReadIsRefusedWithTheWayOut) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_TRUE(outcome.starts_with("5|The company file " + readonly +
-                                  " has schema version 1; open it once with write access to bring it to version 2."))
+                                  " has schema version 1; open it once with write access to bring it to version 3."))
       << outcome;
   ::chmod(readonly.c_str(), 0644);
   EXPECT_EQ(RawScalar(readonly, "PRAGMA user_version"), "1");
@@ -195,16 +197,37 @@ TEST(SchemaVersion2, CompaniesOfOtherVersionsAreRefusedClearly) {
   // A file of a version this library does not know is refused, unchanged.
   // (Checked on a thread of its own: connections are kept per thread, and the version is read
   // when a connection is opened.)
-  ASSERT_EQ(RawExec(company.path(), server ? "UPDATE lk_Schema SET Version=3;" : "PRAGMA user_version=3;"), "");
+  ASSERT_EQ(RawExec(company.path(), server ? "UPDATE lk_Schema SET Version=4;" : "PRAGMA user_version=4;"), "");
   Error newer(0, "", "");
   std::thread([&] { newer = CaptureError([&] { CAccountMgr().GetAccountInfo(company.path()); }); }).join();
   EXPECT_EQ(newer.number(), kInvalidArgument);
   // A company on a server is named by its schema, a file by its path.
   const std::string named = server ? "The company " + company.folder().filename().string() : "The company file " + company.path();
   EXPECT_TRUE(newer.description().starts_with(named +
-                                              " has schema version 3, which this library (schema version 2) cannot open."))
+                                              " has schema version 4, which this library (schema version 3) cannot open."))
       << newer.description();
-  EXPECT_EQ(RawScalar(company.path(), server ? "SELECT Version FROM lk_Schema" : "PRAGMA user_version"), "3");
+  EXPECT_EQ(RawScalar(company.path(), server ? "SELECT Version FROM lk_Schema" : "PRAGMA user_version"), "4");
+}
+
+TEST(SchemaVersion3, ACompanyOfVersion2GainsTheStatementLinesAndKeepsItsBooks) {
+  TempCompany company;
+  const bool server = testing::OnPostgres();
+  const Variant account(company.path());
+  ASSERT_EQ(RawExec(company.path(), "INSERT INTO ACAccount (Parent, AccountNumber, Name) VALUES (1, '1000', 'Bank');"), "");
+  // As version 2 left a company: no table of statement lines.
+  std::thread([&] {
+    ASSERT_EQ(RawExec(company.path(), server ? "DROP TABLE ACStatementLine; UPDATE lk_Schema SET Version=2;"
+                                             : "DROP TABLE ACStatementLine; PRAGMA user_version=2;"),
+              "");
+  }).join();
+  const std::string before = RawScalar(company.path(), "SELECT group_concat(Name) FROM ACAccount");
+  // A new connection (a thread of its own) brings it up to date, keeping every row.
+  std::thread([&] { EXPECT_EQ(ToText(CAccountMgr().GetAccountInfo(account)->Value("CompanyName")), "Acme Trading"); }).join();
+  EXPECT_EQ(RawScalar(company.path(), server ? "SELECT Version FROM lk_Schema" : "PRAGMA user_version"),
+            std::to_string(kSchemaVersion));
+  EXPECT_EQ(RawScalar(company.path(), "SELECT COUNT(*) FROM ACStatementLine"), "0");
+  EXPECT_EQ(RawScalar(company.path(), "SELECT group_concat(Name) FROM ACAccount"), before);
+  for (const CheckFinding& finding : CheckCompanyFile(company.path())) ADD_FAILURE() << finding.kind << ": " << finding.message;
 }
 
 }  // namespace

@@ -224,35 +224,88 @@ std::string PostgresDropCompanySql(std::string_view company, std::string_view ro
          "END $lk$;\n";
 }
 
-std::string PostgresSchemaSql(const Catalog& catalog) {
-  std::string sql(kFunctionsSql);
-  for (const TableDef& table : catalog.tables) {
-    sql += "CREATE TABLE " + std::string(table.name) + " (\n";
-    for (size_t i = 0; i < table.columns.size(); ++i) {
-      sql += "  " + ColumnSql(table.columns[i], table.columns[0].name) + (i + 1 < table.columns.size() ? ",\n" : "\n");
-    }
-    sql += ");\n";
+namespace {
+
+// One table of the catalog: the table, and the trigger that moves its key sequence past a key
+// written by the caller, so a key handed out later is never one already used (as the other
+// engine's AUTOINCREMENT).
+std::string TableSql(const TableDef& table) {
+  const std::string t(table.name), k(table.columns[0].name);
+  std::string sql = "CREATE TABLE " + t + " (\n";
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    sql += "  " + ColumnSql(table.columns[i], table.columns[0].name) + (i + 1 < table.columns.size() ? ",\n" : "\n");
   }
+  sql += ");\n";
+  sql += "CREATE OR REPLACE FUNCTION lk_key_" + t + "() RETURNS trigger LANGUAGE plpgsql AS $f$\nDECLARE top bigint;\nBEGIN\n"
+         "  SELECT max(" + k + ") INTO top FROM lk_new;\n"
+         "  IF top > (SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM " + t + "_" + k + "_seq) THEN\n"
+         "    PERFORM setval('" + t + "_" + k + "_seq', top);\n"
+         "  END IF;\n  RETURN NULL;\nEND $f$;\n"
+         "CREATE TRIGGER lk_key_" + t + " AFTER INSERT ON " + t + " REFERENCING NEW TABLE AS lk_new FOR EACH "
+         "STATEMENT EXECUTE FUNCTION lk_key_" + t + "();\n";
+  return sql;
+}
+
+// The indexes of the catalog on `table`, or on every table when it is empty.
+std::string IndexesSql(const Catalog& catalog, std::string_view table = {}) {
+  std::string sql;
   for (const IndexDef& index : catalog.indexes) {
+    if (!table.empty() && index.table != table) continue;
     std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
     for (char& c : name) c = c == ',' ? '_' : c;
     sql += "CREATE INDEX " + name + " ON " + std::string(index.table) + " (" + std::string(index.columns) + ");\n";
   }
-  // A key written by the caller moves the table's key sequence past it, so a key handed out
-  // later is never one already used (as the other engine's AUTOINCREMENT).
-  for (const TableDef& table : catalog.tables) {
-    for (const ColumnDef& column : table.columns) {
-      if (column.name != table.columns[0].name) continue;
-      const std::string t(table.name), k(column.name);
-      sql += "CREATE FUNCTION lk_key_" + t + "() RETURNS trigger LANGUAGE plpgsql AS $f$\nDECLARE top bigint;\nBEGIN\n"
-             "  SELECT max(" + k + ") INTO top FROM lk_new;\n"
-             "  IF top > (SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM " + t + "_" + k + "_seq) THEN\n"
-             "    PERFORM setval('" + t + "_" + k + "_seq', top);\n"
-             "  END IF;\n  RETURN NULL;\nEND $f$;\n"
-             "CREATE TRIGGER lk_key_" + t + " AFTER INSERT ON " + t + " REFERENCING NEW TABLE AS lk_new FOR EACH "
-             "STATEMENT EXECUTE FUNCTION lk_key_" + t + "();\n";
+  return sql;
+}
+
+// Brings a company of version 2 to the catalog's version in one transaction: the tables it
+// lacks are made, with their indexes, and the report role (when there is one) may use them.
+// Another process may have done it meanwhile: the version read under the lock tells.
+void UpgradePostgresSchema(EngineConnection& connection, std::string_view report_role, const Catalog& catalog) {
+  connection.ExecuteControl("BEGIN; LOCK TABLE lk_Schema IN EXCLUSIVE MODE;");
+  try {
+    int64_t version = 0;
+    {
+      const auto statement = connection.Prepare("SELECT Version FROM lk_Schema");
+      if (statement->Step()) version = statement->ColumnInteger(0);
     }
+    if (version < catalog.version) {
+      const auto exists = connection.Prepare(
+          "SELECT EXISTS (SELECT FROM pg_catalog.pg_tables WHERE schemaname = current_schema() AND "
+          "lower(tablename) = lower(?)), EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ?)");
+      for (const TableDef& table : catalog.tables) {
+        exists->Reset();
+        exists->BindText(1, table.name);
+        exists->BindText(2, report_role);
+        if (!exists->Step() || exists->ColumnInteger(0) != 0) continue;
+        const bool role_there = exists->ColumnInteger(1) != 0;
+        std::string sql = TableSql(table) + IndexesSql(catalog, table.name);
+        if (role_there) {
+          const std::string t(table.name), role(report_role);
+          sql += "GRANT SELECT, INSERT, UPDATE, DELETE ON " + t + " TO " + role + ";\n"
+                 "GRANT SELECT, UPDATE ON " + t + "_" + std::string(table.columns[0].name) + "_seq TO " + role + ";\n";
+        }
+        connection.ExecuteControl(sql);
+      }
+      connection.ExecuteControl("UPDATE lk_Schema SET Version = " + std::to_string(catalog.version) + ";");
+    }
+    connection.ExecuteControl("COMMIT;");
+  } catch (...) {
+    try {
+      if (connection.InTransaction()) connection.ExecuteControl("ROLLBACK;");
+    } catch (...) {
+      // The first failure is the one reported; closing the connection ends the transaction.
+    }
+    throw;
   }
+}
+
+}  // namespace
+
+std::string PostgresSchemaSql(const Catalog& catalog) {
+  std::string sql(kFunctionsSql);
+  for (const TableDef& table : catalog.tables) sql += TableSql(table);
+  sql += IndexesSql(catalog);
   sql += kRegisterTotalsSql;
   sql += kAccountGuardsSql;
   sql += "CREATE TABLE lk_Schema (Mark bigint NOT NULL, Version bigint NOT NULL);\n";
@@ -281,7 +334,10 @@ bool CheckPostgresSchema(EngineConnection& connection, const PostgresTarget& tar
   if (marks.size() != 1 || marks[0].mark != catalog.mark) {
     throw PostgresError("3F000", "The schema \"" + target.company + "\" holds no company (" + target.given + ")");
   }
-  if (marks[0].version != catalog.version) {
+  // Version 2 is where companies on a server began; what came after it only adds tables.
+  if (marks[0].version >= 2 && marks[0].version < catalog.version) {
+    UpgradePostgresSchema(connection, report_role, catalog);
+  } else if (marks[0].version != catalog.version) {
     throw Error::Runtime(kInvalidArgument, "The company " + target.company + " has schema version " +
                                                std::to_string(marks[0].version) + ", which this library (schema version " +
                                                std::to_string(catalog.version) + ") cannot open.");
