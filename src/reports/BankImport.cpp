@@ -89,12 +89,15 @@ class Chart {
     return *found.front();
   }
 
-  // The account a rule names: its number, else its name (held once), else its journal name.
+  // The account a rule names: its number, else its name or "NUMBER Name" (held once), else its
+  // journal name.
   const ChartAccount* Find(const std::string& label) const {
     std::vector<const ChartAccount*> by_number, by_name;
     for (const ChartAccount& account : accounts_) {
       if (account.number == label) by_number.push_back(&account);
-      if (SameNameIgnoringCase(account.name, label)) by_name.push_back(&account);
+      if (SameNameIgnoringCase(account.name, label) || SameNameIgnoringCase(account.Shown(), label)) {
+        by_name.push_back(&account);
+      }
     }
     if (by_number.size() == 1) return by_number.front();
     if (by_number.empty() && by_name.size() == 1) return by_name.front();
