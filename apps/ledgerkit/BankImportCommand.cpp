@@ -83,7 +83,7 @@ std::string What(const BankImportLine& line, bool dry_run) {
   if (line.already_imported) return "imported before";
   if (line.line.amount == Currency()) return "nothing to record";
   if (dry_run) return line.line.amount > Currency() ? "deposit" : "cheque";
-  return (line.line.amount > Currency() ? "deposit " : "cheque ") + line.transaction_number;
+  return (line.line.amount > Currency() ? "deposit, transaction " : "cheque, transaction ") + line.transaction_number;
 }
 
 int Run(const BankImportArguments& arguments, std::ostream& out) {
