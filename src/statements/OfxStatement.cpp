@@ -34,7 +34,8 @@ struct OfxRead {
   int64_t position = 0;
 
   OfxAccount& Account(const char* id) {
-    const std::string key(id);
+    std::string key(id);
+    while (!key.empty() && key.back() == ' ') key.pop_back();  // a credit card's has no bank part
     if (accounts.find(key) == accounts.end()) order.push_back(key);
     return accounts[key];
   }

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "common/Convert.h"
+#include "common/Currency.h"
 #include "support/Cli.h"
 #include "support/TempCompany.h"
 
@@ -161,6 +163,57 @@ TEST_F(BankImportCli, StatementsOfOurOwnAndTheBanksImportOrAreRefusedWhole) {
   EXPECT_EQ(Json::parse(On("bank-import", Bank("libofx-spec160_stmtrs_example.sgml") + " --account 1000 --json").out)["skipped"], 2);
   EXPECT_EQ(Scalar("SELECT COUNT(*) || ' ' || SUM(Amount) FROM ACTransLog WHERE TransactionDate < '2006-01-01'"),
             "2 5000000");
+}
+
+// Every OFX and QFX statement of the shared collection, read as a dry run: the lines, their sum
+// and the ledger balance, as counted from the files themselves; or the reason it is refused.
+TEST_F(BankImportCli, EveryStatementOfTheCollectionReadsAsItsFileSays) {
+  struct Expected {
+    const char* file;
+    const char* options;
+    size_t lines;
+    const char* net;
+    const char* balance;  // nullptr: the statement gives none; "!text": refused with text
+  };
+  const Expected statements[] = {
+      {"feb-v2.ofx", "", 4, "0.00", "0.00"},
+      {"ledgerautosync-accented_characters_latin1.ofx", "", 1, "-58.73", "100.99"},
+      {"ofxparse-anzcc.ofx", "", 1, "-5.50", "-123.45"},
+      {"ofxparse-multiple_accounts2.ofx", "--bank-account 9100", 0, "0.00", "111.00"},
+      {"ofxparse-ofx-v102-empty-tags.ofx", "", 1, "12.34", nullptr},
+      {"ofxtools-br_nubank_cc.ofx", "", 6, "-1280.91", nullptr},
+      {"ofxtools-stmtrs_euro.ofx", "", 2, "-500.00", "200.29"},
+      {"actual-html-vals.qfx", "", 2, "-2.00", "1111.11"},
+      {"ofxgo-wellsfargo.qfx", "", 1, "-12.34", "123.45"},
+      {"libofx-spec160_stmtrs_example.sgml", "", 2, "-500.00", "200.29"},
+      {"ofxgo-moneymrkt1_v103.ofx", "", 0, "", "!more than four decimals"},
+      {"ofxgo-moneymrkt1_v203.ofx", "", 0, "", "!more than four decimals"},
+      {"more/libofx-ofx-2.1.1-sect-16.5.3.2.ofx", "--bank-account 123456", 1, "-80.00", "2156.56"},
+      {"more/libofx-ofx-2.1.1-sect-16.5.3.2.ofx", "--bank-account 123412341234", 2, "327.00", "-562.00"},
+      {"more/ofxparse-bank_medium.ofx", "", 3, "-345.27", "382.34"},
+      {"more/ofxparse-checking.ofx", "", 3, "-59.50", "100.99"},
+      {"more/ofxparse-suncorp.ofx", "", 1, "-16.85", "1234.12"},
+      {"more/reds-ofxstatement-n26.ofx", "", 1, "-1.50", "0.00"},
+      {"more/ofxgo-bmo_v102__no_header_newline.qfx", "", 1, "2042.24", "-552.63"},
+      {"more/reds-capitalone-360Checking.qfx", "", 4, "1233.55", "4321.98"},
+  };
+  for (const Expected& expected : statements) {
+    SCOPED_TRACE(expected.file);
+    const CliRun run = On("bank-import", Bank(expected.file) + " --account 1000 --dry-run --json " + expected.options);
+    if (expected.balance && expected.balance[0] == '!') {
+      EXPECT_EQ(run.exit_code, 1);
+      EXPECT_NE(run.err.find(expected.balance + 1), std::string::npos) << run.err;
+      continue;
+    }
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const Json shown = Json::parse(run.out);
+    EXPECT_EQ(shown["lines"].size(), expected.lines);
+    Currency net;
+    for (const Json& line : shown["lines"]) net += ToCurrency(Variant(line["amount"].get<std::string>()));
+    EXPECT_EQ(net.ToText(), ToCurrency(Variant(std::string(expected.net))).ToText());
+    EXPECT_EQ(shown["statement_balance"].is_null() ? std::string("none") : shown["statement_balance"].get<std::string>(),
+              expected.balance ? ToCurrency(Variant(std::string(expected.balance))).ToText() : "none");
+  }
 }
 
 }  // namespace
