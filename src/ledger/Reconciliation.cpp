@@ -1,5 +1,7 @@
 // CACMgr: bank reconciliation. Ticked register rows are marked reconciled; the statement's
 // service charge and interest are posted as general-journal transactions of their own.
+#include <set>
+
 #include "common/Command.h"
 #include "common/Convert.h"
 #include "common/Operation.h"
@@ -14,6 +16,9 @@ namespace {
 
 constexpr const char* kServiceCharge = "a/c Service Charge";
 constexpr const char* kInterestEarned = "a/c Interest Earned";
+
+// Register rows one statement marks: within every engine's limit of bound values.
+constexpr size_t kKeysPerStatement = 100;
 
 // A posting is made for an amount other than 0 (Null and Empty mean none) to an account key
 // above 0.
@@ -30,17 +35,33 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
                               const Variant& InterestEarned, const Variant& InterestEarnedDate,
                               const Variant& InterestEarnedAccount) {
   RunOperation(Account, Access::kWrite, [&] {
+    // The keys, each once, marked a batch at a time by one statement: the last batch is filled
+    // up with its own last key, so every batch runs the one prepared text.
     const std::string ids = ToText(TransIDs);
-    Command mark(Account);
-    mark.SetText("UPDATE ACTransaction SET Reconciled=1 WHERE ACTransactionID=?;");
-    mark.Bind(db::ACTransaction::ACTransactionID, Variant(), "TransIDs");
+    std::set<int32_t> keys;
     for (size_t start = 0; !ids.empty();) {
       const size_t bar = ids.find('|', start);
-      const std::string piece = ids.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
-      mark.Assign(0, ToLong(piece));
-      mark.Execute();
+      keys.insert(ToLong(ids.substr(start, bar == std::string::npos ? std::string::npos : bar - start)));
       if (bar == std::string::npos) break;
       start = bar + 1;
+    }
+    if (!keys.empty()) {
+      std::string markers;
+      for (size_t i = 0; i < kKeysPerStatement; ++i) markers += i == 0 ? "?" : ",?";
+      Command mark(Account);
+      mark.SetText("UPDATE ACTransaction SET Reconciled=1 WHERE ACTransactionID IN (" + markers + ");");
+      for (size_t i = 0; i < kKeysPerStatement; ++i) {
+        mark.Bind(db::ACTransaction::ACTransactionID, Variant(), "TransIDs");
+      }
+      auto key = keys.begin();
+      while (key != keys.end()) {
+        int32_t last = *key;
+        for (size_t i = 0; i < kKeysPerStatement; ++i) {
+          if (key != keys.end()) last = *key++;
+          mark.Assign(i, last);
+        }
+        mark.Execute();
+      }
     }
 
     // Each posting is a committed general journal: debit one account, credit the other. The
