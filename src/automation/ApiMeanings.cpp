@@ -75,8 +75,9 @@ const std::vector<ArgumentMeaning>& Common() {
       {.name = "Telephone", .kind = K::kText, .empty = kEmptyText, .null = kNullText, .meaning = "A telephone number."},
       {.name = "IncludeInactive", .kind = K::kBoolean, .empty = kEmptyFalse, .null = kEmptyFalse,
        .meaning = "True lists inactive accounts too."},
-      {.name = "ForDate", .kind = K::kDate, .null = "Selects no row, so the balance is Null.",
-       .meaning = "The last day counted: register rows dated on or before it; a date or a date text."},
+      {.name = "ForDate", .kind = K::kDate,
+       .meaning = "The last day counted: register rows dated on or before it; a date or a date text. Null is "
+                  "refused (94), Empty (13)."},
       {.name = "TransType", .kind = K::kEnumeration, .of = "eTransType",
        .meaning = "The transaction's type; BeginTransaction takes ttCHQ (0), ttGENJRNL (1), ttDEP (7) and ttINV (9)."},
       {.name = "TransactionDate", .kind = K::kDate, .null = kNullNoDate,

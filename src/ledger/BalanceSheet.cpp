@@ -109,6 +109,11 @@ Variant CACMgr::GetAccountBalance(const Variant& sAccount, const Variant& Accoun
 }
 
 Variant CACMgr::GetAccountBalanceForDate(const Variant& sAccount, const Variant& AccountID, const Variant& ForDate) {
+  // A Null date is no date: Invalid use of Null (94), as Empty is refused, never the Null
+  // balance of rows compared with nothing.
+  if (ForDate.IsNull()) {
+    throw Error::Runtime(kInvalidUseOfNull, "Invalid use of Null: ForDate is Null; the balance needs a date.");
+  }
   return RegisterBalance(
       sAccount,
       "SELECT CAST(SUM(Withdrawal) AS TEXT), CAST(SUM(Deposit) AS TEXT) FROM ACTransaction "

@@ -237,6 +237,11 @@ TEST_F(ChartOfAccounts, BalanceForDateCountsTheDayItselfAndLeavesLaterRowsOut) {
   EXPECT_EQ(BalanceOn(kMarch31), "115");
   EXPECT_EQ(BalanceOn("2026-04-01"), "1115");
   EXPECT_EQ(CaptureError([&] { BalanceOn("garbage"); }).number(), kTypeMismatch);
+  // No date, Null or Empty, is refused: never a Null balance for rows that exist.
+  EXPECT_EQ(CaptureError([&] { BalanceOn(Variant()); }).number(), kTypeMismatch);
+  const Error null = CaptureError([&] { BalanceOn(Variant::Null()); });
+  EXPECT_EQ(null.number(), kInvalidUseOfNull);
+  EXPECT_NE(null.description().find("ForDate is Null"), std::string::npos) << null.description();
 }
 
 }  // namespace
