@@ -618,15 +618,17 @@ const std::vector<MemberMeaning>& Members() {
        .meaning = "Adds a user to the caller's company (MainUser false), the name as spelled, the password as a hash.",
        .arguments = {{.name = "UserName", .kind = K::kText, .meaning = "The caller, whose company the user joins."},
                      {.name = "ProfileUserName", .kind = K::kText, .of = "IUser.UserName",
-                      .meaning = "The new user's name; no blank at either end, no control or invisible character."}},
+                      .meaning = "The new user's name; not empty, no blank at either end, no control or invisible "
+                                 "character, and not one a person would take for an existing user's."}},
        .errors = {{kObjectIsNothing, "when UserName names no user"},
                   {errCUserManager::eUserNameExists, "when a user of the company has the name in any spelling"},
-                  {kInvalidArgument, "when the name begins or ends with a blank or holds a control or invisible "
-                                     "character"}}},
+                  {kInvalidArgument, "when the name is empty, begins or ends with a blank, holds a control or "
+                                     "invisible character, or would be taken for an existing user's (a Cyrillic "
+                                     "\"а\" for \"a\"; the message names that user)"}}},
       // --- CSecurityMgr ---------------------------------------------------------------------------------
       {.class_name = "CSecurityMgr", .member = "BeginUserSession",
        .meaning = "Logs UserName on: checks the password of a user allowed to log on, ends that user's earlier "
-                  "sessions and starts a new one.",
+                  "sessions and starts a new one under the name as the user's profile spells it.",
        .returns = "The new session's token, a text; over `ledgerkit serve` send it as `Authorization: Bearer TOKEN`.",
        .arguments = {{.name = "UserName", .kind = K::kText, .of = "IUser.UserName",
                       .meaning = "The user logging on, any spelling of the name."}},

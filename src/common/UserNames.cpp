@@ -3,6 +3,7 @@
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/uspoof.h>
 #include <unicode/utf8.h>
 
 #include <cstdio>
@@ -51,7 +52,38 @@ std::string UserNameKey(std::string_view name) {
   return key;
 }
 
+std::string UserNameSkeleton(std::string_view name) {
+  // One checker for the process: ICU's checkers are safe to share for reading once opened.
+  static const USpoofChecker* const checker = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    USpoofChecker* opened = uspoof_open(&status);
+    if (U_FAILURE(status)) {
+      throw Error::Runtime(kInvalidArgument, std::string("The Unicode data for confusable user names cannot be loaded: ") +
+                                                 u_errorName(status) + ".");
+    }
+    return opened;
+  }();
+  const std::string key = UserNameKey(name);
+  std::string skeleton(key.size() * 4 + 16, '\0');
+  for (;;) {
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = uspoof_getSkeletonUTF8(checker, 0, key.data(), static_cast<int32_t>(key.size()),
+                                                  skeleton.data(), static_cast<int32_t>(skeleton.size()), &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+      skeleton.resize(static_cast<size_t>(length) + 1);
+      continue;
+    }
+    if (U_FAILURE(status)) {
+      throw Error::Runtime(kInvalidArgument, std::string("A user name cannot be put in its confusable form: ") +
+                                                 u_errorName(status) + ".");
+    }
+    skeleton.resize(static_cast<size_t>(length));
+    return skeleton;
+  }
+}
+
 std::optional<std::string> UserNameFault(std::string_view name) {
+  if (name.empty()) return "is empty";
   const auto* bytes = reinterpret_cast<const uint8_t*>(name.data());
   const auto length = static_cast<int32_t>(name.size());
   int32_t offset = 0;

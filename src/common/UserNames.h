@@ -25,6 +25,11 @@ std::string UserNameKey(std::string_view name);
 // space, joiners, direction marks) and text that is not valid UTF-8 are refused.
 std::optional<std::string> UserNameFault(std::string_view name);
 
+// The form two names share when a person would take one for the other: ICU's confusable
+// skeleton (UTS #39) of their matching forms, so "аdmin" with a Cyrillic а, "admın" with a
+// dotless ı and "ADMIN" all share the skeleton of "admin".
+std::string UserNameSkeleton(std::string_view name);
+
 // Fails with Invalid argument (5) when `name` cannot be a user name, the description naming
 // `label` (the argument) and the fault; the name itself is not repeated, as it may not print.
 void RequireUserName(std::string_view name, std::string_view label);

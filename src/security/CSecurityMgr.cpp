@@ -63,7 +63,9 @@ std::string CSecurityMgr::BeginUserSession(const Variant& Account, const Variant
     for (size_t i = 0; i < matches.size(); ++i) {
       if (matches[i].stored_in_clear) services::StorePasswordHash(Account, matches[i].user_id, hashes[i]);
     }
-    return services::StartSession(Account, user_name);
+    // The session carries the name as the user's row spells it, not as this logon typed it
+    // ("ＡＤＭＩＮ" logs on as "admin").
+    return services::StartSession(Account, matches.front().user_name.empty() ? user_name : matches.front().user_name);
   });
 }
 

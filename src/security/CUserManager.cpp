@@ -123,6 +123,11 @@ void CUserManager::AddUserProfile(const Variant& Account, const Variant& UserNam
     if (services::CompanyHasUserNamed(Account, company, name)) {
       throw Error::Library(errCUserManager::eUserNameExists, FormatMessage(messages::kUserNameExists));
     }
+    if (const auto existing = services::CompanyUserConfusableWith(Account, company, name)) {
+      throw Error::Runtime(kInvalidArgument, "The user name " + QuoteForMessage(name) +
+                                                 " given as ProfileUserName would be taken for the existing user " +
+                                                 QuoteForMessage(*existing) + "; choose a name that reads differently.");
+    }
     RequireFitsWidth(name, static_cast<size_t>(db::IUser::UserName.width), "ProfileUserName");
     const std::string password = ClearPassword(Password, "Password");
     const services::UserDetails details =

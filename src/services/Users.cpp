@@ -62,6 +62,20 @@ bool CompanyHasUserNamed(const Variant& account, std::optional<int32_t> company,
   return ToBoolean(command.ExecuteScalar());
 }
 
+std::optional<std::string> CompanyUserConfusableWith(const Variant& account, std::optional<int32_t> company,
+                                                     std::string_view name) {
+  const std::string skeleton = UserNameSkeleton(name);
+  Command command(account);
+  command.SetText("SELECT UserName FROM IUser WHERE Parent=? AND UserName IS NOT NULL;");
+  command.Bind(U::Parent, OrNull(company));
+  const auto users = command.ExecuteQuery();
+  for (; !users->AtEOF(); users->MoveNext()) {
+    const std::string existing = ToText(users->Field(0));
+    if (UserNameSkeleton(existing) == skeleton) return existing;
+  }
+  return std::nullopt;
+}
+
 std::shared_ptr<EntityCollection> LogonUsersOf(const Variant& account, std::optional<int32_t> company) {
   return Fetch<IUser>(account, FetchArgs{.filter = "Parent=? AND AllowLogon=1",
                                          .sort = std::string(U::LastName.name),
@@ -105,8 +119,8 @@ bool PasswordsStillStored(const Variant& account, const std::vector<PasswordMatc
 std::vector<PasswordMatch> MatchPassword(const Variant& account, std::string_view user_name, std::string_view password,
                                          bool logon_only) {
   Command command(account);
-  command.SetText("SELECT IUserID, Password FROM IUser WHERE " + UserNameFilter(command.Dialect()) +
-                  (logon_only ? " AND AllowLogon=1;" : ";"));
+  command.SetText("SELECT IUserID, Password, UserName FROM IUser WHERE " + UserNameFilter(command.Dialect()) +
+                  (logon_only ? " AND AllowLogon=1 ORDER BY IUserID;" : " ORDER BY IUserID;"));
   for (Parameter& value : UserNameFilterValues(user_name)) command.Append(std::move(value));
   const auto candidates = command.ExecuteQuery();
   std::vector<PasswordMatch> matches;
@@ -118,7 +132,7 @@ std::vector<PasswordMatch> MatchPassword(const Variant& account, std::string_vie
     const Variant& stored = candidates->Field(1);
     if (!PasswordMatches(stored, password)) continue;
     const std::string text = ToText(stored);
-    matches.push_back({ToKey(candidates->Field(0)), !IsPasswordHash(text), text});
+    matches.push_back({ToKey(candidates->Field(0)), !IsPasswordHash(text), text, UserNameText(candidates->Field(2))});
   }
   return matches;
 }

@@ -34,6 +34,11 @@ std::optional<int32_t> CallerCompanyKey(const Variant& account, std::string_view
 // True when a user of `company` has the matching form of `name`.
 bool CompanyHasUserNamed(const Variant& account, std::optional<int32_t> company, std::string_view name);
 
+// The name of a user of `company` that a person would take `name` for (the same confusable
+// skeleton, UserNames.h), or nothing.
+std::optional<std::string> CompanyUserConfusableWith(const Variant& account, std::optional<int32_t> company,
+                                                     std::string_view name);
+
 // The users of `company` allowed to log on, by last name.
 std::shared_ptr<EntityCollection> LogonUsersOf(const Variant& account, std::optional<int32_t> company);
 
@@ -64,6 +69,7 @@ struct PasswordMatch {
   int32_t user_id = 0;
   bool stored_in_clear = false;  // imported data: the password is not yet kept as a hash
   std::string stored;            // the Password value as it was read and matched
+  std::string user_name;         // the name as the user's row spells it
 };
 
 // Checks `password` against every user named `user_name` (only those allowed to log on when

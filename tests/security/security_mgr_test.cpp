@@ -122,12 +122,13 @@ TEST(SecurityMgr, LogonNeedsTheRightPasswordOfAUserAllowedToLogOn) {
   EXPECT_EQ(LogonFailure(security, company, "alice", "wrong"), BadLogon());
   EXPECT_EQ(SessionUser(security, company, first), "alice");
 
-  // A second logon (the name in any letter case) replaces the first session.
+  // A second logon (the name in any letter case) replaces the first session; the session is
+  // the user's, under the name as the user's row spells it.
   const std::string second = security.BeginUserSession(company.account(), "ALICE", "pw");
   EXPECT_TRUE(IsToken(second)) << second;
   EXPECT_NE(second, first);
   EXPECT_EQ(SessionUser(security, company, first), "error 5");
-  EXPECT_EQ(SessionUser(security, company, second), "ALICE");
+  EXPECT_EQ(SessionUser(security, company, second), "alice");
   EXPECT_EQ(SessionTokens(company), second);
   EXPECT_EQ(SessionUser(security, company, kInjection), "error 5");
   EXPECT_EQ(SessionUser(security, company, "' OR Token<>'"), "error 5");

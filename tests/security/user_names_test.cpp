@@ -81,8 +81,13 @@ TEST(UserNames, NamesThatPrintAlikeAreOneUserAndKeepTheSpellingGiven) {
   EXPECT_FALSE(security.BeginUserSession(company.account(), kLowerPrecomposed, "secret").empty());
   EXPECT_EQ(RawScalar(company.path(), "SELECT group_concat(UserKey) FROM (SELECT UserKey FROM SysSessions ORDER BY 1)"),
             "admin,\xC3\xA4" "dmin");
+  // Each session carries the name as the user's row spells it ("Ädmin"), not as the logon
+  // typed it, so the user's two logons are one session.
+  EXPECT_EQ(RawScalar(company.path(), "SELECT group_concat(hex(UserName)) FROM (SELECT UserName FROM SysSessions "
+                                      "ORDER BY SysSessionsID)"),
+            "61646D696E,C384646D696E");
   security.EndUserSession(company.account(), "ADMIN");
-  EXPECT_EQ(RawScalar(company.path(), "SELECT hex(UserName) FROM SysSessions"), "C3A4646D696E");
+  EXPECT_EQ(RawScalar(company.path(), "SELECT hex(UserName) FROM SysSessions"), "C384646D696E");
 
   // A row written without its matching form is still found by its stored spelling.
   EXPECT_EQ(Profile(company, "ALICE"), "alice");
@@ -96,6 +101,7 @@ TEST(UserNames, NamesThatCannotBeReadAreRefusedSayingWhy) {
   Add(company, "admin");
   const std::string prefix = std::to_string(kInvalidArgument) + ": The user name given as ProfileUserName ";
   EXPECT_EQ(Failure([&] { Add(company, "admin "); }), prefix + "ends with a blank.");
+  EXPECT_EQ(Failure([&] { Add(company, ""); }), prefix + "is empty.");
   EXPECT_EQ(Failure([&] { Add(company, "\xC2\xA0" "bob"); }), prefix + "begins with a blank.");
   EXPECT_EQ(Failure([&] { Add(company, "bo\tb"); }), prefix + "holds the control character U+0009.");
   EXPECT_EQ(Failure([&] { Add(company, std::string("bob\0", 4)); }), prefix + "holds the control character U+0000.");
@@ -106,6 +112,24 @@ TEST(UserNames, NamesThatCannotBeReadAreRefusedSayingWhy) {
   EXPECT_EQ(UserCount(company), "2");
   Add(company, "Bob Smith");
   EXPECT_EQ(Profile(company, "bob smith"), "Bob Smith");
+}
+
+TEST(UserNames, ANameAPersonWouldTakeForAnExistingOneIsRefusedNamingIt) {
+  TempCompany company;
+  InsertCaller(company);
+  Add(company, "admin");
+  Add(company, "Ivan");
+  const auto taken_for = [](const std::string& given, const std::string& existing) {
+    return std::to_string(kInvalidArgument) + ": The user name \"" + given +
+           "\" given as ProfileUserName would be taken for the existing user \"" + existing +
+           "\"; choose a name that reads differently.";
+  };
+  EXPECT_EQ(Failure([&] { Add(company, "\xD0\xB0" "dmin"); }), taken_for("\xD0\xB0" "dmin", "admin"));  // Cyrillic а
+  EXPECT_EQ(Failure([&] { Add(company, "adm\xC4\xB1" "n"); }), taken_for("adm\xC4\xB1" "n", "admin"));  // dotless ı
+  EXPECT_EQ(Failure([&] { Add(company, "\xD0\x86van"); }), taken_for("\xD0\x86van", "Ivan"));          // Cyrillic І
+  EXPECT_EQ(UserCount(company), "3");
+  Add(company, "adrian");
+  EXPECT_EQ(UserCount(company), "4");
 }
 
 TEST(UserNames, AddingChecksCallerThenNameThenPassword) {
