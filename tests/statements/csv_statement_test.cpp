@@ -254,6 +254,9 @@ TEST_F(CsvStatementTest, FaultsNameTheFileTheLineAndTheValue) {
   EXPECT_EQ(Fault("", rules + "comment %2\n"), "Line 2 of bank.rules: the rule \"comment\" is not supported by this reader.");
   EXPECT_EQ(Fault("", rules + "amount %5 %cost\n"), "Line 2 of bank.rules: %cost is not a field the fields rule (Line 1 of bank.rules) names.");
   EXPECT_EQ(Fault("", "if x\n\n  skip\n"), "Line 1 of bank.rules: the if-block has no indented rules under it.");
+  // A pattern whose search outgrows the engine's limits on a huge field is an error, not a crash.
+  EXPECT_EQ(Fault("2024-02-28," + std::string(2000000, 'x') + ",1\n", rules + "if %description ^x+$\n  skip\n"),
+            "Line 1 of bank.csv: the pattern \"^x+$\" (Line 2 of bank.rules) could not be searched in the row (U_REGEX_STACK_OVERFLOW).");
 
   Write("a.rules", "fields date, amount\ninclude b.rules\n");
   Write("b.rules", "# b\ninclude a.rules\n");
