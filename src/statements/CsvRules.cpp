@@ -206,7 +206,6 @@ class RulesReader {
  public:
   CsvRules Read(const std::string& path) {
     ReadFile(fs::path(path), nullptr);
-    if (state_ == State::kPatterns) Fault(rules_.blocks.back().source, "the if-block has no indented rules under it.");
     Resolve();
     return std::move(rules_);
   }
@@ -220,7 +219,7 @@ class RulesReader {
     const fs::path canonical = fs::weakly_canonical(path, error);
     const fs::path key = error ? path : canonical;
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    if (!in || !fs::is_regular_file(path, error)) {
       if (including == nullptr) throw Error::Runtime(kInvalidArgument, "Cannot read the rules file " + Quoted(path.string()) + ".");
       Fault(*including, "the included rules file " + Quoted(path.filename().string()) + " cannot be read (" +
                             Quoted(path.string()) + " is missing or unreadable).");
@@ -240,7 +239,8 @@ class RulesReader {
       ReadLine(line, source, path.parent_path());
     }
     // A block ends with its file: rules of the including file are not under it.
-    if (state_ == State::kBlock) state_ = State::kTop;
+    if (state_ == State::kPatterns) Fault(rules_.blocks.back().source, "the if-block has no indented rules under it.");
+    state_ = State::kTop;
     open_files_.pop_back();
   }
 

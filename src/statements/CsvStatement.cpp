@@ -713,7 +713,8 @@ class StatementReader {
 Statement ReadCsvStatement(const std::string& csv_path, const std::string& rules_path) {
   const CsvRules rules = ReadCsvRules(rules_path);
   std::ifstream in(csv_path, std::ios::binary);
-  if (!in) throw Error::Runtime(kInvalidArgument, "Cannot read the statement file " + Quoted(csv_path) + ".");
+  std::error_code error;
+  if (!in || !std::filesystem::is_regular_file(csv_path, error)) throw Error::Runtime(kInvalidArgument, "Cannot read the statement file " + Quoted(csv_path) + ".");
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) throw Error::Runtime(kInvalidArgument, "Cannot read the statement file " + Quoted(csv_path) + ".");
   const std::string file = std::filesystem::path(csv_path).filename().string();

@@ -258,6 +258,11 @@ TEST_F(CsvStatementTest, FaultsNameTheFileTheLineAndTheValue) {
   EXPECT_EQ(Fault("2024-02-28," + std::string(2000000, 'x') + ",1\n", rules + "if %description ^x+$\n  skip\n"),
             "Line 1 of bank.csv: the pattern \"^x+$\" (Line 2 of bank.rules) could not be searched in the row (U_REGEX_STACK_OVERFLOW).");
 
+  // A folder where the statement should be reads as nothing, so it is refused.
+  const std::string rules_path = Write("bank.rules", rules);
+  EXPECT_EQ(CaptureError([&] { ReadCsvStatement(folder_.string(), rules_path); }).description(),
+            "Cannot read the statement file \"" + folder_.string() + "\".");
+
   Write("a.rules", "fields date, amount\ninclude b.rules\n");
   Write("b.rules", "# b\ninclude a.rules\n");
   EXPECT_EQ(Fault("", "include a.rules\n"),
