@@ -322,7 +322,7 @@ enum class AmountFault { kNone, kNotNumber, kSigns, kTwoMarks, kGrouping, kDecim
 
 struct AmountValue {
   Currency value;
-  bool signed_ = false;  // written with a sign or in parentheses
+  bool has_sign = false;  // written with a sign or in parentheses
 };
 
 bool StartsWith(std::string_view text, std::string_view start) { return text.substr(0, start.size()) == start; }
@@ -443,7 +443,7 @@ AmountFault ReadAmount(std::string_view written, char mark, std::string_view cur
     return AmountFault::kRange;
   }
   amount.value = Currency::FromScaled(negative ? -scaled : scaled);
-  amount.signed_ = signs == 1;
+  amount.has_sign = signs == 1;
   return AmountFault::kNone;
 }
 
@@ -664,7 +664,7 @@ class StatementReader {
     std::optional<AmountValue> in_value, out_value;
     if (!in_text.empty()) {
       in_value = Read(row, *in, in_text, mark, currency);
-      if (in_value->signed_ && in_value->value < Currency()) {
+      if (in_value->has_sign && in_value->value < Currency()) {
         RowFault(row.line, file_, "the amount-in " + Quoted(in_text) + InColumn(*in) +
                                       " is negative; money in is written without a sign or with '+'.");
       }
@@ -672,7 +672,7 @@ class StatementReader {
     if (!out_text.empty()) {
       out_value = Read(row, *out, out_text, mark, currency);
       // A '-' before money out says again that it goes out; a '+' there contradicts the column.
-      if (out_value->signed_ && out_value->value > Currency()) {
+      if (out_value->has_sign && out_value->value > Currency()) {
         RowFault(row.line, file_, "the amount-out " + Quoted(out_text) + InColumn(*out) +
                                       " has a '+'; money out is written without a sign or with '-'.");
       }
