@@ -124,9 +124,10 @@ int Run(const BankImportArguments& arguments, std::ostream& out) {
     return 0;
   }
 
-  size_t amount_width = 6, description_width = 11;
+  size_t amount_width = 6, description_width = 11, account_width = 0;
   for (const BankImportLine& line : result.lines) {
     amount_width = std::max(amount_width, MoneyText(line.line.amount).size());
+    account_width = std::max(account_width, CountCharacters(CellText(Variant(line.counter_name))));
     description_width = std::max(description_width, CountCharacters(CellText(Variant(line.line.description))));
   }
   description_width = std::min<size_t>(description_width, 40);
@@ -136,9 +137,11 @@ int Run(const BankImportArguments& arguments, std::ostream& out) {
       description = FirstCharacters(description, description_width - 1) + "~";
     }
     const std::string amount = MoneyText(line.line.amount);
+    const std::string counter = CellText(Variant(line.counter_name));
     out << line.line.date.ToText() << "  " << std::string(amount_width - amount.size(), ' ') << amount << "  "
         << description << std::string(description_width - CountCharacters(description), ' ') << "  "
-        << line.counter_name << "  (" << What(line, arguments.dry_run) << ")\n";
+        << counter << std::string(account_width - CountCharacters(counter), ' ') << "  ("
+        << What(line, arguments.dry_run) << ")\n";
   }
   out << (arguments.dry_run ? "Would record " : "Recorded ") << result.recorded
       << (result.recorded == 1 ? " line" : " lines") << " on account " << arguments.account << " of "

@@ -237,7 +237,11 @@ BankImportResult ImportBankStatement(const Variant& account, const Statement& st
       Chart chart(account);
       const ChartAccount bank = chart.ByNumber(options.bank_account, "--account");
       const Variant user = ImportUser(account, options.user_name);
-      const ChartAccount* unmatched = UnmatchedAccount(account, chart, options, user, result);
+      // The account for unmatched lines is made only when a line goes to it.
+      bool unmatched_needed = !options.unmatched.empty();
+      for (const StatementLine& line : statement.lines) unmatched_needed = unmatched_needed || line.account.empty();
+      const ChartAccount* unmatched =
+          unmatched_needed ? UnmatchedAccount(account, chart, options, user, result) : nullptr;
 
       // Each line's id: the bank's own, else one made from the line; two lines with one id
       // would make the second look imported, so that is refused.
