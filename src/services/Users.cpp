@@ -139,11 +139,15 @@ std::vector<PasswordMatch> MatchPassword(const Variant& account, std::string_vie
 
 std::vector<std::string> UsersReportingTo(const Variant& account, int32_t user_id) {
   Command command(account);
-  command.SetText("SELECT UserName FROM IUser WHERE ReportsToID=?;");
+  command.SetText("SELECT IUserID, UserName FROM IUser WHERE ReportsToID=? ORDER BY IUserID;");
   command.Bind(U::ReportsToID, user_id);
   const auto rows = command.ExecuteQuery();
   std::vector<std::string> names;
-  for (; !rows->AtEOF(); rows->MoveNext()) names.push_back(ToText(rows->Field(0)));
+  for (; !rows->AtEOF(); rows->MoveNext()) {
+    // A row written by other means may have no name: it is named by its key.
+    names.push_back(rows->Field(1).IsNull() ? "(the user with key " + ToText(rows->Field(0)) + ", who has no name)"
+                                            : ToText(rows->Field(1)));
+  }
   return names;
 }
 

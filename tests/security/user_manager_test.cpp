@@ -180,16 +180,20 @@ TEST(UserManager, UserOthersReportToCannotBeDeleted) {
   InsertUser(company, 1, 1, "boss", "Boss", 1, "NULL", 1);
   InsertUser(company, 2, 1, "zed", "Zane", 1, "1");
   InsertUser(company, 3, 1, "amy", "Archer", 1, "1");
+  // A row written by other means, with no name: named by its key, not an error of its own.
+  ASSERT_EQ(RawExec(company.path(), "INSERT INTO IUser (IUserID, Parent, UserName, ReportsToID) VALUES (4, 1, NULL, 1);"), "");
 
   const Error error = CaptureError([&] { users.DeleteUserProfile(company.account(), "boss", "token", 1); });
   EXPECT_EQ(error.number(), errCUserManager::eUserIsReferenced);
   EXPECT_EQ(error.number(), -2147221501);
   EXPECT_EQ(error.description(),
             Marked("This user cannot be deleted because it is referenced by the following:\r\n\r\n"
-                   "User Manager::zed\r\nUser Manager::amy\r\n\r\n\r\n"
+                   "User Manager::zed\r\nUser Manager::amy\r\n"
+                   "User Manager::(the user with key 4, who has no name)\r\n\r\n\r\n"
                    "Please remove these references before deleting the user.",
                    -2147221501));
-  EXPECT_EQ(UserCount(company), "3");
+  EXPECT_EQ(UserCount(company), "4");
+  ASSERT_EQ(RawExec(company.path(), "DELETE FROM IUser WHERE IUserID=4;"), "");
 
   users.DeleteUserProfile(company.account(), "boss", "token", 99);
   EXPECT_EQ(UserCount(company), "3");
