@@ -71,8 +71,9 @@ RegisterSums SumRegister(const Variant& account, const Variant& account_id) {
   const std::optional<int64_t> credits = Scaled(row->Field(1));
   // An engine that sums beyond the 64-bit range without failing gives the whole number itself:
   // the same overflow as one whose SUM() refuses it.
-  for (const std::optional<int64_t>& sum : {debits, credits}) {
-    const std::string text = ToText(row->Field(&sum == &debits ? 0 : 1));
+  for (int column = 0; column < 2; ++column) {
+    const std::optional<int64_t>& sum = column == 0 ? debits : credits;
+    const std::string text = ToText(row->Field(column));
     const size_t digits = text.starts_with('-') ? 1 : 0;
     if (!sum && text.size() > digits && text.find_first_not_of("0123456789", digits) == std::string::npos) {
       sums.overflow = true;

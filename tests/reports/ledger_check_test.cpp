@@ -90,6 +90,15 @@ TEST(LedgerCheck, ReportsInexactMoneyInsteadOfStopping) {
             "");
   EXPECT_EQ(Findings(company, "money"),
             "ACAccount 1 holds Balance 1.0e+19 as real, not an exact amount in the currency range.\n");
+
+  // A fractional withdrawal is money that is not exact, not a sum beyond the range.
+  ASSERT_EQ(RawExec(company.path(),
+                    "PRAGMA ignore_check_constraints=ON; DROP TRIGGER lk_register_insert;"
+                    "INSERT INTO ACTransaction (ACTransactionID,Parent,Withdrawal,Deposit,TransactionNumber) VALUES "
+                    "(7,2,10.5,NULL,'9');"),
+            "");
+  EXPECT_NE(Findings(company, "money").find("ACTransaction 7 holds Withdrawal 10.5 as real"), std::string::npos);
+  EXPECT_EQ(Findings(company, "overflow"), "");
 }
 
 TEST(LedgerCheck, ReportsSumsBeyondTheRangeInsteadOfStopping) {
