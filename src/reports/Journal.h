@@ -62,9 +62,12 @@ struct JournalImport {
 };
 
 // Records the transactions of `journal` in the company `account` names, as general-journal
-// transactions begun, posted and ended through CACMgr, creating the account types and accounts
-// the journal names that the chart lacks (through AddAccountType and AddAccount as `user_name`,
-// who must exist: the new accounts belong to that user's company). All or nothing: the whole
+// transactions, each left exactly as BeginTransaction, PostDebit (PostCredit for a negative
+// amount) and EndTransaction of CACMgr would leave it (header, register rows, balances, the
+// next transaction number), written through the ledger's services in a few statements reused
+// for all (services::TransactionRecorder), creating the account types and accounts the journal
+// names that the chart lacks (through AddAccountType and AddAccount as `user_name`, who must
+// exist: the new accounts belong to that user's company). All or nothing: the whole
 // import is one unit of work, and the first fault (a line that cannot be read, a transaction
 // that does not balance, a refused operation) fails it naming the journal's line, with nothing
 // recorded. The journal is read whole and checked before anything is written.

@@ -1,5 +1,5 @@
-// The journal import: a journal read whole and checked, then recorded through the ledger's
-// public operations in one unit of work.
+// The journal import: a journal read whole and checked, then recorded in one unit of work, the
+// chart through the ledger's public operations and the transactions through its services.
 #include <cctype>
 #include <algorithm>
 #include <cstdio>
@@ -24,6 +24,7 @@
 #include "ledger/CACMgr.h"
 #include "reports/Journal.h"
 #include "reports/JournalInternal.h"
+#include "services/Ledger.h"
 
 namespace ledgerkit {
 
@@ -884,31 +885,37 @@ JournalImport Import(const Variant& account, std::istream& journal, const std::f
     const Variant user =
         user_name.IsEmpty() || ToText(user_name).empty() ? DefaultUser(ActiveConnection(account)) : user_name;
     ChartBuilder chart(account, user, read.declared_classes, counts);
-    CACMgr ledger;
+    // The transactions go straight to the ledger's services, a few statements reused for all,
+    // leaving what BeginTransaction, PostDebit, PostCredit and EndTransaction would.
+    services::TransactionRecorder recorder(account, static_cast<int64_t>(transactions.size()));
+    std::vector<services::RecordedLine> lines;
     for (const JournalTransaction& transaction : transactions) {
-      std::vector<int32_t> accounts;
+      lines.clear();
       Currency debits;
       for (const JournalPosting& posting : transaction.postings) {
-        accounts.push_back(chart.Resolve(posting.account, posting.line));
+        lines.push_back(services::RecordedLine{chart.Resolve(posting.account, posting.line), Currency(),
+                                               services::Side::kDebit, Variant(posting.memo)});
         if (*posting.amount > Currency()) AtLine(posting.line, [&] { debits += *posting.amount; });
       }
-      const std::string number = AtLine(transaction.line, [&] {
-        return ToText(ledger.BeginTransaction(account, user, "", static_cast<int32_t>(ttGENJRNL), transaction.date,
-                                              transaction.description, "", debits, "", "", ""));
-      });
-      for (size_t i = 0; i < transaction.postings.size(); ++i) {
+      for (size_t i = 0; i < lines.size(); ++i) {
         const JournalPosting& posting = transaction.postings[i];
-        AtLine(posting.line, [&] {
-          if (*posting.amount < Currency()) {
-            ledger.PostCredit(account, number, accounts[i], -*posting.amount, posting.memo);
-          } else {
-            ledger.PostDebit(account, number, accounts[i], *posting.amount, posting.memo);
-          }
-        });
+        if (*posting.amount >= Currency()) {
+          lines[i].amount = *posting.amount;
+        } else {
+          AtLine(posting.line, [&] { lines[i].amount = -*posting.amount; });
+          lines[i].side = services::Side::kCredit;
+        }
       }
-      AtLine(transaction.line, [&] { ledger.EndTransaction(account, number); });
+      int failed_line = -1;
+      try {
+        recorder.Record(transaction.date, transaction.description, user, debits, lines, failed_line);
+      } catch (const Error& error) {
+        const Where where = failed_line < 0 ? transaction.line : transaction.postings[failed_line].line;
+        throw error.WithDescription(Place(where) + ": " + error.description());
+      }
       ++counts.transactions;
     }
+    recorder.Finish();
   });
   counts.warnings = std::move(read.warnings);
   return counts;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -608,6 +609,113 @@ TEST(Journal, ImportMakesOneAccountTypePerClassForTheSameName) {
             "    Liabilities:taxes:1800 Tax owing  -100.00\n"
             "    Liabilities:vat:1770 Output VAT    -19.00\n"
             "\n");
+}
+
+// The transactions an import records are what BeginTransaction, PostDebit, PostCredit and
+// EndTransaction leave for the same journal: the same headers, register rows, balances, totals
+// and numbers. A refused import leaves nothing but the numbers the operations would have used up.
+TEST(Journal, ImportLeavesWhatThePublicOperationsLeaveAndUsesUpTheSameNumbers) {
+  TempCompany scratch;
+  CACMgr ledger;
+  struct Books {
+    std::string path;
+    Variant bank, owner, rent;
+  };
+  auto make = [&](const std::string& name) {
+    Books books{NewCompany(scratch, name), {}, {}, {}};
+    const Variant bank_type = ledger.AddAccountType(books.path, kUser, "", "Bank", "", false, bstASSET);
+    const Variant capital = ledger.AddAccountType(books.path, kUser, "", "Capital", "", false, bstEQUITY);
+    const Variant costs = ledger.AddAccountType(books.path, kUser, "", "Costs", "", false, bstEXPENSE);
+    books.bank = ledger.AddAccount(books.path, kUser, "", "1000", "Bank", "", "", false, "", "", bank_type, "");
+    books.owner = ledger.AddAccount(books.path, kUser, "", "3000", "Owner", "", "", false, "", "", capital, "");
+    books.rent = ledger.AddAccount(books.path, kUser, "", "5000", "Rent", "", "", false, "", "", costs, "");
+    const std::string cheque = ledger.BeginTransaction(books.path, kUser, "", static_cast<int32_t>(ttCHQ),
+                                                       Date::FromCivil(2026, 4, 1), "Rent", books.bank, Money("10"), "",
+                                                       "", "1");
+    ledger.PostDebit(books.path, cheque, books.rent, Money("10"), "April");
+    ledger.EndTransaction(books.path, cheque);
+    return books;
+  };
+  const Books imported = make("imported");
+  const Books posted = make("posted");
+  const JournalImport done = Import(imported.path,
+                                    "2026-05-01 Capital\n"
+                                    "    Assets:Bank:1000 Bank  500.25  ; first\n"
+                                    "    Equity:Capital:3000 Owner\n"
+                                    "\n"
+                                    "2026-05-02 Rent\n"
+                                    "    Expenses:Costs:5000 Rent  100\n"
+                                    "    Expenses:Costs:5000 Rent  -0.0001\n"
+                                    "    Assets:Bank:1000 Bank\n"
+                                    "    (Expenses:Costs:5000 Rent)  7\n"
+                                    "\n"
+                                    "2026-05-03 Nothing\n"
+                                    "    Assets:Bank:1000 Bank  0\n"
+                                    "    Equity:Capital:3000 Owner  0\n");
+  EXPECT_EQ(done.transactions, 3);
+  struct Line {
+    Variant account;
+    const char* amount;  // debits positive
+    const char* memo;
+  };
+  auto post = [&](int day, const char* description, const char* debits, const std::vector<Line>& lines) {
+    const std::string number = ledger.BeginTransaction(posted.path, kUser, "", static_cast<int32_t>(ttGENJRNL),
+                                                       Date::FromCivil(2026, 5, day), description, "", Money(debits),
+                                                       "", "", "");
+    for (const Line& line : lines) {
+      const Currency amount = CurrencyFromText(line.amount);
+      if (amount < Currency()) {
+        ledger.PostCredit(posted.path, number, line.account, -amount, line.memo);
+      } else {
+        ledger.PostDebit(posted.path, number, line.account, amount, line.memo);
+      }
+    }
+    ledger.EndTransaction(posted.path, number);
+  };
+  post(1, "Capital", "500.25", {{posted.bank, "500.25", "first"}, {posted.owner, "-500.25", ""}});
+  post(2, "Rent", "107",
+       {{posted.rent, "100", ""}, {posted.rent, "-0.0001", ""}, {posted.bank, "-99.9999", ""}, {posted.rent, "7", ""}});
+  post(3, "Nothing", "0", {{posted.bank, "0", ""}, {posted.owner, "0", ""}});
+  // Every row of the ledger's tables alike in both files but the log dates, the time of logging.
+  auto rows = [](const std::string& path) {
+    static const std::regex kNow("'[0-9]{4}-[0-9]{2}-[0-9]{2} (?!00:00:00')[0-9:.+]+'");
+    const std::string dump = DumpTables(path);
+    return std::regex_replace(dump.substr(dump.find("ACAccountType:")), kNow, "'now'") +
+           RawScalar(path, "SELECT NextTransactionNumber FROM ISubScriber WHERE ISubScriberID > 0");
+  };
+  EXPECT_EQ(rows(imported.path), rows(posted.path));
+
+  // Refused at the third transaction's account: the two before it used up their numbers.
+  const std::string before = DumpTables(imported.path);
+  auto counter = [&] {
+    return std::stoi(RawScalar(imported.path, "SELECT NextTransactionNumber FROM ISubScriber WHERE ISubScriberID > 0"));
+  };
+  const int next = counter();
+  const std::string two = "2026-06-01 a\n    Assets:Bank:1000 Bank  1\n    Equity:Capital:3000 Owner\n\n"
+                          "2026-06-02 b\n    Assets:Bank:1000 Bank  1\n    Equity:Capital:3000 Owner\n\n";
+  const Error renamed = CaptureError([&] { Import(imported.path, two + "2026-06-03 c\n    Assets:Bank:1000 Till  1\n    Equity:Capital:3000 Owner\n"); });
+  EXPECT_EQ(Refusal(renamed).substr(0, 48), "Line 10 of the journal: the account number 1000 ");
+  EXPECT_EQ(DumpTables(imported.path), before);
+  EXPECT_EQ(counter(), next + 2);
+
+  // Debits the company already holds near the end of the range: the third transaction's debit
+  // would take the account's register total beyond, refused as EndTransaction refuses it.
+  const std::string huge = ledger.BeginTransaction(imported.path, kUser, "", static_cast<int32_t>(ttGENJRNL),
+                                                   Date::FromCivil(2026, 6, 1), "Huge", "", Money("922337203684000"), "",
+                                                   "", "");
+  ledger.PostDebit(imported.path, huge, imported.bank, Money("922337203684000"), "");
+  ledger.PostCredit(imported.path, huge, imported.owner, Money("922337203684000"), "");
+  ledger.EndTransaction(imported.path, huge);
+  const std::string full = DumpTables(imported.path);
+  const int at = counter();
+  const Error overflow = CaptureError([&] {
+    Import(imported.path, two + "2026-06-03 c\n    Assets:Bank:1000 Bank  1000\n    Equity:Capital:3000 Owner\n");
+  });
+  EXPECT_EQ(overflow.number(), kOverflow);
+  EXPECT_EQ(Refusal(overflow), "Line 9 of the journal: Overflow: the register totals of account " + ToText(imported.bank) +
+                                   " (1000 Bank) would leave the currency range; nothing is changed.");
+  EXPECT_EQ(DumpTables(imported.path), full);
+  EXPECT_EQ(counter(), at + 3);
 }
 
 TEST(Journal, RegisterAsCsvOneRowPerRegisterRowQuotedWhereNeeded) {
