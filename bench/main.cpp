@@ -6,7 +6,7 @@
 // issue_invoice_20), read from the engine's counter; the logon_failed line instead compares two
 // kinds of failed logon with each other, and cheques_8_companies eight processes with one.
 //
-//   ledgerkit-bench [--quick] [--dir DIR] [--engine sqlite|postgresql] [--server URI] [--serve]
+//   ledgerkit-bench [--quick] [--dir DIR] [--engine sqlite|postgresql] [--server URI] [--serve] [--only TEXT]
 //
 // With --engine postgresql every company is a schema on the server --server names, made for the
 // run and dropped at its end; the raw loops run on the same server.
@@ -15,6 +15,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -140,6 +141,7 @@ struct Options {
   std::filesystem::path dir;
   std::string engine = "sqlite";
   std::string server;
+  std::string only;  // run only the cases whose name holds this text (empty: all)
 };
 
 // Failed logons of an unknown user and of a known user with a wrong password, alternating, 20
@@ -285,6 +287,57 @@ void ExportHundredThousand(RawEngine& raw, const std::filesystem::path& dir, boo
   std::filesystem::remove(out);
 }
 
+// A journal of 100,000 transactions of two postings each (one amount elided), over 30
+// accounts, imported into a new company; beside it, when hledger is on the PATH, hledger reading
+// the same file (`hledger -f FILE balance`, output discarded). Prints the median of the runs of
+// each: "ms" ledgerkit's, "hledger_ms" hledger's, "ratio_to_hledger" the first over the second.
+void ImportHundredThousand(RawEngine& raw, const std::filesystem::path& dir, bool quick) {
+  const std::string file = (dir / "import_100k.journal").string();
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    char line[160];
+    for (int i = 0; i < 100000; ++i) {
+      std::snprintf(line, sizeof line, "2025-%02d-%02d Sale %d\n    Assets:Bank:10%02d Bank %d  %d.%02d\n", i % 12 + 1,
+                    i % 28 + 1, i, i % 5, i % 5, i % 100000, i % 100);
+      out << line;
+      std::snprintf(line, sizeof line, "    Income:Sales:40%02d Sales %d\n\n", i % 25, i % 25);
+      out << line;
+    }
+    if (!out) throw std::runtime_error("import_100k: cannot write " + file);
+  }
+  const bool have_hledger = std::system("command -v hledger >/dev/null 2>&1") == 0;
+  const int runs = quick ? 1 : 3;
+  std::vector<double> library, peer;
+  for (int i = 0; i < runs; ++i) {
+    CheckInterrupted();
+    {
+      const MadeCompany company(raw, "import_100k_" + std::to_string(i));
+      const auto start = Clock::now();
+      const ledgerkit::JournalImport done = ledgerkit::ImportJournal(company.account, std::filesystem::path(file), Variant());
+      library.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+      if (done.transactions != 100000) throw std::runtime_error("import_100k: wrong count");
+    }
+    if (have_hledger) {
+      CheckInterrupted();
+      const std::string command = "hledger -f '" + file + "' balance >/dev/null";
+      const auto start = Clock::now();
+      if (std::system(command.c_str()) != 0) throw std::runtime_error("import_100k: " + command + " failed");
+      peer.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+  }
+  std::sort(library.begin(), library.end());
+  std::sort(peer.begin(), peer.end());
+  const double ms = library[library.size() / 2];
+  std::printf("{\"name\":\"import_100k\",\"ops_per_s\":%.1f,\"ms\":%.1f", 100000 / (ms / 1000), ms);
+  if (!peer.empty()) {
+    const double peer_ms = peer[peer.size() / 2];
+    std::printf(",\"hledger_ms\":%.1f,\"ratio_to_hledger\":%.3g", peer_ms, ms / peer_ms);
+  }
+  std::printf("}\n");
+  std::fflush(stdout);
+  std::filesystem::remove(file);
+}
+
 // An error's text on one line.
 std::string OneLine(std::string text) {
   for (char& c : text) c = c == '\r' || c == '\n' ? ' ' : c;
@@ -297,6 +350,7 @@ bool Run(RawEngine& raw, const Options& options) {
   bool all_ran = true;
   auto run_case = [&](const std::string& name, const std::function<void()>& body) {
     CheckInterrupted();
+    if (!options.only.empty() && name.find(options.only) == std::string::npos && name != "the raw write loop") return;
     try {
       body();
     } catch (const Interrupted&) {
@@ -422,19 +476,21 @@ bool Run(RawEngine& raw, const Options& options) {
   small.reset();
   writer.reset();
   run_case("export_100k", [&] { ExportHundredThousand(raw, options.dir, options.quick); });
+  run_case("import_100k", [&] { ImportHundredThousand(raw, options.dir, options.quick); });
   run_case("cheques_8_companies", [&] { ChequesEightCompanies(raw, options.quick); });
   return all_ran;
 }
 
 constexpr const char* kUsage =
-    "usage: ledgerkit-bench [--quick] [--dir DIR] [--engine sqlite|postgresql] [--server URI] [--serve]\n"
+    "usage: ledgerkit-bench [--quick] [--dir DIR] [--engine sqlite|postgresql] [--server URI] [--serve] [--only TEXT]\n"
     "Prints one JSON object per case: name, ops_per_s, ratio_to_raw (library time over the raw loop's time).\n"
     "  --quick           shorter rounds\n"
     "  --dir DIR         where company files and scratch files go (default: a new temporary folder)\n"
     "  --engine ENGINE   sqlite (default) or postgresql\n"
     "  --server URI      with --engine postgresql: postgresql://user@host:port/database, where the run's\n"
     "                    companies are made as schemas and dropped at its end\n"
-    "  --serve           only the cases of `ledgerkit serve` under load (HTTP clients against in-process)\n";
+    "  --serve           only the cases of `ledgerkit serve` under load (HTTP clients against in-process)\n"
+    "  --only TEXT       only the cases whose name holds TEXT (import_100k, cheque, ...)\n";
 
 }  // namespace
 
@@ -460,6 +516,8 @@ int main(int argc, char** argv) {
       options.server = value();
     } else if (argument == "--serve") {
       options.serve = true;
+    } else if (argument == "--only") {
+      options.only = value();
     } else if (argument == "--help" || argument == "-h") {
       std::cout << bench::kUsage;
       return 0;

@@ -4,7 +4,7 @@
 //   the transactions of a journal into an existing company, all or nothing
 #include "JournalCommands.h"
 
-#include <fstream>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -50,15 +50,13 @@ void Export(const JournalOptions& options) {
 }
 
 void Import(const JournalOptions& options, std::ostream& out) {
-  std::ifstream file;
-  if (options.journal != "-") {
-    file.open(options.journal, std::ios::binary);
-    if (!file) throw Error::Runtime(kInvalidArgument, "Cannot read the journal " + options.journal + ".");
-  }
-  const JournalImport done =
-      ImportJournal(options.file, options.journal == "-" ? std::cin : file, options.user.empty() ? Variant() : Variant(options.user));
+  const Variant user = options.user.empty() ? Variant() : Variant(options.user);
+  // A journal file finds the files it includes from its own folder; standard input has none.
+  const JournalImport done = options.journal == "-" ? ImportJournal(options.file, std::cin, user)
+                                                    : ImportJournal(options.file, std::filesystem::path(options.journal), user);
+  for (const std::string& warning : done.warnings) std::cerr << "warning: " << warning << "\n";
   out << "Imported " << done.transactions << " transactions into " << ShownCompany(options.file) << " ("
-            << done.accounts_created << " accounts and " << done.account_types_created << " account types created).\n";
+      << done.accounts_created << " accounts and " << done.account_types_created << " account types created).\n";
 }
 
 }  // namespace

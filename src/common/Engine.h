@@ -165,6 +165,11 @@ class EngineConnection {
   // empties it, before a connection to a database that was replaced or removed is closed: what
   // it kept must not be read into whatever stands at the path now. Nothing on a server engine.
   virtual void Checkpoint() = 0;
+  // Lets the open transaction keep up to `kibibytes` of the database's pages in memory, for a
+  // bulk write that would otherwise write the same pages out again and again before its end;
+  // the usual bound comes back when the transaction ends (committed or rolled back). Nothing on
+  // a server engine, whose cache is the server's.
+  virtual void HoldPagesInMemory(int64_t kibibytes) = 0;
   // True when the writers of several processes take their turns on this database through a
   // lock file beside it (WriterTurn, common/UnitOfWork.h): a file-based company database. False
   // for a database that is none (nothing is left beside it) and for a server engine, whose own

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <map>
 #include <optional>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "common/Error.h"
 #include "common/ErrorNumbers.h"
 #include "common/RowWrite.h"
+#include "common/UnitOfWork.h"
 #include "entities/Catalog.h"
 #include "enums/PublicEnums.h"
 #include "enums/eTransTypeEnm.h"
@@ -373,6 +375,221 @@ void AbortTransaction(const Variant& account, const Variant& number) {
   command.Execute();
   command.SetText("DELETE FROM ACTransLog WHERE TransactionNumber=?;");
   command.Execute();
+}
+
+}  // namespace ledgerkit::services
+
+namespace ledgerkit::services {
+
+namespace {
+
+// Rows a batch statement of the recorder writes: headers of 9 values and register rows of 7,
+// well within every engine's limit of markers.
+constexpr int kHeadersPerStatement = 64;
+constexpr int kRowsPerStatement = 128;
+
+constexpr const char* kHeaderColumns =
+    "INSERT INTO ACTransLog (Parent,LogDate,TransactionDate,Description,TransactionNumber,TransLogStatus,UserName,"
+    "TransType,Amount) VALUES ";
+constexpr int kHeaderValues = 9;
+constexpr const char* kRowColumns =
+    "INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,TransType) "
+    "VALUES ";
+constexpr int kRowValues = 7;
+
+// An INSERT of `rows` rows of `values` markers each after `columns`.
+std::string MultiRowInsert(const char* columns, int values, int rows) {
+  std::string row = "(?";
+  for (int i = 1; i < values; ++i) row += ",?";
+  row += ")";
+  std::string sql = columns;
+  for (int i = 0; i < rows; ++i) sql += (i == 0 ? "" : ",") + row;
+  return sql + ";";
+}
+
+// Rows bound to a statement of `capacity` rows, run when it is full; the values are kept until
+// then, for the shorter statement that writes the rest.
+class RowBatch {
+ public:
+  RowBatch(EngineConnection& connection, const char* columns, int values, int capacity)
+      : connection_(connection), columns_(columns), values_(values), capacity_(capacity) {}
+
+  // Binds one row (its values converted and checked now, failing as BindParameter fails) and
+  // runs the statement when it is full.
+  void Add(std::vector<Parameter> row) {
+    if (!full_) full_ = connection_.Prepare(MultiRowInsert(columns_, values_, capacity_));
+    const int first = static_cast<int>(pending_.size()) * values_;
+    for (int i = 0; i < values_; ++i) BindParameter(*full_, first + i + 1, row[i]);
+    pending_.push_back(std::move(row));
+    if (static_cast<int>(pending_.size()) == capacity_) {
+      while (full_->Step()) {
+      }
+      full_->Reset();
+      pending_.clear();
+    }
+  }
+
+  // Writes the rows still pending.
+  void Flush() {
+    if (pending_.empty()) return;
+    const auto rest = connection_.Prepare(MultiRowInsert(columns_, values_, static_cast<int>(pending_.size())));
+    for (size_t row = 0; row < pending_.size(); ++row) {
+      for (int i = 0; i < values_; ++i) BindParameter(*rest, static_cast<int>(row) * values_ + i + 1, pending_[row][i]);
+    }
+    while (rest->Step()) {
+    }
+    pending_.clear();
+  }
+
+ private:
+  EngineConnection& connection_;
+  const char* columns_;
+  int values_;
+  int capacity_;
+  std::unique_ptr<EngineStatement> full_;
+  std::vector<std::vector<Parameter>> pending_;
+};
+
+}  // namespace
+
+struct TransactionRecorder::State {
+  State(const Variant& account_value, int64_t count_value)
+      : account(account_value),
+        connection(UnitOfWork::Active(account_value)->connection()),
+        count(count_value),
+        headers(connection, kHeaderColumns, kHeaderValues, kHeadersPerStatement),
+        rows(connection, kRowColumns, kRowValues, kRowsPerStatement) {}
+
+  // Takes the numbers of every transaction to come in one advance of the counter, as
+  // TakeTransactionNumber takes one: the company record's counter, refused as it refuses.
+  void TakeNumbers() {
+    taken = true;
+    Command read(account);
+    read.SetText("SELECT ISubScriberID, NextTransactionNumber FROM ISubScriber WHERE ISubScriberID=(SELECT "
+                 "MIN(ISubScriberID) FROM ISubScriber WHERE ISubScriberID>0);");
+    const auto company = read.ExecuteQuery();
+    if (company->AtEOF()) {
+      throw Error::Runtime(kObjectIsNothing, CompanyDatabaseName(account) + " has no company record.");
+    }
+    company_key = ToLong(company->Field(0));
+    if (company->Field(1).IsNull()) return;  // a counter left for the caller to set: no number
+    first = ToLong(company->Field(1));
+    const int64_t room = int64_t{std::numeric_limits<int32_t>::max()} - *first;
+    available = std::min(count, room);
+    Command advance(account);
+    advance.SetText("UPDATE ISubScriber SET NextTransactionNumber=? WHERE ISubScriberID=?;");
+    advance.Bind(db::ISubScriber::NextTransactionNumber, static_cast<int32_t>(*first + available));
+    advance.Bind(db::ISubScriber::ISubScriberID, company_key);
+    advance.Execute();
+    // The numbers of the transactions recorded or attempted stay consumed after a rollback, as
+    // BeginTransaction's do; those never reached are given back.
+    UnitOfWork::Active(account)->KeepAfterRollback([first = *first, used = used](EngineConnection& kept) {
+      const int32_t next = first + static_cast<int32_t>(*used);
+      const auto statement = kept.Prepare("UPDATE ISubScriber SET NextTransactionNumber=? WHERE NextTransactionNumber<?;");
+      statement->BindInteger(1, next);
+      statement->BindInteger(2, next);
+      while (statement->Step()) {
+      }
+    });
+  }
+
+  // The account a line names, as CommitTransaction reads it, read at its first line.
+  PostedAccount& Posted(int32_t account_id) {
+    const auto found = accounts.find(account_id);
+    if (found != accounts.end()) return found->second;
+    Command read(account);
+    read.SetText(
+        "SELECT a.ACAccountID, a.AccountNumber, a.Name, a.Balance, CAST(t.Debits AS TEXT), CAST(t.Credits AS TEXT) "
+        "FROM ACAccount a LEFT JOIN lk_RegisterTotal t ON t.AccountID=a.ACAccountID WHERE a.ACAccountID=?;");
+    read.Bind(ACAccount::ACAccountID, account_id);
+    const auto row = read.ExecuteQuery();
+    if (row->AtEOF()) {
+      throw Error::Runtime(kInvalidArgument, "A line names account " + std::to_string(account_id) +
+                                                 ", which does not exist; nothing is committed.");
+    }
+    return accounts.emplace(account_id, ReadPosted(*row, 0, account_id)).first->second;
+  }
+
+  const Variant& account;
+  EngineConnection& connection;
+  int64_t count;
+  bool taken = false;
+  bool spent = false;
+  int32_t company_key = 0;
+  std::optional<int32_t> first;  // the first number taken; nothing when the counter is Null
+  int64_t available = 0;         // numbers taken
+  std::shared_ptr<int64_t> used = std::make_shared<int64_t>(0);
+  RowBatch headers;
+  RowBatch rows;
+  std::map<int32_t, PostedAccount> accounts;
+};
+
+TransactionRecorder::TransactionRecorder(const Variant& account, int64_t count)
+    : state_(std::make_unique<State>(account, count)) {
+  // About a kibibyte of pages per transaction (its header, rows and their index entries, with
+  // room), so that a large import writes each page out once, at the end, instead of again and
+  // again as the engine's usual small cache overflows; at most 256 MiB.
+  state_->connection.HoldPagesInMemory(std::min<int64_t>(count, 256 * 1024));
+}
+
+TransactionRecorder::~TransactionRecorder() = default;
+
+std::string TransactionRecorder::Record(const Variant& date, const Variant& description, const Variant& user_name,
+                                        Currency amount, const std::vector<RecordedLine>& lines, int& failed_line) {
+  State& state = *state_;
+  failed_line = -1;
+  if (state.spent) throw Error::Runtime(kInvalidArgument, "The transaction recorder failed before; nothing more is recorded.");
+  state.spent = true;  // until this transaction is recorded whole
+  if (!state.taken) state.TakeNumbers();
+  // As TakeTransactionNumber: a Null counter gives no number, which BeginTransaction cannot use.
+  if (!state.first) ToLong(Variant::Null());
+  if (*state.used >= state.available) {
+    throw Error::Runtime(kOverflow, "Overflow: the transaction counter already holds 2147483647, its largest value.");
+  }
+  const std::string number = std::to_string(*state.first + *state.used);
+  ++*state.used;
+
+  const Variant type = static_cast<int32_t>(ttGENJRNL);
+  state.headers.Add({Param(ACTransLog::Parent, state.company_key), Param(ACTransLog::LogDate, Date::Now()),
+                     Param(ACTransLog::TransactionDate, date), Param(ACTransLog::Description, description),
+                     Param(ACTransLog::TransactionNumber, number),
+                     Param(ACTransLog::TransLogStatus, static_cast<int32_t>(tlsCOMMITTED)),
+                     Param(ACTransLog::UserName, user_name), Param(ACTransLog::TransType, type),
+                     Param(ACTransLog::Amount, amount)});
+  // Each line checked as AddLine checks it, then, in order, its account's register totals and
+  // balance moved as CommitTransaction moves them.
+  for (size_t i = 0; i < lines.size(); ++i) {
+    failed_line = static_cast<int>(i);
+    const RecordedLine& line = lines[i];
+    const bool is_debit = line.side == Side::kDebit;
+    state.rows.Add({Param(ACTransaction::Parent, line.account_id), Param(ACTransaction::TransactionDate, date),
+                    Param(ACTransLogWIP::Description, line.description),
+                    Param(ACTransaction::Withdrawal, is_debit ? line.amount : Currency()),
+                    Param(ACTransaction::Deposit, is_debit ? Currency() : line.amount),
+                    Param(ACTransaction::TransactionNumber, number), Param(ACTransaction::TransType, type)});
+  }
+  failed_line = -1;
+  for (const RecordedLine& line : lines) {
+    const bool is_debit = line.side == Side::kDebit;
+    PostedAccount& posted = state.Posted(line.account_id);
+    CheckedSum(posted, "register totals", [&] { MoveTotal(is_debit ? posted.debits : posted.credits, line.amount, true); });
+    if (!posted.balance) continue;
+    CheckedSum(posted, "balance", [&] {
+      posted.balance = is_debit ? *posted.balance - line.amount : *posted.balance + line.amount;
+    });
+  }
+  state.spent = false;
+  return number;
+}
+
+void TransactionRecorder::Finish() {
+  State& state = *state_;
+  if (state.spent) throw Error::Runtime(kInvalidArgument, "The transaction recorder failed before; nothing more is recorded.");
+  state.spent = true;
+  state.headers.Flush();
+  state.rows.Flush();
+  WriteBalances(state.account, state.accounts);
+  state.spent = false;
 }
 
 }  // namespace ledgerkit::services

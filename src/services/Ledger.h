@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/Currency.h"
 #include "common/Variant.h"
@@ -72,5 +74,52 @@ void CommitTransaction(const Variant& account, const Variant& number);
 // balance of each account they name restored) and its headers. A number without a transaction
 // changes nothing. Overflow naming the account when a restored sum would leave the range.
 void AbortTransaction(const Variant& account, const Variant& number);
+
+// One line of a transaction that TransactionRecorder records whole.
+struct RecordedLine {
+  int32_t account_id = 0;
+  Currency amount;  // on `side`
+  Side side = Side::kDebit;
+  Variant description;
+};
+
+// Records whole general-journal transactions, one after another, each left as BeginTransaction,
+// AddLine for each of its lines and CommitTransaction would leave it: a committed header (under
+// the next transaction number, logged now), one register row per line in order, each account's
+// stored balance moved by its credits minus its debits (a Null balance stays Null); no waiting
+// lines. Runs in the caller's active writing unit of work on `account`, on a fixed number of
+// statements kept prepared and reused across transactions: the numbers are taken in one
+// statement, headers and register rows are written many rows to a statement, and the balances
+// are written once, by Finish; until then the headers and rows of the latest transactions may
+// be unwritten and the stored balances stand as before.
+//
+// A failure of Record or Finish leaves the recorder spent and what it wrote incomplete: the
+// caller's unit of work must be rolled back. The numbers taken stay consumed after a rollback
+// as BeginTransaction's do: those of the transactions recorded or attempted. Single-threaded;
+// must not outlive the unit of work.
+class TransactionRecorder {
+ public:
+  // `count`: the transactions to be recorded (their numbers are taken at the first Record).
+  TransactionRecorder(const Variant& account, int64_t count);
+  ~TransactionRecorder();
+  TransactionRecorder(const TransactionRecorder&) = delete;
+  TransactionRecorder& operator=(const TransactionRecorder&) = delete;
+
+  // Records a general-journal transaction dated `date` with `description`, `user_name` and the
+  // header's `amount`, and returns its number. Fails as BeginTransaction would (no company
+  // record, a counter at its largest value, a value refused), then as AddLine would (a
+  // description refused) and CommitTransaction (Overflow naming the account of a balance or
+  // register total that would leave the currency range); `failed_line` is then set to the
+  // index of the line at fault, or -1 for the transaction as a whole.
+  std::string Record(const Variant& date, const Variant& description, const Variant& user_name, Currency amount,
+                     const std::vector<RecordedLine>& lines, int& failed_line);
+
+  // Writes the headers and rows still pending and every stored balance the transactions moved.
+  void Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace ledgerkit::services

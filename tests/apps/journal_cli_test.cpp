@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -244,6 +245,21 @@ TEST(JournalCli, ExportRangeAndCsvImportFailureNamesTheLineAndChangesNothing) {
   const CliRun missing = RunLedgerkit(scratch.folder(), "import " + ShellQuote(file) + " nowhere.journal");
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_EQ(missing.err, "ledgerkit import: Cannot read the journal nowhere.journal. (error 5, ledgerkit)\n");
+
+  // A journal file finds its includes beside it; what is left out is a warning line on stderr.
+  std::filesystem::create_directories(scratch.folder() / "books");
+  std::ofstream(scratch.folder() / "books" / "main.journal") << "include more.journal\n\n2026-04-03 Empty\n";
+  std::ofstream(scratch.folder() / "books" / "more.journal")
+      << "~ monthly\n    Expenses:Expense:5100 Rent  5\n    Assets:Bank:1000 Bank\n\n"
+         "2026-04-02 Rent\n    Expenses:Expense:5100 Rent  5\n    Assets:Bank:1000 Bank\n";
+  const CliRun included = RunLedgerkit(
+      scratch.folder(), "import " + ShellQuote(file) + " " + ShellQuote((scratch.folder() / "books" / "main.journal").string()));
+  EXPECT_EQ(included.exit_code, 0) << included.err;
+  EXPECT_EQ(included.out.rfind("Imported 1 transactions into ", 0), 0u) << included.out;
+  EXPECT_EQ(included.err,
+            "warning: Line 1 of \"" + (scratch.folder() / "books" / "more.journal").string() + "\": the periodic transaction rule \"~ monthly\" is not imported "
+            "(hledger too uses it only with --forecast).\n"
+            "warning: Line 3 of the journal: the transaction has no postings; it is not imported.\n");
 }
 
 }  // namespace

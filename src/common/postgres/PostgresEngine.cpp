@@ -967,6 +967,7 @@ class PostgresConnection final : public EngineConnection {
   }
 
   void Checkpoint() override {}
+  void HoldPagesInMemory(int64_t) override {}
   bool WritersQueueBesideFile() override { return false; }
   Error BusyError(std::string message) const override { return PostgresError("55P03", std::move(message)); }
 

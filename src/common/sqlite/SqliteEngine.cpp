@@ -451,8 +451,19 @@ class SqliteConnection final : public EngineConnection {
   void CheckSchema(const Catalog& catalog) override { CheckSqliteSchema(*this, catalog); }
 
   void Begin(Access access) override { Control(access == Access::kWrite ? "BEGIN IMMEDIATE;" : "BEGIN;"); }
-  void Commit() override { Control("COMMIT;"); }
-  void Rollback() override { Control("ROLLBACK;"); }
+  void Commit() override {
+    Control("COMMIT;");
+    ReleaseHeldPages();
+  }
+  void Rollback() override {
+    Control("ROLLBACK;");
+    ReleaseHeldPages();
+  }
+  void HoldPagesInMemory(int64_t kibibytes) override {
+    if (kibibytes <= kDefaultCacheKib) return;
+    ExecuteControl("PRAGMA cache_size=-" + std::to_string(kibibytes) + ";");
+    holding_pages_ = true;
+  }
   void Savepoint() override { Control("SAVEPOINT ledgerkit_unit;"); }
   void ReleaseSavepoint() override { Control("RELEASE ledgerkit_unit;"); }
   void RollbackToSavepoint() override {
@@ -564,7 +575,18 @@ class SqliteConnection final : public EngineConnection {
     spent_ = true;
   }
 
+  // The engine's own bound on the pages a connection keeps (its default, 2,000 KiB).
+  static constexpr int64_t kDefaultCacheKib = 2000;
+
+  // Back to the usual bound after a transaction that held more pages; the pages over it go.
+  void ReleaseHeldPages() {
+    if (!holding_pages_) return;
+    holding_pages_ = false;
+    ExecuteControl("PRAGMA cache_size=-" + std::to_string(kDefaultCacheKib) + ";");
+  }
+
   std::string path_;
+  bool holding_pages_ = false;  // a transaction's HoldPagesInMemory raised the bound
   int nofollow_ = 0;  // SQLITE_OPEN_NOFOLLOW for every handle of this connection, or 0
   std::pair<uint64_t, uint64_t> identity_{0, 0};
   sqlite3* db_ = nullptr;
