@@ -1,6 +1,8 @@
 // CACMgr: bank reconciliation. Ticked register rows are marked reconciled; the statement's
 // service charge and interest are posted as general-journal transactions of their own.
 #include <set>
+#include <string>
+#include <vector>
 
 #include "common/Command.h"
 #include "common/Convert.h"
@@ -66,6 +68,8 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
 
     // Each posting is a committed general journal: debit one account, credit the other. The
     // service charge posts its debit line first, the interest its credit line.
+    // A transaction number once taken stays used when the call fails: a refusal says so.
+    std::vector<std::string> taken;
     auto post_journal = [&](const Variant& date, const char* description, const Variant& debit_account,
                             const Variant& credit_account, Currency amount, bool credit_first) {
       const services::BegunTransaction journal = services::BeginTransaction(
@@ -78,6 +82,7 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
                                               .amount = Currency(),
                                               .line_account = 0,
                                               .memo = ""});
+      taken.push_back(journal.number);
       auto post = [&](services::Side side, const Variant& line_account) {
         services::AddLine(Account, journal.header, line_account, amount, side, description);
       };
@@ -87,16 +92,23 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
       services::CommitTransaction(Account, journal.number);
       return journal.number;
     };
-    const std::string service_number =
-        ShouldPost(ServiceCharge, ServiceChargeAccount)
-            ? post_journal(ServiceChargeDate, kServiceCharge, ServiceChargeAccount, AccountID,
-                           ToCurrency(ServiceCharge, "ServiceCharge"), false)
-            : std::string();
-    const std::string interest_number =
-        ShouldPost(InterestEarned, InterestEarnedAccount)
-            ? post_journal(InterestEarnedDate, kInterestEarned, AccountID, InterestEarnedAccount,
-                           ToCurrency(InterestEarned, "InterestEarned"), true)
-            : std::string();
+    std::string service_number, interest_number;
+    try {
+      if (ShouldPost(ServiceCharge, ServiceChargeAccount)) {
+        service_number = post_journal(ServiceChargeDate, kServiceCharge, ServiceChargeAccount, AccountID,
+                                      ToCurrency(ServiceCharge, "ServiceCharge"), false);
+      }
+      if (ShouldPost(InterestEarned, InterestEarnedAccount)) {
+        interest_number = post_journal(InterestEarnedDate, kInterestEarned, AccountID, InterestEarnedAccount,
+                                       ToCurrency(InterestEarned, "InterestEarned"), true);
+      }
+    } catch (const Error& error) {
+      if (taken.empty()) throw;
+      const std::string numbers = taken.size() == 1 ? "number " + taken[0] : "numbers " + taken[0] + " and " + taken[1];
+      throw error.WithDescription(error.description() + " No row is marked and nothing is posted; the transaction " +
+                                  numbers + " taken for the postings stay" + (taken.size() == 1 ? "s" : "") +
+                                  " used.");
+    }
 
     Command postings(Account);
     postings.SetText("UPDATE ACTransaction SET Reconciled=1 WHERE TransactionNumber=? OR TransactionNumber=?;");

@@ -159,6 +159,9 @@ TEST_F(Reconciliation, AFailingInterestPostingLeavesNoChargeBehindAndNothingMark
   const std::string before = Everything();
   const Error error = CaptureError([&] { Reconcile("3|8", Amount("4.5"), kCharges, Amount("2")); });
   EXPECT_EQ(Occurrences(error.description(), "injected"), 1) << error.description();
+  EXPECT_NE(error.description().find("the transaction numbers 1 and 2 taken for the postings stay used."),
+            std::string::npos)
+      << error.description();
   EXPECT_EQ(Occurrences(error.description(), kErrorMarker), 1) << error.description();
   EXPECT_EQ(Everything(), before);
   EXPECT_EQ(Marked(), "");
