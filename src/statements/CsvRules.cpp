@@ -124,18 +124,18 @@ std::vector<DateFormatPart> ReadDateFormat(std::string_view format, const RuleSo
       case '%': part.literal = "%"; break;
       default:
         Fault(source, "the date format " + Quoted(format) + " has %" + (padded ? "" : "-") + std::string(1, directive) +
-                          ", which is not supported (%Y %y %m %-m %d %-d %b %h %B %H %M %S and %% are).");
+                          ", which is not supported (%Y %y %-y %m %-m %d %-d %b %h %B %H %M %S and %% are).");
     }
     if (!padded && part.kind != DateFormatPart::kMonth && part.kind != DateFormatPart::kDay &&
-        part.kind != DateFormatPart::kHour && part.kind != DateFormatPart::kMinute &&
-        part.kind != DateFormatPart::kSecond) {
+        part.kind != DateFormatPart::kYear2 && part.kind != DateFormatPart::kHour &&
+        part.kind != DateFormatPart::kMinute && part.kind != DateFormatPart::kSecond) {
       Fault(source, "the date format " + Quoted(format) + " has %-" + std::string(1, directive) +
-                        "; only numbers other than the year can be unpadded (%-m %-d %-H %-M %-S).");
+                        "; only these can be unpadded: %-y %-m %-d %-H %-M %-S.");
     }
     parts.push_back(std::move(part));
   }
   if (years != 1 || months != 1 || days != 1) {
-    Fault(source, "the date format " + Quoted(format) + " must give the year (%Y, or %y for 20yy), the month and the day once each.");
+    Fault(source, "the date format " + Quoted(format) + " must give the year (%Y, or %y or %-y for 20yy), the month and the day once each.");
   }
   return parts;
 }
@@ -327,7 +327,7 @@ class RulesReader {
       if (IsUnsupportedRule(name)) Fault(source, "the rule " + Quoted(name) + " is not supported by this reader.");
       Fault(source, "unknown rule " + Quoted(name) + ".");
     }
-    Assignment assignment{*target, name, std::string(value), {}, {}, '.', source};
+    Assignment assignment{*target, name, std::string(value), {}, {}, '.', false, source};
     if (*target == Target::kDateFormat) {
       if (value.empty()) Fault(source, "date-format needs a format, as in \"date-format %d/%m/%Y\".");
       assignment.date_format = ReadDateFormat(value, source);
@@ -337,6 +337,13 @@ class RulesReader {
     } else {
       std::vector<PendingReference> references;
       assignment.pieces = ReadTemplate(value, references);
+      // "amount -%N" negates the field rather than putting a second sign before a signed one.
+      if (*target == Target::kAmount && assignment.pieces.size() >= 2 && !assignment.pieces[0].column &&
+          assignment.pieces[0].literal == "-") {
+        assignment.negated = true;
+        assignment.pieces.erase(assignment.pieces.begin());
+        for (PendingReference& reference : references) --reference.piece;
+      }
       for (PendingReference& reference : references) {
         pending_.push_back({block, into.size(), reference.piece, std::move(reference.name), source});
       }

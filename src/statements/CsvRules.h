@@ -1,6 +1,6 @@
 // The rules file of a CSV statement, read and checked: how the file is laid out (skip,
 // separator, encoding, fields) and what each row gives (assignments, top-level and in if-blocks).
-// See docs/csv-rules-section.md for the format; statements/CsvStatement.cpp applies the rules.
+// README.md ("CSV rules") describes the format; statements/CsvStatement.cpp applies the rules.
 //
 // Library-internal to statements/. A CsvRules is an immutable value once read.
 #pragma once
@@ -43,12 +43,12 @@ struct TemplatePiece {
   std::optional<size_t> column;
 };
 
-// A strftime-like date format, checked when read: %Y %y %m %-m %d %-d %b %h %B %H %-H %M %-M
+// A strftime-like date format, checked when read: %Y %y %-y %m %-m %d %-d %b %h %B %H %-H %M %-M
 // %S %-S %% and literal text (a blank matches one or more blanks).
 struct DateFormatPart {
   enum Kind { kLiteral, kBlank, kYear4, kYear2, kMonth, kMonthName, kMonthFullName, kDay, kHour, kMinute, kSecond };
   Kind kind = kLiteral;
-  bool padded = true;  // two digits exactly; false (%-m): one or two
+  bool padded = true;  // two digits exactly; false (%-m, %-y): one or two
   std::string literal;
 };
 
@@ -59,6 +59,9 @@ struct Assignment {
   std::vector<TemplatePiece> pieces;  // for the values that take field references
   std::vector<DateFormatPart> date_format;  // kDateFormat
   char decimal_mark = '.';                  // kDecimalMark
+  // kAmount written "-%N" (a '-' then the field): the amount read from the field is negated, for
+  // a card statement that shows charges as positive. The '-' is not among `pieces`.
+  bool negated = false;
   RuleSource source;
 };
 

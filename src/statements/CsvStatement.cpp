@@ -278,7 +278,7 @@ DateFault ReadFormattedDate(std::string_view text, const std::vector<DateFormatP
         break;
       case DateFormatPart::kYear4: ok = number(4, 4, year); break;
       case DateFormatPart::kYear2:
-        ok = number(2, 2, year);
+        ok = number(least, 2, year);
         year += 2000;
         break;
       case DateFormatPart::kMonth: ok = number(least, 2, month); break;
@@ -649,7 +649,8 @@ class StatementReader {
     if (amount != nullptr && RankOf(chosen, Target::kAmount) > in_out_rank) {
       const std::string text(Trim(Value(*amount, row)));
       if (text.empty()) RowFault(row.line, file_, "the amount" + InColumn(*amount) + " is empty.");
-      return Read(row, *amount, text, mark, currency).value;
+      const Currency value = Read(row, *amount, text, mark, currency).value;
+      return amount->negated ? -value : value;
     }
     if (in == nullptr && out == nullptr) {
       RowFault(row.line, file_, "no rule gives the row's amount (amount, or amount-in and amount-out).");

@@ -174,6 +174,79 @@ TEST_F(CsvStatementTest, SharedStatementsWithRulesWrittenHere) {
   EXPECT_EQ(Net(two), "-548.51");
 }
 
+// The rest of the shared collection, each with the rules a user would write for it: how many
+// lines, their net and the start of the first line, or the reason it is refused. The nets were
+// added up from the files by hand; where a file gives balances they agree.
+TEST_F(CsvStatementTest, EveryCollectedStatementReadsOrIsRefusedWithItsReason) {
+  REQUIRE_BANK_DATA();
+  const std::string shipped_cp1252 = (BankData() / "more/hledger-sample.fr.cp1252.csv.rules").string();
+  struct Case {
+    std::string csv, rules;
+    size_t lines;
+    std::string net, currency, first;  // first: how the first line begins, as Lines() shows it
+    std::string fault;                 // when set, the refusal expected instead
+  };
+  const Case cases[] = {
+      {"reckon-austrian_example.csv",
+       "separator ;\nfields account, description, date, value_date, amount, currency\ndate-format %d.%m.%Y\ndecimal-mark ,\n",
+       13, "-149.57", "EUR", "1 2014-01-22 -18 Abbuchung Onlinebanking 654321098765 BG/000002462", ""},
+      {"reckon-extratofake.csv",
+       "skip 1\nencoding iso-8859-1\nfields date, branch, description, balance_date, document, amount\ndate-format %m/%d/%Y\n"
+       "if %description ^saldo anterior$\n  skip\n",
+       22, "805", "", "3 2012-11-01 100 Transfer\xC3\xAAncia on line - 01/11 4885 256620-6", ""},
+      {"reckon-french_example.csv", "separator ;\nfields account, date, description, reference, amount\ndate-format %d/%m/%Y\ndecimal-mark ,\n",
+       9, "-337.44", "", "1 2014-01-22 -10 CHEQUE 012345678901234578ABC000 0000", ""},
+      // Rows of 10 and of 8 fields: the description reads only columns every row has.
+      {"reckon-ing.csv",
+       "fields date, name, counter_account, ing_code, mutation, direction, value\ndate-format %Y%m%d\ndecimal-mark ,\n"
+       "description %name %8\nif %direction ^af$\n  amount-out %value\nif %direction ^bij$\n  amount-in %value\n",
+       3, "-18.63", "", "1 2012-11-15 -136.13 From1 Incasso", ""},
+      {"more/csv2ofx-schwab-checking.csv",
+       "skip 1\nfields date, status, type, code, description, amount-out, amount-in, balance\ndate-format %m/%d/%Y\n", 4, "-215.27",
+       "", "2 2022-08-17 20 Deposit Mobile Banking", ""},
+      {"more/csv2ofx-ubs-ch-fr_trimmed.csv",
+       "skip 1\nseparator ;\nfields product, currency, name, date, d1, d2, d3, id, amount-out, amount-in, balance\n"
+       "date-format %d.%m.%Y\ndescription %d1 %d2 %d3\n",
+       3, "30", "CHF", "2 2019-03-31 -10 Solde prix prestations", ""},
+      {"more/hledger-sample.fr.cp1252.csv", "skip 1\nencoding cp1252\nfields date, description, amount\n", 3, "20", "",
+       "2 2012-03-22 50 D\xC3\x89P\xC3\x94T", ""},
+      // The shipped rules read through their include, named hledger-sample.csv.rules here.
+      {"more/hledger-sample.fr.cp1252.csv", "include " + (BankData() / "hledger-sample.csv.rules").string() + "\nencoding cp1252\n", 3,
+       "20", "$", "2 2012-03-22 50 D\xC3\x89P\xC3\x94T", ""},
+      {"more/hledger-sample.fr.cp1252.csv", "include " + shipped_cp1252 + "\n", 0, "", "", "",
+       "Line 1 of hledger-sample.fr.cp1252.csv.rules: the included rules file \"sample.csv.rules\" cannot be read"},
+      // Years of one digit (10-Nov-9) need %-y; %y takes two.
+      {"more/reckon-harder_date_example.csv", "fields date, amount, _, _, description\ndate-format %d-%b-%-y\n", 5, "-123.12", "",
+       "1 2009-11-10 -123.12 TRANSFER DEBIT INTERNET TRANSFER", ""},
+      {"more/reckon-harder_date_example.csv", "fields date, amount, _, _, description\ndate-format %d-%b-%y\n", 0, "", "", "",
+       "Line 1 of reckon-harder_date_example.csv: the date \"10-Nov-9\" in column 1 does not match the date format \"%d-%b-%y\""},
+      // Charges positive, payments negative: negated for the card account.
+      {"more/reckon-inversed_credit_card.csv", "fields date, _, reference, type, _, description, charge\namount -%charge\n", 16,
+       "187.01", "", "1 2013-01-17 -30 VODAFONE PREPAY VISA M AUCKLAND NZL", ""},
+      {"more/reckon-nationwide.csv", "fields date, kind, description, amount-out, amount-in, balance\ndate-format %d %b %Y\ncurrency GBP\n",
+       4, "360.23", "GBP", "1 2013-11-07 500 Bank credit", ""},
+      {"more/reds-dcu-checking.csv", "skip 1\nfields date, type, description, amount, id, memo, balance\ndate-format %m/%d/%Y\n", 10,
+       "500", "", "2 2021-12-31 -7971.39 TRANSFER TO MBR ***0123 ACCT 4 MOBILE BANKING", ""},
+      // Three lines of preamble and a blank line before the header: skip counts rows.
+      {"more/reds-semicolon_delimited.csv", "skip 4\nseparator ;\nfields date, description, payee, amount, memo\n", 2, "-802.35", "",
+       "6 2025-06-07 -123.45 A description", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.csv + " with\n" + c.rules);
+    if (!c.fault.empty()) {
+      const Error error = CaptureError([&] { Shared(c.csv, c.rules); });
+      EXPECT_EQ(error.number(), kInvalidArgument);
+      EXPECT_EQ(error.description().substr(0, c.fault.size()), c.fault);
+      continue;
+    }
+    const Statement statement = Shared(c.csv, c.rules);
+    EXPECT_EQ(statement.lines.size(), c.lines);
+    EXPECT_EQ(Net(statement), c.net);
+    EXPECT_EQ(statement.currency, c.currency);
+    EXPECT_EQ(Lines(statement).substr(0, c.first.size()), c.first);
+  }
+}
+
 TEST_F(CsvStatementTest, RowsRulesAndAmountsAsTheFormatReadsThem) {
   // Quoted fields over lines, doubled quotes, separators in quotes, CRLF beside LF, blank
   // lines, trailing empty fields, no final line end; later blocks win, end stops.
@@ -214,6 +287,13 @@ TEST_F(CsvStatementTest, RowsRulesAndAmountsAsTheFormatReadsThem) {
   EXPECT_EQ(Lines(ReadCsvStatement(Write("eu.csv", amounts),
                                    Write("eu.rules", "fields date, amount\ndecimal-mark ,\ncurrency EUR\n"))),
             "1 2026-01-01 1234567.89 \n2 2026-01-01 -0.0001 ");
+  // "amount -%N" negates whatever sign the field has; an empty field is still refused as empty.
+  EXPECT_EQ(Lines(ReadCsvStatement(Write("neg.csv", "1/1/26,(5)\n1/1/26,-0.5\n1/1/26,+ $3\n"),
+                                   Write("neg.rules", "fields date, value\ndate-format %-m/%-d/%-y\namount -%value\n"))),
+            "1 2026-01-01 5 \n2 2026-01-01 0.5 \n3 2026-01-01 -3 ");
+  EXPECT_EQ(Fault("2026-01-01,\n", "fields date, value\namount -%value\n"), "Line 1 of bank.csv: the amount in column 2 is empty.");
+  EXPECT_EQ(Fault("1/1/126,1\n", "fields date, amount\ndate-format %-m/%-d/%-y\n"),
+            "Line 1 of bank.csv: the date \"1/1/126\" in column 1 does not match the date format \"%-m/%-d/%-y\" (Line 2 of bank.rules).");
   const std::string amount_rules = "fields date, amount\n";
   EXPECT_EQ(Fault("2026-01-01,-(5)\n", amount_rules),
             "Line 1 of bank.csv: the amount \"-(5)\" in column 2 has more than one sign (a sign, a trailing '-' and parentheses are each one).");
