@@ -63,7 +63,7 @@ Statement ReadStatement(const BankImportArguments& arguments) {
 // liability, equity or income type (a credit card's balance owed is then positive).
 bool CreditNatured(const std::string& file, const Variant& account_id) {
   CACMgr ledger;
-  const Variant& type_id = ledger.GetAccount(file, "", "", account_id)->Value("AccountTypeID");
+  const Variant type_id = ledger.GetAccount(file, "", "", account_id)->Value("AccountTypeID");
   if (type_id.IsNull() || ToLong(type_id) <= 0) return false;
   const Variant sheet = ledger.GetAccountType(file, "", "", type_id)->Value("BalanceSheetType");
   const int32_t kind = sheet.IsNull() ? -1 : ToLong(sheet);
