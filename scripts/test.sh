@@ -56,6 +56,7 @@ echo "the installed package builds and runs a consumer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLEDGERKIT_BUILD_TESTS=ON -DLEDGERKIT_SANITIZE=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+LSAN_OPTIONS=suppressions="$PWD/scripts/lsan-suppressions.txt" \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600
 # A bounded fuzzing run of the bridge's request handling, when clang and its fuzzer runtime are
