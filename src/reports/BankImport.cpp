@@ -126,15 +126,6 @@ class Chart {
   std::map<int32_t, std::string> journal_names_;
 };
 
-// The user the transactions are recorded as when none is named: the main user, else the first.
-Variant ImportUser(const Variant& account, const Variant& given) {
-  if (!given.IsEmpty() && !given.IsNull() && !ToText(given).empty()) return given;
-  auto statement =
-      ActiveConnection(account).Prepare("SELECT UserName FROM IUser ORDER BY MainUser DESC, IUserID;");
-  if (statement->Step() && statement->ColumnKind(0) != StoredKind::kNull) return Variant(TextColumn(*statement, 0));
-  throw Error::Runtime(kObjectIsNothing, "The company has no user to record the statement's transactions.");
-}
-
 // The account unmatched lines go to: the one named, else the chart's "Uncategorised", made
 // (number 9999, under an account type "Suspense" of the liabilities) when the chart lacks it
 // and this is not a dry run. Nothing when a dry run would make it.
@@ -236,7 +227,10 @@ BankImportResult ImportBankStatement(const Variant& account, const Statement& st
       result = {};
       Chart chart(account);
       const ChartAccount bank = chart.ByNumber(options.bank_account, "--account");
-      const Variant user = ImportUser(account, options.user_name);
+      const Variant& given = options.user_name;
+      const Variant user = !given.IsEmpty() && !given.IsNull() && !ToText(given).empty()
+                               ? given
+                               : journal::ImportUser(ActiveConnection(account), "record the statement's transactions");
       // The account for unmatched lines is made only when a line goes to it.
       bool unmatched_needed = !options.unmatched.empty();
       for (const StatementLine& line : statement.lines) unmatched_needed = unmatched_needed || line.account.empty();

@@ -94,6 +94,12 @@ std::map<int32_t, std::string> Chart::Names() const {
 
 EngineConnection& ActiveConnection(const Variant& account) { return UnitOfWork::Active(account)->connection(); }
 
+Variant ImportUser(EngineConnection& connection, std::string_view needed_to) {
+  auto statement = connection.Prepare("SELECT UserName FROM IUser ORDER BY MainUser DESC, IUserID;");
+  if (statement->Step() && statement->ColumnKind(0) != StoredKind::kNull) return Variant(TextColumn(*statement, 0));
+  throw Error::Runtime(kObjectIsNothing, "The company has no user to " + std::string(needed_to) + ".");
+}
+
 }  // namespace journal
 
 std::string JournalNamePart(std::string_view text) {

@@ -864,13 +864,6 @@ class ChartBuilder {
   std::map<std::string, std::vector<NumberedAccount>> by_number_;          // account number -> accounts
 };
 
-// The user an import acts as when none is named: the main user, else the first user.
-Variant DefaultUser(EngineConnection& connection) {
-  auto statement = connection.Prepare("SELECT UserName FROM IUser ORDER BY MainUser DESC, IUserID;");
-  if (statement->Step() && statement->ColumnKind(0) != StoredKind::kNull) return Variant(TextColumn(*statement, 0));
-  throw Error::Runtime(kObjectIsNothing, "The company has no user to own the accounts an import creates.");
-}
-
 // Checks what `reader` read from `journal` (a file at `path`, or a stream when it is empty) and
 // records it.
 JournalImport Import(const Variant& account, std::istream& journal, const std::filesystem::path& path,
@@ -883,7 +876,7 @@ JournalImport Import(const Variant& account, std::istream& journal, const std::f
   JournalImport counts;
   UnitOfWork::Run(account, Access::kWrite, [&] {
     const Variant user =
-        user_name.IsEmpty() || ToText(user_name).empty() ? DefaultUser(ActiveConnection(account)) : user_name;
+        user_name.IsEmpty() || ToText(user_name).empty() ? ImportUser(ActiveConnection(account), "own the accounts an import creates") : user_name;
     ChartBuilder chart(account, user, read.declared_classes, counts);
     // The transactions go straight to the ledger's services, a few statements reused for all,
     // leaving what BeginTransaction, PostDebit, PostCredit and EndTransaction would.

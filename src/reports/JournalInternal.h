@@ -63,5 +63,8 @@ Chart ReadChart(EngineConnection& connection);
 
 // The connection of the unit of work active on `account` (there must be one).
 EngineConnection& ActiveConnection(const Variant& account);
+// The user an import acts as when none is named: the main user, else the first user. Object is
+// nothing (91) when the company has none, the message saying what the user is needed to do.
+Variant ImportUser(EngineConnection& connection, std::string_view needed_to);
 
 }  // namespace ledgerkit::journal
