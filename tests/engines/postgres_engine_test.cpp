@@ -15,14 +15,14 @@
 #include <vector>
 
 #include "common/Catalog.h"
-#include "common/Convert.h"
-#include "common/DataAccess.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/DataAccess.h"
 #include "common/Engine.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "common/UnitOfWork.h"
-#include "common/postgres/PostgresEngine.h"
-#include "entities/Schema.h"
-#include "subscriber/CAccountMgr.h"
+#include "engines/postgres/PostgresEngine.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/subscriber/CAccountMgr.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 
