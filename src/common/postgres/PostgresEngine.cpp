@@ -36,6 +36,7 @@
 #include "common/Text.h"
 #include "common/UnitOfWork.h"
 #include "common/postgres/PostgresEngine.h"
+#include "common/postgres/PostgresSqlText.h"
 
 namespace ledgerkit {
 
@@ -88,6 +89,26 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
+// How long a wait of `limit` was, for a message: "60 s", "250 ms".
+std::string WaitedText(std::chrono::milliseconds limit) {
+  const int64_t ms = limit.count();
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+// `text` as a literal the server reads back as it is (standard_conforming_strings on).
+std::string QuoteLiteral(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// True when `error` is the server's of the SQLSTATE `sqlstate` (PostgresError keeps it in the
+// description's end).
+bool HasSqlstate(const Error& error, std::string_view sqlstate) {
+  return error.source() == kPostgresSource &&
+         error.description().find("[SQLSTATE " + std::string(sqlstate) + "]") != std::string::npos;
+}
+
 // The error a failed server answer (or a lost session, `result` null or not) stands for.
 [[noreturn]] void ThrowResult(PGconn* conn, const PGresult* result) {
   const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
@@ -109,37 +130,32 @@ using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 // --- Statement texts -------------------------------------------------------------------------
 
-// A statement text the server accepts: `?` markers numbered in order and `?N` markers as $N,
-// outside literals, quoted names and comments; the words it is written with, for the names of
-// result columns (the server folds unquoted names to lower case).
+// A statement text the server accepts, read once (PostgresSqlText.h): for the library's own
+// statements `?` markers numbered in order and `?N` markers as $N, outside literals, quoted names
+// and comments; the words it is written with, for the names of result columns (the server folds
+// unquoted names to lower case); whether it only reads.
 struct TranslatedSql {
   std::string text;
   int parameters = 0;
   std::map<std::string, std::string, std::less<>> spellings;  // lower case -> as written
+  bool reads_only = false;
 };
 
-// Where a comment starting at `i` ends, or `i` when none starts there.
-size_t SkipComment(std::string_view sql, size_t i) {
-  if (sql.substr(i, 2) == "--") {
-    const size_t end = sql.find('\n', i);
-    return end == std::string_view::npos ? sql.size() : end + 1;
+// True when the tokens make a statement that cannot change the database: a query that writes
+// nowhere. The first keyword is looked for past parentheses and empty statements.
+bool ReadsOnly(std::string_view sql, const std::vector<SqlToken>& tokens) {
+  size_t first = NextSignificant(tokens, 0);
+  while (first < tokens.size() && tokens[first].kind == SqlTokenKind::kSymbol &&
+         (sql[tokens[first].begin] == '(' || sql[tokens[first].begin] == ';')) {
+    first = NextSignificant(tokens, first + 1);
   }
-  if (sql.substr(i, 2) == "/*") {
-    const size_t end = sql.find("*/", i + 2);
-    return end == std::string_view::npos ? sql.size() : end + 2;
-  }
-  return i;
-}
-
-bool OnlyBlanksAndComments(std::string_view sql) {
-  size_t i = 0;
-  while (i < sql.size()) {
-    if (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == ';') {
-      ++i;
-    } else if (const size_t end = SkipComment(sql, i); end != i) {
-      i = end;
-    } else {
-      return false;
+  if (first >= tokens.size() || tokens[first].kind != SqlTokenKind::kWord) return false;
+  const std::string& keyword = tokens[first].name;
+  if (keyword != "select" && keyword != "values" && keyword != "with" && keyword != "table") return false;
+  for (const SqlToken& token : tokens) {
+    if (token.kind != SqlTokenKind::kWord) continue;
+    for (const char* writer : {"insert", "update", "delete", "merge", "into"}) {
+      if (token.name == writer) return false;
     }
   }
   return true;
@@ -171,97 +187,83 @@ bool BracketedName(std::string_view sql, size_t at) {
   return !std::isdigit(static_cast<unsigned char>(sql[at + 1]));
 }
 
+// The library's own statements, in the spellings both engines read: markers, bracketed names and
+// the company's MONEY function turned into the server's forms. Literals, quoted names and
+// comments are copied as they are. Invalid argument (5) for a text of no statement or of two.
 TranslatedSql Translate(std::string_view sql) {
+  const std::vector<SqlToken> tokens = LexPostgresSql(sql);
+  RequireOneStatement(sql, tokens);
   TranslatedSql out;
+  out.reads_only = ReadsOnly(sql, tokens);
   int sequential = 0;
-  size_t i = 0;
-  while (i < sql.size()) {
-    const char c = sql[i];
-    if (c == '\'' || c == '"') {
-      const size_t end = sql.find(c, i + 1);
-      const size_t stop = end == std::string_view::npos ? sql.size() : end + 1;
-      out.text.append(sql.substr(i, stop - i));
-      i = stop;
-    } else if (const size_t end = SkipComment(sql, i); end != i) {
-      out.text.append(sql.substr(i, end - i));
-      i = end;
-    } else if (c == '?') {
-      size_t j = i + 1;
+  for (size_t t = 0; t < tokens.size(); ++t) {
+    const SqlToken& token = tokens[t];
+    const std::string_view text = sql.substr(token.begin, token.end - token.begin);
+    const char c = sql[token.begin];
+    if (token.kind == SqlTokenKind::kSymbol && c == '?') {
       int number = 0;
-      while (j < sql.size() && std::isdigit(static_cast<unsigned char>(sql[j]))) number = number * 10 + (sql[j++] - '0');
-      if (j == i + 1) number = ++sequential;
+      if (t + 1 < tokens.size() && tokens[t + 1].kind == SqlTokenKind::kNumber && tokens[t + 1].begin == token.end &&
+          std::all_of(sql.begin() + static_cast<std::ptrdiff_t>(tokens[t + 1].begin),
+                      sql.begin() + static_cast<std::ptrdiff_t>(tokens[t + 1].end),
+                      [](char d) { return std::isdigit(static_cast<unsigned char>(d)); })) {
+        std::from_chars(sql.data() + tokens[t + 1].begin, sql.data() + tokens[t + 1].end, number);
+        ++t;
+      } else {
+        number = ++sequential;
+      }
       out.parameters = std::max(out.parameters, number);
       out.text += "$" + std::to_string(number);
-      i = j;
-    } else if (c == ';') {
-      const std::string_view rest = sql.substr(i + 1);
-      if (!OnlyBlanksAndComments(rest)) {
-        size_t from = 0;
-        while (from < rest.size() && (std::isspace(static_cast<unsigned char>(rest[from])) || rest[from] == ';')) ++from;
-        throw Error::Runtime(kInvalidArgument,
-                             "The SQL text holds more than one statement; only one runs per call. The second begins: " +
-                                 std::string(rest.substr(from, 60)));
-      }
-      break;
-    } else if (c == '[' && BracketedName(sql, i)) {
+    } else if (token.kind == SqlTokenKind::kSymbol && c == '[' && BracketedName(sql, token.begin)) {
       // A name in brackets, as the library's statements quote a keyword used as a column name
       // ([Note]): the server's quoted form, folded as the server folds unquoted names.
-      const size_t close = sql.find(']', i);
-      const std::string_view word = sql.substr(i + 1, close - i - 1);
+      const size_t close = sql.find(']', token.begin);
+      const std::string_view word = sql.substr(token.begin + 1, close - token.begin - 1);
       out.spellings.try_emplace(Lower(word), word);
       out.text += "\"" + Lower(word) + "\"";
-      i = close + 1;
-    } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
-      size_t j = i;
-      while (j < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_')) ++j;
-      const std::string_view word = sql.substr(i, j - i);
-      out.spellings.try_emplace(Lower(word), word);
-      size_t next = j;
-      while (next < sql.size() && std::isspace(static_cast<unsigned char>(sql[next]))) ++next;
-      if (Lower(word) == "money" && next < sql.size() && sql[next] == '(') {
+      while (t + 1 < tokens.size() && tokens[t + 1].begin <= close) ++t;
+    } else if (token.kind == SqlTokenKind::kWord) {
+      out.spellings.try_emplace(token.name, text);
+      const size_t next = NextSignificant(tokens, t + 1);
+      if (token.name == "money" && next < tokens.size() && sql[tokens[next].begin] == '(') {
         // The company's MONEY function: the server reads money('...') as a cast to its own type.
-        out.spellings.try_emplace("lk_money", word);
+        out.spellings.try_emplace("lk_money", text);
         out.text.append("lk_money");
       } else {
-        out.text.append(word);
+        out.text.append(text);
       }
-      i = j;
     } else {
-      out.text += c;
-      ++i;
+      out.text.append(text);
     }
   }
-  if (OnlyBlanksAndComments(out.text)) throw Error::Runtime(kInvalidArgument, "The SQL text holds no statement.");
   return out;
 }
 
-// The statement's first keyword, upper-cased.
-std::string LeadingKeyword(std::string_view sql) {
-  size_t i = 0;
-  while (i < sql.size()) {
-    if (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == ';' || sql[i] == '(') {
-      ++i;
-    } else if (const size_t end = SkipComment(sql, i); end != i) {
-      i = end;
-    } else {
-      break;
+// A caller's report statement, as the server is to read it: the text exactly as written (a
+// report takes no parameters, and the caller writes the server's SQL), with the spellings of
+// its words for the result columns. Invalid argument (5) for a text of no statement or of two,
+// and for MONEY(...), which the server would read as a cast to its own money type: there the
+// company's function is lk_money(...).
+TranslatedSql ReportText(std::string_view sql) {
+  const std::vector<SqlToken> tokens = LexPostgresSql(sql);
+  RequireOneStatement(sql, tokens);
+  TranslatedSql out;
+  out.text = sql;
+  out.reads_only = ReadsOnly(sql, tokens);
+  for (size_t t = 0; t < tokens.size(); ++t) {
+    const SqlToken& token = tokens[t];
+    if (token.kind != SqlTokenKind::kWord) continue;
+    out.spellings.try_emplace(token.name, sql.substr(token.begin, token.end - token.begin));
+    const size_t next = NextSignificant(tokens, t + 1);
+    const size_t previous = t == 0 ? tokens.size() : t - 1;
+    const bool qualified = previous < tokens.size() && sql[tokens[previous].begin] == '.';
+    if (token.name == "money" && !qualified && next < tokens.size() && sql[tokens[next].begin] == '(') {
+      throw Error::Runtime(kInvalidArgument,
+                           "On a server a report query writes the company's MONEY function as lk_money(...): " +
+                               std::string(sql.substr(token.begin, token.end - token.begin)) +
+                               "(...) is the server's cast to its own money type. Nothing was run.");
     }
   }
-  std::string word;
-  for (; i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])); ++i) {
-    word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i])));
-  }
-  return word;
-}
-
-// True when the statement cannot change the database: a query that writes nowhere.
-bool ReadsOnly(const TranslatedSql& sql) {
-  const std::string first = LeadingKeyword(sql.text);
-  if (first != "SELECT" && first != "VALUES" && first != "WITH" && first != "TABLE") return false;
-  for (const char* writer : {"insert", "update", "delete", "merge", "into"}) {
-    if (sql.spellings.contains(writer)) return false;
-  }
-  return true;
+  return out;
 }
 
 // --- Sessions ---------------------------------------------------------------------------------
@@ -350,12 +352,12 @@ class Session {
     return prepared;
   }
 
-  // Prepares a statement kept by nobody (a report's), under a name of its own: the unnamed
-  // statement is the one every PQexecParams replaces.
-  std::shared_ptr<Prepared> PrepareOnce(std::string_view sql) {
+  // Prepares a statement kept by nobody (a report's, its text as the caller wrote it), under a
+  // name of its own: the unnamed statement is the one every PQexecParams replaces.
+  std::shared_ptr<Prepared> PrepareOnce(TranslatedSql sql) {
     auto prepared = std::make_shared<Prepared>();
-    prepared->text = sql;
-    prepared->sql = Translate(sql);
+    prepared->text = sql.text;
+    prepared->sql = std::move(sql);
     prepared->name = "lk_once_" + std::to_string(++named_);
     Result result(PQprepare(conn_, prepared->name.c_str(), prepared->sql.text.c_str(), 0, nullptr), &PQclear);
     if (Failed(result.get())) ThrowResult(conn_, result.get());
@@ -597,7 +599,7 @@ class PostgresStatement final : public EngineStatement {
     result_.reset();
     row_ = -1;
   }
-  bool IsReadOnly() const override { return ReadsOnly(prepared_->sql); }
+  bool IsReadOnly() const override { return prepared_->sql.reads_only; }
 
   int ColumnCount() const override {
     // Without a shape known beforehand, the columns are known once it ran.
@@ -700,7 +702,7 @@ class PostgresStatement final : public EngineStatement {
     } catch (const Error& error) {
       if (!idle || PQstatus(session_.conn()) == CONNECTION_OK) throw;
       const bool not_run = error.description().find("[SQLSTATE 57P0") != std::string::npos;
-      if (!(not_run || ReadsOnly(prepared_->sql)) || !session_.Reconnect()) throw;
+      if (!(not_run || prepared_->sql.reads_only) || !session_.Reconnect()) throw;
       if (!prepared_->name.empty()) prepared_ = session_.Prepare(prepared_->text);
       RunOnce();
     }
@@ -849,25 +851,24 @@ class PostgresConnection final : public EngineConnection {
 
   const std::string& report_role() const { return report_role_; }
 
+  // What stops the statement running on this connection's session from another thread
+  // (PQcancel); the caller frees it with PQfreeCancel. Null when libpq cannot make one.
+  PGcancel* MakeCancel() const { return PQgetCancel(session_->conn()); }
+
   // Runs `work` (which prepares or runs a report statement) as the company's report role: in a
   // transaction of its own, or, inside the unit's open transaction, in a savepoint of its own.
   // `run`: the statement is run, and what it did is kept when it succeeds (a `writes` one in its
   // own transaction takes the company lock first, as a writing unit does); otherwise it is only
   // prepared, with standard_conforming_strings on as the report rules read the text, and
-  // everything is undone. Whatever happens, the role and every SET LOCAL end with the scope, so
-  // the connection's next statement runs with the connecting user's rights; a failure of `work`
-  // is passed on after the undoing.
-  // What stops the statement running on this connection's session from another thread
-  // (PQcancel); the caller frees it with PQfreeCancel. Null when libpq cannot make one.
-  PGcancel* MakeCancel() const { return PQgetCancel(session_->conn()); }
-  // Ends the statement that runs next in this transaction once `limit` has passed (the
-  // server's statement_timeout, SQLSTATE 57014), for the rest of the transaction only.
-  void LimitStatementsFor(std::chrono::milliseconds limit) {
-    session_->Run("SET LOCAL statement_timeout = " + std::to_string(std::max<int64_t>(1, limit.count())));
-  }
-
+  // everything is undone. Either way the statement waits for a lock another session holds no
+  // longer than a writer waits for its turn (WriterWaitLimit) and runs no later than `deadline`
+  // (the server's lock_timeout, 55P03, which ThrowReportBusy words as the busy error, and its
+  // statement_timeout, 57014). Whatever happens, the role, the limits and every other SET LOCAL
+  // end with the scope (inside a unit, the unit's own limits are put back), so the connection's
+  // next statement runs with the connecting user's rights and limits; a failure of `work` is
+  // passed on after the undoing.
   template <typename Work>
-  void RunAsReportRole(bool run, bool writes, Work work) {
+  void RunAsReportRole(bool run, bool writes, std::chrono::steady_clock::time_point deadline, Work work) {
     const bool own = !InTransaction();
     if (own && run) {
       // No new session here: the statement was prepared on this one.
@@ -895,7 +896,15 @@ class PostgresConnection final : public EngineConnection {
     };
     try {
       if (own && run && writes) LockCompany();
-      session_->Run("SET LOCAL ROLE " + report_role_ +
+      // A SET LOCAL in a savepoint that is released stays for the rest of the unit's transaction.
+      std::string unit_limits;
+      if (!own && run) {
+        const Result saved =
+            session_->Run("SELECT current_setting('statement_timeout'), current_setting('lock_timeout')");
+        unit_limits = "; SET LOCAL statement_timeout = " + QuoteLiteral(PQgetvalue(saved.get(), 0, 0)) +
+                      "; SET LOCAL lock_timeout = " + QuoteLiteral(PQgetvalue(saved.get(), 0, 1));
+      }
+      session_->Run(ReportLimitsSql(deadline) + "; SET LOCAL ROLE " + report_role_ +
                     (run ? std::string() : std::string("; SET LOCAL standard_conforming_strings TO on")));
       work();
       if (!run) {
@@ -903,12 +912,20 @@ class PostgresConnection final : public EngineConnection {
       } else if (own) {
         session_->Run("COMMIT");
       } else {
-        session_->Run("SET LOCAL ROLE NONE; RELEASE SAVEPOINT lk_report");
+        session_->Run("SET LOCAL ROLE NONE" + unit_limits + "; RELEASE SAVEPOINT lk_report");
       }
     } catch (...) {
       undo();
       throw;
     }
+  }
+
+  // The busy error of a report statement whose wait for another session's lock ran out (the
+  // lock_timeout RunAsReportRole set, SQLSTATE 55P03), in the words of a writer that waited too
+  // long for its turn.
+  [[noreturn]] void ThrowReportBusy() const {
+    throw BusyError("database is locked: waited " + WaitedText(report_lock_wait_) +
+                    " for another writer to finish with " + target_.given);
   }
 
   // A read sees the state at its first statement throughout; a write sees each statement's
@@ -943,9 +960,8 @@ class PostgresConnection final : public EngineConnection {
       }
     } catch (const Error& error) {
       if (error.number() != PostgresErrorNumber("55P03")) throw;
-      const int64_t ms = WriterWaitLimit().count();
-      const std::string waited = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-      throw BusyError("database is locked: waited " + waited + " for another writer to finish with " + target_.given);
+      throw BusyError("database is locked: waited " + WaitedText(WriterWaitLimit()) +
+                      " for another writer to finish with " + target_.given);
     }
   }
 
@@ -1029,6 +1045,22 @@ class PostgresConnection final : public EngineConnection {
     }
   }
 
+  // The limits of a report scope's statements, the lock wait remembered for ThrowReportBusy: a
+  // lock another session holds is waited for as long as a writer waits for its turn; the
+  // statement as a whole is held to `deadline` (to nothing when there is none).
+  std::string ReportLimitsSql(std::chrono::steady_clock::time_point deadline) {
+    // A lock wait longer than the time left is ended by the statement's own limit, and told as
+    // the time limit.
+    const int64_t lock_ms = std::max<int64_t>(1, WriterWaitLimit().count());
+    std::string sql;
+    if (deadline != std::chrono::steady_clock::time_point::max()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      sql = "SET LOCAL statement_timeout = " + std::to_string(std::max<int64_t>(1, left.count())) + "; ";
+    }
+    report_lock_wait_ = std::chrono::milliseconds(lock_ms);
+    return sql + "SET LOCAL lock_timeout = " + std::to_string(lock_ms);
+  }
+
   PostgresTarget target_;
   std::unique_ptr<Session> session_;
   const Catalog* catalog_ = nullptr;
@@ -1036,6 +1068,7 @@ class PostgresConnection final : public EngineConnection {
   bool spent_ = false;
   std::string report_role_;
   bool report_role_ready_ = false;
+  std::chrono::milliseconds report_lock_wait_{0};  // the lock_timeout of the last report scope
 };
 
 // A caller's report statement: each run of it (its first Step after preparation or Reset) is one
@@ -1064,18 +1097,18 @@ class ReportStatement final : public EngineStatement {
       if (raw_cancel != nullptr) PQcancel(raw_cancel, ignored, sizeof ignored);
     });
     try {
-      connection_.RunAsReportRole(true, !statement_->IsReadOnly(), [&] {
-        if (report.HasDeadline()) {
-          connection_.LimitStatementsFor(std::chrono::duration_cast<std::chrono::milliseconds>(
-              report.deadline() - std::chrono::steady_clock::now()));
-        }
+      connection_.RunAsReportRole(true, !statement_->IsReadOnly(), report.deadline(), [&] {
         if (report.MustStop()) throw PostgresError("57014", report.StopMessage());
-        row = statement_->Step();
+        try {
+          row = statement_->Step();
+        } catch (const Error& error) {
+          if (HasSqlstate(error, "55P03")) connection_.ThrowReportBusy();
+          throw;
+        }
       });
     } catch (const Error& error) {
       // The server's cancel, by the deadline or by the interrupt: said in the words of the limit.
-      if (error.description().find("[SQLSTATE 57014]") != std::string::npos &&
-          (report.Interrupted() || report.HasDeadline()) &&
+      if (HasSqlstate(error, "57014") && (report.Interrupted() || report.HasDeadline()) &&
           error.description().find(report.StopMessage()) == std::string::npos) {
         throw PostgresError("57014", report.StopMessage());
       }
@@ -1105,13 +1138,22 @@ class ReportStatement final : public EngineStatement {
 
 std::unique_ptr<EngineStatement> PostgresConnection::PrepareReport(std::string_view sql) {
   spent_ = true;
+  TranslatedSql text = ReportText(sql);
   std::string refused;
-  if (!PostgresReportMayRun(Translate(sql).text, refused)) {
+  if (!PostgresReportMayRun(sql, refused)) {
     throw PostgresError("42501", "not authorized: a report query may not use " + refused + "; nothing was run.");
   }
   if (!report_role_ready_) MakeReportRole();
   std::shared_ptr<Prepared> prepared;
-  RunAsReportRole(false, false, [&] { prepared = session_->PrepareOnce(sql); });
+  RunAsReportRole(false, false, std::chrono::steady_clock::time_point::max(), [&] {
+    try {
+      prepared = session_->PrepareOnce(std::move(text));
+    } catch (const Error& error) {
+      // Reading the statement waits for the locks of the tables it names, as running it does.
+      if (HasSqlstate(error, "55P03")) ThrowReportBusy();
+      throw;
+    }
+  });
   return std::make_unique<ReportStatement>(
       *this, std::make_unique<PostgresStatement>(*session_, std::move(prepared), catalog_, changes_));
 }
