@@ -254,8 +254,12 @@ TranslatedSql ReportText(std::string_view sql) {
     if (token.kind != SqlTokenKind::kWord) continue;
     out.spellings.try_emplace(token.name, sql.substr(token.begin, token.end - token.begin));
     const size_t next = NextSignificant(tokens, t + 1);
-    const size_t previous = t == 0 ? tokens.size() : t - 1;
-    const bool qualified = previous < tokens.size() && sql[tokens[previous].begin] == '.';
+    size_t previous = t;
+    while (previous > 0 && (tokens[previous - 1].kind == SqlTokenKind::kBlank ||
+                            tokens[previous - 1].kind == SqlTokenKind::kComment)) {
+      --previous;
+    }
+    const bool qualified = previous > 0 && sql[tokens[previous - 1].begin] == '.';
     if (token.name == "money" && !qualified && next < tokens.size() && sql[tokens[next].begin] == '(') {
       throw Error::Runtime(kInvalidArgument,
                            "On a server a report query writes the company's MONEY function as lk_money(...): " +
