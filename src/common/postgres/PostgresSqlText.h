@@ -1,12 +1,17 @@
 // Library-internal, shared by the files of the PostgreSQL engine only: the one reading of a SQL
-// text by the server's own rules, which the translation of the library's statements
-// (PostgresEngine.cpp) and the report rules (PostgresReport.cpp) both go by.
+// text by the server's own rules, which the translation of the library's statements and the
+// report rules (PostgresReport.cpp) both go by; the texts the server is sent, and the dialect's
+// SQL forms.
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/Engine.h"
 
 namespace ledgerkit {
 
@@ -47,5 +52,41 @@ size_t NextSignificant(const std::vector<SqlToken>& tokens, size_t from);
 // none): Invalid argument (5) for a text that holds none, and for one that holds a second, whose
 // beginning the message quotes.
 void RequireOneStatement(std::string_view sql, const std::vector<SqlToken>& tokens);
+
+namespace postgres {
+
+// A statement text the server accepts, read once by LexPostgresSql: for the library's own
+// statements `?` markers numbered in order and `?N` markers as $N, outside literals, quoted names
+// and comments; the words it is written with, for the names of result columns (the server folds
+// unquoted names to lower case); whether it only reads.
+struct TranslatedSql {
+  std::string text;
+  int parameters = 0;
+  std::map<std::string, std::string, std::less<>> spellings;  // lower case -> as written
+  bool reads_only = false;
+};
+
+// The library's own statements, in the spellings both engines read: markers, bracketed names and
+// the company's MONEY function turned into the server's forms. Literals, quoted names and
+// comments are copied as they are. Invalid argument (5) for a text of no statement or of two.
+TranslatedSql Translate(std::string_view sql);
+
+// A caller's report statement, as the server is to read it: the text exactly as written (a
+// report takes no parameters, and the caller writes the server's SQL), with the spellings of
+// its words for the result columns. Invalid argument (5) for a text of no statement or of two,
+// and for MONEY(...), which the server would read as a cast to its own money type: there the
+// company's function is lk_money(...).
+TranslatedSql ReportText(std::string_view sql);
+
+// `text` as a literal the server reads back as it is (standard_conforming_strings on).
+std::string QuoteLiteral(std::string_view text);
+
+// `text` with A-Z folded to lower case, as the server folds an unquoted name.
+std::string Lower(std::string_view text);
+
+// The SQL forms of the PostgreSQL engine (EngineDialect).
+const EngineDialect& Dialect();
+
+}  // namespace postgres
 
 }  // namespace ledgerkit
