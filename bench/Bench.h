@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/Variant.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/common/Variant.h"
+#include "ledgerkit/ledger/CACMgr.h"
 
 namespace bench {
 

@@ -17,7 +17,7 @@
 #include <unistd.h>
 
 #include "Bench.h"
-#include "entities/Schema.h"
+#include "ledgerkit/entities/Schema.h"
 
 namespace bench {
 

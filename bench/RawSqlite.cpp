@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Bench.h"
-#include "entities/Schema.h"
+#include "ledgerkit/entities/Schema.h"
 
 namespace bench {
 

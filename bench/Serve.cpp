@@ -37,14 +37,14 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include "common/Convert.h"
-#include "common/Currency.h"
-#include "common/Date.h"
-#include "common/Variant.h"
-#include "entities/Schema.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
-#include "security/CUserManager.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/common/Variant.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
+#include "ledgerkit/security/CUserManager.h"
 
 namespace ledgerkit::bench {
 

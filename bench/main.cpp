@@ -28,14 +28,14 @@
 #include <unistd.h>
 
 #include "Bench.h"
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "common/Engine.h"
-#include "common/Error.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
-#include "reports/CReportMgr.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
+#include "ledgerkit/reports/CReportMgr.h"
 #include "reports/Journal.h"
-#include "security/CSecurityMgr.h"
+#include "ledgerkit/security/CSecurityMgr.h"
 
 namespace ledgerkit::bench {
 void RunServeCases(const std::filesystem::path& dir, bool quick);

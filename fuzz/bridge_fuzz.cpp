@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "automation/RpcBridge.h"
+#include "ledgerkit/automation/RpcBridge.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "Subcommand.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit::cli {
 

@@ -8,8 +8,8 @@
 
 #include "OutputFile.h"
 #include "Report.h"
-#include "common/Convert.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Text.h"
 
 namespace ledgerkit::cli {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Recordset.h"
+#include "ledgerkit/common/Recordset.h"
 
 namespace ledgerkit::cli {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "Subcommand.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit::cli {
 

@@ -1,10 +1,10 @@
 #include "ChartOfAccounts.h"
 
-#include "common/Convert.h"
-#include "entities/ACAccount.h"
-#include "entities/ACAccountType.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/entities/ACAccount.h"
+#include "ledgerkit/entities/ACAccountType.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
 
 namespace ledgerkit::cli {
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <optional>
 
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit::cli {
 

@@ -1,11 +1,11 @@
 #include "CommandArguments.h"
 
-#include "common/Convert.h"
-#include "common/Error.h"
-#include "common/ErrorNumbers.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
 #include "common/Text.h"
-#include "entities/ACAccount.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/entities/ACAccount.h"
+#include "ledgerkit/ledger/CACMgr.h"
 
 namespace ledgerkit::cli {
 

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "common/Currency.h"
-#include "common/Date.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit::cli {
 

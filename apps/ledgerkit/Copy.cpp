@@ -9,10 +9,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "common/DataAccess.h"
+#include "ledgerkit/common/DataAccess.h"
 #include "common/DataAccessInternal.h"
 #include "common/Engine.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Text.h"
 #include "common/UnitOfWork.h"
 #include "entities/Catalog.h"

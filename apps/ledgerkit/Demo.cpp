@@ -14,12 +14,12 @@
 #include "ReconcileCommand.h"
 #include "Report.h"
 #include "Table.h"
-#include "common/Convert.h"
-#include "common/Recordset.h"
-#include "entities/Schema.h"
-#include "enums/PublicEnums.h"
-#include "reports/CReportMgr.h"
-#include "subscriber/CAccountMgr.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Recordset.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/reports/CReportMgr.h"
+#include "ledgerkit/subscriber/CAccountMgr.h"
 
 namespace ledgerkit::cli {
 

@@ -8,7 +8,7 @@
 
 #include "Copy.h"
 #include "Table.h"
-#include "entities/Schema.h"
+#include "ledgerkit/entities/Schema.h"
 
 namespace ledgerkit::cli {
 

@@ -17,8 +17,8 @@
 #include <boost/beast/http.hpp>
 #include <nlohmann/json.hpp>
 
-#include "common/Error.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "common/Text.h"
 
 namespace ledgerkit::cli {

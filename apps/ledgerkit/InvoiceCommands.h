@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "Subcommand.h"
-#include "common/Currency.h"
-#include "common/FieldType.h"
-#include "common/Recordset.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/FieldType.h"
+#include "ledgerkit/common/Recordset.h"
 #include "common/UnitOfWork.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit::cli {
 

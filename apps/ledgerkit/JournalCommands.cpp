@@ -15,8 +15,8 @@
 #include "Copy.h"
 #include "OutputFile.h"
 #include "Table.h"
-#include "common/Error.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "reports/Journal.h"
 
 namespace ledgerkit::cli {

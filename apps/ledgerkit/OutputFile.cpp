@@ -3,7 +3,7 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 
 namespace ledgerkit::cli {
 

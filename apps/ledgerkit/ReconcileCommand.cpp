@@ -22,14 +22,14 @@
 #include "InvoiceCommands.h"
 #include "Report.h"
 #include "Table.h"
-#include "common/Convert.h"
-#include "common/Error.h"
-#include "entities/ACAccount.h"
-#include "entities/ACAccountType.h"
-#include "entities/ColumnWidths.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
-#include "reports/CReportMgr.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/entities/ACAccount.h"
+#include "ledgerkit/entities/ACAccountType.h"
+#include "ledgerkit/entities/ColumnWidths.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
+#include "ledgerkit/reports/CReportMgr.h"
 
 namespace ledgerkit::cli {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "Subcommand.h"
-#include "common/Currency.h"
-#include "common/Recordset.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Recordset.h"
 
 namespace ledgerkit::cli {
 

@@ -16,7 +16,7 @@
 #include "HttpServer.h"
 #include "automation/OpenRpc.h"
 #include "automation/Service.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Text.h"
 
 namespace ledgerkit::cli {

@@ -9,8 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common/Convert.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "common/Text.h"
 
 namespace ledgerkit::cli {

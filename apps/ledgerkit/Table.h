@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "common/Error.h"
-#include "common/Recordset.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/Recordset.h"
 #include "reports/LedgerCheck.h"
 
 namespace ledgerkit::cli {

@@ -42,12 +42,12 @@
 #include "Table.h"
 #include "automation/ApiDescription.h"
 #include "automation/OpenRpc.h"
-#include "automation/RpcBridge.h"
-#include "common/Error.h"
-#include "common/ErrorConvention.h"
-#include "common/Version.h"
-#include "entities/Schema.h"
-#include "reports/CReportMgr.h"
+#include "ledgerkit/automation/RpcBridge.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorConvention.h"
+#include "ledgerkit/common/Version.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/reports/CReportMgr.h"
 #include "reports/LedgerCheck.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "common/Catalog.h"
-#include "entities/Entity.h"
+#include "ledgerkit/entities/Entity.h"
 
 namespace ledgerkit {
 

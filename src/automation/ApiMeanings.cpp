@@ -1,8 +1,8 @@
 // The meanings of the public names; see ApiMeanings.h.
 #include "automation/ApiMeanings.h"
 
-#include "common/Error.h"
-#include "common/ErrorNumbers.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
 
 namespace ledgerkit {
 

@@ -1,15 +1,15 @@
-#include "automation/ClassRegistry.h"
+#include "ledgerkit/automation/ClassRegistry.h"
 
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Text.h"
-#include "enums/eBalanceSheetTypeEnm.h"
-#include "ledger/CACMgr.h"
-#include "enums/eTransLogStatusEnm.h"
-#include "enums/eTransTypeEnm.h"
-#include "reports/CReportMgr.h"
-#include "security/CSecurityMgr.h"
-#include "security/CUserManager.h"
-#include "subscriber/CAccountMgr.h"
+#include "ledgerkit/enums/eBalanceSheetTypeEnm.h"
+#include "ledgerkit/ledger/CACMgr.h"
+#include "ledgerkit/enums/eTransLogStatusEnm.h"
+#include "ledgerkit/enums/eTransTypeEnm.h"
+#include "ledgerkit/reports/CReportMgr.h"
+#include "ledgerkit/security/CSecurityMgr.h"
+#include "ledgerkit/security/CUserManager.h"
+#include "ledgerkit/subscriber/CAccountMgr.h"
 
 namespace ledgerkit {
 

@@ -13,14 +13,14 @@
 
 #include "automation/ApiClasses.h"
 #include "automation/ApiMeanings.h"
-#include "automation/ClassRegistry.h"
-#include "common/Error.h"
-#include "common/ErrorNumbers.h"
-#include "common/Version.h"
-#include "common/postgres/PostgresEngine.h"
+#include "ledgerkit/automation/ClassRegistry.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
+#include "ledgerkit/common/Version.h"
+#include "engines/postgres/PostgresEngine.h"
 #include "entities/Catalog.h"
-#include "entities/Entity.h"
-#include "enums/EnumerationClass.h"
+#include "ledgerkit/entities/Entity.h"
+#include "ledgerkit/enums/EnumerationClass.h"
 
 namespace ledgerkit {
 

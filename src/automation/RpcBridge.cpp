@@ -1,4 +1,4 @@
-#include "automation/RpcBridge.h"
+#include "ledgerkit/automation/RpcBridge.h"
 
 #include <string.h>  // memmem
 
@@ -14,16 +14,16 @@
 
 #include <nlohmann/json.hpp>
 
-#include "automation/ClassRegistry.h"
+#include "ledgerkit/automation/ClassRegistry.h"
 #include "automation/JsonDepth.h"
 #include "automation/OpenRpc.h"
-#include "common/Convert.h"
-#include "common/Error.h"
-#include "common/ErrorConvention.h"
-#include "common/Recordset.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorConvention.h"
+#include "ledgerkit/common/Recordset.h"
 #include "common/Text.h"
-#include "entities/Entity.h"
-#include "entities/EntityCollection.h"
+#include "ledgerkit/entities/Entity.h"
+#include "ledgerkit/entities/EntityCollection.h"
 
 namespace ledgerkit {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <string_view>
 
-#include "common/FieldType.h"
+#include "ledgerkit/common/FieldType.h"
 
 namespace ledgerkit {
 

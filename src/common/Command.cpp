@@ -1,7 +1,7 @@
 #include "common/Command.h"
 
-#include "common/Convert.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
 #include "common/ResultReader.h"
 #include "common/Text.h"
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "common/Catalog.h"
-#include "common/Recordset.h"
+#include "ledgerkit/common/Recordset.h"
 #include "common/UnitOfWork.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit {
 

@@ -7,7 +7,7 @@
 
 #include "common/CallLimits.h"
 #include "common/Catalog.h"
-#include "common/DataAccess.h"
+#include "ledgerkit/common/DataAccess.h"
 #include "common/DataAccessInternal.h"
 #include "common/LinkCheck.h"
 

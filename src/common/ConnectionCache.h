@@ -12,7 +12,7 @@
 #include <string>
 
 #include "common/Engine.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit {
 

@@ -1,4 +1,4 @@
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 
 #include <cctype>
 #include <charconv>
@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Text.h"
 
 namespace ledgerkit {

@@ -1,8 +1,8 @@
-#include "common/Currency.h"
+#include "ledgerkit/common/Currency.h"
 
 #include <string>
 
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 
 namespace ledgerkit {
 

@@ -1,10 +1,10 @@
-#include "common/DataAccess.h"
+#include "ledgerkit/common/DataAccess.h"
 
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "common/DataAccessInternal.h"
 #include "common/Engine.h"
-#include "common/Error.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "common/ResultReader.h"
 #include "common/UnitOfWork.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "common/Engine.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit {
 

@@ -1,9 +1,9 @@
-#include "common/Date.h"
+#include "ledgerkit/common/Date.h"
 
 #include <cstdio>
 #include <ctime>
 
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 
 namespace ledgerkit {
 

@@ -1,8 +1,8 @@
-#include "common/Dispatch.h"
+#include "ledgerkit/common/Dispatch.h"
 
 #include <string>
 
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Text.h"
 
 namespace ledgerkit {

@@ -3,7 +3,7 @@
 #include "common/Engine.h"
 
 #include "common/EngineDriver.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Text.h"
 
 namespace ledgerkit {

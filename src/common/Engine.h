@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "common/Catalog.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 
 namespace ledgerkit {
 

@@ -23,9 +23,9 @@ struct EngineDriver {
   const EngineDialect& dialect;
 };
 
-// The SQLite engine (common/sqlite/).
+// The SQLite engine (engines/sqlite/).
 const EngineDriver& SqliteDriver();
-// The PostgreSQL engine (common/postgres/): connection URIs postgresql://... and postgres://...
+// The PostgreSQL engine (engines/postgres/): connection URIs postgresql://... and postgres://...
 const EngineDriver& PostgresDriver();
 const EngineDriver& PostgresShortDriver();
 

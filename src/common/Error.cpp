@@ -1,4 +1,4 @@
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 
 #include <utility>
 

@@ -1,9 +1,9 @@
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/ErrorConvention.h"
 
 #include <exception>
 
-#include "common/Convert.h"
-#include "common/postgres/PostgresEngine.h"
+#include "ledgerkit/common/Convert.h"
+#include "engines/postgres/PostgresEngine.h"
 
 namespace ledgerkit {
 

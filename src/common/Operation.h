@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "common/UnitOfWork.h"
 
 namespace ledgerkit {

@@ -1,8 +1,8 @@
-#include "common/Recordset.h"
+#include "ledgerkit/common/Recordset.h"
 
-#include "common/Convert.h"
-#include "common/Error.h"
-#include "common/MemberTable.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/MemberTable.h"
 #include "common/Text.h"
 
 namespace ledgerkit {

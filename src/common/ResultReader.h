@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "common/Engine.h"
-#include "common/Recordset.h"
+#include "ledgerkit/common/Recordset.h"
 
 namespace ledgerkit {
 

@@ -1,7 +1,7 @@
 #include "common/RowWrite.h"
 
-#include "common/Error.h"
-#include "common/ErrorNumbers.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
 
 namespace ledgerkit {
 

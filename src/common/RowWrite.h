@@ -23,7 +23,7 @@
 
 #include "common/Catalog.h"
 #include "common/Command.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/Currency.h"
+#include "ledgerkit/common/Currency.h"
 
 namespace ledgerkit {
 

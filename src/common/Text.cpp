@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 
 namespace ledgerkit {
 

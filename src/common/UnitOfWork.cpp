@@ -15,9 +15,9 @@
 
 #include "common/CallLimits.h"
 #include "common/ConnectionCache.h"
-#include "common/Convert.h"
-#include "common/DataAccess.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/DataAccess.h"
+#include "ledgerkit/common/Error.h"
 
 namespace ledgerkit {
 

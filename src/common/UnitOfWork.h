@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "common/Engine.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit {
 

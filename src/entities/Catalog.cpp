@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "common/Error.h"
-#include "common/ErrorNumbers.h"
-#include "entities/Schema.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
+#include "ledgerkit/entities/Schema.h"
 
 namespace ledgerkit {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "common/Catalog.h"
-#include "entities/ColumnWidths.h"
+#include "ledgerkit/entities/ColumnWidths.h"
 
 namespace ledgerkit::db {
 
@@ -61,7 +61,7 @@ struct IUser {
   static constexpr ColumnDef AllowLogon{"AllowLogon", K::kBoolean};
   static constexpr ColumnDef EMail{"EMail", K::kText, lenIUser::lenEMail};
   static constexpr ColumnDef ReportsToID{"ReportsToID", K::kKey};
-  // The name's matching form (common/UserNames.h), kept by the library beside the spelling
+  // The name's matching form (security/UserNames.h), kept by the library beside the spelling
   // given; lookups and the uniqueness of names go through it.
   static constexpr ColumnDef UserKey{"UserKey", K::kText, 4 * lenIUser::lenUserName};
   static constexpr ColumnDef kColumns[] = {IUserID, Parent, UserName, Password, FirstName, LastName, MiddleInitial, Admin, MainUser, AllowLogon, EMail, ReportsToID, UserKey};

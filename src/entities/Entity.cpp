@@ -1,18 +1,18 @@
-#include "entities/Entity.h"
+#include "ledgerkit/entities/Entity.h"
 
 #include <algorithm>
 #include <span>
 
-#include "common/Convert.h"
-#include "common/DataAccess.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/DataAccess.h"
 #include "common/ResultReader.h"
 #include "common/Text.h"
 #include "common/UnitOfWork.h"
-#include "common/Error.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "entities/EntityInternal.h"
 #include "entities/Catalog.h"
-#include "entities/Schema.h"
+#include "ledgerkit/entities/Schema.h"
 
 namespace ledgerkit {
 

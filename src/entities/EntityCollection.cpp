@@ -1,8 +1,8 @@
-#include "entities/EntityCollection.h"
+#include "ledgerkit/entities/EntityCollection.h"
 
-#include "common/Convert.h"
-#include "common/Error.h"
-#include "common/MemberTable.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/MemberTable.h"
 #include "common/Text.h"
 
 namespace ledgerkit {

@@ -11,10 +11,10 @@
 
 #include "common/Catalog.h"
 #include "common/Command.h"
-#include "common/Error.h"
-#include "common/Variant.h"
-#include "entities/Entity.h"
-#include "entities/EntityCollection.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/Variant.h"
+#include "ledgerkit/entities/Entity.h"
+#include "ledgerkit/entities/EntityCollection.h"
 
 namespace ledgerkit {
 

@@ -1,12 +1,12 @@
 // The invoicing entities: invoices, their lines and tax codes. Their fetches and
 // object-valued properties mark a failure once.
-#include "entities/ACAccount.h"
-#include "entities/ACInvoice.h"
-#include "entities/ACInvoiceItem.h"
-#include "entities/CITaxCode.h"
+#include "ledgerkit/entities/ACAccount.h"
+#include "ledgerkit/entities/ACInvoice.h"
+#include "ledgerkit/entities/ACInvoiceItem.h"
+#include "ledgerkit/entities/CITaxCode.h"
 #include "entities/Catalog.h"
 #include "entities/EntityInternal.h"
-#include "entities/ISubScriber.h"
+#include "ledgerkit/entities/ISubScriber.h"
 
 namespace ledgerkit {
 

@@ -1,15 +1,15 @@
 // The ledger entities: accounts, account types, institutions, register rows, transaction
 // headers and their waiting lines. Their fetches and object-valued properties put a diagnostic
 // block with these labels in front of any failure.
-#include "entities/ACAccount.h"
-#include "entities/ACAccountType.h"
-#include "entities/ACFnclInstitution.h"
-#include "entities/ACTransLog.h"
-#include "entities/ACTransLogWIP.h"
-#include "entities/ACTransaction.h"
+#include "ledgerkit/entities/ACAccount.h"
+#include "ledgerkit/entities/ACAccountType.h"
+#include "ledgerkit/entities/ACFnclInstitution.h"
+#include "ledgerkit/entities/ACTransLog.h"
+#include "ledgerkit/entities/ACTransLogWIP.h"
+#include "ledgerkit/entities/ACTransaction.h"
 #include "entities/Catalog.h"
 #include "entities/EntityInternal.h"
-#include "entities/ISubScriber.h"
+#include "ledgerkit/entities/ISubScriber.h"
 
 namespace ledgerkit {
 

@@ -1,12 +1,12 @@
-#include "entities/Schema.h"
+#include "ledgerkit/entities/Schema.h"
 
-#include "common/DataAccess.h"
+#include "ledgerkit/common/DataAccess.h"
 #include "common/Engine.h"
 #include "common/RowWrite.h"
 #include "common/UnitOfWork.h"
-#include "common/UserNames.h"
+#include "security/UserNames.h"
 #include "entities/Catalog.h"
-#include "common/PasswordHash.h"
+#include "security/PasswordHash.h"
 
 namespace ledgerkit {
 

@@ -1,12 +1,12 @@
 // The company's own entities: the company, its locations, users and logon sessions. Their
 // fetches and object-valued properties mark a failure once.
-#include "entities/ACAccountType.h"
+#include "ledgerkit/entities/ACAccountType.h"
 #include "entities/Catalog.h"
 #include "entities/EntityInternal.h"
-#include "entities/ISubScriber.h"
-#include "entities/ISubscriberLocation.h"
-#include "entities/IUser.h"
-#include "entities/SysSessions.h"
+#include "ledgerkit/entities/ISubScriber.h"
+#include "ledgerkit/entities/ISubscriberLocation.h"
+#include "ledgerkit/entities/IUser.h"
+#include "ledgerkit/entities/SysSessions.h"
 
 namespace ledgerkit {
 

@@ -1,8 +1,8 @@
-#include "enums/EnumerationClass.h"
+#include "ledgerkit/enums/EnumerationClass.h"
 
-#include "common/Convert.h"
-#include "common/ErrorConvention.h"
-#include "common/MemberTable.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/ErrorConvention.h"
+#include "ledgerkit/common/MemberTable.h"
 
 namespace ledgerkit {
 

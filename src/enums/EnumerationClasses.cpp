@@ -1,8 +1,8 @@
 // The member lists of the three enumeration classes, in ascending value order.
-#include "enums/PublicEnums.h"
-#include "enums/eBalanceSheetTypeEnm.h"
-#include "enums/eTransLogStatusEnm.h"
-#include "enums/eTransTypeEnm.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/enums/eBalanceSheetTypeEnm.h"
+#include "ledgerkit/enums/eTransLogStatusEnm.h"
+#include "ledgerkit/enums/eTransTypeEnm.h"
 
 namespace ledgerkit {
 

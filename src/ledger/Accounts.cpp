@@ -1,11 +1,11 @@
 // CACMgr: the chart of accounts.
 #include "common/Command.h"
-#include "common/Convert.h"
-#include "common/Error.h"
-#include "common/ErrorNumbers.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
 #include "common/Operation.h"
 #include "entities/Catalog.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "ledger/LedgerInternal.h"
 #include "services/Users.h"
 

@@ -3,13 +3,13 @@
 #include <optional>
 
 #include "common/Command.h"
-#include "common/Convert.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Operation.h"
 #include "entities/Catalog.h"
 #include "entities/EntityInternal.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
 
 namespace ledgerkit {
 

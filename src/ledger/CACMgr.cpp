@@ -1,8 +1,8 @@
 // CACMgr: the member table through which late-bound callers reach the ledger operations.
-#include "ledger/CACMgr.h"
+#include "ledgerkit/ledger/CACMgr.h"
 
-#include "common/MemberTable.h"
-#include "entities/ACTransaction.h"
+#include "ledgerkit/common/MemberTable.h"
+#include "ledgerkit/entities/ACTransaction.h"
 
 namespace ledgerkit {
 

@@ -1,10 +1,10 @@
 // The amounts an invoice posts: a credit per line, a credit per tax name, and the receivable
 // debit that is their exact sum.
-#include "ledger/InvoiceAmounts.h"
+#include "ledgerkit/ledger/InvoiceAmounts.h"
 
-#include "common/Convert.h"
-#include "entities/ACInvoiceItem.h"
-#include "entities/CITaxCode.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/entities/ACInvoiceItem.h"
+#include "ledgerkit/entities/CITaxCode.h"
 
 namespace ledgerkit {
 

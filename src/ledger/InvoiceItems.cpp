@@ -1,8 +1,8 @@
 // CACMgr: the lines of an invoice.
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "common/Operation.h"
 #include "entities/Catalog.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "ledger/LedgerInternal.h"
 
 namespace ledgerkit {

@@ -3,13 +3,13 @@
 #include <limits>
 
 #include "common/Command.h"
-#include "common/Convert.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Operation.h"
 #include "entities/Catalog.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
-#include "ledger/InvoiceAmounts.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
+#include "ledgerkit/ledger/InvoiceAmounts.h"
 #include "ledger/LedgerInternal.h"
 #include "services/Ledger.h"
 

@@ -1,6 +1,6 @@
 #include "ledger/LedgerInternal.h"
 
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 
 namespace ledgerkit::ledger {
 

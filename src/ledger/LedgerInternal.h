@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "common/Operation.h"
 #include "common/RowWrite.h"
 #include "common/UnitOfWork.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 #include "entities/EntityInternal.h"
 #include "services/Company.h"
 

@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "common/Command.h"
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "common/Operation.h"
 #include "entities/Catalog.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "services/Ledger.h"
 
 namespace ledgerkit {

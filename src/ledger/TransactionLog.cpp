@@ -1,9 +1,9 @@
 // CACMgr: reading and correcting logged transactions, their waiting lines and register rows.
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "common/Operation.h"
-#include "entities/ACTransaction.h"
+#include "ledgerkit/entities/ACTransaction.h"
 #include "entities/Catalog.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "ledger/LedgerInternal.h"
 #include "services/Ledger.h"
 #include "services/Users.h"

@@ -2,10 +2,10 @@
 // with the first line of a cheque or deposit), filled with debit and credit lines, then
 // committed to the register and the stored balances, or aborted without a trace. The work is
 // done by the ledger services (services/Ledger.h), which other operations call as well.
-#include "common/Convert.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Operation.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "services/Ledger.h"
 
 namespace ledgerkit {

@@ -7,15 +7,15 @@
 #include <tuple>
 #include <vector>
 
-#include "common/Convert.h"
-#include "common/Error.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "common/RowWrite.h"
 #include "common/Text.h"
 #include "common/UnitOfWork.h"
 #include "entities/Catalog.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "reports/BankStatement.h"
 #include "reports/Journal.h"
 #include "reports/JournalInternal.h"

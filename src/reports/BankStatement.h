@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "common/Currency.h"
-#include "common/Date.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit {
 

@@ -1,9 +1,9 @@
-#include "reports/CReportMgr.h"
+#include "ledgerkit/reports/CReportMgr.h"
 
-#include "common/Convert.h"
-#include "common/DataAccess.h"
-#include "common/ErrorConvention.h"
-#include "common/MemberTable.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/DataAccess.h"
+#include "ledgerkit/common/ErrorConvention.h"
+#include "ledgerkit/common/MemberTable.h"
 
 namespace ledgerkit {
 

@@ -27,8 +27,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/Date.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit {
 

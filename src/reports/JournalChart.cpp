@@ -2,8 +2,8 @@
 #include <set>
 #include <vector>
 
-#include "common/Error.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "common/UnitOfWork.h"
 #include "reports/Journal.h"
 #include "reports/JournalInternal.h"

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "common/Currency.h"
-#include "common/Date.h"
-#include "common/Error.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "common/UnitOfWork.h"
 #include "reports/Journal.h"
 #include "reports/JournalInternal.h"

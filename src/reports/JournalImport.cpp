@@ -13,15 +13,15 @@
 #include <utility>
 #include <vector>
 
-#include "common/Convert.h"
-#include "common/Currency.h"
-#include "common/Date.h"
-#include "common/Error.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "common/Text.h"
 #include "common/UnitOfWork.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "reports/Journal.h"
 #include "reports/JournalInternal.h"
 #include "services/Ledger.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "common/Currency.h"
+#include "ledgerkit/common/Currency.h"
 #include "common/Engine.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit::journal {
 

@@ -4,16 +4,16 @@
 #include <optional>
 
 #include "common/Command.h"
-#include "common/Convert.h"
-#include "common/Currency.h"
-#include "common/DataAccess.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/DataAccess.h"
 #include "common/DataAccessInternal.h"
 #include "common/Engine.h"
-#include "common/Error.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "common/UnitOfWork.h"
 #include "entities/Catalog.h"
-#include "entities/Schema.h"
+#include "ledgerkit/entities/Schema.h"
 
 namespace ledgerkit {
 

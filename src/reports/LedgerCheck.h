@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit {
 

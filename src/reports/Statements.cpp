@@ -13,11 +13,11 @@
 
 #include "common/Command.h"
 #include "entities/Catalog.h"
-#include "common/Convert.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Operation.h"
-#include "enums/PublicEnums.h"
-#include "reports/CReportMgr.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/reports/CReportMgr.h"
 
 namespace ledgerkit {
 

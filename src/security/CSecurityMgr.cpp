@@ -1,16 +1,16 @@
-#include "security/CSecurityMgr.h"
+#include "ledgerkit/security/CSecurityMgr.h"
 
 #include <vector>
 
-#include "common/Convert.h"
-#include "common/Error.h"
-#include "common/ErrorNumbers.h"
-#include "common/MemberTable.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
+#include "ledgerkit/common/MemberTable.h"
 #include "common/Operation.h"
 #include "common/Text.h"
-#include "common/UserNames.h"
+#include "security/UserNames.h"
 #include "entities/Catalog.h"
-#include "common/PasswordHash.h"
+#include "security/PasswordHash.h"
 #include "services/Sessions.h"
 #include "services/Users.h"
 

@@ -1,16 +1,16 @@
-#include "security/CUserManager.h"
+#include "ledgerkit/security/CUserManager.h"
 
 #include <string>
 
-#include "common/Convert.h"
-#include "common/Error.h"
-#include "common/ErrorNumbers.h"
-#include "common/MemberTable.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
+#include "ledgerkit/common/MemberTable.h"
 #include "common/Operation.h"
 #include "common/Text.h"
-#include "common/UserNames.h"
+#include "security/UserNames.h"
 #include "entities/Catalog.h"
-#include "common/PasswordHash.h"
+#include "security/PasswordHash.h"
 #include "services/Arguments.h"
 #include "services/Sessions.h"
 #include "services/Users.h"

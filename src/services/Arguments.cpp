@@ -1,6 +1,6 @@
 #include "services/Arguments.h"
 
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "common/Text.h"
 
 namespace ledgerkit::services {

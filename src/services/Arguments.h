@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "common/Catalog.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit::services {
 

@@ -3,10 +3,10 @@
 #include <limits>
 
 #include "common/Command.h"
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "common/DataAccessInternal.h"
-#include "common/Error.h"
-#include "common/ErrorNumbers.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
 #include "common/RowWrite.h"
 #include "common/UnitOfWork.h"
 #include "entities/Catalog.h"

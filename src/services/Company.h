@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "common/Variant.h"
-#include "entities/ISubScriber.h"
+#include "ledgerkit/common/Variant.h"
+#include "ledgerkit/entities/ISubScriber.h"
 
 namespace ledgerkit::services {
 

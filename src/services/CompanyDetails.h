@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "common/Variant.h"
-#include "entities/ISubscriberLocation.h"
+#include "ledgerkit/common/Variant.h"
+#include "ledgerkit/entities/ISubscriberLocation.h"
 
 namespace ledgerkit::services {
 

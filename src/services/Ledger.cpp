@@ -8,16 +8,16 @@
 #include <vector>
 
 #include "common/Command.h"
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "common/DataAccessInternal.h"
-#include "common/Date.h"
-#include "common/Error.h"
-#include "common/ErrorNumbers.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
 #include "common/RowWrite.h"
 #include "common/UnitOfWork.h"
 #include "entities/Catalog.h"
-#include "enums/PublicEnums.h"
-#include "enums/eTransTypeEnm.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/enums/eTransTypeEnm.h"
 #include "services/Company.h"
 
 namespace ledgerkit::services {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "common/Currency.h"
-#include "common/Variant.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit::services {
 

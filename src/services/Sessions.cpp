@@ -1,12 +1,12 @@
 #include "services/Sessions.h"
 
 #include "common/Command.h"
-#include "common/Date.h"
+#include "ledgerkit/common/Date.h"
 #include "common/RowWrite.h"
-#include "common/UserNames.h"
+#include "security/UserNames.h"
 #include "entities/Catalog.h"
 #include "entities/EntityInternal.h"
-#include "common/NewToken.h"
+#include "security/NewToken.h"
 
 namespace ledgerkit::services {
 

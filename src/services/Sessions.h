@@ -1,6 +1,6 @@
 // Services on the logon sessions of a company file (SysSessions), for the operations of every
 // manager; like the other services they run inside the caller's active unit of work. A session
-// belongs to a user name, matched as user names are (common/UserNames.h), and is found by its
+// belongs to a user name, matched as user names are (security/UserNames.h), and is found by its
 // token.
 //
 // Library-internal.
@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/Variant.h"
-#include "entities/SysSessions.h"
+#include "ledgerkit/common/Variant.h"
+#include "ledgerkit/entities/SysSessions.h"
 
 namespace ledgerkit::services {
 

@@ -3,15 +3,15 @@
 #include <string>
 
 #include "common/Command.h"
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "common/DataAccessInternal.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "common/RowWrite.h"
 #include "common/Text.h"
-#include "common/UserNames.h"
+#include "security/UserNames.h"
 #include "entities/Catalog.h"
 #include "entities/EntityInternal.h"
-#include "common/PasswordHash.h"
+#include "security/PasswordHash.h"
 #include "services/Arguments.h"
 
 namespace ledgerkit::services {

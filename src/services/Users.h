@@ -1,6 +1,6 @@
 // Services on the users of a company, for the operations of every manager; like the company
 // services (services/Company.h) they run inside the caller's active unit of work and never
-// open one of their own. Names are matched as user names are (common/UserNames.h): without
+// open one of their own. Names are matched as user names are (security/UserNames.h): without
 // regard to letter case or Unicode form.
 //
 // Library-internal.
@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "common/Variant.h"
-#include "entities/EntityCollection.h"
-#include "entities/IUser.h"
+#include "ledgerkit/common/Variant.h"
+#include "ledgerkit/entities/EntityCollection.h"
+#include "ledgerkit/entities/IUser.h"
 
 namespace ledgerkit::services {
 

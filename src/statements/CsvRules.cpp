@@ -11,7 +11,7 @@
 #include <unicode/regex.h>
 #include <unicode/utext.h>
 
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Text.h"
 
 namespace ledgerkit::csv {

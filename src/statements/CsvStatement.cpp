@@ -16,7 +16,7 @@
 
 #include <strings.h>
 
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "common/Text.h"
 #include "statements/CsvRules.h"
 

@@ -1,7 +1,7 @@
-#include "subscriber/CAccountMgr.h"
+#include "ledgerkit/subscriber/CAccountMgr.h"
 
-#include "common/Error.h"
-#include "common/MemberTable.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/MemberTable.h"
 #include "common/Operation.h"
 #include "entities/Catalog.h"
 #include "services/Arguments.h"

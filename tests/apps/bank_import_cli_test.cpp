@@ -8,8 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "common/Convert.h"
-#include "common/Currency.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Currency.h"
 #include "support/Cli.h"
 #include "support/TempCompany.h"
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "common/Convert.h"
-#include "common/Currency.h"
-#include "common/Date.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "support/Cli.h"
 #include "support/TempCompany.h"
 

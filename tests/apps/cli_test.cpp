@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "common/Version.h"
+#include "ledgerkit/common/Version.h"
 #include "support/Cli.h"
 #include "support/TempCompany.h"
 

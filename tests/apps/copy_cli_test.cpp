@@ -10,12 +10,12 @@
 
 #include <unistd.h>
 
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "entities/Catalog.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
-#include "security/CSecurityMgr.h"
-#include "security/CUserManager.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
+#include "ledgerkit/security/CSecurityMgr.h"
+#include "ledgerkit/security/CUserManager.h"
 #include "support/Cli.h"
 #include "support/TempCompany.h"
 

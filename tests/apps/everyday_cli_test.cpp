@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "support/Cli.h"
 #include "support/Hledger.h"
 #include "support/TempCompany.h"

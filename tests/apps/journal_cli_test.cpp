@@ -15,10 +15,10 @@
 
 #include <sys/wait.h>
 
-#include "common/Convert.h"
-#include "common/Currency.h"
-#include "common/Date.h"
-#include "reports/CReportMgr.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/reports/CReportMgr.h"
 #include "reports/Journal.h"
 #include "support/Cli.h"
 #include "support/Hledger.h"

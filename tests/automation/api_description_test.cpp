@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "automation/ApiDescription.h"
-#include "automation/ClassRegistry.h"
-#include "automation/RpcBridge.h"
-#include "common/Error.h"
-#include "common/ErrorNumbers.h"
-#include "entities/EntityCollection.h"
-#include "entities/Schema.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/automation/ClassRegistry.h"
+#include "ledgerkit/automation/RpcBridge.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
+#include "ledgerkit/entities/EntityCollection.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "support/Capture.h"
 #include "support/Cli.h"
 #include "support/TempCompany.h"
@@ -80,9 +80,9 @@ TEST(ApiDescription, EveryClassAndMemberIsDescribedAsItsTableAndItsDeclarationHa
 
   // The argument names are the C++ parameter names, in order, of each manager's declaration.
   const std::pair<std::string, std::string> headers[] = {
-      {"CACMgr", "src/ledger/CACMgr.h"},           {"CAccountMgr", "src/subscriber/CAccountMgr.h"},
-      {"CUserManager", "src/security/CUserManager.h"}, {"CSecurityMgr", "src/security/CSecurityMgr.h"},
-      {"CReportMgr", "src/reports/CReportMgr.h"},   {"eTransTypeEnm", "src/enums/EnumerationClass.h"},
+      {"CACMgr", "include/ledgerkit/ledger/CACMgr.h"},           {"CAccountMgr", "include/ledgerkit/subscriber/CAccountMgr.h"},
+      {"CUserManager", "include/ledgerkit/security/CUserManager.h"}, {"CSecurityMgr", "include/ledgerkit/security/CSecurityMgr.h"},
+      {"CReportMgr", "include/ledgerkit/reports/CReportMgr.h"},   {"eTransTypeEnm", "include/ledgerkit/enums/EnumerationClass.h"},
   };
   for (const auto& [name, header] : headers) {
     for (const Json& member : Find(classes, name)["members"]) {

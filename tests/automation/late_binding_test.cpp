@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "automation/ClassRegistry.h"
-#include "common/Convert.h"
-#include "common/Dispatch.h"
-#include "common/Error.h"
-#include "common/MemberTable.h"
-#include "common/Recordset.h"
-#include "entities/EntityCollection.h"
+#include "ledgerkit/automation/ClassRegistry.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Dispatch.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/MemberTable.h"
+#include "ledgerkit/common/Recordset.h"
+#include "ledgerkit/entities/EntityCollection.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 

@@ -7,9 +7,9 @@
 #include <set>
 #include <string>
 
-#include "automation/ClassRegistry.h"
+#include "ledgerkit/automation/ClassRegistry.h"
 #include "automation/OpenRpc.h"
-#include "automation/RpcBridge.h"
+#include "ledgerkit/automation/RpcBridge.h"
 #include "support/Cli.h"
 #include "support/TempCompany.h"
 

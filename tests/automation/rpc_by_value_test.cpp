@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "automation/RpcBridge.h"
-#include "common/Convert.h"
-#include "common/Currency.h"
-#include "common/Date.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/automation/RpcBridge.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "support/Cli.h"
 #include "support/TempCompany.h"
 

@@ -4,9 +4,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "automation/RpcBridge.h"
-#include "entities/Schema.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/automation/RpcBridge.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "support/TempCompany.h"
 
 namespace ledgerkit {

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "automation/RpcBridge.h"
-#include "common/Convert.h"
-#include "common/Error.h"
-#include "entities/Schema.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/automation/RpcBridge.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "support/Cli.h"
 #include "support/TempCompany.h"
 

@@ -16,11 +16,11 @@
 #include <thread>
 
 #include "common/CallLimits.h"
-#include "common/DataAccess.h"
-#include "common/Error.h"
+#include "ledgerkit/common/DataAccess.h"
+#include "ledgerkit/common/Error.h"
 #include "common/RunningReport.h"
 #include "common/UnitOfWork.h"
-#include "reports/CReportMgr.h"
+#include "ledgerkit/reports/CReportMgr.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 

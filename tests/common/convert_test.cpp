@@ -1,4 +1,4 @@
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 
 namespace ledgerkit {
 namespace {

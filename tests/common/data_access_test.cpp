@@ -5,9 +5,9 @@
 #include <string>
 
 #include "common/Command.h"
-#include "common/Convert.h"
-#include "common/DataAccess.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/DataAccess.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 

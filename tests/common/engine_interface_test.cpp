@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "common/Catalog.h"
-#include "common/Convert.h"
-#include "common/DataAccess.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/DataAccess.h"
 #include "common/DataAccessInternal.h"
 #include "common/Engine.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "common/UnitOfWork.h"
-#include "entities/Schema.h"
+#include "ledgerkit/entities/Schema.h"
 #include "reports/LedgerCheck.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"

@@ -1,4 +1,4 @@
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/ErrorConvention.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 #include <string>
 #include <utility>
 
-#include "common/Convert.h"
-#include "common/Error.h"
-#include "common/ErrorNumbers.h"
-#include "common/postgres/PostgresEngine.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
+#include "engines/postgres/PostgresEngine.h"
 
 namespace ledgerkit {
 namespace {

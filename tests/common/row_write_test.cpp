@@ -5,8 +5,8 @@
 #include <string>
 
 #include "common/Command.h"
-#include "common/Convert.h"
-#include "common/ErrorNumbers.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/ErrorNumbers.h"
 #include "common/RowWrite.h"
 #include "entities/Catalog.h"
 #include "support/Capture.h"

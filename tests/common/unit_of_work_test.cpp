@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "common/Command.h"
-#include "common/Convert.h"
-#include "common/DataAccess.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/DataAccess.h"
 #include "common/UnitOfWork.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"

@@ -1,6 +1,6 @@
 // Variant made from every number type a caller may hold: no type is ambiguous, each value keeps
 // its number, and the kind follows the one rule (fits 32 bits: Long; otherwise Double).
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "common/Convert.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
 
 namespace ledgerkit {
 namespace {

@@ -6,11 +6,11 @@
 #include <fstream>
 
 #include "common/Command.h"
-#include "common/Convert.h"
-#include "common/DataAccess.h"
-#include "entities/ColumnWidths.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/DataAccess.h"
+#include "ledgerkit/entities/ColumnWidths.h"
 #include "entities/Catalog.h"
-#include "entities/Schema.h"
+#include "ledgerkit/entities/Schema.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 

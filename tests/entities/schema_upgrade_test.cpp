@@ -14,18 +14,18 @@
 #include <string>
 #include <thread>
 
-#include "common/Convert.h"
-#include "common/Error.h"
-#include "common/UserNames.h"
-#include "entities/Entity.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
+#include "security/UserNames.h"
+#include "ledgerkit/entities/Entity.h"
 #include "entities/Catalog.h"
-#include "entities/Schema.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "reports/LedgerCheck.h"
-#include "security/CSecurityMgr.h"
-#include "security/CUserManager.h"
-#include "subscriber/CAccountMgr.h"
+#include "ledgerkit/security/CSecurityMgr.h"
+#include "ledgerkit/security/CUserManager.h"
+#include "ledgerkit/subscriber/CAccountMgr.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 

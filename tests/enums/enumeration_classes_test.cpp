@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "automation/ClassRegistry.h"
-#include "common/Error.h"
-#include "common/Recordset.h"
-#include "enums/EnumerationClass.h"
+#include "ledgerkit/automation/ClassRegistry.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/Recordset.h"
+#include "ledgerkit/enums/EnumerationClass.h"
 #include "support/Capture.h"
 
 namespace ledgerkit {

@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "common/Convert.h"
-#include "common/ErrorConvention.h"
-#include "entities/Entity.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/ErrorConvention.h"
+#include "ledgerkit/entities/Entity.h"
 #include "support/TempCompany.h"
 
 namespace ledgerkit::testing {

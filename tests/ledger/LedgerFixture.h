@@ -9,12 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "common/Currency.h"
-#include "common/Date.h"
-#include "common/Variant.h"
-#include "entities/EntityCollection.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/common/Variant.h"
+#include "ledgerkit/entities/EntityCollection.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "support/TempCompany.h"
 
 namespace ledgerkit::testing {

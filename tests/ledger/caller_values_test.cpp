@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "common/Convert.h"
-#include "common/DataAccess.h"
-#include "common/ErrorConvention.h"
-#include "entities/ACAccount.h"
-#include "entities/ACTransLogWIP.h"
-#include "entities/Entity.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/DataAccess.h"
+#include "ledgerkit/common/ErrorConvention.h"
+#include "ledgerkit/entities/ACAccount.h"
+#include "ledgerkit/entities/ACTransLogWIP.h"
+#include "ledgerkit/entities/Entity.h"
 #include "entities/EntityInternal.h"
 #include "ledger/LedgerFixture.h"
 #include "support/Capture.h"

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "common/Convert.h"
-#include "common/ErrorNumbers.h"
-#include "entities/ACAccount.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/ErrorNumbers.h"
+#include "ledgerkit/entities/ACAccount.h"
 #include "ledger/LedgerFixture.h"
 #include "support/Capture.h"
 

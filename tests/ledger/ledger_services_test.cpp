@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "common/Engine.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "ledger/LedgerFixture.h"
 #include "reports/LedgerCheck.h"
 #include "support/Capture.h"

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <string>
 
-#include "common/Convert.h"
-#include "common/Currency.h"
-#include "common/Date.h"
-#include "common/ErrorConvention.h"
-#include "entities/Schema.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/common/ErrorConvention.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 

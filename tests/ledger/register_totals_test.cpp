@@ -2,8 +2,8 @@
 // the register rows, whoever changes those rows and however.
 #include <gtest/gtest.h>
 
-#include "common/Convert.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "reports/LedgerCheck.h"
 #include "support/TempCompany.h"
 

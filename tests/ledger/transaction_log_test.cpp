@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "ledger/LedgerFixture.h"
 #include "support/Capture.h"
 

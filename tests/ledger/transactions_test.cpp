@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "automation/ClassRegistry.h"
-#include "common/Convert.h"
-#include "common/ErrorNumbers.h"
+#include "ledgerkit/automation/ClassRegistry.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/ErrorNumbers.h"
 #include "ledger/LedgerFixture.h"
 #include "support/Capture.h"
 

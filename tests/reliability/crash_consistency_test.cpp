@@ -22,13 +22,13 @@
 #include <thread>
 #include <vector>
 
-#include "common/Convert.h"
-#include "common/Currency.h"
-#include "common/Date.h"
-#include "common/Error.h"
-#include "entities/Schema.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/common/Error.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
 #include "reports/LedgerCheck.h"
 #include "support/TempCompany.h"
 

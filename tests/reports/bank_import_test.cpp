@@ -3,8 +3,8 @@
 // dry run.
 #include <gtest/gtest.h>
 
-#include "common/Convert.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
 #include "ledger/LedgerFixture.h"
 #include "reports/BankStatement.h"
 #include "support/Capture.h"

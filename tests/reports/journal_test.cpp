@@ -8,13 +8,13 @@
 #include <sstream>
 #include <string>
 
-#include "common/Convert.h"
-#include "common/Date.h"
-#include "common/ErrorConvention.h"
-#include "entities/Schema.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
-#include "reports/CReportMgr.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/common/ErrorConvention.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
+#include "ledgerkit/reports/CReportMgr.h"
 #include "reports/Journal.h"
 #include "support/Capture.h"
 #include "support/Hledger.h"

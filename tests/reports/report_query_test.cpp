@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "common/Convert.h"
-#include "common/Date.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Date.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "common/UnitOfWork.h"
-#include "entities/Schema.h"
-#include "enums/PublicEnums.h"
-#include "ledger/CACMgr.h"
-#include "reports/CReportMgr.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
+#include "ledgerkit/reports/CReportMgr.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 

@@ -5,10 +5,10 @@
 #include <utility>
 #include <vector>
 
-#include "common/Convert.h"
-#include "common/Error.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Error.h"
 #include "ledger/LedgerFixture.h"
-#include "reports/CReportMgr.h"
+#include "ledgerkit/reports/CReportMgr.h"
 
 namespace ledgerkit::testing {
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "common/Convert.h"
-#include "common/ErrorConvention.h"
-#include "common/ErrorNumbers.h"
-#include "security/CSecurityMgr.h"
-#include "common/NewToken.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/ErrorConvention.h"
+#include "ledgerkit/common/ErrorNumbers.h"
+#include "ledgerkit/security/CSecurityMgr.h"
+#include "security/NewToken.h"
 #include "support/Capture.h"
 #include "support/Cli.h"
 #include "support/TempCompany.h"

@@ -6,12 +6,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "common/Engine.h"
-#include "common/ErrorNumbers.h"
+#include "ledgerkit/common/ErrorNumbers.h"
 #include "common/UnitOfWork.h"
-#include "security/CSecurityMgr.h"
-#include "security/CUserManager.h"
+#include "ledgerkit/security/CSecurityMgr.h"
+#include "ledgerkit/security/CUserManager.h"
 #include "services/Sessions.h"
 #include "services/Users.h"
 #include "support/Capture.h"

@@ -3,11 +3,11 @@
 
 #include <string>
 
-#include "common/Convert.h"
-#include "common/ErrorConvention.h"
-#include "common/ErrorNumbers.h"
-#include "security/CSecurityMgr.h"
-#include "security/CUserManager.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/ErrorConvention.h"
+#include "ledgerkit/common/ErrorNumbers.h"
+#include "ledgerkit/security/CSecurityMgr.h"
+#include "ledgerkit/security/CUserManager.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 

@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "common/Convert.h"
-#include "common/ErrorNumbers.h"
-#include "ledger/CACMgr.h"
-#include "security/CSecurityMgr.h"
-#include "security/CUserManager.h"
-#include "common/PasswordHash.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/ErrorNumbers.h"
+#include "ledgerkit/ledger/CACMgr.h"
+#include "ledgerkit/security/CSecurityMgr.h"
+#include "ledgerkit/security/CUserManager.h"
+#include "security/PasswordHash.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 

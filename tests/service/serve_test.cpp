@@ -21,7 +21,7 @@
 #include <sqlite3.h>
 
 #include "automation/Service.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "support/Cli.h"
 #include "support/ServeProcess.h"
 #include "support/TempCompany.h"

@@ -10,9 +10,9 @@
 #include <string>
 
 #include "automation/Service.h"
-#include "common/Variant.h"
-#include "entities/Schema.h"
-#include "security/CUserManager.h"
+#include "ledgerkit/common/Variant.h"
+#include "ledgerkit/entities/Schema.h"
+#include "ledgerkit/security/CUserManager.h"
 #include "support/TempCompany.h"
 
 namespace ledgerkit {

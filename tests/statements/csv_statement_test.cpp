@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 #include "statements/CsvStatement.h"
 #include "support/Capture.h"
 

@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "common/Convert.h"
-#include "common/ErrorConvention.h"
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/ErrorConvention.h"
 #include "common/UnitOfWork.h"
-#include "subscriber/CAccountMgr.h"
+#include "ledgerkit/subscriber/CAccountMgr.h"
 #include "support/Capture.h"
 #include "support/TempCompany.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/Error.h"
+#include "ledgerkit/common/Error.h"
 
 namespace ledgerkit::testing {
 

@@ -9,7 +9,7 @@
 
 #include <sys/wait.h>
 
-#include "common/Convert.h"
+#include "ledgerkit/common/Convert.h"
 #include "support/Cli.h"
 
 namespace ledgerkit::testing {

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "common/Currency.h"
+#include "ledgerkit/common/Currency.h"
 
 namespace ledgerkit::testing {
 

@@ -10,10 +10,10 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include "common/Error.h"
-#include "common/postgres/PostgresEngine.h"
+#include "ledgerkit/common/Error.h"
+#include "engines/postgres/PostgresEngine.h"
 #include "entities/Catalog.h"
-#include "entities/Schema.h"
+#include "ledgerkit/entities/Schema.h"
 
 namespace ledgerkit::testing {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Variant.h"
+#include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit::testing {
 

@@ -1,0 +1,391 @@
+// The company's schema in PostgreSQL's words: a schema of the database per company (and one,
+// lk_shared, for what every company of the database shares), its tables
+// written from the catalog, the register totals kept by triggers, the account delete guards, the
+// CDATE and MONEY functions, the mark and version in a table of their own, and the role the
+// company's report queries run as.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/Engine.h"
+#include "ledgerkit/common/Error.h"
+#include "engines/postgres/PostgresEngine.h"
+
+namespace ledgerkit {
+
+namespace {
+
+// Compared and sorted without regard to letter case, as the other engine's NOCASE: an ICU
+// collation at strength 2 (accents still count). Not deterministic, so equal texts of
+// different case are one key in a unique index as well. One for every company of the database,
+// in a schema of its own: a statement prepared once serves every company, and the server
+// refuses to reuse one whose result columns changed collation.
+constexpr std::string_view kSharedSql =
+    "CREATE SCHEMA IF NOT EXISTS lk_shared; CREATE COLLATION IF NOT EXISTS lk_shared.lk_nocase "
+    "(provider = icu, locale = 'und-u-ks-level2', deterministic = false);";
+
+// Granting or revoking a role's use of lk_shared rewrites that schema's one catalog row, and two
+// transactions doing so at once fail with "tuple concurrently updated": companies made or dropped
+// at the same time take turns here, until their transaction ends.
+constexpr std::string_view kSharedGrantsLock = "SELECT pg_catalog.pg_advisory_xact_lock(7740301065551);\n";
+
+// CDATE reads the date forms the library reads (common/Date.h): year-month-day, then optionally
+// a blank or T and hours:minutes[:seconds]; MONEY turns stored ten-thousandths into the amount
+// as exact text, a REAL rounded half to even. MONEY is the server's name of a type, whose cast
+// would take a quoted argument: statements call it as lk_money (PostgresEngine.cpp's Translate).
+constexpr std::string_view kFunctionsSql = R"sql(
+CREATE FUNCTION cdate(value text) RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $f$
+BEGIN
+  IF value IS NULL THEN RETURN NULL; END IF;
+  IF value !~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}([ T][0-9]{2}:[0-9]{2}(:[0-9]{2})?)?$' THEN
+    RAISE EXCEPTION 'CDATE cannot read "%" as a date.', value USING ERRCODE = '22007';
+  END IF;
+  RETURN value::timestamp(0);
+EXCEPTION WHEN data_exception THEN
+  RAISE EXCEPTION 'CDATE cannot read "%" as a date.', value USING ERRCODE = '22007';
+END $f$;
+CREATE FUNCTION cdate(value timestamp) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $f$ SELECT value::timestamp(0) $f$;
+CREATE FUNCTION lk_money_text(value numeric) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $f$
+DECLARE whole numeric;
+BEGIN
+  IF value IS NULL THEN RETURN NULL; END IF;
+  whole := CASE WHEN abs(value - trunc(value)) = 0.5 THEN 2 * round(value / 2) ELSE round(value) END;
+  IF whole < -9223372036854775808 OR whole > 9223372036854775807 THEN
+    RAISE EXCEPTION 'MONEY takes a whole count of ten-thousandths in the currency range.' USING ERRCODE = '22023';
+  END IF;
+  RETURN trim_scale(whole / 10000);
+END $f$;
+CREATE FUNCTION lk_money(value bigint) RETURNS text LANGUAGE sql IMMUTABLE AS $f$ SELECT lk_money_text(value) $f$;
+CREATE FUNCTION lk_money(value numeric) RETURNS text LANGUAGE sql IMMUTABLE AS $f$ SELECT lk_money_text(value) $f$;
+CREATE FUNCTION lk_money(value double precision) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $f$
+BEGIN
+  IF value <> value OR abs(value) > 1e19 THEN
+    RAISE EXCEPTION 'MONEY takes a whole count of ten-thousandths in the currency range.' USING ERRCODE = '22023';
+  END IF;
+  RETURN lk_money_text(value::numeric);
+END $f$;
+CREATE FUNCTION lk_money(value text) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $f$
+BEGIN
+  IF value !~ '^[-+]?[0-9]+$' THEN
+    RAISE EXCEPTION 'MONEY takes a whole count of ten-thousandths, not "%".', value USING ERRCODE = '22023';
+  END IF;
+  RETURN lk_money_text(value::numeric);
+END $f$;
+CREATE FUNCTION lk_money(value anyelement) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $f$
+BEGIN
+  RAISE EXCEPTION 'MONEY takes a whole count of ten-thousandths, not a value of type %.', pg_typeof(value)
+    USING ERRCODE = '22023';
+END $f$;
+)sql";
+
+// Per-account totals of the register, kept by triggers on every change of ACTransaction. A sum
+// that leaves the bigint range is the server's own error (22003), reported as Overflow (6).
+constexpr std::string_view kRegisterTotalsSql = R"sql(
+CREATE TABLE lk_RegisterTotal (
+  AccountID bigint PRIMARY KEY,
+  Debits bigint NOT NULL DEFAULT 0,
+  Credits bigint NOT NULL DEFAULT 0,
+  DebitRows bigint NOT NULL DEFAULT 0,
+  CreditRows bigint NOT NULL DEFAULT 0
+);
+CREATE FUNCTION lk_register_change() RETURNS trigger LANGUAGE plpgsql AS $f$
+BEGIN
+  IF TG_OP IN ('DELETE', 'UPDATE') AND OLD.Parent IS NOT NULL THEN
+    UPDATE lk_RegisterTotal SET Debits = Debits - COALESCE(OLD.Withdrawal, 0),
+      Credits = Credits - COALESCE(OLD.Deposit, 0),
+      DebitRows = DebitRows - (OLD.Withdrawal IS NOT NULL)::int,
+      CreditRows = CreditRows - (OLD.Deposit IS NOT NULL)::int
+    WHERE AccountID = OLD.Parent;
+  END IF;
+  IF TG_OP IN ('INSERT', 'UPDATE') AND NEW.Parent IS NOT NULL THEN
+    INSERT INTO lk_RegisterTotal AS t (AccountID, Debits, Credits, DebitRows, CreditRows)
+    VALUES (NEW.Parent, COALESCE(NEW.Withdrawal, 0), COALESCE(NEW.Deposit, 0), (NEW.Withdrawal IS NOT NULL)::int,
+            (NEW.Deposit IS NOT NULL)::int)
+    ON CONFLICT (AccountID) DO UPDATE SET Debits = t.Debits + excluded.Debits, Credits = t.Credits + excluded.Credits,
+      DebitRows = t.DebitRows + excluded.DebitRows, CreditRows = t.CreditRows + excluded.CreditRows;
+  END IF;
+  RETURN NULL;
+END $f$;
+CREATE TRIGGER lk_register_insert AFTER INSERT OR DELETE ON ACTransaction
+  FOR EACH ROW EXECUTE FUNCTION lk_register_change();
+CREATE TRIGGER lk_register_update AFTER UPDATE OF Parent, Withdrawal, Deposit ON ACTransaction
+  FOR EACH ROW EXECUTE FUNCTION lk_register_change();
+)sql";
+
+// An account that register rows or waiting lines still refer to is not deleted: the money
+// would be left posted to nowhere.
+constexpr std::string_view kAccountGuardsSql = R"sql(
+CREATE FUNCTION lk_account_delete() RETURNS trigger LANGUAGE plpgsql AS $f$
+BEGIN
+  IF EXISTS (SELECT 1 FROM ACTransaction WHERE Parent = OLD.ACAccountID) THEN
+    RAISE EXCEPTION 'The account is not deleted: register rows (ACTransaction.Parent) still refer to it.'
+      USING ERRCODE = '23503';
+  END IF;
+  IF EXISTS (SELECT 1 FROM ACTransLogWIP WHERE AccountID = OLD.ACAccountID) THEN
+    RAISE EXCEPTION 'The account is not deleted: waiting lines (ACTransLogWIP.AccountID) still refer to it.'
+      USING ERRCODE = '23503';
+  END IF;
+  RETURN OLD;
+END $f$;
+CREATE TRIGGER lk_account_delete BEFORE DELETE ON ACAccount FOR EACH ROW EXECUTE FUNCTION lk_account_delete();
+)sql";
+
+std::string_view DefaultSql(ColumnDefault value) {
+  switch (value) {
+    case ColumnDefault::kNone: return {};
+    case ColumnDefault::kZero: return "0";
+    case ColumnDefault::kNow: return "LOCALTIMESTAMP(0)";
+  }
+  return {};
+}
+
+// `table_key` is the name of the table's own key (its first column); other kKey columns are links.
+std::string ColumnSql(const ColumnDef& column, std::string_view table_key) {
+  const std::string name(column.name);
+  std::string sql = name;
+  switch (column.kind) {
+    case FieldType::kKey:
+      if (column.name == table_key) return sql + " bigint GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY";
+      sql += " bigint";
+      break;
+    case FieldType::kLong:
+    case FieldType::kInteger: sql += " bigint"; break;
+    case FieldType::kVariant: break;
+    case FieldType::kText:
+      sql += " text";
+      if (column.ignore_case) sql += " COLLATE lk_shared.lk_nocase";
+      sql += " CHECK (char_length(" + name + ") <= " + std::to_string(column.width) + ")";
+      break;
+    case FieldType::kCurrency: sql += " bigint"; break;  // ten-thousandths
+    case FieldType::kDouble: sql += " double precision"; break;
+    case FieldType::kDate: sql += " timestamp(0)"; break;
+    case FieldType::kBoolean: sql += " integer"; break;  // 0 or any other number, as written
+  }
+  if (column.default_value != ColumnDefault::kNone) sql += " DEFAULT " + std::string(DefaultSql(column.default_value));
+  return sql;
+}
+
+struct Mark {
+  int64_t mark = 0;
+  int64_t version = 0;
+};
+
+}  // namespace
+
+std::string PostgresReportRole(std::string_view database, std::string_view company) {
+  // FNV-1a over both names, a zero byte between them: the same for every process and version.
+  uint64_t hash = 14695981039346656037ull;
+  const auto mix = [&hash](std::string_view text) {
+    for (const char c : text) {
+      hash ^= static_cast<unsigned char>(c);
+      hash *= 1099511628211ull;
+    }
+  };
+  mix(database);
+  mix(std::string_view("\0", 1));
+  mix(company);
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+  return "lk_" + std::string(company.substr(0, 43)) + "_" + digits;
+}
+
+std::string PostgresReportRoleSql(const PostgresTarget& target, std::string_view role_name) {
+  const std::string role(role_name), company(target.company);
+  // The role may have been made beside this transaction by another process opening the company:
+  // then it is there. Membership lets the connecting user take the role (a superuser may anyway);
+  // the server's own catalog of roles carries the company and database it serves.
+  return std::string(kSharedGrantsLock) +
+         "DO $lk$ BEGIN\n"
+         "  BEGIN\n"
+         "    CREATE ROLE " + role + " NOLOGIN;\n"
+         "    EXECUTE format('COMMENT ON ROLE %I IS %L', '" + role + "', 'Report queries of the ledgerkit company " +
+         company + " in the database ' || current_database());\n"
+         "  EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL;\n"
+         "  END;\n"
+         "  IF NOT pg_catalog.pg_has_role(CURRENT_USER, '" + role + "', 'USAGE') THEN\n"
+         "    GRANT " + role + " TO CURRENT_USER;\n"
+         "  END IF;\n"
+         "END $lk$;\n"
+         "GRANT USAGE ON SCHEMA " + company + ", lk_shared TO " + role + ";\n"
+         "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA " + company + " TO " + role + ";\n"
+         "REVOKE INSERT, UPDATE, DELETE ON " + company + ".lk_Schema FROM " + role + ";\n"
+         "GRANT SELECT, UPDATE ON ALL SEQUENCES IN SCHEMA " + company + " TO " + role + ";\n";
+}
+
+std::string PostgresDropCompanySql(std::string_view company, std::string_view role_name) {
+  const std::string role(role_name);
+  return std::string(kSharedGrantsLock) + "DROP SCHEMA IF EXISTS " + std::string(company) + " CASCADE;\n"
+         "DO $lk$ BEGIN\n"
+         "  IF EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = '" + role + "') THEN\n"
+         "    DROP OWNED BY " + role + ";\n"
+         "    DROP ROLE " + role + ";\n"
+         "  END IF;\n"
+         "END $lk$;\n";
+}
+
+namespace {
+
+// One table of the catalog: the table, and the trigger that moves its key sequence past a key
+// written by the caller, so a key handed out later is never one already used (as the other
+// engine's AUTOINCREMENT).
+std::string TableSql(const TableDef& table) {
+  const std::string t(table.name), k(table.columns[0].name);
+  std::string sql = "CREATE TABLE " + t + " (\n";
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    sql += "  " + ColumnSql(table.columns[i], table.columns[0].name) + (i + 1 < table.columns.size() ? ",\n" : "\n");
+  }
+  sql += ");\n";
+  sql += "CREATE OR REPLACE FUNCTION lk_key_" + t + "() RETURNS trigger LANGUAGE plpgsql AS $f$\nDECLARE top bigint;\nBEGIN\n"
+         "  SELECT max(" + k + ") INTO top FROM lk_new;\n"
+         "  IF top > (SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM " + t + "_" + k + "_seq) THEN\n"
+         "    PERFORM setval('" + t + "_" + k + "_seq', top);\n"
+         "  END IF;\n  RETURN NULL;\nEND $f$;\n"
+         "CREATE TRIGGER lk_key_" + t + " AFTER INSERT ON " + t + " REFERENCING NEW TABLE AS lk_new FOR EACH "
+         "STATEMENT EXECUTE FUNCTION lk_key_" + t + "();\n";
+  return sql;
+}
+
+// The indexes of the catalog on `table`, or on every table when it is empty.
+std::string IndexesSql(const Catalog& catalog, std::string_view table = {}) {
+  std::string sql;
+  for (const IndexDef& index : catalog.indexes) {
+    if (!table.empty() && index.table != table) continue;
+    std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
+    for (char& c : name) c = c == ',' ? '_' : c;
+    sql += "CREATE INDEX " + name + " ON " + std::string(index.table) + " (" + std::string(index.columns) + ");\n";
+  }
+  return sql;
+}
+
+// Brings a company of version 2 to the catalog's version in one transaction: the tables it
+// lacks are made, with their indexes, and the report role (when there is one) may use them.
+// Another process may have done it meanwhile: the version read under the lock tells.
+void UpgradePostgresSchema(EngineConnection& connection, std::string_view report_role, const Catalog& catalog) {
+  connection.ExecuteControl("BEGIN; LOCK TABLE lk_Schema IN EXCLUSIVE MODE;");
+  try {
+    int64_t version = 0;
+    {
+      const auto statement = connection.Prepare("SELECT Version FROM lk_Schema");
+      if (statement->Step()) version = statement->ColumnInteger(0);
+    }
+    if (version < catalog.version) {
+      const auto exists = connection.Prepare(
+          "SELECT EXISTS (SELECT FROM pg_catalog.pg_tables WHERE schemaname = current_schema() AND "
+          "lower(tablename) = lower(?)), EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ?)");
+      for (const TableDef& table : catalog.tables) {
+        exists->Reset();
+        exists->BindText(1, table.name);
+        exists->BindText(2, report_role);
+        if (!exists->Step() || exists->ColumnInteger(0) != 0) continue;
+        const bool role_there = exists->ColumnInteger(1) != 0;
+        std::string sql = TableSql(table) + IndexesSql(catalog, table.name);
+        if (role_there) {
+          const std::string t(table.name), role(report_role);
+          sql += "GRANT SELECT, INSERT, UPDATE, DELETE ON " + t + " TO " + role + ";\n"
+                 "GRANT SELECT, UPDATE ON " + t + "_" + std::string(table.columns[0].name) + "_seq TO " + role + ";\n";
+        }
+        connection.ExecuteControl(sql);
+      }
+      connection.ExecuteControl("UPDATE lk_Schema SET Version = " + std::to_string(catalog.version) + ";");
+    }
+    connection.ExecuteControl("COMMIT;");
+  } catch (...) {
+    try {
+      if (connection.InTransaction()) connection.ExecuteControl("ROLLBACK;");
+    } catch (...) {
+      // The first failure is the one reported; closing the connection ends the transaction.
+    }
+    throw;
+  }
+}
+
+}  // namespace
+
+std::string PostgresSchemaSql(const Catalog& catalog) {
+  std::string sql(kFunctionsSql);
+  for (const TableDef& table : catalog.tables) sql += TableSql(table);
+  sql += IndexesSql(catalog);
+  sql += kRegisterTotalsSql;
+  sql += kAccountGuardsSql;
+  sql += "CREATE TABLE lk_Schema (Mark bigint NOT NULL, Version bigint NOT NULL);\n";
+  return sql;
+}
+
+bool CheckPostgresSchema(EngineConnection& connection, const PostgresTarget& target, std::string_view report_role,
+                         const Catalog& catalog) {
+  std::vector<Mark> marks;
+  bool role_there = false;
+  try {
+    // The role is looked for in the same statement, which costs an opening nothing more.
+    const auto statement = connection.Prepare(
+        "SELECT Mark, Version, EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ?) FROM lk_Schema");
+    statement->BindText(1, report_role);
+    while (statement->Step()) {
+      marks.push_back(Mark{statement->ColumnInteger(0), statement->ColumnInteger(1)});
+      role_there = statement->ColumnInteger(2) != 0;
+    }
+  } catch (const Error& error) {
+    // 42P01, no such table: the schema is missing or holds something else.
+    if (error.number() != PostgresErrorNumber("42P01")) throw;
+    throw PostgresError("3F000", "The company \"" + target.company + "\" does not exist in the database (" +
+                                     target.given + ")");
+  }
+  if (marks.size() != 1 || marks[0].mark != catalog.mark) {
+    throw PostgresError("3F000", "The schema \"" + target.company + "\" holds no company (" + target.given + ")");
+  }
+  // Version 2 is where companies on a server began; what came after it only adds tables.
+  if (marks[0].version >= 2 && marks[0].version < catalog.version) {
+    UpgradePostgresSchema(connection, report_role, catalog);
+  } else if (marks[0].version != catalog.version) {
+    throw Error::Runtime(kInvalidArgument, "The company " + target.company + " has schema version " +
+                                               std::to_string(marks[0].version) + ", which this library (schema version " +
+                                               std::to_string(catalog.version) + ") cannot open.");
+  }
+  return role_there;
+}
+
+void CreatePostgresDatabase(std::string_view uri, const Catalog& catalog, const std::function<void()>& first_rows) {
+  const PostgresTarget target = ParsePostgresTarget(uri);
+  auto connection = OpenPostgresCompany(target);
+  // Two first creators in a database race for the shared objects: the loser finds them made.
+  for (int attempt = 0;; ++attempt) {
+    try {
+      connection->ExecuteControl(kSharedSql);
+      break;
+    } catch (const Error& error) {
+      if (attempt > 0 || error.number() != PostgresErrorNumber("23505")) throw;
+    }
+  }
+  // The schema's own creation decides a race between two creators: the second is refused.
+  try {
+    connection->ExecuteControl("BEGIN; CREATE SCHEMA " + target.company + ";");
+  } catch (const Error& error) {
+    if (connection->InTransaction()) connection->ExecuteControl("ROLLBACK");
+    if (error.number() != PostgresErrorNumber("42P06")) throw;
+    throw Error::Runtime(kInvalidArgument, "The company " + target.company +
+                                               " already exists; a company is never written over an existing one.");
+  }
+  bool made = false;
+  const std::string role = PostgresReportRoleOf(*connection);
+  try {
+    connection->ExecuteControl(PostgresSchemaSql(catalog));
+    connection->ExecuteControl(PostgresReportRoleSql(target, role));
+    connection->ExecuteControl("INSERT INTO lk_Schema (Mark, Version) VALUES (" + std::to_string(catalog.mark) + ", " +
+                               std::to_string(catalog.version) + "); COMMIT;");
+    made = true;
+    connection.reset();
+    first_rows();
+  } catch (...) {
+    try {
+      if (!connection) connection = OpenPostgresCompany(target);
+      if (connection->InTransaction()) connection->ExecuteControl("ROLLBACK");
+      if (made) connection->ExecuteControl(PostgresDropCompanySql(target.company, role));
+    } catch (...) {
+      // The first failure is the one reported.
+    }
+    throw;
+  }
+}
+
+}  // namespace ledgerkit

@@ -1,0 +1,637 @@
+// The SQLite implementation of the engine interface: connections, statements, transactions and
+// the SQL forms of the dialect. The company file's schema is written in SqliteSchema.cpp.
+//
+// Every engine return code passes through ThrowEngine, the one place that turns it into an
+// Error. Prepared statements are kept per connection and handed out again for the same SQL
+// text, so a statement run repeatedly inside one operation is compiled once; the cache is
+// bounded, so a long-lived process that looks up many distinct texts does not grow with them.
+#include <sqlite3.h>
+
+#include <atomic>
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/CallLimits.h"
+#include "ledgerkit/common/Date.h"
+#include "common/Engine.h"
+#include "common/EngineDriver.h"
+#include "ledgerkit/common/Error.h"
+#include "common/LinkCheck.h"
+#include "common/RunningReport.h"
+#include "common/SqlMoney.h"
+#include "common/Text.h"
+#include "engines/sqlite/SqliteEngine.h"
+
+namespace ledgerkit {
+
+namespace {
+
+// Counts a statement run started (a control text counts once).
+void CountStatementRun() { EngineStatementCounter().fetch_add(1, std::memory_order_relaxed); }
+// Writers queue in the unit of work before they begin, so the engine waits only for what the
+// queue does not cover (a checkpoint, a writer outside the library): it waits long rather than
+// give up on a holder that is making progress.
+constexpr int kBusyTimeoutMs = 60'000;
+// Idle compiled statements kept per connection; the least recently given back goes first. Every
+// statement the library runs in one operation fits many times over.
+constexpr size_t kCachedStatementLimit = 96;
+// How many virtual-machine steps a report statement runs between looks at its deadline: often
+// enough to stop within a small fraction of a second, rarely enough to cost nothing measurable.
+constexpr int kReportCheckSteps = 4000;
+// A schema trigger reports an amount out of range as RAISE(ABORT, 'Overflow: <description>').
+constexpr std::string_view kOverflowPrefix = "Overflow: ";
+
+[[noreturn]] void ThrowEngineMessage(int rc, std::string message) {
+  if ((rc & 0xFF) == SQLITE_CONSTRAINT && message.starts_with(kOverflowPrefix)) {
+    throw Error::Runtime(kOverflow, message.substr(kOverflowPrefix.size()));
+  }
+  throw Error::Engine(rc, std::move(message));
+}
+
+[[noreturn]] void ThrowEngine(sqlite3* db, int rc, std::string_view context = {}) {
+  std::string message = db != nullptr && sqlite3_errcode(db) == rc ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  if (!context.empty() && !message.starts_with(kOverflowPrefix)) {
+    message += " (";
+    message += context;
+    message += ")";
+  }
+  ThrowEngineMessage(rc, std::move(message));
+}
+
+void Check(sqlite3* db, int rc, std::string_view context = {}) {
+  if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) ThrowEngine(db, rc, context);
+}
+
+// CDATE(text): the stored form of a date read from text; NULL stays NULL; anything else that
+// is not a readable date is an SQL error.
+void CDateFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(context);
+    return;
+  }
+  const auto* raw = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  const std::string text = raw != nullptr ? raw : "";
+  const auto date = sqlite3_value_type(argv[0]) == SQLITE_TEXT ? Date::Parse(text) : std::nullopt;
+  if (!date) {
+    const std::string message = "CDATE cannot read " + QuoteForMessage(text) + " as a date.";
+    sqlite3_result_error(context, message.c_str(), -1);
+    return;
+  }
+  const std::string stored = date->ToStoredText();
+  sqlite3_result_text(context, stored.c_str(), static_cast<int>(stored.size()), SQLITE_TRANSIENT);
+}
+
+// The progress handler of a running report statement: non-zero stops it (SQLITE_INTERRUPT).
+int StopReportWhenDue(void* report) { return static_cast<const RunningReport*>(report)->MustStop() ? 1 : 0; }
+
+// Statements compiled on one connection, waiting to be handed out again, filed under the text
+// they were asked for with. A statement handed out is not in the cache; one given back past the
+// bound pushes out (finalizes) the one idle longest.
+class StatementCache {
+ public:
+  ~StatementCache() {
+    for (const Idle& idle : idle_) sqlite3_finalize(idle.statement);
+  }
+  sqlite3_stmt* Take(std::string_view sql) {
+    const auto found = index_.find(sql);
+    if (found == index_.end()) return nullptr;
+    sqlite3_stmt* statement = found->second->statement;
+    idle_.erase(found->second);
+    index_.erase(found);
+    return statement;
+  }
+  void Give(std::string sql, sqlite3_stmt* statement) {
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    idle_.push_front(Idle{sql, statement});
+    index_.emplace(std::move(sql), idle_.begin());
+    if (idle_.size() <= kCachedStatementLimit) return;
+    const auto oldest = std::prev(idle_.end());
+    auto [first, last] = index_.equal_range(oldest->sql);
+    for (; first != last; ++first) {
+      if (first->second == oldest) {
+        index_.erase(first);
+        break;
+      }
+    }
+    sqlite3_finalize(oldest->statement);
+    idle_.erase(oldest);
+  }
+  size_t size() const { return idle_.size(); }
+
+ private:
+  struct Idle {
+    std::string sql;
+    sqlite3_stmt* statement;
+  };
+  std::list<Idle> idle_;  // most recently given back first
+  std::multimap<std::string, std::list<Idle>::iterator, std::less<>> index_;
+};
+
+class SqliteStatement final : public EngineStatement {
+ public:
+  // A statement with a cache goes back to it, under `sql`, when destroyed; one without is
+  // finalized.
+  // A report statement (`report` given) is never cached.
+  SqliteStatement(sqlite3* db, sqlite3_stmt* statement, std::weak_ptr<StatementCache> cache, std::string sql = {},
+                  std::unique_ptr<RunningReport> report = nullptr)
+      : db_(db), statement_(statement), cache_(std::move(cache)), sql_(std::move(sql)), report_(std::move(report)) {}
+  ~SqliteStatement() override {
+    if (auto cache = cache_.lock()) {
+      cache->Give(std::move(sql_), statement_);
+    } else {
+      sqlite3_finalize(statement_);
+    }
+  }
+  SqliteStatement(const SqliteStatement&) = delete;
+  SqliteStatement& operator=(const SqliteStatement&) = delete;
+
+  int ParameterCount() const override { return sqlite3_bind_parameter_count(statement_); }
+  void BindNull(int index) override { Check(db_, sqlite3_bind_null(statement_, index)); }
+  void BindInteger(int index, int64_t value) override { Check(db_, sqlite3_bind_int64(statement_, index, value)); }
+  void BindReal(int index, double value) override { Check(db_, sqlite3_bind_double(statement_, index, value)); }
+  void BindText(int index, std::string_view value) override {
+    Check(db_, sqlite3_bind_text64(statement_, index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+  }
+
+  bool Step() override {
+    // A statement not yet stepped since its last reset or completion begins a run now.
+    if (sqlite3_stmt_busy(statement_) == 0) CountStatementRun();
+    // A report statement is watched only while it steps: the unit's own statements on the same
+    // connection run without the handler.
+    if (report_) sqlite3_progress_handler(db_, kReportCheckSteps, StopReportWhenDue, report_.get());
+    const int rc = sqlite3_step(statement_);
+    if (report_) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    // The statement must be reset before the connection is usable for it again; resetting an
+    // interrupted one undoes what it changed.
+    sqlite3_reset(statement_);
+    if ((rc & 0xFF) == SQLITE_INTERRUPT && report_ && report_->MustStop()) {
+      throw Error::Engine(SQLITE_INTERRUPT, report_->StopMessage());
+    }
+    ThrowEngine(db_, rc);
+  }
+  void Reset() override { sqlite3_reset(statement_); }
+  bool IsReadOnly() const override { return sqlite3_stmt_readonly(statement_) != 0; }
+
+  int ColumnCount() const override { return sqlite3_column_count(statement_); }
+  EngineColumn Column(int index) const override {
+    EngineColumn column;
+    column.name = sqlite3_column_name(statement_, index);
+    if (const char* declared = sqlite3_column_decltype(statement_, index)) column.declared_type = declared;
+    const char* table = sqlite3_column_table_name(statement_, index);
+    const char* origin = sqlite3_column_origin_name(statement_, index);
+    const char* database = sqlite3_column_database_name(statement_, index);
+    if (table != nullptr && origin != nullptr) {
+      int not_null = 0, primary_key = 0, autoincrement = 0;
+      if (sqlite3_table_column_metadata(db_, database, table, origin, nullptr, nullptr, &not_null, &primary_key,
+                                        &autoincrement) == SQLITE_OK) {
+        column.is_key = primary_key != 0;
+        column.not_null = not_null != 0 || primary_key != 0;
+      }
+    }
+    return column;
+  }
+  StoredKind ColumnKind(int index) const override {
+    switch (sqlite3_column_type(statement_, index)) {
+      case SQLITE_INTEGER: return StoredKind::kInteger;
+      case SQLITE_FLOAT: return StoredKind::kReal;
+      case SQLITE_TEXT: return StoredKind::kText;
+      case SQLITE_BLOB: return StoredKind::kBlob;
+      default: return StoredKind::kNull;
+    }
+  }
+  int64_t ColumnInteger(int index) const override { return sqlite3_column_int64(statement_, index); }
+  double ColumnReal(int index) const override { return sqlite3_column_double(statement_, index); }
+  std::string_view ColumnText(int index) const override {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, index));
+    return text == nullptr ? std::string_view() : std::string_view(text, sqlite3_column_bytes(statement_, index));
+  }
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* statement_;
+  std::weak_ptr<StatementCache> cache_;
+  std::string sql_;
+  std::unique_ptr<RunningReport> report_;
+};
+
+// Where the first word of `text` starts, past blanks, semicolons and comments.
+size_t SkipBlanksAndComments(std::string_view text, size_t i = 0) {
+  while (i < text.size()) {
+    const char c = text[i];
+    if (std::isspace(static_cast<unsigned char>(c)) || c == ';') {
+      ++i;
+    } else if (text.substr(i, 2) == "--") {
+      const size_t end = text.find('\n', i);
+      i = end == std::string_view::npos ? text.size() : end + 1;
+    } else if (text.substr(i, 2) == "/*") {
+      const size_t end = text.find("*/", i + 2);
+      i = end == std::string_view::npos ? text.size() : end + 2;
+    } else {
+      return i;
+    }
+  }
+  return i;
+}
+
+bool OnlyBlanksAndComments(std::string_view text) { return SkipBlanksAndComments(text) == text.size(); }
+
+// The statement's first keyword, upper-cased.
+std::string LeadingKeyword(std::string_view sql) {
+  std::string word;
+  for (size_t i = SkipBlanksAndComments(sql); i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])); ++i) {
+    word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i])));
+  }
+  return word;
+}
+
+std::string ReportRefusal(std::string_view what) {
+  return "not authorized: a report query may not use " + std::string(what) + "; nothing was run.";
+}
+
+// The authorizer in force while a report statement is compiled. What it refuses would outlive
+// the call (connection settings, the journal mode, temporary objects shadowing the company's
+// tables, an open transaction), reach beyond the company file (ATTACH, VACUUM INTO, extensions)
+// or rewrite it wholesale (VACUUM). `data` is the text naming the first refusal.
+int ReportAuthorizer(void* data, int action, const char* first, const char* second, const char* database,
+                     const char* /*trigger*/) {
+  auto& refused = *static_cast<std::string*>(data);
+  const auto deny = [&refused](std::string what) {
+    if (refused.empty()) refused = std::move(what);
+    return SQLITE_DENY;
+  };
+  const std::string_view name = first != nullptr ? first : "";
+  const bool in_temp = database != nullptr && sqlite3_stricmp(database, "temp") == 0;
+  switch (action) {
+    case SQLITE_PRAGMA: return deny("PRAGMA " + std::string(name));
+    case SQLITE_READ:
+      // The table-valued forms of the pragmas (pragma_synchronous, ...) run their pragma.
+      if (name.starts_with("pragma_")) return deny("PRAGMA " + std::string(name.substr(7)));
+      return SQLITE_OK;
+    case SQLITE_ATTACH: return deny("ATTACH");
+    case SQLITE_DETACH: return deny("DETACH");
+    // One statement commits on its own; inside a unit of work these would end the unit's
+    // transaction halfway, and outside one they would leave a transaction open.
+    case SQLITE_TRANSACTION:
+    case SQLITE_SAVEPOINT: return deny("transaction control (BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE)");
+    case SQLITE_CREATE_TEMP_TABLE:
+    case SQLITE_CREATE_TEMP_VIEW:
+    case SQLITE_CREATE_TEMP_INDEX:
+    case SQLITE_CREATE_TEMP_TRIGGER: return deny("temporary tables, views, indexes or triggers");
+    case SQLITE_CREATE_TABLE:
+    case SQLITE_CREATE_VIEW:
+    case SQLITE_CREATE_INDEX:
+    case SQLITE_CREATE_TRIGGER:
+      if (in_temp) return deny("temporary tables, views, indexes or triggers");
+      return SQLITE_OK;
+    case SQLITE_FUNCTION:
+      if (second != nullptr && sqlite3_stricmp(second, "load_extension") == 0) return deny("load_extension()");
+      return SQLITE_OK;
+    default: return SQLITE_OK;
+  }
+}
+
+// `path` as an SQLite URI naming the file, every byte outside the unreserved set percent-encoded.
+std::string FileUri(const std::string& path) {
+  std::error_code error;
+  const std::string absolute = std::filesystem::absolute(path, error).string();
+  std::string uri = "file:";
+  for (const char c : error ? path : absolute) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+      uri += c;
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      uri += escaped;
+    }
+  }
+  return uri;
+}
+
+sqlite3* OpenHandle(const std::string& name, int flags, const std::string& path) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(name.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    const std::string message = std::string(db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)) + " (" + path + ")";
+    sqlite3_close_v2(db);
+    throw Error::Engine(rc, message);
+  }
+  return db;
+}
+
+// The result of reading the schema: whether the file can be read as it was opened.
+int ProbeRead(sqlite3* db) {
+  return sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema;", nullptr, nullptr, nullptr);
+}
+
+bool CannotOpenForReading(int rc) { return (rc & 0xFF) == SQLITE_CANTOPEN || (rc & 0xFF) == SQLITE_READONLY; }
+
+class SqliteDialect final : public EngineDialect {
+ public:
+  // Brackets rather than double quotes: SQLite reads a double-quoted name that is no column as
+  // a text literal, a bracketed one never.
+  std::string QuoteIdentifier(std::string_view name) const override { return "[" + std::string(name) + "]"; }
+  // The case-blind columns are NOCASE, which folds A-Z only.
+  std::string AsciiNoCaseEquals(std::string_view column) const override { return std::string(column) + "=?"; }
+  std::string WholeNumberCondition(std::string_view column) const override {
+    const std::string c(column);
+    return "(" + c + "<>'' AND " + c + " NOT GLOB '*[^0-9]*')";
+  }
+  std::string HoldsIntegerCondition(std::string_view column) const override {
+    return "typeof(" + std::string(column) + ")='integer'";
+  }
+  std::string StoredTypeExpression(std::string_view column) const override {
+    return "typeof(" + std::string(column) + ")";
+  }
+  bool IsMissingCompany(const Error& error) const override { return error.number() == EngineErrorNumber(SQLITE_CANTOPEN); }
+  bool IsSumOverflow(const Error& error) const override {
+    // SUM() fails rather than give an inexact total.
+    return error.number() == EngineErrorNumber(SQLITE_ERROR) &&
+           error.description().find("integer overflow") != std::string::npos;
+  }
+};
+
+const SqliteDialect kDialect;
+
+class SqliteConnection final : public EngineConnection {
+ public:
+  // `no_links`: the file is opened only when its path's last part is no symbolic link (SQLite
+  // then also opens what it keeps beside the file without following one).
+  SqliteConnection(std::string path, OpenMode mode, bool no_links)
+      : path_(std::move(path)), nofollow_(no_links ? SQLITE_OPEN_NOFOLLOW : 0) {
+    const int flags = SQLITE_OPEN_READWRITE | (mode == OpenMode::kCreateNew ? SQLITE_OPEN_CREATE : 0) | nofollow_;
+    db_ = OpenHandle(path_, flags, path_);
+    try {
+      if (mode == OpenMode::kExisting) OpenForReadingWhenNeeded();
+      sqlite3_extended_result_codes(db_, 0);
+      Check(db_, sqlite3_busy_timeout(db_, kBusyTimeoutMs));
+      Check(db_, sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr));
+      ExecuteControl("PRAGMA synchronous=FULL; PRAGMA foreign_keys=OFF; PRAGMA journal_size_limit=4194304;");
+      Check(db_, sqlite3_create_function_v2(db_, "CDATE", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                            CDateFunction, nullptr, nullptr, nullptr));
+      Check(db_, RegisterMoneyFunction(db_));
+      struct stat status {};
+      if (::stat(path_.c_str(), &status) == 0) identity_ = {status.st_dev, status.st_ino};
+    } catch (...) {
+      sqlite3_close_v2(db_);
+      throw;
+    }
+  }
+  ~SqliteConnection() override {
+    cache_.reset();  // finalizes idle statements first
+    sqlite3_close_v2(db_);
+  }
+  SqliteConnection(const SqliteConnection&) = delete;
+  SqliteConnection& operator=(const SqliteConnection&) = delete;
+
+  std::unique_ptr<EngineStatement> Prepare(std::string_view sql) override {
+    if (sqlite3_stmt* cached = cache_->Take(sql)) {
+      return std::make_unique<SqliteStatement>(db_, cached, cache_, std::string(sql));
+    }
+    return std::make_unique<SqliteStatement>(db_, Compile(sql, SQLITE_PREPARE_PERSISTENT), cache_, std::string(sql));
+  }
+
+  std::unique_ptr<EngineStatement> PrepareReport(std::string_view sql) override {
+    spent_ = true;
+    // VACUUM is refused by its ATTACH as well; naming it plainly gives the clearer message.
+    if (LeadingKeyword(sql) == "VACUUM") throw Error::Engine(SQLITE_AUTH, ReportRefusal("VACUUM"));
+    std::string refused;
+    sqlite3_set_authorizer(db_, ReportAuthorizer, &refused);
+    sqlite3_stmt* statement = nullptr;
+    try {
+      statement = Compile(sql, 0);
+    } catch (const Error&) {
+      sqlite3_set_authorizer(db_, nullptr, nullptr);
+      if (!refused.empty()) throw Error::Engine(SQLITE_AUTH, ReportRefusal(refused));
+      throw;
+    }
+    sqlite3_set_authorizer(db_, nullptr, nullptr);
+    // Not kept for reuse: it was compiled under the report rules, and the connection is spent.
+    return std::make_unique<SqliteStatement>(db_, statement, std::weak_ptr<StatementCache>(), std::string(),
+                                             std::make_unique<RunningReport>());
+  }
+
+  void ExecuteControl(std::string_view sql) override {
+    CountStatementRun();
+    const std::string text(sql);
+    char* message = nullptr;
+    const int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+      std::string detail = message != nullptr ? message : sqlite3_errstr(rc);
+      sqlite3_free(message);
+      ThrowEngineMessage(rc, std::move(detail));
+    }
+  }
+
+  int64_t Changes() const override { return sqlite3_changes64(db_); }
+  const std::string& Path() const override { return path_; }
+  bool StillNamesItsDatabase() const override {
+    struct stat status {};
+    return ::stat(path_.c_str(), &status) == 0 &&
+           identity_ == std::pair<uint64_t, uint64_t>(status.st_dev, status.st_ino);
+  }
+  bool InTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
+  bool Spent() const override { return spent_; }
+  size_t CachedStatementCount() const override { return cache_->size(); }
+  const EngineDialect& Dialect() const override { return kDialect; }
+
+  void CheckSchema(const Catalog& catalog) override { CheckSqliteSchema(*this, catalog); }
+
+  void Begin(Access access) override { Control(access == Access::kWrite ? "BEGIN IMMEDIATE;" : "BEGIN;"); }
+  void Commit() override {
+    Control("COMMIT;");
+    ReleaseHeldPages();
+  }
+  void Rollback() override {
+    Control("ROLLBACK;");
+    ReleaseHeldPages();
+  }
+  void HoldPagesInMemory(int64_t kibibytes) override {
+    if (kibibytes <= kDefaultCacheKib) return;
+    ExecuteControl("PRAGMA cache_size=-" + std::to_string(kibibytes) + ";");
+    holding_pages_ = true;
+  }
+  void Savepoint() override { Control("SAVEPOINT ledgerkit_unit;"); }
+  void ReleaseSavepoint() override { Control("RELEASE ledgerkit_unit;"); }
+  void RollbackToSavepoint() override {
+    Control("ROLLBACK TO ledgerkit_unit;");
+    Control("RELEASE ledgerkit_unit;");
+  }
+  // BEGIN IMMEDIATE has taken the file's write lock already: no other writer until the end.
+  void LockCompany() override {}
+
+  std::vector<std::string> IntegrityProblems() override {
+    std::vector<std::string> problems;
+    const auto statement = Prepare("PRAGMA integrity_check;");
+    while (statement->Step()) {
+      const std::string line(statement->ColumnText(0));
+      if (line != "ok") problems.push_back(line);
+    }
+    return problems;
+  }
+
+  void Checkpoint() override { ExecuteControl("PRAGMA wal_checkpoint(TRUNCATE);"); }
+
+  // Only a database in write-ahead-log mode is a company file.
+  bool WritersQueueBesideFile() override {
+    try {
+      const auto statement = Prepare("PRAGMA journal_mode;");
+      return statement->Step() && statement->ColumnText(0) == "wal";
+    } catch (const Error&) {
+      return false;  // not a database: the write that follows fails on its own
+    }
+  }
+
+  Error BusyError(std::string message) const override { return Error::Engine(SQLITE_BUSY, std::move(message)); }
+
+  // AUTOINCREMENT keeps the last key handed out in sqlite_sequence, one row per table once it
+  // handed out a key.
+  int64_t KeyCounter(const TableDef& table) override {
+    const auto statement = Prepare("SELECT seq FROM sqlite_sequence WHERE name=?;");
+    statement->BindText(1, table.name);
+    return statement->Step() && statement->ColumnKind(0) == StoredKind::kInteger ? statement->ColumnInteger(0) : 0;
+  }
+  void AdvanceKeyCounter(const TableDef& table, int64_t last) override {
+    const auto raise = Prepare("UPDATE sqlite_sequence SET seq=?1 WHERE name=?2 AND seq<?1;");
+    raise->BindInteger(1, last);
+    raise->BindText(2, table.name);
+    while (raise->Step()) {
+    }
+    const auto add = Prepare(
+        "INSERT INTO sqlite_sequence (name, seq) SELECT ?2, ?1 WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE "
+        "name=?2);");
+    add->BindInteger(1, last);
+    add->BindText(2, table.name);
+    while (add->Step()) {
+    }
+  }
+
+ private:
+  // Runs one transaction-control statement, compiled once per connection.
+  void Control(std::string_view sql) {
+    const auto statement = Prepare(sql);
+    while (statement->Step()) {
+    }
+  }
+
+  // Compiles exactly one statement; see Prepare in Engine.h.
+  sqlite3_stmt* Compile(std::string_view sql, unsigned int prepare_flags) {
+    sqlite3_stmt* statement = nullptr;
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), prepare_flags, &statement, &tail);
+    if (rc != SQLITE_OK) ThrowEngine(db_, rc);
+    if (statement == nullptr) {
+      throw Error::Runtime(kInvalidArgument, "The SQL text holds no statement.");
+    }
+    std::string_view rest(tail, sql.data() + sql.size() - tail);
+    if (!OnlyBlanksAndComments(rest)) {
+      sqlite3_finalize(statement);
+      while (!rest.empty() && (std::isspace(static_cast<unsigned char>(rest.front())) || rest.front() == ';')) {
+        rest.remove_prefix(1);
+      }
+      throw Error::Runtime(kInvalidArgument,
+                           "The SQL text holds more than one statement; only one runs per call. The second begins: " +
+                               std::string(rest.substr(0, 60)));
+    }
+    return statement;
+  }
+
+  // A file that cannot be written (read-only file, directory or mount) opens for reading: SQLite
+  // itself falls back to read-only when the file cannot be opened for writing. The write-ahead
+  // log's index (-shm) is the remaining obstacle: where it does not exist and cannot be created,
+  // the file is opened as immutable, which is sound only while no log holds changes beside it
+  // (nobody can write one in a place where the index cannot be created) and is refused otherwise.
+  void OpenForReadingWhenNeeded() {
+    const int rc = ProbeRead(db_);
+    if (rc == SQLITE_OK || !CannotOpenForReading(rc)) return;  // other failures surface on first use
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    db_ = OpenHandle(path_, SQLITE_OPEN_READONLY | nofollow_, path_);
+    if (ProbeRead(db_) == SQLITE_OK) return;
+    struct stat log {};
+    if (::stat((path_ + "-wal").c_str(), &log) == 0 && log.st_size > 0) {
+      throw Error::Engine(SQLITE_CANTOPEN,
+                          "unable to open database file (" + path_ +
+                              " can only be read here, and its write-ahead log holds changes that cannot be read "
+                              "without creating " + path_ + "-shm)");
+    }
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    db_ = OpenHandle(FileUri(path_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | nofollow_, path_);
+    // It would never notice a change made once the place becomes writable: used for one call only.
+    spent_ = true;
+  }
+
+  // The engine's own bound on the pages a connection keeps (its default, 2,000 KiB).
+  static constexpr int64_t kDefaultCacheKib = 2000;
+
+  // Back to the usual bound after a transaction that held more pages; the pages over it go.
+  void ReleaseHeldPages() {
+    if (!holding_pages_) return;
+    holding_pages_ = false;
+    ExecuteControl("PRAGMA cache_size=-" + std::to_string(kDefaultCacheKib) + ";");
+  }
+
+  std::string path_;
+  bool holding_pages_ = false;  // a transaction's HoldPagesInMemory raised the bound
+  int nofollow_ = 0;  // SQLITE_OPEN_NOFOLLOW for every handle of this connection, or 0
+  std::pair<uint64_t, uint64_t> identity_{0, 0};
+  sqlite3* db_ = nullptr;
+  bool spent_ = false;
+  std::shared_ptr<StatementCache> cache_ = std::make_shared<StatementCache>();
+};
+
+}  // namespace
+
+std::unique_ptr<EngineConnection> OpenSqliteFile(std::string_view target, OpenMode mode) {
+  std::string path(target);
+  if (path.empty()) throw Error::Runtime(kInvalidArgument, "The company file path is empty.");
+  if (path.find('\0') != std::string::npos) {
+    throw Error::Runtime(kInvalidArgument, "The company file path holds a NUL character.");
+  }
+  // A path is always a file: never a URI, never the in-memory database.
+  if (path.starts_with("file:") || path == ":memory:") path.insert(0, "./");
+  const bool no_links = CurrentCallLimits().refuse_links;
+  if (no_links) {
+    // Looked at before anything is opened or made, so nothing appears beside a link's target.
+    const std::string refusal = LinkRefusal(path);
+    if (!refusal.empty()) throw Error::Engine(SQLITE_CANTOPEN, refusal);
+  }
+  if (mode == OpenMode::kCreateNew) {
+    // O_EXCL wins the race against another creator: an existing file is never written over
+    // (nor is a link followed: O_EXCL refuses one at the path).
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+      throw Error::Runtime(kInvalidArgument, "The file " + path +
+                                                 " already exists or cannot be created; a company file is never "
+                                                 "written over an existing one.");
+    }
+    ::close(fd);
+  }
+  return std::make_unique<SqliteConnection>(std::move(path), mode, no_links);
+}
+
+const EngineDriver& SqliteDriver() {
+  static const EngineDriver driver{
+      "Driver=SQLite;Dbq=",
+      [](std::string_view target) { return OpenSqliteFile(target, OpenMode::kExisting); },
+      CreateSqliteDatabase,
+      kDialect,
+  };
+  return driver;
+}
+
+}  // namespace ledgerkit
