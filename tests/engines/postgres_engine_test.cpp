@@ -6,6 +6,7 @@
 
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -14,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/CallLimits.h"
 #include "common/Catalog.h"
 #include "ledgerkit/common/Convert.h"
 #include "ledgerkit/common/DataAccess.h"
@@ -118,6 +120,12 @@ TEST(PostgresReportRules, CallsAreFoundWhereTheServerReadsThemAndNowhereElse) {
            "UPDATE ACAccount SET Name = 'x' WHERE ACAccountID = $1",
            "CREATE TABLE lk_report_copy AS SELECT * FROM ACAccount",
            "EXPLAIN SELECT * FROM ACAccount",
+           // What only looks like a lock, a large object or a table made: literals, a name, a
+           // substring's length, an INSERT's target.
+           "SELECT 'lo_create(0)', $$ FOR UPDATE $$, E'\\' FOR SHARE', $x$INTO TEMP t$x$ FROM ACAccount",
+           "SELECT substring(Name FROM 1 FOR 2) AS \"for\", lo_total FROM ACAccount",
+           "INSERT INTO ACAccount (Parent, Name) SELECT Parent, Name FROM ACAccount",
+           "ALTER TABLE ACAccount ADD COLUMN Kept bigint",
        }) {
     EXPECT_TRUE(PostgresReportMayRun(allowed, refused)) << allowed << ": " << refused;
   }
@@ -130,6 +138,29 @@ TEST(PostgresReportRules, CallsAreFoundWhereTheServerReadsThemAndNowhereElse) {
       {"  (SET ROLE none)", "SET"},
       {"create or replace function pg_temp.f() returns int language sql as 'select 1'", "CREATE FUNCTION"},
       {"SELECT dblink_exec('host=x', 'SELECT 1')", "dblink_exec()"},
+      // Tables made to outlive the call, in every spelling the server takes.
+      {"SELECT 1 INTO LOCAL TEMP t", "temporary"},
+      {"select * into Global /* c */ TEMPORARY t from ACAccount", "temporary"},
+      {"SELECT 1 INTO UNLOGGED t", "unlogged"},
+      {"CREATE UNLOGGED TABLE t (a bigint)", "unlogged"},
+      // The role's own settings, password and defaults stay after the call.
+      {"ALTER ROLE CURRENT_USER SET role = 'ledgerkit'", "ALTER ROLE"},
+      {"alter /* me */ user current_user PASSWORD 'x'", "ALTER USER"},
+      {"ALTER GROUP lk_x ADD USER lk_y", "ALTER GROUP"},
+      {"ALTER DEFAULT PRIVILEGES GRANT SELECT ON TABLES TO PUBLIC", "ALTER DEFAULT"},
+      // Large objects, however the function is named.
+      {"SELECT lo_from_bytea(0, 'x')", "lo_from_bytea()"},
+      {"SELECT \"lo_create\"(0)", "lo_create()"},
+      {"SELECT pg_catalog . LO_UNLINK (1)", "lo_unlink()"},
+      {"SELECT lowrite(1, 'x')", "lowrite()"},
+      {"SELECT pg_catalog.lo_put(1, 0, 'x')", "lo_put()"},
+      {"SELECT lo_open(1, 131072)", "lo_open()"},
+      // Row locks.
+      {"SELECT * FROM ACAccount FOR UPDATE", "FOR UPDATE"},
+      {"SELECT * FROM ACAccount for /* c */ share", "FOR SHARE"},
+      {"SELECT * FROM ACAccount FOR NO KEY UPDATE OF ACAccount SKIP LOCKED", "FOR NO KEY UPDATE"},
+      {"SELECT * FROM ACAccount -- c\nFOR KEY\nSHARE", "FOR KEY SHARE"},
+      {"SELECT $$'$$ FROM ACAccount FOR UPDATE --'", "FOR UPDATE"},
   };
   for (const auto& [sql, what] : refusals) {
     refused.clear();
@@ -500,6 +531,12 @@ TEST_F(PostgresEngine, AReportQueryHasOnlyItsCompanysTables) {
       {"DECLARE c CURSOR WITH HOLD FOR SELECT 1", "42501", "DECLARE"},
       {"SELECT pg_sleep_for('1 second')", "42501", "pg_sleep_for()"},
       {"SELECT pg_try_advisory_lock(1)", "42501", "pg_try_advisory_lock()"},
+      {"SELECT 1 INTO LOCAL TEMP lk_kept", "42501", "temporary"},
+      {"SELECT 1 INTO UNLOGGED lk_kept", "42501", "unlogged"},
+      {"ALTER ROLE CURRENT_USER SET statement_timeout = 1", "42501", "ALTER ROLE"},
+      {"SELECT pg_catalog.lo_from_bytea(0, 'kept')", "42501", "lo_from_bytea()"},
+      {"SELECT \"lo_create\"(0)", "42501", "lo_create()"},
+      {"SELECT AccountNo FROM ISubScriber FOR NO KEY UPDATE", "42501", "FOR NO KEY UPDATE"},
   };
   for (const Refusal& refusal : refusals) {
     const Error error = CaptureError([&] { Report(uri, refusal.sql); });
@@ -531,6 +568,12 @@ TEST_F(PostgresEngine, AReportQueryHasOnlyItsCompanysTables) {
                                         ".ACAccount WHERE Name IN ('Bank', 'Cash')"),
             "Bank");
   EXPECT_EQ(Admin(PostgresServer(), "SELECT COUNT(*) FROM pg_class WHERE relname IN ('lk_planted', 'lk_kept')"), "0");
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT COUNT(*) FROM pg_largeobject_metadata lo JOIN pg_roles r ON "
+                                    "r.oid = lo.lomowner WHERE r.rolname = '" + role + "'"),
+            "0");
+  EXPECT_EQ(Admin(PostgresServer(), "SELECT COUNT(*) FROM pg_db_role_setting s JOIN pg_roles r ON r.oid = s.setrole "
+                                    "WHERE r.rolname = '" + role + "'"),
+            "0");
 }
 
 // Inside a unit, a report runs in a savepoint of its own: what it did stays with the unit, a
@@ -559,6 +602,111 @@ TEST_F(PostgresEngine, AReportInsideAUnitLeavesTheUnitItsRights) {
   });
   EXPECT_EQ(Admin(PostgresServer(), "SELECT CompanyName || AccountNo FROM " + Unique("lk_rep_unit") + ".ISubScriber"),
             "UnitU-1");
+}
+
+// Sets how long a writer waits for its turn until destroyed.
+class WaitLimit {
+ public:
+  explicit WaitLimit(std::chrono::milliseconds limit) : saved_(WriterWaitLimit()) { SetWriterWaitLimit(limit); }
+  ~WaitLimit() { SetWriterWaitLimit(saved_); }
+  WaitLimit(const WaitLimit&) = delete;
+  WaitLimit& operator=(const WaitLimit&) = delete;
+
+ private:
+  std::chrono::milliseconds saved_;
+};
+
+// A session of its own that holds the locks `sql` takes in an open transaction until destroyed.
+class LockHolder {
+ public:
+  LockHolder(const std::string& uri, const std::string& sql) : conn_(PQconnectdb(uri.c_str())) {
+    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    PGresult* result = PQexec(conn_, ("BEGIN; " + sql).c_str());
+    EXPECT_EQ(PQresultStatus(result), PGRES_TUPLES_OK) << sql << ": " << PQresultErrorMessage(result);
+    PQclear(result);
+  }
+  // The locks are gone once the rollback is answered (after a mere close the server may still
+  // hold them a moment).
+  ~LockHolder() {
+    PQclear(PQexec(conn_, "ROLLBACK"));
+    PQfinish(conn_);
+  }
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+
+ private:
+  PGconn* conn_;
+};
+
+// A report waiting for a row or table another session holds locked ends with the library's busy
+// error, as a writer waiting too long for its turn does, or, when its time limit comes first,
+// with the time-limit error; never with the server's own words. Either way nothing it did stays,
+// and inside a unit the unit keeps its own limits after a report.
+TEST_F(PostgresEngine, AReportWaitingForAnotherSessionsLockEndsWithTheBusyOrTheTimeLimitError) {
+  PostgresCompany own(Unique("lk_rep_lock"));
+  const std::string schema = Unique("lk_rep_lock");
+  const std::string uri = own.uri();
+  Report(uri, "INSERT INTO ACAccount (ACAccountID, Parent, Name) VALUES (40, 1, 'Bank')");
+  const std::string account_no = Report(uri, "SELECT COALESCE(AccountNo, '-') FROM ISubScriber");
+  const WaitLimit short_wait(std::chrono::milliseconds(200));
+  const testing::ExpectedEngineError busy = testing::ExpectedError(testing::EngineFailure::kBusy);
+  const std::string busy_words = "database is locked: waited 200 ms for another writer to finish with ";
+  {
+    const LockHolder row(PostgresServer(), "SELECT Name FROM " + schema + ".ACAccount WHERE ACAccountID = 40 FOR UPDATE");
+    const Error waited = CaptureError([&] { Report(uri, "UPDATE ACAccount SET Name = 'Till' WHERE ACAccountID = 40"); });
+    EXPECT_EQ(waited.number(), busy.number) << waited.description();
+    EXPECT_EQ(waited.source(), busy.source);
+    EXPECT_TRUE(waited.description().starts_with(busy_words)) << waited.description();
+    EXPECT_EQ(waited.description().find("canceling statement"), std::string::npos) << waited.description();
+
+    // Inside a unit the same; the unit fails with it and keeps nothing.
+    const Error in_unit = CaptureError([&] {
+      UnitOfWork::Run(Variant(uri), Access::kWrite, [&] {
+        Report(uri, "UPDATE ISubScriber SET AccountNo = 'L-1'");
+        Report(uri, "DELETE FROM ACAccount WHERE ACAccountID = 40");
+      });
+    });
+    EXPECT_EQ(in_unit.number(), busy.number) << in_unit.description();
+    EXPECT_NE(in_unit.description().find(busy_words), std::string::npos) << in_unit.description();
+
+    // A time limit shorter than the lock wait ends the report first, in its own words.
+    const WaitLimit long_wait(std::chrono::seconds(60));
+    CallLimits limits;
+    limits.report_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    limits.report_limit_seconds = 1;
+    const CallLimitsScope scope(limits);
+    const Error late = CaptureError([&] { Report(uri, "UPDATE ACAccount SET Name = 'Till' WHERE ACAccountID = 40"); });
+    EXPECT_NE(late.description().find("The report query was stopped after 1 second, the time limit of a report."),
+              std::string::npos)
+        << late.description();
+  }
+  {
+    // A table locked whole: even a query that only reads waits for it, from its preparation on.
+    const LockHolder table(PostgresServer(), "LOCK TABLE " + schema + ".ACAccount IN ACCESS EXCLUSIVE MODE; SELECT 1");
+    const Error waited = CaptureError([&] { Report(uri, "SELECT COUNT(*) FROM ACAccount"); });
+    EXPECT_EQ(waited.number(), busy.number) << waited.description();
+    EXPECT_TRUE(waited.description().starts_with(busy_words)) << waited.description();
+  }
+  EXPECT_EQ(Report(uri, "SELECT Name FROM ACAccount WHERE ACAccountID = 40"), "Bank");
+  EXPECT_EQ(Report(uri, "SELECT COALESCE(AccountNo, '-') FROM ISubScriber"), account_no);
+
+  // Once the locks are gone the same reports run; inside a unit the unit's limits are its own
+  // again after one, deadline or not.
+  UnitOfWork::Run(Variant(uri), Access::kWrite, [&] {
+    const std::string unit_limits = "SELECT current_setting('statement_timeout') || ' ' || current_setting('lock_timeout')";
+    const std::string before = Ordinary(uri, unit_limits);
+    {
+      CallLimits limits;
+      limits.report_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(600);
+      const CallLimitsScope scope(limits);
+      Report(uri, "UPDATE ACAccount SET Name = 'Till' WHERE ACAccountID = 40");
+    }
+    EXPECT_EQ(Ordinary(uri, unit_limits), before);
+    Report(uri, "UPDATE ISubScriber SET AccountNo = 'L-2'");
+    EXPECT_EQ(Ordinary(uri, unit_limits), before);
+  });
+  EXPECT_EQ(Report(uri, "SELECT Name || ' ' || AccountNo FROM ACAccount, ISubScriber WHERE ACAccountID = 40"),
+            "Till L-2");
 }
 
 // The role comes with the company, is made when a company made without one is opened, is a

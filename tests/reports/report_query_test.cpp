@@ -80,6 +80,46 @@ TEST(ReportQuery, EmptyResultsAndWritesAreNotErrors) {
   EXPECT_EQ(RawScalar(company.path(), "SELECT AccountNo FROM ISubScriber"), "A-1");
 }
 
+// The caller's text reaches the engine as written: what looks like a marker, a second statement
+// or a bracketed name inside a literal stays the literal, on a server in its own literal forms
+// (dollar quotes, E'' escapes) too; a second statement is refused before anything runs. On a
+// server the company's MONEY function is written lk_money: the server would read MONEY(...) as
+// a cast to its own money type, which gives another text.
+TEST(ReportQuery, TheTextGoesAsWrittenAndLiteralsComeBackUnchanged) {
+  TempCompany company;
+  CReportMgr reports;
+  const auto first = [&](const std::string& sql) {
+    return ToText(reports.ExecReportQuery(company.account(), sql)->Field(0));
+  };
+  EXPECT_EQ(first("SELECT 'a;b' AS t"), "a;b");
+  EXPECT_EQ(first("SELECT 'it''s ? ok' AS t;"), "it's ? ok");
+  EXPECT_EQ(first("SELECT ' [Note] ?1 ' AS t -- ; SELECT 2"), " [Note] ?1 ");
+  EXPECT_EQ(first("SELECT COUNT(*) AS Accounts FROM ACAccount WHERE Name = '; DELETE FROM ACAccount'"), "0");
+  const Error two = CaptureError([&] { reports.ExecReportQuery(company.account(), "SELECT 1; UPDATE ACAccount SET Name='x'"); });
+  EXPECT_EQ(two.number(), kInvalidArgument);
+  EXPECT_NE(two.description().find("The second begins: UPDATE ACAccount"), std::string::npos) << two.description();
+  if (!testing::OnPostgres()) return;
+
+  EXPECT_EQ(first("SELECT $$a;b$$"), "a;b");
+  EXPECT_EQ(first("SELECT $$a?b$$"), "a?b");
+  EXPECT_EQ(first("SELECT E'it\\'s ? ok'"), "it's ? ok");
+  EXPECT_EQ(first("SELECT $$ [Note] $$"), " [Note] ");
+  EXPECT_EQ(first("SELECT $t$ $$; ? $t$ AS t; -- done"), " $$; ? ");
+  // Result columns keep the case they are written in.
+  EXPECT_EQ(reports.ExecReportQuery(company.account(), "SELECT 1 AS Accounts")->Columns()[0].name, "Accounts");
+  EXPECT_EQ(first("SELECT lk_money(282274521)"), "28227.4521");
+  const Error money = CaptureError([&] { reports.ExecReportQuery(company.account(), "SELECT Money (282274521)"); });
+  EXPECT_EQ(money.number(), kInvalidArgument);
+  EXPECT_NE(money.description().find("lk_money(...): Money(...) is the server's cast"), std::string::npos)
+      << money.description();
+  // The library's own spellings are no server SQL: the server's refusal, in its words.
+  for (const char* sqlite_only : {"SELECT [Note] FROM ACAccount", "SELECT Name FROM ACAccount WHERE Name = ?"}) {
+    const Error error = CaptureError([&] { reports.ExecReportQuery(company.account(), sqlite_only); });
+    EXPECT_EQ(error.number(), testing::ExpectedError(testing::EngineFailure::kSqlError).number) << sqlite_only;
+    EXPECT_NE(error.description().find("syntax error"), std::string::npos) << error.description();
+  }
+}
+
 constexpr int32_t kNotAuthorized = static_cast<int32_t>(0x80050017u);
 
 // A company with user "alice", a bank account and an expense account, for calls after a report.

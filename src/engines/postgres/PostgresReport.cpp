@@ -6,10 +6,12 @@
 // may become another role: the server checks a change of role against the session's user, so
 // whatever changes a setting (SET, set_config, the pg_settings view, or SQL run from a text by
 // query_to_xml or ts_stat) could take the user's own rights back. Those, and what would outlive
-// the call (an open transaction, prepared statements, cursors, temporary objects, code left in a
-// schema every company shares), are refused here before anything runs. The text is read with the
-// server's own rules for literals, quoted names and comments, so that nothing the server reads
-// as a name can be hidden from this check in what a simpler reading takes for a literal.
+// the call (an open transaction, prepared statements, cursors, temporary or unlogged tables,
+// large objects, the role's own settings and password, code left in a schema every company
+// shares), and row locks, are refused here before anything runs. The text is read by the
+// engine's one reading of SQL (PostgresSqlText.h), the server's own rules for literals, dollar
+// quotes, quoted names and comments, so that nothing the server reads as a name can be hidden
+// from this check in what a simpler reading takes for a literal.
 #include <cctype>
 #include <initializer_list>
 #include <string>
@@ -17,27 +19,11 @@
 #include <vector>
 
 #include "engines/postgres/PostgresEngine.h"
+#include "engines/postgres/PostgresSqlText.h"
 
 namespace ledgerkit {
 
 namespace {
-
-bool IdentifierStart(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return std::isalpha(u) || c == '_' || u >= 0x80;
-}
-
-bool IdentifierPart(char c) {
-  return IdentifierStart(c) || std::isdigit(static_cast<unsigned char>(c)) || c == '$';
-}
-
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
 
 std::string UpperAscii(std::string_view text) {
   std::string upper(text);
@@ -52,6 +38,8 @@ std::string UpperAscii(std::string_view text) {
 struct Word {
   std::string text;
   bool quoted = false;
+  bool called = false;     // a ( follows: a function's name
+  bool qualified = false;  // a . comes before: the name of something in a schema
 };
 
 struct Lexed {
@@ -59,131 +47,34 @@ struct Lexed {
   bool unicode_name = false;  // a U&"..." name, whose escapes could spell any name
 };
 
-// Where the comment starting at `i` ends (block comments nest, as the server reads them), or `i`
-// when none starts there.
-size_t CommentEnd(std::string_view sql, size_t i) {
-  if (sql.substr(i, 2) == "--") {
-    const size_t end = sql.find('\n', i);
-    return end == std::string_view::npos ? sql.size() : end + 1;
-  }
-  if (sql.substr(i, 2) != "/*") return i;
-  int depth = 0;
-  while (i < sql.size()) {
-    if (sql.substr(i, 2) == "/*") {
-      ++depth;
-      i += 2;
-    } else if (sql.substr(i, 2) == "*/") {
-      i += 2;
-      if (--depth == 0) return i;
-    } else {
-      ++i;
-    }
-  }
-  return sql.size();
-}
-
-// Where the literal whose opening quote is at `i` ends. `escapes`: backslash escapes count (an
-// E'...' literal).
-size_t QuotedEnd(std::string_view sql, size_t i, bool escapes) {
-  for (++i; i < sql.size(); ++i) {
-    if (escapes && sql[i] == '\\') {
-      ++i;
-    } else if (sql[i] == '\'') {
-      if (i + 1 < sql.size() && sql[i + 1] == '\'') {
-        ++i;
-      } else {
-        return i + 1;
-      }
-    }
-  }
-  return sql.size();
-}
-
-// The opening quote of the next part of a literal continued after `i` (blanks holding a line
-// break, and -- comments, between two quoted parts), or npos.
-size_t Continuation(std::string_view sql, size_t i) {
-  while (i < sql.size() && (sql[i] == ' ' || sql[i] == '\t' || sql[i] == '\f' || sql[i] == '\r')) ++i;
-  if (i >= sql.size() || sql[i] != '\n') return std::string_view::npos;
-  while (i < sql.size()) {
-    if (std::isspace(static_cast<unsigned char>(sql[i]))) {
-      ++i;
-    } else if (sql.substr(i, 2) == "--") {
-      const size_t end = sql.find('\n', i);
-      if (end == std::string_view::npos) return std::string_view::npos;
-      i = end + 1;
-    } else {
-      break;
-    }
-  }
-  return i < sql.size() && sql[i] == '\'' ? i : std::string_view::npos;
-}
-
-// The delimiter of a dollar-quoted literal ($$ or $tag$) starting at `i`, or empty.
-std::string_view DollarDelimiter(std::string_view sql, size_t i) {
-  size_t j = i + 1;
-  if (j < sql.size() && IdentifierStart(sql[j])) {
-    while (j < sql.size() && IdentifierPart(sql[j]) && sql[j] != '$') ++j;
-  }
-  if (j < sql.size() && sql[j] == '$') return sql.substr(i, j + 1 - i);
-  return {};
-}
-
-// The words and quoted names of `sql`, read as the server reads them with
-// standard_conforming_strings on (set for every report): nothing inside a literal or a comment.
+// The words and quoted names of `sql`, read by the engine's one reading of SQL text
+// (PostgresSqlText.h), with standard_conforming_strings on as for every report: nothing inside
+// a literal or a comment.
 Lexed Lex(std::string_view sql) {
+  const std::vector<SqlToken> tokens = LexPostgresSql(sql);
   Lexed out;
-  size_t i = 0;
-  while (i < sql.size()) {
-    const char c = sql[i];
-    const char next = i + 1 < sql.size() ? sql[i + 1] : '\0';
-    if (const size_t end = CommentEnd(sql, i); end != i) {
-      i = end;
-    } else if (c == '\'') {
-      i = QuotedEnd(sql, i, false);
-    } else if ((c == 'e' || c == 'E') && next == '\'') {
-      // An escaped literal's continuation parts are read with escapes too.
-      i = QuotedEnd(sql, i + 1, true);
-      for (size_t part = Continuation(sql, i); part != std::string_view::npos; part = Continuation(sql, i)) {
-        i = QuotedEnd(sql, part, true);
+  for (size_t t = 0; t < tokens.size(); ++t) {
+    const SqlToken& token = tokens[t];
+    if (token.kind == SqlTokenKind::kUnicodeName) out.unicode_name = true;
+    if (token.kind != SqlTokenKind::kWord && token.kind != SqlTokenKind::kQuotedName) continue;
+    Word word;
+    word.quoted = token.kind == SqlTokenKind::kQuotedName;
+    word.text = token.name;
+    if (word.quoted) {
+      for (char& c : word.text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
       }
-    } else if ((c == 'b' || c == 'B' || c == 'x' || c == 'X' || c == 'n' || c == 'N') && next == '\'') {
-      i = QuotedEnd(sql, i + 1, false);
-    } else if ((c == 'u' || c == 'U') && next == '&' && i + 2 < sql.size() && sql[i + 2] == '\'') {
-      i = QuotedEnd(sql, i + 2, false);
-    } else if ((c == 'u' || c == 'U') && next == '&' && i + 2 < sql.size() && sql[i + 2] == '"') {
-      out.unicode_name = true;
-      i += 2;
-    } else if (c == '"') {
-      std::string name;
-      for (++i; i < sql.size(); ++i) {
-        if (sql[i] == '"') {
-          if (i + 1 < sql.size() && sql[i + 1] == '"') {
-            name += '"';
-            ++i;
-          } else {
-            ++i;
-            break;
-          }
-        } else {
-          name += sql[i];
-        }
-      }
-      out.words.push_back(Word{LowerAscii(name), true});
-    } else if (c == '$' && std::isdigit(static_cast<unsigned char>(next))) {
-      for (++i; i < sql.size() && std::isdigit(static_cast<unsigned char>(sql[i]));) ++i;
-    } else if (c == '$' && !DollarDelimiter(sql, i).empty()) {
-      const std::string_view delimiter = DollarDelimiter(sql, i);
-      const size_t close = sql.find(delimiter, i + delimiter.size());
-      i = close == std::string_view::npos ? sql.size() : close + delimiter.size();
-    } else if (IdentifierStart(c)) {
-      const size_t start = i;
-      while (i < sql.size() && IdentifierPart(sql[i])) ++i;
-      out.words.push_back(Word{LowerAscii(sql.substr(start, i - start)), false});
-    } else {
-      // Digits, operators and punctuation. A number's trailing letters are read as a word of their
-      // own, which only ever refuses more.
-      ++i;
     }
+    const size_t next = NextSignificant(tokens, t + 1);
+    word.called = next < tokens.size() && tokens[next].kind == SqlTokenKind::kSymbol && sql[tokens[next].begin] == '(';
+    size_t previous = t;
+    while (previous > 0 && (tokens[previous - 1].kind == SqlTokenKind::kBlank ||
+                            tokens[previous - 1].kind == SqlTokenKind::kComment)) {
+      --previous;
+    }
+    word.qualified = previous > 0 && tokens[previous - 1].kind == SqlTokenKind::kSymbol &&
+                     sql[tokens[previous - 1].begin] == '.';
+    out.words.push_back(std::move(word));
   }
   return out;
 }
@@ -238,6 +129,15 @@ bool PostgresReportMayRun(std::string_view sql, std::string& refused) {
       return false;
     }
   }
+  if (first == "alter" && after < lexed.words.size() && !lexed.words[after].quoted) {
+    // A role's own settings and password, and the defaults of what it makes, stay with the role
+    // after the call; a large object is no company table.
+    const std::string& what = lexed.words[after].text;
+    if (what == "role" || what == "user" || what == "group" || what == "default" || what == "large") {
+      refused = "ALTER " + UpperAscii(what);
+      return false;
+    }
+  }
   if (first == "create") {
     // Code would stay behind in the one place the role may create anything, a schema the
     // company shares with every other (its temporary schema, or public on older servers), and
@@ -260,10 +160,38 @@ bool PostgresReportMayRun(std::string_view sql, std::string& refused) {
   for (size_t i = 0; i < lexed.words.size(); ++i) {
     const Word& word = lexed.words[i];
     const std::string& name = word.text;
-    // CREATE TEMP ... and SELECT ... INTO TEMP ...; elsewhere the word may be a name.
-    const bool makes_table = first == "create" || (i > 0 && lexed.words[i - 1].text == "into");
+    // CREATE [LOCAL|GLOBAL] TEMP|UNLOGGED ... and SELECT ... INTO [LOCAL|GLOBAL] TEMP|UNLOGGED ...;
+    // elsewhere the word may be a name.
+    size_t before = i;
+    while (before > 0 && !lexed.words[before - 1].quoted &&
+           (lexed.words[before - 1].text == "local" || lexed.words[before - 1].text == "global")) {
+      --before;
+    }
+    const bool makes_table =
+        first == "create" || (before > 0 && !lexed.words[before - 1].quoted && lexed.words[before - 1].text == "into");
     if (!word.quoted && makes_table && (name == "temp" || name == "temporary")) {
       refused = "temporary tables, views or sequences";
+      return false;
+    }
+    if (!word.quoted && makes_table && name == "unlogged") {
+      refused = "unlogged tables";
+      return false;
+    }
+    // Row locks: a report reads the state its transaction sees, and holds back no writer.
+    if (!word.quoted && name == "for" && i + 1 < lexed.words.size() && !lexed.words[i + 1].quoted) {
+      const std::string& lock = lexed.words[i + 1].text;
+      const bool no_key = lock == "no" && i + 3 < lexed.words.size() && lexed.words[i + 2].text == "key" &&
+                          lexed.words[i + 3].text == "update";
+      const bool key_share = lock == "key" && i + 2 < lexed.words.size() && lexed.words[i + 2].text == "share";
+      if (lock == "update" || lock == "share" || no_key || key_share) {
+        refused = std::string("row locks (FOR ") +
+                  (no_key ? "NO KEY UPDATE" : key_share ? "KEY SHARE" : UpperAscii(lock)) + ")";
+        return false;
+      }
+    }
+    // Large objects belong to the database, not to the company, and outlive the call.
+    if (word.called && (name.starts_with("lo_") || name == "loread" || name == "lowrite")) {
+      refused = "large objects (" + name + "())";
       return false;
     }
     if (name.starts_with("pg_temp")) {
