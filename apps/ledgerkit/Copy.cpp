@@ -1,5 +1,7 @@
 #include "Copy.h"
 
+#include <signal.h>
+
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -14,6 +16,7 @@
 #include "common/Engine.h"
 #include "ledgerkit/common/Error.h"
 #include "common/Text.h"
+#include "common/UnfinishedFiles.h"
 #include "common/UnitOfWork.h"
 #include "entities/Catalog.h"
 
@@ -151,6 +154,27 @@ int64_t CopyTable(const TableDef& table, EngineConnection& from, EngineConnectio
   return copied;
 }
 
+// SIGINT, SIGTERM or SIGHUP during a copy: the file being made goes, then the signal ends the
+// process as it would have (a copy to a server is rolled back by the server when the session
+// ends).
+void RemoveUnfinishedAndStop(int signal_number) {
+  RemoveUnfinishedFiles();
+  ::raise(signal_number);  // the handler was reset on entry: this ends the process
+}
+
+void StopCleanlyOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = RemoveUnfinishedAndStop;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction previous {};
+    // A signal the caller had ignored (nohup, a background job) stays ignored.
+    if (::sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal_number, &action, nullptr);
+  }
+}
+
 }  // namespace
 
 bool IsServerCompany(const std::string& account) { return !NamesCompanyFile(account); }
@@ -192,6 +216,7 @@ Subcommand AddCopyCommand(CLI::App& app) {
   command->add_option("SRC", options->source, "Company file path or postgresql:// URI to copy")->required();
   command->add_option("DST", options->destination, "New company file path or postgresql://...?company=NAME URI")->required();
   return Subcommand{command, [options](std::ostream& out) {
+                      StopCleanlyOnSignals();
                       const CopyResult copied = CopyCompany(options->source, options->destination);
                       int64_t total = 0;
                       std::string tables;

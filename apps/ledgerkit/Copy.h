@@ -21,12 +21,14 @@ struct CopyResult {
 
 // Copies the company `source` names into a new company `destination` (a file path or a
 // postgresql:// URI each). The source is read in one read transaction, so the copy is one state
-// of it; the destination is made (CreateEngineDatabase) and filled in one write transaction.
-// Refuses (Invalid argument, 5) a destination that exists, touching nothing. Copies a source
-// that `check` finds fault with as it is, except for a value the destination cannot hold
+// of it; the destination is made (CreateEngineDatabase) and filled in one write transaction that
+// commits last: a file is written under a temporary name beside it and takes its name when
+// complete, a company on a server is made with its rows and report role in one server
+// transaction. Refuses (Invalid argument, 5) a destination that exists, touching nothing. Copies
+// a source that `check` finds fault with as it is, except for a value the destination cannot hold
 // exactly (a fraction or text in a number column, an amount beyond the 64-bit range): that fails
-// naming table, key and column. On any failure the destination is removed again and the failure
-// is passed on.
+// naming table, key and column. On any failure, and when the process is killed, no destination
+// is left and the failure is passed on.
 CopyResult CopyCompany(const std::string& source, const std::string& destination);
 
 // A company's name as the tool prints it: a path unchanged, a URI with its password hidden.
@@ -35,7 +37,8 @@ std::string ShownCompany(const std::string& account);
 // True when `account` names a company on a server rather than a file.
 bool IsServerCompany(const std::string& account);
 
-// `ledgerkit copy SRC DST`: CopyCompany, then one line with the rows copied per table.
+// `ledgerkit copy SRC DST`: CopyCompany, then one line with the rows copied per table. SIGINT,
+// SIGTERM and SIGHUP remove the file being made before they end the process.
 Subcommand AddCopyCommand(CLI::App& app);
 
 }  // namespace ledgerkit::cli

@@ -193,11 +193,14 @@ class EngineConnection {
 // directory or mount) is opened for reading only.
 std::unique_ptr<EngineConnection> OpenEngine(std::string_view connection_string);
 
-// Makes a new company database for `connection_string`: the engine's marks and the whole schema
-// of `catalog` in one transaction, then `first_rows` (which writes the first rows through the
-// library's own units of work). Refuses (Invalid argument, 5) a database that already exists,
-// before anything is changed; on any later failure whatever was made is removed again, so
-// nothing half-made is left behind, and the failure is passed on.
+// Makes a new company database for `connection_string`: the engine's marks, the whole schema of
+// `catalog` and what `first_rows` writes (through the library's own units of work, which join
+// the creation's transaction: UnitOfWork::RunOnNewCompany) in one transaction that commits last.
+// A file is made under a temporary name beside it and renamed once complete; a company on a
+// server (with its report role) is one server transaction. Refuses (Invalid argument, 5) a
+// database that already exists, before anything is changed, and a creator that loses a race for
+// the name the same way; on any later failure, or a process killed at any moment, no company is
+// left behind, and the failure is passed on.
 void CreateEngineDatabase(std::string_view connection_string, const Catalog& catalog,
                           const std::function<void()>& first_rows);
 

@@ -214,6 +214,19 @@ UnitOfWork::UnitOfWork(const Variant& account, Access access) : key_(UnitKey(acc
   active_units.push_back(this);
 }
 
+UnitOfWork::UnitOfWork(const Variant& account, EngineConnection& connection)
+    : key_(UnitKey(account)), connection_(&connection), finished_(true) {
+  // Finished from the start: the caller ends the transaction. What nested units keep after a
+  // rollback is not replayed either: a company that is not made has nothing to keep.
+  active_units.push_back(this);
+}
+
+void UnitOfWork::RunOnNewCompany(const Variant& account, EngineConnection& connection,
+                                 const std::function<void()>& body) {
+  UnitOfWork unit(account, connection);
+  body();
+}
+
 UnitOfWork::~UnitOfWork() {
   if (!finished_) RollBack();
   active_units.pop_back();

@@ -72,6 +72,14 @@ class UnitOfWork {
     }
   }
 
+  // Runs `body` with `connection` as the outermost unit on `account` on this thread: the
+  // connection of a company being made, whose transaction (begun by the caller) holds the new
+  // schema, possibly in a file under another name. Units on `account` inside `body` join that
+  // transaction as they join an outer unit (a writer under a savepoint), so the first rows are
+  // written in the transaction that makes the company. Nothing is committed or rolled back here:
+  // the caller ends the transaction, and a failure of `body` is passed on.
+  static void RunOnNewCompany(const Variant& account, EngineConnection& connection, const std::function<void()>& body);
+
   // The innermost unit active on this thread for the file `account` names, or nullptr.
   static UnitOfWork* Active(const Variant& account);
 
@@ -87,6 +95,7 @@ class UnitOfWork {
 
  private:
   UnitOfWork(const Variant& account, Access access);
+  UnitOfWork(const Variant& account, EngineConnection& connection);
   void Commit();
   void RollBack() noexcept;
 

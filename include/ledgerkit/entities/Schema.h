@@ -32,8 +32,9 @@ struct FirstUser {
 
 // Writes a new company file at `path` (CreateEngineDatabase): the schema, one subscriber row named
 // `company_name` with all four counters at 1, its primary location named after it and,
-// when given, the first user. Refuses (Invalid argument, 5) a path where a file already
-// exists; on any failure the new file is removed again, so nothing half-made is left behind.
+// when given, the first user, all in one transaction. Refuses (Invalid argument, 5) a path where
+// a file already exists (a company that exists, on a server); on any failure, or a process
+// killed meanwhile, nothing half-made is left behind.
 void CreateSubscriberDatabase(const std::string& path, const Variant& company_name,
                               const std::optional<FirstUser>& first_user = std::nullopt);
 

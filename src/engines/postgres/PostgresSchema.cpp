@@ -10,6 +10,7 @@
 
 #include "common/Engine.h"
 #include "ledgerkit/common/Error.h"
+#include "common/UnitOfWork.h"
 #include "engines/postgres/PostgresEngine.h"
 
 namespace ledgerkit {
@@ -357,32 +358,41 @@ void CreatePostgresDatabase(std::string_view uri, const Catalog& catalog, const 
       if (attempt > 0 || error.number() != PostgresErrorNumber("23505")) throw;
     }
   }
-  // The schema's own creation decides a race between two creators: the second is refused.
+  // The company, its rows and its report role are made in one transaction that commits last: a
+  // creator stopped at any moment, even by SIGKILL, leaves nothing of it (roles are the
+  // server's, not the database's, but their creation is undone with the transaction too).
+  //
+  // The schema's own creation decides a race between two creators: the second is refused, at
+  // once when the first has committed (42P06), or once the first commits when it waits on the
+  // name (23505, the server's unique index of schema names); when the first rolls back, the
+  // second goes on.
   try {
     connection->ExecuteControl("BEGIN; CREATE SCHEMA " + target.company + ";");
   } catch (const Error& error) {
     if (connection->InTransaction()) connection->ExecuteControl("ROLLBACK");
-    if (error.number() != PostgresErrorNumber("42P06")) throw;
+    if (error.number() != PostgresErrorNumber("42P06") && error.number() != PostgresErrorNumber("23505")) throw;
     throw Error::Runtime(kInvalidArgument, "The company " + target.company +
                                                " already exists; a company is never written over an existing one.");
   }
-  bool made = false;
   const std::string role = PostgresReportRoleOf(*connection);
   try {
-    connection->ExecuteControl(PostgresSchemaSql(catalog));
+    // The role is made here, so the check below finds it; its rights, and the grant on lk_shared
+    // that companies made at once take turns for, come last, just before the commit.
+    connection->ExecuteControl(PostgresSchemaSql(catalog) + "INSERT INTO lk_Schema (Mark, Version) VALUES (" +
+                               std::to_string(catalog.mark) + ", " + std::to_string(catalog.version) + ");\n" +
+                               "DO $lk$ BEGIN\n  CREATE ROLE " + role + " NOLOGIN;\n"
+                               "EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL;\nEND $lk$;\n");
+    connection->CheckSchema(catalog);
+    UnitOfWork::RunOnNewCompany(std::string(uri), *connection, first_rows);
     connection->ExecuteControl(PostgresReportRoleSql(target, role));
-    connection->ExecuteControl("INSERT INTO lk_Schema (Mark, Version) VALUES (" + std::to_string(catalog.mark) + ", " +
-                               std::to_string(catalog.version) + "); COMMIT;");
-    made = true;
-    connection.reset();
-    first_rows();
+    // On its own: a server still running the statements above when this process ends then finds
+    // no COMMIT, and rolls back.
+    connection->Commit();
   } catch (...) {
     try {
-      if (!connection) connection = OpenPostgresCompany(target);
       if (connection->InTransaction()) connection->ExecuteControl("ROLLBACK");
-      if (made) connection->ExecuteControl(PostgresDropCompanySql(target.company, role));
     } catch (...) {
-      // The first failure is the one reported.
+      // The first failure is the one reported; the server rolls back when the session ends.
     }
     throw;
   }

@@ -1,8 +1,15 @@
 // The company file's schema in SQLite's words: the DDL written from the catalog, the register
 // totals and the file's own rules as triggers, the marks (application_id, user_version), the
 // creation of a new file and the upgrade of a file of an earlier version.
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -10,6 +17,8 @@
 
 #include "common/Engine.h"
 #include "ledgerkit/common/Error.h"
+#include "common/UnfinishedFiles.h"
+#include "common/UnitOfWork.h"
 #include "security/UserNames.h"
 #include "engines/sqlite/SqliteEngine.h"
 
@@ -146,11 +155,75 @@ std::string ColumnSql(const ColumnDef& column, std::string_view table_key) {
   return sql;
 }
 
-// Removes a company file that was never finished, with everything made beside it: the engine's
-// log and index, and the writers' lock file of the first rows' unit (common/UnitOfWork.h).
+// Removes a company file that was never finished (under its temporary name), with everything
+// the engine made beside it: its log and index.
 void RemoveCompanyFile(const std::string& path) {
   std::error_code ignored;
   for (const char* suffix : {"", "-wal", "-shm", "-journal", "-lock"}) std::filesystem::remove(path + suffix, ignored);
+}
+
+// The path a connection opens for `path` (OpenSqliteFile's reading: never a URI).
+std::string SqliteFilePath(std::string_view path) {
+  std::string file(path);
+  if (file.starts_with("file:") || file == ":memory:") file.insert(0, "./");
+  return file;
+}
+
+[[noreturn]] void ThrowFileThere(const std::string& path) {
+  throw Error::Runtime(kInvalidArgument, "The file " + path +
+                                             " already exists or cannot be created; a company file is never written "
+                                             "over an existing one.");
+}
+
+// Anything at `path`, a link that leads nowhere included, is never written over.
+void ThrowIfFileThere(const std::string& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) == 0 || errno != ENOENT) ThrowFileThere(path);
+}
+
+// Where a new company file is written until it is complete: beside it (the rename stays on one
+// file system), hidden, and named so that no one takes it for a company (it does not end in
+// .ldb; `ledgerkit serve --data` reaches only NAME.ldb), with this process's number and a count
+// so that two creators never share one.
+// One left by a process of the same number that was killed is stepped over, never removed here.
+std::string UnfinishedName(const std::string& path) {
+  static std::atomic<uint64_t> count{0};
+  const std::filesystem::path file(path);
+  for (;;) {
+    const std::string name = "." + file.filename().string() + ".lk-unfinished-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(count.fetch_add(1));
+    const std::string unfinished = (file.parent_path() / name).string();
+    struct stat status {};
+    if (::lstat(unfinished.c_str(), &status) != 0 && errno == ENOENT) return unfinished;
+  }
+}
+
+// Gives the complete file `unfinished` the name `destination`, never over a file that appeared
+// there meanwhile (another creator's): that is refused as an existing file. The folder is
+// synced, so the name survives a crash of the machine once this returns.
+void TakeFinalName(const std::string& unfinished, const std::string& destination) {
+  if (::renameat2(AT_FDCWD, unfinished.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) != 0) {
+    const int rename_error = errno;
+    if (rename_error == EEXIST) ThrowFileThere(destination);
+    // A file system that cannot rename without replacing: a second link is as safe.
+    if (rename_error != EINVAL && rename_error != ENOSYS) {
+      throw Error::Runtime(kInvalidArgument, "The new company file " + unfinished + " could not be renamed " +
+                                                 destination + ": " + std::strerror(rename_error) + ".");
+    }
+    if (::link(unfinished.c_str(), destination.c_str()) != 0) {
+      const int link_error = errno;
+      if (link_error == EEXIST) ThrowFileThere(destination);
+      throw Error::Runtime(kInvalidArgument, "The new company file " + unfinished + " could not be renamed " +
+                                                 destination + ": " + std::strerror(link_error) + ".");
+    }
+    ::unlink(unfinished.c_str());
+  }
+  const std::string folder = std::filesystem::path(destination).parent_path().string();
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    static_cast<void>(::fsync(fd));
+    ::close(fd);
+  }
 }
 
 std::string CreateTableSql(const TableDef& table, std::string_view name) {
@@ -310,22 +383,49 @@ void CheckSqliteSchema(EngineConnection& connection, const Catalog& catalog) {
 }
 
 void CreateSqliteDatabase(std::string_view path, const Catalog& catalog, const std::function<void()>& first_rows) {
-  // Refused before anything is created, so a file that was there is never removed below.
-  auto connection = OpenSqliteFile(path, OpenMode::kCreateNew);
-  // The name the file was created under (OpenSqliteFile keeps a path that reads as a URI a file).
-  const std::string created = connection->Path();
+  // An empty path or one holding a NUL is refused as OpenSqliteFile refuses it, before anything.
+  if (path.empty() || path.find('\0') != std::string_view::npos) {
+    static_cast<void>(OpenSqliteFile(path, OpenMode::kCreateNew));
+  }
+  const std::string destination = SqliteFilePath(path);
+  // Refused before anything is made, so a file that was there is never touched; the rename at
+  // the end decides a race with another creator the same way.
+  ThrowIfFileThere(destination);
+  const std::string unfinished = UnfinishedName(destination);
+  // Registered before it exists: a stop at any moment from here on removes whatever was begun.
+  const UnfinishedFile registered(unfinished);
+  std::unique_ptr<EngineConnection> connection;
   try {
+    connection = OpenSqliteFile(unfinished, OpenMode::kCreateNew);
+  } catch (const Error& error) {
+    RemoveCompanyFile(unfinished);
+    // A folder that is missing or not writable: the destination cannot be created.
+    if (error.number() == kInvalidArgument) ThrowFileThere(destination);
+    throw;
+  }
+  try {
+    // The mark goes in with the schema and the first rows, in one transaction: until it commits,
+    // the file under its temporary name is not even a company.
     connection->ExecuteControl("PRAGMA journal_mode=WAL;");
-    connection->ExecuteControl("PRAGMA application_id=" + std::to_string(catalog.mark) + ";");
     connection->ExecuteControl("BEGIN IMMEDIATE;");
+    connection->ExecuteControl("PRAGMA application_id=" + std::to_string(catalog.mark) + ";");
     connection->ExecuteControl(SqliteSchemaSql(catalog));
     connection->ExecuteControl("PRAGMA user_version=" + std::to_string(catalog.version) + ";");
+    UnitOfWork::RunOnNewCompany(std::string(path), *connection, first_rows);
     connection->ExecuteControl("COMMIT;");
+    // Closing the last connection moves the log into the file and removes it; a log left behind
+    // would be lost with the rename.
     connection.reset();
-    first_rows();
+    std::error_code ignored;
+    if (std::filesystem::file_size(unfinished + "-wal", ignored) > 0 && !ignored) {
+      throw Error::Runtime(kInvalidArgument, "The new company file " + unfinished +
+                                                 " kept its write-ahead log when it was closed; nothing was made at " +
+                                                 destination + ".");
+    }
+    TakeFinalName(unfinished, destination);
   } catch (...) {
-    connection.reset();
-    RemoveCompanyFile(created);
+    connection.reset();  // rolls back what is still open, before the files go
+    RemoveCompanyFile(unfinished);
     throw;
   }
 }
