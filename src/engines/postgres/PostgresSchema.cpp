@@ -381,6 +381,9 @@ void CreatePostgresDatabase(std::string_view uri, const Catalog& catalog, const 
     connection->ExecuteControl(PostgresSchemaSql(catalog) + "INSERT INTO lk_Schema (Mark, Version) VALUES (" +
                                std::to_string(catalog.mark) + ", " + std::to_string(catalog.version) + ");\n" +
                                "DO $lk$ BEGIN\n  CREATE ROLE " + role + " NOLOGIN;\n"
+                               "  EXECUTE format('COMMENT ON ROLE %I IS %L', '" + role +
+                               "', 'Report queries of the ledgerkit company " + target.company +
+                               " in the database ' || current_database());\n"
                                "EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL;\nEND $lk$;\n");
     connection->CheckSchema(catalog);
     UnitOfWork::RunOnNewCompany(std::string(uri), *connection, first_rows);
