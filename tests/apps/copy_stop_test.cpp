@@ -161,7 +161,7 @@ std::set<std::string> Unfinished(const std::filesystem::path& folder, const std:
 }
 
 std::string RegisterRows(const std::filesystem::path& folder, const std::string& company) {
-  const CliRun run = RunLedgerkit(folder, "query " + ShellQuote(company) + " 'SELECT count(*) FROM ACTransaction' --csv");
+  const CliRun run = RunLedgerkit(folder, "query " + ShellQuote(company) + " 'SELECT count(*) AS n FROM ACTransaction' --csv");
   return run.exit_code == 0 ? run.out : "error: " + run.err;
 }
 
@@ -187,33 +187,52 @@ TEST(CopyStop, ACopyToAFileStoppedByAnySignalLeavesNoDestination) {
   testing::TempCompany scratch;
   const std::filesystem::path folder = scratch.folder();
   const std::string big = (folder / "big.ldb").string();
-  MakeBigCompany(folder, big, 12000);
+  MakeBigCompany(folder, big, 2500);
   const std::string rows = RegisterRows(folder, big);
   const std::string copy = (folder / "copy.ldb").string();
 
+  // Stopped as soon as the unfinished file is there, and once rows have spilled into its log.
+  const std::vector<std::pair<const char*, std::function<bool(const std::set<std::string>&)>>> points = {
+      {"begun", [&](const std::set<std::string>& before) { return !Unfinished(folder, before, "copy.ldb").empty(); }},
+      {"writing rows",
+       [&](const std::set<std::string>& before) {
+         for (const std::string& name : Unfinished(folder, before, "copy.ldb")) {
+           std::error_code ignored;
+           if (name.ends_with("-wal") && std::filesystem::file_size(folder / name, ignored) > (1u << 20) && !ignored) {
+             return true;
+           }
+         }
+         return false;
+       }},
+  };
   for (const int signal_number : {SIGINT, SIGTERM, SIGKILL}) {
-    SCOPED_TRACE(SignalName(signal_number));
-    const std::set<std::string> before = FolderEntries(folder);
-    Background copying({"copy", big, copy}, "unused");
-    ASSERT_TRUE(WaitFor(copying, [&] { return !Unfinished(folder, before, "copy.ldb").empty(); })) << copying.Wait();
-    copying.Signal(signal_number);
-    const std::string ended = copying.Wait();
-    if (std::filesystem::exists(copy)) {
-      // Finished before the signal came: then it is whole.
-      EXPECT_EQ(RegisterRows(folder, copy), rows);
-      std::filesystem::remove(copy);
-    } else {
-      EXPECT_EQ(ended, std::string("killed by ") + SignalName(signal_number));
-    }
-    // Nothing else of the copy's name is there: no log, no lock file.
-    EXPECT_EQ(NewEntries(folder, before, "copy.ldb"), Unfinished(folder, before, "copy.ldb"));
-    for (const std::string& left : Unfinished(folder, before, "copy.ldb")) {
-      EXPECT_EQ(signal_number, SIGKILL) << left << " was left behind";
-      if (left.ends_with("-wal") || left.ends_with("-shm")) continue;
-      // Not even a company under its own name: the mark goes in with the last commit.
-      const CliRun check = RunLedgerkit(folder, "check " + ShellQuote((folder / left).string()));
-      EXPECT_EQ(check.exit_code, 1) << left;
-      EXPECT_NE(check.err.find("is not a ledgerkit company"), std::string::npos) << check.err;
+    for (const auto& [point, reached] : points) {
+      SCOPED_TRACE(std::string(SignalName(signal_number)) + ", " + point);
+      const std::set<std::string> before = FolderEntries(folder);
+      Background copying({"copy", big, copy}, "unused");
+      if (WaitFor(copying, [&] { return reached(before); })) {
+        copying.Signal(signal_number);
+      } else {
+        ASSERT_EQ(copying.Wait(), "exit 0");  // done before the point was seen
+      }
+      const std::string ended = copying.Wait();
+      if (std::filesystem::exists(copy)) {
+        // Finished before the signal came: then it is whole.
+        EXPECT_EQ(RegisterRows(folder, copy), rows);
+        std::filesystem::remove(copy);
+      } else {
+        EXPECT_EQ(ended, std::string("killed by ") + SignalName(signal_number));
+      }
+      // Nothing else of the copy's name is there: no log, no lock file.
+      EXPECT_EQ(NewEntries(folder, before, "copy.ldb"), Unfinished(folder, before, "copy.ldb"));
+      for (const std::string& left : Unfinished(folder, before, "copy.ldb")) {
+        EXPECT_EQ(signal_number, SIGKILL) << left << " was left behind";
+        if (left.ends_with("-wal") || left.ends_with("-shm") || left.ends_with("-journal")) continue;
+        // Not even a company under its own name: the mark goes in with the last commit.
+        const CliRun check = RunLedgerkit(folder, "check " + ShellQuote((folder / left).string()));
+        EXPECT_EQ(check.exit_code, 1) << left;
+        EXPECT_NE(check.err.find("is not a ledgerkit company"), std::string::npos) << check.err;
+      }
     }
     const CliRun again = RunLedgerkit(folder, "copy " + ShellQuote(big) + " " + ShellQuote(copy));
     ASSERT_EQ(again.exit_code, 0) << again.err;
@@ -252,14 +271,20 @@ TEST(CopyStop, ACopyToOrFromAServerStoppedByAnySignalLeavesNoDestination) {
   testing::DropPostgresCompany(uri);
   Holder holder;
 
+  // A register grown large enough that its rows take the copy a while to send.
+  const std::string big = (folder / "big.ldb").string();
+  MakeBigCompany(folder, big, 300);
   struct Point {
     const char* what;
-    std::string hold;  // taken by the test's session before the copy starts, released after
+    const std::string& source;
+    std::string hold;   // taken by the test's session before the copy starts, released after
+    std::string ready;  // what the copy's session shows once it got there
   };
   const std::vector<Point> points = {
-      {"at once", ""},
-      {"waiting for the name", "BEGIN; CREATE SCHEMA " + name + ";"},
-      {"before the commit", "BEGIN; SELECT pg_advisory_xact_lock(7740301065551);"},
+      {"at once", demo, "", ""},
+      {"waiting for the name", demo, "BEGIN; CREATE SCHEMA " + name + ";", "wait_event_type = 'Lock'"},
+      {"writing the register", big, "", "query LIKE 'INSERT INTO ACTransaction %'"},
+      {"before the commit", demo, "BEGIN; SELECT pg_advisory_xact_lock(7740301065551);", "wait_event_type = 'Lock'"},
   };
   for (const Point& point : points) {
     for (const int signal_number : {SIGINT, SIGTERM, SIGKILL}) {
@@ -268,15 +293,16 @@ TEST(CopyStop, ACopyToOrFromAServerStoppedByAnySignalLeavesNoDestination) {
       if (!point.hold.empty()) {
         ASSERT_EQ(holder.Run(point.hold), "");
       }
-      Background copying({"copy", demo, uri}, application);
-      if (!point.hold.empty()) {
-        ASSERT_TRUE(WaitFor(copying, [&] { return Sessions(application, "wait_event_type = 'Lock'") == "1"; }))
-            << copying.Wait();
+      Background copying({"copy", point.source, uri}, application);
+      if (!point.ready.empty()) {
+        ASSERT_TRUE(WaitFor(copying, [&] { return Sessions(application, point.ready) == "1"; })) << copying.Wait();
       }
       copying.Signal(signal_number);
       const std::string ended = copying.Wait();
-      if (!point.hold.empty()) {
+      if (!point.ready.empty()) {
         EXPECT_EQ(ended, std::string("killed by ") + SignalName(signal_number));
+      }
+      if (!point.hold.empty()) {
         ASSERT_EQ(holder.Run("ROLLBACK"), "");
       }
       // The server ends the session once it finds its client gone, rolling back.
@@ -285,7 +311,7 @@ TEST(CopyStop, ACopyToOrFromAServerStoppedByAnySignalLeavesNoDestination) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
       if (ended == "exit 0") {
-        EXPECT_EQ(RegisterRows(folder, uri), rows);  // finished before the signal came: whole
+        EXPECT_EQ(RegisterRows(folder, uri), RegisterRows(folder, point.source));  // finished first: whole
       } else {
         EXPECT_EQ(OnServer(name), "none");
       }
