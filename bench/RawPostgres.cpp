@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include "Bench.h"
+#include "entities/Catalog.h"
+#include "entities/RegisterTotals.h"
 #include "ledgerkit/entities/Schema.h"
 
 namespace bench {
@@ -184,11 +186,11 @@ class Postgres final : public RawEngine {
   std::unique_ptr<RawWriter> Writer() override { return std::make_unique<PostgresWriter>(server_, Made("raw")); }
 
   std::string BulkLoad(const std::string& statements) const override {
-    return "BEGIN; ALTER TABLE ACTransaction DISABLE TRIGGER lk_register_insert; " + statements +
-           " ALTER TABLE ACTransaction ENABLE TRIGGER lk_register_insert; DELETE FROM lk_RegisterTotal; "
-           "INSERT INTO lk_RegisterTotal (AccountID, Debits, Credits, DebitRows, CreditRows) SELECT Parent, "
-           "COALESCE(SUM(Withdrawal), 0), COALESCE(SUM(Deposit), 0), COUNT(Withdrawal), COUNT(Deposit) "
-           "FROM ACTransaction WHERE Parent IS NOT NULL GROUP BY Parent; COMMIT; ANALYZE;";
+    // The register totals are made once from the loaded rows, not row by row by their trigger.
+    const ledgerkit::KeptTotalsDef& kept = ledgerkit::RegisterTotalsDef();
+    const std::string trigger = " TRIGGER " + std::string(kept.insert_trigger) + "; ";
+    return "BEGIN; ALTER TABLE " + std::string(kept.source) + " DISABLE" + trigger + statements + " ALTER TABLE " +
+           std::string(kept.source) + " ENABLE" + trigger + ledgerkit::RebuildRegisterTotalsSql() + " COMMIT; ANALYZE;";
   }
   std::string Numbers(int64_t count) const override {
     return "WITH n(i) AS (SELECT generate_series(1, " + std::to_string(count) + ")) ";

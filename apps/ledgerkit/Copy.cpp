@@ -7,7 +7,6 @@
 #include <map>
 #include <memory>
 #include <ostream>
-#include <tuple>
 
 #include <CLI/CLI.hpp>
 
@@ -19,6 +18,7 @@
 #include "common/UnfinishedFiles.h"
 #include "common/UnitOfWork.h"
 #include "entities/Catalog.h"
+#include "entities/RegisterTotals.h"
 
 namespace ledgerkit::cli {
 
@@ -105,24 +105,8 @@ void BindValue(const TableDef& table, const EngineStatement& row, int index, Eng
   insert.BindText(marker, row.ColumnText(index));
 }
 
-// The kept register totals of the company `connection` is on: account -> debits, credits and
-// the counts of debit and credit rows. Accounts whose totals are all zero are left out, so a
-// total kept at zero and one never made compare equal.
-using RegisterTotals = std::map<int64_t, std::tuple<int64_t, int64_t, int64_t, int64_t>>;
-
-RegisterTotals KeptTotals(EngineConnection& connection) {
-  RegisterTotals totals;
-  const auto statement =
-      connection.Prepare("SELECT AccountID, Debits, Credits, DebitRows, CreditRows FROM lk_RegisterTotal");
-  while (statement->Step()) {
-    const auto values = std::make_tuple(statement->ColumnInteger(1), statement->ColumnInteger(2),
-                                        statement->ColumnInteger(3), statement->ColumnInteger(4));
-    if (values != std::make_tuple(int64_t{0}, int64_t{0}, int64_t{0}, int64_t{0})) totals[statement->ColumnInteger(0)] = values;
-  }
-  return totals;
-}
-
-int64_t CountDifferences(const RegisterTotals& a, const RegisterTotals& b) {
+// The accounts whose kept register totals differ between `a` and `b`, or are kept in only one.
+int64_t CountDifferences(const RegisterTotalsByAccount& a, const RegisterTotalsByAccount& b) {
   int64_t differ = 0;
   for (const auto& [id, values] : a) {
     const auto found = b.find(id);
@@ -190,7 +174,7 @@ CopyResult CopyCompany(const std::string& source, const std::string& destination
   // filled: every table is read from one state of the source.
   UnitOfWork::Run(source, Access::kRead, [&] {
     EngineConnection& from = UnitOfWork::Active(source)->connection();
-    const RegisterTotals source_totals = KeptTotals(from);
+    const RegisterTotalsByAccount source_totals = AllRegisterTotals(from);
     CreateEngineDatabase(BuildConnectionString(destination), catalog, [&] {
       UnitOfWork::Run(destination, Access::kWrite, [&] {
         EngineConnection& to = UnitOfWork::Active(destination)->connection();
@@ -198,7 +182,7 @@ CopyResult CopyCompany(const std::string& source, const std::string& destination
           result.rows.emplace_back(std::string(table.name), CopyTable(table, from, to));
           to.AdvanceKeyCounter(table, from.KeyCounter(table));
         }
-        result.totals_rebuilt = CountDifferences(source_totals, KeptTotals(to));
+        result.totals_rebuilt = CountDifferences(source_totals, AllRegisterTotals(to));
       });
     });
   });

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "ledgerkit/common/FieldType.h"
@@ -39,12 +40,69 @@ struct IndexDef {
   std::string_view columns;  // comma-separated
 };
 
+// One sum a KeptTotalsDef keeps: the amounts of `amount` (Null counting for nothing) summed
+// into `total`, and the rows with an amount counted in `count`, which tells "no amounts" from
+// amounts that sum to 0.
+struct KeptSumDef {
+  std::string_view amount;
+  std::string_view total;
+  std::string_view count;
+};
+
+// Totals of a table's amounts kept per value of one of its columns, in a table of the library's
+// own, on every change of the source rows whoever makes it (each engine writes triggers for
+// it); rows whose `source_key` is Null are kept nowhere. The table's columns are `key` (the
+// value of `source_key`, its primary key) and each sum's total and count, exact integers that
+// are never Null (0 when nothing was added). A change that would take a total out of the
+// currency range is refused as an Overflow ("Overflow: <overflow_what> would leave the currency
+// range.").
+struct KeptTotalsDef {
+  std::string_view table;       // lk_RegisterTotal
+  std::string_view key;         // AccountID
+  std::string_view source;      // ACTransaction
+  std::string_view source_key;  // Parent
+  std::span<const KeptSumDef> sums;
+  std::string_view overflow_what;
+  // The engine's names of the triggers on the source table, for each kind of change (an engine
+  // may serve two kinds with one), and of the function they run, where the engine needs one.
+  std::string_view insert_trigger, delete_trigger, update_trigger, change_function;
+};
+
+// A money column whose value a change may not take out of the currency range (refused as an
+// Overflow, "Overflow: <what> would leave the currency range."). An engine whose integer
+// arithmetic refuses such a value itself needs nothing more.
+struct RangeGuardDef {
+  std::string_view table;
+  std::string_view column;
+  std::string_view what;     // "an account's balance"
+  std::string_view trigger;  // the engine's name of the guard, where one is written
+};
+
+// A row of `table` that rows of `referencing` still name in `column` is not deleted ("The
+// <row> is not deleted: <rows> (<referencing>.<column>) still refer to it.").
+struct DeleteGuardDef {
+  std::string_view table;  // ACAccount (its key is its first column)
+  std::string_view row;    // "account"
+  std::string_view referencing;
+  std::string_view column;
+  std::string_view rows;     // "register rows"
+  std::string_view trigger;  // the engine's name of the guard, where each has one of its own
+};
+
 struct Catalog {
   std::span<const TableDef> tables;
   std::span<const IndexDef> indexes;
   int32_t version;  // the schema version a database made from this catalog carries
   int32_t mark;     // tells a company database from any other database of the engine
+  std::span<const KeptTotalsDef> kept_totals;   // made after the tables, in this order
+  std::span<const RangeGuardDef> range_guards;
+  std::span<const DeleteGuardDef> delete_guards;
 };
+
+// The text of the Overflow a range guard (or a kept total) raises, and of a delete guard's
+// refusal; the same words on every engine.
+std::string RangeGuardMessage(std::string_view what);
+std::string DeleteGuardMessage(const DeleteGuardDef& guard);
 
 // The company database's catalog (entities/Catalog.cpp).
 const Catalog& CompanyCatalog();

@@ -62,15 +62,52 @@ constexpr IndexDef kIndexes[] = {
     {"ACStatementLine", "TransactionNumber"},
 };
 
+// The register's debits and credits per account, so that a balance is read from one row.
+constexpr KeptSumDef kRegisterSums[] = {
+    {"Withdrawal", "Debits", "DebitRows"},
+    {"Deposit", "Credits", "CreditRows"},
+};
+
+constexpr KeptTotalsDef kKeptTotals[] = {
+    {"lk_RegisterTotal", "AccountID", db::ACTransaction::kTable, "Parent", kRegisterSums,
+     "an account's total of register debits or credits", "lk_register_insert", "lk_register_delete",
+     "lk_register_update", "lk_register_change"},
+};
+
+constexpr RangeGuardDef kRangeGuards[] = {
+    {db::ACAccount::kTable, "Balance", "an account's balance", "lk_balance_overflow"},
+};
+
+// An account still referred to is not deleted: the money would be left posted to nowhere.
+// Sub-accounts, invoices and tax codes are not looked for.
+constexpr DeleteGuardDef kDeleteGuards[] = {
+    {db::ACAccount::kTable, "account", db::ACTransaction::kTable, "Parent", "register rows",
+     "lk_account_delete_rows"},
+    {db::ACAccount::kTable, "account", db::ACTransLogWIP::kTable, "AccountID", "waiting lines",
+     "lk_account_delete_lines"},
+};
+
 }  // namespace
+
+std::string RangeGuardMessage(std::string_view what) {
+  return "Overflow: " + std::string(what) + " would leave the currency range.";
+}
+
+std::string DeleteGuardMessage(const DeleteGuardDef& guard) {
+  return "The " + std::string(guard.row) + " is not deleted: " + std::string(guard.rows) + " (" +
+         std::string(guard.referencing) + "." + std::string(guard.column) + ") still refer to it.";
+}
 
 std::span<const TableDef> SchemaTables() { return kTables; }
 std::span<const IndexDef> SchemaIndexes() { return kIndexes; }
 
 const Catalog& CompanyCatalog() {
-  static const Catalog catalog{kTables, kIndexes, kSchemaVersion, kApplicationId};
+  static const Catalog catalog{kTables, kIndexes, kSchemaVersion, kApplicationId, kKeptTotals, kRangeGuards,
+                               kDeleteGuards};
   return catalog;
 }
+
+const KeptTotalsDef& RegisterTotalsDef() { return kKeptTotals[0]; }
 
 const TableDef& SchemaTable(std::string_view name) {
   for (const TableDef& table : kTables) {

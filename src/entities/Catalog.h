@@ -230,5 +230,8 @@ std::span<const TableDef> SchemaTables();
 std::span<const IndexDef> SchemaIndexes();
 // The table named `name`; Invalid argument (5) when the schema has none.
 const TableDef& SchemaTable(std::string_view name);
+// The kept register totals (lk_RegisterTotal): ACTransaction's Withdrawal and Deposit summed per
+// Parent. Read through entities/RegisterTotals.h, never by name.
+const KeptTotalsDef& RegisterTotalsDef();
 
 }  // namespace ledgerkit

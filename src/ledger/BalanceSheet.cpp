@@ -7,6 +7,7 @@
 #include "ledgerkit/common/Error.h"
 #include "common/Operation.h"
 #include "entities/Catalog.h"
+#include "entities/RegisterTotals.h"
 #include "entities/EntityInternal.h"
 #include "ledgerkit/enums/PublicEnums.h"
 #include "ledgerkit/ledger/CACMgr.h"
@@ -39,7 +40,7 @@ std::optional<int64_t> ScaledFromText(const Variant& value) {
 // Debits minus credits over the register rows the statement selects, computed exactly. The
 // statement gives the two sums as text, or no row (or Nulls) when the balance is Null. A sum
 // the engine cannot hold, or one that is not an exact amount, is an Overflow naming the account.
-Variant RegisterBalance(const Variant& account, const char* sql, const Variant& account_id, const Variant* for_date) {
+Variant RegisterBalance(const Variant& account, const std::string& sql, const Variant& account_id, const Variant* for_date) {
   return RunOperation(account, Access::kRead, [&] {
     // A Null account is no account: Invalid use of Null (94), never a Null balance.
     const int32_t key = ToKey(account_id);
@@ -102,10 +103,7 @@ std::shared_ptr<EntityCollection> CACMgr::GetExpenseAccounts(const Variant& Acco
 Variant CACMgr::GetAccountBalance(const Variant& sAccount, const Variant& AccountID) {
   // The register totals give SUM(Withdrawal)-SUM(Deposit) over the account's rows, Null when
   // either sum has no amount, without reading the rows.
-  return RegisterBalance(sAccount,
-                         "SELECT CAST(Debits AS TEXT), CAST(Credits AS TEXT) FROM lk_RegisterTotal "
-                         "WHERE AccountID=? AND DebitRows>0 AND CreditRows>0;",
-                         AccountID, nullptr);
+  return RegisterBalance(sAccount, RegisterTotalsBalanceSql(), AccountID, nullptr);
 }
 
 Variant CACMgr::GetAccountBalanceForDate(const Variant& sAccount, const Variant& AccountID, const Variant& ForDate) {

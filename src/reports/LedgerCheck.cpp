@@ -13,6 +13,7 @@
 #include "ledgerkit/common/ErrorConvention.h"
 #include "common/UnitOfWork.h"
 #include "entities/Catalog.h"
+#include "entities/RegisterTotals.h"
 #include "ledgerkit/entities/Schema.h"
 
 namespace ledgerkit {
@@ -32,11 +33,39 @@ std::optional<int64_t> Scaled(const Variant& value) {
   return scaled;
 }
 
-// Money read as text: ten-thousandths as stored, or the stored text itself when inexact.
+// True for a whole number in text that an int64 cannot hold: a sum an engine made beyond the
+// range without failing (a server's SUM() of bigint gives a numeric).
+bool BeyondRange(const Variant& value) {
+  if (value.IsNull() || Scaled(value)) return false;
+  const std::string text = ToText(value);
+  const size_t digits = text.starts_with('-') ? 1 : 0;
+  return text.size() > digits && text.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
+// Money read as text: ten-thousandths as stored in units; an inexact value written plainly
+// (a REAL such as 1000010.5) has its decimal point moved the same four places, anything else
+// (an exponent, text) is given as stored, marked as ten-thousandths.
 std::string MoneyText(const Variant& value) {
   if (value.IsNull()) return "(null)";
   const std::optional<int64_t> scaled = Scaled(value);
-  return scaled ? Currency::FromScaled(*scaled).ToText() : ToText(value);
+  if (scaled) return Currency::FromScaled(*scaled).ToText();
+  const std::string text = ToText(value);
+  const bool negative = text.starts_with('-');
+  std::string whole = text.substr(negative ? 1 : 0), fraction;
+  if (const size_t point = whole.find('.'); point != std::string::npos) {
+    fraction = whole.substr(point + 1);
+    whole.resize(point);
+  }
+  if (whole.empty() || whole.find_first_not_of("0123456789") != std::string::npos ||
+      fraction.find_first_not_of("0123456789") != std::string::npos) {
+    return text + " (ten-thousandths)";
+  }
+  whole.insert(0, std::string(whole.size() < 5 ? 5 - whole.size() : 0, '0'));
+  fraction = whole.substr(whole.size() - 4) + fraction;
+  whole.resize(whole.size() - 4);
+  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+  while (whole.size() > 1 && whole.front() == '0') whole.erase(0, 1);
+  return (negative ? "-" : "") + whole + (fraction.empty() ? "" : "." + fraction);
 }
 
 // True for the engine's refusal of a SUM() that leaves the int64 range.
@@ -71,14 +100,9 @@ RegisterSums SumRegister(const Variant& account, const Variant& account_id) {
   const std::optional<int64_t> credits = Scaled(row->Field(1));
   // An engine that sums beyond the 64-bit range without failing gives the whole number itself:
   // the same overflow as one whose SUM() refuses it.
-  for (int column = 0; column < 2; ++column) {
-    const std::optional<int64_t>& sum = column == 0 ? debits : credits;
-    const std::string text = ToText(row->Field(column));
-    const size_t digits = text.starts_with('-') ? 1 : 0;
-    if (!sum && text.size() > digits && text.find_first_not_of("0123456789", digits) == std::string::npos) {
-      sums.overflow = true;
-      return sums;
-    }
+  if (BeyondRange(row->Field(0)) || BeyondRange(row->Field(1))) {
+    sums.overflow = true;
+    return sums;
   }
   sums.exact = debits && credits;
   sums.debits = debits.value_or(0);
@@ -132,12 +156,29 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
       }
     }
 
+    // Every text must fit its column, as the rule of the column says (the same rule on every
+    // engine; written around on a file only, past its CHECK constraints).
+    for (const TableDef& table : SchemaTables()) {
+      for (const ColumnDef& column : table.columns) {
+        if (column.kind != FieldType::kText) continue;
+        const std::string name(column.name), width = std::to_string(column.width);
+        const auto long_texts = OpenRecordset(
+            account, "SELECT " + std::string(table.columns[0].name) + ", length(" + name + ") FROM " +
+                         std::string(table.name) + " WHERE length(" + name + ")>" + width + " ORDER BY 1;");
+        for (; !long_texts->AtEOF(); long_texts->MoveNext()) {
+          add(kProblem, "text",
+              std::string(table.name) + " " + Text(long_texts->Field(0)) + " holds " + name + " of " +
+                  Text(long_texts->Field(1)) + " characters; the column takes " + width + ".");
+        }
+      }
+    }
+
     // Per account (and per account key that register rows or kept totals name): its stored
     // balance, its kept totals and whether it exists, from exact sums of its rows.
     const auto ids = OpenRecordset(
         account,
         "SELECT ACAccountID FROM ACAccount UNION SELECT Parent FROM ACTransaction WHERE Parent IS NOT NULL "
-        "UNION SELECT AccountID FROM lk_RegisterTotal ORDER BY 1;");
+        "UNION " + RegisterTotalsAccountsSql() + " ORDER BY 1;");
     for (; !ids->AtEOF(); ids->MoveNext()) {
       const Variant id = ids->Field(0);
       Command lookup(account);
@@ -178,20 +219,15 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
         }
       }
 
-      Command kept(account);
-      kept.SetText(
-          "SELECT CAST(Debits AS TEXT), CAST(Credits AS TEXT), DebitRows, CreditRows FROM lk_RegisterTotal "
-          "WHERE AccountID=?;");
-      kept.Bind(db::ACAccount::ACAccountID, id, "AccountID");
-      const auto totals = kept.ExecuteQuery();
+      const std::optional<KeptRegisterTotals> totals = ReadRegisterTotals(account, id);
       const bool has_rows = sums.debit_rows + sums.credit_rows > 0;
       bool differs = false;
-      if (totals->AtEOF()) {
+      if (!totals) {
         differs = has_rows;
       } else {
-        const int64_t debit_rows = ToLong(totals->Field(2));
-        const int64_t credit_rows = ToLong(totals->Field(3));
-        differs = has_rows ? Scaled(totals->Field(0)) != sums.debits || Scaled(totals->Field(1)) != sums.credits ||
+        const std::optional<int64_t> debit_rows = Scaled(totals->debit_rows);
+        const std::optional<int64_t> credit_rows = Scaled(totals->credit_rows);
+        differs = has_rows ? Scaled(totals->debits) != sums.debits || Scaled(totals->credits) != sums.credits ||
                                  debit_rows != sums.debit_rows || credit_rows != sums.credit_rows
                            : debit_rows != 0 || credit_rows != 0;
       }
@@ -227,6 +263,12 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
         "HAVING COALESCE(SUM(Withdrawal),0)<>COALESCE(SUM(Deposit),0) ORDER BY TransactionNumber;";
     const auto report_unbalanced = [&](const Recordset& rows) {
       for (const auto& row : rows.Rows()) {
+        // As the engine whose SUM() refuses such a sum, summing transaction by transaction.
+        if (BeyondRange(row[1]) || BeyondRange(row[2])) {
+          add(kProblem, "overflow",
+              "Transaction " + Text(row[0]) + ": the sums of its register rows leave the currency range.");
+          continue;
+        }
         add(kWarning, "unbalanced",
             "Transaction " + Text(row[0]) + " is committed with debits of " + MoneyText(row[1]) +
                 " and credits of " + MoneyText(row[2]) + ".");
@@ -302,16 +344,28 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
         "LEFT JOIN (SELECT TransactionNumber, Parent, SUM(Withdrawal) AS Debit FROM ACTransaction "
         "GROUP BY TransactionNumber, Parent) d ON d.TransactionNumber=i.TransactionNumber AND d.Parent=i.AccountID "
         "WHERE i.Total IS DISTINCT FROM d.Debit ORDER BY i.ACInvoiceID;";
+    // A debit beyond the range is one finding in place of the comparisons, whether the engine's
+    // SUM() refuses it or gives the larger number.
+    const std::string invoices_overflow = "The receivable debits of issued invoices sum beyond the currency range.";
     try {
       const auto totals = OpenRecordset(account, kInvoiceTotalsSql);
+      std::vector<CheckFinding> warnings;
+      bool beyond = false;
       for (; !totals->AtEOF(); totals->MoveNext()) {
-        add(kWarning, "invoice-total",
+        beyond = beyond || BeyondRange(totals->Field(3));
+        warnings.push_back(CheckFinding{
+            kWarning, "invoice-total",
             "Invoice " + Text(totals->Field(0)) + " (number " + Text(totals->Field(1)) + ") has a total of " +
-                MoneyText(totals->Field(2)) + " but its receivable debit is " + MoneyText(totals->Field(3)) + ".");
+                MoneyText(totals->Field(2)) + " but its receivable debit is " + MoneyText(totals->Field(3)) + "."});
+      }
+      if (beyond) {
+        add(kProblem, "overflow", invoices_overflow);
+      } else {
+        findings.insert(findings.end(), warnings.begin(), warnings.end());
       }
     } catch (const Error& error) {
       if (!IsSumOverflow(account, error)) throw;
-      add(kProblem, "overflow", "The receivable debits of issued invoices sum beyond the currency range.");
+      add(kProblem, "overflow", invoices_overflow);
     }
     return findings;
   });

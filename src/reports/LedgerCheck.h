@@ -26,9 +26,12 @@ struct CheckFinding {
 // - "orphan-line": waiting lines whose header is missing;
 // - "waiting-line": waiting lines under a committed header;
 // - "orphan-invoice": an invoice whose transaction is missing;
-// - "integrity": what the engine's own integrity check reports;
+// - "integrity": what the engine's own integrity check reports of its structures (the rules
+//   of the schema's columns and the kept totals are looked at by the kinds here, the same on
+//   every engine, and not reported a second time);
 // - "company": a file with no company record, or more than one;
 // - "money": a money value that is not an exact count of ten-thousandths (a REAL or text);
+// - "text": a text longer than its column takes;
 // - "overflow": an account (or transaction) whose register sums leave the currency range;
 // - "orphan-account": register rows posted to an account that does not exist, or to none;
 // - "line-account": a waiting line naming an account that does not exist, or none;

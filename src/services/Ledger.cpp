@@ -16,6 +16,7 @@
 #include "common/RowWrite.h"
 #include "common/UnitOfWork.h"
 #include "entities/Catalog.h"
+#include "entities/RegisterTotals.h"
 #include "ledgerkit/enums/PublicEnums.h"
 #include "ledgerkit/enums/eTransTypeEnm.h"
 #include "services/Company.h"
@@ -53,7 +54,7 @@ std::optional<Currency> ExactAmount(const Variant& value) {
 struct PostedAccount {
   std::string label;               // "account 7 (1000 Bank)"
   std::optional<Currency> balance; // nullopt: a Null balance, which stays Null
-  bool has_totals = false;         // the file keeps totals for the account (lk_RegisterTotal)
+  bool has_totals = false;         // the file keeps totals for the account (entities/RegisterTotals.h)
   std::optional<Currency> debits, credits;  // nullopt: a total the engine holds inexactly
 };
 
@@ -240,10 +241,10 @@ void CommitTransaction(const Variant& account, const Variant& number) {
   Command read(account);
   read.SetText(
       "SELECT h.ACTransLogID, h.TransactionNumber, h.TransactionDate, h.TransType, w.ACTransLogWIPID, w.AccountID, "
-      "w.IsDebit, w.Amount, a.ACAccountID, a.AccountNumber, a.Name, a.Balance, CAST(t.Debits AS TEXT), "
-      "CAST(t.Credits AS TEXT) FROM ACTransLog h LEFT JOIN ACTransLogWIP w ON w.Parent=h.ACTransLogID "
-      "LEFT JOIN ACAccount a ON a.ACAccountID=w.AccountID LEFT JOIN lk_RegisterTotal t ON t.AccountID=w.AccountID "
-      "WHERE h.ACTransLogID=(SELECT MIN(ACTransLogID) FROM ACTransLog WHERE TransactionNumber=?) "
+      "w.IsDebit, w.Amount, a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " + RegisterTotalsAmountsSql("t") +
+      " FROM ACTransLog h LEFT JOIN ACTransLogWIP w ON w.Parent=h.ACTransLogID "
+      "LEFT JOIN ACAccount a ON a.ACAccountID=w.AccountID" + RegisterTotalsJoinSql("t", "w.AccountID") +
+      " WHERE h.ACTransLogID=(SELECT MIN(ACTransLogID) FROM ACTransLog WHERE TransactionNumber=?) "
       "ORDER BY w.ACTransLogWIPID;");
   read.Append(SelectingText(number, "TransactionNumber"));
   const auto rows = read.ExecuteQuery();
@@ -324,10 +325,10 @@ void AbortTransaction(const Variant& account, const Variant& number) {
   // The register rows of the transaction that name an account, each with that account's label,
   // balance and kept totals, in the order they were written.
   command.SetText(
-      "SELECT r.Parent, r.Withdrawal, r.Deposit, a.ACAccountID, a.AccountNumber, a.Name, a.Balance, "
-      "CAST(t.Debits AS TEXT), CAST(t.Credits AS TEXT) FROM ACTransaction r "
-      "LEFT JOIN ACAccount a ON a.ACAccountID=r.Parent LEFT JOIN lk_RegisterTotal t ON t.AccountID=r.Parent "
-      "WHERE r.TransactionNumber=? AND r.Parent IS NOT NULL ORDER BY r.ACTransactionID;");
+      "SELECT r.Parent, r.Withdrawal, r.Deposit, a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " +
+      RegisterTotalsAmountsSql("t") + " FROM ACTransaction r LEFT JOIN ACAccount a ON a.ACAccountID=r.Parent" +
+      RegisterTotalsJoinSql("t", "r.Parent") +
+      " WHERE r.TransactionNumber=? AND r.Parent IS NOT NULL ORDER BY r.ACTransactionID;");
   const auto rows = command.ExecuteQuery();
   struct Undone {
     Currency net;                        // credits minus debits the transaction posted
@@ -499,8 +500,8 @@ struct TransactionRecorder::State {
     if (found != accounts.end()) return found->second;
     Command read(account);
     read.SetText(
-        "SELECT a.ACAccountID, a.AccountNumber, a.Name, a.Balance, CAST(t.Debits AS TEXT), CAST(t.Credits AS TEXT) "
-        "FROM ACAccount a LEFT JOIN lk_RegisterTotal t ON t.AccountID=a.ACAccountID WHERE a.ACAccountID=?;");
+        "SELECT a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " + RegisterTotalsAmountsSql("t") +
+        " FROM ACAccount a" + RegisterTotalsJoinSql("t", "a.ACAccountID") + " WHERE a.ACAccountID=?;");
     read.Bind(ACAccount::ACAccountID, account_id);
     const auto row = read.ExecuteQuery();
     if (row->AtEOF()) {

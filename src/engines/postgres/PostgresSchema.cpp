@@ -3,6 +3,7 @@
 // written from the catalog, the register totals kept by triggers, the account delete guards, the
 // CDATE and MONEY functions, the mark and version in a table of their own, and the role the
 // company's report queries run as.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -80,57 +81,98 @@ BEGIN
 END $f$;
 )sql";
 
-// Per-account totals of the register, kept by triggers on every change of ACTransaction. A sum
-// that leaves the bigint range is the server's own error (22003), reported as Overflow (6).
-constexpr std::string_view kRegisterTotalsSql = R"sql(
-CREATE TABLE lk_RegisterTotal (
-  AccountID bigint PRIMARY KEY,
-  Debits bigint NOT NULL DEFAULT 0,
-  Credits bigint NOT NULL DEFAULT 0,
-  DebitRows bigint NOT NULL DEFAULT 0,
-  CreditRows bigint NOT NULL DEFAULT 0
-);
-CREATE FUNCTION lk_register_change() RETURNS trigger LANGUAGE plpgsql AS $f$
-BEGIN
-  IF TG_OP IN ('DELETE', 'UPDATE') AND OLD.Parent IS NOT NULL THEN
-    UPDATE lk_RegisterTotal SET Debits = Debits - COALESCE(OLD.Withdrawal, 0),
-      Credits = Credits - COALESCE(OLD.Deposit, 0),
-      DebitRows = DebitRows - (OLD.Withdrawal IS NOT NULL)::int,
-      CreditRows = CreditRows - (OLD.Deposit IS NOT NULL)::int
-    WHERE AccountID = OLD.Parent;
-  END IF;
-  IF TG_OP IN ('INSERT', 'UPDATE') AND NEW.Parent IS NOT NULL THEN
-    INSERT INTO lk_RegisterTotal AS t (AccountID, Debits, Credits, DebitRows, CreditRows)
-    VALUES (NEW.Parent, COALESCE(NEW.Withdrawal, 0), COALESCE(NEW.Deposit, 0), (NEW.Withdrawal IS NOT NULL)::int,
-            (NEW.Deposit IS NOT NULL)::int)
-    ON CONFLICT (AccountID) DO UPDATE SET Debits = t.Debits + excluded.Debits, Credits = t.Credits + excluded.Credits,
-      DebitRows = t.DebitRows + excluded.DebitRows, CreditRows = t.CreditRows + excluded.CreditRows;
-  END IF;
-  RETURN NULL;
-END $f$;
-CREATE TRIGGER lk_register_insert AFTER INSERT OR DELETE ON ACTransaction
-  FOR EACH ROW EXECUTE FUNCTION lk_register_change();
-CREATE TRIGGER lk_register_update AFTER UPDATE OF Parent, Withdrawal, Deposit ON ACTransaction
-  FOR EACH ROW EXECUTE FUNCTION lk_register_change();
-)sql";
+std::string Joined(const std::vector<std::string>& items, std::string_view separator = ", ") {
+  std::string sql;
+  for (const std::string& item : items) sql += (sql.empty() ? "" : std::string(separator)) + item;
+  return sql;
+}
 
-// An account that register rows or waiting lines still refer to is not deleted: the money
-// would be left posted to nowhere.
-constexpr std::string_view kAccountGuardsSql = R"sql(
-CREATE FUNCTION lk_account_delete() RETURNS trigger LANGUAGE plpgsql AS $f$
-BEGIN
-  IF EXISTS (SELECT 1 FROM ACTransaction WHERE Parent = OLD.ACAccountID) THEN
-    RAISE EXCEPTION 'The account is not deleted: register rows (ACTransaction.Parent) still refer to it.'
-      USING ERRCODE = '23503';
-  END IF;
-  IF EXISTS (SELECT 1 FROM ACTransLogWIP WHERE AccountID = OLD.ACAccountID) THEN
-    RAISE EXCEPTION 'The account is not deleted: waiting lines (ACTransLogWIP.AccountID) still refer to it.'
-      USING ERRCODE = '23503';
-  END IF;
-  RETURN OLD;
-END $f$;
-CREATE TRIGGER lk_account_delete BEFORE DELETE ON ACAccount FOR EACH ROW EXECUTE FUNCTION lk_account_delete();
-)sql";
+// A text as an SQL string literal.
+std::string Quoted(std::string_view text) {
+  std::string sql = "'";
+  for (const char c : text) sql += c == '\'' ? std::string("''") : std::string(1, c);
+  return sql + "'";
+}
+
+// The table of kept totals and the one trigger function that keeps it on every insert, delete
+// and update of its source rows. A total that would leave the bigint range is the server's own
+// error (22003), reported as Overflow (6): the range guard needs nothing written here.
+std::string KeptTotalsSql(const KeptTotalsDef& kept) {
+  const std::string table(kept.table), key(kept.key), source(kept.source), source_key(kept.source_key);
+  const std::string function(kept.change_function);
+  std::string sql = "\nCREATE TABLE " + table + " (\n  " + key + " bigint PRIMARY KEY";
+  std::vector<std::string> columns{key}, values{"NEW." + source_key}, remove_totals, remove_counts, add_totals,
+      add_counts;
+  std::string watched = source_key;
+  for (const KeptSumDef& sum : kept.sums) {
+    const std::string total(sum.total), amount(sum.amount);
+    sql += ",\n  " + total + " bigint NOT NULL DEFAULT 0";
+    columns.push_back(total);
+    values.push_back("COALESCE(NEW." + amount + ", 0)");
+    remove_totals.push_back(total + " = " + total + " - COALESCE(OLD." + amount + ", 0)");
+    add_totals.push_back(total + " = t." + total + " + excluded." + total);
+    watched += ", " + amount;
+  }
+  for (const KeptSumDef& sum : kept.sums) {
+    const std::string count(sum.count), amount(sum.amount);
+    sql += ",\n  " + count + " bigint NOT NULL DEFAULT 0";
+    columns.push_back(count);
+    values.push_back("(NEW." + amount + " IS NOT NULL)::int");
+    remove_counts.push_back(count + " = " + count + " - (OLD." + amount + " IS NOT NULL)::int");
+    add_counts.push_back(count + " = t." + count + " + excluded." + count);
+  }
+  const std::string last_value = values.back();
+  values.pop_back();
+  std::vector<std::string> removals = remove_totals;
+  removals.insert(removals.end(), remove_counts.begin(), remove_counts.end());
+  sql += "\n);\nCREATE FUNCTION " + function + "() RETURNS trigger LANGUAGE plpgsql AS $f$\nBEGIN\n"
+         "  IF TG_OP IN ('DELETE', 'UPDATE') AND OLD." + source_key + " IS NOT NULL THEN\n"
+         "    UPDATE " + table + " SET " + Joined(removals, ",\n      ") + "\n"
+         "    WHERE " + key + " = OLD." + source_key + ";\n"
+         "  END IF;\n"
+         "  IF TG_OP IN ('INSERT', 'UPDATE') AND NEW." + source_key + " IS NOT NULL THEN\n"
+         "    INSERT INTO " + table + " AS t (" + Joined(columns) + ")\n"
+         "    VALUES (" + Joined(values) + ",\n            " + last_value + ")\n"
+         "    ON CONFLICT (" + key + ") DO UPDATE SET " + Joined(add_totals) + ",\n      " + Joined(add_counts) + ";\n"
+         "  END IF;\n  RETURN NULL;\nEND $f$;\n";
+  // One trigger serves inserts and deletes; the other only the updates that change a total.
+  sql += "CREATE TRIGGER " + std::string(kept.insert_trigger) + " AFTER INSERT OR DELETE ON " + source +
+         "\n  FOR EACH ROW EXECUTE FUNCTION " + function + "();\n";
+  sql += "CREATE TRIGGER " + std::string(kept.update_trigger) + " AFTER UPDATE OF " + watched + " ON " + source +
+         "\n  FOR EACH ROW EXECUTE FUNCTION " + function + "();\n";
+  return sql;
+}
+
+// The key column of the catalog's table `name`.
+std::string KeyOf(const Catalog& catalog, std::string_view name) {
+  for (const TableDef& table : catalog.tables) {
+    if (table.name == name) return std::string(table.columns[0].name);
+  }
+  throw Error::Runtime(kInvalidArgument, "The catalog has no table named " + std::string(name) + ".");
+}
+
+// The delete guards of the catalog: one function and trigger per guarded table, refusing with
+// 23503 (a row still referred to). The range guards need nothing: the server's bigint refuses a
+// value beyond the range itself.
+std::string DeleteGuardsSql(const Catalog& catalog) {
+  std::string sql = "\n";
+  std::vector<std::string_view> done;
+  for (const DeleteGuardDef& first : catalog.delete_guards) {
+    if (std::find(done.begin(), done.end(), first.table) != done.end()) continue;
+    done.push_back(first.table);
+    const std::string name = "lk_" + std::string(first.row) + "_delete", key = KeyOf(catalog, first.table);
+    sql += "CREATE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql AS $f$\nBEGIN\n";
+    for (const DeleteGuardDef& guard : catalog.delete_guards) {
+      if (guard.table != first.table) continue;
+      sql += "  IF EXISTS (SELECT 1 FROM " + std::string(guard.referencing) + " WHERE " + std::string(guard.column) +
+             " = OLD." + key + ") THEN\n    RAISE EXCEPTION " + Quoted(DeleteGuardMessage(guard)) +
+             "\n      USING ERRCODE = '23503';\n  END IF;\n";
+    }
+    sql += "  RETURN OLD;\nEND $f$;\nCREATE TRIGGER " + name + " BEFORE DELETE ON " + std::string(first.table) +
+           " FOR EACH ROW EXECUTE FUNCTION " + name + "();\n";
+  }
+  return sql;
+}
 
 std::string_view DefaultSql(ColumnDefault value) {
   switch (value) {
@@ -307,8 +349,8 @@ std::string PostgresSchemaSql(const Catalog& catalog) {
   std::string sql(kFunctionsSql);
   for (const TableDef& table : catalog.tables) sql += TableSql(table);
   sql += IndexesSql(catalog);
-  sql += kRegisterTotalsSql;
-  sql += kAccountGuardsSql;
+  for (const KeptTotalsDef& kept : catalog.kept_totals) sql += KeptTotalsSql(kept);
+  sql += DeleteGuardsSql(catalog);
   sql += "CREATE TABLE lk_Schema (Mark bigint NOT NULL, Version bigint NOT NULL);\n";
   return sql;
 }

@@ -473,12 +473,16 @@ class SqliteConnection final : public EngineConnection {
   // BEGIN IMMEDIATE has taken the file's write lock already: no other writer until the end.
   void LockCompany() override {}
 
+  // The file's pages, indexes and records. A row that breaks a CHECK or NOT NULL rule of the
+  // schema is left to the ledger check, which looks at those rules by value (an inexact amount,
+  // a text too long, a kept total) and names the row, as on an engine that never holds one.
   std::vector<std::string> IntegrityProblems() override {
     std::vector<std::string> problems;
     const auto statement = Prepare("PRAGMA integrity_check;");
     while (statement->Step()) {
       const std::string line(statement->ColumnText(0));
-      if (line != "ok") problems.push_back(line);
+      if (line == "ok" || line.starts_with("CHECK constraint failed in ") || line.starts_with("NULL value in ")) continue;
+      problems.push_back(line);
     }
     return problems;
   }

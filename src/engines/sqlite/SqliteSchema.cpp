@@ -26,91 +26,145 @@ namespace ledgerkit {
 
 namespace {
 
-// Per-account totals of the register, kept by triggers on every change of ACTransaction
-// (whoever makes it), so an account's balance is read without summing its rows. The row
-// counts tell "no amounts" (Null balance) from amounts that sum to 0.
-constexpr std::string_view kRegisterTotalsTableSql = R"sql(
-CREATE TABLE lk_RegisterTotal (
-  AccountID INTEGER PRIMARY KEY,
-  Debits INTEGER NOT NULL DEFAULT 0,
-  Credits INTEGER NOT NULL DEFAULT 0,
-  DebitRows INTEGER NOT NULL DEFAULT 0,
-  CreditRows INTEGER NOT NULL DEFAULT 0
-);
-)sql";
+// A text as an SQL string literal.
+std::string Quoted(std::string_view text) {
+  std::string sql = "'";
+  for (const char c : text) sql += c == '\'' ? std::string("''") : std::string(1, c);
+  return sql + "'";
+}
 
-// The statement of a trigger that refuses a change of the kept totals of the account `row`
+std::string Joined(const std::vector<std::string>& items) {
+  std::string sql;
+  for (const std::string& item : items) sql += (sql.empty() ? "" : ", ") + item;
+  return sql;
+}
+
+// `items` joined with ", ", the last one on a line of its own after `indent`.
+std::string ListBreakingBeforeLast(const std::vector<std::string>& items, std::string_view indent) {
+  std::string sql;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) sql += i + 1 == items.size() ? ",\n" + std::string(indent) : std::string(", ");
+    sql += items[i];
+  }
+  return sql;
+}
+
+// The table of kept totals: each total and each count an exact integer, 0 when nothing was added.
+std::string KeptTotalsTableSql(const KeptTotalsDef& kept) {
+  std::string sql = "\nCREATE TABLE " + std::string(kept.table) + " (\n  " + std::string(kept.key) + " INTEGER PRIMARY KEY";
+  for (const bool counts : {false, true}) {
+    for (const KeptSumDef& sum : kept.sums) {
+      sql += ",\n  " + std::string(counts ? sum.count : sum.total) + " INTEGER NOT NULL DEFAULT 0";
+    }
+  }
+  return sql + "\n);\n";
+}
+
+// The statement of a trigger that refuses a change of the kept totals of the source row `row`
 // (NEW or OLD) that would leave the int64 range: `sign` is '+' when the row's amounts are added
 // to the totals, '-' when they are taken away.
-std::string TotalsRangeGuard(std::string_view row, char sign) {
+//
+// The engine turns an integer sum that leaves the int64 range into a REAL; every sum the file
+// keeps is therefore tested before it is made (without overflowing the test itself) and refused
+// with a message starting "Overflow: ", which ThrowEngine reports as the runtime Overflow error.
+// The engine cannot put values into such a message, so it names the kind of total; the ledger
+// operations that add money check first and name the account themselves.
+std::string KeptRangeGuardSql(const KeptTotalsDef& kept, std::string_view row, char sign) {
   const std::string r(row);
   // Adding x overflows above when x>0 and total>MAX-x; taking x away when x<0 and total>MAX+x.
-  const auto bound = [&](const char* amount, const char* total) {
-    const std::string x = r + "." + amount;
+  const auto bound = [&](std::string_view amount, std::string_view total) {
+    const std::string x = r + "." + std::string(amount);
     const std::string up = sign == '+' ? ">0" : "<0";
     const std::string down = sign == '+' ? "<0" : ">0";
     const std::string op = sign == '+' ? "-" : "+";
-    return "    (" + x + up + " AND t." + total + ">9223372036854775807" + op + x + ") OR\n" +
-           "    (" + x + down + " AND t." + total + "<-9223372036854775808" + op + x + ")";
+    return "    (" + x + up + " AND t." + std::string(total) + ">9223372036854775807" + op + x + ") OR\n" + "    (" + x +
+           down + " AND t." + std::string(total) + "<-9223372036854775808" + op + x + ")";
   };
-  return "  SELECT RAISE(ABORT, 'Overflow: an account''s total of register debits or credits would leave the "
-         "currency range.')\n  FROM lk_RegisterTotal t WHERE t.AccountID=" + r + ".Parent AND (\n" +
-         bound("Withdrawal", "Debits") + " OR\n" + bound("Deposit", "Credits") + ");\n";
+  std::string bounds;
+  for (const KeptSumDef& sum : kept.sums) bounds += (bounds.empty() ? "" : " OR\n") + bound(sum.amount, sum.total);
+  return "  SELECT RAISE(ABORT, " + Quoted(RangeGuardMessage(kept.overflow_what)) + ")\n  FROM " +
+         std::string(kept.table) + " t WHERE t." + std::string(kept.key) + "=" + r + "." + std::string(kept.source_key) +
+         " AND (\n" + bounds + ");\n";
 }
 
-// The file's own rules, created after the tables and again after an upgrade rebuilt them, with
-// the range guards written out.
+// The statements that add the amounts of the source row NEW to its key's totals, making the
+// totals row when there is none; `only_keyed` when the trigger itself does not leave out a row
+// whose key is Null.
+std::string KeptAddSql(const KeptTotalsDef& kept, bool only_keyed) {
+  const std::string key(kept.key), source_key = "NEW." + std::string(kept.source_key);
+  std::string columns = key;
+  std::vector<std::string> values{source_key};
+  std::vector<std::string> totals, counts;
+  for (const KeptSumDef& sum : kept.sums) {
+    const std::string total(sum.total);
+    columns += ", " + total;
+    values.push_back("COALESCE(NEW." + std::string(sum.amount) + ",0)");
+    totals.push_back(total + "=" + total + "+excluded." + total);
+  }
+  for (const KeptSumDef& sum : kept.sums) {
+    const std::string count(sum.count);
+    columns += ", " + count;
+    values.push_back("NEW." + std::string(sum.amount) + " IS NOT NULL");
+    counts.push_back(count + "=" + count + "+excluded." + count);
+  }
+  std::string sql = KeptRangeGuardSql(kept, "NEW", '+') + "  INSERT INTO " + std::string(kept.table) + " (" + columns + ")\n";
+  sql += only_keyed ? "  SELECT " + ListBreakingBeforeLast(values, "         ") + " WHERE " + source_key + " IS NOT NULL\n"
+                    : "  VALUES (" + ListBreakingBeforeLast(values, "          ") + ")\n";
+  return sql + "  ON CONFLICT(" + key + ") DO UPDATE SET " + Joined(totals) + ",\n    " + Joined(counts) + ";\n";
+}
+
+// The statements that take the amounts of the source row OLD away from its key's totals.
+std::string KeptRemoveSql(const KeptTotalsDef& kept) {
+  std::string totals, counts;
+  for (const KeptSumDef& sum : kept.sums) {
+    const std::string total(sum.total), count(sum.count), amount = "OLD." + std::string(sum.amount);
+    totals += (totals.empty() ? "" : ", ") + total + "=" + total + "-COALESCE(" + amount + ",0)";
+    counts += (counts.empty() ? "" : ", ") + count + "=" + count + "-(" + amount + " IS NOT NULL)";
+  }
+  return KeptRangeGuardSql(kept, "OLD", '-') + "  UPDATE " + std::string(kept.table) + " SET " + totals + ",\n    " +
+         counts + "\n  WHERE " + std::string(kept.key) + "=OLD." + std::string(kept.source_key) + ";\n";
+}
+
+// The triggers that keep `kept` on every insert, delete and update of its source rows.
+std::string KeptTotalsTriggersSql(const KeptTotalsDef& kept) {
+  const std::string source(kept.source), source_key(kept.source_key);
+  std::string watched = source_key;
+  for (const KeptSumDef& sum : kept.sums) watched += ", " + std::string(sum.amount);
+  return "CREATE TRIGGER " + std::string(kept.insert_trigger) + " AFTER INSERT ON " + source + " WHEN NEW." + source_key +
+         " IS NOT NULL BEGIN\n" + KeptAddSql(kept, false) + "END;\n" + "CREATE TRIGGER " +
+         std::string(kept.delete_trigger) + " AFTER DELETE ON " + source + " WHEN OLD." + source_key +
+         " IS NOT NULL BEGIN\n" + KeptRemoveSql(kept) + "END;\n" + "CREATE TRIGGER " + std::string(kept.update_trigger) +
+         " AFTER UPDATE OF " + watched + " ON " + source + " BEGIN\n" + KeptRemoveSql(kept) + KeptAddSql(kept, true) +
+         "END;\n";
+}
+
+// The key column of the catalog's table `name`.
+std::string KeyOf(const Catalog& catalog, std::string_view name) {
+  for (const TableDef& table : catalog.tables) {
+    if (table.name == name) return std::string(table.columns[0].name);
+  }
+  throw Error::Runtime(kInvalidArgument, "The catalog has no table named " + std::string(name) + ".");
+}
+
+// The file's own rules, created after the tables and again after an upgrade rebuilt them: the
+// kept totals' triggers, the range guards and the delete guards of the catalog.
 //
-// The engine turns an integer sum that leaves the int64 range into a REAL; every money sum the
-// file keeps is therefore tested before it is made (without overflowing the test itself) and
-// refused with a message starting "Overflow: ", which ThrowEngine reports as the runtime
-// Overflow error. The engine cannot put values into such a message, so it names the kind of
-// total; the ledger operations that add money check first and name the account themselves.
-//
-// An account that register rows or waiting lines still refer to is not deleted: the money
-// would be left posted to nowhere. Sub-accounts, invoices and tax codes are not looked for.
-std::string TriggersSql() {
-  std::string sql(R"sql(
-CREATE TRIGGER lk_register_insert AFTER INSERT ON ACTransaction WHEN NEW.Parent IS NOT NULL BEGIN
-@ADD@  INSERT INTO lk_RegisterTotal (AccountID, Debits, Credits, DebitRows, CreditRows)
-  VALUES (NEW.Parent, COALESCE(NEW.Withdrawal,0), COALESCE(NEW.Deposit,0), NEW.Withdrawal IS NOT NULL,
-          NEW.Deposit IS NOT NULL)
-  ON CONFLICT(AccountID) DO UPDATE SET Debits=Debits+excluded.Debits, Credits=Credits+excluded.Credits,
-    DebitRows=DebitRows+excluded.DebitRows, CreditRows=CreditRows+excluded.CreditRows;
-END;
-CREATE TRIGGER lk_register_delete AFTER DELETE ON ACTransaction WHEN OLD.Parent IS NOT NULL BEGIN
-@REMOVE@  UPDATE lk_RegisterTotal SET Debits=Debits-COALESCE(OLD.Withdrawal,0), Credits=Credits-COALESCE(OLD.Deposit,0),
-    DebitRows=DebitRows-(OLD.Withdrawal IS NOT NULL), CreditRows=CreditRows-(OLD.Deposit IS NOT NULL)
-  WHERE AccountID=OLD.Parent;
-END;
-CREATE TRIGGER lk_register_update AFTER UPDATE OF Parent, Withdrawal, Deposit ON ACTransaction BEGIN
-@REMOVE@  UPDATE lk_RegisterTotal SET Debits=Debits-COALESCE(OLD.Withdrawal,0), Credits=Credits-COALESCE(OLD.Deposit,0),
-    DebitRows=DebitRows-(OLD.Withdrawal IS NOT NULL), CreditRows=CreditRows-(OLD.Deposit IS NOT NULL)
-  WHERE AccountID=OLD.Parent;
-@ADD@  INSERT INTO lk_RegisterTotal (AccountID, Debits, Credits, DebitRows, CreditRows)
-  SELECT NEW.Parent, COALESCE(NEW.Withdrawal,0), COALESCE(NEW.Deposit,0), NEW.Withdrawal IS NOT NULL,
-         NEW.Deposit IS NOT NULL WHERE NEW.Parent IS NOT NULL
-  ON CONFLICT(AccountID) DO UPDATE SET Debits=Debits+excluded.Debits, Credits=Credits+excluded.Credits,
-    DebitRows=DebitRows+excluded.DebitRows, CreditRows=CreditRows+excluded.CreditRows;
-END;
-CREATE TRIGGER lk_balance_overflow BEFORE UPDATE OF Balance ON ACAccount
-WHEN typeof(NEW.Balance)='real' AND abs(NEW.Balance)>=9.2e18 BEGIN
-  SELECT RAISE(ABORT, 'Overflow: an account''s balance would leave the currency range.');
-END;
-CREATE TRIGGER lk_account_delete_rows BEFORE DELETE ON ACAccount
-WHEN EXISTS (SELECT 1 FROM ACTransaction WHERE Parent=OLD.ACAccountID) BEGIN
-  SELECT RAISE(ABORT, 'The account is not deleted: register rows (ACTransaction.Parent) still refer to it.');
-END;
-CREATE TRIGGER lk_account_delete_lines BEFORE DELETE ON ACAccount
-WHEN EXISTS (SELECT 1 FROM ACTransLogWIP WHERE AccountID=OLD.ACAccountID) BEGIN
-  SELECT RAISE(ABORT, 'The account is not deleted: waiting lines (ACTransLogWIP.AccountID) still refer to it.');
-END;
-)sql");
-  for (const auto& [mark, guard] : {std::pair<std::string_view, std::string>{"@ADD@", TotalsRangeGuard("NEW", '+')},
-                                    {"@REMOVE@", TotalsRangeGuard("OLD", '-')}}) {
-    for (size_t at = sql.find(mark); at != std::string::npos; at = sql.find(mark, at + guard.size())) {
-      sql.replace(at, mark.size(), guard);
-    }
+// A money column may be written with a sum the engine made a REAL on leaving the int64 range;
+// a value that large is refused as an Overflow before it is stored.
+std::string TriggersSql(const Catalog& catalog) {
+  std::string sql = "\n";
+  for (const KeptTotalsDef& kept : catalog.kept_totals) sql += KeptTotalsTriggersSql(kept);
+  for (const RangeGuardDef& guard : catalog.range_guards) {
+    const std::string column(guard.column);
+    sql += "CREATE TRIGGER " + std::string(guard.trigger) + " BEFORE UPDATE OF " + column + " ON " +
+           std::string(guard.table) + "\nWHEN typeof(NEW." + column + ")='real' AND abs(NEW." + column +
+           ")>=9.2e18 BEGIN\n  SELECT RAISE(ABORT, " + Quoted(RangeGuardMessage(guard.what)) + ");\nEND;\n";
+  }
+  for (const DeleteGuardDef& guard : catalog.delete_guards) {
+    sql += "CREATE TRIGGER " + std::string(guard.trigger) + " BEFORE DELETE ON " + std::string(guard.table) +
+           "\nWHEN EXISTS (SELECT 1 FROM " + std::string(guard.referencing) + " WHERE " + std::string(guard.column) +
+           "=OLD." + KeyOf(catalog, guard.table) + ") BEGIN\n  SELECT RAISE(ABORT, " +
+           Quoted(DeleteGuardMessage(guard)) + ");\nEND;\n";
   }
   return sql;
 }
@@ -330,11 +384,14 @@ void UpgradeSchema(EngineConnection& connection, const Catalog& catalog, int32_t
     connection.ExecuteControl("BEGIN IMMEDIATE;");
     if (StoredSchemaVersion(connection) < catalog.version) {
       RebuildTables(connection, catalog);
-      // The register totals stay as kept; their triggers went with the register table.
+      // The kept totals stay as kept; their triggers went with the source table.
       connection.ExecuteControl(IndexesSql(catalog));
-      connection.ExecuteControl("DROP TRIGGER IF EXISTS lk_register_insert; DROP TRIGGER IF EXISTS lk_register_delete;"
-                                "DROP TRIGGER IF EXISTS lk_register_update;");
-      connection.ExecuteControl(TriggersSql());
+      for (const KeptTotalsDef& kept : catalog.kept_totals) {
+        for (const std::string_view trigger : {kept.insert_trigger, kept.delete_trigger, kept.update_trigger}) {
+          connection.ExecuteControl("DROP TRIGGER IF EXISTS " + std::string(trigger) + ";");
+        }
+      }
+      connection.ExecuteControl(TriggersSql(catalog));
       FillUserKeys(connection);
       connection.ExecuteControl("PRAGMA user_version=" + std::to_string(catalog.version) + ";");
     }
@@ -361,8 +418,8 @@ std::string SqliteSchemaSql(const Catalog& catalog) {
   std::string sql;
   for (const TableDef& table : catalog.tables) sql += CreateTableSql(table, table.name);
   sql += IndexesSql(catalog);
-  sql += kRegisterTotalsTableSql;
-  sql += TriggersSql();
+  for (const KeptTotalsDef& kept : catalog.kept_totals) sql += KeptTotalsTableSql(kept);
+  sql += TriggersSql(catalog);
   return sql;
 }
 
