@@ -10,7 +10,9 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "CountingVfs.h"
 #include "ledgerkit/common/Variant.h"
 #include "ledgerkit/ledger/CACMgr.h"
 
@@ -23,6 +25,16 @@ struct Rates {
   double library = 0;
   double baseline = 0;
 };
+
+// Work one operation causes, the same on every machine: statements started (the engine's
+// counter, or the raw loop's own), syncs of files and pages written to the write-ahead log
+// (SQLite, through the counting VFS; negative where nothing counts them, as on the server).
+struct OperationCounts {
+  double statements = -1;
+  double syncs = -1;
+  double log_pages = -1;
+};
+
 
 // Thrown by CheckInterrupted once SIGINT or SIGTERM arrived, so that the run unwinds and drops
 // what it made on a server.
@@ -39,13 +51,29 @@ void CancelRawStatement() noexcept;
 
 // Measures `library` and `baseline` in alternating rounds, so that both see the same machine
 // (disk flush latency on shared machines drifts by a factor of ten within a minute).
+// `untimed`, when given, runs before each run of `library` and its time is left out (a case
+// that uses up what it entered ahead enters more there).
 Rates Interleaved(const std::function<void()>& library, const std::function<void()>& baseline, int rounds,
-                  double seconds_per_round);
+                  double seconds_per_round, const std::function<void()>& untimed = {});
 
-// One JSON line: name, ops_per_s, ratio_to_raw (the library's time over the baseline's)[, ms]
-// [, statements].
-void Report(const std::string& name, double ops_per_s, double baseline_ops_per_s, double ms = -1,
-            int64_t statements = -1);
+// The medians over several Interleaved measurements of one case: of each side's rate and of
+// their ratio (the library's time over the baseline's), with the ratio's lowest and highest.
+struct MedianRates {
+  double library = 0;
+  double baseline = 0;
+  double ratio = 0;
+  double lowest_ratio = 0;
+  double highest_ratio = 0;
+  int runs = 0;
+};
+MedianRates Medians(const std::vector<Rates>& measured);
+
+// One JSON line: name, ops_per_s, ratio_to_raw[, ratio_range when several runs][, ms]
+// [, statements, syncs, log_pages and the raw loop's raw_statements, raw_syncs, raw_log_pages,
+// each per operation, where counted].
+void Report(const std::string& name, const MedianRates& rates, double ms = -1, const OperationCounts& library = {},
+            const OperationCounts& baseline = {});
+void Report(const std::string& name, double ops_per_s, double baseline_ops_per_s, double ms = -1);
 
 // --- Raw baselines -----------------------------------------------------------------------------
 
@@ -73,6 +101,13 @@ class RawWriter {
  public:
   virtual ~RawWriter() = default;
   virtual void Commit() = 0;
+  // Statements the writer has run, counted as the engine counts the library's.
+  virtual uint64_t StatementsRun() const = 0;
+  // Empties the write-ahead log into the file and truncates it, so that what is counted next
+  // does not depend on how many commits came before (SQLite; nothing on the server).
+  virtual void Checkpoint() {}
+  // Its file's page size in bytes (SQLite; 0 on the server).
+  virtual int64_t PageSize() { return 0; }
 };
 
 // One engine as the bench uses it: where its companies are made, the baselines written directly
@@ -93,6 +128,12 @@ class RawEngine {
   virtual void Exec(const std::string& account, const std::string& sql) = 0;
   virtual std::unique_ptr<RawQuery> Query(const std::string& account, const std::string& sql) = 0;
   virtual std::unique_ptr<RawWriter> Writer() = 0;
+  // True where the counting VFS sees the company's files (SQLite).
+  virtual bool CountsFiles() const { return false; }
+  // As RawWriter::Checkpoint, for a company no connection of which is in a transaction.
+  virtual void Checkpoint(const std::string& /*account*/) {}
+  // The company's page size in bytes, for log pages from log bytes (SQLite).
+  virtual int64_t PageSize(const std::string& /*account*/) { return 0; }
 
   // `statements` (writes of register rows among them) as one bulk load: one transaction, then
   // ANALYZE. On the server the per-row trigger that keeps the register totals is off during the

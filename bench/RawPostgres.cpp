@@ -133,7 +133,9 @@ class PostgresWriter final : public RawWriter {
     Run("insert", values);
     Run("update", nullptr);
     Run("commit", nullptr);
+    statements_ += 4;
   }
+  uint64_t StatementsRun() const override { return statements_; }
 
  private:
   void Run(const char* name, const char* const* values) {
@@ -143,6 +145,7 @@ class PostgresWriter final : public RawWriter {
 
   Connection connection_;
   int64_t value_ = 0;
+  uint64_t statements_ = 0;
 };
 
 class Postgres final : public RawEngine {

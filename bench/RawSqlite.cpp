@@ -46,6 +46,20 @@ class RawDb {
     statements_.push_back(statement);
     return statement;
   }
+  // Empties the log into the file and truncates it; throws when a reader or writer kept it from
+  // finishing (what is counted next would then depend on the log's state).
+  void Checkpoint() {
+    int log_frames = 0, copied = 0;
+    const int rc = sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &log_frames, &copied);
+    if (rc != SQLITE_OK) throw std::runtime_error(std::string("checkpoint: ") + sqlite3_errmsg(db_));
+  }
+  int64_t PageSize() {
+    sqlite3_stmt* statement = Prepare("PRAGMA page_size;");
+    if (sqlite3_step(statement) != SQLITE_ROW) throw std::runtime_error("PRAGMA page_size gave no row");
+    const int64_t size = sqlite3_column_int64(statement, 0);
+    sqlite3_reset(statement);
+    return size;
+  }
   static void Run(sqlite3_stmt* statement) {
     while (sqlite3_step(statement) == SQLITE_ROW) {
     }
@@ -94,7 +108,11 @@ class SqliteWriter final : public RawWriter {
     RawDb::Run(insert_);
     RawDb::Run(update_);
     RawDb::Run(commit_);
+    statements_ += 4;
   }
+  uint64_t StatementsRun() const override { return statements_; }
+  void Checkpoint() override { raw_.Checkpoint(); }
+  int64_t PageSize() override { return raw_.PageSize(); }
 
  private:
   RawDb raw_;
@@ -103,6 +121,7 @@ class SqliteWriter final : public RawWriter {
   sqlite3_stmt* update_ = nullptr;
   sqlite3_stmt* commit_ = nullptr;
   int64_t value_ = 0;
+  uint64_t statements_ = 0;
 };
 
 class Sqlite final : public RawEngine {
@@ -122,6 +141,9 @@ class Sqlite final : public RawEngine {
     return std::make_unique<SqliteQuery>(account, sql);
   }
   std::unique_ptr<RawWriter> Writer() override { return std::make_unique<SqliteWriter>(dir_); }
+  bool CountsFiles() const override { return true; }
+  void Checkpoint(const std::string& account) override { RawDb(account).Checkpoint(); }
+  int64_t PageSize(const std::string& account) override { return RawDb(account).PageSize(); }
 
   std::string BulkLoad(const std::string& statements) const override {
     return "BEGIN; " + statements + " COMMIT; ANALYZE;";

@@ -1,12 +1,15 @@
 // ledgerkit-bench: the library's speed against raw loops written directly against the engine's
 // own client library, measured in the same run, on the same file system or server. One JSON
-// object per line: {"name", "ops_per_s", "ratio_to_raw"[, "ms"][, "statements"]}, where the
-// ratio is the library's time per operation over the raw loop's (lower is better) and
-// "statements" counts the SQL statements one operation runs (post_debit, cheque,
-// issue_invoice_20), read from the engine's counter; the logon_failed line instead compares two
-// kinds of failed logon with each other, and cheques_8_companies eight processes with one.
+// object per line: {"name", "ops_per_s", "ratio_to_raw"[, "runs", "ratio_range"][, "ms"][, counts]},
+// where the ratio is the library's time per operation over the raw loop's (lower is better) and
+// the counts of the write cases (post_debit, cheque, issue_invoice_20) are per operation:
+// "statements" from the engine's counter, "syncs" and "log_pages" from the counting VFS
+// (CountingVfs.cpp), with the raw loop's beside them as "raw_statements", "raw_syncs",
+// "raw_log_pages"; the logon_failed line instead compares two kinds of failed logon with each
+// other, and cheques_8_companies eight processes with one.
 //
-//   ledgerkit-bench [--quick] [--dir DIR] [--engine sqlite|postgresql] [--server URI] [--serve] [--only TEXT]
+//   ledgerkit-bench [--quick] [--dir DIR | --ram] [--runs N] [--engine sqlite|postgresql] [--server URI]
+//                   [--serve] [--only TEXT]
 //
 // With --engine postgresql every company is a schema on the server --server names, made for the
 // run and dropped at its end; the raw loops run on the same server.
@@ -69,36 +72,84 @@ void CheckInterrupted() {
 }
 
 Rates Interleaved(const std::function<void()>& library, const std::function<void()>& baseline, int rounds,
-                  double seconds_per_round) {
+                  double seconds_per_round, const std::function<void()>& untimed) {
+  if (untimed) untimed();
   library();
   baseline();
   double library_time = 0, baseline_time = 0;
   int64_t library_runs = 0, baseline_runs = 0;
-  auto round = [seconds_per_round](const std::function<void()>& operation, double& time, int64_t& runs) {
+  auto round = [seconds_per_round](const std::function<void()>& operation, const std::function<void()>& before,
+                                   double& time, int64_t& runs) {
     const auto start = Clock::now();
+    Clock::duration left_out{};
     double elapsed = 0;
     do {
+      if (before) {
+        const auto before_start = Clock::now();
+        before();
+        left_out += Clock::now() - before_start;
+      }
       operation();
       ++runs;
-      elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+      elapsed = std::chrono::duration<double>(Clock::now() - start - left_out).count();
     } while (elapsed < seconds_per_round);
     time += elapsed;
   };
   for (int i = 0; i < rounds; ++i) {
     CheckInterrupted();
-    round(library, library_time, library_runs);
-    round(baseline, baseline_time, baseline_runs);
+    round(library, untimed, library_time, library_runs);
+    round(baseline, {}, baseline_time, baseline_runs);
   }
   return Rates{library_runs / library_time, baseline_runs / baseline_time};
 }
 
-void Report(const std::string& name, double ops_per_s, double baseline_ops_per_s, double ms, int64_t statements) {
-  std::printf("{\"name\":\"%s\",\"ops_per_s\":%.1f,\"ratio_to_raw\":%.4g", name.c_str(), ops_per_s,
-              baseline_ops_per_s / ops_per_s);
+MedianRates Medians(const std::vector<Rates>& measured) {
+  if (measured.empty()) throw std::logic_error("Medians of no measurement");
+  std::vector<double> library, baseline, ratio;
+  for (const Rates& rates : measured) {
+    library.push_back(rates.library);
+    baseline.push_back(rates.baseline);
+    ratio.push_back(rates.baseline / rates.library);
+  }
+  auto median = [](std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+  };
+  const auto [lowest, highest] = std::minmax_element(ratio.begin(), ratio.end());
+  return MedianRates{median(library), median(baseline), median(ratio), *lowest, *highest,
+                     static_cast<int>(measured.size())};
+}
+
+namespace {
+
+// ,"key":value for a count that was made (negative: not counted).
+void PrintCount(const char* key, double value) {
+  if (value >= 0) std::printf(",\"%s\":%.4g", key, value);
+}
+
+}  // namespace
+
+void Report(const std::string& name, const MedianRates& rates, double ms, const OperationCounts& library,
+            const OperationCounts& baseline) {
+  std::printf("{\"name\":\"%s\",\"ops_per_s\":%.1f,\"ratio_to_raw\":%.4g", name.c_str(), rates.library,
+              rates.ratio);
+  if (rates.runs > 1) {
+    std::printf(",\"runs\":%d,\"ratio_range\":[%.4g,%.4g]", rates.runs, rates.lowest_ratio, rates.highest_ratio);
+  }
   if (ms >= 0) std::printf(",\"ms\":%.3f", ms);
-  if (statements >= 0) std::printf(",\"statements\":%lld", static_cast<long long>(statements));
+  PrintCount("statements", library.statements);
+  PrintCount("syncs", library.syncs);
+  PrintCount("log_pages", library.log_pages);
+  PrintCount("raw_statements", baseline.statements);
+  PrintCount("raw_syncs", baseline.syncs);
+  PrintCount("raw_log_pages", baseline.log_pages);
   std::printf("}\n");
   std::fflush(stdout);
+}
+
+void Report(const std::string& name, double ops_per_s, double baseline_ops_per_s, double ms) {
+  Report(name, Medians({Rates{ops_per_s, baseline_ops_per_s}}), ms);
 }
 
 MadeCompany::~MadeCompany() {
@@ -138,6 +189,8 @@ namespace {
 struct Options {
   bool quick = false;
   bool serve = false;
+  bool ram = false;  // the run's folder on a RAM disk (/dev/shm)
+  int runs = 1;      // measurements of each compared case; the medians are printed
   std::filesystem::path dir;
   std::string engine = "sqlite";
   std::string server;
@@ -373,20 +426,67 @@ bool Run(RawEngine& raw, const Options& options) {
   run_case("the raw write loop", [&] { writer = raw.Writer(); });
   if (!writer) return false;  // nothing below has its baseline
   const std::function<void()> raw_commit = [&writer] { writer->Commit(); };
+  // The case measured options.runs times; the medians.
+  auto measure = [&](const std::function<void()>& library, const std::function<void()>& baseline,
+                     const std::function<void()>& untimed = {}) {
+    std::vector<Rates> measured;
+    for (int i = 0; i < options.runs; ++i) {
+      measured.push_back(Interleaved(library, baseline, rounds, round_seconds, untimed));
+    }
+    return Medians(measured);
+  };
   auto compare = [&](const std::string& name, const std::function<void()>& library, const std::function<void()>& baseline) {
-    const Rates rates = Interleaved(library, baseline, rounds, round_seconds);
-    Report(name, rates.library, rates.baseline);
+    const MedianRates rates = measure(library, baseline);
+    Report(name, rates);
     return rates;
   };
-  // As compare, with the number of SQL statements one more untimed run of `library` starts;
-  // `prepare`, when given, runs first and is not counted.
-  auto compare_counted = [&](const std::string& name, const std::function<void()>& library,
-                             const std::function<void()>& baseline, const std::function<void()>& prepare = {}) {
-    const Rates rates = Interleaved(library, baseline, rounds, round_seconds);
+  // The work of one run of `operation`, over kCountedRuns untimed runs made after the write-ahead
+  // log was emptied (`checkpoint`) and one more run wrote its first frames: the same on every
+  // machine and at every point of the run. `prepare`, when given, runs before each run and is
+  // not counted; `statements` reads the counter of statements run.
+  constexpr int kCountedRuns = 10;
+  auto count = [&](const std::function<void()>& checkpoint, int64_t page_size,
+                   const std::function<uint64_t()>& statements, const std::function<void()>& operation,
+                   const std::function<void()>& prepare) {
+    const bool files = raw.CountsFiles();
+    if (files) checkpoint();
     if (prepare) prepare();
-    const uint64_t before = ledgerkit::EngineStatementsRun();
-    library();
-    Report(name, rates.library, rates.baseline, -1, static_cast<int64_t>(ledgerkit::EngineStatementsRun() - before));
+    operation();
+    uint64_t statements_run = 0, syncs = 0, log_bytes = 0;
+    for (int i = 0; i < kCountedRuns; ++i) {
+      if (prepare) prepare();
+      const FileCounts before = CountedFileWork();
+      const uint64_t statements_before = statements();
+      operation();
+      const FileCounts after = CountedFileWork();
+      statements_run += statements() - statements_before;
+      syncs += after.syncs - before.syncs;
+      log_bytes += after.log_bytes - before.log_bytes;
+    }
+    OperationCounts counts;
+    counts.statements = static_cast<double>(statements_run) / kCountedRuns;
+    if (files && page_size > 0) {
+      counts.syncs = static_cast<double>(syncs) / kCountedRuns;
+      counts.log_pages = static_cast<double>(log_bytes / static_cast<uint64_t>(page_size)) / kCountedRuns;
+    }
+    return counts;
+  };
+  OperationCounts raw_counts;
+  run_case("the raw write loop", [&] {
+    raw_counts = count([&] { writer->Checkpoint(); }, writer->PageSize(), [&] { return writer->StatementsRun(); },
+                       raw_commit, {});
+  });
+  // As compare, with the work one run of `library` on `account` causes beside the raw loop's;
+  // `untimed`, when given, runs before each run of `library`, untimed and not counted.
+  auto compare_counted = [&](const std::string& name, const std::string& account, const std::function<void()>& library,
+                             const std::function<void()>& untimed = {}) {
+    // Counted first, on the company as the case made it: the timed runs, as many as the machine
+    // manages, grow its tables, and a larger table can take one more page to change.
+    const OperationCounts counts =
+        count([&] { raw.Checkpoint(account); }, raw.CountsFiles() ? raw.PageSize(account) : 0,
+              ledgerkit::EngineStatementsRun, library, untimed);
+    const MedianRates rates = measure(library, raw_commit, untimed);
+    Report(name, rates, -1, counts, raw_counts);
   };
 
   run_case("post_debit", [&] {
@@ -394,15 +494,15 @@ bool Run(RawEngine& raw, const Options& options) {
     const std::string number =
         company.ledger.BeginTransaction(company.account, "bench", "", static_cast<int32_t>(ledgerkit::ttGENJRNL),
                                         ledgerkit::Date::FromCivil(2026, 3, 1), "Lines", 0, 0, "", "", "");
-    compare_counted("post_debit", [&] {
+    compare_counted("post_debit", company.account, [&] {
       company.ledger.PostDebit(company.account, number, company.expense, ledgerkit::Currency::FromUnits(1), "line");
-    }, raw_commit);
+    });
   });
 
   std::unique_ptr<Company> small;
   run_case("cheque", [&] {
     small = std::make_unique<Company>(raw, "cheque", 1000);
-    compare_counted("cheque", [&] { small->Cheque(); }, raw_commit);
+    compare_counted("cheque", small->account, [&] { small->Cheque(); });
   });
 
   run_case("issue_invoice_20", [&] {
@@ -420,18 +520,18 @@ bool Run(RawEngine& raw, const Options& options) {
       }
       return invoice;
     };
-    // Invoices are entered ahead, untimed; each timed run issues the next one.
+    // Invoices are entered ahead, untimed; each timed run posts the next one, and when none is
+    // left a batch more is entered outside the timed and counted work.
     std::vector<Variant> invoices;
-    const int count = options.quick ? 300 : 2000;
-    for (int i = 0; i < count; ++i) invoices.push_back(new_invoice());
     size_t next = 0;
-    compare_counted("issue_invoice_20", [&] {
-      if (next == invoices.size()) invoices.push_back(new_invoice());
+    auto enter_when_needed = [&] {
+      if (next < invoices.size()) return;
+      for (int i = 0; i < 200; ++i) invoices.push_back(new_invoice());
+    };
+    compare_counted("issue_invoice_20", company.account, [&] {
+      if (next == invoices.size()) throw std::logic_error("issue_invoice_20: no invoice entered ahead");
       company.ledger.IssueInvoice(company.account, "bench", "", invoices[next++]);
-    }, raw_commit, [&] {
-      // The counted run issues an invoice entered beforehand, so only the issue is counted.
-      if (next == invoices.size()) invoices.push_back(new_invoice());
-    });
+    }, enter_when_needed);
   });
 
   run_case("get_all_accounts_10k", [&] {
@@ -482,7 +582,8 @@ bool Run(RawEngine& raw, const Options& options) {
 }
 
 constexpr const char* kUsage =
-    "usage: ledgerkit-bench [--quick] [--dir DIR] [--engine sqlite|postgresql] [--server URI] [--serve] [--only TEXT]\n"
+    "usage: ledgerkit-bench [--quick] [--dir DIR | --ram] [--runs N] [--engine sqlite|postgresql] [--server URI]\n"
+    "                       [--serve] [--only TEXT]\n"
     "Prints one JSON object per case: name, ops_per_s, ratio_to_raw (library time over the raw loop's time).\n"
     "  --quick           shorter rounds\n"
     "  --dir DIR         where company files and scratch files go (default: a new temporary folder)\n"
@@ -490,7 +591,15 @@ constexpr const char* kUsage =
     "  --server URI      with --engine postgresql: postgresql://user@host:port/database, where the run's\n"
     "                    companies are made as schemas and dropped at its end\n"
     "  --serve           only the cases of `ledgerkit serve` under load (HTTP clients against in-process)\n"
-    "  --only TEXT       only the cases whose name holds TEXT (import_100k, cheque, ...)\n";
+    "  --only TEXT       only the cases whose name holds TEXT (import_100k, cheque, ...)\n"
+    "  --ram             the company files and scratch files on a RAM disk: a new folder in /dev/shm,\n"
+    "                    removed at the end, where a commit's flush costs almost nothing, so that the\n"
+    "                    ratios show the library's own work (not with --dir)\n"
+    "  --runs N          measure each compared case N times (default 1); ratio_to_raw and ops_per_s are\n"
+    "                    then the medians, ratio_range the lowest and highest ratio\n"
+    "On SQLite the write cases also print, per operation, what does not depend on the machine:\n"
+    "statements run, syncs of files and log_pages (pages written to the write-ahead log), and the\n"
+    "same for the raw loop (raw_statements, raw_syncs, raw_log_pages); on the server, statements.\n";
 
 }  // namespace
 
@@ -518,6 +627,17 @@ int main(int argc, char** argv) {
       options.serve = true;
     } else if (argument == "--only") {
       options.only = value();
+    } else if (argument == "--ram") {
+      options.ram = true;
+    } else if (argument == "--runs") {
+      const std::string runs = value();
+      char* end = nullptr;
+      const long parsed = std::strtol(runs.c_str(), &end, 10);
+      if (runs.empty() || *end != '\0' || parsed < 1 || parsed > 99) {
+        std::cerr << "ledgerkit-bench: --runs " << runs << " is not a count from 1 to 99\n";
+        return 2;
+      }
+      options.runs = static_cast<int>(parsed);
     } else if (argument == "--help" || argument == "-h") {
       std::cout << bench::kUsage;
       return 0;
@@ -534,9 +654,20 @@ int main(int argc, char** argv) {
     std::cerr << "ledgerkit-bench: --server URI goes with --engine postgresql, and only with it\n";
     return 2;
   }
+  if (options.ram && !options.dir.empty()) {
+    std::cerr << "ledgerkit-bench: --ram makes its own folder on /dev/shm; it does not go with --dir "
+              << options.dir << "\n";
+    return 2;
+  }
+  constexpr const char* kRamDisk = "/dev/shm";
+  if (options.ram && !std::filesystem::is_directory(kRamDisk)) {
+    std::cerr << "ledgerkit-bench: --ram needs the RAM disk " << kRamDisk << ", which is not a folder here\n";
+    return 2;
+  }
   const bool own_dir = options.dir.empty();
   if (own_dir) {
-    options.dir = std::filesystem::temp_directory_path() / ("ledgerkit-bench-" + std::to_string(::getpid()));
+    const std::filesystem::path parent = options.ram ? kRamDisk : std::filesystem::temp_directory_path();
+    options.dir = parent / ("ledgerkit-bench-" + std::to_string(::getpid()));
   }
   std::filesystem::create_directories(options.dir);
   bench::CatchInterrupts();
@@ -547,6 +678,7 @@ int main(int argc, char** argv) {
       if (own_dir) std::filesystem::remove_all(options.dir);
       return 0;
     }
+    if (options.engine == "sqlite") bench::InstallCountingVfs();
     const std::unique_ptr<bench::RawEngine> raw =
         options.engine == "sqlite" ? bench::SqliteEngine(options.dir) : bench::PostgresEngine(options.server);
     if (!bench::Run(*raw, options)) status = 1;

@@ -1,6 +1,9 @@
 // CACMgr: customer invoices. Each invoice rides on one ttINV ledger transaction: begun when the
 // invoice is entered, posted and committed when it is issued, aborted when it is deleted.
+#include <algorithm>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "common/Command.h"
 #include "ledgerkit/common/Convert.h"
@@ -86,6 +89,42 @@ void SetInvoiceValues(RowWrite& row, const InvoiceValues& values) {
       .Set(ACInvoice::Total, values.total);
 }
 
+// The waiting lines of an invoice's posting on its transaction's header `header`: each credit,
+// each tax credit, then the receivable debit, in that order, as services::AddLine writes them one
+// by one (each value checked as it checks it), a hundred lines to a statement. On a failure
+// nothing is left of the statement that failed; the operation around it rolls back the rest.
+void AddPostingLines(const Variant& account, int32_t header, const InvoicePosting& posting, const Variant& comment,
+                     const Variant& receivable) {
+  using db::ACTransLogWIP;
+  struct Line {
+    const Variant& account_id;
+    Currency amount;
+    bool is_debit;
+    const Variant& description;
+  };
+  std::vector<Line> lines;
+  lines.reserve(posting.lines.size() + posting.taxes.size() + 1);
+  for (const InvoiceLineCredit& line : posting.lines) lines.push_back(Line{line.account_id, line.amount, false, line.description});
+  for (const InvoiceTaxCredit& tax : posting.taxes) lines.push_back(Line{tax.account_id, tax.amount, false, comment});
+  lines.push_back(Line{receivable, posting.total, true, comment});
+  constexpr size_t kLinesPerStatement = 100;
+  for (size_t start = 0; start < lines.size(); start += kLinesPerStatement) {
+    const size_t count = std::min(kLinesPerStatement, lines.size() - start);
+    std::string sql = "INSERT INTO ACTransLogWIP (Parent,AccountID,IsDebit,Description,Amount) VALUES ";
+    Command insert(account);
+    for (size_t i = start; i < start + count; ++i) {
+      sql += i == start ? "(?,?,?,?,?)" : ",(?,?,?,?,?)";
+      insert.Bind(ACTransLogWIP::Parent, header);
+      insert.Bind(ACTransLogWIP::AccountID, lines[i].account_id);
+      insert.Bind(ACTransLogWIP::IsDebit, lines[i].is_debit);
+      insert.Bind(ACTransLogWIP::Description, lines[i].description);
+      insert.Bind(ACTransLogWIP::Amount, lines[i].amount);
+    }
+    insert.SetText(sql + ";");
+    insert.Execute();
+  }
+}
+
 std::shared_ptr<EntityCollection> InvoicesWhere(const Variant& account, const char* filter) {
   return RunOperation(account, Access::kRead,
                       [&] { return Fetch<ACInvoice>(account, FetchArgs{.filter = filter, .sort = "InvoiceNo ASC"}); });
@@ -156,13 +195,7 @@ void CACMgr::IssueInvoice(const Variant& Account, const Variant& /*UserName*/, c
     const Variant comment = invoice->Value("Comment");
     const InvoicePosting posting = ComputeInvoicePosting(*invoice->Children("Items", Account), *tax_codes);
     const int32_t header = services::RequireHeaderKey(Account, transaction);
-    for (const InvoiceLineCredit& line : posting.lines) {
-      services::AddLine(Account, header, line.account_id, line.amount, services::Side::kCredit, line.description);
-    }
-    for (const InvoiceTaxCredit& tax : posting.taxes) {
-      services::AddLine(Account, header, tax.account_id, tax.amount, services::Side::kCredit, comment);
-    }
-    services::AddLine(Account, header, invoice->Value("AccountID"), posting.total, services::Side::kDebit, comment);
+    AddPostingLines(Account, header, posting, comment, invoice->Value("AccountID"));
     services::CommitTransaction(Account, transaction);
     auto issued = RowWrite::Of<db::ACInvoice>();
     issued.Set(db::ACInvoice::Paid, 0).Where(db::ACInvoice::ACInvoiceID, invoice_id, "InvoiceID");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "CountingVfs.h"
 #include "ledgerkit/common/Convert.h"
 #include "common/Engine.h"
 #include "ledgerkit/common/Error.h"
@@ -58,8 +59,8 @@ TEST_F(LedgerServices, StatementsPerOperationDoNotGrowWithLines) {
   EXPECT_EQ(Balances(), "1:100 2:-100") << "only the cheque is left";
   EXPECT_EQ(Findings(), "");
 
-  // An invoice of twenty taxed lines is issued in one pass: a statement per posted line and a
-  // fixed few more, none per line beyond that.
+  // An invoice of twenty taxed lines is posted in one pass: its lines in one statement and a fixed
+  // few more, none per line.
   const Variant code = ledger_.AddTaxCode(account(), "alice", "", "S", "Two taxes", 5.0, "GST", false, 7.0, "PST",
                                           false, true, false, kBank, kBank);
   Variant invoice_number;
@@ -71,8 +72,51 @@ TEST_F(LedgerServices, StatementsPerOperationDoNotGrowWithLines) {
   }
   const uint64_t issue = StatementsOf([&] { ledger_.IssueInvoice(account(), "alice", "", invoice); });
   EXPECT_LE(issue, 20u + 2u + 1u + 15u) << "20 item credits, 2 tax credits, 1 debit";
+  EXPECT_LE(issue, 14u + testing::CompanyLockStatements()) << "the 23 lines in one statement";
   EXPECT_EQ(Sql("SELECT Paid FROM ACInvoice WHERE ACInvoiceID=" + ToText(invoice)), "0");
   EXPECT_EQ(Findings(), "");
+
+  // Its lines are written together: an invoice of two lines takes as many statements to post.
+  Variant two_lines_number;
+  const Variant two_lines = ledger_.InsertInvoice(account(), "alice", "", -1, "Order", kMarch31, two_lines_number, "",
+                                                  "", "", CurrencyFromText("44.94"), kBank);
+  for (int line = 0; line < 2; ++line) {
+    ledger_.AddInvoiceItem(account(), "alice", "", two_lines, code, "I" + std::to_string(line), "Item",
+                           Currency::FromUnits(10), 2.0, "each", kExpense);
+  }
+  EXPECT_EQ(StatementsOf([&] { ledger_.IssueInvoice(account(), "alice", "", two_lines); }), issue);
+  EXPECT_EQ(Lines(ToText(ledger_.GetInvoice(account(), "alice", "", two_lines)->Value("TransactionNumber"))), "");
+  EXPECT_EQ(Findings(), "");
+}
+
+TEST_F(LedgerServices, AChequeIsFifteenStatementsAndOnAFileThreeSyncs) {
+  EXPECT_EQ(StatementsOf([&] { Cheque(100); }), 15u + 3 * testing::CompanyLockStatements());
+  LEDGERKIT_FILE_ONLY("the syncs are counted in SQLite's file layer");
+  // A fresh company of its own, so that its connections are opened through the counting layer,
+  // with the log emptied and one cheque written, so that no checkpoint or log restart falls in
+  // the one counted.
+  ::bench::InstallCountingVfs();
+  testing::TempCompany counted;
+  const Variant company = counted.account();
+  ASSERT_EQ(testing::RawExec(counted.path(), "INSERT INTO IUser (Parent,UserName,Password,AllowLogon) VALUES (1,'alice','pw',1)"), "");
+  CACMgr ledger;
+  const Variant type = ledger.AddAccountType(company, "alice", "", "Any", "", false, bstASSET);
+  const Variant bank = ledger.AddAccount(company, "alice", "", "1000", "Bank", "", "", false, "", "", type, "");
+  const Variant rent = ledger.AddAccount(company, "alice", "", "5000", "Rent", "", "", false, "", "", type, "");
+  auto cheque = [&] {
+    const std::string number = ledger.BeginTransaction(company, "alice", "", static_cast<int32_t>(ttCHQ), kMarch31,
+                                                       "Rent", bank, Currency::FromUnits(100), "", "memo", "1");
+    ledger.PostDebit(company, number, rent, Currency::FromUnits(100), "rent");
+    ledger.EndTransaction(company, number);
+  };
+  EXPECT_EQ(testing::RawExec(counted.path(), "PRAGMA wal_checkpoint(TRUNCATE);"), "");
+  cheque();
+  const ::bench::FileCounts before = ::bench::CountedFileWork();
+  cheque();
+  const ::bench::FileCounts after = ::bench::CountedFileWork();
+  EXPECT_EQ(after.syncs - before.syncs, 3u) << "one durable commit per operation, nothing more";
+  EXPECT_GT(after.log_writes, before.log_writes) << "the counting layer saw the cheque's log";
+  EXPECT_EQ(testing::RawScalar(counted.path(), "SELECT COUNT(*) FROM ACTransaction;"), "4");
 }
 
 TEST_F(LedgerServices, ManyAccountsAreCommittedAndAbortedTogether) {

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <list>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,16 @@ void CDateFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv)
 // The progress handler of a running report statement: non-zero stops it (SQLITE_INTERRUPT).
 int StopReportWhenDue(void* report) { return static_cast<const RunningReport*>(report)->MustStop() ? 1 : 0; }
 
+// The descriptions of a compiled statement's result columns, each read from the engine (its
+// declared type and the schema's constraints, a lookup of the table and column by name) the
+// first time it is asked for and kept with the statement while it is cached. They are kept for
+// one compilation: when the engine compiles the statement again (after a change of the schema)
+// they are read afresh.
+struct ColumnMemo {
+  int compilation = 0;  // the statement's SQLITE_STMTSTATUS_REPREPARE count when they were read
+  std::vector<std::optional<EngineColumn>> described;
+};
+
 // Statements compiled on one connection, waiting to be handed out again, filed under the text
 // they were asked for with. A statement handed out is not in the cache; one given back past the
 // bound pushes out (finalizes) the one idle longest.
@@ -102,18 +113,20 @@ class StatementCache {
   ~StatementCache() {
     for (const Idle& idle : idle_) sqlite3_finalize(idle.statement);
   }
-  sqlite3_stmt* Take(std::string_view sql) {
+  // The statement kept for `sql` with what was learnt of its columns, or {nullptr, nullptr}.
+  std::pair<sqlite3_stmt*, std::shared_ptr<ColumnMemo>> Take(std::string_view sql) {
     const auto found = index_.find(sql);
-    if (found == index_.end()) return nullptr;
+    if (found == index_.end()) return {nullptr, nullptr};
     sqlite3_stmt* statement = found->second->statement;
+    std::shared_ptr<ColumnMemo> columns = std::move(found->second->columns);
     idle_.erase(found->second);
     index_.erase(found);
-    return statement;
+    return {statement, std::move(columns)};
   }
-  void Give(std::string sql, sqlite3_stmt* statement) {
+  void Give(std::string sql, sqlite3_stmt* statement, std::shared_ptr<ColumnMemo> columns) {
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);
-    idle_.push_front(Idle{sql, statement});
+    idle_.push_front(Idle{sql, statement, std::move(columns)});
     index_.emplace(std::move(sql), idle_.begin());
     if (idle_.size() <= kCachedStatementLimit) return;
     const auto oldest = std::prev(idle_.end());
@@ -133,6 +146,7 @@ class StatementCache {
   struct Idle {
     std::string sql;
     sqlite3_stmt* statement;
+    std::shared_ptr<ColumnMemo> columns;
   };
   std::list<Idle> idle_;  // most recently given back first
   std::multimap<std::string, std::list<Idle>::iterator, std::less<>> index_;
@@ -144,11 +158,12 @@ class SqliteStatement final : public EngineStatement {
   // finalized.
   // A report statement (`report` given) is never cached.
   SqliteStatement(sqlite3* db, sqlite3_stmt* statement, std::weak_ptr<StatementCache> cache, std::string sql = {},
-                  std::unique_ptr<RunningReport> report = nullptr)
-      : db_(db), statement_(statement), cache_(std::move(cache)), sql_(std::move(sql)), report_(std::move(report)) {}
+                  std::unique_ptr<RunningReport> report = nullptr, std::shared_ptr<ColumnMemo> columns = nullptr)
+      : db_(db), statement_(statement), cache_(std::move(cache)), sql_(std::move(sql)), report_(std::move(report)),
+        columns_(std::move(columns)) {}
   ~SqliteStatement() override {
     if (auto cache = cache_.lock()) {
-      cache->Give(std::move(sql_), statement_);
+      cache->Give(std::move(sql_), statement_, std::move(columns_));
     } else {
       sqlite3_finalize(statement_);
     }
@@ -187,21 +202,17 @@ class SqliteStatement final : public EngineStatement {
 
   int ColumnCount() const override { return sqlite3_column_count(statement_); }
   EngineColumn Column(int index) const override {
-    EngineColumn column;
-    column.name = sqlite3_column_name(statement_, index);
-    if (const char* declared = sqlite3_column_decltype(statement_, index)) column.declared_type = declared;
-    const char* table = sqlite3_column_table_name(statement_, index);
-    const char* origin = sqlite3_column_origin_name(statement_, index);
-    const char* database = sqlite3_column_database_name(statement_, index);
-    if (table != nullptr && origin != nullptr) {
-      int not_null = 0, primary_key = 0, autoincrement = 0;
-      if (sqlite3_table_column_metadata(db_, database, table, origin, nullptr, nullptr, &not_null, &primary_key,
-                                        &autoincrement) == SQLITE_OK) {
-        column.is_key = primary_key != 0;
-        column.not_null = not_null != 0 || primary_key != 0;
-      }
+    const int count = sqlite3_column_count(statement_);
+    if (index < 0 || index >= count) return Describe(index);
+    const int compilation = sqlite3_stmt_status(statement_, SQLITE_STMTSTATUS_REPREPARE, 0);
+    if (!columns_ || columns_->compilation != compilation || columns_->described.size() != static_cast<size_t>(count)) {
+      columns_ = std::make_shared<ColumnMemo>();
+      columns_->compilation = compilation;
+      columns_->described.resize(static_cast<size_t>(count));
     }
-    return column;
+    std::optional<EngineColumn>& described = columns_->described[static_cast<size_t>(index)];
+    if (!described) described = Describe(index);
+    return *described;
   }
   StoredKind ColumnKind(int index) const override {
     switch (sqlite3_column_type(statement_, index)) {
@@ -220,11 +231,32 @@ class SqliteStatement final : public EngineStatement {
   }
 
  private:
+  // The result column `index` as the engine describes it now.
+  EngineColumn Describe(int index) const {
+    EngineColumn column;
+    const char* name = sqlite3_column_name(statement_, index);
+    if (name != nullptr) column.name = name;
+    if (const char* declared = sqlite3_column_decltype(statement_, index)) column.declared_type = declared;
+    const char* table = sqlite3_column_table_name(statement_, index);
+    const char* origin = sqlite3_column_origin_name(statement_, index);
+    const char* database = sqlite3_column_database_name(statement_, index);
+    if (table != nullptr && origin != nullptr) {
+      int not_null = 0, primary_key = 0, autoincrement = 0;
+      if (sqlite3_table_column_metadata(db_, database, table, origin, nullptr, nullptr, &not_null, &primary_key,
+                                        &autoincrement) == SQLITE_OK) {
+        column.is_key = primary_key != 0;
+        column.not_null = not_null != 0 || primary_key != 0;
+      }
+    }
+    return column;
+  }
+
   sqlite3* db_;
   sqlite3_stmt* statement_;
   std::weak_ptr<StatementCache> cache_;
   std::string sql_;
   std::unique_ptr<RunningReport> report_;
+  mutable std::shared_ptr<ColumnMemo> columns_;
 };
 
 // Where the first word of `text` starts, past blanks, semicolons and comments.
@@ -398,8 +430,8 @@ class SqliteConnection final : public EngineConnection {
   SqliteConnection& operator=(const SqliteConnection&) = delete;
 
   std::unique_ptr<EngineStatement> Prepare(std::string_view sql) override {
-    if (sqlite3_stmt* cached = cache_->Take(sql)) {
-      return std::make_unique<SqliteStatement>(db_, cached, cache_, std::string(sql));
+    if (auto [cached, columns] = cache_->Take(sql); cached != nullptr) {
+      return std::make_unique<SqliteStatement>(db_, cached, cache_, std::string(sql), nullptr, std::move(columns));
     }
     return std::make_unique<SqliteStatement>(db_, Compile(sql, SQLITE_PREPARE_PERSISTENT), cache_, std::string(sql));
   }
