@@ -52,7 +52,9 @@ volatile std::sig_atomic_t interrupt_requested = 0;
 
 extern "C" void OnInterrupt(int) {
   interrupt_requested = 1;
+#ifdef LEDGERKIT_WITH_POSTGRESQL
   CancelRawStatement();
+#endif
 }
 
 }  // namespace
@@ -650,6 +652,12 @@ int main(int argc, char** argv) {
     std::cerr << "ledgerkit-bench: unknown engine " << options.engine << " (sqlite or postgresql)\n";
     return 2;
   }
+#ifndef LEDGERKIT_WITH_POSTGRESQL
+  if (options.engine == "postgresql") {
+    std::cerr << "ledgerkit-bench: this build has no PostgreSQL engine (LEDGERKIT_WITH_POSTGRESQL=OFF)\n";
+    return 2;
+  }
+#endif
   if ((options.engine == "postgresql") != !options.server.empty()) {
     std::cerr << "ledgerkit-bench: --server URI goes with --engine postgresql, and only with it\n";
     return 2;
@@ -679,8 +687,12 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (options.engine == "sqlite") bench::InstallCountingVfs();
+#ifdef LEDGERKIT_WITH_POSTGRESQL
     const std::unique_ptr<bench::RawEngine> raw =
         options.engine == "sqlite" ? bench::SqliteEngine(options.dir) : bench::PostgresEngine(options.server);
+#else
+    const std::unique_ptr<bench::RawEngine> raw = bench::SqliteEngine(options.dir);
+#endif
     if (!bench::Run(*raw, options)) status = 1;
   } catch (const std::exception& error) {
     std::cerr << "ledgerkit-bench: " << error.what() << "\n";

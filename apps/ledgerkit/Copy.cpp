@@ -13,6 +13,7 @@
 #include "ledgerkit/common/DataAccess.h"
 #include "common/DataAccessInternal.h"
 #include "common/Engine.h"
+#include "common/EngineDriver.h"
 #include "ledgerkit/common/Error.h"
 #include "common/Text.h"
 #include "common/UnfinishedFiles.h"
@@ -161,11 +162,16 @@ void StopCleanlyOnSignals() {
 
 }  // namespace
 
-bool IsServerCompany(const std::string& account) { return !NamesCompanyFile(account); }
-
-std::string ShownCompany(const std::string& account) {
-  return NamesCompanyFile(account) ? account : HidePasswords(account, "***");
+bool IsServerCompany(const std::string& account) {
+  try {
+    return !NamesCompanyFile(account);
+  } catch (const Error&) {
+    // No engine of the build reads it (an unknown scheme): no file is looked for under that name.
+    return true;
+  }
 }
+
+std::string ShownCompany(const std::string& account) { return ShownAccount(account); }
 
 CopyResult CopyCompany(const std::string& source, const std::string& destination) {
   CopyResult result;

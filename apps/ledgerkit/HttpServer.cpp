@@ -428,7 +428,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
           } catch (const std::exception& failure) {
             answer = ServiceAnswer{};
             answer.status = 500;
-            answer.body = ErrorBody(kInvalidArgument, HideCredentials(failure.what()));
+            answer.body = ErrorBody(kInvalidArgument, failure.what());
           }
           expected = kRunning;
           if (!state->compare_exchange_strong(expected, kDone)) return;  // answered 503 already

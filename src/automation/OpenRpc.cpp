@@ -14,10 +14,10 @@
 #include "automation/ApiClasses.h"
 #include "automation/ApiMeanings.h"
 #include "ledgerkit/automation/ClassRegistry.h"
+#include "common/EngineDriver.h"
 #include "ledgerkit/common/Error.h"
 #include "ledgerkit/common/ErrorNumbers.h"
 #include "ledgerkit/common/Version.h"
-#include "engines/postgres/PostgresEngine.h"
 #include "entities/Catalog.h"
 #include "ledgerkit/entities/Entity.h"
 #include "ledgerkit/enums/EnumerationClass.h"
@@ -34,12 +34,6 @@ Json Ref(std::string_view name) { return Json{{"$ref", "#/components/schemas/" +
 Json ErrorRef(std::string_view name) { return Json{{"$ref", "#/components/errors/" + std::string(name)}}; }
 
 Json OrNull(Json schema) { return Json{{"anyOf", Json::array({std::move(schema), Json{{"type", "null"}}})}}; }
-
-std::string Hex(int32_t number) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(static_cast<uint32_t>(number)));
-  return text;
-}
 
 // "ACAccount.Name" as its column.
 const ColumnDef* ColumnOf(std::string_view qualified) {
@@ -348,45 +342,13 @@ std::vector<ErrorEntry> RuntimeErrors() {
   return errors;
 }
 
-// The engines' blocks: SQLite's primary result codes, PostgreSQL's SQLSTATE classes.
+// The blocks of the build's engines, as each driver gives its own.
 std::vector<ErrorEntry> EngineErrors() {
   std::vector<ErrorEntry> errors;
-  const std::pair<int, const char*> sqlite[] = {
-      {1, "SQL error (a report query the engine refuses)"},
-      {5, "the company is busy: another writer held it past the wait limit"},
-      {8, "the company may only be read"},
-      {10, "an I/O error reading or writing the file"},
-      {11, "the file is damaged"},
-      {13, "the disk is full"},
-      {14, "the file cannot be opened"},
-      {19, "a rule of the file refused the change"},
-      {26, "the file is not a company file"}};
-  for (const auto& [code, meaning] : sqlite) {
-    errors.push_back({"SQLite" + std::to_string(code), static_cast<int32_t>(kEngineErrorBase + code),
-                      std::string("SQLite, ") + Hex(static_cast<int32_t>(kEngineErrorBase + code)) + " (base " +
-                          Hex(static_cast<int32_t>(kEngineErrorBase)) + " + result code " + std::to_string(code) +
-                          "): " + meaning + "."});
-  }
-  const std::pair<const char*, const char*> postgres[] = {
-      {"08", "connection exception: the server was lost or refused the connection; the next call connects again"},
-      {"22", "data exception"},
-      {"23", "integrity constraint violation"},
-      {"25", "invalid transaction state"},
-      {"28", "invalid authorization: the server refused the user or password"},
-      {"40", "transaction rollback: a serialization failure or deadlock; nothing was changed"},
-      {"42", "syntax error or access rule violation (a report query)"},
-      {"53", "insufficient resources on the server"},
-      {"54", "program limit exceeded"},
-      {"55", "object not in prerequisite state (a lock not available)"},
-      {"57", "operator intervention: the statement was cancelled or the server is shutting down"},
-      {"58", "system error on the server"},
-      {"XX", "internal error of the server"}};
-  for (const auto& [klass, meaning] : postgres) {
-    const int32_t number = PostgresErrorNumber(std::string(klass) + "000");
-    errors.push_back({std::string("PostgreSQL") + klass, number,
-                      std::string("PostgreSQL, ") + Hex(number) + " (" + Hex(static_cast<int32_t>(kPostgresErrorBase)) +
-                          " + SQLSTATE class " + klass + " read as two base-36 digits): " + meaning +
-                          ". The description ends in the whole SQLSTATE, [SQLSTATE " + klass + "xxx]."});
+  for (const EngineDriver* driver : EngineDrivers()) {
+    for (EngineErrorEntry& error : driver->errors()) {
+      errors.push_back({std::move(error.name), error.number, std::move(error.meaning)});
+    }
   }
   return errors;
 }

@@ -18,6 +18,7 @@
 #include "ledgerkit/common/Date.h"
 #include "ledgerkit/common/Dispatch.h"
 #include "common/Engine.h"
+#include "common/EngineDriver.h"
 #include "ledgerkit/common/Error.h"
 #include "ledgerkit/common/ErrorConvention.h"
 #include "ledgerkit/common/ErrorNumbers.h"
@@ -40,8 +41,6 @@ using Clock = std::chrono::steady_clock;
 // The runtime error every refusal carries; the HTTP status and the description say which.
 constexpr int32_t kPermissionDenied = 70;
 constexpr size_t kMaxCompanyName = 64;
-// A schema name on the server is an identifier of at most 63 bytes.
-constexpr size_t kMaxServerCompanyName = 63;
 constexpr int kMaxDepth = 100;
 
 bool SameText(std::string_view a, std::string_view b) {
@@ -117,22 +116,18 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
   }
 }
 
-// `text` with the company's location named by the company's name instead: as given, and any
-// server URI of that company as an engine wrote it (without its password, its parameters in
-// another order or left out).
+// `text` as it stands in a JSON text (without the quotes around it).
+std::string AsJsonText(const std::string& text) {
+  const std::string quoted = Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+  return quoted.substr(1, quoted.size() - 2);
+}
+
+// `text` (a JSON text) with the company's location named by the company's name instead: as
+// given, and as the engine's messages show it (its secrets masked), each also as JSON writes it.
 void NameCompany(std::string& text, const std::string& location, const std::string& company) {
-  ReplaceAll(text, location, company);
-  const std::string parameter = "company=" + company;
-  for (size_t at = text.find("postgres"); at != std::string::npos; at = text.find("postgres", at + 1)) {
-    const size_t scheme = text.find("://", at);
-    if (scheme != at + 8 && scheme != at + 10) continue;  // postgres:// or postgresql://
-    const size_t end = std::min(text.size(), text.find_first_of(" )\"'\\\r\n", at));
-    const std::string_view uri(text.data() + at, end - at);
-    const size_t found = uri.find(parameter);
-    if (found == std::string_view::npos || (found > 0 && uri[found - 1] != '?' && uri[found - 1] != '&')) continue;
-    const size_t after = found + parameter.size();
-    if (after < uri.size() && uri[after] != '&') continue;
-    text.replace(at, end - at, company);
+  const std::string shown = ShownAccount(location);
+  for (const std::string& form : {location, AsJsonText(location), shown, AsJsonText(shown)}) {
+    ReplaceAll(text, form, company);
   }
 }
 
@@ -357,25 +352,31 @@ struct Session {
 
 }  // namespace
 
+namespace {
+
+// The engine the companies of `options` are on: the one that reads the server URI, or the file
+// engine for a data folder.
+const EngineDriver& CompanyDriver(const ServiceOptions& options) {
+  return DriverForAccount(options.server.empty() ? options.data_dir.string() : options.server);
+}
+
+}  // namespace
+
 std::optional<CompanyLocation> LocateCompany(const ServiceOptions& options, std::string_view name) {
+  // The service's own rule first (a name in sessions and the access log), then the engine's.
   if (name.empty() || name.size() > kMaxCompanyName) return std::nullopt;
   auto plain = [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
   };
   if (!std::all_of(name.begin(), name.end(), plain) || name.front() == '-' || name.front() == '_') return std::nullopt;
-  if (options.server.empty()) return CompanyLocation{(options.data_dir / (std::string(name) + ".ldb")).string(), false};
-  auto schema_plain = [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'; };
-  if (name.size() > kMaxServerCompanyName || !std::all_of(name.begin(), name.end(), schema_plain) ||
-      !(name.front() >= 'a' && name.front() <= 'z') || name.starts_with("pg_")) {
-    return std::nullopt;
-  }
-  const char joint = options.server.find('?') == std::string::npos ? '?' : '&';
-  return CompanyLocation{options.server + joint + "company=" + std::string(name), true};
+  const EngineDriver& driver = CompanyDriver(options);
+  if (!driver.company_name_fits(name)) return std::nullopt;
+  const std::string place = options.server.empty() ? options.data_dir.string() : options.server;
+  return CompanyLocation{driver.company_account(place, name), !driver.names_files};
 }
 
 std::string CompanyNameRule(const ServiceOptions& options) {
-  if (options.server.empty()) return "letters, digits, '_' or '-', at most 64";
-  return "lower-case letters, digits or '_', starting with a letter, at most 63";
+  return std::string(CompanyDriver(options).company_name_rule) + ", starting with a letter or digit";
 }
 
 bool CompanyExists(const CompanyLocation& location) {
@@ -390,27 +391,30 @@ bool CompanyExists(const CompanyLocation& location) {
     return true;
   } catch (const Error& error) {
     if (CompanyDialect(Variant(location.account)).IsMissingCompany(error)) return false;
-    throw error.WithDescription(HideCredentials(error.description()));
+    // The engine's message shows the location with its secrets masked already.
+    throw;
   }
 }
 
 void CheckServerUri(std::string_view uri) {
-  const bool postgres = uri.starts_with("postgresql://") || uri.starts_with("postgres://");
-  if (!postgres) {
+  const EngineDriver* server = nullptr;
+  std::string forms;
+  for (const EngineDriver* driver : EngineDrivers()) {
+    if (driver->names_files) continue;
+    if (driver->claims(uri)) server = driver;
+    forms += (forms.empty() ? "" : " or ") + std::string(driver->account_forms);
+  }
+  if (forms.empty()) {
+    throw Error::Runtime(kInvalidArgument, "This build reads no companies on a server (no server engine was built).");
+  }
+  if (server == nullptr) {
     // Not quoted: what credentials another kind of URI carries is not known here.
-    throw Error::Runtime(kInvalidArgument, "The server must be a postgresql:// or postgres:// URI.");
+    throw Error::Runtime(kInvalidArgument, "The server must be " + forms + ".");
   }
-  const size_t query = uri.find('?');
-  if (query == std::string_view::npos) return;
-  const std::string parameters = "&" + std::string(uri.substr(query + 1));
-  if (parameters.find("&company=") != std::string::npos) {
-    throw Error::Runtime(kInvalidArgument,
-                         "The server URI names no company (each call names its own), but " +
-                             QuoteForMessage(HideCredentials(uri)) + " has a company parameter.");
-  }
+  // The driver refuses a place it cannot add a company to: one that names a company already,
+  // or one it cannot read.
+  static_cast<void>(server->company_account(uri, "ledgerkit"));
 }
-
-std::string HideCredentials(std::string_view text) { return HidePasswords(text, ""); }
 
 class RpcService::Impl {
  public:
@@ -756,15 +760,20 @@ class RpcService::Impl {
 };
 
 RpcService::RpcService(ServiceOptions options)
-    : server_(!options.server.empty()), impl_(std::make_unique<Impl>(std::move(options))) {}
+    : server_(options.server), impl_(std::make_unique<Impl>(std::move(options))) {}
 RpcService::~RpcService() = default;
 
 ServiceAnswer RpcService::Handle(std::string_view body, std::string_view token, std::string_view client,
                                  std::chrono::steady_clock::time_point deadline) {
   ServiceAnswer answer = impl_->Handle(body, token, client, deadline);
-  // Locations are replaced by company names in every response; what could still quote the
-  // server (an engine's message naming another URI) loses its password here.
-  if (server_) answer.body = HideCredentials(answer.body);
+  // Locations are replaced by company names in every response, and every message that names a
+  // location was built from its masked form. The server's URI as given is masked here too, in
+  // case a text came back quoting it whole: an exact replacement, never a guess.
+  if (!server_.empty()) {
+    const std::string shown = ShownAccount(server_);
+    ReplaceAll(answer.body, server_, shown);
+    ReplaceAll(answer.body, AsJsonText(server_), AsJsonText(shown));
+  }
   return answer;
 }
 

@@ -67,16 +67,13 @@ std::string CompanyNameRule(const ServiceOptions& options);
 
 // Whether the company at `location` exists, found without creating anything: a regular file in
 // the data folder; on a server, a schema that opens as a company. Other failures to reach the
-// server are thrown as the engine reported them (HideCredentials cleans their text).
+// server are thrown as the engine reported them (naming the location with its secrets masked).
 bool CompanyExists(const CompanyLocation& location);
 
-// Invalid argument (5) unless `uri` is a PostgreSQL server URI (postgresql:// or postgres://)
-// without a company parameter; the message never shows the URI's password.
+// Invalid argument (5) unless `uri` is a URI of the build's server engine (postgresql:// or
+// postgres://) that its driver reads, without a company parameter; the message shows the URI
+// only as the driver masks it.
 void CheckServerUri(std::string_view uri);
-
-// `text` with the password of every PostgreSQL URI in it taken out (user:password@ becomes
-// user@, a password= parameter loses its value), for anything shown to a caller or logged.
-std::string HideCredentials(std::string_view text);
 
 // The answer to one request body.
 struct ServiceAnswer {
@@ -113,7 +110,7 @@ class RpcService {
 
  private:
   class Impl;
-  bool server_ = false;
+  std::string server_;  // the server URI as given; empty for a data folder
   std::unique_ptr<Impl> impl_;
 };
 

@@ -3,6 +3,7 @@
 #include "ledgerkit/common/Convert.h"
 #include "common/DataAccessInternal.h"
 #include "common/Engine.h"
+#include "common/EngineDriver.h"
 #include "ledgerkit/common/Error.h"
 #include "ledgerkit/common/ErrorConvention.h"
 #include "common/ResultReader.h"
@@ -19,21 +20,14 @@ std::string CompanyPath(const Variant& account) {
   return path;
 }
 
-namespace {
-
-bool IsServerUri(std::string_view path) { return path.starts_with("postgresql://") || path.starts_with("postgres://"); }
-
-}  // namespace
-
-// A PostgreSQL connection URI names a company on a server as it stands; anything else is the
-// path of a company file.
+// The driver that claims the Account writes its connection string (a server URI as it stands,
+// a company file's path after the file engine's prefix).
 std::string BuildConnectionString(const Variant& account) {
-  std::string path = CompanyPath(account);
-  if (IsServerUri(path)) return path;
-  return "Driver=SQLite;Dbq=" + path;
+  const std::string path = CompanyPath(account);
+  return DriverForAccount(path).connection_string(path);
 }
 
-bool NamesCompanyFile(const Variant& account) { return !IsServerUri(CompanyPath(account)); }
+bool NamesCompanyFile(const Variant& account) { return DriverForAccount(CompanyPath(account)).names_files; }
 
 std::string CompanyDatabaseName(const Variant& account) {
   return NamesCompanyFile(account) ? "The company file" : "The company database";

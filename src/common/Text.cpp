@@ -104,47 +104,4 @@ std::string ExcerptForMessage(std::string_view text) {
   return std::string(text.substr(0, *cut)) + "... (" + std::to_string(CountCharacters(text)) + " characters)";
 }
 
-std::string HidePasswords(std::string_view text, std::string_view mark) {
-  std::string out(text);
-  for (const std::string_view scheme : {"postgresql://", "postgres://"}) {
-    for (size_t at = out.find(scheme); at != std::string::npos; at = out.find(scheme, at + 1)) {
-      // The URI runs to the first character that cannot be part of it as written in a message
-      // or a JSON text.
-      const size_t start = at + scheme.size();
-      size_t end = out.find_first_of(" \t\r\n\"'()<>\\,", start);
-      if (end == std::string::npos) end = out.size();
-      // user:password@host: the userinfo ends at the last '@' before the parameters (a password
-      // written with a raw '/' still counts as one).
-      const size_t parameters = out.find('?', start);
-      const size_t authority_end = std::min(parameters == std::string::npos ? end : parameters, end);
-      const size_t at_sign = out.rfind('@', authority_end);
-      if (at_sign != std::string::npos && at_sign >= start) {
-        const size_t colon = out.find(':', start);
-        if (colon != std::string::npos && colon < at_sign) {
-          // The colon stays when a mark stands for the password.
-          const size_t from = mark.empty() ? colon : colon + 1;
-          out.replace(from, at_sign - from, mark);
-          end = end - (at_sign - from) + mark.size();
-        }
-      }
-      // password=VALUE among the parameters.
-      const size_t query = out.find('?', start);
-      if (query != std::string::npos && query < end) {
-        for (size_t p = query; p < end;) {
-          const size_t key = p + 1;
-          size_t next = out.find('&', key);
-          if (next == std::string::npos || next > end) next = end;
-          if (out.compare(key, 9, "password=") == 0 && next > key + 9) {
-            out.replace(key + 9, next - (key + 9), mark);
-            end = end - (next - (key + 9)) + mark.size();
-            next = key + 9 + mark.size();
-          }
-          p = next;
-        }
-      }
-    }
-  }
-  return out;
-}
-
 }  // namespace ledgerkit

@@ -41,10 +41,4 @@ std::string QuoteForMessage(std::string_view text);
 // `[1,2,...] (10485760 characters)`.
 std::string ExcerptForMessage(std::string_view text);
 
-// `text` with the password of every postgresql:// or postgres:// URI in it replaced by `mark`:
-// the one in the user part (user:PASSWORD@host; with an empty mark the colon goes too) and a
-// password=VALUE parameter. A URI runs to the first blank, quote, bracket, comma or backslash,
-// so URIs inside messages and JSON texts are found. Other text is left as it is.
-std::string HidePasswords(std::string_view text, std::string_view mark);
-
 }  // namespace ledgerkit

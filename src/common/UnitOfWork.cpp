@@ -17,6 +17,7 @@
 #include "common/ConnectionCache.h"
 #include "ledgerkit/common/Convert.h"
 #include "ledgerkit/common/DataAccess.h"
+#include "common/EngineDriver.h"
 #include "ledgerkit/common/Error.h"
 
 namespace ledgerkit {
@@ -88,25 +89,11 @@ bool LockByteBy(int fd, off_t byte, std::chrono::steady_clock::time_point deadli
 
 thread_local std::vector<UnitOfWork*> active_units;
 
-// Two spellings of the same file join the same unit: the key is the normalised absolute path.
-// A company on a server is no path: its key is its connection URI as given, the short scheme
-// postgres:// written as postgresql://, never resolved against the working folder or the files
-// there. The last few spellings seen on this thread are remembered, since every step of an
-// operation asks for its unit.
+// Two spellings of one company join the same unit: the key is the one its driver gives (a
+// file's normalised absolute path, a server URI's one scheme).
 std::string UnitKey(const Variant& account) {
-  thread_local std::vector<std::pair<std::string, std::string>> recent;
-  std::string path = CompanyPath(account);
-  if (path.starts_with("postgresql://")) return path;
-  if (path.starts_with("postgres://")) return "postgresql://" + path.substr(11);
-  for (const auto& [spelling, key] : recent) {
-    if (spelling == path) return key;
-  }
-  std::error_code error;
-  const auto canonical = std::filesystem::weakly_canonical(std::filesystem::path(path), error);
-  std::string key = error ? path : canonical.string();
-  recent.insert(recent.begin(), {std::move(path), key});
-  if (recent.size() > 8) recent.pop_back();
-  return key;
+  const std::string path = CompanyPath(account);
+  return DriverForAccount(path).unit_key(path);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // for the next try. The server cases run when LEDGERKIT_TEST_PG names a server.
 #include <gtest/gtest.h>
 
+#ifdef LEDGERKIT_WITH_POSTGRESQL
 #include <libpq-fe.h>
+#endif
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,6 +103,7 @@ bool WaitFor(Background& process, const std::function<bool()>& ready) {
   return false;
 }
 
+#ifdef LEDGERKIT_WITH_POSTGRESQL
 // A session of the test's own on the server, to hold what a copy is to wait for.
 class Holder {
  public:
@@ -137,6 +140,8 @@ std::string OnServer(const std::string& name) {
                                 "' UNION ALL SELECT 'role ' || rolname FROM pg_roles WHERE starts_with(rolname, 'lk_" +
                                 name + "_')) t");
 }
+
+#endif  // LEDGERKIT_WITH_POSTGRESQL
 
 std::set<std::string> FolderEntries(const std::filesystem::path& folder) {
   std::set<std::string> names;
@@ -249,6 +254,7 @@ TEST(CopyStop, ACopyToAFileStoppedByAnySignalLeavesNoDestination) {
   }
 }
 
+#ifdef LEDGERKIT_WITH_POSTGRESQL
 #define REQUIRE_SERVER()                                                                   \
   do {                                                                                     \
     if (testing::PostgresServer().empty()) GTEST_SKIP() << "LEDGERKIT_TEST_PG is not set"; \
@@ -390,6 +396,8 @@ TEST(CopyStop, CreatorsOfOneCompanyNameAtOnceGetOneCompanyAndAlreadyExists) {
   EXPECT_EQ(testing::RawScalar(uri, "SELECT count(*) FROM IUser"), "1");
   testing::DropPostgresCompany(uri);
 }
+
+#endif  // LEDGERKIT_WITH_POSTGRESQL
 
 }  // namespace
 }  // namespace ledgerkit

@@ -244,11 +244,13 @@ TEST(ErrorConvention, MessageForPersonIsTheMessageAloneAndTheNamesSurviveReraise
   // Text beside the characters that look like separators stays whole: é is C3 A9, € E2 82 AC.
   EXPECT_EQ(MessageForPerson(Error(7, "Books", "caf\xC3\xA9 \xE2\x82\xAC")), "caf\xC3\xA9 \xE2\x82\xAC");
 
+#ifdef LEDGERKIT_WITH_POSTGRESQL
   // The server's errors: the message without the SQLSTATE, unless it is all there is.
   const Error duplicate = MarkError(PostgresError("23505", "duplicate key value violates unique constraint \"uq\""));
   EXPECT_EQ(MessageForPerson(duplicate), "duplicate key value violates unique constraint \"uq\"");
   EXPECT_NE(duplicate.description().find("[SQLSTATE 23505]\r\n >VantorERR@"), std::string::npos);
   EXPECT_EQ(MessageForPerson(PostgresError("57014", "")), "[SQLSTATE 57014]");
+#endif
   EXPECT_EQ(MessageForPerson(Error(1, "SQLite", "no such table [SQLSTATE 42P01]")), "no such table [SQLSTATE 42P01]");
 
   // Never empty when the description is not.

@@ -1,6 +1,8 @@
 #include "support/TempCompany.h"
 
+#ifdef LEDGERKIT_WITH_POSTGRESQL
 #include <libpq-fe.h>
+#endif
 #include <sqlite3.h>
 
 #include <atomic>
@@ -23,7 +25,7 @@ std::atomic<int> counter{0};
 bool IsUri(const std::string& path) { return path.starts_with("postgresql://") || path.starts_with("postgres://"); }
 
 // The company's name within a company URI.
-std::string CompanyOf(const std::string& uri) {
+[[maybe_unused]] std::string CompanyOf(const std::string& uri) {
   const size_t at = uri.find("company=");
   if (at == std::string::npos) return "ledgerkit";
   return uri.substr(at + 8, uri.find('&', at) - (at + 8));
@@ -60,7 +62,7 @@ CREATE COLLATION IF NOT EXISTS lk_test_compat.nocase FROM lk_shared.lk_nocase;
 )sql";
 
 // `sql` with an alias after each parenthesised subquery of a FROM or JOIN that has none.
-std::string AliasSubqueries(const std::string& sql) {
+[[maybe_unused]] std::string AliasSubqueries(const std::string& sql) {
   std::string out = sql;
   size_t search = 0;
   int made = 0;
@@ -100,7 +102,7 @@ std::string AliasSubqueries(const std::string& sql) {
 // T [WHEN c] BEGIN SELECT RAISE(ABORT,'m'); END;", "DROP TRIGGER t"), as the server's: a
 // function in the company's schema raising `m` as a constraint failure (class 23, as the other
 // engine reports an abort) when `c` holds, and the trigger that runs it for each row.
-std::string ServerTriggers(const std::string& sql) {
+[[maybe_unused]] std::string ServerTriggers(const std::string& sql) {
   static const std::regex drop(R"(DROP TRIGGER (\w+)(;|$))");
   static const std::regex create(
       R"(CREATE TRIGGER (\w+) (BEFORE|AFTER) (INSERT|DELETE|UPDATE(?: OF \w+)?) ON (\w+)(?: WHEN (.+?))? BEGIN SELECT )"
@@ -143,6 +145,16 @@ std::string PostgresRun(const std::string& uri, const std::string& sql, bool wan
   return rows[0][0];
 }
 
+#ifndef LEDGERKIT_WITH_POSTGRESQL
+// A build without the PostgreSQL engine has no server: PostgresServer() is empty and nothing
+// asks for one.
+std::vector<std::vector<std::string>> PostgresQuery(const std::string&, const std::string&, bool& failed,
+                                                    std::string& message) {
+  failed = true;
+  message = "this build has no PostgreSQL engine";
+  return {};
+}
+#else
 std::vector<std::vector<std::string>> PostgresQuery(const std::string& uri, const std::string& sql, bool& failed,
                                                     std::string& message) {
   const std::string server = PostgresServer();
@@ -197,6 +209,7 @@ std::vector<std::vector<std::string>> PostgresQuery(const std::string& uri, cons
   PQfinish(conn);
   return rows;
 }
+#endif
 }  // namespace
 
 std::vector<std::vector<std::string>> PostgresRows(const std::string& uri, const std::string& sql) {
@@ -213,6 +226,9 @@ bool OnPostgres() {
 }
 
 std::string PostgresServer() {
+#ifndef LEDGERKIT_WITH_POSTGRESQL
+  return "";
+#endif
   const char* server = std::getenv("LEDGERKIT_TEST_PG");
   return server != nullptr ? server : "";
 }
@@ -225,9 +241,13 @@ std::string PostgresCompanyUri(const std::string& company) {
 // The company's schema and its report role, which the server keeps for the whole cluster and
 // so would outlive the test.
 void DropPostgresCompany(const std::string& uri) {
+#ifdef LEDGERKIT_WITH_POSTGRESQL
   const std::string database = PostgresRun(uri, "SELECT current_database()", false);
   const std::string company = CompanyOf(uri);
   (void)PostgresRun(uri, PostgresDropCompanySql(company, PostgresReportRole(database, company)), true);
+#else
+  static_cast<void>(uri);
+#endif
 }
 
 std::string TempCompany::MissingPath() const {
@@ -299,7 +319,11 @@ ExpectedEngineError ExpectedError(EngineFailure failure) {
       case EngineFailure::kConstraint: sqlstate = "23514"; break;  // integrity constraint violation
       case EngineFailure::kBusy: sqlstate = "55P03"; break;  // lock not available
     }
+#ifdef LEDGERKIT_WITH_POSTGRESQL
     return {PostgresErrorNumber(sqlstate), std::string(kPostgresSource)};
+#else
+    static_cast<void>(sqlstate);
+#endif
   }
   int code = 0;
   switch (failure) {

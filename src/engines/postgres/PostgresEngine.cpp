@@ -41,9 +41,6 @@ using postgres::Result;
 using postgres::Session;
 using postgres::TranslatedSql;
 
-// The company a connection URI names when it leaves the `company` parameter out.
-constexpr std::string_view kDefaultCompany = "ledgerkit";
-
 // How long a wait of `limit` was, for a message: "60 s", "250 ms".
 std::string WaitedText(std::chrono::milliseconds limit) {
   const int64_t ms = limit.count();
@@ -403,61 +400,7 @@ std::unique_ptr<EngineStatement> PostgresConnection::PrepareReport(std::string_v
       *this, MakeStatement(*session_, std::move(prepared), catalog_, changes_));
 }
 
-// Percent-decodes a URI parameter's value.
-std::string Decode(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      int value = 0;
-      std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16);
-      out += static_cast<char>(value);
-      i += 2;
-    } else {
-      out += text[i] == '+' ? ' ' : text[i];
-    }
-  }
-  return out;
-}
-
-std::unique_ptr<EngineConnection> OpenUri(std::string_view uri) {
-  return OpenPostgresCompany(ParsePostgresTarget(uri));
-}
-
 }  // namespace
-
-PostgresTarget ParsePostgresTarget(std::string_view uri) {
-  PostgresTarget target;
-  target.given = HidePasswords(uri, "***");
-  target.company = std::string(kDefaultCompany);
-  const size_t query = uri.find('?');
-  std::string rest;
-  if (query != std::string_view::npos) {
-    std::string_view parameters = uri.substr(query + 1);
-    while (!parameters.empty()) {
-      const size_t amp = parameters.find('&');
-      const std::string_view pair = parameters.substr(0, amp);
-      parameters = amp == std::string_view::npos ? std::string_view() : parameters.substr(amp + 1);
-      if (pair.starts_with("company=")) {
-        target.company = Decode(pair.substr(8));
-      } else if (!pair.empty()) {
-        rest += (rest.empty() ? "" : "&") + std::string(pair);
-      }
-    }
-  }
-  const std::string base(uri.substr(0, query));
-  target.uri = rest.empty() ? base : base + "?" + rest;
-  target.server = target.uri;
-  const auto& name = target.company;
-  bool plain = !name.empty() && name.size() <= 63 && !std::isdigit(static_cast<unsigned char>(name[0])) &&
-               !name.starts_with("pg_");
-  for (const char c : name) plain = plain && ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_');
-  if (!plain) {
-    throw Error::Runtime(kInvalidArgument, "The company name " + QuoteForMessage(name) +
-                                               " in the connection URI is not a plain lower-case name (letters a-z, "
-                                               "digits and _, at most 63, not starting with a digit or pg_).");
-  }
-  return target;
-}
 
 std::unique_ptr<EngineConnection> OpenPostgresCompany(const PostgresTarget& target) {
   return std::make_unique<PostgresConnection>(target);
@@ -467,27 +410,6 @@ const std::string& PostgresReportRoleOf(const EngineConnection& connection) {
   return static_cast<const PostgresConnection&>(connection).report_role();
 }
 
-namespace {
-
-// Both schemes name the same thing: what follows either is read as a postgresql:// URI.
-std::unique_ptr<EngineConnection> OpenTarget(std::string_view target) {
-  return OpenUri("postgresql://" + std::string(target));
-}
-
-void CreateTarget(std::string_view target, const Catalog& catalog, const std::function<void()>& first_rows) {
-  CreatePostgresDatabase("postgresql://" + std::string(target), catalog, first_rows);
-}
-
-}  // namespace
-
-const EngineDriver& PostgresDriver() {
-  static const EngineDriver driver{"postgresql://", &OpenTarget, &CreateTarget, kDialect};
-  return driver;
-}
-
-const EngineDriver& PostgresShortDriver() {
-  static const EngineDriver driver{"postgres://", &OpenTarget, &CreateTarget, kDialect};
-  return driver;
-}
+const EngineDialect& PostgresEngineDialect() { return kDialect; }
 
 }  // namespace ledgerkit

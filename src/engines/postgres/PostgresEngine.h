@@ -1,5 +1,5 @@
 // Library-internal, shared by the files of the PostgreSQL engine only: the connection string,
-// the error block, the opening of a connection (PostgresEngine.cpp) and the company's schema
+// the error block, the reading of a connection string (PostgresUri.cpp), the opening of a connection (PostgresEngine.cpp) and the company's schema
 // and creation (PostgresSchema.cpp).
 #pragma once
 
@@ -38,9 +38,13 @@ struct PostgresTarget {
   std::string server;   // the server, database and user the sessions are shared by
 };
 
-// Reads a connection URI. Invalid argument (5) for a company name that is no plain lower-case
-// identifier (letters, digits and _, at most 63, not starting with a digit or pg_).
+// Reads a connection URI (PostgresUri.cpp). Invalid argument (5) for a URI libpq cannot read
+// (the message shows no part of it past its scheme) and for a company name that is no plain
+// lower-case identifier (letters, digits and _, at most 63, not starting with a digit or pg_).
 PostgresTarget ParsePostgresTarget(std::string_view uri);
+
+// The SQL forms of the engine, for its driver (PostgresUri.cpp).
+const EngineDialect& PostgresEngineDialect();
 
 // Opens a connection to the company `target` names (which is only checked by CheckSchema).
 std::unique_ptr<EngineConnection> OpenPostgresCompany(const PostgresTarget& target);

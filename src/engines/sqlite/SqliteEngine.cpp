@@ -660,12 +660,104 @@ std::unique_ptr<EngineConnection> OpenSqliteFile(std::string_view target, OpenMo
   return std::make_unique<SqliteConnection>(std::move(path), mode, no_links);
 }
 
+namespace {
+
+constexpr std::string_view kConnectionPrefix = "Driver=SQLite;Dbq=";
+
+bool ClaimsConnectionString(std::string_view text) { return text.starts_with(kConnectionPrefix); }
+
+// An Account is a path, or a connection string of this driver as the interface documents it.
+std::string_view FilePath(std::string_view account) {
+  return ClaimsConnectionString(account) ? account.substr(kConnectionPrefix.size()) : account;
+}
+
+std::string FileConnectionString(std::string_view account) {
+  return std::string(kConnectionPrefix) + std::string(FilePath(account));
+}
+
+// Two spellings of the same file join the same unit: the key is the normalised absolute path.
+// The last few spellings seen on this thread are remembered, since every step of an operation
+// asks for its unit.
+std::string FileUnitKey(std::string_view account) {
+  account = FilePath(account);
+  thread_local std::vector<std::pair<std::string, std::string>> recent;
+  for (const auto& [spelling, key] : recent) {
+    if (spelling == account) return key;
+  }
+  std::error_code error;
+  const auto canonical = std::filesystem::weakly_canonical(std::filesystem::path(account), error);
+  std::string key = error ? std::string(account) : canonical.string();
+  recent.insert(recent.begin(), {std::string(account), key});
+  if (recent.size() > 8) recent.pop_back();
+  return key;
+}
+
+// A path holds no secret: shown as it stands.
+std::string ShownPath(std::string_view account) { return std::string(account); }
+
+// A company in a data folder is the file NAME.ldb: a name that is one plain file name there.
+constexpr size_t kMaxCompanyName = 64;
+
+bool PlainFileName(std::string_view name) {
+  if (name.empty() || name.size() > kMaxCompanyName) return false;
+  for (const char c : name) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string FileInFolder(std::string_view folder, std::string_view name) {
+  return (std::filesystem::path(folder) / (std::string(name) + ".ldb")).string();
+}
+
+// SQLite's primary result codes the library reports.
+std::vector<EngineErrorEntry> SqliteErrors() {
+  const std::pair<int, const char*> codes[] = {
+      {1, "SQL error (a report query the engine refuses)"},
+      {5, "the company is busy: another writer held it past the wait limit"},
+      {8, "the company may only be read"},
+      {10, "an I/O error reading or writing the file"},
+      {11, "the file is damaged"},
+      {13, "the disk is full"},
+      {14, "the file cannot be opened"},
+      {19, "a rule of the file refused the change"},
+      {26, "the file is not a company file"}};
+  std::vector<EngineErrorEntry> errors;
+  for (const auto& [code, meaning] : codes) {
+    const auto number = static_cast<int32_t>(kEngineErrorBase + static_cast<uint32_t>(code));
+    errors.push_back({"SQLite" + std::to_string(code), number,
+                      std::string("SQLite, ") + ErrorNumberHex(number) + " (base " +
+                          ErrorNumberHex(static_cast<int32_t>(kEngineErrorBase)) + " + result code " +
+                          std::to_string(code) + "): " + meaning + "."});
+  }
+  return errors;
+}
+
+}  // namespace
+
 const EngineDriver& SqliteDriver() {
   static const EngineDriver driver{
-      "Driver=SQLite;Dbq=",
-      [](std::string_view target) { return OpenSqliteFile(target, OpenMode::kExisting); },
-      CreateSqliteDatabase,
-      kDialect,
+      .name = kEngineSource,
+      .account_forms = "a company file's path",
+      .names_files = true,
+      .claims = ClaimsConnectionString,
+      .connection_string = FileConnectionString,
+      .unit_key = FileUnitKey,
+      .shown = ShownPath,
+      .company_name_fits = PlainFileName,
+      .company_name_rule = "letters, digits, '_' or '-', at most 64",
+      .company_account = FileInFolder,
+      .errors = SqliteErrors,
+      .open = [](std::string_view connection_string) {
+        return OpenSqliteFile(connection_string.substr(kConnectionPrefix.size()), OpenMode::kExisting);
+      },
+      .create = [](std::string_view connection_string, const Catalog& catalog,
+                   const std::function<void()>& first_rows) {
+        CreateSqliteDatabase(connection_string.substr(kConnectionPrefix.size()), catalog, first_rows);
+      },
+      .dialect = kDialect,
   };
   return driver;
 }
