@@ -166,6 +166,9 @@ void Session::Trim() {
     --it;
     if (it->use_count() > 1) continue;  // a statement still uses it
     const std::string name = (*it)->name;
+    // A statement the server could not type was never made there: there is nothing to drop, and
+    // dropping a name the server does not know would fail the transaction in progress.
+    const bool on_server = !(*it)->untyped;
     for (auto entry = index_.begin(); entry != index_.end(); ++entry) {
       if (entry->second == it) {
         index_.erase(entry);
@@ -173,7 +176,7 @@ void Session::Trim() {
       }
     }
     it = recent_.erase(it);
-    if (PQtransactionStatus(conn_) != PQTRANS_INERROR) {
+    if (on_server && PQtransactionStatus(conn_) != PQTRANS_INERROR) {
       Result ignored(PQexec(conn_, ("DEALLOCATE " + name).c_str()), &PQclear);
     }
   }
