@@ -1,7 +1,6 @@
 #include "automation/ApiDescription.h"
 
 #include <cctype>
-#include <cstdio>
 #include <memory>
 #include <string_view>
 
@@ -11,6 +10,7 @@
 #include "automation/ApiMeanings.h"
 #include "ledgerkit/automation/ClassRegistry.h"
 #include "automation/OpenRpc.h"
+#include "common/EngineDriver.h"
 #include "ledgerkit/common/Error.h"
 #include "ledgerkit/common/ErrorNumbers.h"
 #include "ledgerkit/common/Recordset.h"
@@ -36,12 +36,6 @@ namespace ledgerkit {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-std::string Hex(int32_t number) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(static_cast<uint32_t>(number)));
-  return text;
-}
 
 // The anchor a Markdown renderer gives a heading: lower case, blanks as hyphens, dots dropped.
 std::string Anchor(std::string_view heading) {
@@ -121,7 +115,7 @@ Json Describe() {
     library.push_back(Json{{"enumeration", error.enumeration},
                            {"name", error.name},
                            {"number", error.number},
-                           {"hex", Hex(error.number)},
+                           {"hex", ErrorNumberHex(error.number)},
                            {"text", error.text}});
   }
   Json runtime = Json::array();
@@ -129,7 +123,7 @@ Json Describe() {
     runtime.push_back(Json{{"number", static_cast<int32_t>(error.number)}, {"name", error.name}, {"meaning", error.meaning}});
   }
   const Json engine{{"base", static_cast<int32_t>(kEngineErrorBase)},
-                    {"hex", Hex(static_cast<int32_t>(kEngineErrorBase))},
+                    {"hex", ErrorNumberHex(static_cast<int32_t>(kEngineErrorBase))},
                     {"source", kEngineSource},
                     {"meaning", "The base plus the engine's primary result code; the description is the engine's message."}};
   return Json{{"classes", std::move(classes)},
@@ -336,7 +330,7 @@ std::string DescribeApiMarkdown() {
       out += "\nErrors:\n\n";
       for (const Json& error : method["x-errors-when"]) {
         const int32_t code = error["code"].get<int32_t>();
-        out += "- " + std::to_string(code) + (code < 0 ? " (" + Hex(code) + ")" : "") + " " +
+        out += "- " + std::to_string(code) + (code < 0 ? " (" + ErrorNumberHex(code) + ")" : "") + " " +
                error["when"].get<std::string>() + "\n";
       }
     }
@@ -403,7 +397,7 @@ std::string DescribeApiMarkdown() {
          "| Name | Code | Hex | Meaning |\n|---|---|---|---|\n";
   for (const auto& [name, error] : document["components"]["errors"].items()) {
     const int32_t code = error["code"].get<int32_t>();
-    out += "| " + name + " | " + std::to_string(code) + " | " + (code < 0 && code > -33000 ? "" : Hex(code)) + " | " +
+    out += "| " + name + " | " + std::to_string(code) + " | " + (code < 0 && code > -33000 ? "" : ErrorNumberHex(code)) + " | " +
            Cell(error["message"].get<std::string>()) + " |\n";
   }
   return out;
