@@ -62,12 +62,15 @@ fi
 rm -rf "$consumer"
 echo "the installed package builds and runs a consumer"
 
+# The sanitized suite leaves out the one case that is only slow there (a thousand companies on
+# the server, five minutes under the sanitizer): its code runs sanitized in the other server tests.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLEDGERKIT_BUILD_TESTS=ON -DLEDGERKIT_SANITIZE=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 LSAN_OPTIONS=suppressions="$PWD/scripts/lsan-suppressions.txt" \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 \
+  -E '^PostgresEngine\.AThousandCompaniesShareABoundedNumberOfSessions$'
 # A bounded fuzzing run of the bridge's request handling, when clang and its fuzzer runtime are
 # there (the runtime is installed when only it is missing).
 fuzzer_links() {

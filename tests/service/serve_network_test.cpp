@@ -237,8 +237,10 @@ TEST(ServeNetwork, SlowClientsNeitherStarveOthersNorOutstayTheirDeadline) {
   DataFolder data;
   {
     Server server(data, {"--threads", "2", "--max-connections-per-client", "32", "--read-timeout", "120"});
+    // The slow clients come from addresses nothing else here uses: the start-up health probe
+    // comes from 127.0.0.1, and until the server has seen it close it still counts there.
     std::vector<std::unique_ptr<Socket>> slow;
-    for (const char* from : {"127.0.0.1", "127.0.0.2"}) {
+    for (const char* from : {"127.0.0.5", "127.0.0.2"}) {
       for (int i = 0; i < 32; ++i) slow.push_back(std::make_unique<Socket>(server.port(), from));
     }
     // Each slow client sends its header a byte a second, far from done within the test.
@@ -256,8 +258,8 @@ TEST(ServeNetwork, SlowClientsNeitherStarveOthersNorOutstayTheirDeadline) {
     for (const auto& socket : slow) open += socket->IsOpen() ? 1 : 0;
     EXPECT_EQ(open, 64u) << "every slow client is still connected after the logon was answered";
 
-    // A 33rd connection from 127.0.0.1 is closed unanswered; one from elsewhere is served.
-    Socket extra(server.port(), "127.0.0.1");
+    // A 33rd connection from 127.0.0.5 is closed unanswered; one from elsewhere is served.
+    Socket extra(server.port(), "127.0.0.5");
     extra.Send(PostText("{}"));
     EXPECT_EQ(extra.ReadAll(), "");
     EXPECT_EQ(Post(server.port(), Request("CSecurityMgr.BeginUserSession", {"acme", "boss", "secret"}), "", "127.0.0.2")
