@@ -49,6 +49,7 @@ std::string_view ColumnTypeWord(FieldType kind) {
 // Grants the member table's shared call function access to the property dispatcher, and the
 // fetch access to the fields it fills.
 struct EntityAccess {
+  static const std::vector<Variant>& Fields(const Entity& entity) { return entity.fields_; }
   static Variant Call(Entity& entity, size_t index, const Variant* account) { return entity.CallProperty(index, account); }
   // Copies the current row of a fetch into the fields, column by column in the declaration's
   // order, each read as its declared field type.
@@ -135,6 +136,15 @@ size_t Entity::PropertyIndex(std::string_view property, EntityProperty::Kind kin
     if (def_.properties[i].kind == kind && SameNameIgnoringCase(def_.properties[i].name, property)) return i;
   }
   throw Error::Runtime(kNoSuchMember, std::string(def_.table) + " has no such property: " + std::string(property) + ".");
+}
+
+const Variant& FieldValue(const Entity& entity, const ColumnDef& column) {
+  const std::vector<std::string_view>& columns = entity.def().columns;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i] == column.name) return EntityAccess::Fields(entity)[i];
+  }
+  throw Error::Runtime(kInvalidArgument, "The " + std::string(entity.def().table) + " row has no column " +
+                                             std::string(column.name) + ".");
 }
 
 const Variant& Entity::Value(std::string_view property) const {

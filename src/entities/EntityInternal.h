@@ -7,10 +7,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "common/Catalog.h"
 #include "common/Command.h"
+#include "ledgerkit/common/Convert.h"
 #include "ledgerkit/common/Error.h"
 #include "ledgerkit/common/Variant.h"
 #include "ledgerkit/entities/Entity.h"
@@ -36,6 +38,40 @@ inline EntityProperty ChildRows(std::string_view name, const EntityDef& (*target
 }
 // The sort clause "A ASC, B ASC" over `columns`.
 std::string Ascending(std::initializer_list<ColumnDef> columns);
+
+// The stored value of `column` in the entity's row, named by its catalog constant
+// (entities/Catalog.h) rather than by a property's name: a misspelt column does not compile,
+// and a column the entity's fetch does not select fails with Invalid argument (5) naming both.
+const Variant& FieldValue(const Entity& entity, const ColumnDef& column);
+
+// The same value in the column's own type: text, a key or whole number, an amount, a number, a
+// date or a truth value; nullopt for Null. A stored value not of the column's type fails as
+// converting a caller's value would (Type mismatch naming the column).
+template <const ColumnDef& Column>
+auto Field(const Entity& entity) {
+  constexpr FieldType kind = Column.kind;
+  using T = std::conditional_t<
+      kind == FieldType::kText, std::string,
+      std::conditional_t<kind == FieldType::kCurrency, Currency,
+                         std::conditional_t<kind == FieldType::kDouble, double,
+                                            std::conditional_t<kind == FieldType::kDate, Date,
+                                                               std::conditional_t<kind == FieldType::kBoolean, bool, int32_t>>>>>;
+  static_assert(kind != FieldType::kVariant, "a column of no stored type has no typed field");
+  const Variant& value = FieldValue(entity, Column);
+  if (value.IsNull()) return std::optional<T>();
+  try {
+    if constexpr (kind == FieldType::kText) return std::optional<T>(ToText(value));
+    if constexpr (kind == FieldType::kKey) return std::optional<T>(ToKey(value));
+    if constexpr (kind == FieldType::kLong || kind == FieldType::kInteger) return std::optional<T>(ToLong(value));
+    if constexpr (kind == FieldType::kCurrency) return std::optional<T>(ToCurrency(value));
+    if constexpr (kind == FieldType::kDouble) return std::optional<T>(ToDouble(value));
+    if constexpr (kind == FieldType::kDate) return std::optional<T>(ToDate(value));
+    if constexpr (kind == FieldType::kBoolean) return std::optional<T>(ToBoolean(value));
+  } catch (const Error& error) {
+    throw error.WithArgument(Column.name);
+  }
+  return std::optional<T>();
+}
 
 // The optional arguments of a fetch. An argument that is present counts, even when it is an
 // empty text or Null; only an absent one is left out. The ID is a key (ToKey). The filter is the

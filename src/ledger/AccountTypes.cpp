@@ -4,6 +4,9 @@
 #include "entities/Catalog.h"
 #include "ledgerkit/ledger/CACMgr.h"
 #include "ledger/LedgerInternal.h"
+#include "services/Arguments.h"
+#include "services/Chart.h"
+#include "services/Company.h"
 
 namespace ledgerkit {
 
@@ -47,8 +50,17 @@ std::shared_ptr<ACAccountType> CACMgr::GetAccountType(const Variant& Account, co
 Variant CACMgr::AddAccountType(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,
                                const Variant& Name, const Variant& Description, const Variant& FnclInstituteRqd,
                                const Variant& BalanceSheetType) {
-  return ledger::InsertOwned<db::ACAccountType>(
-      Account, [&](RowWrite& row) { SetTypeValues(row, Name, Description, FnclInstituteRqd, BalanceSheetType); });
+  return RunOperation(Account, Access::kWrite, [&] {
+    const int32_t company = services::CompanyKey(Account);
+    using T = db::ACAccountType;
+    const services::AccountTypeValues values{
+        .name = services::TextArgument(Name, T::Name),
+        .description = services::TextArgument(Description, T::Description),
+        .institution_required = services::BooleanArgument(FnclInstituteRqd, T::FnclInstituteRqd.name),
+        .balance_sheet_type = services::LongArgument(BalanceSheetType, T::BalanceSheetType.name),
+    };
+    return Variant(services::AddAccountType(Account, company, values));
+  });
 }
 
 void CACMgr::UpdateAccountType(const Variant& Account, const Variant& /*UserName*/, const Variant& /*Token*/,

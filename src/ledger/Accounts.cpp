@@ -5,9 +5,11 @@
 #include "ledgerkit/common/ErrorNumbers.h"
 #include "common/Operation.h"
 #include "entities/Catalog.h"
+#include "entities/EntityInternal.h"
 #include "ledgerkit/ledger/CACMgr.h"
 #include "ledger/LedgerInternal.h"
-#include "services/Users.h"
+#include "services/Arguments.h"
+#include "services/Chart.h"
 
 namespace ledgerkit {
 
@@ -22,6 +24,12 @@ void BindAccountText(Command& command, const Variant& number, const Variant& nam
   command.Bind(db::ACAccount::Note, note);
   command.Bind(db::ACAccount::Inactive, inactive);
   command.Bind(db::ACAccount::BankAccountNo, bank_account_no);
+}
+
+// A link already converted (Null or a key) as the services take it.
+std::optional<int32_t> LinkedKey(const Variant& key) {
+  if (key.IsNull()) return std::nullopt;
+  return key.AsLong();
 }
 
 }  // namespace
@@ -61,26 +69,20 @@ Variant CACMgr::AddAccount(const Variant& Account, const Variant& UserName, cons
     const Variant institution = OptionalKey(FnclInstitutionID, "FnclInstitutionID");
     const Variant parent = OptionalKey(ParentAccountID, "ParentAccountID");
     const Variant type = ledger::NullableKey(AccountTypeID, "AccountTypeID");
-    const std::shared_ptr<IUser> caller = services::UserProfile(Account, UserName);
-    if (!caller) {
-      throw Error::Runtime(kObjectIsNothing,
-                           "No user is named \"" + ledger::Shown(UserName) + "\", so the new account has no company.");
-    }
-    const std::shared_ptr<Entity> company = caller->Related("Subscriber", Account);
-    if (!company) {
-      throw Error::Runtime(kObjectIsNothing, "The company of user \"" + ledger::Shown(UserName) + "\" does not exist.");
-    }
-    Command command(Account);
-    command.SetText(
-        "INSERT INTO ACAccount (Parent,AccountNumber,Name,Description," + command.Dialect().QuoteIdentifier("Note") +
-        ",Inactive,BankAccountNo,AccountTypeID,FnclInstitutionID,ParentAccountID) VALUES (?,?,?,?,?,?,?,?,?,?) "
-        "RETURNING ACAccountID;");
-    command.Bind(db::ACAccount::Parent, company->Value("ISubScriberID"), "SubscriberID");
-    BindAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo);
-    command.Bind(db::ACAccount::AccountTypeID, type);
-    command.Bind(db::ACAccount::FnclInstitutionID, institution);
-    command.Bind(db::ACAccount::ParentAccountID, parent);
-    return command.ExecuteScalar();
+    const int32_t company = services::AccountOwner(Account, UserName);
+    using A = db::ACAccount;
+    const services::AccountValues values{
+        .number = services::TextArgument(AccountNumber, A::AccountNumber),
+        .name = services::TextArgument(Name, A::Name),
+        .description = services::TextArgument(Description, A::Description),
+        .note = services::TextArgument(Note, A::Note),
+        .inactive = services::BooleanArgument(Inactive, A::Inactive.name),
+        .bank_account_no = services::TextArgument(BankAccountNo, A::BankAccountNo),
+        .parent_account = LinkedKey(parent),
+        .account_type = LinkedKey(type),
+        .institution = LinkedKey(institution),
+    };
+    return Variant(services::AddAccount(Account, company, values));
   });
 }
 
@@ -99,7 +101,7 @@ void CACMgr::UpdateAccount(const Variant& Account, const Variant& /*UserName*/, 
       const std::shared_ptr<ACAccount> parent_account =
           ledger::RequireByKey<ACAccount>(Account, parent.AsLong(), "ParentAccountID");
       // A type that is not set is the same as another unset one and differs from every key.
-      if (ledger::NullableKey(parent_account->Value("AccountTypeID")) != type) {
+      if (ledger::NullableKey(FieldValue(*parent_account, db::ACAccount::AccountTypeID)) != type) {
         throw Error::Library(errCACMgr::eAcctTypeMismatch, messages::kAcctTypeMismatch);
       }
     }

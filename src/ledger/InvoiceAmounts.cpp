@@ -2,6 +2,8 @@
 // debit that is their exact sum.
 #include "ledgerkit/ledger/InvoiceAmounts.h"
 
+#include "entities/Catalog.h"
+#include "entities/EntityInternal.h"
 #include "ledgerkit/common/Convert.h"
 #include "ledgerkit/entities/ACInvoiceItem.h"
 #include "ledgerkit/entities/CITaxCode.h"
@@ -30,21 +32,21 @@ bool IsFalse(const Variant& flag) { return !flag.IsNull() && !ToBoolean(flag); }
 // alone and converted to currency (half to even at the fourth decimal).
 void AddLineTaxes(std::vector<InvoiceTaxCredit>& summary, const CITaxCode& code, double line_amount) {
   Currency first_tax;
-  if (IsFalse(code.Value("Tax1Exempt"))) {
-    first_tax = CurrencyFromDouble(line_amount * (ToDouble(code.Value("Tax1Rate")) / 100));
-    AddTax(summary, code.Value("Tax1Name"), first_tax, code.Value("Account1ID"));
+  if (IsFalse(FieldValue(code, db::CITaxCode::Tax1Exempt))) {
+    first_tax = CurrencyFromDouble(line_amount * (ToDouble(FieldValue(code, db::CITaxCode::Tax1Rate)) / 100));
+    AddTax(summary, FieldValue(code, db::CITaxCode::Tax1Name), first_tax, FieldValue(code, db::CITaxCode::Account1ID));
   }
-  if (IsFalse(code.Value("Tax2Exempt"))) {
-    const double base = IsTrue(code.Value("Tax2PiggyBack")) ? line_amount + ToDouble(first_tax) : line_amount;
-    AddTax(summary, code.Value("Tax2Name"), CurrencyFromDouble(base * (ToDouble(code.Value("Tax2Rate")) / 100)),
-           code.Value("Account2ID"));
+  if (IsFalse(FieldValue(code, db::CITaxCode::Tax2Exempt))) {
+    const double base = IsTrue(FieldValue(code, db::CITaxCode::Tax2PiggyBack)) ? line_amount + ToDouble(first_tax) : line_amount;
+    AddTax(summary, FieldValue(code, db::CITaxCode::Tax2Name), CurrencyFromDouble(base * (ToDouble(FieldValue(code, db::CITaxCode::Tax2Rate)) / 100)),
+           FieldValue(code, db::CITaxCode::Account2ID));
   }
 }
 
 const CITaxCode* CodeWithKey(const EntityCollection& tax_codes, int32_t tax_id) {
   for (const auto& [key, entry] : tax_codes.entries()) {
     const auto& code = static_cast<const CITaxCode&>(*entry);
-    if (ToKey(code.Value("CITaxCodeID")) == tax_id) return &code;
+    if (ToKey(code.Key()) == tax_id) return &code;
   }
   return nullptr;
 }
@@ -55,12 +57,12 @@ InvoicePosting ComputeInvoicePosting(const EntityCollection& items, const Entity
   InvoicePosting posting;
   for (const auto& [key, entry] : items.entries()) {
     const auto& item = static_cast<const ACInvoiceItem&>(*entry);
-    const double line_amount = ToDouble(item.Value("ItemPrice")) * ToDouble(item.Value("ItemQuantity"));
+    const double line_amount = ToDouble(FieldValue(item, db::ACInvoiceItem::ItemPrice)) * ToDouble(FieldValue(item, db::ACInvoiceItem::ItemQuantity));
     // The debit is the exact sum of the credits: each credit is added as posted.
     const Currency credit = CurrencyFromDouble(line_amount);
-    posting.lines.push_back(InvoiceLineCredit{item.Key(), item.Value("AccountID"), item.Value("ItemName"), credit});
+    posting.lines.push_back(InvoiceLineCredit{item.Key(), FieldValue(item, db::ACInvoiceItem::AccountID), FieldValue(item, db::ACInvoiceItem::ItemName), credit});
     posting.total += credit;
-    const Variant& stored_tax_id = item.Value("TaxID");
+    const Variant& stored_tax_id = FieldValue(item, db::ACInvoiceItem::TaxID);
     if (stored_tax_id.IsNull()) continue;
     const int32_t tax_id = ToKey(stored_tax_id);
     if (tax_id <= 0) continue;

@@ -10,6 +10,7 @@
 #include "ledgerkit/common/Error.h"
 #include "common/Operation.h"
 #include "entities/Catalog.h"
+#include "entities/EntityInternal.h"
 #include "ledgerkit/enums/PublicEnums.h"
 #include "ledgerkit/ledger/CACMgr.h"
 #include "ledgerkit/ledger/InvoiceAmounts.h"
@@ -25,23 +26,23 @@ namespace {
 // An invoice entered as outstanding (Paid 0) but never posted is refused too, with the way out:
 // a caller that means to post it sets it pending first.
 void RequireUnposted(const Variant& account, const ACInvoice& invoice, int32_t invoice_id) {
-  const Variant& paid = invoice.Value("Paid");
+  const Variant& paid = FieldValue(invoice, db::ACInvoice::Paid);
   Command committed(account);
   committed.SetText("SELECT COUNT(*) FROM ACTransLog WHERE TransactionNumber=? AND TransLogStatus=?;");
-  committed.Append(SelectingText(invoice.Value("TransactionNumber"), "TransactionNumber"));
+  committed.Append(SelectingText(FieldValue(invoice, db::ACInvoice::TransactionNumber), "TransactionNumber"));
   committed.Bind(db::ACTransLog::TransLogStatus, static_cast<int32_t>(tlsCOMMITTED));
   std::string state;
   if (!paid.IsNull() && ToLong(paid) == 1) {
     state = "paid";
   } else if (ToLong(committed.ExecuteScalar()) > 0) {
-    state = "already issued (its transaction " + ledger::Shown(invoice.Value("TransactionNumber")) + " is committed)";
+    state = "already issued (its transaction " + ledger::Shown(FieldValue(invoice, db::ACInvoice::TransactionNumber)) + " is committed)";
   } else if (!paid.IsNull() && ToLong(paid) == 0) {
     state = "entered as outstanding (Paid 0) without being posted; set Paid to -1 (pending) to issue it";
   } else if (paid.IsNull() || ToLong(paid) != -1) {
     state = "in no known state (Paid " + ledger::Shown(paid) + ")";
   }
   if (state.empty()) return;
-  throw Error::Runtime(kInvalidArgument, "Invoice " + ledger::Shown(invoice.Value("InvoiceNo")) + " (key " +
+  throw Error::Runtime(kInvalidArgument, "Invoice " + ledger::Shown(FieldValue(invoice, db::ACInvoice::InvoiceNo)) + " (key " +
                                              std::to_string(invoice_id) + ") cannot be issued: it is " + state + ".")
       .WithArgument("InvoiceID");
 }
@@ -191,11 +192,11 @@ void CACMgr::IssueInvoice(const Variant& Account, const Variant& /*UserName*/, c
     const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id, "InvoiceID");
     RequireUnposted(Account, *invoice, invoice_id);
     const auto tax_codes = Fetch<CITaxCode>(Account, FetchArgs{.filter = "CITaxCodeID<>0"});
-    const Variant transaction = invoice->Value("TransactionNumber");
-    const Variant comment = invoice->Value("Comment");
+    const Variant transaction = FieldValue(*invoice, db::ACInvoice::TransactionNumber);
+    const Variant comment = FieldValue(*invoice, db::ACInvoice::Comment);
     const InvoicePosting posting = ComputeInvoicePosting(*invoice->Children("Items", Account), *tax_codes);
     const int32_t header = services::RequireHeaderKey(Account, transaction);
-    AddPostingLines(Account, header, posting, comment, invoice->Value("AccountID"));
+    AddPostingLines(Account, header, posting, comment, FieldValue(*invoice, db::ACInvoice::AccountID));
     services::CommitTransaction(Account, transaction);
     auto issued = RowWrite::Of<db::ACInvoice>();
     issued.Set(db::ACInvoice::Paid, 0).Where(db::ACInvoice::ACInvoiceID, invoice_id, "InvoiceID");
@@ -208,7 +209,7 @@ void CACMgr::DeleteInvoice(const Variant& Account, const Variant& /*UserName*/, 
   RunOperation(Account, Access::kWrite, [&] {
     const int32_t invoice_id = ToKey(InvoiceID, "InvoiceID");
     const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id, "InvoiceID");
-    services::AbortTransaction(Account, invoice->Value("TransactionNumber"));
+    services::AbortTransaction(Account, FieldValue(*invoice, db::ACInvoice::TransactionNumber));
     RowWrite::Of<db::ACInvoiceItem>().Where(db::ACInvoiceItem::Parent, invoice_id, "InvoiceID").Delete(Account);
     RowWrite::Of<db::ACInvoice>().Where(db::ACInvoice::ACInvoiceID, invoice_id, "InvoiceID").Delete(Account);
   });

@@ -21,9 +21,10 @@
 #include "common/Text.h"
 #include "common/UnitOfWork.h"
 #include "ledgerkit/enums/PublicEnums.h"
-#include "ledgerkit/ledger/CACMgr.h"
 #include "reports/Journal.h"
 #include "reports/JournalInternal.h"
+#include "services/Chart.h"
+#include "services/Company.h"
 #include "services/Ledger.h"
 
 namespace ledgerkit {
@@ -790,7 +791,11 @@ class ChartBuilder {
 
   int32_t CreateType(int32_t sheet, const std::string& name, Where line) {
     if (const auto found = FindType(sheet, name)) return *found;
-    const int32_t id = AtLine(line, [&] { return ToLong(ledger_.AddAccountType(account_, user_, "", name, "", false, sheet)); });
+    const int32_t id = AtLine(line, [&] {
+      if (!type_owner_) type_owner_ = services::CompanyKey(account_);
+      return services::AddAccountType(account_, *type_owner_,
+                                      {.name = name, .description = "", .institution_required = false, .balance_sheet_type = sheet});
+    });
     types_.emplace(std::make_pair(sheet, name), id);
     ++counts_.account_types_created;
     return id;
@@ -836,9 +841,18 @@ class ChartBuilder {
       }
     }
     const int32_t new_type = type ? *type : make_type();
-    const Variant parent_key = parent == 0 ? Variant("") : Variant(parent);
     const int32_t id = AtLine(line, [&] {
-      return ToLong(ledger_.AddAccount(account_, user_, "", number, name, "", "", false, "", parent_key, new_type, ""));
+      if (!account_owner_) account_owner_ = services::AccountOwner(account_, user_);
+      const services::AccountValues values{.number = number,
+                                           .name = name,
+                                           .description = "",
+                                           .note = "",
+                                           .inactive = false,
+                                           .bank_account_no = "",
+                                           .parent_account = parent == 0 ? std::nullopt : std::optional<int32_t>(parent),
+                                           .account_type = new_type,
+                                           .institution = std::nullopt};
+      return services::AddAccount(account_, *account_owner_, values);
     });
     accounts_.emplace(std::make_tuple(new_type, parent, label), id);
     if (!number.empty()) by_number_[number].push_back(NumberedAccount{id, name, name, new_type});
@@ -857,7 +871,8 @@ class ChartBuilder {
   const Variant& user_;
   const std::map<std::string, int32_t>& declared_classes_;
   JournalImport& counts_;
-  CACMgr ledger_;
+  // The companies that own the types and the accounts made, found at the first of each.
+  std::optional<int32_t> type_owner_, account_owner_;
   std::map<std::pair<int32_t, std::string>, int32_t> types_;          // class, name -> key
   std::map<std::tuple<int32_t, int32_t, std::string>, int32_t> accounts_;  // type, parent, label -> key
   std::map<std::string, int32_t> resolved_;                                // journal name -> key

@@ -10,6 +10,7 @@
 #include "common/Text.h"
 #include "security/UserNames.h"
 #include "entities/Catalog.h"
+#include "entities/EntityInternal.h"
 #include "security/PasswordHash.h"
 #include "services/Arguments.h"
 #include "services/Sessions.h"
@@ -67,7 +68,7 @@ namespace {
 // Removes the sessions of user `user_id`, when there is such a user.
 void EndSessionsOf(const Variant& account, int32_t user_id) {
   if (const std::shared_ptr<IUser> user = services::UserByKey(account, user_id)) {
-    services::EndSessions(account, ToText(user->Value("UserName")));
+    services::EndSessions(account, ToText(FieldValue(*user, db::IUser::UserName)));
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include "ledgerkit/common/Convert.h"
 #include "common/Text.h"
+#include "ledgerkit/common/Error.h"
 
 namespace ledgerkit::services {
 
@@ -13,14 +14,28 @@ std::optional<std::string> TextArgument(const Variant& value, const ColumnDef& c
   return text;
 }
 
-std::optional<bool> BooleanArgument(const Variant& value) {
-  if (value.IsNull()) return std::nullopt;
-  return ToBoolean(value);
+namespace {
+
+template <class Convert>
+auto Labelled(std::string_view label, Convert&& convert) {
+  try {
+    return convert();
+  } catch (const Error& error) {
+    if (label.empty()) throw;
+    throw error.WithArgument(label);
+  }
 }
 
-std::optional<int32_t> LongArgument(const Variant& value) {
+}  // namespace
+
+std::optional<bool> BooleanArgument(const Variant& value, std::string_view label) {
   if (value.IsNull()) return std::nullopt;
-  return ToLong(value);
+  return Labelled(label, [&] { return ToBoolean(value); });
+}
+
+std::optional<int32_t> LongArgument(const Variant& value, std::string_view label) {
+  if (value.IsNull()) return std::nullopt;
+  return Labelled(label, [&] { return ToLong(value); });
 }
 
 }  // namespace ledgerkit::services

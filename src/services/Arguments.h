@@ -19,8 +19,9 @@ namespace ledgerkit::services {
 
 // Text for `column`; Invalid argument (5) when longer than its width.
 std::optional<std::string> TextArgument(const Variant& value, const ColumnDef& column, std::string_view label = {});
-std::optional<bool> BooleanArgument(const Variant& value);
-std::optional<int32_t> LongArgument(const Variant& value);
+// A failure names `label` as the argument at fault when one is given.
+std::optional<bool> BooleanArgument(const Variant& value, std::string_view label = {});
+std::optional<int32_t> LongArgument(const Variant& value, std::string_view label = {});
 
 // The bound value: NULL for nullopt.
 template <class T>

@@ -21,7 +21,7 @@ std::shared_ptr<ISubScriber> CompanyRecord(const Variant& account) {
 int32_t CompanyKey(const Variant& account) {
   const std::shared_ptr<ISubScriber> company = CompanyRecord(account);
   if (!company) throw Error::Runtime(kObjectIsNothing, CompanyDatabaseName(account) + " has no company record to own the new row.");
-  return ToLong(company->Value("ISubScriberID"));
+  return *Field<db::ISubScriber::ISubScriberID>(*company);
 }
 
 Variant TakeTransactionNumber(const Variant& account) {

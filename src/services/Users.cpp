@@ -49,9 +49,7 @@ std::optional<int32_t> CallerCompanyKey(const Variant& account, std::string_view
     throw Error::Runtime(kObjectIsNothing,
                          "No user is named " + QuoteForMessage(caller) + ", so the caller's company is unknown.");
   }
-  const Variant& company = user->Value("SubscriberID");
-  if (company.IsNull()) return std::nullopt;
-  return ToKey(company);
+  return Field<db::IUser::Parent>(*user);
 }
 
 bool CompanyHasUserNamed(const Variant& account, std::optional<int32_t> company, std::string_view name) {

@@ -21,6 +21,7 @@
 #include "ledgerkit/entities/ACTransaction.h"
 #include "ledgerkit/entities/CITaxCode.h"
 #include "ledgerkit/entities/EntityCollection.h"
+#include "entities/Catalog.h"
 #include "entities/EntityInternal.h"
 #include "ledgerkit/entities/ISubScriber.h"
 #include "ledgerkit/entities/ISubscriberLocation.h"
@@ -180,6 +181,22 @@ TEST(EntityProperties, PublishTheColumnsInOrderWithTheirStoredTypes) {
   // Only scalar properties have a value.
   EXPECT_EQ(CaptureError([&] { sales->Value("AccountType"); }).number(), kNoSuchMember);
   EXPECT_EQ(CaptureError([&] { sales->Value("Parent"); }).number(), kNoSuchMember);
+  // The library reads the same row by catalog column, in the column's own type.
+  EXPECT_EQ(Field<db::ACAccount::Parent>(*sales), 1);
+  EXPECT_EQ(Field<db::ACAccount::Balance>(*sales), Currency::FromScaled(125000));
+  EXPECT_EQ(Field<db::ACAccount::Inactive>(*sales), true);
+  EXPECT_EQ(Field<db::ACAccount::AccountNumber>(*sales), "3000");
+  EXPECT_EQ(Field<db::ACAccount::Note>(*sales), std::nullopt);
+  const Error foreign = CaptureError([&] { FieldValue(*sales, db::ACInvoice::Paid); });
+  EXPECT_EQ(foreign.number(), kInvalidArgument);
+  EXPECT_EQ(foreign.description(), "The ACAccount row has no column Paid.");
+  if (!testing::OnPostgres()) {
+    // A file's column holds what was written to it: a text where a key belongs is refused.
+    ASSERT_EQ(RawExec(company.path(), "UPDATE ACAccount SET AccountTypeID='three' WHERE ACAccountID=15;"), "");
+    const Error mistyped = CaptureError([&] { Field<db::ACAccount::AccountTypeID>(*Load<ACAccount>(company, 15)); });
+    EXPECT_EQ(mistyped.number(), kTypeMismatch) << mistyped.description();
+    EXPECT_EQ(mistyped.argument(), "AccountTypeID") << mistyped.description();
+  }
 
   const auto location = FirstOf<ISubscriberLocation>(*Fetch<ISubscriberLocation>(company.account()));
   ASSERT_NE(location, nullptr);
