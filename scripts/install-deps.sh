@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, on Debian 12, whatever the build and the tests need and is not there yet.
 set -euo pipefail
-packages=(g++ cmake ninja-build pkg-config libsqlite3-dev libsodium-dev nlohmann-json3-dev libcli11-dev libicu-dev
+packages=(g++ ccache cmake ninja-build pkg-config libsqlite3-dev libsodium-dev nlohmann-json3-dev libcli11-dev libicu-dev
           libpq-dev postgresql googletest libgtest-dev libgmock-dev libbenchmark-dev hledger libcpp-httplib-dev
           libboost-dev chromium python3-jsonschema nodejs librsvg2-bin libofx-dev)
 missing=()

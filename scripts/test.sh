@@ -5,6 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
+# One compiler cache for every build below (a caller's own CCACHE_DIR is kept): the build
+# without the PostgreSQL engine differs from the normal build in a few sources only and takes
+# the rest of its objects from the cache.
+export CCACHE_DIR="${CCACHE_DIR:-$PWD/build-ccache}" CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+cache=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
 # A throw-away PostgreSQL cluster for the tests of the PostgreSQL engine (LEDGERKIT_TEST_PG),
 # removed on every exit, a failing test's too. The first free port from a random start is taken.
@@ -20,7 +25,8 @@ done
 [ -n "$LEDGERKIT_TEST_PG" ] || { echo "no PostgreSQL cluster could be started for the tests" >&2; exit 1; }
 export LEDGERKIT_TEST_PG
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDGERKIT_BUILD_TESTS=ON -DLEDGERKIT_BUILD_BENCH=ON >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDGERKIT_BUILD_TESTS=ON -DLEDGERKIT_BUILD_BENCH=ON \
+  "${cache[@]}" >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
 # The normal build's suite a second time with every test company on the cluster (the tests
@@ -29,11 +35,10 @@ LEDGERKIT_TEST_ENGINE=postgresql ctest --test-dir build --output-on-failure -j "
   -E '^(PostgresEngine|PostgresReliability)\.'
 
 # A build without the PostgreSQL engine, as a file-only deployment builds it (no libpq): the
-# library, the tool and the tests, whose suite runs on company files. Most of its objects differ
-# from the normal build's only in the engine list, so ccache keeps the added time small.
-# Release without debug information: it is only run, never debugged, and compiles faster.
-cmake -S . -B build-nopg -G Ninja -DCMAKE_BUILD_TYPE=Release -DLEDGERKIT_BUILD_TESTS=ON \
-  -DLEDGERKIT_WITH_POSTGRESQL=OFF >/dev/null
+# library, the tool and the tests, whose suite runs on company files. Built as the normal build
+# is, so that the objects that do not depend on the engine list come from the compiler cache.
+cmake -S . -B build-nopg -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDGERKIT_BUILD_TESTS=ON \
+  -DLEDGERKIT_WITH_POSTGRESQL=OFF "${cache[@]}" >/dev/null
 cmake --build build-nopg -j "$jobs" --target ledgerkit_tests
 env -u LEDGERKIT_TEST_PG -u LEDGERKIT_TEST_ENGINE ctest --test-dir build-nopg --output-on-failure -j "$jobs" --timeout 600
 
@@ -64,7 +69,8 @@ echo "the installed package builds and runs a consumer"
 
 # The sanitized suite leaves out the one case that is only slow there (a thousand companies on
 # the server, five minutes under the sanitizer): its code runs sanitized in the other server tests.
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLEDGERKIT_BUILD_TESTS=ON -DLEDGERKIT_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLEDGERKIT_BUILD_TESTS=ON -DLEDGERKIT_SANITIZE=ON \
+  "${cache[@]}" >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 LSAN_OPTIONS=suppressions="$PWD/scripts/lsan-suppressions.txt" \

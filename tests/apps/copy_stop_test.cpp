@@ -52,10 +52,10 @@ class Background {
       const int null = ::open("/dev/null", O_WRONLY);
       ::dup2(null, 1);
       ::dup2(err_file.empty() ? null : ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-      std::vector<char*> argv{const_cast<char*>(LEDGERKIT_CLI_PATH)};
+      std::vector<char*> argv{const_cast<char*>(testing::CliPath())};
       for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
       argv.push_back(nullptr);
-      ::execv(LEDGERKIT_CLI_PATH, argv.data());
+      ::execv(testing::CliPath(), argv.data());
       ::_exit(127);
     }
   }

@@ -235,7 +235,7 @@ TEST(ApiDescription, RenderingsAreStableAndTheToolPrintsThem) {
   EXPECT_NE(testing::RunLedgerkit(scratch.folder(), "describe --json --markdown").exit_code, 0);
 
   // The script that writes docs/API.md gives the same reference on every run.
-  const std::string tool_dir = std::filesystem::path(LEDGERKIT_CLI_PATH).parent_path().string();
+  const std::string tool_dir = std::filesystem::path(testing::CliPath()).parent_path().string();
   const std::string script = (kSourceDir / "scripts" / "api-doc.sh").string();
   const std::string command = testing::ShellQuote(script) + " " + testing::ShellQuote(tool_dir) + " > ";
   const auto first = scratch.folder() / "first.md";

@@ -50,7 +50,7 @@ MeasuredRun RunMeasured(const std::filesystem::path& folder, const std::vector<s
   const std::string in_file = (folder / "measured-in.txt").string();
   const std::string out_file = (folder / "measured-out.txt").string();
   std::ofstream(in_file, std::ios::binary | std::ios::trunc) << input;
-  std::vector<std::string> words = {LEDGERKIT_CLI_PATH};
+  std::vector<std::string> words = {testing::CliPath()};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());

@@ -22,6 +22,10 @@ std::string ReadFile(const std::filesystem::path& path) {
 
 }  // namespace
 
+// The one source given the tool's path: the other test sources compile alike in every build
+// folder, so a second build takes them from the compiler cache.
+const char* CliPath() { return LEDGERKIT_CLI_PATH; }
+
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -31,7 +35,7 @@ std::string ShellQuote(const std::string& text) {
 CliRun RunLedgerkit(const std::filesystem::path& folder, const std::string& arguments,
                     const std::optional<std::string>& input) {
   const std::string err_file = (folder / "cli-stderr.txt").string();
-  std::string command = std::string(LEDGERKIT_CLI_PATH) + " " + arguments;
+  std::string command = std::string(CliPath()) + " " + arguments;
   if (input) {
     const std::string in_file = (folder / "cli-stdin.txt").string();
     std::ofstream(in_file, std::ios::binary | std::ios::trunc) << *input;

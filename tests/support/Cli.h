@@ -8,6 +8,9 @@
 
 namespace ledgerkit::testing {
 
+// The path of the ledgerkit tool this build made.
+const char* CliPath();
+
 // `text` as one single-quoted shell word.
 std::string ShellQuote(const std::string& text);
 

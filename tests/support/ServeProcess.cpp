@@ -13,6 +13,8 @@
 
 #include <httplib.h>
 
+#include "support/Cli.h"
+
 namespace ledgerkit::testing {
 
 namespace {
@@ -47,7 +49,7 @@ ServeProcess::ServeProcess(const std::filesystem::path& log, const std::vector<s
     const int err = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(err, STDERR_FILENO);
     close(out[0]);
-    std::vector<std::string> args = {LEDGERKIT_CLI_PATH, "serve", "--listen", "127.0.0.1:0"};
+    std::vector<std::string> args = {CliPath(), "serve", "--listen", "127.0.0.1:0"};
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
