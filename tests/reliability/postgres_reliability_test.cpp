@@ -445,18 +445,21 @@ TEST_F(PostgresReliability, EightProcessesOnEightCompaniesNumberEachWithoutAGap)
 }
 
 // A cluster of the test's own, started on a free port and removed when the guard goes, whatever
-// the test's outcome, so that stopping its server never touches what other tests use.
+// the test's outcome, so that stopping its server never touches what other tests use. Given a
+// primary, the cluster is its streaming standby, synchronous: a commit the primary answered is
+// on the standby.
 class OwnCluster {
  public:
-  OwnCluster() {
-    std::minstd_rand random(static_cast<unsigned>(::getpid()));
+  explicit OwnCluster(const OwnCluster* primary = nullptr) {
+    std::minstd_rand random(static_cast<unsigned>(::getpid()) + (primary ? 7u : 0u));
     for (int attempt = 0; attempt < 8 && uri_.empty(); ++attempt) {
-      dir_ = (std::filesystem::temp_directory_path() /
-              ("lk-outage-" + std::to_string(::getpid()) + "-" + std::to_string(attempt)))
+      dir_ = (std::filesystem::temp_directory_path() / ("lk-outage-" + std::to_string(::getpid()) +
+                                                        (primary ? "-standby-" : "-") + std::to_string(attempt)))
                  .string();
       Script("stop");  // a previous run's, with this process's number
       const int port = 26000 + static_cast<int>(random() % 14000);
-      std::FILE* out = ::popen((Command("start") + " " + std::to_string(port) + " 2>/dev/null").c_str(), "r");
+      const std::string start = primary ? Command("standby") + " " + ShellQuote(primary->dir_) : Command("start");
+      std::FILE* out = ::popen((start + " " + std::to_string(port) + " 2>/dev/null").c_str(), "r");
       if (out == nullptr) continue;
       char line[512] = {0};
       const bool read = std::fgets(line, sizeof line, out) != nullptr;
@@ -478,6 +481,14 @@ class OwnCluster {
   // Stops the server (fast: sessions ended, open transactions rolled back); starts it again.
   bool Pause() const { return Script("pause"); }
   bool Resume() const { return Script("resume"); }
+  // Stops the server at once, as a power cut would; makes a standby the primary.
+  bool Crash() const { return Script("crash"); }
+  bool Promote() const { return Script("promote"); }
+  // The port of the URI, as a multi-host URI names the server.
+  std::string HostAndPort() const {
+    const size_t at = uri_.find('@') + 1;
+    return uri_.substr(at, uri_.find('/', at) - at);
+  }
 
  private:
   std::string Command(const std::string& what) const {
@@ -553,6 +564,33 @@ void RecordChequesLogging(const std::string& uri, const Accounts& accounts, cons
   }
 }
 
+// The lines of `log` from line `from` on that begin with `kind`.
+size_t CountLogged(const std::string& log, const std::string& kind, size_t from) {
+  const std::vector<std::string> lines = ReadLines(log);
+  return static_cast<size_t>(std::count_if(lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())),
+                                           lines.end(), [&](const std::string& line) { return line.rfind(kind, 0) == 0; }));
+}
+
+// Every failure in the writer's log is the engine's error for a lost or refused session, with a
+// description, and once a cheque went through at line `back` or later none failed again; one
+// did go through.
+void ExpectAwayFailuresOnlyUntilBack(const std::vector<std::string>& lines, size_t back) {
+  bool recovered = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (i >= back && line.rfind("done ", 0) == 0) recovered = true;
+    if (line.rfind("failed ", 0) != 0) continue;
+    std::istringstream words(line);
+    std::string failed_word, step, number, source, description;
+    words >> failed_word >> step >> number >> source;
+    std::getline(words, description);
+    SCOPED_TRACE(line);
+    ExpectServerAwayError(number, source, description.substr(description.empty() ? 0 : 1));
+    EXPECT_FALSE(recovered) << "a call failed after the server was back: " << line;
+  }
+  EXPECT_TRUE(recovered);
+}
+
 TEST_F(PostgresReliability, ServerStoppedUnderAWriterFailsCleanlyAndTheNextCallAfterItsRestartSucceeds) {
   const OwnCluster cluster;
   ASSERT_FALSE(cluster.uri().empty()) << "no cluster of the test's own could be started";
@@ -561,11 +599,7 @@ TEST_F(PostgresReliability, ServerStoppedUnderAWriterFailsCleanlyAndTheNextCallA
   const testing::TempCompany scratch;
   const std::string log = (scratch.folder() / "writer.log").string();
   const std::string stop = (scratch.folder() / "stop").string();
-  auto count = [&](const std::string& kind, size_t from) {
-    const std::vector<std::string> lines = ReadLines(log);
-    return static_cast<size_t>(std::count_if(lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())),
-                                             lines.end(), [&](const std::string& line) { return line.rfind(kind, 0) == 0; }));
-  };
+  auto count = [&](const std::string& kind, size_t from) { return CountLogged(log, kind, from); };
 
   std::vector<Child> writer;
   writer.push_back(Fork([&] { RecordChequesLogging(company.uri(), accounts, log, stop, 0); }));
@@ -602,23 +636,8 @@ TEST_F(PostgresReliability, ServerStoppedUnderAWriterFailsCleanlyAndTheNextCallA
   std::ofstream(stop).put('\n');
   EXPECT_EQ(WaitForChildren(writer)[0], 0) << "the writer crashed or failed outside a call";
 
-  // Every failure is the engine's error for a lost or refused session, with a description; once
-  // a cheque went through after the restart, none failed again.
   const std::vector<std::string> lines = ReadLines(log);
-  bool recovered = false;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    if (i >= after_restart && line.rfind("done ", 0) == 0) recovered = true;
-    if (line.rfind("failed ", 0) != 0) continue;
-    std::istringstream words(line);
-    std::string failed_word, step, number, source, description;
-    words >> failed_word >> step >> number >> source;
-    std::getline(words, description);
-    SCOPED_TRACE(line);
-    ExpectServerAwayError(number, source, description.substr(description.empty() ? 0 : 1));
-    EXPECT_FALSE(recovered) << "a call failed after the server was back: " << line;
-  }
-  EXPECT_TRUE(recovered);
+  ExpectAwayFailuresOnlyUntilBack(lines, after_restart);
   EXPECT_EQ(NotCommitted(company, Logged(lines, "done")), "") << "cheques reported recorded but not whole";
   ExpectWholeBooks(company, accounts);
 
@@ -638,6 +657,46 @@ TEST_F(PostgresReliability, ServerStoppedUnderAWriterFailsCleanlyAndTheNextCallA
     }
   }
   EXPECT_EQ(company.Scalar("SELECT COUNT(*) FROM ACTransLog WHERE TransLogStatus <> 1"), "0");
+  ExpectWholeBooks(company, accounts);
+}
+
+// Fail-over as the README sets it up: a primary, a synchronous streaming standby made with
+// pg_basebackup -R, and a client whose URI names both and asks for the one that takes writes.
+// The primary stops dead in the middle of a run of cheques and the standby is promoted: the
+// client, never restarted, sees its calls fail cleanly during the switch and then carries on,
+// and every cheque it was told was recorded is on the promoted server.
+TEST_F(PostgresReliability, AStandbyPromotedWhenThePrimaryDiesCarriesOnWithEveryAnsweredCheque) {
+  const OwnCluster primary;
+  ASSERT_FALSE(primary.uri().empty()) << "no cluster of the test's own could be started";
+  const OwnCluster standby(&primary);
+  ASSERT_FALSE(standby.uri().empty()) << "no standby could be started";
+  const std::string both = "postgresql://ledgerkit@" + primary.HostAndPort() + "," + standby.HostAndPort() +
+                           "/postgres?target_session_attrs=read-write";
+  const ServerCompany company(both, Unique("lk_rel_failover"));
+  const Accounts accounts = MakeBooks(company.uri());
+  const testing::TempCompany scratch;
+  const std::string log = (scratch.folder() / "writer.log").string();
+  const std::string stop = (scratch.folder() / "stop").string();
+
+  std::vector<Child> writer;
+  writer.push_back(Fork([&] { RecordChequesLogging(company.uri(), accounts, log, stop, 0); }));
+  ASSERT_TRUE(writer[0].started());
+  EXPECT_TRUE(WaitUntil([&] { return CountLogged(log, "done", 0) >= 15; })) << "too few cheques before the crash";
+  const size_t before_crash = ReadLines(log).size();
+  ASSERT_TRUE(primary.Crash());
+  EXPECT_TRUE(WaitUntil([&] { return CountLogged(log, "failed", before_crash) >= 3; }))
+      << "the writer's calls did not fail while no server took writes";
+  ASSERT_TRUE(standby.Promote());
+  const size_t after_promotion = ReadLines(log).size();
+  EXPECT_TRUE(WaitUntil([&] { return CountLogged(log, "done", after_promotion) >= 15; }))
+      << "the writer did not go on through the promoted standby";
+  std::ofstream(stop).put('\n');
+  EXPECT_EQ(WaitForChildren(writer)[0], 0) << "the writer crashed or failed outside a call";
+
+  const std::vector<std::string> lines = ReadLines(log);
+  ExpectAwayFailuresOnlyUntilBack(lines, after_promotion);
+  EXPECT_EQ(company.Scalar("SELECT inet_server_port()"), standby.HostAndPort().substr(standby.HostAndPort().find(':') + 1));
+  EXPECT_EQ(NotCommitted(company, Logged(lines, "done")), "") << "answered cheques missing on the promoted server";
   ExpectWholeBooks(company, accounts);
 }
 
