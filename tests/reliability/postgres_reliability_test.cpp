@@ -700,6 +700,34 @@ TEST_F(PostgresReliability, AStandbyPromotedWhenThePrimaryDiesCarriesOnWithEvery
   ExpectWholeBooks(company, accounts);
 }
 
+// Sessions the server ended while they sat idle (an administrator, a restart) are never used
+// again: the next calls connect anew instead of failing, even a company made again under the
+// name an ended session still points at, whose first statement needs no change of schema.
+TEST_F(PostgresReliability, SessionsTheServerEndedWhileIdleAreNeverHandedOutAgain) {
+  const OwnCluster cluster;
+  ASSERT_FALSE(cluster.uri().empty()) << "no cluster of the test's own could be started";
+  const std::string name = Unique("lk_rel_ended");
+  {
+    const ServerCompany before(cluster.uri(), name);
+    const Accounts accounts = MakeBooks(before.uri());
+    RecordCheque(before.uri(), accounts, 0, 0);
+    std::thread([&] { RecordCheque(before.uri(), accounts, 0, 1); }).join();  // one more idle session
+  }
+  ASSERT_EQ(ServerScalar(cluster.uri(), "public",
+                         "SELECT COUNT(*) > 0 FROM (SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                         "WHERE pid <> pg_backend_pid() AND backend_type = 'client backend') ended"),
+            "t");
+  const ServerCompany again(cluster.uri(), name);
+  try {
+    const Accounts accounts = MakeBooks(again.uri());
+    RecordCheque(again.uri(), accounts, 0, 2);
+    std::thread([&] { RecordCheque(again.uri(), accounts, 0, 3); }).join();
+  } catch (const Error& error) {
+    ADD_FAILURE() << "a call ran on a session the server had ended: " << error.number() << " " << error.description();
+  }
+  EXPECT_EQ(again.Scalar("SELECT COUNT(*) FROM ACTransLog WHERE TransLogStatus = 1"), "2");
+}
+
 TEST_F(PostgresReliability, WriterKilledMidChequeLeavesWholeBooksAndNoLockBehind) {
   constexpr int kRounds = 20;
   const ServerCompany company(PostgresServer(), Unique("lk_rel_killed"));

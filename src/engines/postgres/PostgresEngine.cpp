@@ -82,7 +82,11 @@ class PostgresConnection final : public EngineConnection {
   void ExecuteControl(std::string_view sql) override { session_->Run(sql); }
   int64_t Changes() const override { return changes_; }
   const std::string& Path() const override { return target_.given; }
-  bool StillNamesItsDatabase() const override { return PQstatus(session_->conn()) == CONNECTION_OK; }
+  // A kept connection whose session the server closed is not handed out again: the next call
+  // connects anew rather than failing on it.
+  bool StillNamesItsDatabase() const override {
+    return InTransaction() ? PQstatus(session_->conn()) == CONNECTION_OK : session_->StillConnected();
+  }
   bool InTransaction() const override { return PQtransactionStatus(session_->conn()) != PQTRANS_IDLE; }
   bool Spent() const override { return spent_; }
   size_t CachedStatementCount() const override { return session_->CachedCount(); }

@@ -2,6 +2,7 @@
 // statements, and the pool of idle ones shared by the process's threads.
 #include "engines/postgres/PostgresSession.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,6 +63,21 @@ Session::~Session() {
 
 bool Session::Usable() const {
   return owner_ == ::getpid() && PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE;
+}
+
+bool Session::StillConnected() {
+  // What the server sent meanwhile is read until nothing more is waiting: a notice or a
+  // parameter's new value, forgotten; or a closing message (a shutdown's) and then the end of
+  // input, which leaves the session bad. A few rounds at most: a server that keeps sending is
+  // taken as gone.
+  for (int round = 0; round < 8; ++round) {
+    if (!Usable()) return false;
+    pollfd readable{PQsocket(conn_), POLLIN, 0};
+    if (::poll(&readable, 1, 0) <= 0) return true;
+    if (PQconsumeInput(conn_) == 0) return false;
+    while (PGnotify* notice = PQnotifies(conn_)) PQfreemem(notice);
+  }
+  return false;
 }
 
 Result Session::Run(std::string_view sql) {
@@ -195,7 +211,7 @@ class SessionPool {
       while (!idle.empty()) {
         std::unique_ptr<Session> session = std::move(idle.back());
         idle.pop_back();
-        if (session->Usable()) return session;
+        if (session->StillConnected()) return session;
       }
     }
     return Connect(target);

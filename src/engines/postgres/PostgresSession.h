@@ -61,6 +61,10 @@ class Session {
   // True when the session can be handed out again: connected, no transaction open, this
   // process's own.
   bool Usable() const;
+  // False once the server has closed the idle session (it crashed, restarted or ended it): an
+  // idle session has nothing to read, so a readable socket is the server's last word or its
+  // end. Reads what the server sent meanwhile; costs no round trip.
+  bool StillConnected();
 
   // Runs a text of statements (the simple protocol); the result, checked.
   Result Run(std::string_view sql);
