@@ -28,6 +28,8 @@
 #include "security/UserNames.h"
 #include "ledgerkit/entities/IUser.h"
 #include "ledgerkit/security/CUserManager.h"
+#include "entities/Catalog.h"
+#include "entities/EntityInternal.h"
 #include "services/Sessions.h"
 #include "services/Users.h"
 
@@ -421,7 +423,8 @@ class RpcService::Impl {
   explicit Impl(ServiceOptions options)
       : options_(std::move(options)),
         failures_(options_.max_failed_logons, options_.failure_window),
-        probes_(kMaxUnknownCompanies, options_.failure_window) {}
+        probes_(kMaxUnknownCompanies, options_.failure_window),
+        unknown_tokens_(kMaxUnknownTokens, options_.failure_window) {}
 
   ServiceAnswer Handle(std::string_view body, std::string_view token, std::string_view client,
                        Clock::time_point deadline) {
@@ -534,10 +537,11 @@ class RpcService::Impl {
       return refuse({401, "This call needs the token of a session, sent as Authorization: Bearer TOKEN; log on with "
                           "CSecurityMgr.BeginUserSession."});
     }
-    const std::shared_ptr<Session> session = Find(token);
+    std::shared_ptr<Session> session = Find(token);
     if (!session) {
       if (WasReaped(token)) return refuse({401, ExpiredText()});
-      return refuse({401, "No session holds this token; log on again."});
+      session = Adopt(request, token, client);
+      if (!session) return refuse({401, "No session holds this token; log on again."});
     }
     std::lock_guard turn(session->mutex);
     if (answer.company.empty()) {
@@ -673,6 +677,34 @@ class RpcService::Impl {
     return line;
   }
 
+  // A session this process does not hold may have been opened through another instance serving
+  // the same companies: its row in the company the call names (its first argument) is the
+  // authority, checked at every call as any other. Found, it is taken on here as if its logon
+  // had come here; nothing is found for a token no row of that company holds. Lookups of tokens
+  // that find nothing are limited per address, so guessing costs the guesser, not the companies.
+  std::shared_ptr<Session> Adopt(const Json& request, std::string_view token, std::string_view client) {
+    const std::string client_key = "\n" + std::string(client);
+    if (unknown_tokens_.Wait(client_key) > 0) return nullptr;
+    const std::string company = TextArgument(request, 0);
+    const std::optional<CompanyLocation> location = LocateCompany(options_, company);
+    std::shared_ptr<SysSessions> row;
+    try {
+      if (location && CompanyExists(*location)) {
+        row = RunOperation(location->account, Access::kRead,
+                           [&] { return services::SessionByToken(location->account, token); });
+      }
+    } catch (const Error&) {
+      // A company that cannot be read now holds no session this call can use.
+    }
+    if (!row) {
+      unknown_tokens_.Record(client_key);
+      return nullptr;
+    }
+    const std::string user = Field<db::SysSessions::UserName>(*row).value_or("");
+    Register(company, location->account, user, company + '\n' + UserNameKeyOrText(user), std::string(token));
+    return Find(token);
+  }
+
   static std::string UserNameKeyOrText(const std::string& user) {
     try {
       return UserNameKey(user);
@@ -752,6 +784,9 @@ class RpcService::Impl {
   // through names is not.
   static constexpr int kMaxUnknownCompanies = 30;
   FailureCounter probes_;
+  // Tokens held by no session row of the company a call named, per address (Adopt).
+  static constexpr int kMaxUnknownTokens = 30;
+  FailureCounter unknown_tokens_;
   mutable std::mutex sessions_mutex_;
   std::unordered_map<std::string, std::shared_ptr<Session>> sessions_;
   std::unordered_set<std::string> reaped_;

@@ -603,5 +603,36 @@ TEST(ServeNetwork, BrowserPageOfAnotherOriginCallsOnlyWhenListed) {
   EXPECT_FALSE((*refused)["failure"].get<std::string>().empty()) << *refused;
 }
 
+// Two instances over one data folder share nothing but the companies: a session opened through
+// one is answered by the other (its row is the authority), ends for both when it ends through
+// either, and a token no session row holds is refused by each.
+TEST(ServeNetwork, AnyInstanceOverTheSameCompaniesAnswersAnySession) {
+  DataFolder data;
+  Server first(data, {});
+  Server second(data, {});
+  const std::string token = Logon(first.port());
+  ASSERT_NE(token, "");
+  const Json deposit = Request("CACMgr.BeginTransaction", {"acme", "", "", 7, Json{{"$date", "2026-03-31"}}, "Deposit",
+                                                           data.bank(), Json{{"$currency", "12.5"}}, "", "", ""});
+  const Reply begun = Post(second.port(), deposit, token);
+  ASSERT_EQ(begun.status, 200) << begun.body;
+  const Json number = begun.body["result"]["value"];
+  const Reply abort = Post(first.port(), Request("CACMgr.AbortTransaction", {"acme", "", "", number}), token);
+  EXPECT_EQ(abort.status, 200) << abort.body;
+  // The session is the caller's on whichever instance: its user comes from the row, not from
+  // the call (which names nobody).
+  const Reply profile = Post(second.port(), Request("CUserManager.GetUserProfile", {"acme", "", "", "acme", "boss"}), token);
+  EXPECT_EQ(profile.status, 200) << profile.body;
+
+  // Another company's name with the token finds no session there; a made-up token neither.
+  EXPECT_EQ(Post(second.port(), Request("CACMgr.GetAllAccounts", {"other", "", ""}), token).status, 401);
+  EXPECT_EQ(Post(second.port(), Request("CACMgr.GetAllAccounts", {"acme", "", ""}), std::string(32, 'A')).status, 401);
+
+  // Ended through the second, the session is over for the first too.
+  EXPECT_EQ(Post(second.port(), Request("CSecurityMgr.EndUserSession", {"acme", "anyone"}), token).status, 200);
+  const Reply after = Post(first.port(), Request("CACMgr.GetAllAccounts", {"acme", "", ""}), token);
+  EXPECT_EQ(after.status, 401) << after.body;
+}
+
 }  // namespace
 }  // namespace ledgerkit
