@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(g++ ccache cmake ninja-build pkg-config libsqlite3-dev libsodium-dev nlohmann-json3-dev libcli11-dev libicu-dev
           libpq-dev postgresql googletest libgtest-dev libgmock-dev libbenchmark-dev hledger libcpp-httplib-dev
-          libboost-dev chromium python3-jsonschema nodejs librsvg2-bin libofx-dev)
+          libboost-dev chromium python3-jsonschema nodejs librsvg2-bin libofx-dev nginx)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -634,5 +634,136 @@ TEST(ServeNetwork, AnyInstanceOverTheSameCompaniesAnswersAnySession) {
   EXPECT_EQ(after.status, 401) << after.body;
 }
 
+// A port nothing listens on now, from the system.
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  socklen_t length = sizeof address;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(fd);
+    throw std::runtime_error("no free port");
+  }
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+// nginx in front of `upstreams` as one round-robin upstream, on a port of its own, in a folder
+// of its own; stopped when the guard goes. A connection an upstream refuses is passed to the
+// next one, as a load balancer's usual setting.
+class LoadBalancer {
+ public:
+  LoadBalancer(const std::filesystem::path& folder, const std::vector<int>& upstreams) : folder_(folder) {
+    std::filesystem::create_directories(folder_);
+    port_ = FreePort();
+    std::string servers;
+    for (const int upstream : upstreams) servers += "    server 127.0.0.1:" + std::to_string(upstream) + ";\n";
+    const std::string dir = folder_.string();
+    std::ofstream(folder_ / "nginx.conf")
+        << "worker_processes 1;\npid " << dir << "/nginx.pid;\nerror_log " << dir << "/error.log;\n"
+        << "events { worker_connections 256; }\nhttp {\n  access_log off;\n"
+        << "  client_body_temp_path " << dir << "/body;\n  proxy_temp_path " << dir << "/proxy;\n"
+        << "  fastcgi_temp_path " << dir << "/fastcgi;\n  uwsgi_temp_path " << dir << "/uwsgi;\n"
+        << "  scgi_temp_path " << dir << "/scgi;\n  upstream ledgerkit {\n" << servers << "  }\n"
+        << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    location / {\n"
+        << "      proxy_pass http://ledgerkit;\n      proxy_next_upstream error;\n"
+        << "      proxy_connect_timeout 2s;\n    }\n  }\n}\n";
+    pid_ = fork();
+    if (pid_ == 0) {
+      execl("/usr/sbin/nginx", "nginx", "-p", dir.c_str(), "-c", (dir + "/nginx.conf").c_str(), "-g", "daemon off;",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    const auto deadline = Clock::now() + kBound;
+    while (Clock::now() < deadline && !Answers()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ~LoadBalancer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  LoadBalancer(const LoadBalancer&) = delete;
+  LoadBalancer& operator=(const LoadBalancer&) = delete;
+
+  int port() const { return port_; }
+  bool Answers() const {
+    try {
+      Socket probe(port_);
+      probe.Send("GET /health HTTP/1.1\r\nHost: ledgerkit\r\nConnection: close\r\n\r\n");
+      return probe.ReadAll().rfind("HTTP/1.1 200", 0) == 0;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
+  std::string ErrorLog() const { return ReadFile(folder_ / "error.log"); }
+
+ private:
+  std::filesystem::path folder_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+// A clerk logs on once through the load balancer and writes cheques; its calls are spread over
+// both instances. One instance is killed outright in the middle of the run: the clerk carries on
+// through the other, and every cheque it was told was recorded is in the books, which check
+// clean. A cheque whose call went unanswered is begun again as a new one, never repeated.
+TEST(ServeNetwork, TwoInstancesBehindALoadBalancerLoseNoAnsweredChequeWhenOneIsKilled) {
+  if (!std::filesystem::exists("/usr/sbin/nginx")) GTEST_SKIP() << "nginx is not installed";
+  DataFolder data;
+  testing::ServeProcess first(data.path() / "first.log", {"--data", data.path().string()});
+  testing::ServeProcess second(data.path() / "second.log", {"--data", data.path().string()});
+  const LoadBalancer balancer(data.path() / "nginx", {first.port(), second.port()});
+  ASSERT_TRUE(balancer.Answers()) << balancer.ErrorLog();
+  const long bank = data.bank();
+  const long expense = FileScalar(data.file(), "SELECT MAX(ACAccountID) FROM ACAccount WHERE ACAccountID<>" +
+                                                   std::to_string(bank));
+  const std::string token = Logon(balancer.port());
+  ASSERT_NE(token, "");
+
+  auto call = [&](const std::string& method, Json params) {
+    return Post(balancer.port(), Request(method, std::move(params)), token);
+  };
+  std::vector<std::string> answered;
+  int failed_calls = 0;
+  for (int cheque = 0; cheque < 40; ++cheque) {
+    if (cheque == 15) first.Signal(SIGKILL);
+    const Json amount{{"$currency", std::to_string(10 + cheque) + ".25"}};
+    const Reply begun = call("CACMgr.BeginTransaction", {"acme", "", "", 0, Json{{"$date", "2026-03-31"}}, "Rent",
+                                                         bank, amount, "1 Main St", "memo", std::to_string(cheque)});
+    if (begun.status != 200 || !begun.body.contains("result")) {
+      ++failed_calls;
+      continue;
+    }
+    const Json number = begun.body["result"]["value"];
+    const Reply line = call("CACMgr.PostDebit", {"acme", number, expense, amount, "rent"});
+    const Reply end = line.status == 200 && line.body.contains("result")
+                          ? call("CACMgr.EndTransaction", {"acme", number})
+                          : line;
+    if (end.status == 200 && end.body.contains("result")) {
+      answered.push_back(number.get<std::string>());
+    } else {
+      ++failed_calls;
+    }
+  }
+  EXPECT_LE(failed_calls, 1) << "only a call under way when the instance died may go unanswered";
+  EXPECT_GE(answered.size(), 39u);
+
+  // Both instances answered calls of the one session before the kill.
+  EXPECT_NE(first.Log().find("acme boss CACMgr.PostDebit 200"), std::string::npos) << first.Log();
+  EXPECT_NE(second.Log().find("acme boss CACMgr.PostDebit 200"), std::string::npos) << second.Log();
+  for (const std::string& number : answered) {
+    EXPECT_EQ(FileScalar(data.file(), "SELECT COUNT(*) FROM ACTransaction WHERE TransactionNumber='" + number +
+                                          "' AND TransactionNumber IN (SELECT TransactionNumber FROM ACTransLog "
+                                          "WHERE TransLogStatus=1)"),
+              2)
+        << "cheque " << number;
+  }
+  const auto check = testing::RunLedgerkit(data.path(), "check " + testing::ShellQuote(data.file().string()));
+  EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+}
+
 }  // namespace
 }  // namespace ledgerkit
