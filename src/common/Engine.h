@@ -69,7 +69,8 @@ class EngineStatement {
   // True when the value is binary data (never in a catalog column, but a file may hold it).
   virtual bool ColumnIsBinary(int index) const = 0;
   // The value as text, whatever it is: a number's digits, a date in its stored form, binary
-  // data's bytes; empty for Null.
+  // data's bytes; empty for Null. The engine may convert the value where it holds it, so what it
+  // is is asked for first.
   virtual std::string_view ColumnText(int index) const = 0;
 };
 

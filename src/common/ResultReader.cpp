@@ -61,8 +61,10 @@ Variant ReadValue(const EngineStatement& statement, int index, FieldType type) {
     }
   }
   if (const std::optional<double> value = statement.ColumnReal(index)) return *value;
+  // Asked before the text is read, which may convert the value where it is held.
+  const bool binary = statement.ColumnIsBinary(index);
   const std::string_view text = statement.ColumnText(index);
-  if (type == FieldType::kDate && !statement.ColumnIsBinary(index)) {
+  if (type == FieldType::kDate && !binary) {
     if (auto date = Date::Parse(text)) return *date;
   }
   return std::string(text);
