@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 
 #include <CLI/CLI.hpp>
@@ -57,7 +58,7 @@ bool HoldsWholeNumber(FieldType kind) {
 
 // The row being copied, for messages: "ACAccount row ACAccountID=7".
 std::string RowLabel(const TableDef& table, const EngineStatement& row) {
-  const std::string key = row.ColumnKind(0) == StoredKind::kNull ? "Null" : std::string(row.ColumnText(0));
+  const std::string key = row.ColumnIsNull(0) ? "Null" : std::string(row.ColumnText(0));
   return std::string(table.name) + " row " + std::string(table.columns[0].name) + "=" + key;
 }
 
@@ -75,13 +76,14 @@ std::string RowLabel(const TableDef& table, const EngineStatement& row) {
 void BindValue(const TableDef& table, const EngineStatement& row, int index, EngineStatement& insert) {
   const ColumnDef& column = table.columns[static_cast<size_t>(index)];
   const int marker = index + 1;
-  const StoredKind stored = row.ColumnKind(index);
-  if (stored == StoredKind::kNull) return insert.BindNull(marker);
-  if (stored == StoredKind::kBlob) CannotHold(table, row, column, "holds binary data");
+  if (row.ColumnIsNull(index)) return insert.BindNull(marker);
+  if (row.ColumnIsBinary(index)) CannotHold(table, row, column, "holds binary data");
+  const std::optional<int64_t> whole = row.ColumnInteger(index);
+  const std::optional<double> real = whole ? std::nullopt : row.ColumnReal(index);
   if (HoldsWholeNumber(column.kind)) {
-    if (stored == StoredKind::kInteger) return insert.BindInteger(marker, row.ColumnInteger(index));
-    if (stored == StoredKind::kReal) {
-      const double value = row.ColumnReal(index);
+    if (whole) return insert.BindInteger(marker, *whole);
+    if (real) {
+      const double value = *real;
       // 2^63 is exactly representable; every double below it in magnitude that is whole fits.
       if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 9223372036854775808.0) {
         return insert.BindInteger(marker, static_cast<int64_t>(value));
@@ -96,13 +98,11 @@ void BindValue(const TableDef& table, const EngineStatement& row, int index, Eng
     }
     return insert.BindInteger(marker, value);
   }
-  if (column.kind == FieldType::kDouble && (stored == StoredKind::kInteger || stored == StoredKind::kReal)) {
-    return insert.BindReal(marker, row.ColumnReal(index));
+  if (column.kind == FieldType::kDouble && (whole || real)) {
+    return insert.BindReal(marker, whole ? static_cast<double>(*whole) : *real);
   }
-  if (column.kind == FieldType::kVariant && stored == StoredKind::kInteger) {
-    return insert.BindInteger(marker, row.ColumnInteger(index));
-  }
-  if (column.kind == FieldType::kVariant && stored == StoredKind::kReal) return insert.BindReal(marker, row.ColumnReal(index));
+  if (column.kind == FieldType::kVariant && whole) return insert.BindInteger(marker, *whole);
+  if (column.kind == FieldType::kVariant && real) return insert.BindReal(marker, *real);
   insert.BindText(marker, row.ColumnText(index));
 }
 

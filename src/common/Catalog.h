@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -103,6 +104,12 @@ struct Catalog {
 // refusal; the same words on every engine.
 std::string RangeGuardMessage(std::string_view what);
 std::string DeleteGuardMessage(const DeleteGuardDef& guard);
+
+// The column `column` of the table `table` as the catalog describes it, both names compared
+// without regard to the letter case of A-Z (as the engines read unquoted names); nothing for a
+// name the catalog does not hold. A kept-totals table is the catalog's too: its key is a kKey
+// column and each total and count a kLong.
+std::optional<ColumnDef> FindCatalogColumn(const Catalog& catalog, std::string_view table, std::string_view column);
 
 // The company database's catalog (entities/Catalog.cpp).
 const Catalog& CompanyCatalog();

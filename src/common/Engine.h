@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -23,13 +24,14 @@
 
 namespace ledgerkit {
 
-// What a column holds in the current row, as the engine stored it.
-enum class StoredKind { kNull, kInteger, kReal, kText, kBlob };
-
-// What the engine knows of a result column.
+// What the engine knows of a result column. A column read straight from a table of the catalog
+// the connection was checked against (EngineConnection::CheckSchema) carries that column's kind
+// and width; an expression, or a column of a table the catalog does not hold, is kVariant with
+// width 0.
 struct EngineColumn {
   std::string name;
-  std::string declared_type;  // as written in the table definition; empty for an expression
+  FieldType type = FieldType::kVariant;  // the catalog's kind: kKey for a table's key and its links
+  int32_t width = 0;                     // characters, for kText
   bool is_key = false;
   bool not_null = false;
 };
@@ -54,9 +56,21 @@ class EngineStatement {
 
   virtual int ColumnCount() const = 0;
   virtual EngineColumn Column(int index) const = 0;
-  virtual StoredKind ColumnKind(int index) const = 0;
-  virtual int64_t ColumnInteger(int index) const = 0;
-  virtual double ColumnReal(int index) const = 0;
+  // The current row's value of column `index`. An engine may hold a value of any kind in any
+  // column (SQLite does, whatever the catalog says), so the number reads tell what they found
+  // rather than convert: each gives nothing when the value is not of its kind.
+  virtual bool ColumnIsNull(int index) const = 0;
+  // A whole number held as one (a Boolean as 0 or 1); nothing for Null, a number with a fraction
+  // part's type (even one that is whole), text or binary data.
+  virtual std::optional<int64_t> ColumnInteger(int index) const = 0;
+  // A number held in a type with a fraction part (REAL, double precision, a numeric that is not
+  // whole); nothing for Null, a whole number, text or binary data.
+  virtual std::optional<double> ColumnReal(int index) const = 0;
+  // True when the value is binary data (never in a catalog column, but a file may hold it).
+  virtual bool ColumnIsBinary(int index) const = 0;
+  // The value as text, whatever it is: a number's digits, a date in its stored form, binary
+  // data's bytes; empty for Null. The engine may convert the value where it holds it, so what it
+  // is is asked for first.
   virtual std::string_view ColumnText(int index) const = 0;
 };
 
@@ -134,7 +148,8 @@ class EngineConnection {
   // schema version is brought to `catalog`'s version in one transaction (which needs write
   // access: where the database may only be read it is refused with Invalid argument, 5, naming
   // both versions); a newer version is refused the same way. A database that is no company
-  // database is left to fail on its first statement.
+  // database is left to fail on its first statement. The connection keeps `catalog` (which
+  // outlives it) to describe its result columns from then on.
   virtual void CheckSchema(const Catalog& catalog) = 0;
 
   // Opens a transaction. A read sees one state of the database throughout. A write excludes

@@ -1,6 +1,6 @@
-// Library-internal: turning engine rows into typed Variants and result sets. The declared type
-// of a column decides its field type; a column without one (an expression) is typed by the
-// value stored in each row.
+// Library-internal: turning engine rows into typed Variants and result sets. The catalog's kind
+// of a column decides its field type; a column of none (an expression) is typed by the value
+// stored in each row.
 #pragma once
 
 #include <memory>
@@ -10,8 +10,8 @@
 
 namespace ledgerkit {
 
-// The field a result column becomes: INTEGER -> long, TEXT(n) -> text of size n,
-// CURRENCY -> currency, DOUBLE -> double, DATETIME -> date, BOOLEAN -> boolean, else variant.
+// The field a result column becomes: a key, link or whole number -> long of size 4, text of width
+// n -> text of size n, currency, double and date -> size 8, boolean -> size 2, else variant.
 FieldInfo DescribeColumn(const EngineColumn& column);
 
 // The value in column `index` of the statement's current row, read as `type` from the storage

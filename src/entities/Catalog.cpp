@@ -4,6 +4,7 @@
 
 #include "ledgerkit/common/Error.h"
 #include "ledgerkit/common/ErrorNumbers.h"
+#include "common/Text.h"
 #include "ledgerkit/entities/Schema.h"
 
 namespace ledgerkit {
@@ -96,6 +97,26 @@ std::string RangeGuardMessage(std::string_view what) {
 std::string DeleteGuardMessage(const DeleteGuardDef& guard) {
   return "The " + std::string(guard.row) + " is not deleted: " + std::string(guard.rows) + " (" +
          std::string(guard.referencing) + "." + std::string(guard.column) + ") still refer to it.";
+}
+
+std::optional<ColumnDef> FindCatalogColumn(const Catalog& catalog, std::string_view table, std::string_view column) {
+  for (const TableDef& candidate : catalog.tables) {
+    if (!SameNameIgnoringCase(candidate.name, table)) continue;
+    for (const ColumnDef& found : candidate.columns) {
+      if (SameNameIgnoringCase(found.name, column)) return found;
+    }
+    return std::nullopt;
+  }
+  for (const KeptTotalsDef& kept : catalog.kept_totals) {
+    if (!SameNameIgnoringCase(kept.table, table)) continue;
+    if (SameNameIgnoringCase(kept.key, column)) return ColumnDef{kept.key, FieldType::kKey};
+    for (const KeptSumDef& sum : kept.sums) {
+      if (SameNameIgnoringCase(sum.total, column)) return ColumnDef{sum.total, FieldType::kLong};
+      if (SameNameIgnoringCase(sum.count, column)) return ColumnDef{sum.count, FieldType::kLong};
+    }
+    return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 std::span<const TableDef> SchemaTables() { return kTables; }

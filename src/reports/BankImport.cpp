@@ -283,7 +283,7 @@ BankImportResult ImportBankStatement(const Variant& account, const Statement& st
         imported->Reset();
         imported->BindInteger(1, bank.id);
         imported->BindText(2, entry.id);
-        entry.already_imported = imported->Step() && imported->ColumnInteger(0) > 0;
+        entry.already_imported = imported->Step() && imported->ColumnInteger(0).value_or(0) > 0;
         if (entry.already_imported || entry.line.amount == Currency()) {
           ++result.skipped;
           continue;

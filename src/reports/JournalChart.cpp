@@ -19,28 +19,21 @@ std::string_view Trim(std::string_view text) {
 }
 
 std::string TextColumn(const EngineStatement& statement, int index) {
-  if (statement.ColumnKind(index) == StoredKind::kNull) return {};
+  if (statement.ColumnIsNull(index)) return {};
   return std::string(statement.ColumnText(index));
 }
 
 std::optional<int32_t> KeyColumn(const EngineStatement& statement, int index) {
-  if (statement.ColumnKind(index) != StoredKind::kInteger) return std::nullopt;
-  const int64_t value = statement.ColumnInteger(index);
-  if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
-  return static_cast<int32_t>(value);
+  const std::optional<int64_t> value = statement.ColumnInteger(index);
+  if (!value || *value < INT32_MIN || *value > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(*value);
 }
 
 Currency MoneyColumn(const EngineStatement& statement, int index, std::string_view what) {
-  switch (statement.ColumnKind(index)) {
-    case StoredKind::kNull:
-      return Currency();
-    case StoredKind::kInteger:
-      return Currency::FromScaled(statement.ColumnInteger(index));
-    default:
-      throw Error::Runtime(kTypeMismatch, "A register row's " + std::string(what) + " holds \"" +
-                                              std::string(statement.ColumnText(index)) +
-                                              "\", which is not an exact amount.");
-  }
+  if (statement.ColumnIsNull(index)) return Currency();
+  if (const std::optional<int64_t> value = statement.ColumnInteger(index)) return Currency::FromScaled(*value);
+  throw Error::Runtime(kTypeMismatch, "A register row's " + std::string(what) + " holds \"" +
+                                          std::string(statement.ColumnText(index)) + "\", which is not an exact amount.");
 }
 
 std::string Chart::TypePrefix(const ChartAccount& account) const {
@@ -96,7 +89,7 @@ EngineConnection& ActiveConnection(const Variant& account) { return UnitOfWork::
 
 Variant ImportUser(EngineConnection& connection, std::string_view needed_to) {
   auto statement = connection.Prepare("SELECT UserName FROM IUser ORDER BY MainUser DESC, IUserID;");
-  if (statement->Step() && statement->ColumnKind(0) != StoredKind::kNull) return Variant(TextColumn(*statement, 0));
+  if (statement->Step() && !statement->ColumnIsNull(0)) return Variant(TextColumn(*statement, 0));
   throw Error::Runtime(kObjectIsNothing, "The company has no user to " + std::string(needed_to) + ".");
 }
 

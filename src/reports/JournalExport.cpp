@@ -106,7 +106,7 @@ void ForEachRegisterRow(EngineConnection& connection, const JournalRange& range,
   row.header = -1;
   while (statement->Step()) {
     // The header's columns repeat on each of its rows; they are read once per header.
-    if (const int64_t header = statement->ColumnInteger(0); header != row.header) {
+    if (const int64_t header = statement->ColumnInteger(0).value_or(0); header != row.header) {
       row.header = header;
       row.date = TextColumn(*statement, 1);
       row.description = TextColumn(*statement, 2);
@@ -117,7 +117,7 @@ void ForEachRegisterRow(EngineConnection& connection, const JournalRange& range,
     row.debit = MoneyColumn(*statement, 4, "Withdrawal");
     row.credit = MoneyColumn(*statement, 5, "Deposit");
     row.memo = TextColumn(*statement, 6);
-    row.reconciled = statement->ColumnKind(9) == StoredKind::kInteger && statement->ColumnInteger(9) != 0;
+    row.reconciled = statement->ColumnInteger(9).value_or(0) != 0;
     each(row);
   }
 }

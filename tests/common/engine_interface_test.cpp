@@ -178,7 +178,7 @@ TEST(EngineInterface, TransactionsAndSavepointsKeepOrUndoWhatTheyDid) {
   connection->Begin(Access::kRead);
   const auto count = [&] {
     const auto statement = connection->Prepare("SELECT COUNT(*) FROM ACAccountType;");
-    return statement->Step() ? statement->ColumnInteger(0) : -1;
+    return statement->Step() ? statement->ColumnInteger(0).value_or(-1) : -1;
   };
   EXPECT_EQ(count(), 2);
   ASSERT_EQ(RawExec(company.path(), "INSERT INTO ACAccountType (Parent,Name) VALUES (1,'Later');"), "");

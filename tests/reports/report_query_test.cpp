@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/DataAccess.h"
 #include "ledgerkit/common/Date.h"
 #include "ledgerkit/common/ErrorConvention.h"
 #include "common/UnitOfWork.h"
@@ -42,6 +43,40 @@ TEST(ReportQuery, SelectAllAccountsGivesEveryColumnWithMoneyExact) {
   result->MoveNext();
   EXPECT_EQ(result->Field("Balance"), Variant(Currency::FromScaled(1)));
   EXPECT_EQ(result->Field("Name"), Variant("Sales"));
+}
+
+// Each column of the report as "Name:type(size)", ",key" for a table's own key.
+std::string Described(const Recordset& result) {
+  std::string described;
+  for (const FieldInfo& field : result.Columns()) {
+    described += (described.empty() ? "" : " ") + field.name + ":" + std::string(FieldTypeName(field.type)) + "(" +
+                 std::to_string(field.defined_size) + ((field.attributes & kFieldKeyColumn) ? ",key" : "") + ")";
+  }
+  return described;
+}
+
+TEST(ReportQuery, ColumnsReadFromTheTablesAreTypedAsTheCatalogDescribesThem) {
+  TempCompany company;
+  CReportMgr reports;
+  // One column of each kind (a link and a kept total are whole numbers), one under another name,
+  // through joins; an expression has no type of its own.
+  const auto result = reports.ExecReportQuery(
+      company.account(),
+      "SELECT t.ACTransactionID, t.Parent, t.TransactionDate, t.Description AS Memo, t.Withdrawal, t.TransType, "
+      "t.Reconciled, i.ItemQuantity, r.Debits, t.Deposit - t.Withdrawal AS Net FROM ACTransaction t "
+      "JOIN ACInvoiceItem i ON i.Parent = t.Parent JOIN lk_RegisterTotal r ON r.AccountID = t.Parent");
+  EXPECT_EQ(Described(*result),
+            "ACTransactionID:long(4,key) Parent:long(4) TransactionDate:date(8) Memo:text(255) Withdrawal:currency(8) "
+            "TransType:long(4) Reconciled:boolean(2) ItemQuantity:double(8) Debits:long(4) Net:variant(0)");
+  EXPECT_TRUE(result->Columns()[3].attributes & kFieldMayBeNull);
+  EXPECT_FALSE(result->Columns()[0].attributes & kFieldMayBeNull);
+  // A table the catalog does not describe is typed by what each row holds.
+  ASSERT_EQ(RawExec(company.path(), "CREATE TABLE Extra (Amount INTEGER, Label TEXT); INSERT INTO Extra VALUES (5, 'x');"),
+            "");
+  const auto extra = OpenRecordset(company.account(), "SELECT Amount, Label FROM Extra");
+  EXPECT_EQ(Described(*extra), "Amount:variant(0) Label:variant(0)");
+  EXPECT_EQ(extra->Field("Amount"), Variant(5));
+  EXPECT_EQ(extra->Field("Label"), Variant("x"));
 }
 
 TEST(ReportQuery, FailuresArriveWithTheirNumberAndTheMarkerOnce) {

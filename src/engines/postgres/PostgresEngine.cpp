@@ -237,7 +237,7 @@ class PostgresConnection final : public EngineConnection {
   int64_t KeyCounter(const TableDef& table) override {
     const auto statement = Prepare("SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM " +
                                    std::string(table.name) + "_" + std::string(table.columns[0].name) + "_seq");
-    return statement->Step() ? statement->ColumnInteger(0) : 0;
+    return statement->Step() ? statement->ColumnInteger(0).value_or(0) : 0;
   }
   void AdvanceKeyCounter(const TableDef& table, int64_t last) override {
     if (last <= 0 || KeyCounter(table) >= last) return;
@@ -371,9 +371,10 @@ class ReportStatement final : public EngineStatement {
 
   int ColumnCount() const override { return statement_->ColumnCount(); }
   EngineColumn Column(int index) const override { return statement_->Column(index); }
-  StoredKind ColumnKind(int index) const override { return statement_->ColumnKind(index); }
-  int64_t ColumnInteger(int index) const override { return statement_->ColumnInteger(index); }
-  double ColumnReal(int index) const override { return statement_->ColumnReal(index); }
+  bool ColumnIsNull(int index) const override { return statement_->ColumnIsNull(index); }
+  std::optional<int64_t> ColumnInteger(int index) const override { return statement_->ColumnInteger(index); }
+  std::optional<double> ColumnReal(int index) const override { return statement_->ColumnReal(index); }
+  bool ColumnIsBinary(int index) const override { return statement_->ColumnIsBinary(index); }
   std::string_view ColumnText(int index) const override { return statement_->ColumnText(index); }
 
  private:

@@ -310,7 +310,7 @@ void UpgradePostgresSchema(EngineConnection& connection, std::string_view report
     int64_t version = 0;
     {
       const auto statement = connection.Prepare("SELECT Version FROM lk_Schema");
-      if (statement->Step()) version = statement->ColumnInteger(0);
+      if (statement->Step()) version = statement->ColumnInteger(0).value_or(0);
     }
     if (version < catalog.version) {
       const auto exists = connection.Prepare(
@@ -320,8 +320,8 @@ void UpgradePostgresSchema(EngineConnection& connection, std::string_view report
         exists->Reset();
         exists->BindText(1, table.name);
         exists->BindText(2, report_role);
-        if (!exists->Step() || exists->ColumnInteger(0) != 0) continue;
-        const bool role_there = exists->ColumnInteger(1) != 0;
+        if (!exists->Step() || exists->ColumnInteger(0).value_or(0) != 0) continue;
+        const bool role_there = exists->ColumnInteger(1).value_or(0) != 0;
         std::string sql = TableSql(table) + IndexesSql(catalog, table.name);
         if (role_there) {
           const std::string t(table.name), role(report_role);
@@ -365,8 +365,8 @@ bool CheckPostgresSchema(EngineConnection& connection, const PostgresTarget& tar
         "SELECT Mark, Version, EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ?) FROM lk_Schema");
     statement->BindText(1, report_role);
     while (statement->Step()) {
-      marks.push_back(Mark{statement->ColumnInteger(0), statement->ColumnInteger(1)});
-      role_there = statement->ColumnInteger(2) != 0;
+      marks.push_back(Mark{statement->ColumnInteger(0).value_or(0), statement->ColumnInteger(1).value_or(0)});
+      role_there = statement->ColumnInteger(2).value_or(0) != 0;
     }
   } catch (const Error& error) {
     // 42P01, no such table: the schema is missing or holds something else.

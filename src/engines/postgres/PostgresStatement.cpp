@@ -24,49 +24,6 @@ constexpr Oid kBoolOid = 16, kByteaOid = 17, kInt8Oid = 20, kInt2Oid = 21, kInt4
               kFloat4Oid = 700, kFloat8Oid = 701, kDateOid = 1082, kTimestampOid = 1114, kTimestampTzOid = 1184,
               kNumericOid = 1700, kTextOid = 25;
 
-std::string DeclaredType(const Catalog* catalog, const ColumnOrigin& origin, Oid type) {
-  if (catalog != nullptr) {
-    for (const TableDef& table : catalog->tables) {
-      if (Lower(table.name) != origin.table) continue;
-      for (const ColumnDef& column : table.columns) {
-        if (Lower(column.name) != origin.column) continue;
-        switch (column.kind) {
-          case FieldType::kKey:
-          case FieldType::kLong:
-          case FieldType::kInteger: return "INTEGER";
-          case FieldType::kVariant: return "";
-          case FieldType::kText: return "TEXT(" + std::to_string(column.width) + ")";
-          case FieldType::kCurrency: return "CURRENCY";
-          case FieldType::kDouble: return "DOUBLE";
-          case FieldType::kDate: return "DATETIME";
-          case FieldType::kBoolean: return "BOOLEAN";
-        }
-      }
-    }
-  }
-  switch (type) {
-    case kInt2Oid:
-    case kInt4Oid:
-    case kInt8Oid: return "INTEGER";
-    case kFloat4Oid:
-    case kFloat8Oid: return "DOUBLE";
-    case kTimestampOid: return "DATETIME";
-    default: return "TEXT";
-  }
-}
-
-// The catalog's spelling of a column name, or nothing.
-std::optional<std::string> CatalogSpelling(const Catalog* catalog, const ColumnOrigin& origin) {
-  if (catalog == nullptr) return std::nullopt;
-  for (const TableDef& table : catalog->tables) {
-    if (Lower(table.name) != origin.table) continue;
-    for (const ColumnDef& column : table.columns) {
-      if (Lower(column.name) == origin.column) return std::string(column.name);
-    }
-  }
-  return std::nullopt;
-}
-
 class PostgresStatement final : public EngineStatement {
  public:
   PostgresStatement(Session& session, std::shared_ptr<Prepared> prepared, const Catalog* catalog, int64_t& changes)
@@ -119,50 +76,54 @@ class PostgresStatement final : public EngineStatement {
     column.name = PQfname(shape, index);
     const ColumnOrigin* origin = session_.Origin(PQftable(shape, index), PQftablecol(shape, index));
     if (origin != nullptr) {
-      column.declared_type = DeclaredType(catalog_, *origin, PQftype(shape, index));
       column.not_null = origin->not_null;
-      if (auto spelled = CatalogSpelling(catalog_, *origin); spelled && Lower(*spelled) == column.name) {
-        column.name = *spelled;
+      if (catalog_ != nullptr) {
+        if (const std::optional<ColumnDef> found = FindCatalogColumn(*catalog_, origin->table, origin->column)) {
+          column.type = found->kind;
+          column.width = found->width;
+          // The server folds an unquoted name to lower case; the catalog's spelling is given back.
+          if (Lower(found->name) == column.name) column.name = std::string(found->name);
+        }
+        column.is_key = IsKey(*origin);
       }
-      column.is_key = catalog_ != nullptr && IsKey(*origin);
     }
     if (const auto spelled = prepared_->sql.spellings.find(column.name); spelled != prepared_->sql.spellings.end()) {
       column.name = spelled->second;
     }
     return column;
   }
-  StoredKind ColumnKind(int index) const override {
-    if (PQgetisnull(result_.get(), row_, index)) return StoredKind::kNull;
+  bool ColumnIsNull(int index) const override { return PQgetisnull(result_.get(), row_, index) != 0; }
+  std::optional<int64_t> ColumnInteger(int index) const override {
+    if (ColumnIsNull(index)) return std::nullopt;
+    const char* text = PQgetvalue(result_.get(), row_, index);
     switch (PQftype(result_.get(), index)) {
-      case kBoolOid:
+      case kBoolOid: return text[0] == 't' ? 1 : 0;
+      case kNumericOid:
+        if (!WholeNumeric(index)) return std::nullopt;
+        break;  // in range: CheckWholeNumbers saw it when the row came
       case kInt2Oid:
       case kInt4Oid:
       case kInt8Oid:
-      case kOidOid: return StoredKind::kInteger;
-      case kFloat4Oid:
-      case kFloat8Oid: return StoredKind::kReal;
-      case kNumericOid: return WholeNumeric(index) ? StoredKind::kInteger : StoredKind::kReal;
-      case kByteaOid: return StoredKind::kBlob;
-      default: return StoredKind::kText;
+      case kOidOid: break;
+      default: return std::nullopt;
     }
-  }
-  int64_t ColumnInteger(int index) const override {
-    const char* text = PQgetvalue(result_.get(), row_, index);
-    if (PQftype(result_.get(), index) == kBoolOid) return text[0] == 't' ? 1 : 0;
     int64_t value = 0;
     std::from_chars(text, text + PQgetlength(result_.get(), row_, index), value);
-    if (PQftype(result_.get(), index) == kNumericOid && !WholeNumeric(index)) {
-      return static_cast<int64_t>(ColumnReal(index));
-    }
     return value;
   }
-  double ColumnReal(int index) const override {
+  std::optional<double> ColumnReal(int index) const override {
+    if (ColumnIsNull(index)) return std::nullopt;
+    const Oid type = PQftype(result_.get(), index);
+    if (type != kFloat4Oid && type != kFloat8Oid && !(type == kNumericOid && !WholeNumeric(index))) return std::nullopt;
     const char* text = PQgetvalue(result_.get(), row_, index);
     const std::string_view word(text);
     if (word == "NaN") return std::numeric_limits<double>::quiet_NaN();
     if (word == "Infinity") return std::numeric_limits<double>::infinity();
     if (word == "-Infinity") return -std::numeric_limits<double>::infinity();
     return std::strtod(text, nullptr);
+  }
+  bool ColumnIsBinary(int index) const override {
+    return !ColumnIsNull(index) && PQftype(result_.get(), index) == kByteaOid;
   }
   std::string_view ColumnText(int index) const override {
     if (PQgetisnull(result_.get(), row_, index)) return {};

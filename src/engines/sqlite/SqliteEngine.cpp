@@ -95,13 +95,14 @@ void CDateFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv)
 // The progress handler of a running report statement: non-zero stops it (SQLITE_INTERRUPT).
 int StopReportWhenDue(void* report) { return static_cast<const RunningReport*>(report)->MustStop() ? 1 : 0; }
 
-// The descriptions of a compiled statement's result columns, each read from the engine (its
-// declared type and the schema's constraints, a lookup of the table and column by name) the
-// first time it is asked for and kept with the statement while it is cached. They are kept for
-// one compilation: when the engine compiles the statement again (after a change of the schema)
-// they are read afresh.
+// The descriptions of a compiled statement's result columns, each read from the engine (the
+// column's origin, looked up in the catalog, and the schema's constraints, a lookup of the table
+// and column by name) the first time it is asked for and kept with the statement while it is
+// cached. They are kept for one compilation and one catalog: when the engine compiles the
+// statement again (after a change of the schema) they are read afresh.
 struct ColumnMemo {
   int compilation = 0;  // the statement's SQLITE_STMTSTATUS_REPREPARE count when they were read
+  const Catalog* catalog = nullptr;
   std::vector<std::optional<EngineColumn>> described;
 };
 
@@ -156,11 +157,13 @@ class SqliteStatement final : public EngineStatement {
  public:
   // A statement with a cache goes back to it, under `sql`, when destroyed; one without is
   // finalized.
-  // A report statement (`report` given) is never cached.
-  SqliteStatement(sqlite3* db, sqlite3_stmt* statement, std::weak_ptr<StatementCache> cache, std::string sql = {},
-                  std::unique_ptr<RunningReport> report = nullptr, std::shared_ptr<ColumnMemo> columns = nullptr)
-      : db_(db), statement_(statement), cache_(std::move(cache)), sql_(std::move(sql)), report_(std::move(report)),
-        columns_(std::move(columns)) {}
+  // A report statement (`report` given) is never cached. Result columns are described from
+  // `catalog` (none: every column is kVariant).
+  SqliteStatement(sqlite3* db, const Catalog* catalog, sqlite3_stmt* statement, std::weak_ptr<StatementCache> cache,
+                  std::string sql = {}, std::unique_ptr<RunningReport> report = nullptr,
+                  std::shared_ptr<ColumnMemo> columns = nullptr)
+      : db_(db), catalog_(catalog), statement_(statement), cache_(std::move(cache)), sql_(std::move(sql)),
+        report_(std::move(report)), columns_(std::move(columns)) {}
   ~SqliteStatement() override {
     if (auto cache = cache_.lock()) {
       cache->Give(std::move(sql_), statement_, std::move(columns_));
@@ -205,26 +208,28 @@ class SqliteStatement final : public EngineStatement {
     const int count = sqlite3_column_count(statement_);
     if (index < 0 || index >= count) return Describe(index);
     const int compilation = sqlite3_stmt_status(statement_, SQLITE_STMTSTATUS_REPREPARE, 0);
-    if (!columns_ || columns_->compilation != compilation || columns_->described.size() != static_cast<size_t>(count)) {
+    if (!columns_ || columns_->compilation != compilation || columns_->catalog != catalog_ ||
+        columns_->described.size() != static_cast<size_t>(count)) {
       columns_ = std::make_shared<ColumnMemo>();
       columns_->compilation = compilation;
+      columns_->catalog = catalog_;
       columns_->described.resize(static_cast<size_t>(count));
     }
     std::optional<EngineColumn>& described = columns_->described[static_cast<size_t>(index)];
     if (!described) described = Describe(index);
     return *described;
   }
-  StoredKind ColumnKind(int index) const override {
-    switch (sqlite3_column_type(statement_, index)) {
-      case SQLITE_INTEGER: return StoredKind::kInteger;
-      case SQLITE_FLOAT: return StoredKind::kReal;
-      case SQLITE_TEXT: return StoredKind::kText;
-      case SQLITE_BLOB: return StoredKind::kBlob;
-      default: return StoredKind::kNull;
-    }
+  // The storage class is asked for before any conversion: a read that converts changes it.
+  bool ColumnIsNull(int index) const override { return sqlite3_column_type(statement_, index) == SQLITE_NULL; }
+  std::optional<int64_t> ColumnInteger(int index) const override {
+    if (sqlite3_column_type(statement_, index) != SQLITE_INTEGER) return std::nullopt;
+    return sqlite3_column_int64(statement_, index);
   }
-  int64_t ColumnInteger(int index) const override { return sqlite3_column_int64(statement_, index); }
-  double ColumnReal(int index) const override { return sqlite3_column_double(statement_, index); }
+  std::optional<double> ColumnReal(int index) const override {
+    if (sqlite3_column_type(statement_, index) != SQLITE_FLOAT) return std::nullopt;
+    return sqlite3_column_double(statement_, index);
+  }
+  bool ColumnIsBinary(int index) const override { return sqlite3_column_type(statement_, index) == SQLITE_BLOB; }
   std::string_view ColumnText(int index) const override {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, index));
     return text == nullptr ? std::string_view() : std::string_view(text, sqlite3_column_bytes(statement_, index));
@@ -236,11 +241,18 @@ class SqliteStatement final : public EngineStatement {
     EngineColumn column;
     const char* name = sqlite3_column_name(statement_, index);
     if (name != nullptr) column.name = name;
-    if (const char* declared = sqlite3_column_decltype(statement_, index)) column.declared_type = declared;
     const char* table = sqlite3_column_table_name(statement_, index);
     const char* origin = sqlite3_column_origin_name(statement_, index);
     const char* database = sqlite3_column_database_name(statement_, index);
     if (table != nullptr && origin != nullptr) {
+      // The company's tables are in the main database; a table of the same name elsewhere (the
+      // engine's own temp schema) is not the catalog's.
+      if (catalog_ != nullptr && database != nullptr && std::string_view(database) == "main") {
+        if (const std::optional<ColumnDef> found = FindCatalogColumn(*catalog_, table, origin)) {
+          column.type = found->kind;
+          column.width = found->width;
+        }
+      }
       int not_null = 0, primary_key = 0, autoincrement = 0;
       if (sqlite3_table_column_metadata(db_, database, table, origin, nullptr, nullptr, &not_null, &primary_key,
                                         &autoincrement) == SQLITE_OK) {
@@ -252,6 +264,7 @@ class SqliteStatement final : public EngineStatement {
   }
 
   sqlite3* db_;
+  const Catalog* catalog_;
   sqlite3_stmt* statement_;
   std::weak_ptr<StatementCache> cache_;
   std::string sql_;
@@ -431,9 +444,11 @@ class SqliteConnection final : public EngineConnection {
 
   std::unique_ptr<EngineStatement> Prepare(std::string_view sql) override {
     if (auto [cached, columns] = cache_->Take(sql); cached != nullptr) {
-      return std::make_unique<SqliteStatement>(db_, cached, cache_, std::string(sql), nullptr, std::move(columns));
+      return std::make_unique<SqliteStatement>(db_, catalog_, cached, cache_, std::string(sql), nullptr,
+                                               std::move(columns));
     }
-    return std::make_unique<SqliteStatement>(db_, Compile(sql, SQLITE_PREPARE_PERSISTENT), cache_, std::string(sql));
+    return std::make_unique<SqliteStatement>(db_, catalog_, Compile(sql, SQLITE_PREPARE_PERSISTENT), cache_,
+                                             std::string(sql));
   }
 
   std::unique_ptr<EngineStatement> PrepareReport(std::string_view sql) override {
@@ -452,7 +467,7 @@ class SqliteConnection final : public EngineConnection {
     }
     sqlite3_set_authorizer(db_, nullptr, nullptr);
     // Not kept for reuse: it was compiled under the report rules, and the connection is spent.
-    return std::make_unique<SqliteStatement>(db_, statement, std::weak_ptr<StatementCache>(), std::string(),
+    return std::make_unique<SqliteStatement>(db_, catalog_, statement, std::weak_ptr<StatementCache>(), std::string(),
                                              std::make_unique<RunningReport>());
   }
 
@@ -480,7 +495,10 @@ class SqliteConnection final : public EngineConnection {
   size_t CachedStatementCount() const override { return cache_->size(); }
   const EngineDialect& Dialect() const override { return kDialect; }
 
-  void CheckSchema(const Catalog& catalog) override { CheckSqliteSchema(*this, catalog); }
+  void CheckSchema(const Catalog& catalog) override {
+    catalog_ = &catalog;
+    CheckSqliteSchema(*this, catalog);
+  }
 
   void Begin(Access access) override { Control(access == Access::kWrite ? "BEGIN IMMEDIATE;" : "BEGIN;"); }
   void Commit() override {
@@ -538,7 +556,7 @@ class SqliteConnection final : public EngineConnection {
   int64_t KeyCounter(const TableDef& table) override {
     const auto statement = Prepare("SELECT seq FROM sqlite_sequence WHERE name=?;");
     statement->BindText(1, table.name);
-    return statement->Step() && statement->ColumnKind(0) == StoredKind::kInteger ? statement->ColumnInteger(0) : 0;
+    return statement->Step() ? statement->ColumnInteger(0).value_or(0) : 0;
   }
   void AdvanceKeyCounter(const TableDef& table, int64_t last) override {
     const auto raise = Prepare("UPDATE sqlite_sequence SET seq=?1 WHERE name=?2 AND seq<?1;");
@@ -627,6 +645,7 @@ class SqliteConnection final : public EngineConnection {
   std::pair<uint64_t, uint64_t> identity_{0, 0};
   sqlite3* db_ = nullptr;
   bool spent_ = false;
+  const Catalog* catalog_ = nullptr;  // from CheckSchema: what result columns are described by
   std::shared_ptr<StatementCache> cache_ = std::make_shared<StatementCache>();
 };
 

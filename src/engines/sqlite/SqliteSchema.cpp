@@ -306,7 +306,7 @@ std::vector<std::vector<std::optional<std::string>>> Rows(EngineConnection& conn
   while (statement->Step()) {
     auto& row = rows.emplace_back();
     for (int i = 0; i < statement->ColumnCount(); ++i) {
-      if (statement->ColumnKind(i) == StoredKind::kNull) {
+      if (statement->ColumnIsNull(i)) {
         row.emplace_back();
       } else {
         row.emplace_back(std::string(statement->ColumnText(i)));
@@ -468,6 +468,8 @@ void CreateSqliteDatabase(std::string_view path, const Catalog& catalog, const s
     connection->ExecuteControl("PRAGMA application_id=" + std::to_string(catalog.mark) + ";");
     connection->ExecuteControl(SqliteSchemaSql(catalog));
     connection->ExecuteControl("PRAGMA user_version=" + std::to_string(catalog.version) + ";");
+    // Finds the schema current, and lets the first rows' reads describe their columns.
+    connection->CheckSchema(catalog);
     UnitOfWork::RunOnNewCompany(std::string(path), *connection, first_rows);
     connection->ExecuteControl("COMMIT;");
     // Closing the last connection moves the log into the file and removes it; a log left behind
