@@ -238,8 +238,10 @@ TEST(SchemaVersion3, ACompanyOfVersion2GainsTheStatementLinesAndKeepsItsBooks) {
 }
 
 // The company's catalog with one version more, which only its steps describe: version 4 gives
-// each account a count of its register rows, 0 for a row that leaves it out, and fills it.
+// each account a count of its register rows, 0 for a row that leaves it out, and the time it was
+// counted (a default the file cannot add in place: its table is made anew), and fills the count.
 constexpr ColumnDef kRegisterRows{"RegisterRows", FieldType::kLong, 0, ColumnDefault::kZero};
+constexpr ColumnDef kCountedAt{"CountedAt", FieldType::kDate, 0, ColumnDefault::kNow};
 
 void CountRegisterRows(EngineConnection& connection) {
   std::vector<std::pair<int64_t, int64_t>> counts;
@@ -271,12 +273,14 @@ class Version4 {
       if (table.name != "ACAccount") continue;
       account_columns_.assign(table.columns.begin(), table.columns.end());
       account_columns_.push_back(kRegisterRows);
+      account_columns_.push_back(kCountedAt);
     }
     for (const TableDef& table : base_.tables) {
       tables_.push_back(table.name == "ACAccount" ? TableDef{table.name, account_columns_} : table);
     }
     steps_.assign(base_.steps.begin(), base_.steps.end());
     steps_.push_back({4, SchemaStepKind::kAddColumn, "ACAccount", &kRegisterRows});
+    steps_.push_back({4, SchemaStepKind::kAddColumn, "ACAccount", &kCountedAt});
     steps_.push_back({4, SchemaStepKind::kBackfill, {}, nullptr, {}, "the register rows of each account", fill});
     catalog_ = base_;
     catalog_.tables = tables_;
@@ -335,6 +339,7 @@ TEST(SchemaSteps, ALaterVersionDescribedOnlyByItsStepsIsAppliedWholeOrNotAtAll) 
   }
   EXPECT_EQ(RawScalar(company.path(), version_sql), "3");
   EXPECT_NE(RawExec(company.path(), "SELECT RegisterRows FROM ACAccount;"), "");
+  EXPECT_NE(RawExec(company.path(), "SELECT CountedAt FROM ACAccount;"), "");
   EXPECT_EQ(DumpTables(company.path()), books);
 
   // The steps of version 4 on a new connection: the column, with its default on the rows that
@@ -343,6 +348,7 @@ TEST(SchemaSteps, ALaterVersionDescribedOnlyByItsStepsIsAppliedWholeOrNotAtAll) 
   OpenEngine(BuildConnectionString(company.path()))->CheckSchema(version4.catalog());
   EXPECT_EQ(RawScalar(company.path(), version_sql), "4");
   EXPECT_EQ(registers(), "2,2,0");
+  EXPECT_EQ(RawScalar(company.path(), "SELECT COUNT(*) FROM ACAccount WHERE CountedAt IS NOT NULL"), "3");
   EXPECT_EQ(DumpTables(company.path()), books);
   // Once there, a second opening with the same catalog changes nothing.
   ASSERT_EQ(RawExec(company.path(), "UPDATE ACAccount SET RegisterRows=7 WHERE ACAccountID=" + std::to_string(idle) + ";"), "");

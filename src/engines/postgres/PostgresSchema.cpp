@@ -307,7 +307,8 @@ std::string TableSql(const TableDef& table) {
 std::string IndexSql(const IndexDef& index, bool if_missing = false) {
   std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
   for (char& c : name) c = c == ',' ? '_' : c;
-  return std::string(if_missing ? "CREATE INDEX IF NOT EXISTS " : "CREATE INDEX ") + name + " ON " + std::string(index.table) + " (" + std::string(index.columns) + ");\n";
+  return std::string(if_missing ? "CREATE INDEX IF NOT EXISTS " : "CREATE INDEX ") + name + " ON " +
+         std::string(index.table) + " (" + std::string(index.columns) + ");\n";
 }
 
 std::string IndexesSql(const Catalog& catalog) {
