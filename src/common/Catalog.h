@@ -95,7 +95,7 @@ class EngineConnection;
 // What one schema version changed, as a step the engines apply to a company of an earlier
 // version (EngineConnection::CheckSchema), in the order of the catalog's list.
 enum class SchemaStepKind {
-  kAddTable,         // `table`, with the columns it has at the step's version (ColumnsAtVersion)
+  kAddTable,         // `table`, with the columns it has at that step (ColumnsAtStep)
   kAddColumn,        // `column` added to `table`; existing rows take its default
   kAddIndex,         // an index on `table` (`columns`), as the catalog's indexes are made
   kRedefineColumns,  // every table there takes the catalog's definition of each of its columns
@@ -131,8 +131,9 @@ struct Catalog {
   std::span<const SchemaStep> steps;
 };
 
-// The columns of `table` at schema `version`: the catalog's, less those a later step adds.
-std::vector<ColumnDef> ColumnsAtVersion(const Catalog& catalog, const TableDef& table, int32_t version);
+// The columns `table` has once `step` (one of the catalog's steps) is done: the catalog's, less
+// those a step after it in the list adds.
+std::vector<ColumnDef> ColumnsAtStep(const Catalog& catalog, const TableDef& table, const SchemaStep& step);
 
 // The text of the Overflow a range guard (or a kept total) raises, and of a delete guard's
 // refusal; the same words on every engine.

@@ -128,13 +128,13 @@ constexpr SchemaStep kSteps[] = {
 
 }  // namespace
 
-std::vector<ColumnDef> ColumnsAtVersion(const Catalog& catalog, const TableDef& table, int32_t version) {
+std::vector<ColumnDef> ColumnsAtStep(const Catalog& catalog, const TableDef& table, const SchemaStep& step) {
   std::vector<ColumnDef> columns;
   for (const ColumnDef& column : table.columns) {
     bool later = false;
-    for (const SchemaStep& step : catalog.steps) {
-      later = later || (step.kind == SchemaStepKind::kAddColumn && step.version > version && step.table == table.name &&
-                        step.column != nullptr && step.column->name == column.name);
+    for (const SchemaStep& other : catalog.steps) {
+      later = later || (&other > &step && other.kind == SchemaStepKind::kAddColumn && other.table == table.name &&
+                        other.column != nullptr && other.column->name == column.name);
     }
     if (!later) columns.push_back(column);
   }

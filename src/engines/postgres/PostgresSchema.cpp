@@ -343,7 +343,7 @@ void ApplyStep(EngineConnection& connection, const Catalog& catalog, const Schem
   switch (step.kind) {
     case SchemaStepKind::kAddTable: {
       const TableDef& table = CatalogTable(catalog, step.table);
-      const std::vector<ColumnDef> columns = ColumnsAtVersion(catalog, table, step.version);
+      const std::vector<ColumnDef> columns = ColumnsAtStep(catalog, table, step);
       std::string sql = TableSql(TableDef{table.name, columns});
       if (role_there) {
         const std::string t(table.name), role(report_role);

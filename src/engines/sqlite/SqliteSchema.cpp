@@ -373,10 +373,11 @@ const TableDef& CatalogTable(const Catalog& catalog, std::string_view name) {
   throw Error::Runtime(kInvalidArgument, "The catalog has no table named " + std::string(name) + ".");
 }
 
-// True when a step after `version` adds the table `name`.
-bool AddedAfter(const Catalog& catalog, std::string_view name, int32_t version) {
-  for (const SchemaStep& step : catalog.steps) {
-    if (step.kind == SchemaStepKind::kAddTable && step.table == name && step.version > version) return true;
+// True when a step after `step` in the catalog's list adds the table `name`: the table is that
+// step's to make.
+bool AddedLater(const Catalog& catalog, std::string_view name, const SchemaStep& step) {
+  for (const SchemaStep& other : catalog.steps) {
+    if (&other > &step && other.kind == SchemaStepKind::kAddTable && other.table == name) return true;
   }
   return false;
 }
@@ -388,7 +389,7 @@ bool AddedAfter(const Catalog& catalog, std::string_view name, int32_t version) 
 void ApplyStep(EngineConnection& connection, const Catalog& catalog, const SchemaStep& step) {
   switch (step.kind) {
     case SchemaStepKind::kAddTable: {
-      const std::vector<ColumnDef> columns = ColumnsAtVersion(catalog, CatalogTable(catalog, step.table), step.version);
+      const std::vector<ColumnDef> columns = ColumnsAtStep(catalog, CatalogTable(catalog, step.table), step);
       connection.ExecuteControl(CreateTableSql(TableDef{step.table, columns}, step.table));
       return;
     }
@@ -396,7 +397,7 @@ void ApplyStep(EngineConnection& connection, const Catalog& catalog, const Schem
       const TableDef& table = CatalogTable(catalog, step.table);
       const ColumnDef& column = *step.column;
       if (column.name == table.columns[0].name || column.default_value == ColumnDefault::kNow) {
-        const std::vector<ColumnDef> columns = ColumnsAtVersion(catalog, table, step.version);
+        const std::vector<ColumnDef> columns = ColumnsAtStep(catalog, table, step);
         RebuildTable(connection, TableDef{table.name, columns});
         return;
       }
@@ -409,8 +410,8 @@ void ApplyStep(EngineConnection& connection, const Catalog& catalog, const Schem
       return;
     case SchemaStepKind::kRedefineColumns:
       for (const TableDef& table : catalog.tables) {
-        if (AddedAfter(catalog, table.name, step.version)) continue;
-        const std::vector<ColumnDef> columns = ColumnsAtVersion(catalog, table, step.version);
+        if (AddedLater(catalog, table.name, step)) continue;
+        const std::vector<ColumnDef> columns = ColumnsAtStep(catalog, table, step);
         RebuildTable(connection, TableDef{table.name, columns});
       }
       return;
