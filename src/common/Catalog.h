@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ledgerkit/common/FieldType.h"
 
@@ -90,6 +91,33 @@ struct DeleteGuardDef {
   std::string_view trigger;  // the engine's name of the guard, where each has one of its own
 };
 
+class EngineConnection;
+
+// What one schema version changed, as a step the engines apply to a company of an earlier
+// version (EngineConnection::CheckSchema), in the order of the catalog's list.
+enum class SchemaStepKind {
+  kAddTable,         // `table`, with the columns it has at that step (ColumnsAtStep)
+  kAddColumn,        // `column` added to `table`; existing rows take its default
+  kAddIndex,         // an index on `table` (`columns`), as the catalog's indexes are made
+  kRedefineColumns,  // every table there takes the catalog's definition of each of its columns
+                     // (kind, width, letter case, the checks on its values), keeping every row
+  kBackfill,         // `backfill` fills what earlier steps added, in the upgrade's transaction
+};
+
+// A backfill works through the connection's ordinary Prepare, Bind and Step calls, so one
+// function serves every engine. An Error it throws undoes the whole upgrade.
+using SchemaBackfill = void (*)(EngineConnection& connection);
+
+struct SchemaStep {
+  int32_t version;  // the version the company has once this step (and the others of it) is done
+  SchemaStepKind kind;
+  std::string_view table = {};        // kAddTable, kAddColumn, kAddIndex
+  const ColumnDef* column = nullptr;  // kAddColumn: as the catalog's table lists it
+  std::string_view columns = {};      // kAddIndex: comma-separated
+  std::string_view name = {};         // kBackfill: what it fills, for the engine's messages
+  SchemaBackfill backfill = nullptr;  // kBackfill
+};
+
 struct Catalog {
   std::span<const TableDef> tables;
   std::span<const IndexDef> indexes;
@@ -98,7 +126,15 @@ struct Catalog {
   std::span<const KeptTotalsDef> kept_totals;   // made after the tables, in this order
   std::span<const RangeGuardDef> range_guards;
   std::span<const DeleteGuardDef> delete_guards;
+  // What each version after the first changed, oldest first; the one place that says it. The
+  // tables, indexes and rules above are those of `version`; after the steps an engine makes the
+  // rules (kept totals' triggers, range and delete guards) again from the catalog.
+  std::span<const SchemaStep> steps;
 };
+
+// The columns `table` has once `step` (one of the catalog's steps) is done: the catalog's, less
+// those a step after it in the list adds.
+std::vector<ColumnDef> ColumnsAtStep(const Catalog& catalog, const TableDef& table, const SchemaStep& step);
 
 // The text of the Overflow a range guard (or a kept total) raises, and of a delete guard's
 // refusal; the same words on every engine.

@@ -1,11 +1,15 @@
 #include "entities/Catalog.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "common/Engine.h"
 #include "ledgerkit/common/Error.h"
 #include "ledgerkit/common/ErrorNumbers.h"
 #include "common/Text.h"
 #include "ledgerkit/entities/Schema.h"
+#include "security/UserNames.h"
 
 namespace ledgerkit {
 
@@ -88,7 +92,55 @@ constexpr DeleteGuardDef kDeleteGuards[] = {
      "lk_account_delete_lines"},
 };
 
+// Gives every user and session row without a matching form of its name the form of
+// security/UserNames.h, so lookups by that form find rows written before it was kept.
+void FillUserKeys(EngineConnection& connection) {
+  for (const std::string_view table : {db::IUser::kTable, db::SysSessions::kTable}) {
+    const std::string key = std::string(table) + "ID";
+    std::vector<std::pair<int64_t, std::string>> names;
+    {
+      const auto select = connection.Prepare("SELECT " + key + ", UserName FROM " + std::string(table) +
+                                             " WHERE UserKey IS NULL AND UserName IS NOT NULL");
+      while (select->Step()) names.emplace_back(select->ColumnInteger(0).value_or(0), std::string(select->ColumnText(1)));
+    }
+    const auto update = connection.Prepare("UPDATE " + std::string(table) + " SET UserKey = ? WHERE " + key + " = ?");
+    for (const auto& [row, name] : names) {
+      update->Reset();
+      update->BindText(1, UserNameKey(name));
+      update->BindInteger(2, row);
+      while (update->Step()) {
+      }
+    }
+  }
+}
+
+// Version 2: text sorted and matched without regard to letter case, money columns that hold
+// exact counts only (on a server, companies began here). Version 3: the statement lines
+// imported on each bank account.
+constexpr SchemaStep kSteps[] = {
+    {2, SchemaStepKind::kRedefineColumns},
+    {2, SchemaStepKind::kAddIndex, db::IUser::kTable, nullptr, "UserName"},
+    {2, SchemaStepKind::kAddIndex, db::SysSessions::kTable, nullptr, "UserName"},
+    {2, SchemaStepKind::kBackfill, {}, nullptr, {}, "the matching forms of user names", FillUserKeys},
+    {3, SchemaStepKind::kAddTable, db::ACStatementLine::kTable},
+    {3, SchemaStepKind::kAddIndex, db::ACStatementLine::kTable, nullptr, "AccountID,StatementID"},
+    {3, SchemaStepKind::kAddIndex, db::ACStatementLine::kTable, nullptr, "TransactionNumber"},
+};
+
 }  // namespace
+
+std::vector<ColumnDef> ColumnsAtStep(const Catalog& catalog, const TableDef& table, const SchemaStep& step) {
+  std::vector<ColumnDef> columns;
+  for (const ColumnDef& column : table.columns) {
+    bool later = false;
+    for (const SchemaStep& other : catalog.steps) {
+      later = later || (&other > &step && other.kind == SchemaStepKind::kAddColumn && other.table == table.name &&
+                        other.column != nullptr && other.column->name == column.name);
+    }
+    if (!later) columns.push_back(column);
+  }
+  return columns;
+}
 
 std::string RangeGuardMessage(std::string_view what) {
   return "Overflow: " + std::string(what) + " would leave the currency range.";
@@ -123,8 +175,8 @@ std::span<const TableDef> SchemaTables() { return kTables; }
 std::span<const IndexDef> SchemaIndexes() { return kIndexes; }
 
 const Catalog& CompanyCatalog() {
-  static const Catalog catalog{kTables, kIndexes, kSchemaVersion, kApplicationId, kKeptTotals, kRangeGuards,
-                               kDeleteGuards};
+  static const Catalog catalog{kTables,      kIndexes,      kSchemaVersion, kApplicationId,
+                               kKeptTotals, kRangeGuards, kDeleteGuards,  kSteps};
   return catalog;
 }
 

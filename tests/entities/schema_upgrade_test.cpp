@@ -13,9 +13,16 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "common/Engine.h"
 #include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/DataAccess.h"
+#include "ledgerkit/common/Date.h"
 #include "ledgerkit/common/Error.h"
+#include "ledgerkit/common/ErrorNumbers.h"
 #include "security/UserNames.h"
 #include "ledgerkit/entities/Entity.h"
 #include "entities/Catalog.h"
@@ -228,6 +235,136 @@ TEST(SchemaVersion3, ACompanyOfVersion2GainsTheStatementLinesAndKeepsItsBooks) {
   EXPECT_EQ(RawScalar(company.path(), "SELECT COUNT(*) FROM ACStatementLine"), "0");
   EXPECT_EQ(RawScalar(company.path(), "SELECT group_concat(Name) FROM ACAccount"), before);
   for (const CheckFinding& finding : CheckCompanyFile(company.path())) ADD_FAILURE() << finding.kind << ": " << finding.message;
+}
+
+// The company's catalog with one version more, which only its steps describe: version 4 gives
+// each account a count of its register rows, 0 for a row that leaves it out, and the time it was
+// counted (a default the file cannot add in place: its table is made anew), and fills the count.
+constexpr ColumnDef kRegisterRows{"RegisterRows", FieldType::kLong, 0, ColumnDefault::kZero};
+constexpr ColumnDef kCountedAt{"CountedAt", FieldType::kDate, 0, ColumnDefault::kNow};
+
+void CountRegisterRows(EngineConnection& connection) {
+  std::vector<std::pair<int64_t, int64_t>> counts;
+  {
+    const auto select =
+        connection.Prepare("SELECT Parent, COUNT(*) FROM ACTransaction WHERE Parent IS NOT NULL GROUP BY Parent");
+    while (select->Step()) counts.emplace_back(select->ColumnInteger(0).value_or(0), select->ColumnInteger(1).value_or(0));
+  }
+  const auto update = connection.Prepare("UPDATE ACAccount SET RegisterRows = ? WHERE ACAccountID = ?");
+  for (const auto& [account, rows] : counts) {
+    update->Reset();
+    update->BindInteger(1, rows);
+    update->BindInteger(2, account);
+    while (update->Step()) {
+    }
+  }
+}
+
+// Fails once every count is written, as a fill that meets a row it cannot take would.
+void CountRegisterRowsThenFail(EngineConnection& connection) {
+  CountRegisterRows(connection);
+  throw Error::Runtime(kInvalidArgument, "The register rows of account 2 could not be counted.");
+}
+
+class Version4 {
+ public:
+  explicit Version4(SchemaBackfill fill) : base_(CompanyCatalog()) {
+    for (const TableDef& table : base_.tables) {
+      if (table.name != "ACAccount") continue;
+      account_columns_.assign(table.columns.begin(), table.columns.end());
+      account_columns_.push_back(kRegisterRows);
+      account_columns_.push_back(kCountedAt);
+    }
+    for (const TableDef& table : base_.tables) {
+      tables_.push_back(table.name == "ACAccount" ? TableDef{table.name, account_columns_} : table);
+    }
+    steps_.assign(base_.steps.begin(), base_.steps.end());
+    steps_.push_back({4, SchemaStepKind::kAddColumn, "ACAccount", &kRegisterRows});
+    steps_.push_back({4, SchemaStepKind::kAddColumn, "ACAccount", &kCountedAt});
+    steps_.push_back({4, SchemaStepKind::kBackfill, {}, nullptr, {}, "the register rows of each account", fill});
+    catalog_ = base_;
+    catalog_.tables = tables_;
+    catalog_.version = 4;
+    catalog_.steps = steps_;
+  }
+  Version4(const Version4&) = delete;
+  Version4& operator=(const Version4&) = delete;
+  const Catalog& catalog() const { return catalog_; }
+
+ private:
+  const Catalog& base_;
+  std::vector<ColumnDef> account_columns_;
+  std::vector<TableDef> tables_;
+  std::vector<SchemaStep> steps_;
+  Catalog catalog_{};
+};
+
+TEST(SchemaSteps, ALaterVersionDescribedOnlyByItsStepsIsAppliedWholeOrNotAtAll) {
+  TempCompany company;
+  const bool server = testing::OnPostgres();
+  const std::string version_sql = server ? "SELECT Version FROM lk_Schema" : "PRAGMA user_version";
+  ASSERT_EQ(RawExec(company.path(), "INSERT INTO IUser (Parent,UserName,Password,AllowLogon) VALUES (1,'alice','pw',1);"), "");
+  CACMgr ledger;
+  const Variant type = ledger.AddAccountType(company.account(), "alice", "", "Assets", "", false, int32_t{bstASSET});
+  const int32_t bank = ToLong(ledger.AddAccount(company.account(), "alice", "", "1000", "Bank", "", "", false, "", 0, type, 0));
+  const int32_t cash = ToLong(ledger.AddAccount(company.account(), "alice", "", "1100", "Cash", "", "", false, "", 0, type, 0));
+  const int32_t idle = ToLong(ledger.AddAccount(company.account(), "alice", "", "1200", "Idle", "", "", false, "", 0, type, 0));
+  const auto post = [&](int64_t units) {
+    const std::string number = ledger.BeginTransaction(company.account(), "alice", "", static_cast<int32_t>(ttGENJRNL),
+                                                       Date::FromCivil(2026, 3, 31), "Float", 0, Currency(), "", "", "");
+    ledger.PostDebit(company.account(), number, cash, Currency::FromUnits(units), "in");
+    ledger.PostCredit(company.account(), number, bank, Currency::FromUnits(units), "out");
+    ledger.EndTransaction(company.account(), number);
+  };
+  post(100);
+  post(250);
+  const std::string books = DumpTables(company.path());
+  const auto registers = [&] {
+    std::string counts;
+    for (const int32_t id : {bank, cash, idle}) {
+      counts += (counts.empty() ? "" : ",") +
+                RawScalar(company.path(), "SELECT RegisterRows FROM ACAccount WHERE ACAccountID=" + std::to_string(id));
+    }
+    return counts;
+  };
+
+  // A fill that fails undoes the whole upgrade: the company stays at version 3, without the
+  // column, every row as it was; the error is the fill's own.
+  {
+    const Version4 failing(CountRegisterRowsThenFail);
+    const auto connection = OpenEngine(BuildConnectionString(company.path()));
+    const Error error = CaptureError([&] { connection->CheckSchema(failing.catalog()); });
+    EXPECT_EQ(error.number(), kInvalidArgument);
+    EXPECT_EQ(error.description(), "The register rows of account 2 could not be counted.");
+  }
+  EXPECT_EQ(RawScalar(company.path(), version_sql), "3");
+  EXPECT_NE(RawExec(company.path(), "SELECT RegisterRows FROM ACAccount;"), "");
+  EXPECT_NE(RawExec(company.path(), "SELECT CountedAt FROM ACAccount;"), "");
+  EXPECT_EQ(DumpTables(company.path()), books);
+
+  // The steps of version 4 on a new connection: the column, with its default on the rows that
+  // were there, the counts the fill wrote, and the version.
+  const Version4 version4(CountRegisterRows);
+  OpenEngine(BuildConnectionString(company.path()))->CheckSchema(version4.catalog());
+  EXPECT_EQ(RawScalar(company.path(), version_sql), "4");
+  EXPECT_EQ(registers(), "2,2,0");
+  EXPECT_EQ(RawScalar(company.path(), "SELECT COUNT(*) FROM ACAccount WHERE CountedAt IS NOT NULL"), "3");
+  EXPECT_EQ(DumpTables(company.path()), books);
+  // Once there, a second opening with the same catalog changes nothing.
+  ASSERT_EQ(RawExec(company.path(), "UPDATE ACAccount SET RegisterRows=7 WHERE ACAccountID=" + std::to_string(idle) + ";"), "");
+  OpenEngine(BuildConnectionString(company.path()))->CheckSchema(version4.catalog());
+  EXPECT_EQ(registers(), "2,2,7");
+
+  // The books are whole, and the company's rules were made again after the steps: a library of
+  // version 3 (the mark set back; the added column changes none of its rows) posts on the
+  // upgraded company, the kept totals follow, and the check finds nothing.
+  ASSERT_EQ(RawExec(company.path(), server ? "UPDATE lk_Schema SET Version=3;" : "PRAGMA user_version=3;"), "");
+  std::thread([&] {
+    post(40);
+    EXPECT_EQ(ToText(ledger.GetAccountBalance(company.account(), cash)), "390");
+    for (const CheckFinding& finding : CheckCompanyFile(company.path())) ADD_FAILURE() << finding.kind << ": " << finding.message;
+  }).join();
+  EXPECT_EQ(RawScalar(company.path(), "SELECT COUNT(*) FROM ACTransaction WHERE Parent=" + std::to_string(cash)), "3");
 }
 
 }  // namespace

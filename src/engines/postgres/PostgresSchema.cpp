@@ -94,19 +94,30 @@ std::string Quoted(std::string_view text) {
   return sql + "'";
 }
 
-// The table of kept totals and the one trigger function that keeps it on every insert, delete
-// and update of its source rows. A total that would leave the bigint range is the server's own
-// error (22003), reported as Overflow (6): the range guard needs nothing written here.
-std::string KeptTotalsSql(const KeptTotalsDef& kept) {
+// The table of kept totals.
+std::string KeptTotalsTableSql(const KeptTotalsDef& kept) {
+  std::string sql = "\nCREATE TABLE " + std::string(kept.table) + " (\n  " + std::string(kept.key) + " bigint PRIMARY KEY";
+  for (const bool counts : {false, true}) {
+    for (const KeptSumDef& sum : kept.sums) {
+      sql += ",\n  " + std::string(counts ? sum.count : sum.total) + " bigint NOT NULL DEFAULT 0";
+    }
+  }
+  return sql + "\n);\n";
+}
+
+// The one trigger function that keeps the table of kept totals on every insert, delete and
+// update of its source rows, and its triggers; written over the ones there. A total that would
+// leave the bigint range is the server's own error (22003), reported as Overflow (6): the range
+// guard needs nothing written here.
+std::string KeptTotalsRulesSql(const KeptTotalsDef& kept) {
   const std::string table(kept.table), key(kept.key), source(kept.source), source_key(kept.source_key);
   const std::string function(kept.change_function);
-  std::string sql = "\nCREATE TABLE " + table + " (\n  " + key + " bigint PRIMARY KEY";
+  std::string sql;
   std::vector<std::string> columns{key}, values{"NEW." + source_key}, remove_totals, remove_counts, add_totals,
       add_counts;
   std::string watched = source_key;
   for (const KeptSumDef& sum : kept.sums) {
     const std::string total(sum.total), amount(sum.amount);
-    sql += ",\n  " + total + " bigint NOT NULL DEFAULT 0";
     columns.push_back(total);
     values.push_back("COALESCE(NEW." + amount + ", 0)");
     remove_totals.push_back(total + " = " + total + " - COALESCE(OLD." + amount + ", 0)");
@@ -115,7 +126,6 @@ std::string KeptTotalsSql(const KeptTotalsDef& kept) {
   }
   for (const KeptSumDef& sum : kept.sums) {
     const std::string count(sum.count), amount(sum.amount);
-    sql += ",\n  " + count + " bigint NOT NULL DEFAULT 0";
     columns.push_back(count);
     values.push_back("(NEW." + amount + " IS NOT NULL)::int");
     remove_counts.push_back(count + " = " + count + " - (OLD." + amount + " IS NOT NULL)::int");
@@ -125,7 +135,7 @@ std::string KeptTotalsSql(const KeptTotalsDef& kept) {
   values.pop_back();
   std::vector<std::string> removals = remove_totals;
   removals.insert(removals.end(), remove_counts.begin(), remove_counts.end());
-  sql += "\n);\nCREATE FUNCTION " + function + "() RETURNS trigger LANGUAGE plpgsql AS $f$\nBEGIN\n"
+  sql += "CREATE OR REPLACE FUNCTION " + function + "() RETURNS trigger LANGUAGE plpgsql AS $f$\nBEGIN\n"
          "  IF TG_OP IN ('DELETE', 'UPDATE') AND OLD." + source_key + " IS NOT NULL THEN\n"
          "    UPDATE " + table + " SET " + Joined(removals, ",\n      ") + "\n"
          "    WHERE " + key + " = OLD." + source_key + ";\n"
@@ -136,8 +146,10 @@ std::string KeptTotalsSql(const KeptTotalsDef& kept) {
          "    ON CONFLICT (" + key + ") DO UPDATE SET " + Joined(add_totals) + ",\n      " + Joined(add_counts) + ";\n"
          "  END IF;\n  RETURN NULL;\nEND $f$;\n";
   // One trigger serves inserts and deletes; the other only the updates that change a total.
+  sql += "DROP TRIGGER IF EXISTS " + std::string(kept.insert_trigger) + " ON " + source + ";\n";
   sql += "CREATE TRIGGER " + std::string(kept.insert_trigger) + " AFTER INSERT OR DELETE ON " + source +
          "\n  FOR EACH ROW EXECUTE FUNCTION " + function + "();\n";
+  sql += "DROP TRIGGER IF EXISTS " + std::string(kept.update_trigger) + " ON " + source + ";\n";
   sql += "CREATE TRIGGER " + std::string(kept.update_trigger) + " AFTER UPDATE OF " + watched + " ON " + source +
          "\n  FOR EACH ROW EXECUTE FUNCTION " + function + "();\n";
   return sql;
@@ -152,8 +164,8 @@ std::string KeyOf(const Catalog& catalog, std::string_view name) {
 }
 
 // The delete guards of the catalog: one function and trigger per guarded table, refusing with
-// 23503 (a row still referred to). The range guards need nothing: the server's bigint refuses a
-// value beyond the range itself.
+// 23503 (a row still referred to), written over the ones there. The range guards need nothing:
+// the server's bigint refuses a value beyond the range itself.
 std::string DeleteGuardsSql(const Catalog& catalog) {
   std::string sql = "\n";
   std::vector<std::string_view> done;
@@ -161,14 +173,15 @@ std::string DeleteGuardsSql(const Catalog& catalog) {
     if (std::find(done.begin(), done.end(), first.table) != done.end()) continue;
     done.push_back(first.table);
     const std::string name = "lk_" + std::string(first.row) + "_delete", key = KeyOf(catalog, first.table);
-    sql += "CREATE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql AS $f$\nBEGIN\n";
+    sql += "CREATE OR REPLACE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql AS $f$\nBEGIN\n";
     for (const DeleteGuardDef& guard : catalog.delete_guards) {
       if (guard.table != first.table) continue;
       sql += "  IF EXISTS (SELECT 1 FROM " + std::string(guard.referencing) + " WHERE " + std::string(guard.column) +
              " = OLD." + key + ") THEN\n    RAISE EXCEPTION " + Quoted(DeleteGuardMessage(guard)) +
              "\n      USING ERRCODE = '23503';\n  END IF;\n";
     }
-    sql += "  RETURN OLD;\nEND $f$;\nCREATE TRIGGER " + name + " BEFORE DELETE ON " + std::string(first.table) +
+    sql += "  RETURN OLD;\nEND $f$;\nDROP TRIGGER IF EXISTS " + name + " ON " + std::string(first.table) +
+           ";\nCREATE TRIGGER " + name + " BEFORE DELETE ON " + std::string(first.table) +
            " FOR EACH ROW EXECUTE FUNCTION " + name + "();\n";
   }
   return sql;
@@ -289,48 +302,115 @@ std::string TableSql(const TableDef& table) {
   return sql;
 }
 
-// The indexes of the catalog on `table`, or on every table when it is empty.
-std::string IndexesSql(const Catalog& catalog, std::string_view table = {}) {
+// The index, under the name it always has; `if_missing` leaves one of that name that is there
+// (an upgrade meets the indexes of files written by earlier libraries).
+std::string IndexSql(const IndexDef& index, bool if_missing = false) {
+  std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
+  for (char& c : name) c = c == ',' ? '_' : c;
+  return std::string(if_missing ? "CREATE INDEX IF NOT EXISTS " : "CREATE INDEX ") + name + " ON " +
+         std::string(index.table) + " (" + std::string(index.columns) + ");\n";
+}
+
+std::string IndexesSql(const Catalog& catalog) {
   std::string sql;
-  for (const IndexDef& index : catalog.indexes) {
-    if (!table.empty() && index.table != table) continue;
-    std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
-    for (char& c : name) c = c == ',' ? '_' : c;
-    sql += "CREATE INDEX " + name + " ON " + std::string(index.table) + " (" + std::string(index.columns) + ");\n";
-  }
+  for (const IndexDef& index : catalog.indexes) sql += IndexSql(index);
   return sql;
 }
 
-// Brings a company of version 2 to the catalog's version in one transaction: the tables it
-// lacks are made, with their indexes, and the report role (when there is one) may use them.
-// Another process may have done it meanwhile: the version read under the lock tells.
-void UpgradePostgresSchema(EngineConnection& connection, std::string_view report_role, const Catalog& catalog) {
+// The catalog's table `name`.
+const TableDef& CatalogTable(const Catalog& catalog, std::string_view name) {
+  for (const TableDef& table : catalog.tables) {
+    if (table.name == name) return table;
+  }
+  throw Error::Runtime(kInvalidArgument, "The catalog has no table named " + std::string(name) + ".");
+}
+
+// True when every step that brings a company of `version` to the catalog's version is one the
+// server takes. A change of column definitions is a file's alone: companies on a server began
+// at version 2, after the only one.
+bool StepsReachFrom(const Catalog& catalog, int64_t version) {
+  for (const SchemaStep& step : catalog.steps) {
+    if (step.version > version && step.kind == SchemaStepKind::kRedefineColumns) return false;
+  }
+  return true;
+}
+
+// One step in the server's words, inside the upgrade's transaction. A table added is given to
+// the report role `report_role` as the company's tables are, when the role is there; a column
+// added is the role's with its table.
+void ApplyStep(EngineConnection& connection, const Catalog& catalog, const SchemaStep& step,
+               std::string_view report_role, bool role_there) {
+  switch (step.kind) {
+    case SchemaStepKind::kAddTable: {
+      const TableDef& table = CatalogTable(catalog, step.table);
+      const std::vector<ColumnDef> columns = ColumnsAtStep(catalog, table, step);
+      std::string sql = TableSql(TableDef{table.name, columns});
+      if (role_there) {
+        const std::string t(table.name), role(report_role);
+        sql += "GRANT SELECT, INSERT, UPDATE, DELETE ON " + t + " TO " + role + ";\n"
+               "GRANT SELECT, UPDATE ON " + t + "_" + std::string(table.columns[0].name) + "_seq TO " + role + ";\n";
+      }
+      connection.ExecuteControl(sql);
+      return;
+    }
+    case SchemaStepKind::kAddColumn: {
+      const TableDef& table = CatalogTable(catalog, step.table);
+      connection.ExecuteControl("ALTER TABLE " + std::string(table.name) + " ADD COLUMN " +
+                                ColumnSql(*step.column, table.columns[0].name) + ";");
+      return;
+    }
+    case SchemaStepKind::kAddIndex:
+      connection.ExecuteControl(IndexSql(IndexDef{step.table, step.columns}, true));
+      return;
+    case SchemaStepKind::kRedefineColumns:
+      throw Error::Runtime(kInvalidArgument, "A company on a server cannot take the schema step to version " +
+                                                 std::to_string(step.version) + " (a change of column definitions).");
+    case SchemaStepKind::kBackfill:
+      if (step.backfill == nullptr) {
+        throw Error::Runtime(kInvalidArgument, "The schema step to version " + std::to_string(step.version) + " (" +
+                                                   std::string(step.name) + ") has no function to run.");
+      }
+      step.backfill(connection);
+      return;
+  }
+}
+
+// Brings a company of an earlier version to the catalog's in one transaction: the catalog's
+// steps after the stored version, in order, then the company's rules (kept totals' triggers,
+// delete guards) written again from the catalog, and the version. Another process may have
+// done it meanwhile: the version read under the lock tells.
+void UpgradePostgresSchema(EngineConnection& connection, const PostgresTarget& target, std::string_view report_role,
+                           const Catalog& catalog) {
   connection.ExecuteControl("BEGIN; LOCK TABLE lk_Schema IN EXCLUSIVE MODE;");
   try {
     int64_t version = 0;
+    bool role_there = false;
     {
-      const auto statement = connection.Prepare("SELECT Version FROM lk_Schema");
-      if (statement->Step()) version = statement->ColumnInteger(0).value_or(0);
+      const auto statement = connection.Prepare(
+          "SELECT Version, EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ?) FROM lk_Schema");
+      statement->BindText(1, report_role);
+      if (statement->Step()) {
+        version = statement->ColumnInteger(0).value_or(0);
+        role_there = statement->ColumnInteger(1).value_or(0) != 0;
+      }
+    }
+    // A newer library may have been first.
+    if (version > catalog.version) {
+      throw Error::Runtime(kInvalidArgument, "The company " + target.company + " has schema version " +
+                                                 std::to_string(version) +
+                                                 ", which this library (schema version " +
+                                                 std::to_string(catalog.version) + ") cannot open.");
     }
     if (version < catalog.version) {
-      const auto exists = connection.Prepare(
-          "SELECT EXISTS (SELECT FROM pg_catalog.pg_tables WHERE schemaname = current_schema() AND "
-          "lower(tablename) = lower(?)), EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ?)");
-      for (const TableDef& table : catalog.tables) {
-        exists->Reset();
-        exists->BindText(1, table.name);
-        exists->BindText(2, report_role);
-        if (!exists->Step() || exists->ColumnInteger(0).value_or(0) != 0) continue;
-        const bool role_there = exists->ColumnInteger(1).value_or(0) != 0;
-        std::string sql = TableSql(table) + IndexesSql(catalog, table.name);
-        if (role_there) {
-          const std::string t(table.name), role(report_role);
-          sql += "GRANT SELECT, INSERT, UPDATE, DELETE ON " + t + " TO " + role + ";\n"
-                 "GRANT SELECT, UPDATE ON " + t + "_" + std::string(table.columns[0].name) + "_seq TO " + role + ";\n";
+      for (const SchemaStep& step : catalog.steps) {
+        if (step.version > version && step.version <= catalog.version) {
+          ApplyStep(connection, catalog, step, report_role, role_there);
         }
-        connection.ExecuteControl(sql);
       }
-      connection.ExecuteControl("UPDATE lk_Schema SET Version = " + std::to_string(catalog.version) + ";");
+      std::string rules;
+      for (const KeptTotalsDef& kept : catalog.kept_totals) rules += KeptTotalsRulesSql(kept);
+      connection.ExecuteControl(rules + DeleteGuardsSql(catalog) + "UPDATE lk_Schema SET Version = " +
+                                std::to_string(catalog.version) + ";");
     }
     connection.ExecuteControl("COMMIT;");
   } catch (...) {
@@ -349,7 +429,7 @@ std::string PostgresSchemaSql(const Catalog& catalog) {
   std::string sql(kFunctionsSql);
   for (const TableDef& table : catalog.tables) sql += TableSql(table);
   sql += IndexesSql(catalog);
-  for (const KeptTotalsDef& kept : catalog.kept_totals) sql += KeptTotalsSql(kept);
+  for (const KeptTotalsDef& kept : catalog.kept_totals) sql += KeptTotalsTableSql(kept) + KeptTotalsRulesSql(kept);
   sql += DeleteGuardsSql(catalog);
   sql += "CREATE TABLE lk_Schema (Mark bigint NOT NULL, Version bigint NOT NULL);\n";
   return sql;
@@ -377,9 +457,9 @@ bool CheckPostgresSchema(EngineConnection& connection, const PostgresTarget& tar
   if (marks.size() != 1 || marks[0].mark != catalog.mark) {
     throw PostgresError("3F000", "The schema \"" + target.company + "\" holds no company (" + target.given + ")");
   }
-  // Version 2 is where companies on a server began; what came after it only adds tables.
-  if (marks[0].version >= 2 && marks[0].version < catalog.version) {
-    UpgradePostgresSchema(connection, report_role, catalog);
+  // The catalog's steps tell which earlier versions the server can bring up to date.
+  if (marks[0].version >= 1 && marks[0].version < catalog.version && StepsReachFrom(catalog, marks[0].version)) {
+    UpgradePostgresSchema(connection, target, report_role, catalog);
   } else if (marks[0].version != catalog.version) {
     throw Error::Runtime(kInvalidArgument, "The company " + target.company + " has schema version " +
                                                std::to_string(marks[0].version) + ", which this library (schema version " +

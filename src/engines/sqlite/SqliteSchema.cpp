@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,7 +20,6 @@
 #include "ledgerkit/common/Error.h"
 #include "common/UnfinishedFiles.h"
 #include "common/UnitOfWork.h"
-#include "security/UserNames.h"
 #include "engines/sqlite/SqliteEngine.h"
 
 namespace ledgerkit {
@@ -288,13 +288,18 @@ std::string CreateTableSql(const TableDef& table, std::string_view name) {
   return sql + ");\n";
 }
 
+// The index, under the name it always has; `if_missing` leaves one of that name that is there
+// (an upgrade meets the indexes of files written by earlier libraries).
+std::string IndexSql(const IndexDef& index, bool if_missing = false) {
+  std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
+  for (char& c : name) c = c == ',' ? '_' : c;
+  return std::string(if_missing ? "CREATE INDEX IF NOT EXISTS " : "CREATE INDEX ") + name + " ON " +
+         std::string(index.table) + " (" + std::string(index.columns) + ");\n";
+}
+
 std::string IndexesSql(const Catalog& catalog) {
   std::string sql;
-  for (const IndexDef& index : catalog.indexes) {
-    std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
-    for (char& c : name) c = c == ',' ? '_' : c;
-    sql += "CREATE INDEX " + name + " ON " + std::string(index.table) + " (" + std::string(index.columns) + ");\n";
-  }
+  for (const IndexDef& index : catalog.indexes) sql += IndexSql(index);
   return sql;
 }
 
@@ -321,94 +326,168 @@ int32_t StoredSchemaVersion(EngineConnection& connection) {
   return rows.empty() || !rows[0][0] ? 0 : std::stoi(*rows[0][0]);
 }
 
-// Rebuilds every table from the catalog inside the caller's write transaction: each table is
-// made anew under a scratch name, given the columns it shares with the old one, and takes the
-// old name. AUTOINCREMENT counters are carried over, so no key handed out is ever used again.
-// Money values the old file holds are copied as they are, exact or not: `check` reports the
-// ones that are not, and the upgrade loses nothing.
-void RebuildTables(EngineConnection& connection, const Catalog& catalog) {
-  std::vector<std::pair<std::string, std::string>> sequences;
-  for (const auto& row : Rows(connection, "SELECT name, seq FROM sqlite_sequence;")) {
-    if (row[0] && row[1]) sequences.emplace_back(*row[0], *row[1]);
+// Makes `table` anew with `columns` inside the caller's write transaction, the way SQLite
+// changes what ALTER TABLE cannot: the new table is made under a scratch name, given the
+// columns it shares with the old one (a table the file lacks is made empty), and takes the old
+// name; the old table's indexes are made again as they were. Its AUTOINCREMENT counter is
+// carried over, so no key handed out is ever used again. Money values the old file holds are
+// copied as they are, exact or not: `check` reports the ones that are not, and nothing is lost.
+// The caller has dropped the triggers that name the table; they go with it or fail the rename.
+void RebuildTable(EngineConnection& connection, const TableDef& table) {
+  const std::string name(table.name);
+  const std::string scratch = "lk_upgrade_" + name;
+  const auto sequence = Rows(connection, "SELECT seq FROM sqlite_sequence WHERE name=" + Quoted(name) + ";");
+  std::string indexes;
+  for (const auto& row : Rows(connection, "SELECT sql FROM sqlite_master WHERE type='index' AND tbl_name=" +
+                                              Quoted(name) + " AND sql IS NOT NULL;")) {
+    if (row[0]) indexes += *row[0] + ";\n";
   }
+  std::string common;
+  for (const auto& row : Rows(connection, "SELECT name FROM pragma_table_info(" + Quoted(name) + ");")) {
+    for (const ColumnDef& column : table.columns) {
+      if (row[0] && *row[0] == column.name) {
+        if (!common.empty()) common += ',';
+        common += column.name;
+      }
+    }
+  }
+  std::string sql = CreateTableSql(table, scratch);
+  if (!common.empty()) sql += "INSERT INTO " + scratch + " (" + common + ") SELECT " + common + " FROM " + name + ";\n";
+  sql += "DROP TABLE IF EXISTS " + name + ";\nALTER TABLE " + scratch + " RENAME TO " + name + ";\n" + indexes;
   connection.ExecuteControl("PRAGMA ignore_check_constraints=ON;");
-  for (const TableDef& table : catalog.tables) {
-    const std::string name(table.name);
-    const std::string scratch = "lk_upgrade_" + name;
-    std::string common;
-    for (const auto& row : Rows(connection, "SELECT name FROM pragma_table_info('" + name + "');")) {
-      for (const ColumnDef& column : table.columns) {
-        if (row[0] && *row[0] == column.name) {
-          if (!common.empty()) common += ',';
-          common += column.name;
-        }
-      }
-    }
-    std::string sql = CreateTableSql(table, scratch);
-    if (!common.empty()) sql += "INSERT INTO " + scratch + " (" + common + ") SELECT " + common + " FROM " + name + ";\n";
-    sql += "DROP TABLE IF EXISTS " + name + ";\nALTER TABLE " + scratch + " RENAME TO " + name + ";\n";
-    connection.ExecuteControl(sql);
-  }
+  connection.ExecuteControl(sql);
   connection.ExecuteControl("PRAGMA ignore_check_constraints=OFF;");
-  for (const auto& [name, seq] : sequences) {
-    bool known = false;
-    for (const TableDef& table : catalog.tables) known = known || table.name == name;
-    if (!known) continue;
-    connection.ExecuteControl("DELETE FROM sqlite_sequence WHERE name='" + name + "' AND seq<" + seq + ";");
-    connection.ExecuteControl("INSERT INTO sqlite_sequence (name, seq) SELECT '" + name + "', " + seq +
-                              " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name='" + name + "');");
+  if (!sequence.empty() && sequence[0][0]) {
+    const std::string seq = *sequence[0][0];
+    connection.ExecuteControl("DELETE FROM sqlite_sequence WHERE name=" + Quoted(name) + " AND seq<" + seq + ";");
+    connection.ExecuteControl("INSERT INTO sqlite_sequence (name, seq) SELECT " + Quoted(name) + ", " + seq +
+                              " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name=" + Quoted(name) + ");");
   }
 }
 
-// Gives every user and session row without a matching form of its name the form of
-// security/UserNames.h, so lookups by that form find rows written before it was kept.
-void FillUserKeys(EngineConnection& connection) {
-  for (const char* table : {"IUser", "SysSessions"}) {
-    const std::string key = std::string(table) + "ID";
-    const auto update = connection.Prepare("UPDATE " + std::string(table) + " SET UserKey=? WHERE " + key + "=?;");
-    for (const auto& row : Rows(connection, "SELECT " + key + ", UserName FROM " + std::string(table) +
-                                                " WHERE UserKey IS NULL AND UserName IS NOT NULL;")) {
-      update->Reset();
-      update->BindText(1, UserNameKey(*row[1]));
-      update->BindInteger(2, std::stoll(*row[0]));
-      while (update->Step()) {
-      }
+// The catalog's table `name`.
+const TableDef& CatalogTable(const Catalog& catalog, std::string_view name) {
+  for (const TableDef& table : catalog.tables) {
+    if (table.name == name) return table;
+  }
+  throw Error::Runtime(kInvalidArgument, "The catalog has no table named " + std::string(name) + ".");
+}
+
+// True when a step after `step` in the catalog's list adds the table `name`: the table is that
+// step's to make.
+bool AddedLater(const Catalog& catalog, std::string_view name, const SchemaStep& step) {
+  for (const SchemaStep& other : catalog.steps) {
+    if (&other > &step && other.kind == SchemaStepKind::kAddTable && other.table == name) return true;
+  }
+  return false;
+}
+
+// One step in SQLite's words, inside the upgrade's transaction. A column SQLite's ALTER TABLE
+// ADD COLUMN cannot take (the table's key, or a default that is not a constant, as the time of
+// the insert) makes the table anew instead; so does a change of column definitions, which
+// SQLite has no ALTER for.
+void ApplyStep(EngineConnection& connection, const Catalog& catalog, const SchemaStep& step) {
+  switch (step.kind) {
+    case SchemaStepKind::kAddTable: {
+      const std::vector<ColumnDef> columns = ColumnsAtStep(catalog, CatalogTable(catalog, step.table), step);
+      connection.ExecuteControl(CreateTableSql(TableDef{step.table, columns}, step.table));
+      return;
     }
+    case SchemaStepKind::kAddColumn: {
+      const TableDef& table = CatalogTable(catalog, step.table);
+      const ColumnDef& column = *step.column;
+      if (column.name == table.columns[0].name || column.default_value == ColumnDefault::kNow) {
+        const std::vector<ColumnDef> columns = ColumnsAtStep(catalog, table, step);
+        RebuildTable(connection, TableDef{table.name, columns});
+        return;
+      }
+      connection.ExecuteControl("ALTER TABLE " + std::string(table.name) + " ADD COLUMN " +
+                                ColumnSql(column, table.columns[0].name) + ";");
+      return;
+    }
+    case SchemaStepKind::kAddIndex:
+      connection.ExecuteControl(IndexSql(IndexDef{step.table, step.columns}, true));
+      return;
+    case SchemaStepKind::kRedefineColumns:
+      for (const TableDef& table : catalog.tables) {
+        if (AddedLater(catalog, table.name, step)) continue;
+        const std::vector<ColumnDef> columns = ColumnsAtStep(catalog, table, step);
+        RebuildTable(connection, TableDef{table.name, columns});
+      }
+      return;
+    case SchemaStepKind::kBackfill:
+      if (step.backfill == nullptr) {
+        throw Error::Runtime(kInvalidArgument, "The schema step to version " + std::to_string(step.version) + " (" +
+                                                   std::string(step.name) + ") has no function to run.");
+      }
+      step.backfill(connection);
+      return;
   }
 }
 
-// Brings a file of an earlier schema version to the catalog's in one transaction; another
-// process may have done it meanwhile, which the version read under the write lock tells.
+// The names of the file's own rules (TriggersSql).
+std::vector<std::string_view> TriggerNames(const Catalog& catalog) {
+  std::vector<std::string_view> names;
+  for (const KeptTotalsDef& kept : catalog.kept_totals) {
+    names.insert(names.end(), {kept.insert_trigger, kept.delete_trigger, kept.update_trigger});
+  }
+  for (const RangeGuardDef& guard : catalog.range_guards) names.push_back(guard.trigger);
+  for (const DeleteGuardDef& guard : catalog.delete_guards) names.push_back(guard.trigger);
+  return names;
+}
+
+// The refusal of a file of a version the catalog's steps do not reach.
+Error VersionRefused(const EngineConnection& connection, const Catalog& catalog, int32_t version) {
+  return Error::Runtime(kInvalidArgument, "The company file " + connection.Path() + " has schema version " +
+                                              std::to_string(version) + ", which this library (schema version " +
+                                              std::to_string(catalog.version) + ") cannot open.");
+}
+
+// Throws `failure`, or, when it is the engine's refusal to write a file this process may only
+// read (the engine refuses the first write, not the BEGIN), the way out.
+[[noreturn]] void RefuseReadOnly(EngineConnection& connection, const Catalog& catalog, int32_t version,
+                                 const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Error& error) {
+    if (error.number() != EngineErrorNumber(SQLITE_READONLY)) throw;
+    throw Error::Runtime(kInvalidArgument, "The company file " + connection.Path() + " has schema version " +
+                                               std::to_string(version) +
+                                               "; open it once with write access to bring it to version " +
+                                               std::to_string(catalog.version) + ".");
+  }
+}
+
+// Brings a file of an earlier schema version to the catalog's in one transaction: the file's
+// rules are dropped, the catalog's steps after the stored version applied in order, the rules
+// made again from the catalog and the version set. Another process may have done it meanwhile,
+// which the version read under the write lock tells. The kept totals stay as kept: a step
+// never changes the amounts they sum.
 void UpgradeSchema(EngineConnection& connection, const Catalog& catalog, int32_t version) {
   try {
     connection.ExecuteControl("BEGIN IMMEDIATE;");
-    if (StoredSchemaVersion(connection) < catalog.version) {
-      RebuildTables(connection, catalog);
-      // The kept totals stay as kept; their triggers went with the source table.
-      connection.ExecuteControl(IndexesSql(catalog));
-      for (const KeptTotalsDef& kept : catalog.kept_totals) {
-        for (const std::string_view trigger : {kept.insert_trigger, kept.delete_trigger, kept.update_trigger}) {
-          connection.ExecuteControl("DROP TRIGGER IF EXISTS " + std::string(trigger) + ";");
-        }
+    const int32_t stored = StoredSchemaVersion(connection);
+    // A newer library may have been first.
+    if (stored > catalog.version) throw VersionRefused(connection, catalog, stored);
+    if (stored < catalog.version) {
+      for (const std::string_view trigger : TriggerNames(catalog)) {
+        connection.ExecuteControl("DROP TRIGGER IF EXISTS " + std::string(trigger) + ";");
+      }
+      for (const SchemaStep& step : catalog.steps) {
+        if (step.version > stored && step.version <= catalog.version) ApplyStep(connection, catalog, step);
       }
       connection.ExecuteControl(TriggersSql(catalog));
-      FillUserKeys(connection);
       connection.ExecuteControl("PRAGMA user_version=" + std::to_string(catalog.version) + ";");
     }
     connection.ExecuteControl("COMMIT;");
-  } catch (const Error& error) {
+  } catch (...) {
     try {
       connection.ExecuteControl("PRAGMA ignore_check_constraints=OFF;");
       if (connection.InTransaction()) connection.ExecuteControl("ROLLBACK;");
     } catch (...) {
       // The first failure is the one reported; closing the connection ends the transaction.
     }
-    // A file this process may only read: the engine refuses the first write, not the BEGIN.
-    if (error.number() != EngineErrorNumber(SQLITE_READONLY)) throw;
-    throw Error::Runtime(kInvalidArgument, "The company file " + connection.Path() + " has schema version " +
-                                               std::to_string(version) +
-                                               "; open it once with write access to bring it to version " +
-                                               std::to_string(catalog.version) + ".");
+    RefuseReadOnly(connection, catalog, version, std::current_exception());
   }
 }
 
@@ -431,11 +510,7 @@ void CheckSqliteSchema(EngineConnection& connection, const Catalog& catalog) {
   if (rows.empty() || !rows[0][0] || !rows[0][1] || std::stoll(*rows[0][0]) != catalog.mark) return;
   const int32_t version = std::stoi(*rows[0][1]);
   if (version == catalog.version) return;
-  if (version > catalog.version || version < 1) {
-    throw Error::Runtime(kInvalidArgument, "The company file " + connection.Path() + " has schema version " +
-                                               std::to_string(version) + ", which this library (schema version " +
-                                               std::to_string(catalog.version) + ") cannot open.");
-  }
+  if (version > catalog.version || version < 1) throw VersionRefused(connection, catalog, version);
   UpgradeSchema(connection, catalog, version);
 }
 
