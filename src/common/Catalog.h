@@ -136,6 +136,13 @@ struct Catalog {
 // those a step after it in the list adds.
 std::vector<ColumnDef> ColumnsAtStep(const Catalog& catalog, const TableDef& table, const SchemaStep& step);
 
+// The catalog's table `name`, as a step names it; Invalid argument (5) for a name it lacks.
+const TableDef& CatalogTable(const Catalog& catalog, std::string_view name);
+
+// Runs a kBackfill step on `connection`, inside the upgrade's transaction; Invalid argument (5)
+// for a step that names no function.
+void RunBackfill(EngineConnection& connection, const SchemaStep& step);
+
 // The text of the Overflow a range guard (or a kept total) raises, and of a delete guard's
 // refusal; the same words on every engine.
 std::string RangeGuardMessage(std::string_view what);

@@ -142,6 +142,21 @@ std::vector<ColumnDef> ColumnsAtStep(const Catalog& catalog, const TableDef& tab
   return columns;
 }
 
+const TableDef& CatalogTable(const Catalog& catalog, std::string_view name) {
+  for (const TableDef& table : catalog.tables) {
+    if (table.name == name) return table;
+  }
+  throw Error::Runtime(kInvalidArgument, "The catalog has no table named " + std::string(name) + ".");
+}
+
+void RunBackfill(EngineConnection& connection, const SchemaStep& step) {
+  if (step.backfill == nullptr) {
+    throw Error::Runtime(kInvalidArgument, "The schema step to version " + std::to_string(step.version) + " (" +
+                                               std::string(step.name) + ") has no function to run.");
+  }
+  step.backfill(connection);
+}
+
 std::string RangeGuardMessage(std::string_view what) {
   return "Overflow: " + std::string(what) + " would leave the currency range.";
 }
@@ -182,11 +197,6 @@ const Catalog& CompanyCatalog() {
 
 const KeptTotalsDef& RegisterTotalsDef() { return kKeptTotals[0]; }
 
-const TableDef& SchemaTable(std::string_view name) {
-  for (const TableDef& table : kTables) {
-    if (table.name == name) return table;
-  }
-  throw Error::Runtime(kInvalidArgument, "The schema has no table named " + std::string(name) + ".");
-}
+const TableDef& SchemaTable(std::string_view name) { return CatalogTable(CompanyCatalog(), name); }
 
 }  // namespace ledgerkit

@@ -317,14 +317,6 @@ std::string IndexesSql(const Catalog& catalog) {
   return sql;
 }
 
-// The catalog's table `name`.
-const TableDef& CatalogTable(const Catalog& catalog, std::string_view name) {
-  for (const TableDef& table : catalog.tables) {
-    if (table.name == name) return table;
-  }
-  throw Error::Runtime(kInvalidArgument, "The catalog has no table named " + std::string(name) + ".");
-}
-
 // True when every step that brings a company of `version` to the catalog's version is one the
 // server takes. A change of column definitions is a file's alone: companies on a server began
 // at version 2, after the only one.
@@ -366,11 +358,7 @@ void ApplyStep(EngineConnection& connection, const Catalog& catalog, const Schem
       throw Error::Runtime(kInvalidArgument, "A company on a server cannot take the schema step to version " +
                                                  std::to_string(step.version) + " (a change of column definitions).");
     case SchemaStepKind::kBackfill:
-      if (step.backfill == nullptr) {
-        throw Error::Runtime(kInvalidArgument, "The schema step to version " + std::to_string(step.version) + " (" +
-                                                   std::string(step.name) + ") has no function to run.");
-      }
-      step.backfill(connection);
+      RunBackfill(connection, step);
       return;
   }
 }

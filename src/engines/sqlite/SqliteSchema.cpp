@@ -365,14 +365,6 @@ void RebuildTable(EngineConnection& connection, const TableDef& table) {
   }
 }
 
-// The catalog's table `name`.
-const TableDef& CatalogTable(const Catalog& catalog, std::string_view name) {
-  for (const TableDef& table : catalog.tables) {
-    if (table.name == name) return table;
-  }
-  throw Error::Runtime(kInvalidArgument, "The catalog has no table named " + std::string(name) + ".");
-}
-
 // True when a step after `step` in the catalog's list adds the table `name`: the table is that
 // step's to make.
 bool AddedLater(const Catalog& catalog, std::string_view name, const SchemaStep& step) {
@@ -416,11 +408,7 @@ void ApplyStep(EngineConnection& connection, const Catalog& catalog, const Schem
       }
       return;
     case SchemaStepKind::kBackfill:
-      if (step.backfill == nullptr) {
-        throw Error::Runtime(kInvalidArgument, "The schema step to version " + std::to_string(step.version) + " (" +
-                                                   std::string(step.name) + ") has no function to run.");
-      }
-      step.backfill(connection);
+      RunBackfill(connection, step);
       return;
   }
 }
