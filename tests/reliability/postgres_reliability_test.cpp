@@ -717,6 +717,14 @@ TEST_F(PostgresReliability, SessionsTheServerEndedWhileIdleAreNeverHandedOutAgai
                          "SELECT COUNT(*) > 0 FROM (SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
                          "WHERE pid <> pg_backend_pid() AND backend_type = 'client backend') ended"),
             "t");
+  // Ended once their processes are gone (pg_terminate_backend only signals them), and their
+  // closing has reached this side of the loopback.
+  EXPECT_TRUE(WaitUntil([&] {
+    return ServerScalar(cluster.uri(), "public",
+                        "SELECT COUNT(*) FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND "
+                        "backend_type = 'client backend'") == "0";
+  }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const ServerCompany again(cluster.uri(), name);
   try {
     const Accounts accounts = MakeBooks(again.uri());
