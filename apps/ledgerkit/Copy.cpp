@@ -39,10 +39,8 @@ std::string SelectSql(const TableDef& table, const EngineDialect& dialect) {
          dialect.QuoteIdentifier(table.columns[0].name);
 }
 
-std::string InsertSql(const TableDef& table, const EngineDialect& dialect) {
-  std::string markers;
-  for (size_t i = 0; i < table.columns.size(); ++i) markers += i == 0 ? "?" : ", ?";
-  return "INSERT INTO " + std::string(table.name) + " (" + ColumnList(table, dialect) + ") VALUES (" + markers + ")";
+Sql InsertSql(const TableDef& table, const EngineDialect& dialect) {
+  return Sql("INSERT INTO ", table.name, " (", ColumnList(table, dialect), ") VALUES (", ValueList(table.columns.size()), ")");
 }
 
 bool HoldsWholeNumber(FieldType kind) {
@@ -120,7 +118,7 @@ int64_t CountDifferences(const RegisterTotalsByAccount& a, const RegisterTotalsB
 // Copies every row of `table` from `from` to `to`; returns how many. A row the destination
 // refuses fails naming the row, with the engine's number and source.
 int64_t CopyTable(const TableDef& table, EngineConnection& from, EngineConnection& to) {
-  const auto rows = from.Prepare(SelectSql(table, from.Dialect()));
+  const auto rows = from.Prepare(Sql(SelectSql(table, from.Dialect())));
   const auto insert = to.Prepare(InsertSql(table, to.Dialect()));
   const int columns = static_cast<int>(table.columns.size());
   int64_t copied = 0;

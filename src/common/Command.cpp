@@ -78,7 +78,7 @@ Command::Command(const Variant& account) : scope_(account) {}
 
 Command::~Command() = default;
 
-void Command::SetText(std::string sql) {
+void Command::SetText(Sql sql) {
   if (sql != text_) statement_.reset();
   text_ = std::move(sql);
 }
@@ -118,7 +118,7 @@ void Command::Bind() {
   if (markers != static_cast<int>(parameters_.size())) {
     throw Error::Runtime(kInvalidArgument, "The statement has " + std::to_string(markers) + " parameter markers but " +
                                                std::to_string(parameters_.size()) + " parameters were given: " +
-                                               text_);
+                                               text_.Shown());
   }
   for (size_t i = 0; i < parameters_.size(); ++i) BindParameter(*statement_, static_cast<int>(i) + 1, parameters_[i]);
 }
@@ -133,7 +133,7 @@ int64_t Command::Execute() {
 Variant Command::ExecuteScalar(std::optional<FieldType> as) {
   Bind();
   if (statement_->ColumnCount() == 0 || !statement_->Step()) {
-    throw Error::Runtime(kNoCurrentRow, "No current row: the statement returned no row: " + text_);
+    throw Error::Runtime(kNoCurrentRow, "No current row: the statement returned no row: " + text_.Shown());
   }
   const FieldType type = as ? *as : DescribeColumn(statement_->Column(0)).type;
   Variant value = ReadValue(*statement_, 0, type);

@@ -1,6 +1,6 @@
 // Command: the parameterised statement by which managers write and read back keys.
 //
-// One command text at a time with positional "?" parameters, each with a name ("p1", "p2",
+// One statement at a time (common/Sql.h) with positional parameters, each with a name ("p1", "p2",
 // ...), a type, a size and a value. Values are converted to the parameter's type and checked
 // against its size when they are bound, at Execute: a text longer than its size is refused,
 // never cut. The command joins the unit of work active on its Account (seeing its rows and
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/Catalog.h"
+#include "common/Sql.h"
 #include "ledgerkit/common/Recordset.h"
 #include "common/UnitOfWork.h"
 #include "ledgerkit/common/Variant.h"
@@ -62,8 +63,7 @@ class Command {
   Command& operator=(const Command&) = delete;
 
   // Sets the statement text; exactly one statement. The parameter list is kept.
-  void SetText(std::string sql);
-  const std::string& text() const { return text_; }
+  void SetText(Sql sql);
 
   // Adds the value of the next marker, as the value of `column` (see Param).
   void Bind(const ColumnDef& column, Variant value, std::string_view label = {}) {
@@ -99,7 +99,7 @@ class Command {
   void Bind();
 
   ConnectionScope scope_;
-  std::string text_;
+  Sql text_;
   std::unique_ptr<EngineStatement> statement_;
   std::vector<Parameter> parameters_;
 };

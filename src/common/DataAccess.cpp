@@ -36,6 +36,10 @@ std::string CompanyDatabaseName(const Variant& account) {
 const EngineDialect& CompanyDialect(const Variant& account) { return EngineDialectFor(BuildConnectionString(account)); }
 
 std::shared_ptr<Recordset> OpenRecordset(const Variant& account, std::string_view sql) {
+  return OpenRecordset(account, Sql::Verbatim(sql));
+}
+
+std::shared_ptr<Recordset> OpenRecordset(const Variant& account, const Sql& sql) {
   return WithMarkedReraise([&] {
     ConnectionScope scope(account);
     auto statement = scope.connection().Prepare(sql);

@@ -1,9 +1,12 @@
 // Library-internal additions to common/DataAccess.h that callers must not see.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "common/Engine.h"
+#include "common/Sql.h"
+#include "ledgerkit/common/Recordset.h"
 #include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit {
@@ -19,5 +22,8 @@ const EngineDialect& CompanyDialect(const Variant& account);
 bool NamesCompanyFile(const Variant& account);
 // "The company file" or "The company database", to open a message about what `account` names.
 std::string CompanyDatabaseName(const Variant& account);
+
+// OpenRecordset for a statement of the library's own, its markers the engine's.
+std::shared_ptr<Recordset> OpenRecordset(const Variant& account, const Sql& sql);
 
 }  // namespace ledgerkit

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "common/Catalog.h"
+#include "common/Sql.h"
 #include "ledgerkit/common/Error.h"
 
 namespace ledgerkit {
@@ -97,10 +98,10 @@ class EngineDialect {
   virtual std::string StoredTypeExpression(std::string_view column) const = 0;
   // True when `error` is the engine's refusal of a SUM() whose total leaves the int64 range.
   virtual bool IsSumOverflow(const Error& error) const = 0;
-  // A condition true when the text column `column` equals the text of one marker, the letter
+  // A condition true when the text column `column` equals the value of one marker, the letter
   // case of A-Z ignored and nothing else: how a file's case-blind columns compare, also where
   // the engine's own case-blind comparison ignores more (width, other scripts' case).
-  virtual std::string AsciiNoCaseEquals(std::string_view column) const = 0;
+  virtual Sql AsciiNoCaseEquals(std::string_view column) const = 0;
   // True when `error` is the engine's refusal to open a company database that is not there (a
   // missing file, a schema that is missing or holds no company); opening created nothing.
   virtual bool IsMissingCompany(const Error& error) const = 0;
@@ -110,9 +111,10 @@ class EngineConnection {
  public:
   virtual ~EngineConnection() = default;
 
-  // Prepares exactly one statement. A text with a second statement, or with none, fails with
-  // Invalid argument (5) before anything runs; an engine failure is an engine Error.
-  virtual std::unique_ptr<EngineStatement> Prepare(std::string_view sql) = 0;
+  // Prepares exactly one statement of the library's own, its markers written in the engine's
+  // form. A text with a second statement, or with none, fails with Invalid argument (5) before
+  // anything runs; an engine failure is an engine Error.
+  virtual std::unique_ptr<EngineStatement> Prepare(const Sql& sql) = 0;
   // Runs a text of statements, nothing bound and no rows read. The engine's own (schema,
   // upgrade, settings): what the library runs outside the engine goes through Prepare and the
   // typed calls below, so no engine-specific text is written there.

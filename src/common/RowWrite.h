@@ -50,7 +50,7 @@ class RowWrite {
   int64_t Delete(const Variant& account) const;
 
  private:
-  int64_t Run(const Variant& account, std::string sql, bool with_values) const;
+  int64_t Run(const Variant& account, Sql sql, bool with_values) const;
 
   std::string_view table_;
   const ColumnDef& key_;

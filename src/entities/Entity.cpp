@@ -182,7 +182,7 @@ Variant Entity::CallProperty(size_t index, const Variant* account) {
     case EntityProperty::Kind::kCollection:
       return WithEntityEpilogue(property.label, [&]() -> Variant {
         if (!loaded_) return Variant(std::make_shared<EntityCollection>());
-        FetchArgs args{.filter = std::string(property.link->name) + "=?", .bind = {Param(*property.link, fields_[0])}};
+        FetchArgs args{.filter = Sql(property.link->name, "=", kValue), .bind = {Param(*property.link, fields_[0])}};
         if (!property.sort.empty()) args.sort = property.sort;
         return Variant(FetchEntities(property.target(), *account, args));
       });
@@ -192,7 +192,7 @@ Variant Entity::CallProperty(size_t index, const Variant* account) {
 
 std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Variant& account, const FetchArgs& args) {
   return WithEntityEpilogue(def.fetch_label, [&] {
-    std::string sql = def.select_sql;
+    Sql sql(def.select_sql);
     std::vector<Parameter> by_key;
     const std::vector<Parameter>* values = &args.bind;
     if (args.id) {
@@ -200,9 +200,10 @@ std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Vari
       // and reaches no statement. The filter and its values are not looked at.
       by_key.push_back(Param(*def.key_column, ToKey(*args.id)));
       values = &by_key;
-      sql += " WHERE " + std::string(def.key_column->name) + "=?";
+      sql += Sql(" WHERE ", def.key_column->name, "=", kValue);
     } else if (args.filter) {
-      sql += " WHERE " + ToText(*args.filter);
+      sql += " WHERE ";
+      sql += *args.filter;
     }
     // Rows the sort leaves in any order (or all of them, without one) come by key: an engine
     // gives rows in no order of its own unless asked, and a changed row may come last.
@@ -217,7 +218,7 @@ std::shared_ptr<EntityCollection> FetchEntities(const EntityDef& def, const Vari
       if (statement->ParameterCount() != static_cast<int>(values->size())) {
         throw Error::Runtime(kInvalidArgument, "The fetch has " + std::to_string(statement->ParameterCount()) +
                                                    " parameter markers but " + std::to_string(values->size()) +
-                                                   " values were given: " + sql);
+                                                   " values were given: " + sql.Shown());
       }
       for (size_t i = 0; i < values->size(); ++i) BindParameter(*statement, static_cast<int>(i) + 1, (*values)[i]);
       std::vector<FieldType> types;

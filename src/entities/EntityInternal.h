@@ -80,7 +80,7 @@ auto Field(const Entity& entity) {
 // and its statement is reused.
 struct FetchArgs {
   std::optional<Variant> id = std::nullopt;
-  std::optional<Variant> filter = std::nullopt;
+  std::optional<Sql> filter = std::nullopt;
   std::optional<Variant> sort = std::nullopt;
   std::vector<Parameter> bind = {};
 };

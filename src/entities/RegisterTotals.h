@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/Sql.h"
 #include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit {
@@ -34,7 +35,7 @@ std::string RegisterTotalsAmountsSql(std::string_view alias);
 
 // A statement with one marker, the account, giving its debits and credits as text in one row,
 // or no row when either has no amount (a Null balance).
-std::string RegisterTotalsBalanceSql();
+Sql RegisterTotalsBalanceSql();
 
 // The accounts that have a totals row, as a statement for a UNION ("SELECT AccountID FROM ...").
 std::string RegisterTotalsAccountsSql();

@@ -36,7 +36,7 @@ void SetInstitutionValues(RowWrite& row, const Variant& name, const Variant& add
 std::shared_ptr<EntityCollection> CACMgr::GetAllAccountTypes(const Variant& Account, const Variant& /*UserName*/,
                                                              const Variant& /*Token*/) {
   return ledger::RunEntityRead<ACAccountType>(
-      Account, [&] { return Fetch<ACAccountType>(Account, FetchArgs{.filter = "ACAccountTypeID<>0"}); });
+      Account, [&] { return Fetch<ACAccountType>(Account, FetchArgs{.filter = Sql("ACAccountTypeID<>0")}); });
 }
 
 std::shared_ptr<ACAccountType> CACMgr::GetAccountType(const Variant& Account, const Variant& /*UserName*/,

@@ -37,7 +37,7 @@ std::optional<int32_t> LinkedKey(const Variant& key) {
 std::shared_ptr<EntityCollection> CACMgr::GetAllAccounts(const Variant& Account, const Variant& /*UserName*/,
                                                          const Variant& /*Token*/) {
   return ledger::RunEntityRead<ACAccount>(Account, [&] {
-    return Fetch<ACAccount>(Account, FetchArgs{.filter = "ACAccountID<>0", .sort = "AccountNumber ASC, Name ASC"});
+    return Fetch<ACAccount>(Account, FetchArgs{.filter = Sql("ACAccountID<>0"), .sort = "AccountNumber ASC, Name ASC"});
   });
 }
 
@@ -53,7 +53,7 @@ std::shared_ptr<EntityCollection> CACMgr::GetSubAccounts(const Variant& Account,
                                                          const Variant& /*Token*/, const Variant& AccountID) {
   return ledger::RunEntityRead<ACAccount>(Account, [&] {
     const int32_t account_id = ToKey(AccountID, "AccountID");
-    return Fetch<ACAccount>(Account, FetchArgs{.filter = "ParentAccountID=?",
+    return Fetch<ACAccount>(Account, FetchArgs{.filter = Sql("ParentAccountID=", kValue),
                                                .sort = "AccountNumber ASC",
                                                .bind = {Param(db::ACAccount::ParentAccountID, account_id, "AccountID")}});
   });
@@ -107,8 +107,8 @@ void CACMgr::UpdateAccount(const Variant& Account, const Variant& /*UserName*/, 
     }
     Command command(Account);
     command.SetText(
-        "UPDATE ACAccount SET AccountNumber=?,Name=?,Description=?," + command.Dialect().QuoteIdentifier("Note") +
-        "=?,Inactive=?,BankAccountNo=?,FnclInstitutionID=?,ParentAccountID=?,AccountTypeID=? WHERE ACAccountID=?;");
+        Sql("UPDATE ACAccount SET AccountNumber=", kValue, ",Name=", kValue, ",Description=", kValue, "," + command.Dialect().QuoteIdentifier("Note") +
+        "=", kValue, ",Inactive=", kValue, ",BankAccountNo=", kValue, ",FnclInstitutionID=", kValue, ",ParentAccountID=", kValue, ",AccountTypeID=", kValue, " WHERE ACAccountID=", kValue, ";"));
     BindAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo);
     command.Bind(db::ACAccount::FnclInstitutionID, institution);
     command.Bind(db::ACAccount::ParentAccountID, parent);

@@ -23,7 +23,7 @@ std::shared_ptr<EntityCollection> AccountsOfClass(const Variant& account, const 
     const std::string filter = std::string(include ? "" : "Inactive=0 AND ") +
                                "AccountTypeID IN (SELECT ACAccountTypeID FROM ACAccountType WHERE BalanceSheetType=" +
                                std::to_string(static_cast<int32_t>(balance_sheet_type)) + ")";
-    return Fetch<ACAccount>(account, FetchArgs{.filter = filter, .sort = "AccountNumber ASC,Name ASC"});
+    return Fetch<ACAccount>(account, FetchArgs{.filter = Sql(filter), .sort = "AccountNumber ASC,Name ASC"});
   });
 }
 
@@ -40,7 +40,7 @@ std::optional<int64_t> ScaledFromText(const Variant& value) {
 // Debits minus credits over the register rows the statement selects, computed exactly. The
 // statement gives the two sums as text, or no row (or Nulls) when the balance is Null. A sum
 // the engine cannot hold, or one that is not an exact amount, is an Overflow naming the account.
-Variant RegisterBalance(const Variant& account, const std::string& sql, const Variant& account_id, const Variant* for_date) {
+Variant RegisterBalance(const Variant& account, const Sql& sql, const Variant& account_id, const Variant* for_date) {
   return RunOperation(account, Access::kRead, [&] {
     // A Null account is no account: Invalid use of Null (94), never a Null balance.
     const int32_t key = ToKey(account_id);
@@ -114,8 +114,8 @@ Variant CACMgr::GetAccountBalanceForDate(const Variant& sAccount, const Variant&
   }
   return RegisterBalance(
       sAccount,
-      "SELECT CAST(SUM(Withdrawal) AS TEXT), CAST(SUM(Deposit) AS TEXT) FROM ACTransaction "
-      "WHERE Parent=? AND TransactionDate<=?;",
+      Sql("SELECT CAST(SUM(Withdrawal) AS TEXT), CAST(SUM(Deposit) AS TEXT) FROM ACTransaction WHERE Parent=", kValue,
+          " AND TransactionDate<=", kValue, ";"),
       AccountID, &ForDate);
 }
 

@@ -28,7 +28,7 @@ namespace {
 void RequireUnposted(const Variant& account, const ACInvoice& invoice, int32_t invoice_id) {
   const Variant& paid = FieldValue(invoice, db::ACInvoice::Paid);
   Command committed(account);
-  committed.SetText("SELECT COUNT(*) FROM ACTransLog WHERE TransactionNumber=? AND TransLogStatus=?;");
+  committed.SetText(Sql("SELECT COUNT(*) FROM ACTransLog WHERE TransactionNumber=", kValue, " AND TransLogStatus=", kValue, ";"));
   committed.Append(SelectingText(FieldValue(invoice, db::ACInvoice::TransactionNumber), "TransactionNumber"));
   committed.Bind(db::ACTransLog::TransLogStatus, static_cast<int32_t>(tlsCOMMITTED));
   std::string state;
@@ -50,8 +50,8 @@ void RequireUnposted(const Variant& account, const ACInvoice& invoice, int32_t i
 // One more than the greatest stored invoice number that is a whole number; 1 when none is.
 Variant NextInvoiceNumber(const Variant& account) {
   Command command(account);
-  command.SetText("SELECT MAX(CAST(InvoiceNo AS BIGINT)) FROM ACInvoice WHERE " +
-                  command.Dialect().WholeNumberCondition("InvoiceNo") + ";");
+  command.SetText(Sql("SELECT MAX(CAST(InvoiceNo AS BIGINT)) FROM ACInvoice WHERE " +
+                  command.Dialect().WholeNumberCondition("InvoiceNo") + ";"));
   const Variant greatest = command.ExecuteScalar();
   if (greatest.IsNull()) return 1;
   const int32_t number = ToLong(greatest);
@@ -111,24 +111,24 @@ void AddPostingLines(const Variant& account, int32_t header, const InvoicePostin
   constexpr size_t kLinesPerStatement = 100;
   for (size_t start = 0; start < lines.size(); start += kLinesPerStatement) {
     const size_t count = std::min(kLinesPerStatement, lines.size() - start);
-    std::string sql = "INSERT INTO ACTransLogWIP (Parent,AccountID,IsDebit,Description,Amount) VALUES ";
+    Sql sql("INSERT INTO ACTransLogWIP (Parent,AccountID,IsDebit,Description,Amount) VALUES ");
     Command insert(account);
     for (size_t i = start; i < start + count; ++i) {
-      sql += i == start ? "(?,?,?,?,?)" : ",(?,?,?,?,?)";
+      sql += Sql(i == start ? "(" : ",(", ValueList(5), ")");
       insert.Bind(ACTransLogWIP::Parent, header);
       insert.Bind(ACTransLogWIP::AccountID, lines[i].account_id);
       insert.Bind(ACTransLogWIP::IsDebit, lines[i].is_debit);
       insert.Bind(ACTransLogWIP::Description, lines[i].description);
       insert.Bind(ACTransLogWIP::Amount, lines[i].amount);
     }
-    insert.SetText(sql + ";");
+    insert.SetText(Sql(sql + ";"));
     insert.Execute();
   }
 }
 
 std::shared_ptr<EntityCollection> InvoicesWhere(const Variant& account, const char* filter) {
   return RunOperation(account, Access::kRead,
-                      [&] { return Fetch<ACInvoice>(account, FetchArgs{.filter = filter, .sort = "InvoiceNo ASC"}); });
+                      [&] { return Fetch<ACInvoice>(account, FetchArgs{.filter = Sql(filter), .sort = "InvoiceNo ASC"}); });
 }
 
 }  // namespace
@@ -191,7 +191,7 @@ void CACMgr::IssueInvoice(const Variant& Account, const Variant& /*UserName*/, c
     const int32_t invoice_id = ToKey(InvoiceID, "InvoiceID");
     const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id, "InvoiceID");
     RequireUnposted(Account, *invoice, invoice_id);
-    const auto tax_codes = Fetch<CITaxCode>(Account, FetchArgs{.filter = "CITaxCodeID<>0"});
+    const auto tax_codes = Fetch<CITaxCode>(Account, FetchArgs{.filter = Sql("CITaxCodeID<>0")});
     const Variant transaction = FieldValue(*invoice, db::ACInvoice::TransactionNumber);
     const Variant comment = FieldValue(*invoice, db::ACInvoice::Comment);
     const InvoicePosting posting = ComputeInvoicePosting(*invoice->Children("Items", Account), *tax_codes);
@@ -237,7 +237,7 @@ std::shared_ptr<ACInvoice> CACMgr::GetInvoiceByTrans(const Variant& Account, con
                                                      const Variant& /*Token*/, const Variant& TransNum) {
   return RunOperation(Account, Access::kRead, [&] {
     const auto invoices = Fetch<ACInvoice>(
-        Account, FetchArgs{.filter = "TransactionNumber=?", .bind = {SelectingText(TransNum, "TransNum")}});
+        Account, FetchArgs{.filter = Sql("TransactionNumber=", kValue), .bind = {SelectingText(TransNum, "TransNum")}});
     return RequireFirst<ACInvoice>(*invoices, "No invoice has the transaction number " + ledger::Shown(TransNum) + ".");
   });
 }

@@ -48,10 +48,8 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
       start = bar + 1;
     }
     if (!keys.empty()) {
-      std::string markers;
-      for (size_t i = 0; i < kKeysPerStatement; ++i) markers += i == 0 ? "?" : ",?";
       Command mark(Account);
-      mark.SetText("UPDATE ACTransaction SET Reconciled=1 WHERE ACTransactionID IN (" + markers + ");");
+      mark.SetText(Sql("UPDATE ACTransaction SET Reconciled=1 WHERE ACTransactionID IN (", ValueList(kKeysPerStatement), ");"));
       for (size_t i = 0; i < kKeysPerStatement; ++i) {
         mark.Bind(db::ACTransaction::ACTransactionID, Variant(), "TransIDs");
       }
@@ -111,7 +109,7 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
     }
 
     Command postings(Account);
-    postings.SetText("UPDATE ACTransaction SET Reconciled=1 WHERE TransactionNumber=? OR TransactionNumber=?;");
+    postings.SetText(Sql("UPDATE ACTransaction SET Reconciled=1 WHERE TransactionNumber=", kValue, " OR TransactionNumber=", kValue, ";"));
     postings.Bind(db::ACTransaction::TransactionNumber, service_number, "S");
     postings.Bind(db::ACTransaction::TransactionNumber, interest_number, "I");
     postings.Execute();

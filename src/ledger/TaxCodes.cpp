@@ -46,7 +46,7 @@ void SetTaxCodeValues(RowWrite& row, const TaxCodeValues& values) {
 std::shared_ptr<EntityCollection> CACMgr::GetAllTaxCodes(const Variant& Account, const Variant& /*UserName*/,
                                                          const Variant& /*Token*/) {
   return RunOperation(Account, Access::kRead,
-                      [&] { return Fetch<CITaxCode>(Account, FetchArgs{.filter = "CITaxCodeID<>0"}); });
+                      [&] { return Fetch<CITaxCode>(Account, FetchArgs{.filter = Sql("CITaxCodeID<>0")}); });
 }
 
 std::shared_ptr<CITaxCode> CACMgr::GetTaxCode(const Variant& Account, const Variant& /*UserName*/,

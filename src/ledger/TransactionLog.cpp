@@ -16,7 +16,7 @@ std::shared_ptr<EntityCollection> CACMgr::GetTransLogByStatus(const Variant& Acc
     const int32_t status = ToLong(TransLogStatus);
     // Only a failure of the lookup matters; the profile itself does not change the list.
     services::UserProfile(Account, UserName);
-    return Fetch<ACTransLog>(Account, FetchArgs{.filter = "TransLogStatus=?",
+    return Fetch<ACTransLog>(Account, FetchArgs{.filter = Sql("TransLogStatus=", kValue),
                                                 .sort = "LogDate ASC",
                                                 .bind = {Param(db::ACTransLog::TransLogStatus, status)}});
   });
@@ -26,7 +26,7 @@ std::shared_ptr<ACTransLog> CACMgr::GetTransLog(const Variant& Account, const Va
                                                 const Variant& /*Token*/, const Variant& TransactionNumber) {
   return ledger::RunEntityRead<ACTransLog>(Account, [&] {
     const auto headers = Fetch<ACTransLog>(
-        Account, FetchArgs{.filter = "TransactionNumber=?", .bind = {SelectingText(TransactionNumber, "TransactionNumber")}});
+        Account, FetchArgs{.filter = Sql("TransactionNumber=", kValue), .bind = {SelectingText(TransactionNumber, "TransactionNumber")}});
     return RequireFirst<ACTransLog>(*headers,
                                     "No ledger transaction has the number " + ledger::Shown(TransactionNumber) + ".");
   });
@@ -74,7 +74,7 @@ std::shared_ptr<EntityCollection> CACMgr::GetTransactionsByTransNum(const Varian
                                                                     const Variant& /*Token*/,
                                                                     const Variant& TransactionNumber) {
   return ledger::RunEntityRead<ACTransaction>(Account, [&] {
-    return Fetch<ACTransaction>(Account, FetchArgs{.filter = "TransactionNumber=?",
+    return Fetch<ACTransaction>(Account, FetchArgs{.filter = Sql("TransactionNumber=", kValue),
                                                    .sort = "Parent ASC",
                                                    .bind = {SelectingText(TransactionNumber, "TransactionNumber")}});
   });

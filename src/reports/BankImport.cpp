@@ -62,7 +62,7 @@ class Chart {
 
   void Load() {
     accounts_.clear();
-    auto statement = ActiveConnection(account_).Prepare("SELECT ACAccountID, AccountNumber, Name FROM ACAccount;");
+    auto statement = ActiveConnection(account_).Prepare(Sql("SELECT ACAccountID, AccountNumber, Name FROM ACAccount;"));
     while (statement->Step()) {
       const std::optional<int32_t> id = KeyColumn(*statement, 0);
       if (id) accounts_.push_back(ChartAccount{*id, TextColumn(*statement, 1), TextColumn(*statement, 2)});
@@ -145,7 +145,7 @@ const ChartAccount* UnmatchedAccount(const Variant& account, Chart& chart, const
   Variant type;
   {
     auto statement = ActiveConnection(account).Prepare(
-        "SELECT ACAccountTypeID FROM ACAccountType WHERE Name=? AND BalanceSheetType=? ORDER BY ACAccountTypeID;");
+        Sql("SELECT ACAccountTypeID FROM ACAccountType WHERE Name=", kValue, " AND BalanceSheetType=", kValue, " ORDER BY ACAccountTypeID;"));
     statement->BindText(1, kSuspenseType);
     statement->BindInteger(2, bstLIABILITY);
     if (statement->Step()) type = Variant(*KeyColumn(*statement, 0));
@@ -161,7 +161,7 @@ const ChartAccount* UnmatchedAccount(const Variant& account, Chart& chart, const
 // The bank account's balance as a statement gives it: money in less money out (its debits less
 // its credits), from its register.
 Currency RegisterBalance(const Variant& account, int32_t bank) {
-  auto statement = ActiveConnection(account).Prepare("SELECT Withdrawal, Deposit FROM ACTransaction WHERE Parent=?;");
+  auto statement = ActiveConnection(account).Prepare(Sql("SELECT Withdrawal, Deposit FROM ACTransaction WHERE Parent=", kValue, ";"));
   statement->BindInteger(1, bank);
   Currency balance;
   while (statement->Step()) {
@@ -277,8 +277,8 @@ BankImportResult ImportBankStatement(const Variant& account, const Statement& st
 
       // Lines already on the bank's register: their id recorded for a transaction still there.
       auto imported = ActiveConnection(account).Prepare(
-          "SELECT COUNT(*) FROM ACStatementLine s WHERE s.AccountID=? AND s.StatementID=? AND EXISTS "
-          "(SELECT 1 FROM ACTransaction t WHERE t.Parent=s.AccountID AND t.TransactionNumber=s.TransactionNumber);");
+          Sql("SELECT COUNT(*) FROM ACStatementLine s WHERE s.AccountID=", kValue, " AND s.StatementID=", kValue, " AND EXISTS "
+          "(SELECT 1 FROM ACTransaction t WHERE t.Parent=s.AccountID AND t.TransactionNumber=s.TransactionNumber);"));
       for (BankImportLine& entry : result.lines) {
         imported->Reset();
         imported->BindInteger(1, bank.id);

@@ -63,13 +63,13 @@ std::string Chart::Path(int32_t id) const {
 
 Chart ReadChart(EngineConnection& connection) {
   Chart chart;
-  auto types = connection.Prepare("SELECT ACAccountTypeID, Name, BalanceSheetType FROM ACAccountType;");
+  auto types = connection.Prepare(Sql("SELECT ACAccountTypeID, Name, BalanceSheetType FROM ACAccountType;"));
   while (types->Step()) {
     const auto id = KeyColumn(*types, 0);
     if (id) chart.types[*id] = ChartType{JournalNamePart(TextColumn(*types, 1)), KeyColumn(*types, 2)};
   }
   auto accounts =
-      connection.Prepare("SELECT ACAccountID, AccountNumber, Name, AccountTypeID, ParentAccountID FROM ACAccount;");
+      connection.Prepare(Sql("SELECT ACAccountID, AccountNumber, Name, AccountTypeID, ParentAccountID FROM ACAccount;"));
   while (accounts->Step()) {
     const auto id = KeyColumn(*accounts, 0);
     if (!id) continue;
@@ -88,7 +88,7 @@ std::map<int32_t, std::string> Chart::Names() const {
 EngineConnection& ActiveConnection(const Variant& account) { return UnitOfWork::Active(account)->connection(); }
 
 Variant ImportUser(EngineConnection& connection, std::string_view needed_to) {
-  auto statement = connection.Prepare("SELECT UserName FROM IUser ORDER BY MainUser DESC, IUserID;");
+  auto statement = connection.Prepare(Sql("SELECT UserName FROM IUser ORDER BY MainUser DESC, IUserID;"));
   if (statement->Step() && !statement->ColumnIsNull(0)) return Variant(TextColumn(*statement, 0));
   throw Error::Runtime(kObjectIsNothing, "The company has no user to " + std::string(needed_to) + ".");
 }

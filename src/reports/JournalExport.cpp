@@ -87,14 +87,14 @@ void ForEachRegisterRow(EngineConnection& connection, const JournalRange& range,
       "FROM ACTransLog h JOIN ACTransaction t ON t.TransactionNumber = h.TransactionNumber "
       "WHERE h.TransLogStatus = 1 "
       "ORDER BY h.TransactionDate, h.ACTransLogID, t.ACTransactionID;";
-  static constexpr const char* kWithin =
-      "SELECT h.ACTransLogID, h.TransactionDate, h.Description, t.Parent, t.Withdrawal, t.Deposit, t.Description, "
-      "h.TransactionNumber, h.TransType, t.Reconciled "
-      "FROM ACTransLog h JOIN ACTransaction t ON t.TransactionNumber = h.TransactionNumber "
-      "WHERE h.TransLogStatus = 1 AND h.TransactionDate >= ? AND h.TransactionDate <= ? "
-      "ORDER BY h.TransactionDate, h.ACTransLogID, t.ACTransactionID;";
+  const Sql within("SELECT h.ACTransLogID, h.TransactionDate, h.Description, t.Parent, t.Withdrawal, t.Deposit, "
+                   "t.Description, h.TransactionNumber, h.TransType, t.Reconciled "
+                   "FROM ACTransLog h JOIN ACTransaction t ON t.TransactionNumber = h.TransactionNumber "
+                   "WHERE h.TransLogStatus = 1 AND h.TransactionDate >= ",
+                   kValue, " AND h.TransactionDate <= ", kValue,
+                   " ORDER BY h.TransactionDate, h.ACTransLogID, t.ACTransactionID;");
   const bool bounded = range.from || range.to;
-  auto statement = connection.Prepare(bounded ? kWithin : kAll);
+  auto statement = connection.Prepare(bounded ? within : Sql(kAll));
   if (bounded) {
     const Date from = range.from.value_or(Date::FromCivil(1, 1, 1));
     Date to = range.to.value_or(Date::FromCivil(9999, 12, 31, 23, 59, 59));
@@ -247,7 +247,7 @@ int64_t ExportRegisterCsv(const Variant& account, std::ostream& out, const Journ
       const Chart chart = ReadChart(connection);
       std::map<int32_t, std::array<std::string, 3>> accounts;  // name, number, account name
       {
-        auto statement = connection.Prepare("SELECT ACAccountID, AccountNumber, Name FROM ACAccount;");
+        auto statement = connection.Prepare(Sql("SELECT ACAccountID, AccountNumber, Name FROM ACAccount;"));
         while (statement->Step()) {
           if (const auto id = KeyColumn(*statement, 0)) {
             accounts[*id] = {chart.Path(*id), TextColumn(*statement, 1), TextColumn(*statement, 2)};

@@ -84,8 +84,8 @@ struct RegisterSums {
 RegisterSums SumRegister(const Variant& account, const Variant& account_id) {
   Command command(account);
   command.SetText(
-      "SELECT CAST(COALESCE(SUM(Withdrawal),0) AS TEXT), CAST(COALESCE(SUM(Deposit),0) AS TEXT), COUNT(Withdrawal), "
-      "COUNT(Deposit) FROM ACTransaction WHERE Parent=?;");
+      Sql("SELECT CAST(COALESCE(SUM(Withdrawal),0) AS TEXT), CAST(COALESCE(SUM(Deposit),0) AS TEXT), COUNT(Withdrawal), "
+      "COUNT(Deposit) FROM ACTransaction WHERE Parent=", kValue, ";"));
   command.Bind(db::ACTransaction::Parent, account_id, "AccountID");
   RegisterSums sums;
   std::shared_ptr<Recordset> row;
@@ -127,7 +127,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
         WithMarkedReraise([&] { return ConnectionScope(account).connection().IntegrityProblems(); });
     for (const std::string& line : integrity) add(kProblem, "integrity", "The engine's integrity check reports: " + line);
 
-    const auto companies = OpenRecordset(account, "SELECT COUNT(*) FROM ISubScriber;");
+    const auto companies = OpenRecordset(account, Sql("SELECT COUNT(*) FROM ISubScriber;"));
     const int32_t company_count = ToLong(companies->Field(0));
     const std::string holder = NamesCompanyFile(account) ? "The file" : "The company database";
     if (company_count == 0) add(kProblem, "company", holder + " has no company record.");
@@ -182,8 +182,8 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
     for (; !ids->AtEOF(); ids->MoveNext()) {
       const Variant id = ids->Field(0);
       Command lookup(account);
-      lookup.SetText("SELECT AccountNumber, Name, CAST(Balance AS TEXT), CASE WHEN " +
-                     dialect.HoldsIntegerCondition("Balance") + " THEN 1 ELSE 0 END FROM ACAccount WHERE ACAccountID=?;");
+      lookup.SetText(Sql("SELECT AccountNumber, Name, CAST(Balance AS TEXT), CASE WHEN " +
+                     dialect.HoldsIntegerCondition("Balance") + " THEN 1 ELSE 0 END FROM ACAccount WHERE ACAccountID=", kValue, ";"));
       lookup.Bind(db::ACAccount::ACAccountID, id, "AccountID");
       const auto found = lookup.ExecuteQuery();
       const bool exists = !found->AtEOF();
@@ -237,7 +237,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
       }
     }
 
-    const auto nowhere = OpenRecordset(account, "SELECT COUNT(*) FROM ACTransaction WHERE Parent IS NULL;");
+    const auto nowhere = OpenRecordset(account, Sql("SELECT COUNT(*) FROM ACTransaction WHERE Parent IS NULL;"));
     if (ToLong(nowhere->Field(0)) > 0) {
       add(kProblem, "orphan-account", Text(nowhere->Field(0)) + " register row(s) name no account.");
     }
@@ -277,15 +277,17 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
     std::string all_sql = kUnbalancedSql;
     all_sql.replace(all_sql.find("%WHERE%"), 7, "");
     try {
-      report_unbalanced(*OpenRecordset(account, all_sql));
+      report_unbalanced(*OpenRecordset(account, Sql(all_sql)));
     } catch (const Error& error) {
       if (!IsSumOverflow(account, error)) throw;
       std::string one_sql = kUnbalancedSql;
-      one_sql.replace(one_sql.find("%WHERE%"), 7, "WHERE TransactionNumber IS NOT DISTINCT FROM ?");
-      const auto numbers = OpenRecordset(account, "SELECT DISTINCT TransactionNumber FROM ACTransaction ORDER BY 1;");
+      const size_t where = one_sql.find("%WHERE%");
+      const Sql one_number(one_sql.substr(0, where), "WHERE TransactionNumber IS NOT DISTINCT FROM ", kValue,
+                           one_sql.substr(where + 7));
+      const auto numbers = OpenRecordset(account, Sql("SELECT DISTINCT TransactionNumber FROM ACTransaction ORDER BY 1;"));
       for (; !numbers->AtEOF(); numbers->MoveNext()) {
         Command one(account);
-        one.SetText(one_sql);
+        one.SetText(one_number);
         one.Append(Selecting(db::ACTransaction::TransactionNumber, numbers->Field(0)));
         try {
           report_unbalanced(*one.ExecuteQuery());
@@ -348,7 +350,7 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
     // SUM() refuses it or gives the larger number.
     const std::string invoices_overflow = "The receivable debits of issued invoices sum beyond the currency range.";
     try {
-      const auto totals = OpenRecordset(account, kInvoiceTotalsSql);
+      const auto totals = OpenRecordset(account, Sql(kInvoiceTotalsSql));
       std::vector<CheckFinding> warnings;
       bool beyond = false;
       for (; !totals->AtEOF(); totals->MoveNext()) {

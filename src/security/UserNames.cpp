@@ -111,8 +111,8 @@ void RequireUserName(std::string_view name, std::string_view label) {
 
 std::string UserNameText(const Variant& name) { return name.IsNull() ? std::string() : ToText(name); }
 
-std::string UserNameFilter(const EngineDialect& dialect) {
-  return "(UserKey=? OR (UserKey IS NULL AND " + dialect.AsciiNoCaseEquals("UserName") + "))";
+Sql UserNameFilter(const EngineDialect& dialect) {
+  return Sql("(UserKey=", kValue, " OR (UserKey IS NULL AND ", dialect.AsciiNoCaseEquals("UserName"), "))");
 }
 
 std::vector<Parameter> UserNameFilterValues(const Variant& name) {

@@ -42,7 +42,7 @@ std::string UserNameText(const Variant& name);
 // is found by it; a row written by other means without one (UserKey Null) by its stored
 // spelling, the letter case of A-Z ignored, as a file's UserName column compares, on every
 // engine. Both columns are indexed, so the engine serves each side of the OR from an index.
-std::string UserNameFilter(const EngineDialect& dialect);
+Sql UserNameFilter(const EngineDialect& dialect);
 std::vector<Parameter> UserNameFilterValues(const Variant& name);
 
 }  // namespace ledgerkit

@@ -15,7 +15,7 @@
 namespace ledgerkit::services {
 
 std::shared_ptr<ISubScriber> CompanyRecord(const Variant& account) {
-  return FirstOf<ISubScriber>(*Fetch<ISubScriber>(account, FetchArgs{.filter = "ISubScriberID>0"}));
+  return FirstOf<ISubScriber>(*Fetch<ISubScriber>(account, FetchArgs{.filter = Sql("ISubScriberID>0")}));
 }
 
 int32_t CompanyKey(const Variant& account) {
@@ -29,9 +29,9 @@ Variant TakeTransactionNumber(const Variant& account) {
   // NULL + 1 stays NULL: the counter is left for the caller to set by other means.
   Command take(account);
   take.SetText(
-      "UPDATE ISubScriber SET NextTransactionNumber=NextTransactionNumber+1 "
+      Sql("UPDATE ISubScriber SET NextTransactionNumber=NextTransactionNumber+1 "
       "WHERE ISubScriberID=(SELECT MIN(ISubScriberID) FROM ISubScriber WHERE ISubScriberID>0) "
-      "AND (NextTransactionNumber IS NULL OR NextTransactionNumber<?) RETURNING NextTransactionNumber;");
+      "AND (NextTransactionNumber IS NULL OR NextTransactionNumber<", kValue, ") RETURNING NextTransactionNumber;"));
   take.Bind(db::ISubScriber::NextTransactionNumber, std::numeric_limits<int32_t>::max());
   const auto rows = take.ExecuteQuery();
   if (rows->AtEOF()) {
@@ -50,7 +50,7 @@ Variant TakeTransactionNumber(const Variant& account) {
   // fails and its transaction is rolled back.
   UnitOfWork::Active(account)->KeepAfterRollback([next](EngineConnection& connection) {
     const auto advance =
-        connection.Prepare("UPDATE ISubScriber SET NextTransactionNumber=? WHERE NextTransactionNumber<?;");
+        connection.Prepare(Sql("UPDATE ISubScriber SET NextTransactionNumber=", kValue, " WHERE NextTransactionNumber<", kValue, ";"));
     advance->BindInteger(1, next);
     advance->BindInteger(2, next);
     while (advance->Step()) {

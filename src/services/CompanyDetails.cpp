@@ -17,7 +17,7 @@ using L = db::ISubscriberLocation;
 
 void SetCompanyName(const Variant& account, const std::optional<std::string>& name) {
   Command command(account);
-  command.SetText("UPDATE ISubScriber SET CompanyName=?;");
+  command.SetText(Sql("UPDATE ISubScriber SET CompanyName=", kValue, ";"));
   command.Bind(C::CompanyName, OrNull(name));
   command.Execute();
 }
@@ -38,12 +38,12 @@ void SetPrimaryAddress(const Variant& account, const BusinessAddress& address) {
 }
 
 std::shared_ptr<ISubscriberLocation> PrimaryLocation(const Variant& account) {
-  return FirstOf<ISubscriberLocation>(*Fetch<ISubscriberLocation>(account, FetchArgs{.filter = "IsPrimary=1"}));
+  return FirstOf<ISubscriberLocation>(*Fetch<ISubscriberLocation>(account, FetchArgs{.filter = Sql("IsPrimary=1")}));
 }
 
 void SetDocumentCounters(const Variant& account, const DocumentCounters& counters) {
   Command command(account);
-  command.SetText("UPDATE ISubScriber SET NextInvoiceNumber=?,NextExpenseReportNumber=?,NextClientAccountNumber=?;");
+  command.SetText(Sql("UPDATE ISubScriber SET NextInvoiceNumber=", kValue, ",NextExpenseReportNumber=", kValue, ",NextClientAccountNumber=", kValue, ";"));
   command.Bind(C::NextInvoiceNumber, OrNull(counters.next_invoice), "NextInvoice");
   command.Bind(C::NextExpenseReportNumber, OrNull(counters.next_expense_report), "NextExpenseReport");
   command.Bind(C::NextClientAccountNumber, OrNull(counters.next_client_account), "NextClientAccount");

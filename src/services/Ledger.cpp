@@ -33,8 +33,8 @@ using db::ACTransLogWIP;
 // The owner of new rows: the company record, as services::CompanyRecord finds it.
 constexpr const char* kCompanyKeySql = "(SELECT MIN(ISubScriberID) FROM ISubScriber WHERE ISubScriberID>0)";
 
-// Accounts whose balances one statement writes: the engine limits the terms of a compound
-// SELECT (500) and the markers of a statement.
+// Accounts whose balances one statement writes: well under every engine's limit on a
+// statement's markers, and few enough shapes of the statement to keep each compiled.
 constexpr size_t kBalancesPerStatement = 100;
 
 std::string Text(const Variant& value) { return value.IsNull() ? std::string() : ToText(value); }
@@ -105,13 +105,13 @@ void WriteBalances(const Variant& account, const std::map<int32_t, PostedAccount
   }
   for (size_t start = 0; start < balances.size(); start += kBalancesPerStatement) {
     const size_t count = std::min(kBalancesPerStatement, balances.size() - start);
-    // Every marker typed: a server types an untyped marker of a UNION as text, which a key
-    // cannot be compared with.
-    std::string rows = "SELECT CAST(? AS BIGINT) AS AccountID, CAST(? AS BIGINT) AS Balance";
-    for (size_t i = 1; i < count; ++i) rows += " UNION ALL SELECT CAST(? AS BIGINT),CAST(? AS BIGINT)";
+    // The first row's markers typed: a server types the columns of a VALUES list by its rows, and
+    // would take untyped markers as text, which a key cannot be compared with.
+    Sql rows("(VALUES (CAST(", kValue, " AS BIGINT),CAST(", kValue, " AS BIGINT))");
+    for (size_t i = 1; i < count; ++i) rows += Sql(",(", kValue, ",", kValue, ")");
     Command command(account);
-    command.SetText("UPDATE ACAccount SET Balance=n.Balance FROM (" + rows +
-                    ") AS n WHERE ACAccount.ACAccountID=n.AccountID;");
+    command.SetText(Sql("UPDATE ACAccount SET Balance=n.column2 FROM ", rows,
+                        ") AS n WHERE ACAccount.ACAccountID=n.column1;"));
     for (size_t i = start; i < start + count; ++i) {
       command.Bind(ACAccount::ACAccountID, balances[i].first);
       command.Bind(ACAccount::Balance, balances[i].second);
@@ -157,13 +157,10 @@ BegunTransaction BeginTransaction(const Variant& account, const TransactionStart
   }
   values.push_back(Param(ACTransLog::Amount, start.amount));
   std::string columns(ACTransLog::Parent.name);
-  std::string markers = kCompanyKeySql;
-  for (const Parameter& value : values) {
-    columns += "," + value.name;
-    markers += ",?";
-  }
+  for (const Parameter& value : values) columns += "," + value.name;
   Command header(account);
-  header.SetText("INSERT INTO ACTransLog (" + columns + ") VALUES (" + markers + ") RETURNING ACTransLogID;");
+  header.SetText(Sql("INSERT INTO ACTransLog (", columns, ") VALUES (", kCompanyKeySql, ",", ValueList(values.size()),
+                     ") RETURNING ACTransLogID;"));
   for (Parameter& value : values) header.Append(std::move(value));
   const int32_t header_key = ToLong(header.ExecuteScalar());
 
@@ -189,7 +186,7 @@ void UpdateHeader(const Variant& account, const Variant& number, const Variant& 
 
 int32_t RequireHeaderKey(const Variant& account, const Variant& number) {
   Command command(account);
-  command.SetText("SELECT MIN(ACTransLogID) FROM ACTransLog WHERE TransactionNumber=?;");
+  command.SetText(Sql("SELECT MIN(ACTransLogID) FROM ACTransLog WHERE TransactionNumber=", kValue, ";"));
   command.Append(SelectingText(number, "TransactionNumber"));
   const Variant key = command.ExecuteScalar();
   if (key.IsNull()) {
@@ -214,9 +211,9 @@ Variant AddLine(const Variant& account, const Variant& number, const Variant& ac
                 const Variant& description) {
   Command command(account);
   command.SetText(
-      "INSERT INTO ACTransLogWIP (Parent,AccountID,IsDebit,Description,Amount) "
-      "SELECT ACTransLogID,?,?,?,? FROM ACTransLog WHERE TransactionNumber=? ORDER BY ACTransLogID LIMIT 1 "
-      "RETURNING ACTransLogWIPID;");
+      Sql("INSERT INTO ACTransLogWIP (Parent,AccountID,IsDebit,Description,Amount) "
+      "SELECT ACTransLogID,", kValue, ",", kValue, ",", kValue, ",", kValue, " FROM ACTransLog WHERE TransactionNumber=", kValue, " ORDER BY ACTransLogID LIMIT 1 "
+      "RETURNING ACTransLogWIPID;"));
   command.Bind(ACTransLogWIP::AccountID, account_id);
   command.Bind(ACTransLogWIP::IsDebit, side == Side::kDebit);
   command.Bind(ACTransLogWIP::Description, description);
@@ -240,12 +237,12 @@ void CommitTransaction(const Variant& account, const Variant& number) {
   // kept register totals), in one read; no row when there is no such header.
   Command read(account);
   read.SetText(
-      "SELECT h.ACTransLogID, h.TransactionNumber, h.TransactionDate, h.TransType, w.ACTransLogWIPID, w.AccountID, "
+      Sql("SELECT h.ACTransLogID, h.TransactionNumber, h.TransactionDate, h.TransType, w.ACTransLogWIPID, w.AccountID, "
       "w.IsDebit, w.Amount, a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " + RegisterTotalsAmountsSql("t") +
       " FROM ACTransLog h LEFT JOIN ACTransLogWIP w ON w.Parent=h.ACTransLogID "
       "LEFT JOIN ACAccount a ON a.ACAccountID=w.AccountID" + RegisterTotalsJoinSql("t", "w.AccountID") +
-      " WHERE h.ACTransLogID=(SELECT MIN(ACTransLogID) FROM ACTransLog WHERE TransactionNumber=?) "
-      "ORDER BY w.ACTransLogWIPID;");
+      " WHERE h.ACTransLogID=(SELECT MIN(ACTransLogID) FROM ACTransLog WHERE TransactionNumber=", kValue, ") "
+      "ORDER BY w.ACTransLogWIPID;"));
   read.Append(SelectingText(number, "TransactionNumber"));
   const auto rows = read.ExecuteQuery();
   if (rows->AtEOF()) RequireHeaderKey(account, number);
@@ -296,10 +293,10 @@ void CommitTransaction(const Variant& account, const Variant& number) {
   if (!lines.empty()) {
     Command post(account);
     post.SetText(
-        "INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,TransType) "
-        "SELECT AccountID, ?, Description, CASE WHEN IsDebit<>0 THEN Amount ELSE 0 END, "
-        "CASE WHEN IsDebit<>0 THEN 0 ELSE Amount END, ?, ? FROM ACTransLogWIP WHERE Parent=? "
-        "ORDER BY ACTransLogWIPID;");
+        Sql("INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,TransType) "
+        "SELECT AccountID, ", kValue, ", Description, CASE WHEN IsDebit<>0 THEN Amount ELSE 0 END, "
+        "CASE WHEN IsDebit<>0 THEN 0 ELSE Amount END, ", kValue, ", ", kValue, " FROM ACTransLogWIP WHERE Parent=", kValue, " "
+        "ORDER BY ACTransLogWIPID;"));
     post.Bind(ACTransaction::TransactionDate, header_date);
     post.Bind(ACTransaction::TransactionNumber, header_number);
     post.Bind(ACTransaction::TransType, header_type);
@@ -310,7 +307,7 @@ void CommitTransaction(const Variant& account, const Variant& number) {
 
   Command done(account);
   done.SetText(
-      "DELETE FROM ACTransLogWIP WHERE Parent IN (SELECT ACTransLogID FROM ACTransLog WHERE TransactionNumber=?);");
+      Sql("DELETE FROM ACTransLogWIP WHERE Parent IN (SELECT ACTransLogID FROM ACTransLog WHERE TransactionNumber=", kValue, ");"));
   done.Bind(ACTransLog::TransactionNumber, header_number);
   done.Execute();
 }
@@ -319,16 +316,16 @@ void AbortTransaction(const Variant& account, const Variant& number) {
   Command command(account);
   command.Bind(ACTransLog::TransactionNumber, number);
   command.SetText(
-      "DELETE FROM ACTransLogWIP WHERE Parent IN (SELECT ACTransLogID FROM ACTransLog WHERE TransactionNumber=?);");
+      Sql("DELETE FROM ACTransLogWIP WHERE Parent IN (SELECT ACTransLogID FROM ACTransLog WHERE TransactionNumber=", kValue, ");"));
   command.Execute();
 
   // The register rows of the transaction that name an account, each with that account's label,
   // balance and kept totals, in the order they were written.
   command.SetText(
-      "SELECT r.Parent, r.Withdrawal, r.Deposit, a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " +
+      Sql("SELECT r.Parent, r.Withdrawal, r.Deposit, a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " +
       RegisterTotalsAmountsSql("t") + " FROM ACTransaction r LEFT JOIN ACAccount a ON a.ACAccountID=r.Parent" +
       RegisterTotalsJoinSql("t", "r.Parent") +
-      " WHERE r.TransactionNumber=? AND r.Parent IS NOT NULL ORDER BY r.ACTransactionID;");
+      " WHERE r.TransactionNumber=", kValue, " AND r.Parent IS NOT NULL ORDER BY r.ACTransactionID;"));
   const auto rows = command.ExecuteQuery();
   struct Undone {
     Currency net;                        // credits minus debits the transaction posted
@@ -372,9 +369,9 @@ void AbortTransaction(const Variant& account, const Variant& number) {
   }
   WriteBalances(account, restored);
 
-  command.SetText("DELETE FROM ACTransaction WHERE TransactionNumber=?;");
+  command.SetText(Sql("DELETE FROM ACTransaction WHERE TransactionNumber=", kValue, ";"));
   command.Execute();
-  command.SetText("DELETE FROM ACTransLog WHERE TransactionNumber=?;");
+  command.SetText(Sql("DELETE FROM ACTransLog WHERE TransactionNumber=", kValue, ";"));
   command.Execute();
 }
 
@@ -399,12 +396,13 @@ constexpr const char* kRowColumns =
 constexpr int kRowValues = 7;
 
 // An INSERT of `rows` rows of `values` markers each after `columns`.
-std::string MultiRowInsert(const char* columns, int values, int rows) {
-  std::string row = "(?";
-  for (int i = 1; i < values; ++i) row += ",?";
-  row += ")";
-  std::string sql = columns;
-  for (int i = 0; i < rows; ++i) sql += (i == 0 ? "" : ",") + row;
+Sql MultiRowInsert(const char* columns, int values, int rows) {
+  const Sql row = Sql("(", ValueList(static_cast<size_t>(values)), ")");
+  Sql sql(columns);
+  for (int i = 0; i < rows; ++i) {
+    if (i > 0) sql += ",";
+    sql += row;
+  }
   return sql + ";";
 }
 
@@ -466,8 +464,8 @@ struct TransactionRecorder::State {
   void TakeNumbers() {
     taken = true;
     Command read(account);
-    read.SetText("SELECT ISubScriberID, NextTransactionNumber FROM ISubScriber WHERE ISubScriberID=(SELECT "
-                 "MIN(ISubScriberID) FROM ISubScriber WHERE ISubScriberID>0);");
+    read.SetText(Sql("SELECT ISubScriberID, NextTransactionNumber FROM ISubScriber WHERE ISubScriberID=(SELECT "
+                 "MIN(ISubScriberID) FROM ISubScriber WHERE ISubScriberID>0);"));
     const auto company = read.ExecuteQuery();
     if (company->AtEOF()) {
       throw Error::Runtime(kObjectIsNothing, CompanyDatabaseName(account) + " has no company record.");
@@ -478,7 +476,7 @@ struct TransactionRecorder::State {
     const int64_t room = int64_t{std::numeric_limits<int32_t>::max()} - *first;
     available = std::min(count, room);
     Command advance(account);
-    advance.SetText("UPDATE ISubScriber SET NextTransactionNumber=? WHERE ISubScriberID=?;");
+    advance.SetText(Sql("UPDATE ISubScriber SET NextTransactionNumber=", kValue, " WHERE ISubScriberID=", kValue, ";"));
     advance.Bind(db::ISubScriber::NextTransactionNumber, static_cast<int32_t>(*first + available));
     advance.Bind(db::ISubScriber::ISubScriberID, company_key);
     advance.Execute();
@@ -486,7 +484,7 @@ struct TransactionRecorder::State {
     // BeginTransaction's do; those never reached are given back.
     UnitOfWork::Active(account)->KeepAfterRollback([first = *first, used = used](EngineConnection& kept) {
       const int32_t next = first + static_cast<int32_t>(*used);
-      const auto statement = kept.Prepare("UPDATE ISubScriber SET NextTransactionNumber=? WHERE NextTransactionNumber<?;");
+      const auto statement = kept.Prepare(Sql("UPDATE ISubScriber SET NextTransactionNumber=", kValue, " WHERE NextTransactionNumber<", kValue, ";"));
       statement->BindInteger(1, next);
       statement->BindInteger(2, next);
       while (statement->Step()) {
@@ -500,8 +498,8 @@ struct TransactionRecorder::State {
     if (found != accounts.end()) return found->second;
     Command read(account);
     read.SetText(
-        "SELECT a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " + RegisterTotalsAmountsSql("t") +
-        " FROM ACAccount a" + RegisterTotalsJoinSql("t", "a.ACAccountID") + " WHERE a.ACAccountID=?;");
+        Sql("SELECT a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " + RegisterTotalsAmountsSql("t") +
+        " FROM ACAccount a" + RegisterTotalsJoinSql("t", "a.ACAccountID") + " WHERE a.ACAccountID=", kValue, ";"));
     read.Bind(ACAccount::ACAccountID, account_id);
     const auto row = read.ExecuteQuery();
     if (row->AtEOF()) {

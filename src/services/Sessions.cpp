@@ -34,14 +34,14 @@ std::string StartSession(const Variant& account, std::string_view user_name) {
 
 void EndSessions(const Variant& account, std::string_view user_name) {
   Command command(account);
-  command.SetText("DELETE FROM SysSessions WHERE " + UserNameFilter(command.Dialect()) + ";");
+  command.SetText(Sql("DELETE FROM SysSessions WHERE " + UserNameFilter(command.Dialect()) + ";"));
   for (Parameter& value : UserNameFilterValues(user_name)) command.Append(std::move(value));
   command.Execute();
 }
 
 std::shared_ptr<SysSessions> SessionByToken(const Variant& account, std::string_view token) {
   const auto sessions =
-      Fetch<SysSessions>(account, FetchArgs{.filter = "Token=?", .bind = {SelectingText(token, "Token")}});
+      Fetch<SysSessions>(account, FetchArgs{.filter = Sql("Token=", kValue), .bind = {SelectingText(token, "Token")}});
   return FirstOf<SysSessions>(*sessions);
 }
 

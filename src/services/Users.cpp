@@ -34,8 +34,7 @@ RowWrite& SetDetails(RowWrite& row, const UserDetails& details) {
 }  // namespace
 
 std::shared_ptr<IUser> UserProfile(const Variant& account, const Variant& user_name) {
-  const std::string filter = UserNameFilter(CompanyDialect(account));
-  const auto users = Fetch<IUser>(account, FetchArgs{.filter = filter, .bind = UserNameFilterValues(user_name)});
+  const auto users = Fetch<IUser>(account, FetchArgs{.filter = UserNameFilter(CompanyDialect(account)), .bind = UserNameFilterValues(user_name)});
   return FirstOf<IUser>(*users);
 }
 
@@ -54,7 +53,7 @@ std::optional<int32_t> CallerCompanyKey(const Variant& account, std::string_view
 
 bool CompanyHasUserNamed(const Variant& account, std::optional<int32_t> company, std::string_view name) {
   Command command(account);
-  command.SetText("SELECT EXISTS (SELECT 1 FROM IUser WHERE Parent=? AND " + UserNameFilter(command.Dialect()) + ");");
+  command.SetText(Sql("SELECT EXISTS (SELECT 1 FROM IUser WHERE Parent=", kValue, " AND " + UserNameFilter(command.Dialect()) + ");"));
   command.Bind(U::Parent, OrNull(company));
   for (Parameter& value : UserNameFilterValues(name)) command.Append(std::move(value));
   return ToBoolean(command.ExecuteScalar());
@@ -64,7 +63,7 @@ std::optional<std::string> CompanyUserConfusableWith(const Variant& account, std
                                                      std::string_view name) {
   const std::string skeleton = UserNameSkeleton(name);
   Command command(account);
-  command.SetText("SELECT UserName FROM IUser WHERE Parent=? AND UserName IS NOT NULL;");
+  command.SetText(Sql("SELECT UserName FROM IUser WHERE Parent=", kValue, " AND UserName IS NOT NULL;"));
   command.Bind(U::Parent, OrNull(company));
   const auto users = command.ExecuteQuery();
   for (; !users->AtEOF(); users->MoveNext()) {
@@ -75,7 +74,7 @@ std::optional<std::string> CompanyUserConfusableWith(const Variant& account, std
 }
 
 std::shared_ptr<EntityCollection> LogonUsersOf(const Variant& account, std::optional<int32_t> company) {
-  return Fetch<IUser>(account, FetchArgs{.filter = "Parent=? AND AllowLogon=1",
+  return Fetch<IUser>(account, FetchArgs{.filter = Sql("Parent=", kValue, " AND AllowLogon=1"),
                                          .sort = std::string(U::LastName.name),
                                          .bind = {Param(U::Parent, OrNull(company))}});
 }
@@ -103,8 +102,7 @@ void StorePasswordHash(const Variant& account, int32_t user_id, std::string_view
 
 bool PasswordsStillStored(const Variant& account, const std::vector<PasswordMatch>& matches, bool logon_only) {
   Command command(account);
-  command.SetText(logon_only ? "SELECT Password FROM IUser WHERE IUserID=? AND AllowLogon=1;"
-                             : "SELECT Password FROM IUser WHERE IUserID=?;");
+  command.SetText(Sql("SELECT Password FROM IUser WHERE IUserID=", kValue, logon_only ? " AND AllowLogon=1;" : ";"));
   for (const PasswordMatch& match : matches) {
     command.Clear();
     command.Bind(U::IUserID, match.user_id);
@@ -117,8 +115,8 @@ bool PasswordsStillStored(const Variant& account, const std::vector<PasswordMatc
 std::vector<PasswordMatch> MatchPassword(const Variant& account, std::string_view user_name, std::string_view password,
                                          bool logon_only) {
   Command command(account);
-  command.SetText("SELECT IUserID, Password, UserName FROM IUser WHERE " + UserNameFilter(command.Dialect()) +
-                  (logon_only ? " AND AllowLogon=1 ORDER BY IUserID;" : " ORDER BY IUserID;"));
+  command.SetText(Sql("SELECT IUserID, Password, UserName FROM IUser WHERE " + UserNameFilter(command.Dialect()) +
+                  (logon_only ? " AND AllowLogon=1 ORDER BY IUserID;" : " ORDER BY IUserID;")));
   for (Parameter& value : UserNameFilterValues(user_name)) command.Append(std::move(value));
   const auto candidates = command.ExecuteQuery();
   std::vector<PasswordMatch> matches;
@@ -137,7 +135,7 @@ std::vector<PasswordMatch> MatchPassword(const Variant& account, std::string_vie
 
 std::vector<std::string> UsersReportingTo(const Variant& account, int32_t user_id) {
   Command command(account);
-  command.SetText("SELECT IUserID, UserName FROM IUser WHERE ReportsToID=? ORDER BY IUserID;");
+  command.SetText(Sql("SELECT IUserID, UserName FROM IUser WHERE ReportsToID=", kValue, " ORDER BY IUserID;"));
   command.Bind(U::ReportsToID, user_id);
   const auto rows = command.ExecuteQuery();
   std::vector<std::string> names;

@@ -25,7 +25,7 @@ constexpr int32_t kCantOpen = static_cast<int32_t>(0x8005000Eu);
 // Inserts an account through a command, the way the managers write, and returns its key.
 Variant InsertAccount(const TempCompany& company, const Variant& number, const Variant& name) {
   Command command(company.account());
-  command.SetText("INSERT INTO ACAccount (Parent,AccountNumber,Name) VALUES (?,?,?) RETURNING ACAccountID;");
+  command.SetText(Sql("INSERT INTO ACAccount (Parent,AccountNumber,Name) VALUES (", kValue, ",", kValue, ",", kValue, ") RETURNING ACAccountID;"));
   command.Append("p1", FieldType::kLong, 0, 1);
   command.Append("p2", FieldType::kText, 128, number, "AccountNumber");
   command.Append("p3", FieldType::kText, 128, name, "Name");
@@ -148,8 +148,8 @@ TEST(DataAccess, CommandBindsEveryTypeExactly) {
   TempCompany company;
   Command command(company.account());
   command.SetText(
-      "INSERT INTO ACTransLog (Parent,LogDate,Description,TransLogStatus,Amount,ChequeNo) VALUES (?,?,?,?,?,?) "
-      "RETURNING ACTransLogID;");
+      Sql("INSERT INTO ACTransLog (Parent,LogDate,Description,TransLogStatus,Amount,ChequeNo) VALUES (", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ") "
+      "RETURNING ACTransLogID;"));
   command.Append("p1", FieldType::kLong, 0, 1);
   command.Append("p2", FieldType::kDate, 0, "2026-01-02 03:04:05");
   command.Append("p3", FieldType::kText, 255, Variant::Null());
@@ -165,7 +165,7 @@ TEST(DataAccess, CommandBindsEveryTypeExactly) {
   EXPECT_EQ(RawScalar(company.path(), "SELECT ChequeNo FROM ACTransLog"), "1042");
 
   // The same text run again with values assigned by name reuses the parameter list.
-  command.SetText("UPDATE ACTransLog SET Amount=Amount+? WHERE ACTransLogID=?;");
+  command.SetText(Sql("UPDATE ACTransLog SET Amount=Amount+", kValue, " WHERE ACTransLogID=", kValue, ";"));
   command.Delete(0);
   while (command.Count() > 0) command.Delete(0);
   command.Append("p1", FieldType::kCurrency, 0, Currency::FromScaled(6));
@@ -184,7 +184,7 @@ TEST(DataAccess, CommandBindsEveryTypeExactly) {
   command.Append("p2", FieldType::kLong, 0, 2147483648.0);
   EXPECT_EQ(CaptureError([&] { command.Execute(); }).number(), kOverflow);
   // A SELECT that finds nothing has no first column to read.
-  command.SetText("SELECT ACTransLogID FROM ACTransLog WHERE ACTransLogID=?;");
+  command.SetText(Sql("SELECT ACTransLogID FROM ACTransLog WHERE ACTransLogID=", kValue, ";"));
   command.Clear();
   command.Append("p1", FieldType::kLong, 0, 999);
   EXPECT_EQ(CaptureError([&] { command.ExecuteScalar(); }).number(), kNoCurrentRow);

@@ -143,7 +143,7 @@ TEST(EngineInterface, TransactionsAndSavepointsKeepOrUndoWhatTheyDid) {
   const auto connection = OpenEngine(BuildConnectionString(company.path()));
   connection->CheckSchema(CompanyCatalog());
   const auto insert = [&](const char* name) {
-    const auto statement = connection->Prepare("INSERT INTO ACAccountType (Parent,Name) VALUES (1,?);");
+    const auto statement = connection->Prepare(Sql("INSERT INTO ACAccountType (Parent,Name) VALUES (1,", kValue, ");"));
     statement->BindText(1, name);
     while (statement->Step()) {
     }
@@ -177,7 +177,7 @@ TEST(EngineInterface, TransactionsAndSavepointsKeepOrUndoWhatTheyDid) {
   // A read transaction sees one state throughout, whatever is committed meanwhile.
   connection->Begin(Access::kRead);
   const auto count = [&] {
-    const auto statement = connection->Prepare("SELECT COUNT(*) FROM ACAccountType;");
+    const auto statement = connection->Prepare(Sql("SELECT COUNT(*) FROM ACAccountType;"));
     return statement->Step() ? statement->ColumnInteger(0).value_or(-1) : -1;
   };
   EXPECT_EQ(count(), 2);
@@ -204,7 +204,7 @@ TEST(EngineInterface, IntegrityCheckCheckpointAndTheWritersLockFile) {
                                       "VALUES (1,'Bank');"),
               "");
     connection->Begin(Access::kWrite);
-    const auto statement = connection->Prepare("INSERT INTO ACAccountType (Parent,Name) VALUES (1,'Cash');");
+    const auto statement = connection->Prepare(Sql("INSERT INTO ACAccountType (Parent,Name) VALUES (1,'Cash');"));
     while (statement->Step()) {
     }
     connection->Commit();

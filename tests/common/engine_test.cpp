@@ -50,7 +50,7 @@ TEST(Engine, StatementCacheStaysBoundedAndFilesStatementsUnderTheTextAskedFor) {
   // Many distinct texts through one kept connection, as a long-lived process looks values up.
   for (int i = 0; i < 10'000; ++i) {
     auto connection = TakeConnection(company.account(), key);
-    auto statement = connection->Prepare("SELECT Name FROM ACAccount WHERE ACAccountID=" + std::to_string(i));
+    auto statement = connection->Prepare(Sql("SELECT Name FROM ACAccount WHERE ACAccountID=" + std::to_string(i)));
     statement->Step();
     statement.reset();
     ReturnConnection(key, std::move(connection));
@@ -62,10 +62,10 @@ TEST(Engine, StatementCacheStaysBoundedAndFilesStatementsUnderTheTextAskedFor) {
   // A text whose tail the engine does not keep (blanks, a comment) is still found again: the one
   // statement is taken out of the cache and given back each time.
   const std::string sql = "SELECT COUNT(*) FROM ACAccount;  -- how many\n";
-  connection->Prepare(sql).reset();
+  connection->Prepare(Sql(sql)).reset();
   const size_t kept = connection->CachedStatementCount();
   for (int i = 0; i < 500; ++i) {
-    auto statement = connection->Prepare(sql);
+    auto statement = connection->Prepare(Sql(sql));
     ASSERT_TRUE(statement->Step());
     ASSERT_EQ(connection->CachedStatementCount(), kept - 1) << "a statement handed out is not in the cache";
   }

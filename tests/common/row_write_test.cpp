@@ -71,7 +71,8 @@ TEST(RowWrite, RefusesWhatTheCatalogDoesNotAllowAndWritesNothing) {
 TEST(RowWrite, CommandBindTakesKindAndWidthFromTheColumn) {
   TempCompany company;
   Command command(company.account());
-  command.SetText("SELECT ?, ?, " + command.Dialect().StoredTypeExpression("?") + ";");
+  command.SetText(Sql("SELECT ", kValue, ", ", kValue, ", ", command.Dialect().StoredTypeExpression("v"), " FROM (SELECT ",
+                      kValue, " AS v) AS d;"));
   command.Bind(db::ACTransaction::Withdrawal, "12.3456");
   command.Bind(db::ACTransaction::Reconciled, "True");
   command.Bind(db::ACTransLog::TransactionDate, "2026-01-02");

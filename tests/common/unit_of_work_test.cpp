@@ -21,7 +21,7 @@ using testing::TempCompany;
 
 void InsertAccount(const Variant& account, const std::string& name) {
   Command command(account);
-  command.SetText("INSERT INTO ACAccount (Parent,Name) VALUES (1,?);");
+  command.SetText(Sql("INSERT INTO ACAccount (Parent,Name) VALUES (1,", kValue, ");"));
   command.Append("p1", FieldType::kText, 128, name, "Name");
   command.Execute();
 }
@@ -92,7 +92,7 @@ TEST(UnitOfWork, KeptActionsSurviveEveryRollback) {
     ASSERT_NE(unit, nullptr);
     const int32_t number = NextTransactionNumber(company.account());
     Command command(company.account());
-    command.SetText("UPDATE ISubScriber SET NextTransactionNumber=?;");
+    command.SetText(Sql("UPDATE ISubScriber SET NextTransactionNumber=", kValue, ";"));
     command.Append("p1", FieldType::kLong, 0, number + 1);
     command.Execute();
     unit->KeepAfterRollback([number](EngineConnection& connection) {
@@ -140,7 +140,7 @@ TEST(UnitOfWork, WritersInThreadsNeverLoseAnUpdate) {
         UnitOfWork::Run(company.account(), Access::kWrite, [&] {
           const int32_t number = NextTransactionNumber(company.account());
           Command command(company.account());
-          command.SetText("UPDATE ISubScriber SET NextTransactionNumber=?;");
+          command.SetText(Sql("UPDATE ISubScriber SET NextTransactionNumber=", kValue, ";"));
           command.Append("p1", FieldType::kLong, 0, number + 1);
           command.Execute();
         });

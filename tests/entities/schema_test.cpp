@@ -78,7 +78,7 @@ TEST(Schema, ExistingFileIsNeverWrittenOverAndFailedCreateLeavesNothing) {
 TEST(Schema, KeysAreAssignedPositiveAndNeverReused) {
   TempCompany company;
   Command command(company.account());
-  command.SetText("INSERT INTO ACAccountType (Parent,Name) VALUES (1,?) RETURNING ACAccountTypeID;");
+  command.SetText(Sql("INSERT INTO ACAccountType (Parent,Name) VALUES (1,", kValue, ") RETURNING ACAccountTypeID;"));
   command.Append("p1", FieldType::kText, lenACAccountType::lenName, "Bank");
   const int32_t first = ToLong(command.ExecuteScalar());
   EXPECT_GT(first, 0);
@@ -90,15 +90,15 @@ TEST(Schema, KeysAreAssignedPositiveAndNeverReused) {
 TEST(Schema, DefaultsAndYesNoColumnsBehaveAsStored) {
   TempCompany company;
   Command command(company.account());
-  command.SetText("INSERT INTO ACAccount (Parent,Name,Inactive) VALUES (1,'Old bank',?);");
+  command.SetText(Sql("INSERT INTO ACAccount (Parent,Name,Inactive) VALUES (1,'Old bank',", kValue, ");"));
   command.Append("p1", FieldType::kBoolean, 0, true);
   command.Execute();
-  command.SetText("INSERT INTO ACTransaction (Parent,Withdrawal,Deposit) VALUES (1,?,?);");
+  command.SetText(Sql("INSERT INTO ACTransaction (Parent,Withdrawal,Deposit) VALUES (1,", kValue, ",", kValue, ");"));
   command.Clear();
   command.Append("p1", FieldType::kCurrency, 0, "0.0001");
   command.Append("p2", FieldType::kCurrency, 0, 0);
   command.Execute();
-  command.SetText("INSERT INTO SysSessions (Account,UserName,Token) VALUES ('TEMP','alice','T');");
+  command.SetText(Sql("INSERT INTO SysSessions (Account,UserName,Token) VALUES ('TEMP','alice','T');"));
   command.Clear();
   command.Execute();
 

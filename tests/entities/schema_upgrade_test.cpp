@@ -247,10 +247,10 @@ void CountRegisterRows(EngineConnection& connection) {
   std::vector<std::pair<int64_t, int64_t>> counts;
   {
     const auto select =
-        connection.Prepare("SELECT Parent, COUNT(*) FROM ACTransaction WHERE Parent IS NOT NULL GROUP BY Parent");
+        connection.Prepare(Sql("SELECT Parent, COUNT(*) FROM ACTransaction WHERE Parent IS NOT NULL GROUP BY Parent"));
     while (select->Step()) counts.emplace_back(select->ColumnInteger(0).value_or(0), select->ColumnInteger(1).value_or(0));
   }
-  const auto update = connection.Prepare("UPDATE ACAccount SET RegisterRows = ? WHERE ACAccountID = ?");
+  const auto update = connection.Prepare(Sql("UPDATE ACAccount SET RegisterRows = ", kValue, " WHERE ACAccountID = ", kValue));
   for (const auto& [account, rows] : counts) {
     update->Reset();
     update->BindInteger(1, rows);

@@ -39,7 +39,7 @@ using postgres::QuoteLiteral;
 using postgres::ReportText;
 using postgres::Result;
 using postgres::Session;
-using postgres::TranslatedSql;
+using postgres::StatementText;
 
 // How long a wait of `limit` was, for a message: "60 s", "250 ms".
 std::string WaitedText(std::chrono::milliseconds limit) {
@@ -69,9 +69,11 @@ class PostgresConnection final : public EngineConnection {
   PostgresConnection(const PostgresConnection&) = delete;
   PostgresConnection& operator=(const PostgresConnection&) = delete;
 
-  std::unique_ptr<EngineStatement> Prepare(std::string_view sql) override {
+  // The server's markers are $1, $2, ... in the order they stand.
+  std::unique_ptr<EngineStatement> Prepare(const Sql& sql) override {
+    const std::string text = sql.Render([](int n) { return "$" + std::to_string(n); });
     std::shared_ptr<Prepared> prepared;
-    WithReconnect([&] { prepared = session_->Prepare(sql); });
+    WithReconnect([&] { prepared = session_->Prepare(text, sql.Markers()); });
     return MakeStatement(*session_, std::move(prepared), catalog_, changes_);
   }
 
@@ -212,7 +214,7 @@ class PostgresConnection final : public EngineConnection {
   }
   void LockCompany() override {
     try {
-      const auto statement = Prepare("SELECT ISubScriberID FROM ISubScriber FOR UPDATE");
+      const auto statement = Prepare(Sql("SELECT ISubScriberID FROM ISubScriber FOR UPDATE"));
       while (statement->Step()) {
       }
     } catch (const Error& error) {
@@ -235,13 +237,13 @@ class PostgresConnection final : public EngineConnection {
 
   // The key's identity sequence, named as the server names it (PostgresSchema.cpp).
   int64_t KeyCounter(const TableDef& table) override {
-    const auto statement = Prepare("SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM " +
-                                   std::string(table.name) + "_" + std::string(table.columns[0].name) + "_seq");
+    const auto statement = Prepare(Sql("SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM ", table.name, "_",
+                                       table.columns[0].name, "_seq"));
     return statement->Step() ? statement->ColumnInteger(0).value_or(0) : 0;
   }
   void AdvanceKeyCounter(const TableDef& table, int64_t last) override {
     if (last <= 0 || KeyCounter(table) >= last) return;
-    const auto statement = Prepare("SELECT setval(?, ?)");
+    const auto statement = Prepare(Sql("SELECT setval(", kValue, ", ", kValue, ")"));
     statement->BindText(1, std::string(table.name) + "_" + std::string(table.columns[0].name) + "_seq");
     statement->BindInteger(2, last);
     while (statement->Step()) {
@@ -385,7 +387,7 @@ class ReportStatement final : public EngineStatement {
 
 std::unique_ptr<EngineStatement> PostgresConnection::PrepareReport(std::string_view sql) {
   spent_ = true;
-  TranslatedSql text = ReportText(sql);
+  StatementText text = ReportText(sql);
   std::string refused;
   if (!PostgresReportMayRun(sql, refused)) {
     throw PostgresError("42501", "not authorized: a report query may not use " + refused + "; nothing was run.");

@@ -35,7 +35,7 @@ constexpr std::string_view kSharedGrantsLock = "SELECT pg_catalog.pg_advisory_xa
 // CDATE reads the date forms the library reads (common/Date.h): year-month-day, then optionally
 // a blank or T and hours:minutes[:seconds]; MONEY turns stored ten-thousandths into the amount
 // as exact text, a REAL rounded half to even. MONEY is the server's name of a type, whose cast
-// would take a quoted argument: statements call it as lk_money (PostgresEngine.cpp's Translate).
+// would take a quoted argument: the library's statements call it as lk_money.
 constexpr std::string_view kFunctionsSql = R"sql(
 CREATE FUNCTION cdate(value text) RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $f$
 BEGIN
@@ -375,7 +375,7 @@ void UpgradePostgresSchema(EngineConnection& connection, const PostgresTarget& t
     bool role_there = false;
     {
       const auto statement = connection.Prepare(
-          "SELECT Version, EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ?) FROM lk_Schema");
+          Sql("SELECT Version, EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ", kValue, ") FROM lk_Schema"));
       statement->BindText(1, report_role);
       if (statement->Step()) {
         version = statement->ColumnInteger(0).value_or(0);
@@ -430,7 +430,7 @@ bool CheckPostgresSchema(EngineConnection& connection, const PostgresTarget& tar
   try {
     // The role is looked for in the same statement, which costs an opening nothing more.
     const auto statement = connection.Prepare(
-        "SELECT Mark, Version, EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ?) FROM lk_Schema");
+        Sql("SELECT Mark, Version, EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ", kValue, ") FROM lk_Schema"));
     statement->BindText(1, report_role);
     while (statement->Step()) {
       marks.push_back(Mark{statement->ColumnInteger(0).value_or(0), statement->ColumnInteger(1).value_or(0)});

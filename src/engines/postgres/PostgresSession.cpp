@@ -95,14 +95,15 @@ void Session::UseCompany(const std::string& company) {
   search_path_ = company;
 }
 
-std::shared_ptr<Prepared> Session::Prepare(std::string_view sql) {
+std::shared_ptr<Prepared> Session::Prepare(std::string_view sql, int markers) {
   if (const auto found = index_.find(sql); found != index_.end()) {
     recent_.splice(recent_.begin(), recent_, found->second);
     return *found->second;
   }
   auto prepared = std::make_shared<Prepared>();
   prepared->text = sql;
-  prepared->sql = Translate(sql);
+  prepared->markers = markers;
+  prepared->sql = LibraryText(std::string(sql), markers);
   prepared->name = "lk_" + std::to_string(++named_);
   Result result(PQprepare(conn_, prepared->name.c_str(), prepared->sql.text.c_str(), 0, nullptr), &PQclear);
   if (Failed(result.get())) {
@@ -122,7 +123,7 @@ std::shared_ptr<Prepared> Session::Prepare(std::string_view sql) {
   return prepared;
 }
 
-std::shared_ptr<Prepared> Session::PrepareOnce(TranslatedSql sql) {
+std::shared_ptr<Prepared> Session::PrepareOnce(StatementText sql) {
   auto prepared = std::make_shared<Prepared>();
   prepared->text = sql.text;
   prepared->sql = std::move(sql);

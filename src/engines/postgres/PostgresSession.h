@@ -32,9 +32,10 @@ void CountStatementRun();
 
 // A statement prepared on a session under a name of its own.
 struct Prepared {
-  std::string text;  // as the caller wrote it
+  std::string text;  // as the server was sent it
+  int markers = 0;
   std::string name;
-  TranslatedSql sql;
+  StatementText sql;
   bool untyped = false;  // the server could not tell a parameter's type: sent with the values' types
   std::shared_ptr<PGresult> shape;  // the result columns, as the server described them
 };
@@ -72,14 +73,14 @@ class Session {
   // Points the session at the company's schema.
   void UseCompany(const std::string& company);
 
-  // The library's statement `sql`, translated (Translate) and prepared once per session, then
-  // found again by its text. A statement whose markers' types the server cannot tell is kept
+  // The library's statement `sql`, rendered with the server's markers (of which it holds
+  // `markers`), prepared once per session, then found again by its text. A statement whose markers' types the server cannot tell is kept
   // unprepared, to run with the values' types.
-  std::shared_ptr<Prepared> Prepare(std::string_view sql);
+  std::shared_ptr<Prepared> Prepare(std::string_view sql, int markers);
 
   // Prepares a statement kept by nobody (a report's, its text as the caller wrote it), under a
   // name of its own: the unnamed statement is the one every PQexecParams replaces.
-  std::shared_ptr<Prepared> PrepareOnce(TranslatedSql sql);
+  std::shared_ptr<Prepared> PrepareOnce(StatementText sql);
 
   // Statements kept idle: those no live statement holds, as the other engine counts them.
   size_t CachedCount() const;

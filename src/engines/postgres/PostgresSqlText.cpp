@@ -257,40 +257,14 @@ bool ReadsOnly(std::string_view sql, const std::vector<SqlToken>& tokens) {
   return true;
 }
 
-// True when the `[` at `at` opens a bracketed name ([Note]) rather than an array subscript or
-// constructor: a plain name up to `]`, not following a name, a closing bracket or parenthesis.
-bool BracketedName(std::string_view sql, size_t at) {
-  size_t before = at;
-  while (before > 0 && std::isspace(static_cast<unsigned char>(sql[before - 1]))) --before;
-  if (before > 0) {
-    const char previous = sql[before - 1];
-    if (std::isalnum(static_cast<unsigned char>(previous)) || previous == '_' || previous == ']' || previous == ')') {
-      // After a keyword the name is a column (SET [Note]=, SELECT [Note]); ARRAY[ is the constructor.
-      size_t start = before;
-      while (start > 0 && (std::isalnum(static_cast<unsigned char>(sql[start - 1])) || sql[start - 1] == '_')) --start;
-      const std::string word = Lower(sql.substr(start, before - start));
-      if (word.empty() || word == "array" || !(word == "set" || word == "select" || word == "by" || word == "where" ||
-                                                word == "and" || word == "or" || word == "on" || word == "not")) {
-        return false;
-      }
-    }
-  }
-  const size_t close = sql.find(']', at);
-  if (close == std::string_view::npos || close == at + 1) return false;
-  for (size_t i = at + 1; i < close; ++i) {
-    if (!std::isalnum(static_cast<unsigned char>(sql[i])) && sql[i] != '_') return false;
-  }
-  return !std::isdigit(static_cast<unsigned char>(sql[at + 1]));
-}
-
 class PostgresDialect final : public EngineDialect {
  public:
   // Unquoted names are folded to lower case, so the quoted form is written that way too.
   std::string QuoteIdentifier(std::string_view name) const override { return "\"" + Lower(name) + "\""; }
   // lower() under the "C" collation folds A-Z only; the columns' ICU collation would also
   // take a fullwidth or other-script spelling for the same text.
-  std::string AsciiNoCaseEquals(std::string_view column) const override {
-    return "lower(" + std::string(column) + " COLLATE \"C\")=lower(CAST(? AS text) COLLATE \"C\")";
+  Sql AsciiNoCaseEquals(std::string_view column) const override {
+    return Sql("lower(", column, " COLLATE \"C\")=lower(CAST(", kValue, " AS text) COLLATE \"C\")");
   }
   std::string WholeNumberCondition(std::string_view column) const override {
     // Byte-wise: a regular expression cannot run under the columns' case-blind collation.
@@ -315,54 +289,19 @@ class PostgresDialect final : public EngineDialect {
 
 }  // namespace
 
-// The library's own statements, in the spellings both engines read: markers, bracketed names and
-// the company's MONEY function turned into the server's forms. Literals, quoted names and
-// comments are copied as they are. Invalid argument (5) for a text of no statement or of two.
-TranslatedSql Translate(std::string_view sql) {
+// A statement of the library's, rendered with the server's markers: sent as it stands; read for
+// its one statement, whether it only reads and the spellings of its words. Invalid argument (5)
+// for a text of no statement or of two.
+StatementText LibraryText(std::string sql, int markers) {
   const std::vector<SqlToken> tokens = LexPostgresSql(sql);
   RequireOneStatement(sql, tokens);
-  TranslatedSql out;
+  StatementText out;
   out.reads_only = ReadsOnly(sql, tokens);
-  int sequential = 0;
-  for (size_t t = 0; t < tokens.size(); ++t) {
-    const SqlToken& token = tokens[t];
-    const std::string_view text = sql.substr(token.begin, token.end - token.begin);
-    const char c = sql[token.begin];
-    if (token.kind == SqlTokenKind::kSymbol && c == '?') {
-      int number = 0;
-      if (t + 1 < tokens.size() && tokens[t + 1].kind == SqlTokenKind::kNumber && tokens[t + 1].begin == token.end &&
-          std::all_of(sql.begin() + static_cast<std::ptrdiff_t>(tokens[t + 1].begin),
-                      sql.begin() + static_cast<std::ptrdiff_t>(tokens[t + 1].end),
-                      [](char d) { return std::isdigit(static_cast<unsigned char>(d)); })) {
-        std::from_chars(sql.data() + tokens[t + 1].begin, sql.data() + tokens[t + 1].end, number);
-        ++t;
-      } else {
-        number = ++sequential;
-      }
-      out.parameters = std::max(out.parameters, number);
-      out.text += "$" + std::to_string(number);
-    } else if (token.kind == SqlTokenKind::kSymbol && c == '[' && BracketedName(sql, token.begin)) {
-      // A name in brackets, as the library's statements quote a keyword used as a column name
-      // ([Note]): the server's quoted form, folded as the server folds unquoted names.
-      const size_t close = sql.find(']', token.begin);
-      const std::string_view word = sql.substr(token.begin + 1, close - token.begin - 1);
-      out.spellings.try_emplace(Lower(word), word);
-      out.text += "\"" + Lower(word) + "\"";
-      while (t + 1 < tokens.size() && tokens[t + 1].begin <= close) ++t;
-    } else if (token.kind == SqlTokenKind::kWord) {
-      out.spellings.try_emplace(token.name, text);
-      const size_t next = NextSignificant(tokens, t + 1);
-      if (token.name == "money" && next < tokens.size() && sql[tokens[next].begin] == '(') {
-        // The company's MONEY function: the server reads money('...') as a cast to its own type.
-        out.spellings.try_emplace("lk_money", text);
-        out.text.append("lk_money");
-      } else {
-        out.text.append(text);
-      }
-    } else {
-      out.text.append(text);
-    }
+  out.parameters = markers;
+  for (const SqlToken& token : tokens) {
+    if (token.kind == SqlTokenKind::kWord) out.spellings.try_emplace(token.name, sql.substr(token.begin, token.end - token.begin));
   }
+  out.text = std::move(sql);
   return out;
 }
 
@@ -371,10 +310,10 @@ TranslatedSql Translate(std::string_view sql) {
 // its words for the result columns. Invalid argument (5) for a text of no statement or of two,
 // and for MONEY(...), which the server would read as a cast to its own money type: there the
 // company's function is lk_money(...).
-TranslatedSql ReportText(std::string_view sql) {
+StatementText ReportText(std::string_view sql) {
   const std::vector<SqlToken> tokens = LexPostgresSql(sql);
   RequireOneStatement(sql, tokens);
-  TranslatedSql out;
+  StatementText out;
   out.text = sql;
   out.reads_only = ReadsOnly(sql, tokens);
   for (size_t t = 0; t < tokens.size(); ++t) {

@@ -1,7 +1,6 @@
 // Library-internal, shared by the files of the PostgreSQL engine only: the one reading of a SQL
-// text by the server's own rules, which the translation of the library's statements and the
-// report rules (PostgresReport.cpp) both go by; the texts the server is sent, and the dialect's
-// SQL forms.
+// text by the server's own rules, which the library's statements and the report rules
+// (PostgresReport.cpp) both go by; the texts the server is sent, and the dialect's SQL forms.
 #pragma once
 
 #include <cstddef>
@@ -55,28 +54,26 @@ void RequireOneStatement(std::string_view sql, const std::vector<SqlToken>& toke
 
 namespace postgres {
 
-// A statement text the server accepts, read once by LexPostgresSql: for the library's own
-// statements `?` markers numbered in order and `?N` markers as $N, outside literals, quoted names
-// and comments; the words it is written with, for the names of result columns (the server folds
-// unquoted names to lower case); whether it only reads.
-struct TranslatedSql {
+// A statement text as the server is sent it, read once by LexPostgresSql: the number of its
+// markers ($1, $2, ...); the words it is written with, for the names of result columns (the
+// server folds unquoted names to lower case); whether it only reads.
+struct StatementText {
   std::string text;
   int parameters = 0;
   std::map<std::string, std::string, std::less<>> spellings;  // lower case -> as written
   bool reads_only = false;
 };
 
-// The library's own statements, in the spellings both engines read: markers, bracketed names and
-// the company's MONEY function turned into the server's forms. Literals, quoted names and
-// comments are copied as they are. Invalid argument (5) for a text of no statement or of two.
-TranslatedSql Translate(std::string_view sql);
+// A statement of the library's (common/Sql.h), rendered with the server's markers, of which it
+// holds `markers`: sent as it stands. Invalid argument (5) for a text of no statement or of two.
+StatementText LibraryText(std::string sql, int markers);
 
 // A caller's report statement, as the server is to read it: the text exactly as written (a
 // report takes no parameters, and the caller writes the server's SQL), with the spellings of
 // its words for the result columns. Invalid argument (5) for a text of no statement or of two,
 // and for MONEY(...), which the server would read as a cast to its own money type: there the
 // company's function is lk_money(...).
-TranslatedSql ReportText(std::string_view sql);
+StatementText ReportText(std::string_view sql);
 
 // `text` as a literal the server reads back as it is (standard_conforming_strings on).
 std::string QuoteLiteral(std::string_view text);

@@ -390,7 +390,7 @@ class SqliteDialect final : public EngineDialect {
   // a text literal, a bracketed one never.
   std::string QuoteIdentifier(std::string_view name) const override { return "[" + std::string(name) + "]"; }
   // The case-blind columns are NOCASE, which folds A-Z only.
-  std::string AsciiNoCaseEquals(std::string_view column) const override { return std::string(column) + "=?"; }
+  Sql AsciiNoCaseEquals(std::string_view column) const override { return Sql(column, "=", kValue); }
   std::string WholeNumberCondition(std::string_view column) const override {
     const std::string c(column);
     return "(" + c + "<>'' AND " + c + " NOT GLOB '*[^0-9]*')";
@@ -442,7 +442,11 @@ class SqliteConnection final : public EngineConnection {
   SqliteConnection(const SqliteConnection&) = delete;
   SqliteConnection& operator=(const SqliteConnection&) = delete;
 
-  std::unique_ptr<EngineStatement> Prepare(std::string_view sql) override {
+  // The file's markers are `?`, numbered by SQLite in the order they stand.
+  std::unique_ptr<EngineStatement> Prepare(const Sql& sql) override { return PrepareText(sql.Shown()); }
+
+  // A statement in SQLite's own text: the library's, rendered, and the engine's own.
+  std::unique_ptr<EngineStatement> PrepareText(std::string_view sql) {
     if (auto [cached, columns] = cache_->Take(sql); cached != nullptr) {
       return std::make_unique<SqliteStatement>(db_, catalog_, cached, cache_, std::string(sql), nullptr,
                                                std::move(columns));
@@ -528,7 +532,7 @@ class SqliteConnection final : public EngineConnection {
   // a text too long, a kept total) and names the row, as on an engine that never holds one.
   std::vector<std::string> IntegrityProblems() override {
     std::vector<std::string> problems;
-    const auto statement = Prepare("PRAGMA integrity_check;");
+    const auto statement = PrepareText("PRAGMA integrity_check;");
     while (statement->Step()) {
       const std::string line(statement->ColumnText(0));
       if (line == "ok" || line.starts_with("CHECK constraint failed in ") || line.starts_with("NULL value in ")) continue;
@@ -542,7 +546,7 @@ class SqliteConnection final : public EngineConnection {
   // Only a database in write-ahead-log mode is a company file.
   bool WritersQueueBesideFile() override {
     try {
-      const auto statement = Prepare("PRAGMA journal_mode;");
+      const auto statement = PrepareText("PRAGMA journal_mode;");
       return statement->Step() && statement->ColumnText(0) == "wal";
     } catch (const Error&) {
       return false;  // not a database: the write that follows fails on its own
@@ -554,17 +558,17 @@ class SqliteConnection final : public EngineConnection {
   // AUTOINCREMENT keeps the last key handed out in sqlite_sequence, one row per table once it
   // handed out a key.
   int64_t KeyCounter(const TableDef& table) override {
-    const auto statement = Prepare("SELECT seq FROM sqlite_sequence WHERE name=?;");
+    const auto statement = PrepareText("SELECT seq FROM sqlite_sequence WHERE name=?;");
     statement->BindText(1, table.name);
     return statement->Step() ? statement->ColumnInteger(0).value_or(0) : 0;
   }
   void AdvanceKeyCounter(const TableDef& table, int64_t last) override {
-    const auto raise = Prepare("UPDATE sqlite_sequence SET seq=?1 WHERE name=?2 AND seq<?1;");
+    const auto raise = PrepareText("UPDATE sqlite_sequence SET seq=?1 WHERE name=?2 AND seq<?1;");
     raise->BindInteger(1, last);
     raise->BindText(2, table.name);
     while (raise->Step()) {
     }
-    const auto add = Prepare(
+    const auto add = PrepareText(
         "INSERT INTO sqlite_sequence (name, seq) SELECT ?2, ?1 WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE "
         "name=?2);");
     add->BindInteger(1, last);
@@ -576,7 +580,7 @@ class SqliteConnection final : public EngineConnection {
  private:
   // Runs one transaction-control statement, compiled once per connection.
   void Control(std::string_view sql) {
-    const auto statement = Prepare(sql);
+    const auto statement = PrepareText(sql);
     while (statement->Step()) {
     }
   }

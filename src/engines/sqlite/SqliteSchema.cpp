@@ -307,7 +307,7 @@ std::string IndexesSql(const Catalog& catalog) {
 // schema check, which runs below the library's data access on a bare connection.
 std::vector<std::vector<std::optional<std::string>>> Rows(EngineConnection& connection, std::string_view sql) {
   std::vector<std::vector<std::optional<std::string>>> rows;
-  const auto statement = connection.Prepare(sql);
+  const auto statement = connection.Prepare(Sql(sql));
   while (statement->Step()) {
     auto& row = rows.emplace_back();
     for (int i = 0; i < statement->ColumnCount(); ++i) {
