@@ -40,7 +40,8 @@ std::string SelectSql(const TableDef& table, const EngineDialect& dialect) {
 }
 
 Sql InsertSql(const TableDef& table, const EngineDialect& dialect) {
-  return Sql("INSERT INTO ", table.name, " (", ColumnList(table, dialect), ") VALUES (", ValueList(table.columns.size()), ")");
+  return Sql("INSERT INTO ", table.name, " (", ColumnList(table, dialect), ") VALUES (",
+             ValueList(table.columns.size()), ")");
 }
 
 bool HoldsWholeNumber(FieldType kind) {

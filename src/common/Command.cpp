@@ -117,8 +117,8 @@ void Command::Bind() {
   const int markers = statement_->ParameterCount();
   if (markers != static_cast<int>(parameters_.size())) {
     throw Error::Runtime(kInvalidArgument, "The statement has " + std::to_string(markers) + " parameter markers but " +
-                                               std::to_string(parameters_.size()) + " parameters were given: " +
-                                               text_.Shown());
+                                               std::to_string(parameters_.size()) +
+                                               " parameters were given: " + text_.Shown());
   }
   for (size_t i = 0; i < parameters_.size(); ++i) BindParameter(*statement_, static_cast<int>(i) + 1, parameters_[i]);
 }

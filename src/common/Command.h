@@ -18,8 +18,8 @@
 
 #include "common/Catalog.h"
 #include "common/Sql.h"
-#include "ledgerkit/common/Recordset.h"
 #include "common/UnitOfWork.h"
+#include "ledgerkit/common/Recordset.h"
 #include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit {

@@ -100,10 +100,11 @@ void FillUserKeys(EngineConnection& connection) {
     std::vector<std::pair<int64_t, std::string>> names;
     {
       const auto select = connection.Prepare(Sql("SELECT " + key + ", UserName FROM " + std::string(table) +
-                                             " WHERE UserKey IS NULL AND UserName IS NOT NULL"));
+                                                 " WHERE UserKey IS NULL AND UserName IS NOT NULL"));
       while (select->Step()) names.emplace_back(select->ColumnInteger(0).value_or(0), std::string(select->ColumnText(1)));
     }
-    const auto update = connection.Prepare(Sql("UPDATE " + std::string(table) + " SET UserKey = ", kValue, " WHERE " + key + " = ", kValue));
+    const auto update = connection.Prepare(
+        Sql("UPDATE " + std::string(table) + " SET UserKey = ", kValue, " WHERE " + key + " = ", kValue));
     for (const auto& [row, name] : names) {
       update->Reset();
       update->BindText(1, UserNameKey(name));

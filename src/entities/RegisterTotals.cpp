@@ -31,8 +31,8 @@ std::string RegisterTotalsJoinSql(std::string_view alias, std::string_view accou
 std::string RegisterTotalsAmountsSql(std::string_view alias) { return AmountsSql(alias); }
 
 Sql RegisterTotalsBalanceSql() {
-  return Sql("SELECT ", AmountsSql({}), " FROM ", Table(), " WHERE ", Key(), "=", kValue, " AND ", Debits().count, ">0 AND ",
-             Credits().count, ">0;");
+  return Sql("SELECT ", AmountsSql({}), " FROM ", Table(), " WHERE ", Key(), "=", kValue, " AND ", Debits().count,
+             ">0 AND ", Credits().count, ">0;");
 }
 
 std::string RegisterTotalsAccountsSql() { return "SELECT " + Key() + " FROM " + Table(); }
@@ -40,7 +40,8 @@ std::string RegisterTotalsAccountsSql() { return "SELECT " + Key() + " FROM " + 
 std::optional<KeptRegisterTotals> ReadRegisterTotals(const Variant& account, const Variant& account_id) {
   Command command(account);
   command.SetText(Sql("SELECT " + AmountsSql({}) + ", CAST(" + std::string(Debits().count) + " AS TEXT), CAST(" +
-                  std::string(Credits().count) + " AS TEXT) FROM " + Table() + " WHERE " + Key() + "=", kValue, ";"));
+                          std::string(Credits().count) + " AS TEXT) FROM " + Table() + " WHERE " + Key() + "=",
+                      kValue, ";"));
   command.Bind(db::ACTransaction::Parent, account_id, "AccountID");
   const auto row = command.ExecuteQuery();
   if (row->AtEOF()) return std::nullopt;
@@ -50,8 +51,8 @@ std::optional<KeptRegisterTotals> ReadRegisterTotals(const Variant& account, con
 RegisterTotalsByAccount AllRegisterTotals(EngineConnection& connection) {
   RegisterTotalsByAccount totals;
   const auto statement = connection.Prepare(Sql("SELECT " + Key() + ", " + std::string(Debits().total) + ", " +
-                                            std::string(Credits().total) + ", " + std::string(Debits().count) + ", " +
-                                            std::string(Credits().count) + " FROM " + Table()));
+                                                std::string(Credits().total) + ", " + std::string(Debits().count) +
+                                                ", " + std::string(Credits().count) + " FROM " + Table()));
   // Every column is an exact integer that is never Null (a file's one written past that reads as 0,
   // which differs from what the rows sum to, as the check reports).
   const auto whole = [&statement](int index) { return statement->ColumnInteger(index).value_or(0); };

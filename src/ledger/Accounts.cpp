@@ -53,9 +53,10 @@ std::shared_ptr<EntityCollection> CACMgr::GetSubAccounts(const Variant& Account,
                                                          const Variant& /*Token*/, const Variant& AccountID) {
   return ledger::RunEntityRead<ACAccount>(Account, [&] {
     const int32_t account_id = ToKey(AccountID, "AccountID");
-    return Fetch<ACAccount>(Account, FetchArgs{.filter = Sql("ParentAccountID=", kValue),
-                                               .sort = "AccountNumber ASC",
-                                               .bind = {Param(db::ACAccount::ParentAccountID, account_id, "AccountID")}});
+    return Fetch<ACAccount>(Account,
+                            FetchArgs{.filter = Sql("ParentAccountID=", kValue),
+                                      .sort = "AccountNumber ASC",
+                                      .bind = {Param(db::ACAccount::ParentAccountID, account_id, "AccountID")}});
   });
 }
 
@@ -106,9 +107,10 @@ void CACMgr::UpdateAccount(const Variant& Account, const Variant& /*UserName*/, 
       }
     }
     Command command(Account);
-    command.SetText(
-        Sql("UPDATE ACAccount SET AccountNumber=", kValue, ",Name=", kValue, ",Description=", kValue, "," + command.Dialect().QuoteIdentifier("Note") +
-        "=", kValue, ",Inactive=", kValue, ",BankAccountNo=", kValue, ",FnclInstitutionID=", kValue, ",ParentAccountID=", kValue, ",AccountTypeID=", kValue, " WHERE ACAccountID=", kValue, ";"));
+    command.SetText(Sql("UPDATE ACAccount SET AccountNumber=", kValue, ",Name=", kValue, ",Description=", kValue,
+                        "," + command.Dialect().QuoteIdentifier("Note") + "=", kValue, ",Inactive=", kValue,
+                        ",BankAccountNo=", kValue, ",FnclInstitutionID=", kValue, ",ParentAccountID=", kValue,
+                        ",AccountTypeID=", kValue, " WHERE ACAccountID=", kValue, ";"));
     BindAccountText(command, AccountNumber, Name, Description, Note, Inactive, BankAccountNo);
     command.Bind(db::ACAccount::FnclInstitutionID, institution);
     command.Bind(db::ACAccount::ParentAccountID, parent);

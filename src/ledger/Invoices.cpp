@@ -28,7 +28,8 @@ namespace {
 void RequireUnposted(const Variant& account, const ACInvoice& invoice, int32_t invoice_id) {
   const Variant& paid = FieldValue(invoice, db::ACInvoice::Paid);
   Command committed(account);
-  committed.SetText(Sql("SELECT COUNT(*) FROM ACTransLog WHERE TransactionNumber=", kValue, " AND TransLogStatus=", kValue, ";"));
+  committed.SetText(
+      Sql("SELECT COUNT(*) FROM ACTransLog WHERE TransactionNumber=", kValue, " AND TransLogStatus=", kValue, ";"));
   committed.Append(SelectingText(FieldValue(invoice, db::ACInvoice::TransactionNumber), "TransactionNumber"));
   committed.Bind(db::ACTransLog::TransLogStatus, static_cast<int32_t>(tlsCOMMITTED));
   std::string state;
@@ -51,7 +52,7 @@ void RequireUnposted(const Variant& account, const ACInvoice& invoice, int32_t i
 Variant NextInvoiceNumber(const Variant& account) {
   Command command(account);
   command.SetText(Sql("SELECT MAX(CAST(InvoiceNo AS BIGINT)) FROM ACInvoice WHERE " +
-                  command.Dialect().WholeNumberCondition("InvoiceNo") + ";"));
+                      command.Dialect().WholeNumberCondition("InvoiceNo") + ";"));
   const Variant greatest = command.ExecuteScalar();
   if (greatest.IsNull()) return 1;
   const int32_t number = ToLong(greatest);
@@ -127,8 +128,9 @@ void AddPostingLines(const Variant& account, int32_t header, const InvoicePostin
 }
 
 std::shared_ptr<EntityCollection> InvoicesWhere(const Variant& account, const char* filter) {
-  return RunOperation(account, Access::kRead,
-                      [&] { return Fetch<ACInvoice>(account, FetchArgs{.filter = Sql(filter), .sort = "InvoiceNo ASC"}); });
+  return RunOperation(account, Access::kRead, [&] {
+    return Fetch<ACInvoice>(account, FetchArgs{.filter = Sql(filter), .sort = "InvoiceNo ASC"});
+  });
 }
 
 }  // namespace

@@ -49,7 +49,8 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
     }
     if (!keys.empty()) {
       Command mark(Account);
-      mark.SetText(Sql("UPDATE ACTransaction SET Reconciled=1 WHERE ACTransactionID IN (", ValueList(kKeysPerStatement), ");"));
+      mark.SetText(
+          Sql("UPDATE ACTransaction SET Reconciled=1 WHERE ACTransactionID IN (", ValueList(kKeysPerStatement), ");"));
       for (size_t i = 0; i < kKeysPerStatement; ++i) {
         mark.Bind(db::ACTransaction::ACTransactionID, Variant(), "TransIDs");
       }
@@ -109,7 +110,8 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
     }
 
     Command postings(Account);
-    postings.SetText(Sql("UPDATE ACTransaction SET Reconciled=1 WHERE TransactionNumber=", kValue, " OR TransactionNumber=", kValue, ";"));
+    postings.SetText(Sql("UPDATE ACTransaction SET Reconciled=1 WHERE TransactionNumber=", kValue,
+                         " OR TransactionNumber=", kValue, ";"));
     postings.Bind(db::ACTransaction::TransactionNumber, service_number, "S");
     postings.Bind(db::ACTransaction::TransactionNumber, interest_number, "I");
     postings.Execute();

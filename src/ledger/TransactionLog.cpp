@@ -25,8 +25,9 @@ std::shared_ptr<EntityCollection> CACMgr::GetTransLogByStatus(const Variant& Acc
 std::shared_ptr<ACTransLog> CACMgr::GetTransLog(const Variant& Account, const Variant& /*UserName*/,
                                                 const Variant& /*Token*/, const Variant& TransactionNumber) {
   return ledger::RunEntityRead<ACTransLog>(Account, [&] {
-    const auto headers = Fetch<ACTransLog>(
-        Account, FetchArgs{.filter = Sql("TransactionNumber=", kValue), .bind = {SelectingText(TransactionNumber, "TransactionNumber")}});
+    const auto headers =
+        Fetch<ACTransLog>(Account, FetchArgs{.filter = Sql("TransactionNumber=", kValue),
+                                             .bind = {SelectingText(TransactionNumber, "TransactionNumber")}});
     return RequireFirst<ACTransLog>(*headers,
                                     "No ledger transaction has the number " + ledger::Shown(TransactionNumber) + ".");
   });

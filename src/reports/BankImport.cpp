@@ -144,8 +144,9 @@ const ChartAccount* UnmatchedAccount(const Variant& account, Chart& chart, const
   CACMgr ledger;
   Variant type;
   {
-    auto statement = ActiveConnection(account).Prepare(
-        Sql("SELECT ACAccountTypeID FROM ACAccountType WHERE Name=", kValue, " AND BalanceSheetType=", kValue, " ORDER BY ACAccountTypeID;"));
+    auto statement =
+        ActiveConnection(account).Prepare(Sql("SELECT ACAccountTypeID FROM ACAccountType WHERE Name=", kValue,
+                                              " AND BalanceSheetType=", kValue, " ORDER BY ACAccountTypeID;"));
     statement->BindText(1, kSuspenseType);
     statement->BindInteger(2, bstLIABILITY);
     if (statement->Step()) type = Variant(*KeyColumn(*statement, 0));
@@ -161,7 +162,8 @@ const ChartAccount* UnmatchedAccount(const Variant& account, Chart& chart, const
 // The bank account's balance as a statement gives it: money in less money out (its debits less
 // its credits), from its register.
 Currency RegisterBalance(const Variant& account, int32_t bank) {
-  auto statement = ActiveConnection(account).Prepare(Sql("SELECT Withdrawal, Deposit FROM ACTransaction WHERE Parent=", kValue, ";"));
+  auto statement = ActiveConnection(account).Prepare(
+      Sql("SELECT Withdrawal, Deposit FROM ACTransaction WHERE Parent=", kValue, ";"));
   statement->BindInteger(1, bank);
   Currency balance;
   while (statement->Step()) {
@@ -276,8 +278,9 @@ BankImportResult ImportBankStatement(const Variant& account, const Statement& st
       }
 
       // Lines already on the bank's register: their id recorded for a transaction still there.
-      auto imported = ActiveConnection(account).Prepare(
-          Sql("SELECT COUNT(*) FROM ACStatementLine s WHERE s.AccountID=", kValue, " AND s.StatementID=", kValue, " AND EXISTS "
+      auto imported = ActiveConnection(account).Prepare(Sql(
+          "SELECT COUNT(*) FROM ACStatementLine s WHERE s.AccountID=", kValue, " AND s.StatementID=", kValue,
+          " AND EXISTS "
           "(SELECT 1 FROM ACTransaction t WHERE t.Parent=s.AccountID AND t.TransactionNumber=s.TransactionNumber);"));
       for (BankImportLine& entry : result.lines) {
         imported->Reset();

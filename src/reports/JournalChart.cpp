@@ -68,8 +68,8 @@ Chart ReadChart(EngineConnection& connection) {
     const auto id = KeyColumn(*types, 0);
     if (id) chart.types[*id] = ChartType{JournalNamePart(TextColumn(*types, 1)), KeyColumn(*types, 2)};
   }
-  auto accounts =
-      connection.Prepare(Sql("SELECT ACAccountID, AccountNumber, Name, AccountTypeID, ParentAccountID FROM ACAccount;"));
+  auto accounts = connection.Prepare(
+      Sql("SELECT ACAccountID, AccountNumber, Name, AccountTypeID, ParentAccountID FROM ACAccount;"));
   while (accounts->Step()) {
     const auto id = KeyColumn(*accounts, 0);
     if (!id) continue;

@@ -87,12 +87,12 @@ void ForEachRegisterRow(EngineConnection& connection, const JournalRange& range,
       "FROM ACTransLog h JOIN ACTransaction t ON t.TransactionNumber = h.TransactionNumber "
       "WHERE h.TransLogStatus = 1 "
       "ORDER BY h.TransactionDate, h.ACTransLogID, t.ACTransactionID;";
-  const Sql within("SELECT h.ACTransLogID, h.TransactionDate, h.Description, t.Parent, t.Withdrawal, t.Deposit, "
-                   "t.Description, h.TransactionNumber, h.TransType, t.Reconciled "
-                   "FROM ACTransLog h JOIN ACTransaction t ON t.TransactionNumber = h.TransactionNumber "
-                   "WHERE h.TransLogStatus = 1 AND h.TransactionDate >= ",
-                   kValue, " AND h.TransactionDate <= ", kValue,
-                   " ORDER BY h.TransactionDate, h.ACTransLogID, t.ACTransactionID;");
+  const Sql within(
+      "SELECT h.ACTransLogID, h.TransactionDate, h.Description, t.Parent, t.Withdrawal, t.Deposit, "
+      "t.Description, h.TransactionNumber, h.TransType, t.Reconciled "
+      "FROM ACTransLog h JOIN ACTransaction t ON t.TransactionNumber = h.TransactionNumber "
+      "WHERE h.TransLogStatus = 1 AND h.TransactionDate >= ",
+      kValue, " AND h.TransactionDate <= ", kValue, " ORDER BY h.TransactionDate, h.ACTransLogID, t.ACTransactionID;");
   const bool bounded = range.from || range.to;
   auto statement = connection.Prepare(bounded ? within : Sql(kAll));
   if (bounded) {

@@ -722,7 +722,8 @@ class ChartBuilder {
     }
     // The chart's numbers, each with the accounts that have it and their names as the journal
     // writes them: an account of the journal whose number the chart has is that account.
-    auto numbers = ActiveConnection(account).Prepare(Sql("SELECT ACAccountID, AccountNumber, Name FROM ACAccount ORDER BY ACAccountID;"));
+    auto numbers = ActiveConnection(account).Prepare(
+        Sql("SELECT ACAccountID, AccountNumber, Name FROM ACAccount ORDER BY ACAccountID;"));
     while (numbers->Step()) {
       const auto id = KeyColumn(*numbers, 0);
       const std::string number = TextColumn(*numbers, 1);

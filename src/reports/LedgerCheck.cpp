@@ -83,9 +83,10 @@ struct RegisterSums {
 
 RegisterSums SumRegister(const Variant& account, const Variant& account_id) {
   Command command(account);
-  command.SetText(
-      Sql("SELECT CAST(COALESCE(SUM(Withdrawal),0) AS TEXT), CAST(COALESCE(SUM(Deposit),0) AS TEXT), COUNT(Withdrawal), "
-      "COUNT(Deposit) FROM ACTransaction WHERE Parent=", kValue, ";"));
+  command.SetText(Sql(
+      "SELECT CAST(COALESCE(SUM(Withdrawal),0) AS TEXT), CAST(COALESCE(SUM(Deposit),0) AS TEXT), COUNT(Withdrawal), "
+      "COUNT(Deposit) FROM ACTransaction WHERE Parent=",
+      kValue, ";"));
   command.Bind(db::ACTransaction::Parent, account_id, "AccountID");
   RegisterSums sums;
   std::shared_ptr<Recordset> row;
@@ -183,7 +184,9 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
       const Variant id = ids->Field(0);
       Command lookup(account);
       lookup.SetText(Sql("SELECT AccountNumber, Name, CAST(Balance AS TEXT), CASE WHEN " +
-                     dialect.HoldsIntegerCondition("Balance") + " THEN 1 ELSE 0 END FROM ACAccount WHERE ACAccountID=", kValue, ";"));
+                             dialect.HoldsIntegerCondition("Balance") +
+                             " THEN 1 ELSE 0 END FROM ACAccount WHERE ACAccountID=",
+                         kValue, ";"));
       lookup.Bind(db::ACAccount::ACAccountID, id, "AccountID");
       const auto found = lookup.ExecuteQuery();
       const bool exists = !found->AtEOF();
@@ -284,7 +287,8 @@ std::vector<CheckFinding> CheckCompanyFile(const Variant& account) {
       const size_t where = one_sql.find("%WHERE%");
       const Sql one_number(one_sql.substr(0, where), "WHERE TransactionNumber IS NOT DISTINCT FROM ", kValue,
                            one_sql.substr(where + 7));
-      const auto numbers = OpenRecordset(account, Sql("SELECT DISTINCT TransactionNumber FROM ACTransaction ORDER BY 1;"));
+      const auto numbers =
+          OpenRecordset(account, Sql("SELECT DISTINCT TransactionNumber FROM ACTransaction ORDER BY 1;"));
       for (; !numbers->AtEOF(); numbers->MoveNext()) {
         Command one(account);
         one.SetText(one_number);

@@ -172,8 +172,8 @@ class Chart {
  public:
   explicit Chart(const Variant& account) {
     Command command(account);
-    command.SetText(
-        Sql("SELECT a.ACAccountID, a.AccountNumber, a.Name, a.ParentAccountID, a.AccountTypeID, t.Name, t.BalanceSheetType "
+    command.SetText(Sql(
+        "SELECT a.ACAccountID, a.AccountNumber, a.Name, a.ParentAccountID, a.AccountTypeID, t.Name, t.BalanceSheetType "
         "FROM ACAccount a LEFT JOIN ACAccountType t ON t.ACAccountTypeID=a.AccountTypeID;"));
     const auto rows = command.ExecuteQuery();
     for (; !rows->AtEOF(); rows->MoveNext()) {
@@ -250,9 +250,10 @@ std::vector<GroupSums> RegisterSums(const Variant& account, const Period& period
   auto run = [&](bool uncommitted) {
     Command command(account);
     const Sql conditions = PeriodConditions(period, "TransactionDate", command);
-    command.SetText(Sql("SELECT " + group + ", CAST(SUM(Withdrawal) AS TEXT), CAST(SUM(Deposit) AS TEXT) FROM ACTransaction " +
-                    (uncommitted ? "WHERE TransactionNumber IN (" + std::string(kUncommitted) + ")" : "WHERE 1=1") +
-                    conditions + " GROUP BY " + group + ";"));
+    command.SetText(Sql("SELECT " + group +
+                        ", CAST(SUM(Withdrawal) AS TEXT), CAST(SUM(Deposit) AS TEXT) FROM ACTransaction " +
+                        (uncommitted ? "WHERE TransactionNumber IN (" + std::string(kUncommitted) + ")" : "WHERE 1=1") +
+                        conditions + " GROUP BY " + group + ";"));
     return RunSums(command, "the register sums of an account");
   };
   std::vector<GroupSums> groups;
@@ -580,9 +581,11 @@ std::shared_ptr<Recordset> BuildRegister(const Variant& account, int32_t account
     Command opening(account);
     opening.Bind(db::ACTransaction::Parent, account_id, "AccountID");
     opening.Bind(db::ACTransaction::TransactionDate, *period.from, "FromDate");
-    opening.SetText(Sql("SELECT CAST(SUM(Withdrawal) AS TEXT), CAST(SUM(Deposit) AS TEXT) FROM ACTransaction WHERE Parent=", kValue, " "
-                    "AND TransactionDate<", kValue, " AND " +
-                    CommittedRows("") + ";"));
+    opening.SetText(
+        Sql("SELECT CAST(SUM(Withdrawal) AS TEXT), CAST(SUM(Deposit) AS TEXT) FROM ACTransaction WHERE Parent=", kValue,
+            " "
+            "AND TransactionDate<",
+            kValue, " AND " + CommittedRows("") + ";"));
     const auto sums = RunSums(opening, what);
     balance = balance_change(SumValue(sums->Field(0), what), SumValue(sums->Field(1), what));
   }
@@ -606,9 +609,9 @@ std::shared_ptr<Recordset> BuildRegister(const Variant& account, int32_t account
   const Sql conditions = PeriodConditions(period, "t.TransactionDate", command);
   command.SetText(
       Sql("SELECT t.TransactionDate, t.TransactionNumber, t.TransType, t.Description, "
-      "(SELECT MIN(l.ChequeNo) FROM ACTransLog l WHERE l.TransactionNumber=t.TransactionNumber), "
-      "t.Withdrawal, t.Deposit, t.Reconciled, t.ACTransactionID FROM ACTransaction t WHERE t.Parent=", kValue,
-      conditions, " AND ", CommittedRows("t."), " ORDER BY t.TransactionDate, t.ACTransactionID;"));
+          "(SELECT MIN(l.ChequeNo) FROM ACTransLog l WHERE l.TransactionNumber=t.TransactionNumber), "
+          "t.Withdrawal, t.Deposit, t.Reconciled, t.ACTransactionID FROM ACTransaction t WHERE t.Parent=",
+          kValue, conditions, " AND ", CommittedRows("t."), " ORDER BY t.TransactionDate, t.ACTransactionID;"));
   const auto rows = command.ExecuteQuery();
   Currency debits, credits;
   for (; !rows->AtEOF(); rows->MoveNext()) {
@@ -657,9 +660,12 @@ std::shared_ptr<Recordset> BuildAgedReceivables(const Variant& account, Date as_
   command.Bind(db::ACTransLog::TransLogStatus, static_cast<int32_t>(tlsCOMMITTED));
   command.SetText(
       Sql("SELECT i.Company, i.InvoiceDate, (SELECT CAST(SUM(t.Withdrawal) AS TEXT) FROM ACTransaction t "
-      "WHERE t.TransactionNumber=i.TransactionNumber AND t.Parent=i.AccountID) FROM ACInvoice i "
-      "WHERE i.Paid=0 AND i.InvoiceDate<", kValue, " AND EXISTS (SELECT 1 FROM ACTransLog l "
-      "WHERE l.TransactionNumber=i.TransactionNumber AND +l.TransLogStatus=", kValue, ");"));
+          "WHERE t.TransactionNumber=i.TransactionNumber AND t.Parent=i.AccountID) FROM ACInvoice i "
+          "WHERE i.Paid=0 AND i.InvoiceDate<",
+          kValue,
+          " AND EXISTS (SELECT 1 FROM ACTransLog l "
+          "WHERE l.TransactionNumber=i.TransactionNumber AND +l.TransLogStatus=",
+          kValue, ");"));
   const auto rows = RunSums(command, "the receivables");
   constexpr size_t kBuckets = 5;
   struct Customer {

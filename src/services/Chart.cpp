@@ -45,9 +45,13 @@ int32_t AccountOwner(const Variant& account, const Variant& user_name) {
 int32_t AddAccount(const Variant& account, int32_t company, const AccountValues& values) {
   using A = db::ACAccount;
   Command command(account);
-  command.SetText(Sql("INSERT INTO ACAccount (Parent,AccountNumber,Name,Description," + command.Dialect().QuoteIdentifier("Note") +
-                  ",Inactive,BankAccountNo,AccountTypeID,FnclInstitutionID,ParentAccountID) VALUES (", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ") "
-                  "RETURNING ACAccountID;"));
+  command.SetText(Sql("INSERT INTO ACAccount (Parent,AccountNumber,Name,Description," +
+                          command.Dialect().QuoteIdentifier("Note") +
+                          ",Inactive,BankAccountNo,AccountTypeID,FnclInstitutionID,ParentAccountID) VALUES (",
+                      kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue,
+                      ",", kValue, ",", kValue,
+                      ") "
+                      "RETURNING ACAccountID;"));
   command.Bind(A::Parent, company, "SubscriberID");
   command.Bind(A::AccountNumber, OrNull(values.number));
   command.Bind(A::Name, OrNull(values.name));

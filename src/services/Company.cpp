@@ -30,8 +30,9 @@ Variant TakeTransactionNumber(const Variant& account) {
   Command take(account);
   take.SetText(
       Sql("UPDATE ISubScriber SET NextTransactionNumber=NextTransactionNumber+1 "
-      "WHERE ISubScriberID=(SELECT MIN(ISubScriberID) FROM ISubScriber WHERE ISubScriberID>0) "
-      "AND (NextTransactionNumber IS NULL OR NextTransactionNumber<", kValue, ") RETURNING NextTransactionNumber;"));
+          "WHERE ISubScriberID=(SELECT MIN(ISubScriberID) FROM ISubScriber WHERE ISubScriberID>0) "
+          "AND (NextTransactionNumber IS NULL OR NextTransactionNumber<",
+          kValue, ") RETURNING NextTransactionNumber;"));
   take.Bind(db::ISubScriber::NextTransactionNumber, std::numeric_limits<int32_t>::max());
   const auto rows = take.ExecuteQuery();
   if (rows->AtEOF()) {
@@ -49,8 +50,8 @@ Variant TakeTransactionNumber(const Variant& account) {
   // A number once handed out is never handed out again, even if the operation around this call
   // fails and its transaction is rolled back.
   UnitOfWork::Active(account)->KeepAfterRollback([next](EngineConnection& connection) {
-    const auto advance =
-        connection.Prepare(Sql("UPDATE ISubScriber SET NextTransactionNumber=", kValue, " WHERE NextTransactionNumber<", kValue, ";"));
+    const auto advance = connection.Prepare(
+        Sql("UPDATE ISubScriber SET NextTransactionNumber=", kValue, " WHERE NextTransactionNumber<", kValue, ";"));
     advance->BindInteger(1, next);
     advance->BindInteger(2, next);
     while (advance->Step()) {

@@ -43,7 +43,8 @@ std::shared_ptr<ISubscriberLocation> PrimaryLocation(const Variant& account) {
 
 void SetDocumentCounters(const Variant& account, const DocumentCounters& counters) {
   Command command(account);
-  command.SetText(Sql("UPDATE ISubScriber SET NextInvoiceNumber=", kValue, ",NextExpenseReportNumber=", kValue, ",NextClientAccountNumber=", kValue, ";"));
+  command.SetText(Sql("UPDATE ISubScriber SET NextInvoiceNumber=", kValue, ",NextExpenseReportNumber=", kValue,
+                      ",NextClientAccountNumber=", kValue, ";"));
   command.Bind(C::NextInvoiceNumber, OrNull(counters.next_invoice), "NextInvoice");
   command.Bind(C::NextExpenseReportNumber, OrNull(counters.next_expense_report), "NextExpenseReport");
   command.Bind(C::NextClientAccountNumber, OrNull(counters.next_client_account), "NextClientAccount");

@@ -110,8 +110,8 @@ void WriteBalances(const Variant& account, const std::map<int32_t, PostedAccount
     Sql rows("(VALUES (CAST(", kValue, " AS BIGINT),CAST(", kValue, " AS BIGINT))");
     for (size_t i = 1; i < count; ++i) rows += Sql(",(", kValue, ",", kValue, ")");
     Command command(account);
-    command.SetText(Sql("UPDATE ACAccount SET Balance=n.column2 FROM ", rows,
-                        ") AS n WHERE ACAccount.ACAccountID=n.column1;"));
+    command.SetText(
+        Sql("UPDATE ACAccount SET Balance=n.column2 FROM ", rows, ") AS n WHERE ACAccount.ACAccountID=n.column1;"));
     for (size_t i = start; i < start + count; ++i) {
       command.Bind(ACAccount::ACAccountID, balances[i].first);
       command.Bind(ACAccount::Balance, balances[i].second);
@@ -212,8 +212,10 @@ Variant AddLine(const Variant& account, const Variant& number, const Variant& ac
   Command command(account);
   command.SetText(
       Sql("INSERT INTO ACTransLogWIP (Parent,AccountID,IsDebit,Description,Amount) "
-      "SELECT ACTransLogID,", kValue, ",", kValue, ",", kValue, ",", kValue, " FROM ACTransLog WHERE TransactionNumber=", kValue, " ORDER BY ACTransLogID LIMIT 1 "
-      "RETURNING ACTransLogWIPID;"));
+          "SELECT ACTransLogID,",
+          kValue, ",", kValue, ",", kValue, ",", kValue, " FROM ACTransLog WHERE TransactionNumber=", kValue,
+          " ORDER BY ACTransLogID LIMIT 1 "
+          "RETURNING ACTransLogWIPID;"));
   command.Bind(ACTransLogWIP::AccountID, account_id);
   command.Bind(ACTransLogWIP::IsDebit, side == Side::kDebit);
   command.Bind(ACTransLogWIP::Description, description);
@@ -238,11 +240,15 @@ void CommitTransaction(const Variant& account, const Variant& number) {
   Command read(account);
   read.SetText(
       Sql("SELECT h.ACTransLogID, h.TransactionNumber, h.TransactionDate, h.TransType, w.ACTransLogWIPID, w.AccountID, "
-      "w.IsDebit, w.Amount, a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " + RegisterTotalsAmountsSql("t") +
-      " FROM ACTransLog h LEFT JOIN ACTransLogWIP w ON w.Parent=h.ACTransLogID "
-      "LEFT JOIN ACAccount a ON a.ACAccountID=w.AccountID" + RegisterTotalsJoinSql("t", "w.AccountID") +
-      " WHERE h.ACTransLogID=(SELECT MIN(ACTransLogID) FROM ACTransLog WHERE TransactionNumber=", kValue, ") "
-      "ORDER BY w.ACTransLogWIPID;"));
+          "w.IsDebit, w.Amount, a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " +
+              RegisterTotalsAmountsSql("t") +
+              " FROM ACTransLog h LEFT JOIN ACTransLogWIP w ON w.Parent=h.ACTransLogID "
+              "LEFT JOIN ACAccount a ON a.ACAccountID=w.AccountID" +
+              RegisterTotalsJoinSql("t", "w.AccountID") +
+              " WHERE h.ACTransLogID=(SELECT MIN(ACTransLogID) FROM ACTransLog WHERE TransactionNumber=",
+          kValue,
+          ") "
+          "ORDER BY w.ACTransLogWIPID;"));
   read.Append(SelectingText(number, "TransactionNumber"));
   const auto rows = read.ExecuteQuery();
   if (rows->AtEOF()) RequireHeaderKey(account, number);
@@ -292,10 +298,14 @@ void CommitTransaction(const Variant& account, const Variant& number) {
 
   if (!lines.empty()) {
     Command post(account);
-    post.SetText(
-        Sql("INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,TransType) "
-        "SELECT AccountID, ", kValue, ", Description, CASE WHEN IsDebit<>0 THEN Amount ELSE 0 END, "
-        "CASE WHEN IsDebit<>0 THEN 0 ELSE Amount END, ", kValue, ", ", kValue, " FROM ACTransLogWIP WHERE Parent=", kValue, " "
+    post.SetText(Sql(
+        "INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,TransType) "
+        "SELECT AccountID, ",
+        kValue,
+        ", Description, CASE WHEN IsDebit<>0 THEN Amount ELSE 0 END, "
+        "CASE WHEN IsDebit<>0 THEN 0 ELSE Amount END, ",
+        kValue, ", ", kValue, " FROM ACTransLogWIP WHERE Parent=", kValue,
+        " "
         "ORDER BY ACTransLogWIPID;"));
     post.Bind(ACTransaction::TransactionDate, header_date);
     post.Bind(ACTransaction::TransactionNumber, header_number);
@@ -306,8 +316,9 @@ void CommitTransaction(const Variant& account, const Variant& number) {
   }
 
   Command done(account);
-  done.SetText(
-      Sql("DELETE FROM ACTransLogWIP WHERE Parent IN (SELECT ACTransLogID FROM ACTransLog WHERE TransactionNumber=", kValue, ");"));
+  done.SetText(Sql(
+      "DELETE FROM ACTransLogWIP WHERE Parent IN (SELECT ACTransLogID FROM ACTransLog WHERE TransactionNumber=", kValue,
+      ");"));
   done.Bind(ACTransLog::TransactionNumber, header_number);
   done.Execute();
 }
@@ -315,17 +326,18 @@ void CommitTransaction(const Variant& account, const Variant& number) {
 void AbortTransaction(const Variant& account, const Variant& number) {
   Command command(account);
   command.Bind(ACTransLog::TransactionNumber, number);
-  command.SetText(
-      Sql("DELETE FROM ACTransLogWIP WHERE Parent IN (SELECT ACTransLogID FROM ACTransLog WHERE TransactionNumber=", kValue, ");"));
+  command.SetText(Sql(
+      "DELETE FROM ACTransLogWIP WHERE Parent IN (SELECT ACTransLogID FROM ACTransLog WHERE TransactionNumber=", kValue,
+      ");"));
   command.Execute();
 
   // The register rows of the transaction that name an account, each with that account's label,
   // balance and kept totals, in the order they were written.
-  command.SetText(
-      Sql("SELECT r.Parent, r.Withdrawal, r.Deposit, a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " +
-      RegisterTotalsAmountsSql("t") + " FROM ACTransaction r LEFT JOIN ACAccount a ON a.ACAccountID=r.Parent" +
-      RegisterTotalsJoinSql("t", "r.Parent") +
-      " WHERE r.TransactionNumber=", kValue, " AND r.Parent IS NOT NULL ORDER BY r.ACTransactionID;"));
+  command.SetText(Sql("SELECT r.Parent, r.Withdrawal, r.Deposit, a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " +
+                          RegisterTotalsAmountsSql("t") +
+                          " FROM ACTransaction r LEFT JOIN ACAccount a ON a.ACAccountID=r.Parent" +
+                          RegisterTotalsJoinSql("t", "r.Parent") + " WHERE r.TransactionNumber=",
+                      kValue, " AND r.Parent IS NOT NULL ORDER BY r.ACTransactionID;"));
   const auto rows = command.ExecuteQuery();
   struct Undone {
     Currency net;                        // credits minus debits the transaction posted
@@ -464,8 +476,9 @@ struct TransactionRecorder::State {
   void TakeNumbers() {
     taken = true;
     Command read(account);
-    read.SetText(Sql("SELECT ISubScriberID, NextTransactionNumber FROM ISubScriber WHERE ISubScriberID=(SELECT "
-                 "MIN(ISubScriberID) FROM ISubScriber WHERE ISubScriberID>0);"));
+    read.SetText(
+        Sql("SELECT ISubScriberID, NextTransactionNumber FROM ISubScriber WHERE ISubScriberID=(SELECT "
+            "MIN(ISubScriberID) FROM ISubScriber WHERE ISubScriberID>0);"));
     const auto company = read.ExecuteQuery();
     if (company->AtEOF()) {
       throw Error::Runtime(kObjectIsNothing, CompanyDatabaseName(account) + " has no company record.");
@@ -484,7 +497,8 @@ struct TransactionRecorder::State {
     // BeginTransaction's do; those never reached are given back.
     UnitOfWork::Active(account)->KeepAfterRollback([first = *first, used = used](EngineConnection& kept) {
       const int32_t next = first + static_cast<int32_t>(*used);
-      const auto statement = kept.Prepare(Sql("UPDATE ISubScriber SET NextTransactionNumber=", kValue, " WHERE NextTransactionNumber<", kValue, ";"));
+      const auto statement = kept.Prepare(
+          Sql("UPDATE ISubScriber SET NextTransactionNumber=", kValue, " WHERE NextTransactionNumber<", kValue, ";"));
       statement->BindInteger(1, next);
       statement->BindInteger(2, next);
       while (statement->Step()) {
@@ -497,9 +511,9 @@ struct TransactionRecorder::State {
     const auto found = accounts.find(account_id);
     if (found != accounts.end()) return found->second;
     Command read(account);
-    read.SetText(
-        Sql("SELECT a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " + RegisterTotalsAmountsSql("t") +
-        " FROM ACAccount a" + RegisterTotalsJoinSql("t", "a.ACAccountID") + " WHERE a.ACAccountID=", kValue, ";"));
+    read.SetText(Sql("SELECT a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " + RegisterTotalsAmountsSql("t") +
+                         " FROM ACAccount a" + RegisterTotalsJoinSql("t", "a.ACAccountID") + " WHERE a.ACAccountID=",
+                     kValue, ";"));
     read.Bind(ACAccount::ACAccountID, account_id);
     const auto row = read.ExecuteQuery();
     if (row->AtEOF()) {

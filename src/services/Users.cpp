@@ -34,7 +34,8 @@ RowWrite& SetDetails(RowWrite& row, const UserDetails& details) {
 }  // namespace
 
 std::shared_ptr<IUser> UserProfile(const Variant& account, const Variant& user_name) {
-  const auto users = Fetch<IUser>(account, FetchArgs{.filter = UserNameFilter(CompanyDialect(account)), .bind = UserNameFilterValues(user_name)});
+  const auto users = Fetch<IUser>(
+      account, FetchArgs{.filter = UserNameFilter(CompanyDialect(account)), .bind = UserNameFilterValues(user_name)});
   return FirstOf<IUser>(*users);
 }
 
@@ -53,7 +54,8 @@ std::optional<int32_t> CallerCompanyKey(const Variant& account, std::string_view
 
 bool CompanyHasUserNamed(const Variant& account, std::optional<int32_t> company, std::string_view name) {
   Command command(account);
-  command.SetText(Sql("SELECT EXISTS (SELECT 1 FROM IUser WHERE Parent=", kValue, " AND " + UserNameFilter(command.Dialect()) + ");"));
+  command.SetText(Sql("SELECT EXISTS (SELECT 1 FROM IUser WHERE Parent=", kValue,
+                      " AND " + UserNameFilter(command.Dialect()) + ");"));
   command.Bind(U::Parent, OrNull(company));
   for (Parameter& value : UserNameFilterValues(name)) command.Append(std::move(value));
   return ToBoolean(command.ExecuteScalar());
@@ -116,7 +118,7 @@ std::vector<PasswordMatch> MatchPassword(const Variant& account, std::string_vie
                                          bool logon_only) {
   Command command(account);
   command.SetText(Sql("SELECT IUserID, Password, UserName FROM IUser WHERE " + UserNameFilter(command.Dialect()) +
-                  (logon_only ? " AND AllowLogon=1 ORDER BY IUserID;" : " ORDER BY IUserID;")));
+                      (logon_only ? " AND AllowLogon=1 ORDER BY IUserID;" : " ORDER BY IUserID;")));
   for (Parameter& value : UserNameFilterValues(user_name)) command.Append(std::move(value));
   const auto candidates = command.ExecuteQuery();
   std::vector<PasswordMatch> matches;

@@ -25,7 +25,8 @@ constexpr int32_t kCantOpen = static_cast<int32_t>(0x8005000Eu);
 // Inserts an account through a command, the way the managers write, and returns its key.
 Variant InsertAccount(const TempCompany& company, const Variant& number, const Variant& name) {
   Command command(company.account());
-  command.SetText(Sql("INSERT INTO ACAccount (Parent,AccountNumber,Name) VALUES (", kValue, ",", kValue, ",", kValue, ") RETURNING ACAccountID;"));
+  command.SetText(Sql("INSERT INTO ACAccount (Parent,AccountNumber,Name) VALUES (", kValue, ",", kValue, ",", kValue,
+                      ") RETURNING ACAccountID;"));
   command.Append("p1", FieldType::kLong, 0, 1);
   command.Append("p2", FieldType::kText, 128, number, "AccountNumber");
   command.Append("p3", FieldType::kText, 128, name, "Name");
@@ -147,9 +148,10 @@ TEST(DataAccess, ColumnsAreTypedFromTheStorageMapping) {
 TEST(DataAccess, CommandBindsEveryTypeExactly) {
   TempCompany company;
   Command command(company.account());
-  command.SetText(
-      Sql("INSERT INTO ACTransLog (Parent,LogDate,Description,TransLogStatus,Amount,ChequeNo) VALUES (", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ") "
-      "RETURNING ACTransLogID;"));
+  command.SetText(Sql("INSERT INTO ACTransLog (Parent,LogDate,Description,TransLogStatus,Amount,ChequeNo) VALUES (",
+                      kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue, ",", kValue,
+                      ") "
+                      "RETURNING ACTransLogID;"));
   command.Append("p1", FieldType::kLong, 0, 1);
   command.Append("p2", FieldType::kDate, 0, "2026-01-02 03:04:05");
   command.Append("p3", FieldType::kText, 255, Variant::Null());

@@ -71,8 +71,12 @@ TEST(RowWrite, RefusesWhatTheCatalogDoesNotAllowAndWritesNothing) {
 TEST(RowWrite, CommandBindTakesKindAndWidthFromTheColumn) {
   TempCompany company;
   Command command(company.account());
-  command.SetText(Sql("SELECT ", kValue, ", ", kValue, ", ", command.Dialect().StoredTypeExpression("v"), " FROM (SELECT ",
-                      kValue, " AS v) AS d;"));
+  // The engine's name for the type of the third value as bound: the dialect's expression with
+  // a marker where its column stands.
+  const std::string type_of = command.Dialect().StoredTypeExpression("@");
+  const size_t at = type_of.find('@');
+  command.SetText(
+      Sql("SELECT ", kValue, ", ", kValue, ", ", type_of.substr(0, at), kValue, type_of.substr(at + 1), ";"));
   command.Bind(db::ACTransaction::Withdrawal, "12.3456");
   command.Bind(db::ACTransaction::Reconciled, "True");
   command.Bind(db::ACTransLog::TransactionDate, "2026-01-02");

@@ -176,8 +176,8 @@ TEST_F(PostgresEngine, ValuesComeBackWithTheirTypesAndMarkersAreNumbered) {
 
   connection->ExecuteControl("CREATE TABLE lk_trip (i bigint, r double precision, t text, n bigint, d timestamp(0))");
   // A marker's look-alike in a literal or a comment is left as written.
-  auto insert = connection->Prepare(Sql("INSERT INTO lk_trip VALUES (", kValue, ", ", kValue, ", ", kValue, " || '$1 ok', ",
-                                        kValue, ", ", kValue, ") -- $9\n;"));
+  auto insert = connection->Prepare(Sql("INSERT INTO lk_trip VALUES (", kValue, ", ", kValue, ", ", kValue,
+                                        " || '$1 ok', ", kValue, ", ", kValue, ") -- $9\n;"));
   ASSERT_EQ(insert->ParameterCount(), 5);
   insert->BindInteger(1, std::numeric_limits<int64_t>::min());
   insert->BindReal(2, 0.1);

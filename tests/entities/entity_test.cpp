@@ -117,7 +117,8 @@ TEST(EntityFetch, ChoosesRowsByKeyOrFilterAndKeepsThemUnderTheirKeyText) {
   ASSERT_EQ(RawExec(company.path(), kChart), "");
   const Variant account = company.account();
 
-  const auto sorted = Fetch<ACAccount>(account, FetchArgs{.filter = Sql("ACAccountID<>0"), .sort = "AccountNumber ASC"});
+  const auto sorted =
+      Fetch<ACAccount>(account, FetchArgs{.filter = Sql("ACAccountID<>0"), .sort = "AccountNumber ASC"});
   EXPECT_EQ(Keys(*sorted), "7,15,42");
   EXPECT_EQ(Column(*sorted, "Name"), "Bank,Payables,Sales");
   EXPECT_EQ(Keys(*Fetch<ACAccount>(account, FetchArgs{.sort = "AccountNumber DESC"})), "42,15,7");

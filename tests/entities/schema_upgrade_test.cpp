@@ -250,7 +250,8 @@ void CountRegisterRows(EngineConnection& connection) {
         connection.Prepare(Sql("SELECT Parent, COUNT(*) FROM ACTransaction WHERE Parent IS NOT NULL GROUP BY Parent"));
     while (select->Step()) counts.emplace_back(select->ColumnInteger(0).value_or(0), select->ColumnInteger(1).value_or(0));
   }
-  const auto update = connection.Prepare(Sql("UPDATE ACAccount SET RegisterRows = ", kValue, " WHERE ACAccountID = ", kValue));
+  const auto update =
+      connection.Prepare(Sql("UPDATE ACAccount SET RegisterRows = ", kValue, " WHERE ACAccountID = ", kValue));
   for (const auto& [account, rows] : counts) {
     update->Reset();
     update->BindInteger(1, rows);

@@ -133,7 +133,10 @@ TEST(ReportQuery, TheTextGoesAsWrittenAndLiteralsComeBackUnchanged) {
   const Error two = CaptureError([&] { reports.ExecReportQuery(company.account(), "SELECT 1; UPDATE ACAccount SET Name='x'"); });
   EXPECT_EQ(two.number(), kInvalidArgument);
   EXPECT_NE(two.description().find("The second begins: UPDATE ACAccount"), std::string::npos) << two.description();
+  // A host's own statement goes as written as well: no marker is looked for in it.
+  EXPECT_EQ(ToText(OpenRecordset(company.account(), "SELECT 'it''s ? ok' AS t")->Field(0)), "it's ? ok");
   if (!testing::OnPostgres()) return;
+  EXPECT_EQ(CaptureError([&] { OpenRecordset(company.account(), "SELECT money(1)"); }).number(), kInvalidArgument);
 
   EXPECT_EQ(first("SELECT $$a;b$$"), "a;b");
   EXPECT_EQ(first("SELECT $$a?b$$"), "a?b");

@@ -429,8 +429,8 @@ bool CheckPostgresSchema(EngineConnection& connection, const PostgresTarget& tar
   bool role_there = false;
   try {
     // The role is looked for in the same statement, which costs an opening nothing more.
-    const auto statement = connection.Prepare(
-        Sql("SELECT Mark, Version, EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ", kValue, ") FROM lk_Schema"));
+    const auto statement = connection.Prepare(Sql(
+        "SELECT Mark, Version, EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = ", kValue, ") FROM lk_Schema"));
     statement->BindText(1, report_role);
     while (statement->Step()) {
       marks.push_back(Mark{statement->ColumnInteger(0).value_or(0), statement->ColumnInteger(1).value_or(0)});

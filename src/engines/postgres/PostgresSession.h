@@ -74,8 +74,8 @@ class Session {
   void UseCompany(const std::string& company);
 
   // The library's statement `sql`, rendered with the server's markers (of which it holds
-  // `markers`), prepared once per session, then found again by its text. A statement whose markers' types the server cannot tell is kept
-  // unprepared, to run with the values' types.
+  // `markers`), prepared once per session, then found again by its text. A statement whose
+  // markers' types the server cannot tell is kept unprepared, to run with the values' types.
   std::shared_ptr<Prepared> Prepare(std::string_view sql, int markers);
 
   // Prepares a statement kept by nobody (a report's, its text as the caller wrote it), under a

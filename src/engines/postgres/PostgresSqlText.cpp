@@ -292,15 +292,40 @@ class PostgresDialect final : public EngineDialect {
 // A statement of the library's, rendered with the server's markers: sent as it stands; read for
 // its one statement, whether it only reads and the spellings of its words. Invalid argument (5)
 // for a text of no statement or of two.
+namespace {
+
+// The words of `sql` as written, for the result columns; Invalid argument (5) for a call of
+// MONEY(...), which the server would read as a cast to its own money type.
+void ReadWords(std::string_view sql, const std::vector<SqlToken>& tokens, StatementText& out) {
+  for (size_t t = 0; t < tokens.size(); ++t) {
+    const SqlToken& token = tokens[t];
+    if (token.kind != SqlTokenKind::kWord) continue;
+    out.spellings.try_emplace(token.name, sql.substr(token.begin, token.end - token.begin));
+    const size_t next = NextSignificant(tokens, t + 1);
+    size_t previous = t;
+    while (previous > 0 && (tokens[previous - 1].kind == SqlTokenKind::kBlank ||
+                            tokens[previous - 1].kind == SqlTokenKind::kComment)) {
+      --previous;
+    }
+    const bool qualified = previous > 0 && sql[tokens[previous - 1].begin] == '.';
+    if (token.name == "money" && !qualified && next < tokens.size() && sql[tokens[next].begin] == '(') {
+      throw Error::Runtime(kInvalidArgument,
+                           "On a server a query writes the company's MONEY function as lk_money(...): " +
+                               std::string(sql.substr(token.begin, token.end - token.begin)) +
+                               "(...) is the server's cast to its own money type. Nothing was run.");
+    }
+  }
+}
+
+}  // namespace
+
 StatementText LibraryText(std::string sql, int markers) {
   const std::vector<SqlToken> tokens = LexPostgresSql(sql);
   RequireOneStatement(sql, tokens);
   StatementText out;
   out.reads_only = ReadsOnly(sql, tokens);
   out.parameters = markers;
-  for (const SqlToken& token : tokens) {
-    if (token.kind == SqlTokenKind::kWord) out.spellings.try_emplace(token.name, sql.substr(token.begin, token.end - token.begin));
-  }
+  ReadWords(sql, tokens, out);
   out.text = std::move(sql);
   return out;
 }
@@ -316,24 +341,7 @@ StatementText ReportText(std::string_view sql) {
   StatementText out;
   out.text = sql;
   out.reads_only = ReadsOnly(sql, tokens);
-  for (size_t t = 0; t < tokens.size(); ++t) {
-    const SqlToken& token = tokens[t];
-    if (token.kind != SqlTokenKind::kWord) continue;
-    out.spellings.try_emplace(token.name, sql.substr(token.begin, token.end - token.begin));
-    const size_t next = NextSignificant(tokens, t + 1);
-    size_t previous = t;
-    while (previous > 0 && (tokens[previous - 1].kind == SqlTokenKind::kBlank ||
-                            tokens[previous - 1].kind == SqlTokenKind::kComment)) {
-      --previous;
-    }
-    const bool qualified = previous > 0 && sql[tokens[previous - 1].begin] == '.';
-    if (token.name == "money" && !qualified && next < tokens.size() && sql[tokens[next].begin] == '(') {
-      throw Error::Runtime(kInvalidArgument,
-                           "On a server a report query writes the company's MONEY function as lk_money(...): " +
-                               std::string(sql.substr(token.begin, token.end - token.begin)) +
-                               "(...) is the server's cast to its own money type. Nothing was run.");
-    }
-  }
+  ReadWords(sql, tokens, out);
   return out;
 }
 

@@ -65,7 +65,8 @@ struct StatementText {
 };
 
 // A statement of the library's (common/Sql.h), rendered with the server's markers, of which it
-// holds `markers`: sent as it stands. Invalid argument (5) for a text of no statement or of two.
+// holds `markers`, or a host's own (OpenRecordset): sent as it stands. Invalid argument (5) for
+// a text of no statement or of two, and for MONEY(...) as in ReportText.
 StatementText LibraryText(std::string sql, int markers);
 
 // A caller's report statement, as the server is to read it: the text exactly as written (a
