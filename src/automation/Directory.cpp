@@ -368,4 +368,16 @@ std::optional<DirectoryEntry> DirectoryCache::Find(const std::string& name) {
   return entry;
 }
 
+void DirectoryCache::ForgetLocation(const std::string& location) {
+  std::lock_guard lock(mutex_);
+  for (auto it = kept_.begin(); it != kept_.end();) {
+    if (it->second.entry && it->second.entry->location == location) {
+      order_.erase(it->second.age);
+      it = kept_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
 }  // namespace ledgerkit

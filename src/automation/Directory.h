@@ -110,6 +110,9 @@ class DirectoryCache {
   // The entry of `name`, read again from the directory once the kept one is older than the
   // lifetime; errors reaching the directory are thrown as raised (nothing is kept then).
   std::optional<DirectoryEntry> Find(const std::string& name);
+  // Lets go of what is kept of the names found at `location` (which the directory no longer
+  // has), so that their next Find reads the directory.
+  void ForgetLocation(const std::string& location);
 
   static constexpr size_t kMaxNames = 10'000;
 

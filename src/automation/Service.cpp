@@ -511,6 +511,7 @@ class RpcService::Impl {
     const std::string location = account.type() == VarType::kString ? account.AsString() : std::string();
     const std::optional<DirectoryEntry> entry = directory_->FindLocation(location);
     if (!entry) {
+      names_->ForgetLocation(location);
       throw Error::Runtime(kPermissionDenied,
                            "The company is no longer at the location this call was given (it was moved or taken out "
                            "of the directory); nothing was written; call again.");
