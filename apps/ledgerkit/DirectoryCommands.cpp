@@ -117,6 +117,11 @@ Subcommand AddDirectoryCommand(CLI::App& app) {
   auto* command = app.add_subcommand(
       "directory", "The company directory of `serve --directory`: company names and where each company is.");
   command->require_subcommand(1);
+  command->footer(
+      "Examples:\n  ledgerkit directory init postgresql://ledger@db1/directory\n"
+      "  ledgerkit directory add postgresql://ledger@db1/directory acme /srv/ledgerkit/acme.ldb\n"
+      "  ledgerkit directory move postgresql://ledger@db1/directory acme 'postgresql://ledger@db2/books?company=acme'\n"
+      "  ledgerkit serve --directory postgresql://ledger@db1/directory");
   const std::string uri_help = "PostgreSQL database URI of the directory (postgresql://user@host:port/database)";
   auto* init = command->add_subcommand("init", "Make the directory's tables in the database (keeps what is there).");
   init->add_option("URI", options->uri, uri_help)->required();
