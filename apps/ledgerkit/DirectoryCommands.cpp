@@ -83,7 +83,8 @@ void Move(CompanyDirectory& directory, const std::string& name, const std::strin
   if (!directory.MarkMoving(name, entry->location)) {
     throw Error::Runtime(kInvalidArgument, "The company " + QuoteForMessage(name) +
                                                " is being moved by another move already (or changed meanwhile); "
-                                               "nothing was done.");
+                                               "nothing was done (a move that was killed leaves the mark: "
+                                               "ledgerkit directory unmark clears it).");
   }
   bool copied = false;
   try {
@@ -144,6 +145,10 @@ Subcommand AddDirectoryCommand(CLI::App& app) {
   move->add_option("NEW-LOCATION", options->location, "New company file path or postgresql://...?company=NAME (must not exist)")
       ->required();
   move->add_flag("--drop-source", options->drop_source, "Remove the old copy once the move is done");
+  auto* unmark = command->add_subcommand(
+      "unmark", "Clear the \"being moved\" mark a move left when it was killed (run no move of it meanwhile).");
+  unmark->add_option("URI", options->uri, uri_help)->required();
+  unmark->add_option("NAME", options->name, "Company name")->required();
 
   return Subcommand{command, [=](std::ostream& out) {
                       CompanyDirectory directory(options->uri);
@@ -161,6 +166,15 @@ Subcommand AddDirectoryCommand(CLI::App& app) {
                       } else if (*remove) {
                         directory.Remove(options->name);
                         out << "Removed " << options->name << " from the directory.\n";
+                      } else if (*unmark) {
+                        const std::optional<DirectoryEntry> entry = directory.Find(options->name);
+                        if (!entry || !entry->moving) {
+                          throw Error::Runtime(kInvalidArgument, "The directory has no company named " +
+                                                                     QuoteForMessage(options->name) + " being moved.");
+                        }
+                        directory.EndMove(options->name, std::nullopt);
+                        out << options->name << " is no longer marked as being moved; it stays at "
+                            << ShownAccount(entry->location) << ".\n";
                       } else if (*move) {
                         Move(directory, options->name, StoredLocation(options->location), options->drop_source, out);
                       }

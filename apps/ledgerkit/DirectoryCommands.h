@@ -1,4 +1,4 @@
-// `ledgerkit directory init|add|list|remove|move URI ...`: the company directory that
+// `ledgerkit directory init|add|list|remove|move|unmark URI ...`: the company directory that
 // `ledgerkit serve --directory URI` finds its companies through (automation/Directory.h). The
 // directory's URI is the first argument of every action.
 #pragma once

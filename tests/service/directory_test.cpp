@@ -270,7 +270,9 @@ TEST(Directory, CompanyMovesUnderAServiceAndAFailedMoveLeavesItAsItWas) {
   EXPECT_EQ(Call(service.port(), "CACMgr.GetAllAccounts", {"books", "", ""}, token).status, 200);
   EXPECT_NE(world.Try("directory move " + dir + " books " + ShellQuote(world.NewServerCompany("_x"))).err.find("being moved"),
             std::string::npos);
-  directory.EndMove("books", std::nullopt);
+  world.Run("directory unmark " + dir + " books");
+  EXPECT_FALSE(directory.Find("books")->moving);
+  EXPECT_EQ(world.Try("directory unmark " + dir + " books").exit_code, 1);
 
   const std::string on_server = world.NewServerCompany("_moved");
   EXPECT_NE(world.Run("directory move " + dir + " books " + ShellQuote(on_server)).find("the old copy is kept"),
