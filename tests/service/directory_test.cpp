@@ -240,10 +240,10 @@ TEST(Directory, FailedLogonRowsGoOnceOutOfTheWindow) {
   DirectoryWorld world;
   CompanyDirectory directory(world.uri());
   for (int i = 0; i < 3; ++i) directory.RecordFailure(std::string("acme\nbo\0ss", 11));
-  EXPECT_EQ(directory.FailureWait(std::string("acme\nbo\0ss", 11), 3, std::chrono::seconds(3600)) > 0, true);
+  EXPECT_GT(directory.FailureWait(std::string("acme\nbo\0ss", 11), 3, std::chrono::seconds(3600)), 0);
   EXPECT_EQ(directory.FailureWait(std::string("acme\nbo"), 3, std::chrono::seconds(3600)), 0);  // a key of its own
   directory.ResetFailures("acme\nbo");
-  EXPECT_EQ(directory.FailureWait(std::string("acme\nbo\0ss", 11), 3, std::chrono::seconds(3600)) > 0, true);
+  EXPECT_GT(directory.FailureWait(std::string("acme\nbo\0ss", 11), 3, std::chrono::seconds(3600)), 0);
   EXPECT_EQ(directory.FailureWait("someone else", 3, std::chrono::seconds(0)), 0);
   EXPECT_EQ(directory.FailureWait(std::string("acme\nbo\0ss", 11), 3, std::chrono::seconds(3600)), 0);
 }
