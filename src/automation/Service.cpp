@@ -233,7 +233,10 @@ using Locator = std::function<std::optional<CompanyLocation>(const std::string& 
 // The one call taken without a session: a logon, on the named company's file.
 class LogonFilter final : public RpcCallFilter {
  public:
-  LogonFilter(const ServiceOptions& options, Locator locate) : options_(options), locate_(std::move(locate)) {}
+  // `locate` is LocateCompany on `options` when not given.
+  LogonFilter(const ServiceOptions& options, Locator locate) : options_(options), locate_(std::move(locate)) {
+    if (!locate_) locate_ = [this](const std::string& name) { return LocateCompany(options_, name); };
+  }
 
   void BeforeCall(Dispatch& object, const MemberEntry& member, std::vector<Variant>& args) override {
     if (!IsLogon(object.ClassName(), member.name)) {
@@ -275,7 +278,7 @@ class LogonFilter final : public RpcCallFilter {
 
  private:
   const ServiceOptions& options_;
-  const Locator locate_;
+  Locator locate_;
   std::string location_;
   std::vector<std::pair<size_t, Variant>> saved_;
 };
@@ -446,7 +449,7 @@ class RpcService::Impl {
     };
     if (JsonNestingDepth(body) > kMaxDepth || !Json::accept(body.begin(), body.end())) {
       // The bridge words these answers; no call is made.
-      RpcBridge bridge(RpcLimits{}, std::make_shared<LogonFilter>(options_, Locator([this](const std::string& name) { return Locate(name); })));
+      RpcBridge bridge(RpcLimits{}, std::make_shared<LogonFilter>(options_, Locator()));
       answer.body = bridge.HandleLine(body).value_or(std::string());
       return answer;
     }
@@ -457,7 +460,7 @@ class RpcService::Impl {
       return answer;
     }
     if (parsed.empty()) {
-      RpcBridge bridge(RpcLimits{}, std::make_shared<LogonFilter>(options_, Locator([this](const std::string& name) { return Locate(name); })));
+      RpcBridge bridge(RpcLimits{}, std::make_shared<LogonFilter>(options_, Locator()));
       answer.body = bridge.HandleLine("[]").value_or(std::string());
       return answer;
     }
@@ -524,18 +527,27 @@ class RpcService::Impl {
   }
 
   // The failed-logon counts: the directory's, shared by every service over it, or this
-  // process's own.
+  // process's own. A directory that cannot be read fails FailureWait, and so refuses the logon:
+  // the limit is never skipped. A failure that cannot be recorded or reset is let go: the
+  // logon it follows was refused or made already, and the next FailureWait reaches the
+  // directory again.
   int64_t FailureWait(const std::string& key) {
     if (directory_) return directory_->FailureWait(key, options_.max_failed_logons, options_.failure_window);
     return failures_.Wait(key);
   }
   void RecordFailure(const std::string& key) {
-    if (directory_) return directory_->RecordFailure(key);
-    failures_.Record(key);
+    if (!directory_) return failures_.Record(key);
+    try {
+      directory_->RecordFailure(key);
+    } catch (const Error&) {
+    }
   }
   void ResetFailures(const std::string& key) {
-    if (directory_) return directory_->ResetFailures(key);
-    failures_.Reset(key);
+    if (!directory_) return failures_.Reset(key);
+    try {
+      directory_->ResetFailures(key);
+    } catch (const Error&) {
+    }
   }
 
   RpcLimits BridgeLimits(size_t max_handles) const {
@@ -641,7 +653,12 @@ class RpcService::Impl {
     const std::string client_key = "\n" + std::string(client);
     if (password_change) {
       // Guessing an old password counts with failed logons of the same user and address.
-      const int64_t wait = std::max(FailureWait(session->user_key), FailureWait(client_key));
+      int64_t wait = 0;
+      try {
+        wait = std::max(FailureWait(session->user_key), FailureWait(client_key));
+      } catch (const Error& error) {
+        return Dump(ErrorResponse(id, error));
+      }
       if (wait > 0) return refuse({429, TooManyText(wait)});
     }
     session->last_use = Clock::now();
@@ -723,13 +740,17 @@ class RpcService::Impl {
       answer.company = company.substr(0, kMaxCompanyName);
       answer.user = user.substr(0, 100);
     }
-    const int64_t wait =
-        std::max({FailureWait(user_key), FailureWait(client_key), probes_.Wait(client_key)});
+    int64_t wait = 0;
+    try {
+      wait = std::max({FailureWait(user_key), FailureWait(client_key), probes_.Wait(client_key)});
+    } catch (const Error& error) {
+      return Dump(ErrorResponse(id, error));
+    }
     if (wait > 0) {
       Note(answer, 429);
       return Dump(RefusalResponse(id, {429, TooManyText(wait)}));
     }
-    auto filter = std::make_shared<LogonFilter>(options_, Locator([this](const std::string& name) { return Locate(name); }));
+    auto filter = std::make_shared<LogonFilter>(options_, [this](const std::string& name) { return Locate(name); });
     RpcBridge bridge(BridgeLimits(16), filter);
     std::optional<std::string> line = bridge.HandleLine(Dump(request));
     Note(answer, filter->verdict.status);
