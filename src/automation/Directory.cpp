@@ -104,14 +104,15 @@ COMMIT;
 
 namespace {
 
-// One server connection, for the directory's statements, with messages naming `shown`.
+// One server connection, for the directory's statements, with messages naming `place` ("The
+// directory at URI", its password masked).
 class ServerConnection {
  public:
-  ServerConnection(const std::string& uri, const std::string& shown) : conn_(PQconnectdb(uri.c_str())), shown_(shown) {
+  ServerConnection(const std::string& uri, std::string place) : conn_(PQconnectdb(uri.c_str())), place_(std::move(place)) {
     if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
       const std::string why = conn_ == nullptr ? "out of memory" : OneLine(PQerrorMessage(conn_));
       PQfinish(conn_);
-      throw PostgresError("08006", "The directory at " + shown_ + " cannot be reached: " + why);
+      throw PostgresError("08006", place_ + " cannot be reached: " + why);
     }
     PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
   }
@@ -136,15 +137,14 @@ class ServerConnection {
     const std::string message = OneLine(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_));
     if (PQtransactionStatus(conn_) == PQTRANS_INERROR) PQclear(PQexec(conn_, "ROLLBACK"));
     if (sqlstate == "42P01" || sqlstate == "3F000") {
-      throw Error::Runtime(kInvalidArgument, "The directory at " + shown_ +
-                                                 " has not been made; run ledgerkit directory init with it first.");
+      throw Error::Runtime(kInvalidArgument, place_ + " has not been made; run ledgerkit directory init with it first.");
     }
-    throw PostgresError(sqlstate, "The directory at " + shown_ + ": " + message);
+    throw PostgresError(sqlstate, place_ + ": " + message);
   }
 
  private:
   PGconn* conn_;
-  const std::string shown_;
+  const std::string place_;
 };
 
 }  // namespace
@@ -163,7 +163,7 @@ std::unique_ptr<CompanyDirectory::Connection> CompanyDirectory::Take() {
       if (connection->Usable()) return connection;
     }
   }
-  return std::make_unique<Connection>(uri_, shown_);
+  return std::make_unique<Connection>(uri_, "The directory at " + shown_);
 }
 
 void CompanyDirectory::Give(std::unique_ptr<Connection> connection) {
@@ -306,8 +306,7 @@ void DropCompanyAt(const std::string& location) {
     return;
   }
   const PostgresTarget target = ParsePostgresTarget(location);
-  const std::string shown = ShownAccount(location);
-  ServerConnection connection(target.uri, shown);
+  ServerConnection connection(target.uri, "The company at " + ShownAccount(location));
   const Result database = connection.Run("SELECT current_database()");
   connection.Run("BEGIN; " + PostgresDropCompanySql(target.company, PostgresReportRole(PQgetvalue(database.get(), 0, 0),
                                                                                         target.company)) +
