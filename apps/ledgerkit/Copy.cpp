@@ -172,12 +172,12 @@ bool IsServerCompany(const std::string& account) {
 
 std::string ShownCompany(const std::string& account) { return ShownAccount(account); }
 
-CopyResult CopyCompany(const std::string& source, const std::string& destination) {
+CopyResult CopyCompany(const std::string& source, const std::string& destination, bool hold_source_writes) {
   CopyResult result;
   const Catalog& catalog = CompanyCatalog();
   // The source's read transaction is open before the destination is made and until it is
   // filled: every table is read from one state of the source.
-  UnitOfWork::Run(source, Access::kRead, [&] {
+  UnitOfWork::Run(source, hold_source_writes ? Access::kWrite : Access::kRead, [&] {
     EngineConnection& from = UnitOfWork::Active(source)->connection();
     const RegisterTotalsByAccount source_totals = AllRegisterTotals(from);
     CreateEngineDatabase(BuildConnectionString(destination), catalog, [&] {

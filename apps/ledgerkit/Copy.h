@@ -28,8 +28,9 @@ struct CopyResult {
 // a source that `check` finds fault with as it is, except for a value the destination cannot hold
 // exactly (a fraction or text in a number column, an amount beyond the 64-bit range): that fails
 // naming table, key and column. On any failure, and when the process is killed, no destination
-// is left and the failure is passed on.
-CopyResult CopyCompany(const std::string& source, const std::string& destination);
+// is left and the failure is passed on. With `hold_source_writes` the source is read under its
+// write lock instead: the copy waits for writers that began before it, and later ones wait for it.
+CopyResult CopyCompany(const std::string& source, const std::string& destination, bool hold_source_writes = false);
 
 // A company's name as the tool prints it: a path unchanged, a URI with its password hidden.
 std::string ShownCompany(const std::string& account);

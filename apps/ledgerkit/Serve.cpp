@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include "HttpServer.h"
+#include "automation/Directory.h"
 #include "automation/OpenRpc.h"
 #include "automation/Service.h"
 #include "ledgerkit/common/Error.h"
@@ -27,6 +28,8 @@ struct ServeOptions {
   std::string listen = "127.0.0.1:8080";
   std::string data_dir;
   std::string server;
+  std::string directory;
+  int64_t directory_cache_ms = 5000;
   size_t threads = 8;
   size_t queue = 64;
   int64_t session_idle_minutes = 30;
@@ -75,10 +78,15 @@ int Serve(const ServeOptions& options, std::ostream& out) {
   if (!SplitListen(options.listen, host, port)) {
     throw Error::Runtime(kInvalidArgument, "--listen takes HOST:PORT, not " + QuoteForMessage(options.listen) + ".");
   }
-  if (options.data_dir.empty() == options.server.empty()) {
-    throw Error::Runtime(kInvalidArgument, "Give the companies' place: either --data FOLDER or --server URI.");
+  if (int{!options.data_dir.empty()} + int{!options.server.empty()} + int{!options.directory.empty()} != 1) {
+    throw Error::Runtime(kInvalidArgument,
+                         "Give the companies' place: one of --data FOLDER, --server URI or --directory URI.");
   }
-  if (!options.server.empty()) {
+  if (!options.directory.empty()) {
+    // Reached once now, so that a directory that cannot be reached or was never made is told at
+    // the start rather than at the first call.
+    static_cast<void>(CompanyDirectory(options.directory).Find(""));
+  } else if (!options.server.empty()) {
     CheckServerUri(options.server);
   } else {
     std::error_code ignored;
@@ -96,8 +104,10 @@ int Serve(const ServeOptions& options, std::ostream& out) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   ServiceOptions service_options;
-  if (options.server.empty()) service_options.data_dir = std::filesystem::absolute(options.data_dir);
+  if (!options.data_dir.empty()) service_options.data_dir = std::filesystem::absolute(options.data_dir);
   service_options.server = options.server;
+  service_options.directory = options.directory;
+  service_options.directory_cache = std::chrono::milliseconds(options.directory_cache_ms);
   service_options.session_idle = std::chrono::minutes(options.session_idle_minutes);
   service_options.max_handles_per_session = options.max_handles;
   service_options.report_timeout = std::chrono::seconds(options.report_timeout_seconds);
@@ -153,8 +163,14 @@ Subcommand AddServeCommand(CLI::App& app) {
   auto* server = command->add_option("--server", options->server,
                                      "PostgreSQL server URI without company= (postgresql://user@host:port/database): "
                                      "company NAME is the schema NAME there");
-  data->excludes(server);
-  server->excludes(data);
+  auto* directory = command->add_option("--directory", options->directory,
+                                        "PostgreSQL database URI of a company directory (ledgerkit directory init): "
+                                        "company NAME is where the directory says, on any server or in any file");
+  data->excludes(server)->excludes(directory);
+  server->excludes(data)->excludes(directory);
+  directory->excludes(data)->excludes(server);
+  AddPositive(command, "--directory-cache-ms", options->directory_cache_ms,
+              "Milliseconds a name looked up in the --directory (found or not) is kept before it is read again");
   AddPositive(command, "--threads", options->threads, "Worker threads: requests run at once");
   AddPositive(command, "--queue", options->queue,
               "Requests waiting for a worker beyond those running; one more is answered 503 at once");

@@ -14,6 +14,7 @@
 //   ledgerkit account|type|taxcode ACTION FILE ...   the chart, account types, tax codes (ChartCommands.h)
 //   ledgerkit serve --data DIR [...]        the JSON-RPC bridge over HTTP, logon enforced (Serve.h)
 //   ledgerkit copy SRC DST                  a company copied into a new file or server company (Copy.h)
+//   ledgerkit directory ACTION URI ...      the company directory of serve --directory (DirectoryCommands.h)
 //   ledgerkit invoice ACTION FILE ...       customer invoices from entry to payment (InvoiceCommands.h)
 //   ledgerkit reconcile FILE --account N    bank reconciliation against a statement (ReconcileCommand.h)
 //
@@ -31,6 +32,7 @@
 #include "Books.h"
 #include "ChartCommands.h"
 #include "Copy.h"
+#include "DirectoryCommands.h"
 #include "Demo.h"
 #include "FailureLine.h"
 #include "InvoiceCommands.h"
@@ -174,6 +176,7 @@ int main(int argc, char** argv) {
       ledgerkit::cli::AddPostCommand(app),
       ledgerkit::cli::AddServeCommand(app),
       ledgerkit::cli::AddCopyCommand(app),
+      ledgerkit::cli::AddDirectoryCommand(app),
       ledgerkit::cli::AddAccountCommands(app),
       ledgerkit::cli::AddTypeCommands(app),
       ledgerkit::cli::AddTaxCodeCommands(app),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <unordered_map>
@@ -10,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "automation/Directory.h"
 #include "automation/JsonDepth.h"
 #include "ledgerkit/automation/RpcBridge.h"
 #include "common/CallLimits.h"
@@ -224,10 +226,17 @@ std::string CompanyNameOf(const Variant& value) {
   return value.type() == VarType::kString ? value.AsString() : std::string();
 }
 
+// Where a company name leads: nothing for a name that is not one; a location with an empty
+// account for a name no company has (a directory's miss).
+using Locator = std::function<std::optional<CompanyLocation>(const std::string& name)>;
+
 // The one call taken without a session: a logon, on the named company's file.
 class LogonFilter final : public RpcCallFilter {
  public:
-  explicit LogonFilter(const ServiceOptions& options) : options_(options) {}
+  // `locate` is LocateCompany on `options` when not given.
+  LogonFilter(const ServiceOptions& options, Locator locate) : options_(options), locate_(std::move(locate)) {
+    if (!locate_) locate_ = [this](const std::string& name) { return LocateCompany(options_, name); };
+  }
 
   void BeforeCall(Dispatch& object, const MemberEntry& member, std::vector<Variant>& args) override {
     if (!IsLogon(object.ClassName(), member.name)) {
@@ -237,14 +246,14 @@ class LogonFilter final : public RpcCallFilter {
     for (size_t i = 0; i < args.size() && i < member.arguments.size(); ++i) {
       if (!IsCompanyArgument(member.arguments[i])) continue;
       const std::string name = CompanyNameOf(args[i]);
-      const auto location = LocateCompany(options_, name);
+      const auto location = locate_(name);
       if (!location) {
         unknown_company = true;
         throw Error::Runtime(kInvalidArgument, "The Account argument must be a company name (" +
                                                    CompanyNameRule(options_) + "), not " + QuoteForMessage(name) + ".")
             .WithArgument(member.arguments[i]);
       }
-      if (!CompanyExists(*location)) {
+      if (location->account.empty() || !CompanyExists(*location)) {
         unknown_company = true;
         throw Error::Runtime(kInvalidArgument, "There is no company named " + QuoteForMessage(name) + ".")
             .WithArgument(member.arguments[i]);
@@ -269,6 +278,7 @@ class LogonFilter final : public RpcCallFilter {
 
  private:
   const ServiceOptions& options_;
+  Locator locate_;
   std::string location_;
   std::vector<std::pair<size_t, Variant>> saved_;
 };
@@ -366,11 +376,7 @@ const EngineDriver& CompanyDriver(const ServiceOptions& options) {
 
 std::optional<CompanyLocation> LocateCompany(const ServiceOptions& options, std::string_view name) {
   // The service's own rule first (a name in sessions and the access log), then the engine's.
-  if (name.empty() || name.size() > kMaxCompanyName) return std::nullopt;
-  auto plain = [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-  };
-  if (!std::all_of(name.begin(), name.end(), plain) || name.front() == '-' || name.front() == '_') return std::nullopt;
+  if (!IsPlainCompanyName(name)) return std::nullopt;
   const EngineDriver& driver = CompanyDriver(options);
   if (!driver.company_name_fits(name)) return std::nullopt;
   const std::string place = options.server.empty() ? options.data_dir.string() : options.server;
@@ -378,6 +384,7 @@ std::optional<CompanyLocation> LocateCompany(const ServiceOptions& options, std:
 }
 
 std::string CompanyNameRule(const ServiceOptions& options) {
+  if (!options.directory.empty()) return "1 to 64 letters, digits, '_' or '-', starting with a letter or digit";
   return std::string(CompanyDriver(options).company_name_rule) + ", starting with a letter or digit";
 }
 
@@ -424,7 +431,12 @@ class RpcService::Impl {
       : options_(std::move(options)),
         failures_(options_.max_failed_logons, options_.failure_window),
         probes_(kMaxUnknownCompanies, options_.failure_window),
-        unknown_tokens_(kMaxUnknownTokens, options_.failure_window) {}
+        unknown_tokens_(kMaxUnknownTokens, options_.failure_window) {
+    if (!options_.directory.empty()) {
+      directory_ = std::make_unique<CompanyDirectory>(options_.directory);
+      names_ = std::make_unique<DirectoryCache>(*directory_, options_.directory_cache);
+    }
+  }
 
   ServiceAnswer Handle(std::string_view body, std::string_view token, std::string_view client,
                        Clock::time_point deadline) {
@@ -437,7 +449,7 @@ class RpcService::Impl {
     };
     if (JsonNestingDepth(body) > kMaxDepth || !Json::accept(body.begin(), body.end())) {
       // The bridge words these answers; no call is made.
-      RpcBridge bridge(RpcLimits{}, std::make_shared<LogonFilter>(options_));
+      RpcBridge bridge(RpcLimits{}, std::make_shared<LogonFilter>(options_, Locator()));
       answer.body = bridge.HandleLine(body).value_or(std::string());
       return answer;
     }
@@ -448,7 +460,7 @@ class RpcService::Impl {
       return answer;
     }
     if (parsed.empty()) {
-      RpcBridge bridge(RpcLimits{}, std::make_shared<LogonFilter>(options_));
+      RpcBridge bridge(RpcLimits{}, std::make_shared<LogonFilter>(options_, Locator()));
       answer.body = bridge.HandleLine("[]").value_or(std::string());
       return answer;
     }
@@ -469,7 +481,7 @@ class RpcService::Impl {
 
   // What every call of one request is held to: the report time limit or the request's own
   // deadline, whichever comes first, and on files no link followed.
-  CallLimits LimitsUntil(Clock::time_point deadline) const {
+  CallLimits LimitsUntil(Clock::time_point deadline) {
     CallLimits limits;
     const Clock::time_point now = Clock::now();
     limits.report_limit_seconds = options_.report_timeout.count();
@@ -480,7 +492,62 @@ class RpcService::Impl {
           1, std::chrono::ceil<std::chrono::seconds>(deadline - now).count());
     }
     limits.refuse_links = options_.server.empty();
+    if (directory_) limits.before_write = [this](const Variant& account) { AllowWrite(account); };
     return limits;
+  }
+
+  // Where company `name` is: for a directory, as its cache has it (a miss is a location with an
+  // empty account).
+  std::optional<CompanyLocation> Locate(const std::string& name) {
+    if (!directory_) return LocateCompany(options_, name);
+    if (!IsPlainCompanyName(name)) return std::nullopt;
+    const std::optional<DirectoryEntry> entry = names_->Find(name);
+    if (!entry) return CompanyLocation{};
+    return CompanyLocation{entry->location, !DriverForAccount(entry->location).names_files};
+  }
+
+  // Every writing unit of a call over a directory asks here, with the company's write lock
+  // held, whether the company at `account` may be written now: the directory is read afresh
+  // (never the cache), so a move that has marked the company finds no write let through after
+  // it, and one that holds the company's write lock to copy it lets none through before it ends.
+  void AllowWrite(const Variant& account) {
+    const std::string location = account.type() == VarType::kString ? account.AsString() : std::string();
+    const std::optional<DirectoryEntry> entry = directory_->FindLocation(location);
+    if (!entry) {
+      names_->ForgetLocation(location);
+      throw Error::Runtime(kPermissionDenied,
+                           "The company is no longer at the location this call was given (it was moved or taken out "
+                           "of the directory); nothing was written; call again.");
+    }
+    if (entry->moving) {
+      throw Error::Runtime(kPermissionDenied, "The company " + QuoteForMessage(entry->name) +
+                                                  " is being moved; writes are refused until the move is over "
+                                                  "(reads are answered); nothing was written.");
+    }
+  }
+
+  // The failed-logon counts: the directory's, shared by every service over it, or this
+  // process's own. A directory that cannot be read fails FailureWait, and so refuses the logon:
+  // the limit is never skipped. A failure that cannot be recorded or reset is let go: the
+  // logon it follows was refused or made already, and the next FailureWait reaches the
+  // directory again.
+  int64_t FailureWait(const std::string& key) {
+    if (directory_) return directory_->FailureWait(key, options_.max_failed_logons, options_.failure_window);
+    return failures_.Wait(key);
+  }
+  void RecordFailure(const std::string& key) {
+    if (!directory_) return failures_.Record(key);
+    try {
+      directory_->RecordFailure(key);
+    } catch (const Error&) {
+    }
+  }
+  void ResetFailures(const std::string& key) {
+    if (!directory_) return failures_.Reset(key);
+    try {
+      directory_->ResetFailures(key);
+    } catch (const Error&) {
+    }
   }
 
   RpcLimits BridgeLimits(size_t max_handles) const {
@@ -538,6 +605,19 @@ class RpcService::Impl {
                           "CSecurityMgr.BeginUserSession."});
     }
     std::shared_ptr<Session> session = Find(token);
+    if (session && directory_) {
+      // The company may have moved (its sessions went with it) or left the directory since.
+      std::optional<CompanyLocation> now;
+      try {
+        now = Locate(session->company);
+      } catch (const Error& error) {
+        return Dump(ErrorResponse(id, error));
+      }
+      if (!now || now->account != session->location) {
+        DropToken(session->token);
+        session = nullptr;
+      }
+    }
     if (!session) {
       if (WasReaped(token)) return refuse({401, ExpiredText()});
       session = Adopt(request, token, client);
@@ -573,7 +653,12 @@ class RpcService::Impl {
     const std::string client_key = "\n" + std::string(client);
     if (password_change) {
       // Guessing an old password counts with failed logons of the same user and address.
-      const int64_t wait = std::max(failures_.Wait(session->user_key), failures_.Wait(client_key));
+      int64_t wait = 0;
+      try {
+        wait = std::max(FailureWait(session->user_key), FailureWait(client_key));
+      } catch (const Error& error) {
+        return Dump(ErrorResponse(id, error));
+      }
       if (wait > 0) return refuse({429, TooManyText(wait)});
     }
     session->last_use = Clock::now();
@@ -582,8 +667,8 @@ class RpcService::Impl {
     const Verdict verdict = session->filter->verdict;
     Note(answer, verdict.status);
     if (password_change && line && IsInvalidUserInfo(Json::parse(*line, nullptr, false))) {
-      failures_.Record(session->user_key);
-      failures_.Record(client_key);
+      RecordFailure(session->user_key);
+      RecordFailure(client_key);
     }
     if (verdict.ended) DropUser(session->user_key);
     if (!line || notification) return std::nullopt;
@@ -616,8 +701,14 @@ class RpcService::Impl {
       return std::nullopt;
     });
     if (seen) return *seen;
-    const services::SessionState state = RunOperation(
-        session.location, Access::kWrite, [&] { return services::KeepSessionAlive(session.location, session.token, idle); });
+    services::SessionState state = services::SessionState::kLive;
+    try {
+      state = RunOperation(session.location, Access::kWrite,
+                           [&] { return services::KeepSessionAlive(session.location, session.token, idle); });
+    } catch (const Error& error) {
+      // A company being moved takes no writes: its live sessions go on without the refresh.
+      if (!directory_ || error.number() != kPermissionDenied) throw;
+    }
     if (state == services::SessionState::kLive) return Standing::kLive;
     return state == services::SessionState::kExpired ? Standing::kExpired : Standing::kNone;
   }
@@ -649,13 +740,17 @@ class RpcService::Impl {
       answer.company = company.substr(0, kMaxCompanyName);
       answer.user = user.substr(0, 100);
     }
-    const int64_t wait =
-        std::max({failures_.Wait(user_key), failures_.Wait(client_key), probes_.Wait(client_key)});
+    int64_t wait = 0;
+    try {
+      wait = std::max({FailureWait(user_key), FailureWait(client_key), probes_.Wait(client_key)});
+    } catch (const Error& error) {
+      return Dump(ErrorResponse(id, error));
+    }
     if (wait > 0) {
       Note(answer, 429);
       return Dump(RefusalResponse(id, {429, TooManyText(wait)}));
     }
-    auto filter = std::make_shared<LogonFilter>(options_);
+    auto filter = std::make_shared<LogonFilter>(options_, [this](const std::string& name) { return Locate(name); });
     RpcBridge bridge(BridgeLimits(16), filter);
     std::optional<std::string> line = bridge.HandleLine(Dump(request));
     Note(answer, filter->verdict.status);
@@ -663,11 +758,11 @@ class RpcService::Impl {
     Json response = Json::parse(*line, nullptr, false);
     if (response.is_object() && response.contains("result") && response["result"]["value"].is_string()) {
       Register(filter->company, filter->location(), user, user_key, response["result"]["value"].get<std::string>());
-      failures_.Reset(user_key);
+      ResetFailures(user_key);
     } else if (IsInvalidUserInfo(response)) {
       Note(answer, 401);
-      failures_.Record(user_key);
-      failures_.Record(client_key);
+      RecordFailure(user_key);
+      RecordFailure(client_key);
     } else if (filter->unknown_company) {
       // Probing for company names counts against the address.
       Note(answer, 401);
@@ -686,10 +781,11 @@ class RpcService::Impl {
     const std::string client_key = "\n" + std::string(client);
     if (unknown_tokens_.Wait(client_key) > 0) return nullptr;
     const std::string company = TextArgument(request, 0);
-    const std::optional<CompanyLocation> location = LocateCompany(options_, company);
+    std::optional<CompanyLocation> location;
     std::shared_ptr<SysSessions> row;
     try {
-      if (location && CompanyExists(*location)) {
+      location = Locate(company);
+      if (location && !location->account.empty() && CompanyExists(*location)) {
         row = RunOperation(location->account, Access::kRead,
                            [&] { return services::SessionByToken(location->account, token); });
       }
@@ -779,6 +875,9 @@ class RpcService::Impl {
   static constexpr size_t kMaxReaped = 100'000;
 
   const ServiceOptions options_;
+  // The company directory and what is kept of its names, with ServiceOptions::directory.
+  std::unique_ptr<CompanyDirectory> directory_;
+  std::unique_ptr<DirectoryCache> names_;
   FailureCounter failures_;
   // Logons naming no company, per address: a mistyped name is forgiven a few times, a search
   // through names is not.
@@ -795,7 +894,7 @@ class RpcService::Impl {
 };
 
 RpcService::RpcService(ServiceOptions options)
-    : server_(options.server), impl_(std::make_unique<Impl>(std::move(options))) {}
+    : server_(options.server.empty() ? options.directory : options.server), impl_(std::make_unique<Impl>(std::move(options))) {}
 RpcService::~RpcService() = default;
 
 ServiceAnswer RpcService::Handle(std::string_view body, std::string_view token, std::string_view client,

@@ -27,12 +27,18 @@
 namespace ledgerkit {
 
 struct ServiceOptions {
-  // Where the companies are: exactly one of the two is given.
+  // Where the companies are: exactly one of the three is given.
   // The folder holding one file per company, NAME.ldb.
   std::filesystem::path data_dir;
   // A PostgreSQL server URI (postgresql://user@host:port/database, other connection parameters
   // allowed, no company parameter): company NAME is the schema NAME of that database.
   std::string server;
+  // A company directory (CompanyDirectory): a PostgreSQL database URI whose lk_directory tables
+  // map each company name to its location, on any server or in any file. Names are looked up
+  // at most once per directory_cache per name (found or not); failed logons are counted in the
+  // directory, shared by every service over it.
+  std::string directory;
+  std::chrono::milliseconds directory_cache{5000};
   // A session unused for longer than this is over.
   std::chrono::seconds session_idle{std::chrono::minutes(30)};
   // Most objects one session holds at once.
@@ -60,6 +66,7 @@ struct CompanyLocation {
 // own and must also be one: lower-case letters, digits and '_', starting with a letter, at most
 // 63, not starting with "pg_". Capitals are refused rather than folded, so that one name is one
 // company and one company has one name, in calls, sessions and the access log alike.
+// For a data folder or a server only: a service over a directory looks its names up there.
 std::optional<CompanyLocation> LocateCompany(const ServiceOptions& options, std::string_view name);
 
 // What LocateCompany takes, in words, for messages.

@@ -8,8 +8,11 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 
 namespace ledgerkit {
+
+class Variant;
 
 struct CallLimits {
   // A report query (CReportMgr.ExecReportQuery) still running at this moment is stopped: the
@@ -21,6 +24,10 @@ struct CallLimits {
   // -lock), are opened only when they are regular files reached without following a symbolic
   // link; anything else is refused as a file that cannot be opened.
   bool refuse_links = false;
+  // When set, every outermost writing unit of work calls it with its Account once it holds the
+  // company's write lock, before anything is written; what it throws fails the unit, nothing
+  // written (a host refusing the writes of a company being moved).
+  std::function<void(const Variant& account)> before_write;
 };
 
 // Sets the limits of this thread's calls until destroyed; scopes nest, the inner one holding.

@@ -197,6 +197,19 @@ UnitOfWork::UnitOfWork(const Variant& account, Access access) : key_(UnitKey(acc
       ReturnConnection(key_, std::move(own_connection_));
       throw;
     }
+    if (access == Access::kWrite && CurrentCallLimits().before_write) {
+      try {
+        CurrentCallLimits().before_write(account);
+      } catch (...) {
+        try {
+          connection_->Rollback();
+        } catch (...) {
+          // The refusal is what the caller hears; a connection that cannot roll back is closed.
+        }
+        ReturnConnection(key_, std::move(own_connection_));
+        throw;
+      }
+    }
   }
   active_units.push_back(this);
 }
