@@ -33,6 +33,7 @@
 #include "Bench.h"
 #include "ledgerkit/common/Convert.h"
 #include "common/Engine.h"
+#include "common/ProcessMemory.h"
 #include "ledgerkit/common/Error.h"
 #include "ledgerkit/enums/PublicEnums.h"
 #include "ledgerkit/ledger/CACMgr.h"
@@ -608,6 +609,8 @@ constexpr const char* kUsage =
 }  // namespace bench
 
 int main(int argc, char** argv) {
+  // As the ledgerkit program does, so that the library and the raw loops run as they are hosted.
+  ledgerkit::KeepFreedMemoryForReuse();
   bench::Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];

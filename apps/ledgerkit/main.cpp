@@ -44,6 +44,7 @@
 #include "Table.h"
 #include "automation/ApiDescription.h"
 #include "automation/OpenRpc.h"
+#include "common/ProcessMemory.h"
 #include "ledgerkit/automation/RpcBridge.h"
 #include "ledgerkit/common/Error.h"
 #include "ledgerkit/common/ErrorConvention.h"
@@ -99,6 +100,7 @@ int ParseFailure(const CLI::App& app, const CLI::ParseError& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ledgerkit::KeepFreedMemoryForReuse();
   CLI::App app{"ledgerkit: a small-business double-entry ledger, each company a SQLite file or a schema on a PostgreSQL server."};
   app.require_subcommand(1);
   app.set_version_flag("--version", "ledgerkit " + std::string(ledgerkit::kVersion));
