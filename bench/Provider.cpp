@@ -6,7 +6,9 @@
 //                                 directory the run makes on the first server's database. One
 //                                 `serve --directory` process; 64 clients, each logged on to a few
 //                                 companies picked at random (seeded: the same ones every run),
-//                                 record cheques on a random one of them for a fixed time. Prints
+//                                 record cheques on a random one of them for a fixed time. A
+//                                 logon ends its user's earlier session, so no two sessions share
+//                                 a user: with fewer companies than sessions each has more users. Prints
 //                                 cheques per second, a cheque's p50 and p99 latency, the errors
 //                                 and the most server sessions the service held on each server
 //                                 (pg_stat_activity, sampled during the timed part).
@@ -39,6 +41,7 @@
 #include "ledgerkit/common/Variant.h"
 #include "ledgerkit/entities/Schema.h"
 #include "ledgerkit/ledger/CACMgr.h"
+#include "ledgerkit/security/CUserManager.h"
 
 namespace ledgerkit::bench {
 
@@ -47,6 +50,9 @@ namespace {
 constexpr int kClients = 64;
 constexpr int kSessionsPerClient = 3;  // companies each client is logged on to
 constexpr int kMakers = 4;             // threads making companies (two per server)
+
+// User `n` of a provider company; its password is its name.
+std::string UserName(int n) { return n == 0 ? "bench" : "u" + std::to_string(n); }
 
 // A server connection of the bench's own: the directory's check and drop, and the sampling.
 class PgConnection {
@@ -128,9 +134,11 @@ class ProviderCompanies {
   ProviderCompanies(const ProviderCompanies&) = delete;
   ProviderCompanies& operator=(const ProviderCompanies&) = delete;
 
-  // Makes `count` companies, company n on server n % 2, on kMakers threads, and adds each to the
-  // directory. Every company is remembered before it is made, so that a half-made one is dropped.
-  void Make(int count) {
+  // Makes `count` companies, company n on server n % 2, each with `users` users (bench, u1, u2,
+  // ...; the password is the name), on kMakers threads, and adds each to the directory. Every
+  // company is remembered before it is made, so that a half-made one is dropped.
+  void Make(int count, int users) {
+    users_ = users;
     companies_.resize(static_cast<size_t>(count));
     const std::string prefix = "lkbench_" + std::to_string(::getpid()) + "_p";
     for (int n = 0; n < count; ++n) {
@@ -167,12 +175,17 @@ class ProviderCompanies {
  private:
   void MakeOne(ServedCompany& company) {
     DropCompanyAt(company.path);  // left by an earlier process of the same id, if any
-    CreateSubscriberDatabase(company.path, "Provider Co " + company.name, FirstUser{"bench", "bench"});
+    CreateSubscriberDatabase(company.path, "Provider Co " + company.name, FirstUser{UserName(0), UserName(0)});
     CACMgr ledger;
     const Variant type = ledger.AddAccountType(company.path, "bench", "", "Any", "", false, bstASSET);
     company.bank = ToLong(ledger.AddAccount(company.path, "bench", "", "1000", "Bank", "", "", false, "", "", type, ""));
     company.expense =
         ToLong(ledger.AddAccount(company.path, "bench", "", "5000", "Expense", "", "", false, "", "", type, ""));
+    CUserManager profiles;
+    for (int user = 1; user < users_; ++user) {
+      profiles.AddUserProfile(company.path, "bench", "", UserName(user), UserName(user), "User", std::to_string(user),
+                              "U", Variant::Null(), false, "", true);
+    }
     directory_->Add(company.name, company.path);
   }
 
@@ -181,6 +194,7 @@ class ProviderCompanies {
   std::unique_ptr<CompanyDirectory> directory_;
   bool made_directory_ = false;
   std::vector<ServedCompany> companies_;
+  int users_ = 1;
   pid_t owner_ = ::getpid();
 };
 
@@ -228,7 +242,7 @@ double Median(std::vector<double> values) {
 
 // One case: `instances` service processes over the directory, the 64 clients logged on, then
 // `runs` timed parts of `seconds` each; prints the medians.
-void RunProviderCase(const std::string& name, int instances, const ProviderCompanies& made,
+void RunProviderCase(const std::string& name, int instances, const ProviderCompanies& made, int users,
                      const std::string& directory_uri, const std::string& second_server,
                      const std::filesystem::path& dir, double seconds, int runs) {
   const std::vector<ServedCompany>& companies = made.companies();
@@ -243,7 +257,14 @@ void RunProviderCase(const std::string& name, int instances, const ProviderCompa
         application + std::to_string(i)));
   }
 
-  // Each client's sessions: kSessionsPerClient different companies, the same ones every run.
+  // Each client's sessions: kSessionsPerClient (company, user) pairs drawn without repeats from a
+  // seeded shuffle, the same ones every run.
+  std::vector<std::pair<size_t, int>> slots;
+  for (size_t company = 0; company < companies.size(); ++company) {
+    for (int user = 0; user < users; ++user) slots.emplace_back(company, user);
+  }
+  std::mt19937 shuffle(20261209);
+  std::shuffle(slots.begin(), slots.end(), shuffle);
   struct Client {
     std::vector<const ServedCompany*> companies;
     std::vector<std::unique_ptr<RpcClient>> sessions;
@@ -257,13 +278,11 @@ void RunProviderCase(const std::string& name, int instances, const ProviderCompa
       logging_on.emplace_back([&, c] {
         Client& client = clients[c];
         client.random.seed(static_cast<unsigned>(1000 + c));
-        std::uniform_int_distribution<size_t> pick(0, companies.size() - 1);
-        while (client.companies.size() < std::min<size_t>(kSessionsPerClient, companies.size())) {
-          const ServedCompany* company = &companies[pick(client.random)];
-          if (std::find(client.companies.begin(), client.companies.end(), company) != client.companies.end()) continue;
-          client.companies.push_back(company);
+        for (int s = 0; s < kSessionsPerClient; ++s) {
+          const auto& [company, user] = slots[static_cast<size_t>(c * kSessionsPerClient + s)];
+          client.companies.push_back(&companies[company]);
           client.sessions.push_back(std::make_unique<RpcClient>(servers[c % instances]->port()));
-          if (!client.sessions.back()->Logon(company->name, "bench", "bench")) ++failed_logons;
+          if (!client.sessions.back()->Logon(companies[company].name, UserName(user), UserName(user))) ++failed_logons;
         }
       });
     }
@@ -338,12 +357,14 @@ void RunProviderCases(const std::filesystem::path& dir, bool quick, int runs, co
   if (companies < 2) throw std::runtime_error("--companies " + std::to_string(companies) + ": at least 2");
   ProviderCompanies made(first, second);
   const auto start = Clock::now();
-  made.Make(companies);
+  constexpr int kSessions = kClients * kSessionsPerClient;
+  const int users = (kSessions + companies - 1) / companies;
+  made.Make(companies, users);
   std::fprintf(stderr, "ledgerkit-bench: %d companies made in %.0f s\n", companies,
                std::chrono::duration<double>(Clock::now() - start).count());
   const double seconds = quick ? 5.0 : 20.0;
-  RunProviderCase("serve_provider", 1, made, first, second, dir, seconds, runs);
-  RunProviderCase("serve_provider_two_instances", 2, made, first, second, dir, seconds, runs);
+  RunProviderCase("serve_provider", 1, made, users, first, second, dir, seconds, runs);
+  RunProviderCase("serve_provider_two_instances", 2, made, users, first, second, dir, seconds, runs);
 }
 
 }  // namespace ledgerkit::bench
