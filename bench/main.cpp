@@ -9,11 +9,13 @@
 // other, and cheques_8_companies eight processes with one.
 //
 //   ledgerkit-bench [--quick] [--dir DIR | --ram] [--runs N] [--engine sqlite|postgresql] [--server URI]
-//                   [--serve] [--only TEXT]
+//                   [--serve [--server2 URI] [--companies N]] [--only TEXT]
 //
 // With --engine postgresql every company is a schema on the server --server names, made for the
 // run and dropped at its end; the raw loops run on the same server.
-// --serve runs only the cases of `ledgerkit serve` under load (bench/Serve.cpp).
+// --serve runs only the cases of `ledgerkit serve` under load (bench/Serve.cpp); with --engine
+// postgresql, --server and --server2, the provider cases over a company directory instead
+// (bench/Provider.cpp).
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -43,6 +45,10 @@
 
 namespace ledgerkit::bench {
 void RunServeCases(const std::filesystem::path& dir, bool quick);
+#ifdef LEDGERKIT_WITH_POSTGRESQL
+void RunProviderCases(const std::filesystem::path& dir, bool quick, int runs, const std::string& first,
+                      const std::string& second, int companies);
+#endif
 }
 
 namespace bench {
@@ -197,6 +203,8 @@ struct Options {
   std::filesystem::path dir;
   std::string engine = "sqlite";
   std::string server;
+  std::string server2;  // --serve --engine postgresql: the provider case's second server
+  int companies = 0;    // the provider case's companies (0: 1,000, or 100 with --quick)
   std::string only;  // run only the cases whose name holds this text (empty: all)
 };
 
@@ -586,7 +594,7 @@ bool Run(RawEngine& raw, const Options& options) {
 
 constexpr const char* kUsage =
     "usage: ledgerkit-bench [--quick] [--dir DIR | --ram] [--runs N] [--engine sqlite|postgresql] [--server URI]\n"
-    "                       [--serve] [--only TEXT]\n"
+    "                       [--serve [--server2 URI] [--companies N]] [--only TEXT]\n"
     "Prints one JSON object per case: name, ops_per_s, ratio_to_raw (library time over the raw loop's time).\n"
     "  --quick           shorter rounds\n"
     "  --dir DIR         where company files and scratch files go (default: a new temporary folder)\n"
@@ -594,12 +602,18 @@ constexpr const char* kUsage =
     "  --server URI      with --engine postgresql: postgresql://user@host:port/database, where the run's\n"
     "                    companies are made as schemas and dropped at its end\n"
     "  --serve           only the cases of `ledgerkit serve` under load (HTTP clients against in-process)\n"
+    "                    with --engine postgresql: serve_provider and serve_provider_two_instances, companies\n"
+    "                    on --server and --server2, half on each, behind `serve --directory` (a directory made\n"
+    "                    as the schema lk_directory of --server's database, which must not hold one already)\n"
+    "  --server2 URI     with --serve --engine postgresql: the second server\n"
+    "  --companies N     with --serve --engine postgresql: companies made (default 1,000; 100 with --quick)\n"
     "  --only TEXT       only the cases whose name holds TEXT (import_100k, cheque, ...)\n"
     "  --ram             the company files and scratch files on a RAM disk: a new folder in /dev/shm,\n"
     "                    removed at the end, where a commit's flush costs almost nothing, so that the\n"
     "                    ratios show the library's own work (not with --dir)\n"
     "  --runs N          measure each compared case N times (default 1); ratio_to_raw and ops_per_s are\n"
-    "                    then the medians, ratio_range the lowest and highest ratio\n"
+    "                    then the medians, ratio_range the lowest and highest ratio; with the provider\n"
+    "                    cases, the medians of N timed parts\n"
     "On SQLite the write cases also print, per operation, what does not depend on the machine:\n"
     "statements run, syncs of files and log_pages (pages written to the write-ahead log), and the\n"
     "same for the raw loop (raw_statements, raw_syncs, raw_log_pages); on the server, statements.\n";
@@ -628,8 +642,19 @@ int main(int argc, char** argv) {
       options.engine = value();
     } else if (argument == "--server") {
       options.server = value();
+    } else if (argument == "--server2") {
+      options.server2 = value();
     } else if (argument == "--serve") {
       options.serve = true;
+    } else if (argument == "--companies") {
+      const std::string companies = value();
+      char* end = nullptr;
+      const long parsed = std::strtol(companies.c_str(), &end, 10);
+      if (companies.empty() || *end != '\0' || parsed < 2 || parsed > 100000) {
+        std::cerr << "ledgerkit-bench: --companies " << companies << " is not a count from 2 to 100,000\n";
+        return 2;
+      }
+      options.companies = static_cast<int>(parsed);
     } else if (argument == "--only") {
       options.only = value();
     } else if (argument == "--ram") {
@@ -665,6 +690,14 @@ int main(int argc, char** argv) {
     std::cerr << "ledgerkit-bench: --server URI goes with --engine postgresql, and only with it\n";
     return 2;
   }
+  if (options.serve && options.engine == "postgresql" && options.server2.empty()) {
+    std::cerr << "ledgerkit-bench: --serve --engine postgresql (serve_provider) needs --server2 URI, the second server\n";
+    return 2;
+  }
+  if ((!options.server2.empty() || options.companies != 0) && !(options.serve && options.engine == "postgresql")) {
+    std::cerr << "ledgerkit-bench: --server2 and --companies go with --serve --engine postgresql only\n";
+    return 2;
+  }
   if (options.ram && !options.dir.empty()) {
     std::cerr << "ledgerkit-bench: --ram makes its own folder on /dev/shm; it does not go with --dir "
               << options.dir << "\n";
@@ -684,6 +717,14 @@ int main(int argc, char** argv) {
   bench::CatchInterrupts();
   int status = 0;
   try {
+    if (options.serve && options.engine == "postgresql") {
+#ifdef LEDGERKIT_WITH_POSTGRESQL
+      ledgerkit::bench::RunProviderCases(options.dir, options.quick, options.runs, options.server, options.server2,
+                                         options.companies != 0 ? options.companies : options.quick ? 100 : 1000);
+#endif
+      if (own_dir) std::filesystem::remove_all(options.dir);
+      return 0;
+    }
     if (options.serve) {
       ledgerkit::bench::RunServeCases(options.dir, options.quick);
       if (own_dir) std::filesystem::remove_all(options.dir);
