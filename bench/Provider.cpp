@@ -175,12 +175,7 @@ class ProviderCompanies {
  private:
   void MakeOne(ServedCompany& company) {
     DropCompanyAt(company.path);  // left by an earlier process of the same id, if any
-    CreateSubscriberDatabase(company.path, "Provider Co " + company.name, FirstUser{UserName(0), UserName(0)});
-    CACMgr ledger;
-    const Variant type = ledger.AddAccountType(company.path, "bench", "", "Any", "", false, bstASSET);
-    company.bank = ToLong(ledger.AddAccount(company.path, "bench", "", "1000", "Bank", "", "", false, "", "", type, ""));
-    company.expense =
-        ToLong(ledger.AddAccount(company.path, "bench", "", "5000", "Expense", "", "", false, "", "", type, ""));
+    MakeServedCompany(company, "Provider Co " + company.name, UserName(0));
     CUserManager profiles;
     for (int user = 1; user < users_; ++user) {
       profiles.AddUserProfile(company.path, "bench", "", UserName(user), UserName(user), "User", std::to_string(user),

@@ -58,12 +58,7 @@ ServedCompany MakeCompany(const std::filesystem::path& data, int index) {
   ServedCompany company;
   company.name = "co" + std::to_string(index);
   company.path = (data / (company.name + ".ldb")).string();
-  CreateSubscriberDatabase(company.path, "Bench Co " + std::to_string(index), FirstUser{"bench", "bench"});
-  CACMgr ledger;
-  const Variant type = ledger.AddAccountType(company.path, "bench", "", "Any", "", false, bstASSET);
-  company.bank = ToLong(ledger.AddAccount(company.path, "bench", "", "1000", "Bank", "", "", false, "", "", type, ""));
-  company.expense =
-      ToLong(ledger.AddAccount(company.path, "bench", "", "5000", "Expense", "", "", false, "", "", type, ""));
+  MakeServedCompany(company, "Bench Co " + std::to_string(index), "bench");
   CUserManager users;
   for (int user = 0; user < kUsersPerCompany; ++user) {
     users.AddUserProfile(company.path, "bench", "", "u" + std::to_string(user), "pw" + std::to_string(user), "User",

@@ -24,7 +24,11 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "ledgerkit/common/Convert.h"
+#include "ledgerkit/common/Variant.h"
+#include "ledgerkit/entities/Schema.h"
 #include "ledgerkit/enums/PublicEnums.h"
+#include "ledgerkit/ledger/CACMgr.h"
 
 namespace ledgerkit::bench {
 
@@ -38,6 +42,16 @@ struct ServedCompany {
   int32_t bank = 0;
   int32_t expense = 0;
 };
+
+// Makes the company at `company.path`, its first user `user` (password the same) able to log on,
+// with the bank and expense accounts the cheques go between, under one type.
+inline void MakeServedCompany(ServedCompany& company, const std::string& company_name, const std::string& user) {
+  CreateSubscriberDatabase(company.path, company_name, FirstUser{user, user});
+  CACMgr ledger;
+  const Variant type = ledger.AddAccountType(company.path, user, "", "Any", "", false, bstASSET);
+  company.bank = ToLong(ledger.AddAccount(company.path, user, "", "1000", "Bank", "", "", false, "", "", type, ""));
+  company.expense = ToLong(ledger.AddAccount(company.path, user, "", "5000", "Expense", "", "", false, "", "", type, ""));
+}
 
 // `ledgerkit serve` with `source` (--data DIR, --server URI or --directory URI) and `extra`, on a
 // free loopback port, its access log in `log`. `application_name`, when given, is what the
