@@ -102,7 +102,6 @@ std::shared_ptr<Prepared> Session::Prepare(std::string_view sql, int markers) {
   }
   auto prepared = std::make_shared<Prepared>();
   prepared->text = sql;
-  prepared->markers = markers;
   prepared->sql = LibraryText(std::string(sql), markers);
   prepared->name = "lk_" + std::to_string(++named_);
   Result result(PQprepare(conn_, prepared->name.c_str(), prepared->sql.text.c_str(), 0, nullptr), &PQclear);

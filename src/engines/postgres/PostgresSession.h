@@ -33,7 +33,6 @@ void CountStatementRun();
 // A statement prepared on a session under a name of its own.
 struct Prepared {
   std::string text;  // as the server was sent it
-  int markers = 0;
   std::string name;
   StatementText sql;
   bool untyped = false;  // the server could not tell a parameter's type: sent with the values' types

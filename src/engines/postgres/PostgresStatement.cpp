@@ -170,7 +170,7 @@ class PostgresStatement final : public EngineStatement {
       if (!idle || PQstatus(session_.conn()) == CONNECTION_OK) throw;
       const bool not_run = error.description().find("[SQLSTATE 57P0") != std::string::npos;
       if (!(not_run || prepared_->sql.reads_only) || !session_.Reconnect()) throw;
-      if (!prepared_->name.empty()) prepared_ = session_.Prepare(prepared_->text, prepared_->markers);
+      if (!prepared_->name.empty()) prepared_ = session_.Prepare(prepared_->text, prepared_->sql.parameters);
       RunOnce();
     }
   }
