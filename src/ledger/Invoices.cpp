@@ -145,17 +145,10 @@ Variant CACMgr::InsertInvoice(const Variant& Account, const Variant& UserName, c
     const Variant total = MoneyOrNull(Total);
     const Variant receivable = ledger::NullableKey(AccountID, "AccountID");
     // The header keeps the number as the caller gave it, an empty one included.
-    const std::string transaction =
-        services::BeginTransaction(Account, services::TransactionStart{.type = static_cast<int32_t>(ttINV),
-                                                                       .date = invoice_date,
-                                                                       .description = Comment,
-                                                                       .user_name = UserName,
-                                                                       .cheque_no = number,
-                                                                       .address = Address,
-                                                                       .amount = total,
-                                                                       .line_account = receivable,
-                                                                       .memo = Comment})
-            .number;
+    const std::string transaction = services::TakeNumber(Account);
+    const services::TransactionStart start = services::StartArguments(ttINV, invoice_date, Comment, UserName, number,
+                                                                      Address, total, receivable, Comment);
+    services::BeginTransaction(Account, transaction, start);
     const bool numbered = number.IsEmpty() || (number.type() == VarType::kString && number.AsString().empty());
     if (numbered) number = NextInvoiceNumber(Account);
     auto row = RowWrite::Of<db::ACInvoice>();
@@ -178,7 +171,8 @@ void CACMgr::UpdateInvoice(const Variant& Account, const Variant& /*UserName*/, 
     const Variant invoice_date = DateOrNull(InvoiceDate);
     const Variant total = MoneyOrNull(Total);
     const Variant receivable = ledger::NullableKey(AccountID, "AccountID");
-    services::UpdateHeader(Account, TransNum, invoice_date, Comment, InvoiceNo, Address, total);
+    const services::HeaderValues header = services::HeaderArguments(invoice_date, Comment, InvoiceNo, Address, total);
+    services::UpdateHeader(Account, services::StoredNumberArgument(TransNum), header);
     auto row = RowWrite::Of<db::ACInvoice>();
     SetInvoiceValues(row,
                      InvoiceValues{Paid, Comment, invoice_date, InvoiceNo, PurchaseOrderNumber, Address, Company, total});
@@ -194,7 +188,7 @@ void CACMgr::IssueInvoice(const Variant& Account, const Variant& /*UserName*/, c
     const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id, "InvoiceID");
     RequireUnposted(Account, *invoice, invoice_id);
     const auto tax_codes = Fetch<CITaxCode>(Account, FetchArgs{.filter = Sql("CITaxCodeID<>0")});
-    const Variant transaction = FieldValue(*invoice, db::ACInvoice::TransactionNumber);
+    const std::string transaction = services::NumberArgument(FieldValue(*invoice, db::ACInvoice::TransactionNumber));
     const Variant comment = FieldValue(*invoice, db::ACInvoice::Comment);
     const InvoicePosting posting = ComputeInvoicePosting(*invoice->Children("Items", Account), *tax_codes);
     const int32_t header = services::RequireHeaderKey(Account, transaction);
@@ -211,7 +205,8 @@ void CACMgr::DeleteInvoice(const Variant& Account, const Variant& /*UserName*/, 
   RunOperation(Account, Access::kWrite, [&] {
     const int32_t invoice_id = ToKey(InvoiceID, "InvoiceID");
     const std::shared_ptr<ACInvoice> invoice = ledger::RequireByKey<ACInvoice>(Account, invoice_id, "InvoiceID");
-    services::AbortTransaction(Account, FieldValue(*invoice, db::ACInvoice::TransactionNumber));
+    services::AbortTransaction(Account,
+                               services::StoredNumberArgument(FieldValue(*invoice, db::ACInvoice::TransactionNumber)));
     RowWrite::Of<db::ACInvoiceItem>().Where(db::ACInvoiceItem::Parent, invoice_id, "InvoiceID").Delete(Account);
     RowWrite::Of<db::ACInvoice>().Where(db::ACInvoice::ACInvoiceID, invoice_id, "InvoiceID").Delete(Account);
   });

@@ -10,6 +10,7 @@
 #include "entities/Catalog.h"
 #include "ledgerkit/enums/PublicEnums.h"
 #include "ledgerkit/ledger/CACMgr.h"
+#include "services/Arguments.h"
 #include "services/Ledger.h"
 
 namespace ledgerkit {
@@ -71,19 +72,17 @@ void CACMgr::ReconcileAccount(const Variant& Account, const Variant& UserName, c
     std::vector<std::string> taken;
     auto post_journal = [&](const Variant& date, const char* description, const Variant& debit_account,
                             const Variant& credit_account, Currency amount, bool credit_first) {
-      const services::BegunTransaction journal = services::BeginTransaction(
-          Account, services::TransactionStart{.type = static_cast<int32_t>(ttGENJRNL),
-                                              .date = date,
-                                              .description = description,
-                                              .user_name = UserName,
-                                              .cheque_no = "",
-                                              .address = "",
-                                              .amount = Currency(),
-                                              .line_account = 0,
-                                              .memo = ""});
-      taken.push_back(journal.number);
+      const std::string number = services::TakeNumber(Account);
+      taken.push_back(number);
+      services::TransactionStart start = services::StartArguments(ttGENJRNL, date, description, UserName, Variant(),
+                                                                  Variant(), Currency(), Variant(), Variant());
+      const services::BegunTransaction journal = services::BeginTransaction(Account, number, start);
       auto post = [&](services::Side side, const Variant& line_account) {
-        services::AddLine(Account, journal.header, line_account, amount, side, description);
+        services::AddLine(Account, journal.header,
+                          services::LineValues{.account_id = services::KeyArgument(line_account, "AccountID"),
+                                               .amount = amount,
+                                               .side = side,
+                                               .description = std::string(description)});
       };
       if (credit_first) post(services::Side::kCredit, credit_account);
       post(services::Side::kDebit, debit_account);

@@ -38,7 +38,9 @@ void CACMgr::UpdateTransLog(const Variant& Account, const Variant& /*UserName*/,
                             const Variant& Description, const Variant& ChequeNo, const Variant& Address,
                             const Variant& Amount) {
   RunOperation(Account, Access::kWrite, [&] {
-    services::UpdateHeader(Account, TransactionNumber, TransactionDate, Description, ChequeNo, Address, Amount);
+    const services::HeaderValues values =
+        services::HeaderArguments(TransactionDate, Description, ChequeNo, Address, Amount);
+    services::UpdateHeader(Account, services::StoredNumberArgument(TransactionNumber), values);
   });
 }
 

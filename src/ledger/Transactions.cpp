@@ -6,6 +6,8 @@
 #include "ledgerkit/common/Error.h"
 #include "common/Operation.h"
 #include "ledgerkit/ledger/CACMgr.h"
+#include "entities/Catalog.h"
+#include "services/Arguments.h"
 #include "services/Ledger.h"
 
 namespace ledgerkit {
@@ -15,16 +17,12 @@ std::string CACMgr::BeginTransaction(const Variant& Account, const Variant& User
                                      const Variant& Description, const Variant& AccountID, const Variant& Amount,
                                      const Variant& Address, const Variant& Memo, const Variant& ChequeNo) {
   return RunOperation(Account, Access::kWrite, [&] {
-    return services::BeginTransaction(Account, services::TransactionStart{.type = TransType,
-                                                                          .date = TransactionDate,
-                                                                          .description = Description,
-                                                                          .user_name = UserName,
-                                                                          .cheque_no = ChequeNo,
-                                                                          .address = Address,
-                                                                          .amount = Amount,
-                                                                          .line_account = AccountID,
-                                                                          .memo = Memo})
-        .number;
+    // The number first: a call refused for any value still consumes it.
+    const std::string number = services::TakeNumber(Account);
+    const int32_t type = services::BegunType(TransType);
+    const services::TransactionStart start = services::StartArguments(type, TransactionDate, Description, UserName,
+                                                                      ChequeNo, Address, Amount, AccountID, Memo);
+    return services::BeginTransaction(Account, number, start).number;
   });
 }
 
@@ -41,26 +39,30 @@ Variant CACMgr::PostCredit(const Variant& Account, const Variant& TransactionID,
 Variant CACMgr::PostLine(const Variant& Account, const Variant& TransactionID, const Variant& AccountID,
                          const Variant& Amount, const Variant& Description, bool is_debit) {
   return RunOperation(Account, Access::kWrite, [&] {
+    const std::string number = services::NumberArgument(TransactionID);
     // The amount of a line is money, never Null (a Null amount would turn a balance Null). A
-    // missing transaction is reported before a bad amount, as a lookup first would.
-    Currency amount;
+    // missing transaction is reported before a bad value, as a lookup first would.
+    services::LineValues line{.side = is_debit ? services::Side::kDebit : services::Side::kCredit};
     try {
-      amount = ToCurrency(Amount, "Amount");
+      line.amount = ToCurrency(Amount, "Amount");
+      line.account_id = services::KeyArgument(AccountID, db::ACTransLogWIP::AccountID.name);
+      line.description = services::TextArgument(Description, db::ACTransLogWIP::Description);
     } catch (const Error&) {
-      services::RequireHeaderKey(Account, TransactionID);
+      services::RequireHeaderKey(Account, number);
       throw;
     }
-    return services::AddLine(Account, TransactionID, AccountID, amount,
-                             is_debit ? services::Side::kDebit : services::Side::kCredit, Description);
+    return Variant(services::AddLine(Account, number, line));
   });
 }
 
 void CACMgr::EndTransaction(const Variant& Account, const Variant& TransactionID) {
-  RunOperation(Account, Access::kWrite, [&] { services::CommitTransaction(Account, TransactionID); });
+  RunOperation(Account, Access::kWrite,
+               [&] { services::CommitTransaction(Account, services::NumberArgument(TransactionID)); });
 }
 
 void CACMgr::AbortTransaction(const Variant& Account, const Variant& TransactionID) {
-  RunOperation(Account, Access::kWrite, [&] { services::AbortTransaction(Account, TransactionID); });
+  RunOperation(Account, Access::kWrite,
+               [&] { services::AbortTransaction(Account, services::StoredNumberArgument(TransactionID)); });
 }
 
 }  // namespace ledgerkit

@@ -178,20 +178,20 @@ Currency RegisterBalance(const Variant& account, int32_t bank) {
 std::string Record(const Variant& account, const Variant& user, int32_t bank, const BankImportLine& line) {
   const bool deposit = line.line.amount > Currency();
   const Currency amount = deposit ? line.line.amount : -line.line.amount;
-  services::TransactionStart start;
-  start.type = Variant(static_cast<int32_t>(deposit ? ttDEP : ttCHQ));
-  start.date = Variant(line.line.date);
-  start.description = Variant(line.line.description);
-  start.user_name = user;
-  start.cheque_no = line.line.cheque_number.empty() ? Variant::Null() : Variant(line.line.cheque_number);
-  start.address = Variant("");
-  start.amount = Variant(amount);
-  start.line_account = Variant(bank);
-  start.memo = Variant(line.line.description);
-  const services::BegunTransaction begun = services::BeginTransaction(account, start);
-  services::AddLine(account, begun.header, Variant(line.counter_account), amount,
-                    deposit ? services::Side::kCredit : services::Side::kDebit, Variant(line.line.description));
-  services::CommitTransaction(account, Variant(begun.number));
+  const int32_t type = deposit ? ttDEP : ttCHQ;
+  const std::string number = services::TakeNumber(account);
+  const Variant description(line.line.description);
+  const services::TransactionStart start = services::StartArguments(
+      type, Variant(line.line.date), description, user,
+      line.line.cheque_number.empty() ? Variant::Null() : Variant(line.line.cheque_number), Variant(""),
+      Variant(amount), Variant(bank), description);
+  const services::BegunTransaction begun = services::BeginTransaction(account, number, start);
+  services::AddLine(account, begun.header,
+                    services::LineValues{.account_id = line.counter_account,
+                                         .amount = amount,
+                                         .side = deposit ? services::Side::kCredit : services::Side::kDebit,
+                                         .description = start.memo});
+  services::CommitTransaction(account, begun.number);
   auto row = RowWrite::Of<db::ACStatementLine>();
   row.Set(db::ACStatementLine::AccountID, Variant(bank))
       .Set(db::ACStatementLine::StatementID, Variant(line.id))

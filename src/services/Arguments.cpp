@@ -38,4 +38,19 @@ std::optional<int32_t> LongArgument(const Variant& value, std::string_view label
   return Labelled(label, [&] { return ToLong(value); });
 }
 
+std::optional<int32_t> KeyArgument(const Variant& value, std::string_view label) {
+  if (value.IsNull()) return std::nullopt;
+  return Labelled(label, [&] { return ToKey(value); });
+}
+
+std::optional<Currency> CurrencyArgument(const Variant& value, std::string_view label) {
+  if (value.IsNull()) return std::nullopt;
+  return Labelled(label, [&] { return ToCurrency(value); });
+}
+
+std::optional<Date> DateArgument(const Variant& value, std::string_view label) {
+  if (value.IsNull()) return std::nullopt;
+  return Labelled(label, [&] { return ToDate(value); });
+}
+
 }  // namespace ledgerkit::services

@@ -13,6 +13,8 @@
 #include <string_view>
 
 #include "common/Catalog.h"
+#include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
 #include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit::services {
@@ -22,6 +24,10 @@ std::optional<std::string> TextArgument(const Variant& value, const ColumnDef& c
 // A failure names `label` as the argument at fault when one is given.
 std::optional<bool> BooleanArgument(const Variant& value, std::string_view label = {});
 std::optional<int32_t> LongArgument(const Variant& value, std::string_view label = {});
+// A key: a fractional value is refused, not rounded.
+std::optional<int32_t> KeyArgument(const Variant& value, std::string_view label = {});
+std::optional<Currency> CurrencyArgument(const Variant& value, std::string_view label = {});
+std::optional<Date> DateArgument(const Variant& value, std::string_view label = {});
 
 // The bound value: NULL for nullopt.
 template <class T>

@@ -19,6 +19,7 @@
 #include "entities/RegisterTotals.h"
 #include "ledgerkit/enums/PublicEnums.h"
 #include "ledgerkit/enums/eTransTypeEnm.h"
+#include "services/Arguments.h"
 #include "services/Company.h"
 
 namespace ledgerkit::services {
@@ -122,7 +123,16 @@ void WriteBalances(const Variant& account, const std::map<int32_t, PostedAccount
 
 }  // namespace
 
-BegunTransaction BeginTransaction(const Variant& account, const TransactionStart& start) {
+std::string NumberArgument(const Variant& value) {
+  if (value.IsNull()) return std::string();
+  return ToText(value, ACTransLog::TransactionNumber.name);
+}
+
+std::optional<std::string> StoredNumberArgument(const Variant& number) {
+  return TextArgument(number, ACTransLog::TransactionNumber);
+}
+
+std::string TakeNumber(const Variant& account) {
   // The counter is kept on the company record: a number taken proves there is one.
   Variant taken;
   try {
@@ -131,31 +141,61 @@ BegunTransaction BeginTransaction(const Variant& account, const TransactionStart
     if (error.number() != kObjectIsNothing) throw;
     throw Error::Runtime(kObjectIsNothing, CompanyDatabaseName(account) + " has no company record.");
   }
-  // From here the number is consumed, whatever happens next.
-  const std::string number = std::to_string(ToLong(taken));
-  if (!eTransTypeEnm().IsValidValue(start.type)) {
-    throw Error::Library(errCACMgr::eBadTransType, messages::kBadTransType).WithArgument("TransType");
-  }
-  const int32_t type = ToLong(start.type);
-  const bool long_form = type == ttCHQ || type == ttINV;
-  if (!long_form && type != ttGENJRNL && type != ttDEP) {
-    throw Error::Library(errCACMgr::eBadTransType, messages::kBadTransType).WithArgument("TransType");
-  }
+  return std::to_string(ToLong(taken));
+}
 
+int32_t BegunType(const Variant& value) {
+  if (eTransTypeEnm().IsValidValue(value)) {
+    const int32_t type = ToLong(value);
+    if (type == ttCHQ || type == ttINV || type == ttGENJRNL || type == ttDEP) return type;
+  }
+  throw Error::Library(errCACMgr::eBadTransType, messages::kBadTransType).WithArgument("TransType");
+}
+
+namespace {
+
+// Cheques and invoices store a cheque number and an address on their header.
+bool LongForm(int32_t type) { return type == ttCHQ || type == ttINV; }
+// Cheques and deposits are begun with their first line.
+bool BegunWithLine(int32_t type) { return type == ttCHQ || type == ttDEP; }
+
+}  // namespace
+
+TransactionStart StartArguments(int32_t type, const Variant& date, const Variant& description,
+                                const Variant& user_name, const Variant& cheque_no, const Variant& address,
+                                const Variant& amount, const Variant& line_account, const Variant& memo) {
+  TransactionStart start{.type = type};
+  start.date = DateArgument(date, ACTransLog::TransactionDate.name);
+  start.description = TextArgument(description, ACTransLog::Description);
+  start.user_name = TextArgument(user_name, ACTransLog::UserName);
+  if (LongForm(type)) {
+    start.cheque_no = TextArgument(cheque_no, ACTransLog::ChequeNo);
+    start.address = TextArgument(address, ACTransLog::Address);
+  }
+  start.amount = CurrencyArgument(amount, ACTransLog::Amount.name);
+  if (BegunWithLine(type)) {
+    ToCurrency(amount, "Amount");  // the first line's amount: never Null
+    start.line_account = KeyArgument(line_account, ACTransLogWIP::AccountID.name);
+    start.memo = TextArgument(memo, ACTransLogWIP::Description);
+  }
+  return start;
+}
+
+BegunTransaction BeginTransaction(const Variant& account, const std::string& number, const TransactionStart& start) {
   std::vector<Parameter> values = {
       Param(ACTransLog::LogDate, Date::Now()),
-      Param(ACTransLog::TransactionDate, start.date),
-      Param(ACTransLog::Description, start.description),
+      Param(ACTransLog::TransactionDate, OrNull(start.date)),
+      Param(ACTransLog::Description, OrNull(start.description)),
       Param(ACTransLog::TransactionNumber, number),
       Param(ACTransLog::TransLogStatus, static_cast<int32_t>(tlsINPROGRESS)),
-      Param(ACTransLog::UserName, start.user_name),
-      Param(ACTransLog::TransType, type),
+      Param(ACTransLog::UserName, OrNull(start.user_name)),
+      Param(ACTransLog::TransType, start.type),
   };
-  if (long_form) {
-    values.push_back(Param(ACTransLog::ChequeNo, start.cheque_no));
-    values.push_back(Param(ACTransLog::Address, start.address));
+  if (LongForm(start.type)) {
+    values.push_back(Param(ACTransLog::ChequeNo, OrNull(start.cheque_no)));
+    values.push_back(Param(ACTransLog::Address, OrNull(start.address)));
   }
-  values.push_back(Param(ACTransLog::Amount, start.amount));
+  values.push_back(Param(ACTransLog::Amount, OrNull(start.amount)));
   std::string columns(ACTransLog::Parent.name);
   for (const Parameter& value : values) columns += "," + value.name;
   Command header(account);
@@ -164,51 +204,56 @@ BegunTransaction BeginTransaction(const Variant& account, const TransactionStart
   for (Parameter& value : values) header.Append(std::move(value));
   const int32_t header_key = ToLong(header.ExecuteScalar());
 
-  if (type == ttCHQ || type == ttDEP) {
-    // The amount of a line is money, never Null (a Null amount would turn a balance Null).
-    AddLine(account, header_key, start.line_account, ToCurrency(start.amount, "Amount"),
-            type == ttCHQ ? Side::kCredit : Side::kDebit, start.memo);
+  if (BegunWithLine(start.type)) {
+    AddLine(account, header_key,
+            LineValues{.account_id = start.line_account,
+                       .amount = start.amount.value_or(Currency()),
+                       .side = start.type == ttCHQ ? Side::kCredit : Side::kDebit,
+                       .description = start.memo});
   }
   return BegunTransaction{number, header_key};
 }
 
-void UpdateHeader(const Variant& account, const Variant& number, const Variant& date, const Variant& description,
-                  const Variant& cheque_no, const Variant& address, const Variant& amount) {
+HeaderValues HeaderArguments(const Variant& date, const Variant& description, const Variant& cheque_no,
+                             const Variant& address, const Variant& amount) {
+  return HeaderValues{.date = DateArgument(date, ACTransLog::TransactionDate.name),
+                      .description = TextArgument(description, ACTransLog::Description),
+                      .cheque_no = TextArgument(cheque_no, ACTransLog::ChequeNo),
+                      .address = TextArgument(address, ACTransLog::Address),
+                      .amount = CurrencyArgument(amount, ACTransLog::Amount.name)};
+}
+
+void UpdateHeader(const Variant& account, const std::optional<std::string>& number, const HeaderValues& values) {
   auto header = RowWrite::Of<ACTransLog>();
-  header.Set(ACTransLog::TransactionDate, date)
-      .Set(ACTransLog::Description, description)
-      .Set(ACTransLog::ChequeNo, cheque_no)
-      .Set(ACTransLog::Address, address)
-      .Set(ACTransLog::Amount, amount)
-      .Where(ACTransLog::TransactionNumber, number);
+  header.Set(ACTransLog::TransactionDate, OrNull(values.date))
+      .Set(ACTransLog::Description, OrNull(values.description))
+      .Set(ACTransLog::ChequeNo, OrNull(values.cheque_no))
+      .Set(ACTransLog::Address, OrNull(values.address))
+      .Set(ACTransLog::Amount, OrNull(values.amount))
+      .Where(ACTransLog::TransactionNumber, OrNull(number));
   header.Update(account);
 }
 
-int32_t RequireHeaderKey(const Variant& account, const Variant& number) {
+int32_t RequireHeaderKey(const Variant& account, const std::string& number) {
   Command command(account);
   command.SetText(Sql("SELECT MIN(ACTransLogID) FROM ACTransLog WHERE TransactionNumber=", kValue, ";"));
   command.Append(SelectingText(number, "TransactionNumber"));
   const Variant key = command.ExecuteScalar();
-  if (key.IsNull()) {
-    throw Error::Runtime(kInvalidArgument,
-                         "No ledger transaction has the number " + (number.IsNull() ? std::string("Null") : ToText(number)) + ".");
-  }
+  if (key.IsNull()) throw Error::Runtime(kInvalidArgument, "No ledger transaction has the number " + number + ".");
   return ToLong(key);
 }
 
-Variant AddLine(const Variant& account, int32_t header, const Variant& account_id, Currency amount, Side side,
-                const Variant& description) {
-  auto line = RowWrite::Of<ACTransLogWIP>();
-  line.Set(ACTransLogWIP::Parent, header)
-      .Set(ACTransLogWIP::AccountID, account_id)
-      .Set(ACTransLogWIP::IsDebit, side == Side::kDebit)
-      .Set(ACTransLogWIP::Description, description)
-      .Set(ACTransLogWIP::Amount, amount);
-  return line.Insert(account);
+int32_t AddLine(const Variant& account, int32_t header, const LineValues& line) {
+  auto row = RowWrite::Of<ACTransLogWIP>();
+  row.Set(ACTransLogWIP::Parent, header)
+      .Set(ACTransLogWIP::AccountID, OrNull(line.account_id))
+      .Set(ACTransLogWIP::IsDebit, line.side == Side::kDebit)
+      .Set(ACTransLogWIP::Description, OrNull(line.description))
+      .Set(ACTransLogWIP::Amount, line.amount);
+  return ToLong(row.Insert(account));
 }
 
-Variant AddLine(const Variant& account, const Variant& number, const Variant& account_id, Currency amount, Side side,
-                const Variant& description) {
+int32_t AddLine(const Variant& account, const std::string& number, const LineValues& line) {
   Command command(account);
   command.SetText(
       Sql("INSERT INTO ACTransLogWIP (Parent,AccountID,IsDebit,Description,Amount) "
@@ -216,25 +261,17 @@ Variant AddLine(const Variant& account, const Variant& number, const Variant& ac
           kValue, ",", kValue, ",", kValue, ",", kValue, " FROM ACTransLog WHERE TransactionNumber=", kValue,
           " ORDER BY ACTransLogID LIMIT 1 "
           "RETURNING ACTransLogWIPID;"));
-  command.Bind(ACTransLogWIP::AccountID, account_id);
-  command.Bind(ACTransLogWIP::IsDebit, side == Side::kDebit);
-  command.Bind(ACTransLogWIP::Description, description);
-  command.Bind(ACTransLogWIP::Amount, amount);
+  command.Bind(ACTransLogWIP::AccountID, OrNull(line.account_id));
+  command.Bind(ACTransLogWIP::IsDebit, line.side == Side::kDebit);
+  command.Bind(ACTransLogWIP::Description, OrNull(line.description));
+  command.Bind(ACTransLogWIP::Amount, line.amount);
   command.Append(SelectingText(number, "TransactionNumber"));
-  std::shared_ptr<Recordset> inserted;
-  try {
-    inserted = command.ExecuteQuery();
-  } catch (const Error&) {
-    // A value refused before the statement ran: the missing transaction is what a caller hears
-    // of first, as if it had been looked up before the values were bound.
-    RequireHeaderKey(account, number);
-    throw;
-  }
+  const auto inserted = command.ExecuteQuery();
   if (inserted->AtEOF()) RequireHeaderKey(account, number);
-  return inserted->Field(0);
+  return ToLong(inserted->Field(0));
 }
 
-void CommitTransaction(const Variant& account, const Variant& number) {
+void CommitTransaction(const Variant& account, const std::string& number) {
   // The header and its waiting lines, each with the account it names (its label, balance and
   // kept register totals), in one read; no row when there is no such header.
   Command read(account);
@@ -323,9 +360,9 @@ void CommitTransaction(const Variant& account, const Variant& number) {
   done.Execute();
 }
 
-void AbortTransaction(const Variant& account, const Variant& number) {
+void AbortTransaction(const Variant& account, const std::optional<std::string>& number) {
   Command command(account);
-  command.Bind(ACTransLog::TransactionNumber, number);
+  command.Bind(ACTransLog::TransactionNumber, OrNull(number));
   command.SetText(Sql(
       "DELETE FROM ACTransLogWIP WHERE Parent IN (SELECT ACTransLogID FROM ACTransLog WHERE TransactionNumber=", kValue,
       ");"));
@@ -355,7 +392,7 @@ void AbortTransaction(const Variant& account, const Variant& number) {
       if (!rows->Field(2).IsNull()) entry.net = entry.net + ToCurrency(rows->Field(2));
     } catch (const Error& error) {
       if (error.number() != kOverflow) throw;
-      throw Error::Runtime(kOverflow, "Overflow: the amounts transaction " + ToText(number) + " posted to account " +
+      throw Error::Runtime(kOverflow, "Overflow: the amounts transaction " + number.value_or("") + " posted to account " +
                                           std::to_string(account_id) + " sum beyond the currency range.");
     }
   }

@@ -8,29 +8,52 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ledgerkit/common/Currency.h"
+#include "ledgerkit/common/Date.h"
 #include "ledgerkit/common/Variant.h"
 
 namespace ledgerkit::services {
 
 enum class Side { kDebit, kCredit };
 
-// What a new transaction is begun with. The type stays a caller's value: it is checked only
-// once the number is taken, so that a bad type still consumes its number.
+// A transaction number as the operations select by it: the caller's value as text (Null selects
+// what an empty text selects), converted at the door.
+std::string NumberArgument(const Variant& value);
+
+// Takes the next transaction number: consumed from then on, whatever happens next, so a call that
+// fails after this (a bad type, a value refused) leaves it used. Object is nothing (91) without
+// a company record. A caller takes the number first and converts its values after, as the
+// values of the header are checked only once it is numbered.
+std::string TakeNumber(const Variant& account);
+
+// The type `value` names, of those a transaction is begun with (ttCHQ, ttGENJRNL, ttDEP,
+// ttINV): eBadTransType otherwise.
+int32_t BegunType(const Variant& value);
+
+// What a new transaction is begun with; nullopt is stored as Null.
 struct TransactionStart {
-  Variant type;
-  Variant date;         // TransactionDate: a Date, a date text, or Null
-  Variant description;
-  Variant user_name;
-  Variant cheque_no;    // stored for ttCHQ and ttINV only
-  Variant address;      // stored for ttCHQ and ttINV only
-  Variant amount;       // the header's Amount: Currency or Null; the first line's amount for ttCHQ, ttDEP
-  Variant line_account; // the account of the first line (ttCHQ: a credit, ttDEP: a debit)
-  Variant memo;         // the description of the first line
+  int32_t type = 0;  // as BegunType gives it
+  std::optional<Date> date;
+  std::optional<std::string> description;
+  std::optional<std::string> user_name;
+  std::optional<std::string> cheque_no;  // stored for ttCHQ and ttINV only
+  std::optional<std::string> address;    // stored for ttCHQ and ttINV only
+  std::optional<Currency> amount;        // the header's Amount; the first line's amount for ttCHQ, ttDEP
+  std::optional<int32_t> line_account;   // the account of the first line (ttCHQ: a credit, ttDEP: a debit)
+  std::optional<std::string> memo;       // the description of the first line
 };
+
+// A caller's values for a new transaction of `type` (BegunType), converted at the door in the
+// order they are stored, each failing naming its column: the header's date, description, user,
+// cheque number and address (those of ttCHQ and ttINV only), amount; then for ttCHQ and ttDEP
+// the first line's amount (never Null), account and description.
+TransactionStart StartArguments(int32_t type, const Variant& date, const Variant& description,
+                                const Variant& user_name, const Variant& cheque_no, const Variant& address,
+                                const Variant& amount, const Variant& line_account, const Variant& memo);
 
 // A transaction just begun: its number and the key of its header, for the lines added next.
 struct BegunTransaction {
@@ -38,29 +61,44 @@ struct BegunTransaction {
   int32_t header = 0;
 };
 
-// Begins a ledger transaction: takes the next transaction number (consumed from then on,
-// whatever happens next), checks the type (eBadTransType), logs the header in progress, owned
-// by the company and logged now, with the first line of a cheque or deposit. Object is nothing
-// (91) without a company record.
-BegunTransaction BeginTransaction(const Variant& account, const TransactionStart& start);
+// Begins the ledger transaction `number` (just taken): logs the header in progress, owned by the
+// company and logged now, with the first line of a cheque or deposit.
+BegunTransaction BeginTransaction(const Variant& account, const std::string& number, const TransactionStart& start);
+
+// The values of a header that UpdateHeader replaces; nullopt is stored as Null.
+struct HeaderValues {
+  std::optional<Date> date;
+  std::optional<std::string> description, cheque_no, address;
+  std::optional<Currency> amount;
+};
+
+// A caller's header values and the number that selects the header(s), converted at the door in
+// the order they are stored; a Null number selects nothing.
+HeaderValues HeaderArguments(const Variant& date, const Variant& description, const Variant& cheque_no,
+                             const Variant& address, const Variant& amount);
+std::optional<std::string> StoredNumberArgument(const Variant& number);
 
 // Replaces date, description, cheque number, address and amount of the header(s) numbered
 // `number`; status, log date, user and type stay. An unknown number changes nothing.
-void UpdateHeader(const Variant& account, const Variant& number, const Variant& date, const Variant& description,
-                  const Variant& cheque_no, const Variant& address, const Variant& amount);
+void UpdateHeader(const Variant& account, const std::optional<std::string>& number, const HeaderValues& values);
 
-// The key of the header of the transaction `number` (a text; Null selects what an empty text
-// selects): the first header with that number. Invalid argument (5) naming the number when
-// there is none.
-int32_t RequireHeaderKey(const Variant& account, const Variant& number);
+// The key of the header of the transaction `number`: the first header with that number.
+// Invalid argument (5) naming the number when there is none.
+int32_t RequireHeaderKey(const Variant& account, const std::string& number);
 
-// Adds a waiting line of `amount` on `side` to the header `header` and returns the line's key.
-Variant AddLine(const Variant& account, int32_t header, const Variant& account_id, Currency amount, Side side,
-                const Variant& description);
+// A line's values as AddLine stores them; nullopt is stored as Null.
+struct LineValues {
+  std::optional<int32_t> account_id;
+  Currency amount;  // on `side`; never Null (a Null amount would turn a balance Null)
+  Side side = Side::kDebit;
+  std::optional<std::string> description;
+};
+
+// Adds a waiting line to the header `header` and returns the line's key.
+int32_t AddLine(const Variant& account, int32_t header, const LineValues& line);
 
 // As AddLine, to the transaction `number` (found as RequireHeaderKey finds it) in one statement.
-Variant AddLine(const Variant& account, const Variant& number, const Variant& account_id, Currency amount, Side side,
-                const Variant& description);
+int32_t AddLine(const Variant& account, const std::string& number, const LineValues& line);
 
 // Commits the transaction `number` (found as RequireHeaderKey finds it): one register row per
 // waiting line (a debit's amount as Withdrawal, a credit's as Deposit), each account's stored
@@ -68,12 +106,13 @@ Variant AddLine(const Variant& account, const Variant& number, const Variant& ac
 // every header with the number committed and their waiting lines removed. Nothing is written
 // unless every line names an account that exists (Invalid argument naming the line) and every
 // sum stays in the currency range (Overflow naming the account).
-void CommitTransaction(const Variant& account, const Variant& number);
+void CommitTransaction(const Variant& account, const std::string& number);
 
-// Removes the transaction `number` completely: its waiting lines, its register rows (the stored
-// balance of each account they name restored) and its headers. A number without a transaction
-// changes nothing. Overflow naming the account when a restored sum would leave the range.
-void AbortTransaction(const Variant& account, const Variant& number);
+// Removes the transaction `number` (as StoredNumberArgument gives it) completely: its waiting
+// lines, its register rows (the stored balance of each account they name restored) and its
+// headers. A number without a transaction changes nothing. Overflow naming the account when a
+// restored sum would leave the range.
+void AbortTransaction(const Variant& account, const std::optional<std::string>& number);
 
 // One line of a transaction that TransactionRecorder records whole.
 struct RecordedLine {

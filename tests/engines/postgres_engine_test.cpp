@@ -36,6 +36,11 @@ using testing::DropPostgresCompany;
 using testing::PostgresCompanyUri;
 using testing::PostgresServer;
 
+// Grants on lk_shared (made, or taken away with a role) take their turn with the engine's, which
+// make and drop the companies of other tests at the same time: two at once fail with "tuple
+// concurrently updated".
+const std::string kSharedGrantsTurn = "SELECT pg_catalog.pg_advisory_xact_lock(7740301065551); ";
+
 // The engine error number of a SQLSTATE class: 0x80051000 + the class in base 36.
 int32_t ClassNumber(char first, char second) {
   const auto digit = [](char c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
@@ -746,7 +751,7 @@ TEST_F(PostgresEngine, TheReportRoleComesAndGoesWithItsCompany) {
     PostgresCompany company(name);
     EXPECT_EQ(Admin(PostgresServer(), role_count), "1");
     // As a company made before roles were: the role is made on the next opening.
-    ASSERT_EQ(Admin(PostgresServer(), "DROP OWNED BY " + role + "; DROP ROLE " + role), "");
+    ASSERT_EQ(Admin(PostgresServer(), kSharedGrantsTurn + "DROP OWNED BY " + role + "; DROP ROLE " + role), "");
     std::thread opener([&] {  // a thread of its own keeps no connection from before
       EXPECT_EQ(Report(company.uri(), "SELECT CompanyName FROM ISubScriber"), "Acme " + name);
       EXPECT_EQ(Report(company.uri(), "SELECT current_user"), role);
@@ -792,7 +797,7 @@ TEST_F(PostgresEngine, WithoutTheRightToMakeRolesReportsAreRefusedAndTheCompanyS
   Admin(PostgresServer(), "DROP ROLE IF EXISTS " + clerk);
   // The grant on lk_shared takes its turn with companies made or dropped at the same time, as the
   // engine's own grants do (the server fails one of two at once with "tuple concurrently updated").
-  ASSERT_EQ(Admin(PostgresServer(), "SELECT pg_catalog.pg_advisory_xact_lock(7740301065551); CREATE ROLE " + clerk +
+  ASSERT_EQ(Admin(PostgresServer(), kSharedGrantsTurn + "CREATE ROLE " + clerk +
                                         " LOGIN; GRANT USAGE ON SCHEMA " + name +
                                         ", lk_shared TO " + clerk + "; GRANT ALL ON ALL TABLES IN SCHEMA " + name +
                                         " TO " + clerk + "; GRANT ALL ON ALL SEQUENCES IN SCHEMA " + name + " TO " +
@@ -824,7 +829,7 @@ TEST_F(PostgresEngine, WithoutTheRightToMakeRolesReportsAreRefusedAndTheCompanyS
     EXPECT_NE(no_member.description().find("permission denied to set role"), std::string::npos)
         << no_member.description();
   }).join();
-  Admin(PostgresServer(), "DROP OWNED BY " + clerk + "; DROP ROLE " + clerk);
+  Admin(PostgresServer(), kSharedGrantsTurn + "DROP OWNED BY " + clerk + "; DROP ROLE " + clerk);
 }
 
 // A thousand companies in one database, each called in turn: the process's server sessions stay

@@ -168,6 +168,18 @@ TEST_F(Reconciliation, AFailingInterestPostingLeavesNoChargeBehindAndNothingMark
   EXPECT_EQ(Balances(), "10:0 20:0 40:0 61:0");
   // Both numbers were handed out; they stay consumed.
   EXPECT_EQ(Counter(), "3");
+
+  // A date refused after its posting's number was taken: that number is said too.
+  const Error bad_date = CaptureError([&] {
+    ledger_.ReconcileAccount(company_.account(), "alice", "", kBank, "3|8", Amount("4.5"), kChargeDate, kCharges,
+                             Amount("2"), "the fifth of May", kInterest);
+  });
+  EXPECT_EQ(bad_date.number(), kTypeMismatch) << bad_date.description();
+  EXPECT_NE(bad_date.description().find("the transaction numbers 3 and 4 taken for the postings stay used."),
+            std::string::npos)
+      << bad_date.description();
+  EXPECT_EQ(Everything(), before);
+  EXPECT_EQ(Counter(), "5");
 }
 
 TEST_F(Reconciliation, FortyThousandPiecesAreAllMarked) {
