@@ -893,6 +893,7 @@ JournalImport Import(const Variant& account, std::istream& journal, const std::f
   UnitOfWork::Run(account, Access::kWrite, [&] {
     const Variant user =
         user_name.IsEmpty() || ToText(user_name).empty() ? ImportUser(ActiveConnection(account), "own the accounts an import creates") : user_name;
+    const std::string user_text = ToText(user);
     ChartBuilder chart(account, user, read.declared_classes, counts);
     // The transactions go straight to the ledger's services, a few statements reused for all,
     // leaving what BeginTransaction, PostDebit, PostCredit and EndTransaction would.
@@ -903,7 +904,7 @@ JournalImport Import(const Variant& account, std::istream& journal, const std::f
       Currency debits;
       for (const JournalPosting& posting : transaction.postings) {
         lines.push_back(services::RecordedLine{chart.Resolve(posting.account, posting.line), Currency(),
-                                               services::Side::kDebit, Variant(posting.memo)});
+                                               services::Side::kDebit, posting.memo});
         if (*posting.amount > Currency()) AtLine(posting.line, [&] { debits += *posting.amount; });
       }
       for (size_t i = 0; i < lines.size(); ++i) {
@@ -917,7 +918,7 @@ JournalImport Import(const Variant& account, std::istream& journal, const std::f
       }
       int failed_line = -1;
       try {
-        recorder.Record(transaction.date, transaction.description, user, debits, lines, failed_line);
+        recorder.Record(transaction.date, transaction.description, user_text, debits, lines, failed_line);
       } catch (const Error& error) {
         const Where where = failed_line < 0 ? transaction.line : transaction.postings[failed_line].line;
         throw error.WithDescription(Place(where) + ": " + error.description());

@@ -584,7 +584,7 @@ TransactionRecorder::TransactionRecorder(const Variant& account, int64_t count)
 
 TransactionRecorder::~TransactionRecorder() = default;
 
-std::string TransactionRecorder::Record(const Variant& date, const Variant& description, const Variant& user_name,
+std::string TransactionRecorder::Record(Date date, const std::string& description, const std::string& user_name,
                                         Currency amount, const std::vector<RecordedLine>& lines, int& failed_line) {
   State& state = *state_;
   failed_line = -1;

@@ -119,7 +119,7 @@ struct RecordedLine {
   int32_t account_id = 0;
   Currency amount;  // on `side`
   Side side = Side::kDebit;
-  Variant description;
+  std::string description;
 };
 
 // Records whole general-journal transactions, one after another, each left as BeginTransaction,
@@ -150,7 +150,7 @@ class TransactionRecorder {
   // description refused) and CommitTransaction (Overflow naming the account of a balance or
   // register total that would leave the currency range); `failed_line` is then set to the
   // index of the line at fault, or -1 for the transaction as a whole.
-  std::string Record(const Variant& date, const Variant& description, const Variant& user_name, Currency amount,
+  std::string Record(Date date, const std::string& description, const std::string& user_name, Currency amount,
                      const std::vector<RecordedLine>& lines, int& failed_line);
 
   // Writes the headers and rows still pending and every stored balance the transactions moved.
