@@ -11,8 +11,8 @@ namespace ledgerkit {
 
 // Lets the process keep up to 32 MiB of freed heap, and serve blocks up to 4 MiB from the
 // heap rather than from mappings of their own, so that neither is given back and taken again
-// by every statement. What the process holds stays bounded by its peak plus that margin. Does
-// nothing where the C library has no such settings.
-void KeepFreedMemoryForReuse();
+// by every statement. What the process holds stays bounded by its peak plus that margin. False,
+// doing nothing, where the C library has no such settings.
+bool KeepFreedMemoryForReuse();
 
 }  // namespace ledgerkit
