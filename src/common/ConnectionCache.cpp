@@ -10,6 +10,7 @@
 #include "ledgerkit/common/DataAccess.h"
 #include "common/DataAccessInternal.h"
 #include "common/LinkCheck.h"
+#include "common/ProcessId.h"
 
 namespace ledgerkit {
 
@@ -21,13 +22,13 @@ class Cache {
  public:
   ~Cache() {
     // In a child of fork the handles belong to the parent: leave them untouched.
-    if (owner_ != ::getpid()) Abandon();
+    if (owner_ != CurrentProcessId()) Abandon();
   }
 
   std::unique_ptr<EngineConnection> Take(const std::string& key) {
-    if (owner_ != ::getpid()) {
+    if (owner_ != CurrentProcessId()) {
       Abandon();
-      owner_ = ::getpid();
+      owner_ = CurrentProcessId();
     }
     const auto found = std::find_if(idle_.begin(), idle_.end(), [&key](const Entry& entry) { return entry.key == key; });
     if (found == idle_.end()) return nullptr;
@@ -49,7 +50,7 @@ class Cache {
 
   void Give(const std::string& key, std::unique_ptr<EngineConnection> connection) {
     // One with a transaction open, or one a report statement ran on, is closed.
-    if (owner_ != ::getpid() || connection->InTransaction() || connection->Spent()) return;
+    if (owner_ != CurrentProcessId() || connection->InTransaction() || connection->Spent()) return;
     idle_.insert(idle_.begin(), Entry{key, std::move(connection)});
     if (idle_.size() > kKeptPerThread) idle_.pop_back();
   }
@@ -65,7 +66,7 @@ class Cache {
     idle_.clear();
   }
 
-  pid_t owner_ = ::getpid();
+  pid_t owner_ = CurrentProcessId();
   std::vector<Entry> idle_;
 };
 

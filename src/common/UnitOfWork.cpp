@@ -18,6 +18,7 @@
 #include "ledgerkit/common/Convert.h"
 #include "ledgerkit/common/DataAccess.h"
 #include "common/EngineDriver.h"
+#include "common/ProcessId.h"
 #include "ledgerkit/common/Error.h"
 
 namespace ledgerkit {
@@ -39,7 +40,7 @@ struct FileQueue {
 struct Queues {
   std::mutex mutex;
   std::map<std::string, FileQueue> by_file;
-  pid_t owner = ::getpid();
+  pid_t owner = CurrentProcessId();
 };
 
 // Never destroyed: a writer may still finish while the process exits.
@@ -108,13 +109,13 @@ WriterTurn::WriterTurn(const std::string& key, EngineConnection& connection) : k
   Queues& all = queues();
   {
     std::unique_lock lock(all.mutex);
-    if (all.owner != ::getpid()) {
+    if (all.owner != CurrentProcessId()) {
       // A child of fork: whatever its parent's threads held is not held here. The parent's
       // queues are left as they are (never destroyed: their condition variables may show
       // waiters that do not exist in this process).
       (void)new std::map<std::string, FileQueue>(std::move(all.by_file));
       all.by_file.clear();
-      all.owner = ::getpid();
+      all.owner = CurrentProcessId();
     }
     FileQueue& queue = all.by_file[key_];
     ++queue.users;
@@ -156,7 +157,7 @@ void WriterTurn::Release() noexcept {
   lock_fd_ = -1;
   Queues& all = queues();
   std::lock_guard lock(all.mutex);
-  if (all.owner != ::getpid()) return;
+  if (all.owner != CurrentProcessId()) return;
   const auto found = all.by_file.find(key_);
   if (found == all.by_file.end()) return;
   FileQueue& queue = found->second;

@@ -13,6 +13,7 @@
 
 #include "common/Engine.h"
 #include "common/EngineDriver.h"
+#include "common/ProcessId.h"
 
 namespace ledgerkit {
 
@@ -51,18 +52,18 @@ void Describe(PGconn* conn, Prepared& prepared) {
 void CountStatementRun() { EngineStatementCounter().fetch_add(1, std::memory_order_relaxed); }
 
 Session::Session(PGconn* conn, std::string server)
-    : conn_(conn), server_(std::move(server)), owner_(::getpid()) {
+    : conn_(conn), server_(std::move(server)), owner_(CurrentProcessId()) {
   ++sessions_open;
 }
 
 Session::~Session() {
   // A child of fork shares the parent's socket: closing it politely would end the parent's.
-  if (owner_ == ::getpid()) PQfinish(conn_);
+  if (owner_ == CurrentProcessId()) PQfinish(conn_);
   --sessions_open;
 }
 
 bool Session::Usable() const {
-  return owner_ == ::getpid() && PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE;
+  return owner_ == CurrentProcessId() && PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE;
 }
 
 bool Session::StillConnected() {
@@ -245,16 +246,16 @@ class SessionPool {
 
   // In a child of fork the sessions are the parent's: forgotten, never closed.
   void Forked() {
-    if (owner_ == ::getpid()) return;
+    if (owner_ == CurrentProcessId()) return;
     for (auto& [server, idle] : idle_) {
       for (auto& session : idle) (void)session.release();
     }
     idle_.clear();
-    owner_ = ::getpid();
+    owner_ = CurrentProcessId();
   }
 
   std::mutex mutex_;
-  pid_t owner_ = ::getpid();
+  pid_t owner_ = CurrentProcessId();
   std::map<std::string, std::vector<std::unique_ptr<Session>>> idle_;
 };
 
