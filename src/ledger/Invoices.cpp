@@ -27,9 +27,12 @@ namespace {
 // a caller that means to post it sets it pending first.
 void RequireUnposted(const Variant& account, const ACInvoice& invoice, int32_t invoice_id) {
   const Variant& paid = FieldValue(invoice, db::ACInvoice::Paid);
+  // The status is compared as "+TransLogStatus" so that the header is found by its number: with
+  // both indexes to choose from, the file engine took the status one and read every committed
+  // header of the company at each issue.
   Command committed(account);
   committed.SetText(
-      Sql("SELECT COUNT(*) FROM ACTransLog WHERE TransactionNumber=", kValue, " AND TransLogStatus=", kValue, ";"));
+      Sql("SELECT COUNT(*) FROM ACTransLog WHERE TransactionNumber=", kValue, " AND +TransLogStatus=", kValue, ";"));
   committed.Append(SelectingText(FieldValue(invoice, db::ACInvoice::TransactionNumber), "TransactionNumber"));
   committed.Bind(db::ACTransLog::TransLogStatus, static_cast<int32_t>(tlsCOMMITTED));
   std::string state;
