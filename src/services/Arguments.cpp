@@ -16,10 +16,12 @@ std::optional<std::string> TextArgument(const Variant& value, const ColumnDef& c
 
 namespace {
 
-template <class Convert>
-auto Labelled(std::string_view label, Convert&& convert) {
+// nullopt for Null; otherwise `convert(value)`, a failure naming `label` when one is given.
+template <class T>
+std::optional<T> Converted(const Variant& value, std::string_view label, T (*convert)(const Variant&)) {
+  if (value.IsNull()) return std::nullopt;
   try {
-    return convert();
+    return convert(value);
   } catch (const Error& error) {
     if (label.empty()) throw;
     throw error.WithArgument(label);
@@ -29,28 +31,23 @@ auto Labelled(std::string_view label, Convert&& convert) {
 }  // namespace
 
 std::optional<bool> BooleanArgument(const Variant& value, std::string_view label) {
-  if (value.IsNull()) return std::nullopt;
-  return Labelled(label, [&] { return ToBoolean(value); });
+  return Converted<bool>(value, label, ToBoolean);
 }
 
 std::optional<int32_t> LongArgument(const Variant& value, std::string_view label) {
-  if (value.IsNull()) return std::nullopt;
-  return Labelled(label, [&] { return ToLong(value); });
+  return Converted<int32_t>(value, label, ToLong);
 }
 
 std::optional<int32_t> KeyArgument(const Variant& value, std::string_view label) {
-  if (value.IsNull()) return std::nullopt;
-  return Labelled(label, [&] { return ToKey(value); });
+  return Converted<int32_t>(value, label, ToKey);
 }
 
 std::optional<Currency> CurrencyArgument(const Variant& value, std::string_view label) {
-  if (value.IsNull()) return std::nullopt;
-  return Labelled(label, [&] { return ToCurrency(value); });
+  return Converted<Currency>(value, label, ToCurrency);
 }
 
 std::optional<Date> DateArgument(const Variant& value, std::string_view label) {
-  if (value.IsNull()) return std::nullopt;
-  return Labelled(label, [&] { return ToDate(value); });
+  return Converted<Date>(value, label, ToDate);
 }
 
 }  // namespace ledgerkit::services
