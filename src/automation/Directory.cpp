@@ -11,9 +11,8 @@
 #include "ledgerkit/common/ErrorNumbers.h"
 
 #ifdef LEDGERKIT_WITH_POSTGRESQL
-#include <libpq-fe.h>
-
 #include "engines/postgres/PostgresEngine.h"
+#include "engines/postgres/PostgresPlainConnection.h"
 #endif
 
 namespace ledgerkit {
@@ -79,11 +78,6 @@ void CheckCompanyLocation(const std::string& location) {
 
 namespace {
 
-struct ResultCloser {
-  void operator()(PGresult* result) const { PQclear(result); }
-};
-using Result = std::unique_ptr<PGresult, ResultCloser>;
-
 constexpr std::string_view kSchemaSql = R"sql(
 BEGIN;
 SELECT pg_advisory_xact_lock(hashtext('lk_directory'));
@@ -102,56 +96,9 @@ COMMIT;
 
 }  // namespace
 
-namespace {
-
-// One server connection, for the directory's statements, with messages naming `place` ("The
-// directory at URI", its password masked).
-class ServerConnection {
+class CompanyDirectory::Connection : public PostgresPlainConnection {
  public:
-  ServerConnection(const std::string& uri, std::string place) : conn_(PQconnectdb(uri.c_str())), place_(std::move(place)) {
-    if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
-      const std::string why = conn_ == nullptr ? "out of memory" : OneLine(PQerrorMessage(conn_));
-      PQfinish(conn_);
-      throw PostgresError("08006", place_ + " cannot be reached: " + why);
-    }
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
-  }
-  ~ServerConnection() { PQfinish(conn_); }
-  ServerConnection(const ServerConnection&) = delete;
-  ServerConnection& operator=(const ServerConnection&) = delete;
-
-  bool Usable() const { return PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE; }
-
-  // Runs `sql` with `values` bound to $1, $2, ... (text); the result, checked. A directory without
-  // its tables is told to be made first.
-  Result Run(std::string_view sql, const std::vector<std::string>& values = {}) {
-    std::vector<const char*> pointers;
-    for (const std::string& value : values) pointers.push_back(value.c_str());
-    Result result(values.empty() ? PQexec(conn_, std::string(sql).c_str())
-                                 : PQexecParams(conn_, std::string(sql).c_str(), static_cast<int>(values.size()),
-                                                nullptr, pointers.data(), nullptr, nullptr, 0));
-    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
-    const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
-    const std::string sqlstate = state != nullptr ? state : "08006";
-    const std::string message = OneLine(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_));
-    if (PQtransactionStatus(conn_) == PQTRANS_INERROR) PQclear(PQexec(conn_, "ROLLBACK"));
-    if (sqlstate == "42P01" || sqlstate == "3F000") {
-      throw Error::Runtime(kInvalidArgument, place_ + " has not been made; run ledgerkit directory init with it first.");
-    }
-    throw PostgresError(sqlstate, place_ + ": " + message);
-  }
-
- private:
-  PGconn* conn_;
-  const std::string place_;
-};
-
-}  // namespace
-
-class CompanyDirectory::Connection : public ServerConnection {
- public:
-  using ServerConnection::ServerConnection;
+  using PostgresPlainConnection::PostgresPlainConnection;
 };
 
 std::unique_ptr<CompanyDirectory::Connection> CompanyDirectory::Take() {
@@ -163,7 +110,9 @@ std::unique_ptr<CompanyDirectory::Connection> CompanyDirectory::Take() {
       if (connection->Usable()) return connection;
     }
   }
-  return std::make_unique<Connection>(uri_, "The directory at " + shown_);
+  const std::string place = "The directory at " + shown_;
+  return std::make_unique<Connection>(uri_, place,
+                                      place + " has not been made; run ledgerkit directory init with it first.");
 }
 
 void CompanyDirectory::Give(std::unique_ptr<Connection> connection) {
@@ -188,9 +137,14 @@ class CompanyDirectory::Lease {
 
 namespace {
 
-std::optional<DirectoryEntry> EntryOf(const PGresult* result) {
-  if (PQntuples(result) == 0) return std::nullopt;
-  return DirectoryEntry{PQgetvalue(result, 0, 0), PQgetvalue(result, 0, 1), std::string_view(PQgetvalue(result, 0, 2)) == "t"};
+using Rows = PostgresPlainConnection::Rows;
+
+// A row of name, location, moving.
+DirectoryEntry EntryOf(const std::vector<std::string>& row) { return DirectoryEntry{row[0], row[1], row[2] == "t"}; }
+
+std::optional<DirectoryEntry> FirstEntry(const Rows& rows) {
+  if (rows.empty()) return std::nullopt;
+  return EntryOf(rows.front());
 }
 
 }  // namespace
@@ -211,57 +165,54 @@ void CompanyDirectory::Add(const std::string& name, const std::string& location)
   }
   CheckCompanyLocation(location);
   Lease connection(*this);
-  const Result added = connection->Run(
+  const Rows added = connection->Run(
       "INSERT INTO lk_directory.company (name, location) VALUES ($1, $2) ON CONFLICT DO NOTHING RETURNING name",
       {name, location});
-  if (PQntuples(added.get()) == 1) return;
-  const Result named = connection->Run("SELECT name FROM lk_directory.company WHERE name = $1", {name});
-  if (PQntuples(named.get()) == 1) {
+  if (added.size() == 1) return;
+  const Rows named = connection->Run("SELECT name FROM lk_directory.company WHERE name = $1", {name});
+  if (named.size() == 1) {
     throw Error::Runtime(kInvalidArgument, "The directory has a company named " + QuoteForMessage(name) + " already.");
   }
-  const Result placed = connection->Run("SELECT name FROM lk_directory.company WHERE location = $1", {location});
+  const Rows placed = connection->Run("SELECT name FROM lk_directory.company WHERE location = $1", {location});
   throw Error::Runtime(kInvalidArgument,
                        "The company at " + ShownAccount(location) + " is in the directory already, as " +
-                           QuoteForMessage(PQntuples(placed.get()) == 1 ? PQgetvalue(placed.get(), 0, 0) : "") + ".");
+                           QuoteForMessage(placed.size() == 1 ? placed[0][0] : "") + ".");
 }
 
 void CompanyDirectory::Remove(const std::string& name) {
   Lease connection(*this);
-  const Result removed =
-      connection->Run("DELETE FROM lk_directory.company WHERE name = $1 RETURNING name", {name});
-  if (PQntuples(removed.get()) == 0) {
+  const Rows removed = connection->Run("DELETE FROM lk_directory.company WHERE name = $1 RETURNING name", {name});
+  if (removed.empty()) {
     throw Error::Runtime(kInvalidArgument, "The directory has no company named " + QuoteForMessage(name) + ".");
   }
 }
 
 std::vector<DirectoryEntry> CompanyDirectory::List() {
   Lease connection(*this);
-  const Result rows = connection->Run("SELECT name, location, moving FROM lk_directory.company ORDER BY name COLLATE \"C\"");
   std::vector<DirectoryEntry> entries;
-  for (int row = 0; row < PQntuples(rows.get()); ++row) {
-    entries.push_back({PQgetvalue(rows.get(), row, 0), PQgetvalue(rows.get(), row, 1),
-                       std::string_view(PQgetvalue(rows.get(), row, 2)) == "t"});
+  for (const auto& row : connection->Run("SELECT name, location, moving FROM lk_directory.company ORDER BY name COLLATE \"C\"")) {
+    entries.push_back(EntryOf(row));
   }
   return entries;
 }
 
 std::optional<DirectoryEntry> CompanyDirectory::Find(const std::string& name) {
   Lease connection(*this);
-  return EntryOf(connection->Run("SELECT name, location, moving FROM lk_directory.company WHERE name = $1", {name}).get());
+  return FirstEntry(connection->Run("SELECT name, location, moving FROM lk_directory.company WHERE name = $1", {name}));
 }
 
 std::optional<DirectoryEntry> CompanyDirectory::FindLocation(const std::string& location) {
   Lease connection(*this);
-  return EntryOf(
-      connection->Run("SELECT name, location, moving FROM lk_directory.company WHERE location = $1", {location}).get());
+  return FirstEntry(
+      connection->Run("SELECT name, location, moving FROM lk_directory.company WHERE location = $1", {location}));
 }
 
 bool CompanyDirectory::MarkMoving(const std::string& name, const std::string& location) {
   Lease connection(*this);
-  const Result marked = connection->Run(
+  const Rows marked = connection->Run(
       "UPDATE lk_directory.company SET moving = true WHERE name = $1 AND location = $2 AND NOT moving RETURNING name",
       {name, location});
-  return PQntuples(marked.get()) == 1;
+  return marked.size() == 1;
 }
 
 void CompanyDirectory::EndMove(const std::string& name, const std::optional<std::string>& new_location) {
@@ -279,13 +230,13 @@ int64_t CompanyDirectory::FailureWait(const std::string& key, int limit, std::ch
   connection->Run("DELETE FROM lk_directory.failed_logon WHERE at < clock_timestamp() - $1::bigint * interval '1 second'",
                   {seconds});
   // The limit-th newest failure within the window: once it leaves the window the key may try.
-  const Result oldest = connection->Run(
+  const Rows oldest = connection->Run(
       "SELECT ceil(extract(epoch FROM at + $2::bigint * interval '1 second' - clock_timestamp()))::bigint "
       "FROM lk_directory.failed_logon WHERE key = $1 AND at >= clock_timestamp() - $2::bigint * interval '1 second' "
       "ORDER BY at DESC OFFSET $3::bigint LIMIT 1",
       {KeyText(key), seconds, std::to_string(std::max(0, limit - 1))});
-  if (PQntuples(oldest.get()) == 0) return 0;
-  return std::max<int64_t>(1, std::stoll(PQgetvalue(oldest.get(), 0, 0)));
+  if (oldest.empty()) return 0;
+  return std::max<int64_t>(1, std::stoll(oldest[0][0]));
 }
 
 void CompanyDirectory::RecordFailure(const std::string& key) {
@@ -306,10 +257,9 @@ void DropCompanyAt(const std::string& location) {
     return;
   }
   const PostgresTarget target = ParsePostgresTarget(location);
-  ServerConnection connection(target.uri, "The company at " + ShownAccount(location));
-  const Result database = connection.Run("SELECT current_database()");
-  connection.Run("BEGIN; " + PostgresDropCompanySql(target.company, PostgresReportRole(PQgetvalue(database.get(), 0, 0),
-                                                                                        target.company)) +
+  PostgresPlainConnection connection(target.uri, "The company at " + ShownAccount(location));
+  const std::string database = connection.Run("SELECT current_database()").at(0).at(0);
+  connection.Run("BEGIN; " + PostgresDropCompanySql(target.company, PostgresReportRole(database, target.company)) +
                  "; COMMIT;");
 }
 
