@@ -15,6 +15,7 @@
 #include "ledgerkit/ledger/CACMgr.h"
 #include "ledgerkit/ledger/InvoiceAmounts.h"
 #include "ledger/LedgerInternal.h"
+#include "services/Arguments.h"
 #include "services/Ledger.h"
 
 namespace ledgerkit {
@@ -67,8 +68,8 @@ Variant NextInvoiceNumber(const Variant& account) {
 
 // Money and dates an invoice passes on to its transaction and stores itself, converted once:
 // Null stays Null (stored as NULL), anything else becomes a Currency or a Date or fails.
-Variant MoneyOrNull(const Variant& value) { return value.IsNull() ? Variant::Null() : Variant(ToCurrency(value)); }
-Variant DateOrNull(const Variant& value) { return value.IsNull() ? Variant::Null() : Variant(ToDate(value)); }
+Variant MoneyOrNull(const Variant& value) { return services::OrNull(services::CurrencyArgument(value)); }
+Variant DateOrNull(const Variant& value) { return services::OrNull(services::DateArgument(value)); }
 
 // The values of an invoice, as entering and changing it write them.
 struct InvoiceValues {

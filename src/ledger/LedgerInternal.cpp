@@ -1,13 +1,12 @@
 #include "ledger/LedgerInternal.h"
 
 #include "ledgerkit/common/Convert.h"
+#include "services/Arguments.h"
 
 namespace ledgerkit::ledger {
 
-Variant NullableKey(const Variant& value) { return value.IsNull() ? Variant::Null() : Variant(ToKey(value)); }
-
 Variant NullableKey(const Variant& value, std::string_view argument) {
-  return value.IsNull() ? Variant::Null() : Variant(ToKey(value, argument));
+  return services::OrNull(services::KeyArgument(value, argument));
 }
 
 std::string Shown(const Variant& value) { return value.IsNull() ? std::string("Null") : ToText(value); }

@@ -38,8 +38,7 @@ auto RunEntityRead(const Variant& account, Body&& body) {
 
 // A key that may be left unset: Null stays Null (stored as NULL), anything else is converted
 // by ToKey and fails as it does (naming `argument` as the one at fault).
-Variant NullableKey(const Variant& value);
-Variant NullableKey(const Variant& value, std::string_view argument);
+Variant NullableKey(const Variant& value, std::string_view argument = {});
 
 // The value as a message shows it: its text, or Null.
 std::string Shown(const Variant& value);

@@ -174,7 +174,8 @@ TransactionStart StartArguments(int32_t type, const Variant& date, const Variant
   }
   start.amount = CurrencyArgument(amount, ACTransLog::Amount.name);
   if (BegunWithLine(type)) {
-    ToCurrency(amount, "Amount");  // the first line's amount: never Null
+    // The first line's amount: never Null (a Null amount would turn a balance Null).
+    if (!start.amount) ToCurrency(amount, "Amount");
     start.line_account = KeyArgument(line_account, ACTransLogWIP::AccountID.name);
     start.memo = TextArgument(memo, ACTransLogWIP::Description);
   }
