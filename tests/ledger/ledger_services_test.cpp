@@ -115,7 +115,8 @@ TEST_F(LedgerServices, AChequeIsFifteenStatementsAndOnAFileThreeSyncs) {
   cheque();
   const ::bench::FileCounts after = ::bench::CountedFileWork();
   EXPECT_EQ(after.syncs - before.syncs, 3u) << "one durable commit per operation, nothing more";
-  EXPECT_GT(after.log_writes, before.log_writes) << "the counting layer saw the cheque's log";
+  // Each commit's frames reach the log in one write, the engine's file layer gathering them.
+  EXPECT_EQ(after.log_writes - before.log_writes, 3u) << "one log write per commit";
   EXPECT_EQ(testing::RawScalar(counted.path(), "SELECT COUNT(*) FROM ACTransaction;"), "4");
 }
 

@@ -32,6 +32,7 @@
 #include "common/SqlMoney.h"
 #include "common/Text.h"
 #include "engines/sqlite/SqliteEngine.h"
+#include "engines/sqlite/SqliteLogWrites.h"
 
 namespace ledgerkit {
 
@@ -368,7 +369,7 @@ std::string FileUri(const std::string& path) {
 
 sqlite3* OpenHandle(const std::string& name, int flags, const std::string& path) {
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(name.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = sqlite3_open_v2(name.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, SqliteFileLayer());
   if (rc != SQLITE_OK) {
     const std::string message = std::string(db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)) + " (" + path + ")";
     sqlite3_close_v2(db);
