@@ -111,6 +111,20 @@ class EngineConnection {
  public:
   virtual ~EngineConnection() = default;
 
+  // The writers' lock file beside the company (common/UnitOfWork.h, WriterTurn), opened by the
+  // first unit that writes through this connection and kept open, with no lock held between
+  // units, for as long as the connection is: a connection is dropped once its file is replaced,
+  // and the lock file with it. Closed with the connection.
+  struct KeptLockFile {
+    int fd = -1;
+    bool no_links = false;  // opened refusing a symbolic link
+    KeptLockFile() = default;
+    KeptLockFile(const KeptLockFile&) = delete;
+    KeptLockFile& operator=(const KeptLockFile&) = delete;
+    ~KeptLockFile();
+  };
+  KeptLockFile writer_lock;
+
   // Prepares exactly one statement of the library's own, its markers written in the engine's
   // form. A text with a second statement, or with none, fails with Invalid argument (5) before
   // anything runs; an engine failure is an engine Error.

@@ -135,11 +135,22 @@ WriterTurn::WriterTurn(const std::string& key, EngineConnection& connection) : k
   const std::string lock_path = key_ + "-lock";
   // A caller not trusted with links gets no lock file reached through one (a link that points
   // elsewhere would otherwise be opened, or made at its target).
-  const int no_links = CurrentCallLimits().refuse_links ? O_NOFOLLOW : 0;
-  lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CLOEXEC | no_links);
-  if (lock_fd_ < 0 && errno == ENOENT && connection.WritersQueueBesideFile()) {
-    lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | no_links, 0644);
+  // A file kept open by a caller trusted with links is opened again for one that is not.
+  const bool refuse_links = CurrentCallLimits().refuse_links;
+  EngineConnection::KeptLockFile& kept = connection.writer_lock;
+  if (kept.fd >= 0 && refuse_links && !kept.no_links) {
+    ::close(kept.fd);
+    kept.fd = -1;
   }
+  if (kept.fd < 0) {
+    const int no_links = refuse_links ? O_NOFOLLOW : 0;
+    kept.fd = ::open(lock_path.c_str(), O_RDWR | O_CLOEXEC | no_links);
+    if (kept.fd < 0 && errno == ENOENT && connection.WritersQueueBesideFile()) {
+      kept.fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | no_links, 0644);
+    }
+    kept.no_links = refuse_links;
+  }
+  lock_fd_ = kept.fd;
   if (lock_fd_ < 0) return;  // cannot be created here: only this process's threads queue
   if (LockByteBy(lock_fd_, kEntryByte, deadline)) {
     const bool turn = LockByteBy(lock_fd_, kTurnByte, deadline);
@@ -152,8 +163,13 @@ WriterTurn::WriterTurn(const std::string& key, EngineConnection& connection) : k
 
 WriterTurn::~WriterTurn() { Release(); }
 
+EngineConnection::KeptLockFile::~KeptLockFile() {
+  if (fd >= 0) ::close(fd);
+}
+
 void WriterTurn::Release() noexcept {
-  if (lock_fd_ >= 0) ::close(lock_fd_);  // lets every byte lock go
+  // The entry byte is never held past the constructor; the descriptor stays with the connection.
+  if (lock_fd_ >= 0) UnlockByte(lock_fd_, kTurnByte);
   lock_fd_ = -1;
   Queues& all = queues();
   std::lock_guard lock(all.mutex);
@@ -195,6 +211,7 @@ UnitOfWork::UnitOfWork(const Variant& account, Access access) : key_(UnitKey(acc
       connection_->Begin(access);
       if (access == Access::kWrite) connection_->LockCompany();
     } catch (...) {
+      turn_.reset();
       ReturnConnection(key_, std::move(own_connection_));
       throw;
     }
@@ -207,6 +224,7 @@ UnitOfWork::UnitOfWork(const Variant& account, Access access) : key_(UnitKey(acc
         } catch (...) {
           // The refusal is what the caller hears; a connection that cannot roll back is closed.
         }
+        turn_.reset();
         ReturnConnection(key_, std::move(own_connection_));
         throw;
       }
@@ -231,6 +249,8 @@ void UnitOfWork::RunOnNewCompany(const Variant& account, EngineConnection& conne
 UnitOfWork::~UnitOfWork() {
   if (!finished_) RollBack();
   active_units.pop_back();
+  // The turn goes before the connection, which may be closed on its return, its lock file too.
+  turn_.reset();
   if (own_connection_) ReturnConnection(key_, std::move(own_connection_));
 }
 

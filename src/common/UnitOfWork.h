@@ -48,7 +48,7 @@ class WriterTurn {
   void Release() noexcept;
 
   std::string key_;
-  int lock_fd_ = -1;
+  int lock_fd_ = -1;  // the connection's kept lock file, holding the turn byte
 };
 
 // How long a writer waits for its turn before giving up (60 s unless changed). A holder that
@@ -100,7 +100,7 @@ class UnitOfWork {
   void RollBack() noexcept;
 
   std::string key_;
-  std::unique_ptr<WriterTurn> turn_;  // only the outermost write unit holds one; released last
+  std::unique_ptr<WriterTurn> turn_;  // only the outermost write unit holds one, until it ends
   UnitOfWork* outer_ = nullptr;
   std::unique_ptr<EngineConnection> own_connection_;  // only the outermost unit owns one
   EngineConnection* connection_ = nullptr;
