@@ -1,6 +1,8 @@
 // Atomic operations: one connection and one transaction per outermost call.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -149,6 +151,17 @@ TEST(UnitOfWork, WritersInThreadsNeverLoseAnUpdate) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(NextTransactionNumber(company.account()), 1 + kThreads * kPerThread);
+
+  // Once a writer has its connection, its units open no file: the writers' lock file stays open
+  // with the connection.
+  const auto open_descriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator{});
+  };
+  const auto write_once = [&] { UnitOfWork::Run(company.account(), Access::kWrite, [&] { InsertAccount(company.account(), "kept"); }); };
+  write_once();
+  const auto before = open_descriptors();
+  for (int i = 0; i < 20; ++i) write_once();
+  EXPECT_EQ(open_descriptors(), before);
 }
 
 TEST(UnitOfWork, MissingFileFailsAndIsNotCreated) {
