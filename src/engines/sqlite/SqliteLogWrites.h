@@ -9,7 +9,8 @@ namespace ledgerkit {
 // sized or cut and before its database's shared memory is touched, so nothing another connection
 // or a crash can see differs from the VFS below; a commit then costs one write, not two per page.
 // At most kGatheredLogBytes are held per log: a transaction writing more goes out in pieces that
-// large. Thread-safe.
+// large; the buffer stays with the connection (a small share of the page cache SQLite keeps per
+// connection). Thread-safe.
 const char* SqliteFileLayer();
 
 // Below the 128 KiB that SQLite's unix VFS writes in one call at most (it fails a larger write
