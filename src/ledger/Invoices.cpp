@@ -2,6 +2,7 @@
 // invoice is entered, posted and committed when it is issued, aborted when it is deleted.
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,40 +96,30 @@ void SetInvoiceValues(RowWrite& row, const InvoiceValues& values) {
       .Set(ACInvoice::Total, values.total);
 }
 
-// The waiting lines of an invoice's posting on its transaction's header `header`: each credit,
-// each tax credit, then the receivable debit, in that order, as services::AddLine writes them one
-// by one (each value checked as it checks it), a hundred lines to a statement. On a failure
-// nothing is left of the statement that failed; the operation around it rolls back the rest.
-void AddPostingLines(const Variant& account, int32_t header, const InvoicePosting& posting, const Variant& comment,
-                     const Variant& receivable) {
-  using db::ACTransLogWIP;
-  struct Line {
-    const Variant& account_id;
-    Currency amount;
-    bool is_debit;
-    const Variant& description;
-  };
-  std::vector<Line> lines;
+// The lines of an invoice's posting, as its commit posts them: each credit, each tax credit,
+// then the receivable debit, in that order, each named as a refusal names it.
+std::vector<services::PostedLine> PostingLines(const InvoicePosting& posting, const Variant& comment,
+                                               const Variant& receivable) {
+  std::vector<services::PostedLine> lines;
   lines.reserve(posting.lines.size() + posting.taxes.size() + 1);
-  for (const InvoiceLineCredit& line : posting.lines) lines.push_back(Line{line.account_id, line.amount, false, line.description});
-  for (const InvoiceTaxCredit& tax : posting.taxes) lines.push_back(Line{tax.account_id, tax.amount, false, comment});
-  lines.push_back(Line{receivable, posting.total, true, comment});
-  constexpr size_t kLinesPerStatement = 100;
-  for (size_t start = 0; start < lines.size(); start += kLinesPerStatement) {
-    const size_t count = std::min(kLinesPerStatement, lines.size() - start);
-    Sql sql("INSERT INTO ACTransLogWIP (Parent,AccountID,IsDebit,Description,Amount) VALUES ");
-    Command insert(account);
-    for (size_t i = start; i < start + count; ++i) {
-      sql += Sql(i == start ? "(" : ",(", ValueList(5), ")");
-      insert.Bind(ACTransLogWIP::Parent, header);
-      insert.Bind(ACTransLogWIP::AccountID, lines[i].account_id);
-      insert.Bind(ACTransLogWIP::IsDebit, lines[i].is_debit);
-      insert.Bind(ACTransLogWIP::Description, lines[i].description);
-      insert.Bind(ACTransLogWIP::Amount, lines[i].amount);
-    }
-    insert.SetText(Sql(sql + ";"));
-    insert.Execute();
+  const auto add = [&](const Variant& account_id, Currency amount, services::Side side, const Variant& description,
+                       std::string label) {
+    services::PostedLine& line = lines.emplace_back();
+    if (!account_id.IsNull()) line.values.account_id = ToLong(account_id);
+    line.values.amount = amount;
+    line.values.side = side;
+    if (!description.IsNull()) line.values.description = ToText(description);
+    line.label = std::move(label);
+  };
+  for (const InvoiceLineCredit& line : posting.lines) {
+    add(line.account_id, line.amount, services::Side::kCredit, line.description,
+        "The credit of invoice item " + ledger::Shown(line.item_id));
   }
+  for (const InvoiceTaxCredit& tax : posting.taxes) {
+    add(tax.account_id, tax.amount, services::Side::kCredit, comment, "The " + ledger::Shown(tax.name) + " credit");
+  }
+  add(receivable, posting.total, services::Side::kDebit, comment, "The receivable debit");
+  return lines;
 }
 
 std::shared_ptr<EntityCollection> InvoicesWhere(const Variant& account, const char* filter) {
@@ -195,9 +186,8 @@ void CACMgr::IssueInvoice(const Variant& Account, const Variant& /*UserName*/, c
     const std::string transaction = services::NumberArgument(FieldValue(*invoice, db::ACInvoice::TransactionNumber));
     const Variant comment = FieldValue(*invoice, db::ACInvoice::Comment);
     const InvoicePosting posting = ComputeInvoicePosting(*invoice->Children("Items", Account), *tax_codes);
-    const int32_t header = services::RequireHeaderKey(Account, transaction);
-    AddPostingLines(Account, header, posting, comment, FieldValue(*invoice, db::ACInvoice::AccountID));
-    services::CommitTransaction(Account, transaction);
+    services::CommitTransaction(Account, transaction,
+                                PostingLines(posting, comment, FieldValue(*invoice, db::ACInvoice::AccountID)));
     auto issued = RowWrite::Of<db::ACInvoice>();
     issued.Set(db::ACInvoice::Paid, 0).Where(db::ACInvoice::ACInvoiceID, invoice_id, "InvoiceID");
     issued.Update(Account);

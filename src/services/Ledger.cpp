@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "common/Command.h"
@@ -118,6 +119,67 @@ void WriteBalances(const Variant& account, const std::map<int32_t, PostedAccount
       command.Bind(ACAccount::Balance, balances[i].second);
     }
     command.Execute();
+  }
+}
+
+// Reads the accounts the `posted` lines name that `accounts` does not hold yet, a hundred to a
+// statement, as the commit's own read gives them; then every posted line must name one that
+// exists. `transaction` is the number as the messages give it.
+void ReadPostedAccounts(const Variant& account, const std::string& transaction, std::span<const PostedLine> posted,
+                        std::map<int32_t, PostedAccount>& accounts) {
+  std::vector<int32_t> wanted;
+  for (const PostedLine& line : posted) {
+    const std::optional<int32_t> key = line.values.account_id;
+    if (key && !accounts.contains(*key) && std::find(wanted.begin(), wanted.end(), *key) == wanted.end()) {
+      wanted.push_back(*key);
+    }
+  }
+  for (size_t start = 0; start < wanted.size(); start += kBalancesPerStatement) {
+    const size_t count = std::min(kBalancesPerStatement, wanted.size() - start);
+    Command read(account);
+    read.SetText(Sql("SELECT a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " + RegisterTotalsAmountsSql("t") +
+                         " FROM ACAccount a" + RegisterTotalsJoinSql("t", "a.ACAccountID") + " WHERE a.ACAccountID IN (",
+                     ValueList(count), ");"));
+    for (size_t i = start; i < start + count; ++i) read.Bind(ACAccount::ACAccountID, wanted[i]);
+    for (const auto rows = read.ExecuteQuery(); !rows->AtEOF(); rows->MoveNext()) {
+      const Variant key = rows->Field(0);
+      accounts.emplace(ToLong(key), ReadPosted(*rows, 0, key));
+    }
+  }
+  for (const PostedLine& line : posted) {
+    const std::string named = line.label + " of transaction " + transaction;
+    if (!line.values.account_id) throw Error::Runtime(kInvalidArgument, named + " names no account; nothing is committed.");
+    if (!accounts.contains(*line.values.account_id)) {
+      throw Error::Runtime(kInvalidArgument, named + " names account " + std::to_string(*line.values.account_id) +
+                                                 ", which does not exist; nothing is committed.");
+    }
+  }
+}
+
+// Writes the register rows of the `posted` lines of the header whose date, number and type are
+// given, in their order, a hundred rows to a statement.
+void InsertPostedLines(const Variant& account, const Variant& date, const Variant& number, const Variant& type,
+                       std::span<const PostedLine> posted) {
+  constexpr size_t kRowsPerStatement = 100;
+  for (size_t start = 0; start < posted.size(); start += kRowsPerStatement) {
+    const size_t count = std::min(kRowsPerStatement, posted.size() - start);
+    Sql sql("INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,"
+            "TransType) VALUES ");
+    Command insert(account);
+    for (size_t i = start; i < start + count; ++i) {
+      const LineValues& line = posted[i].values;
+      const bool debit = line.side == Side::kDebit;
+      sql += Sql(i == start ? "(" : ",(", ValueList(7), ")");
+      insert.Bind(ACTransaction::Parent, *line.account_id);
+      insert.Bind(ACTransaction::TransactionDate, date);
+      insert.Bind(ACTransaction::Description, OrNull(line.description));
+      insert.Bind(ACTransaction::Withdrawal, debit ? line.amount : Currency());
+      insert.Bind(ACTransaction::Deposit, debit ? Currency() : line.amount);
+      insert.Bind(ACTransaction::TransactionNumber, number);
+      insert.Bind(ACTransaction::TransType, type);
+    }
+    insert.SetText(Sql(sql + ";"));
+    insert.Execute();
   }
 }
 
@@ -272,7 +334,7 @@ int32_t AddLine(const Variant& account, const std::string& number, const LineVal
   return ToLong(inserted->Field(0));
 }
 
-void CommitTransaction(const Variant& account, const std::string& number) {
+void CommitTransaction(const Variant& account, const std::string& number, std::span<const PostedLine> posted) {
   // The header and its waiting lines, each with the account it names (its label, balance and
   // kept register totals), in one read; no row when there is no such header.
   Command read(account);
@@ -299,7 +361,8 @@ void CommitTransaction(const Variant& account, const std::string& number) {
   // posted to no account.
   struct Line {
     int32_t account_id;
-    Variant is_debit, amount;
+    bool is_debit;
+    Currency amount;
   };
   std::vector<Line> lines;
   std::map<int32_t, PostedAccount> accounts;
@@ -314,19 +377,24 @@ void CommitTransaction(const Variant& account, const std::string& number) {
     }
     const int32_t key = ToLong(account_id);
     if (!accounts.contains(key)) accounts.emplace(key, ReadPosted(*rows, 8, account_id));
-    lines.push_back(Line{key, rows->Field(6), rows->Field(7)});
+    lines.push_back(Line{key, ToBoolean(rows->Field(6)), ToCurrency(rows->Field(7))});
+  }
+  const bool waiting = !lines.empty();
+  ReadPostedAccounts(account, Text(header_number), posted, accounts);
+  for (const PostedLine& line : posted) {
+    lines.push_back(Line{*line.values.account_id, line.values.side == Side::kDebit, line.values.amount});
   }
 
   // Each line in order moves its account's register totals (the file's rule refuses totals out
   // of range) and its credit-positive balance: a credit adds, a debit subtracts. Every sum is
   // checked here, so the account is named and the statements below cannot fail on one.
   for (const Line& line : lines) {
-    const bool is_debit = ToBoolean(line.is_debit);
-    const Currency amount = ToCurrency(line.amount);
-    PostedAccount& posted = accounts.at(line.account_id);
-    CheckedSum(posted, "register totals", [&] { MoveTotal(is_debit ? posted.debits : posted.credits, amount, true); });
-    if (!posted.balance) continue;
-    CheckedSum(posted, "balance", [&] { posted.balance = is_debit ? *posted.balance - amount : *posted.balance + amount; });
+    const bool is_debit = line.is_debit;
+    const Currency amount = line.amount;
+    PostedAccount& moved = accounts.at(line.account_id);
+    CheckedSum(moved, "register totals", [&] { MoveTotal(is_debit ? moved.debits : moved.credits, amount, true); });
+    if (!moved.balance) continue;
+    CheckedSum(moved, "balance", [&] { moved.balance = is_debit ? *moved.balance - amount : *moved.balance + amount; });
   }
 
   auto status = RowWrite::Of<ACTransLog>();
@@ -334,7 +402,7 @@ void CommitTransaction(const Variant& account, const std::string& number) {
       .Where(ACTransLog::TransactionNumber, header_number);
   status.Update(account);
 
-  if (!lines.empty()) {
+  if (waiting) {
     Command post(account);
     post.SetText(Sql(
         "INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,TransType) "
@@ -350,8 +418,9 @@ void CommitTransaction(const Variant& account, const std::string& number) {
     post.Bind(ACTransaction::TransType, header_type);
     post.Bind(ACTransLogWIP::Parent, header_key);
     post.Execute();
-    WriteBalances(account, accounts);
   }
+  InsertPostedLines(account, header_date, header_number, header_type, posted);
+  if (!lines.empty()) WriteBalances(account, accounts);
 
   Command done(account);
   done.SetText(Sql(

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -100,13 +101,21 @@ int32_t AddLine(const Variant& account, int32_t header, const LineValues& line);
 // As AddLine, to the transaction `number` (found as RequireHeaderKey finds it) in one statement.
 int32_t AddLine(const Variant& account, const std::string& number, const LineValues& line);
 
+// A line that CommitTransaction posts itself, after the waiting lines, without its being
+// written as a waiting line first; `label` names it in a refusal ("The credit of invoice item 7").
+struct PostedLine {
+  LineValues values;
+  std::string label;
+};
+
 // Commits the transaction `number` (found as RequireHeaderKey finds it): one register row per
-// waiting line (a debit's amount as Withdrawal, a credit's as Deposit), each account's stored
-// balance moved by its credits minus its debits (a Null balance stays Null), the status of
-// every header with the number committed and their waiting lines removed. Nothing is written
-// unless every line names an account that exists (Invalid argument naming the line) and every
-// sum stays in the currency range (Overflow naming the account).
-void CommitTransaction(const Variant& account, const std::string& number);
+// waiting line, in their order, then one per line of `posted` (a debit's amount as Withdrawal,
+// a credit's as Deposit), each account's stored balance moved by its credits minus its debits
+// (a Null balance stays Null), the status of every header with the number committed and their
+// waiting lines removed. Nothing is written unless every line names an account that exists
+// (Invalid argument naming the line) and every sum stays in the currency range (Overflow
+// naming the account).
+void CommitTransaction(const Variant& account, const std::string& number, std::span<const PostedLine> posted = {});
 
 // Removes the transaction `number` (as StoredNumberArgument gives it) completely: its waiting
 // lines, its register rows (the stored balance of each account they name restored) and its

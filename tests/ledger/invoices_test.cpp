@@ -480,7 +480,20 @@ TEST_F(Invoices, EveryCallIsAllOrNothing) {
   Line(pending, "A", "100", 2, code);
   const std::string before = Everything();
 
-  FailingAt("BEFORE INSERT ON ACTransLogWIP WHEN NEW.IsDebit=1", [&] { Issue(pending); });
+  // The receivable debit is the last register row the issue writes.
+  FailingAt("BEFORE INSERT ON ACTransaction WHEN NEW.Withdrawal>0", [&] { Issue(pending); });
+  EXPECT_EQ(Everything(), before);
+  // A line whose account is gone is named, and nothing is posted.
+  const std::string items = "UPDATE ACInvoiceItem SET AccountID=";
+  const std::string of_pending = " WHERE Parent=" + std::to_string(pending);
+  Exec(items + "99" + of_pending);
+  const Error gone = CaptureError([&] { Issue(pending); });
+  Exec(items + "40" + of_pending);
+  EXPECT_EQ(gone.number(), kInvalidArgument);
+  EXPECT_NE(gone.description().find("The credit of invoice item "), std::string::npos) << gone.description();
+  EXPECT_NE(gone.description().find(" names account 99, which does not exist; nothing is committed."),
+            std::string::npos)
+      << gone.description();
   EXPECT_EQ(Everything(), before);
   FailingAt("BEFORE INSERT ON ACInvoice", [&] { Enter({.comment = "May order"}); });
   EXPECT_EQ(Everything(), before);
