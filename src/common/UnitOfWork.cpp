@@ -62,18 +62,22 @@ Queues& queues() {
 constexpr off_t kEntryByte = 0;
 constexpr off_t kTurnByte = 1;
 
-// Sets (F_WRLCK) or clears (F_UNLCK) this descriptor's lock on one byte without waiting; false
-// when another holder has it.
-bool SetByteLock(int fd, off_t byte, short type) {
+// Sets (F_WRLCK) or clears (F_UNLCK) this descriptor's lock on `count` bytes from `byte` without
+// waiting, all of them or none; false when another holder has any of them.
+bool SetByteLock(int fd, off_t byte, short type, off_t count = 1) {
   struct flock lock {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
   lock.l_start = byte;
-  lock.l_len = 1;
+  lock.l_len = count;
   return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
 bool TryLockByte(int fd, off_t byte) { return SetByteLock(fd, byte, F_WRLCK); }
+
+// The entry and the turn at once, as a writer that finds both free would take them one by one.
+static_assert(kTurnByte == kEntryByte + 1);
+bool TryLockEntryAndTurn(int fd) { return SetByteLock(fd, kEntryByte, F_WRLCK, 2); }
 
 void UnlockByte(int fd, off_t byte) { static_cast<void>(SetByteLock(fd, byte, F_UNLCK)); }
 
@@ -152,6 +156,10 @@ WriterTurn::WriterTurn(const std::string& key, EngineConnection& connection) : k
   }
   lock_fd_ = kept.fd;
   if (lock_fd_ < 0) return;  // cannot be created here: only this process's threads queue
+  if (TryLockEntryAndTurn(lock_fd_)) {
+    UnlockByte(lock_fd_, kEntryByte);
+    return;
+  }
   if (LockByteBy(lock_fd_, kEntryByte, deadline)) {
     const bool turn = LockByteBy(lock_fd_, kTurnByte, deadline);
     UnlockByte(lock_fd_, kEntryByte);
