@@ -1,9 +1,11 @@
 // The engine layer as a long-lived process sees it: a bounded statement cache, the Overflow
 // mapping, refused paths, writers that queue, and company files that can only be read.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,6 +73,43 @@ TEST(Engine, StatementCacheStaysBoundedAndFilesStatementsUnderTheTextAskedFor) {
   }
   EXPECT_EQ(connection->CachedStatementCount(), kept);
   ReturnConnection(key, std::move(connection));
+}
+
+// A write keeps its statement journal in memory: a statement that changes many pages makes no
+// file in the engine's temporary folder, where the same statement on a plain connection does.
+TEST(Engine, AWritesStatementJournalMakesNoTemporaryFile) {
+  LEDGERKIT_FILE_ONLY("statement journals are the file engine's");
+  TempCompany company;
+  ASSERT_EQ(testing::RawExec(company.path(),
+                             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<3000) "
+                             "INSERT INTO ACAccount (Parent,AccountNumber,Name) SELECT 1, 10000+i, 'Account '||i FROM n"),
+            "");
+  const fs::path folder = fs::path(company.path()).parent_path() / "temporaries";
+  fs::create_directory(folder);
+  // Read by the engine whenever it names a temporary file; no other thread uses SQLite here.
+  sqlite3_temp_directory = sqlite3_mprintf("%s", folder.c_str());
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0);
+  const auto made_a_file = [&] {
+    alignas(inotify_event) char events[4096];
+    return ::read(watch, events, sizeof events) > 0;
+  };
+  const std::string rename = "UPDATE ACAccount SET Name=Name||' renamed' WHERE ACAccountID>1";
+
+  UnitOfWork::Run(company.account(), Access::kWrite, [&] { OpenRecordset(company.account(), rename); });
+  EXPECT_FALSE(made_a_file());
+  // A read goes back to the engine's default, so that a large sort spills to a file.
+  Variant where;
+  UnitOfWork::Run(company.account(), Access::kRead,
+                  [&] { where = OpenRecordset(company.account(), "PRAGMA temp_store")->Field(0); });
+  EXPECT_EQ(ToText(where), "0");
+  EXPECT_EQ(testing::RawExec(company.path(), "BEGIN; " + rename + "; COMMIT;"), "");
+  EXPECT_TRUE(made_a_file()) << "the statement's journal is large enough to spill on the engine's defaults";
+
+  ::close(watch);
+  sqlite3_free(sqlite3_temp_directory);
+  sqlite3_temp_directory = nullptr;
 }
 
 TEST(Engine, OverflowRaisedByATriggerReachesCallersAsRuntimeErrorSix) {

@@ -411,6 +411,8 @@ std::string MoneySql(const std::string& column) { return MoneySql(column, OnPost
 
 uint64_t CompanyLockStatements() { return OnPostgres() ? 1 : 0; }
 
+uint64_t TemporariesSwitchStatements() { return OnPostgres() ? 0 : 1; }
+
 std::string RealSql(const std::string& column) {
   if (!OnPostgres()) return column;
   return "(CASE WHEN " + column + "=trunc(" + column + ") AND abs(" + column + ")<1e15 THEN trunc(" + column +

@@ -96,6 +96,10 @@ std::string MoneySql(const std::string& column, const std::string& company);
 // The statements a writing unit of work runs to take the company lock (EngineConnection::
 // LockCompany): none on the file, whose write transaction holds it whole; one on a server.
 uint64_t CompanyLockStatements();
+// The statements a connection runs when it goes from reading to writing or back, moving its
+// temporaries (statement journals, sorts) between memory and files: one on the file, none on a
+// server.
+uint64_t TemporariesSwitchStatements();
 
 // A stored REAL column as text the way the file engine writes one in SQL ("7.0", "7.5"): on the
 // server, a whole number gains ".0" as there.
