@@ -35,9 +35,9 @@ using db::ACTransLogWIP;
 // The owner of new rows: the company record, as services::CompanyRecord finds it.
 constexpr const char* kCompanyKeySql = "(SELECT MIN(ISubScriberID) FROM ISubScriber WHERE ISubScriberID>0)";
 
-// Accounts whose balances one statement writes: well under every engine's limit on a
+// Accounts one statement reads or writes the balances of: well under every engine's limit on a
 // statement's markers, and few enough shapes of the statement to keep each compiled.
-constexpr size_t kBalancesPerStatement = 100;
+constexpr size_t kAccountsPerStatement = 100;
 
 std::string Text(const Variant& value) { return value.IsNull() ? std::string() : ToText(value); }
 
@@ -105,8 +105,8 @@ void WriteBalances(const Variant& account, const std::map<int32_t, PostedAccount
   for (const auto& [key, posted] : accounts) {
     if (posted.balance) balances.emplace_back(key, *posted.balance);
   }
-  for (size_t start = 0; start < balances.size(); start += kBalancesPerStatement) {
-    const size_t count = std::min(kBalancesPerStatement, balances.size() - start);
+  for (size_t start = 0; start < balances.size(); start += kAccountsPerStatement) {
+    const size_t count = std::min(kAccountsPerStatement, balances.size() - start);
     // The first row's markers typed: a server types the columns of a VALUES list by its rows, and
     // would take untyped markers as text, which a key cannot be compared with.
     Sql rows("(VALUES (CAST(", kValue, " AS BIGINT),CAST(", kValue, " AS BIGINT))");
@@ -122,6 +122,94 @@ void WriteBalances(const Variant& account, const std::map<int32_t, PostedAccount
   }
 }
 
+// Rows a batch statement of the recorder writes: headers of 9 values and register rows of 7,
+// well within every engine's limit of markers.
+constexpr int kHeadersPerStatement = 64;
+constexpr int kRowsPerStatement = 128;
+
+constexpr const char* kHeaderColumns =
+    "INSERT INTO ACTransLog (Parent,LogDate,TransactionDate,Description,TransactionNumber,TransLogStatus,UserName,"
+    "TransType,Amount) VALUES ";
+constexpr int kHeaderValues = 9;
+constexpr const char* kRowColumns =
+    "INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,TransType) "
+    "VALUES ";
+constexpr int kRowValues = 7;
+
+// An INSERT of `rows` rows of `values` markers each after `columns`.
+Sql MultiRowInsert(const char* columns, int values, int rows) {
+  const Sql row = Sql("(", ValueList(static_cast<size_t>(values)), ")");
+  Sql sql(columns);
+  for (int i = 0; i < rows; ++i) {
+    if (i > 0) sql += ",";
+    sql += row;
+  }
+  return sql + ";";
+}
+
+// Rows bound to a statement of `capacity` rows, run when it is full; the values are kept until
+// then, for the shorter statement that writes the rest.
+class RowBatch {
+ public:
+  RowBatch(EngineConnection& connection, const char* columns, int values, int capacity)
+      : connection_(connection), columns_(columns), values_(values), capacity_(capacity) {}
+
+  // Binds one row (its values converted and checked now, failing as BindParameter fails) and
+  // runs the statement when it is full.
+  void Add(std::vector<Parameter> row) {
+    if (!full_) full_ = connection_.Prepare(MultiRowInsert(columns_, values_, capacity_));
+    const int first = static_cast<int>(pending_.size()) * values_;
+    for (int i = 0; i < values_; ++i) BindParameter(*full_, first + i + 1, row[i]);
+    pending_.push_back(std::move(row));
+    if (static_cast<int>(pending_.size()) == capacity_) {
+      while (full_->Step()) {
+      }
+      full_->Reset();
+      pending_.clear();
+    }
+  }
+
+  // Writes the rows still pending.
+  void Flush() {
+    if (pending_.empty()) return;
+    const auto rest = connection_.Prepare(MultiRowInsert(columns_, values_, static_cast<int>(pending_.size())));
+    for (size_t row = 0; row < pending_.size(); ++row) {
+      for (int i = 0; i < values_; ++i) BindParameter(*rest, static_cast<int>(row) * values_ + i + 1, pending_[row][i]);
+    }
+    while (rest->Step()) {
+    }
+    pending_.clear();
+  }
+
+ private:
+  EngineConnection& connection_;
+  const char* columns_;
+  int values_;
+  int capacity_;
+  std::unique_ptr<EngineStatement> full_;
+  std::vector<std::vector<Parameter>> pending_;
+};
+
+// The values of the register row of one line of the transaction `number`: a debit's amount as
+// its Withdrawal, a credit's as its Deposit, the other 0; in kRowColumns' order.
+std::vector<Parameter> RegisterRow(int32_t account_id, const Variant& date, const Variant& description, Side side,
+                                   Currency amount, const Variant& number, const Variant& type) {
+  const bool is_debit = side == Side::kDebit;
+  return {Param(ACTransaction::Parent, account_id), Param(ACTransaction::TransactionDate, date),
+          Param(ACTransaction::Description, description),
+          Param(ACTransaction::Withdrawal, is_debit ? amount : Currency()),
+          Param(ACTransaction::Deposit, is_debit ? Currency() : amount),
+          Param(ACTransaction::TransactionNumber, number), Param(ACTransaction::TransType, type)};
+}
+
+
+// The accounts of `count` keys (markers), each row as ReadPosted reads it from column 0.
+Sql PostedAccountsSql(size_t count) {
+  return Sql("SELECT a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " + RegisterTotalsAmountsSql("t") +
+                 " FROM ACAccount a" + RegisterTotalsJoinSql("t", "a.ACAccountID") + " WHERE a.ACAccountID IN (",
+             ValueList(count), ");");
+}
+
 // Reads the accounts the `posted` lines name that `accounts` does not hold yet, a hundred to a
 // statement, as the commit's own read gives them; then every posted line must name one that
 // exists. `transaction` is the number as the messages give it.
@@ -134,12 +222,10 @@ void ReadPostedAccounts(const Variant& account, const std::string& transaction, 
       wanted.push_back(*key);
     }
   }
-  for (size_t start = 0; start < wanted.size(); start += kBalancesPerStatement) {
-    const size_t count = std::min(kBalancesPerStatement, wanted.size() - start);
+  for (size_t start = 0; start < wanted.size(); start += kAccountsPerStatement) {
+    const size_t count = std::min(kAccountsPerStatement, wanted.size() - start);
     Command read(account);
-    read.SetText(Sql("SELECT a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " + RegisterTotalsAmountsSql("t") +
-                         " FROM ACAccount a" + RegisterTotalsJoinSql("t", "a.ACAccountID") + " WHERE a.ACAccountID IN (",
-                     ValueList(count), ");"));
+    read.SetText(PostedAccountsSql(count));
     for (size_t i = start; i < start + count; ++i) read.Bind(ACAccount::ACAccountID, wanted[i]);
     for (const auto rows = read.ExecuteQuery(); !rows->AtEOF(); rows->MoveNext()) {
       const Variant key = rows->Field(0);
@@ -157,30 +243,15 @@ void ReadPostedAccounts(const Variant& account, const std::string& transaction, 
 }
 
 // Writes the register rows of the `posted` lines of the header whose date, number and type are
-// given, in their order, a hundred rows to a statement.
+// given, in their order, as the recorder writes its rows.
 void InsertPostedLines(const Variant& account, const Variant& date, const Variant& number, const Variant& type,
                        std::span<const PostedLine> posted) {
-  constexpr size_t kRowsPerStatement = 100;
-  for (size_t start = 0; start < posted.size(); start += kRowsPerStatement) {
-    const size_t count = std::min(kRowsPerStatement, posted.size() - start);
-    Sql sql("INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,"
-            "TransType) VALUES ");
-    Command insert(account);
-    for (size_t i = start; i < start + count; ++i) {
-      const LineValues& line = posted[i].values;
-      const bool debit = line.side == Side::kDebit;
-      sql += Sql(i == start ? "(" : ",(", ValueList(7), ")");
-      insert.Bind(ACTransaction::Parent, *line.account_id);
-      insert.Bind(ACTransaction::TransactionDate, date);
-      insert.Bind(ACTransaction::Description, OrNull(line.description));
-      insert.Bind(ACTransaction::Withdrawal, debit ? line.amount : Currency());
-      insert.Bind(ACTransaction::Deposit, debit ? Currency() : line.amount);
-      insert.Bind(ACTransaction::TransactionNumber, number);
-      insert.Bind(ACTransaction::TransType, type);
-    }
-    insert.SetText(Sql(sql + ";"));
-    insert.Execute();
+  RowBatch rows(UnitOfWork::Active(account)->connection(), kRowColumns, kRowValues, kRowsPerStatement);
+  for (const PostedLine& line : posted) {
+    const LineValues& values = line.values;
+    rows.Add(RegisterRow(*values.account_id, date, OrNull(values.description), values.side, values.amount, number, type));
   }
+  rows.Flush();
 }
 
 }  // namespace
@@ -389,12 +460,11 @@ void CommitTransaction(const Variant& account, const std::string& number, std::s
   // of range) and its credit-positive balance: a credit adds, a debit subtracts. Every sum is
   // checked here, so the account is named and the statements below cannot fail on one.
   for (const Line& line : lines) {
-    const bool is_debit = line.is_debit;
-    const Currency amount = line.amount;
     PostedAccount& moved = accounts.at(line.account_id);
-    CheckedSum(moved, "register totals", [&] { MoveTotal(is_debit ? moved.debits : moved.credits, amount, true); });
+    const Currency amount = line.amount;
+    CheckedSum(moved, "register totals", [&] { MoveTotal(line.is_debit ? moved.debits : moved.credits, amount, true); });
     if (!moved.balance) continue;
-    CheckedSum(moved, "balance", [&] { moved.balance = is_debit ? *moved.balance - amount : *moved.balance + amount; });
+    CheckedSum(moved, "balance", [&] { moved.balance = line.is_debit ? *moved.balance - amount : *moved.balance + amount; });
   }
 
   auto status = RowWrite::Of<ACTransLog>();
@@ -498,78 +568,6 @@ void AbortTransaction(const Variant& account, const std::optional<std::string>& 
 
 namespace ledgerkit::services {
 
-namespace {
-
-// Rows a batch statement of the recorder writes: headers of 9 values and register rows of 7,
-// well within every engine's limit of markers.
-constexpr int kHeadersPerStatement = 64;
-constexpr int kRowsPerStatement = 128;
-
-constexpr const char* kHeaderColumns =
-    "INSERT INTO ACTransLog (Parent,LogDate,TransactionDate,Description,TransactionNumber,TransLogStatus,UserName,"
-    "TransType,Amount) VALUES ";
-constexpr int kHeaderValues = 9;
-constexpr const char* kRowColumns =
-    "INSERT INTO ACTransaction (Parent,TransactionDate,Description,Withdrawal,Deposit,TransactionNumber,TransType) "
-    "VALUES ";
-constexpr int kRowValues = 7;
-
-// An INSERT of `rows` rows of `values` markers each after `columns`.
-Sql MultiRowInsert(const char* columns, int values, int rows) {
-  const Sql row = Sql("(", ValueList(static_cast<size_t>(values)), ")");
-  Sql sql(columns);
-  for (int i = 0; i < rows; ++i) {
-    if (i > 0) sql += ",";
-    sql += row;
-  }
-  return sql + ";";
-}
-
-// Rows bound to a statement of `capacity` rows, run when it is full; the values are kept until
-// then, for the shorter statement that writes the rest.
-class RowBatch {
- public:
-  RowBatch(EngineConnection& connection, const char* columns, int values, int capacity)
-      : connection_(connection), columns_(columns), values_(values), capacity_(capacity) {}
-
-  // Binds one row (its values converted and checked now, failing as BindParameter fails) and
-  // runs the statement when it is full.
-  void Add(std::vector<Parameter> row) {
-    if (!full_) full_ = connection_.Prepare(MultiRowInsert(columns_, values_, capacity_));
-    const int first = static_cast<int>(pending_.size()) * values_;
-    for (int i = 0; i < values_; ++i) BindParameter(*full_, first + i + 1, row[i]);
-    pending_.push_back(std::move(row));
-    if (static_cast<int>(pending_.size()) == capacity_) {
-      while (full_->Step()) {
-      }
-      full_->Reset();
-      pending_.clear();
-    }
-  }
-
-  // Writes the rows still pending.
-  void Flush() {
-    if (pending_.empty()) return;
-    const auto rest = connection_.Prepare(MultiRowInsert(columns_, values_, static_cast<int>(pending_.size())));
-    for (size_t row = 0; row < pending_.size(); ++row) {
-      for (int i = 0; i < values_; ++i) BindParameter(*rest, static_cast<int>(row) * values_ + i + 1, pending_[row][i]);
-    }
-    while (rest->Step()) {
-    }
-    pending_.clear();
-  }
-
- private:
-  EngineConnection& connection_;
-  const char* columns_;
-  int values_;
-  int capacity_;
-  std::unique_ptr<EngineStatement> full_;
-  std::vector<std::vector<Parameter>> pending_;
-};
-
-}  // namespace
-
 struct TransactionRecorder::State {
   State(const Variant& account_value, int64_t count_value)
       : account(account_value),
@@ -618,9 +616,7 @@ struct TransactionRecorder::State {
     const auto found = accounts.find(account_id);
     if (found != accounts.end()) return found->second;
     Command read(account);
-    read.SetText(Sql("SELECT a.ACAccountID, a.AccountNumber, a.Name, a.Balance, " + RegisterTotalsAmountsSql("t") +
-                         " FROM ACAccount a" + RegisterTotalsJoinSql("t", "a.ACAccountID") + " WHERE a.ACAccountID=",
-                     kValue, ";"));
+    read.SetText(PostedAccountsSql(1));
     read.Bind(ACAccount::ACAccountID, account_id);
     const auto row = read.ExecuteQuery();
     if (row->AtEOF()) {
@@ -681,12 +677,7 @@ std::string TransactionRecorder::Record(Date date, const std::string& descriptio
   for (size_t i = 0; i < lines.size(); ++i) {
     failed_line = static_cast<int>(i);
     const RecordedLine& line = lines[i];
-    const bool is_debit = line.side == Side::kDebit;
-    state.rows.Add({Param(ACTransaction::Parent, line.account_id), Param(ACTransaction::TransactionDate, date),
-                    Param(ACTransLogWIP::Description, line.description),
-                    Param(ACTransaction::Withdrawal, is_debit ? line.amount : Currency()),
-                    Param(ACTransaction::Deposit, is_debit ? Currency() : line.amount),
-                    Param(ACTransaction::TransactionNumber, number), Param(ACTransaction::TransType, type)});
+    state.rows.Add(RegisterRow(line.account_id, date, line.description, line.side, line.amount, number, type));
   }
   failed_line = -1;
   for (const RecordedLine& line : lines) {

@@ -86,9 +86,20 @@ TEST(Engine, AWritesStatementJournalMakesNoTemporaryFile) {
             "");
   const fs::path folder = fs::path(company.path()).parent_path() / "temporaries";
   fs::create_directory(folder);
-  // Read by the engine whenever it names a temporary file; no other thread uses SQLite here.
-  sqlite3_temp_directory = sqlite3_mprintf("%s", folder.c_str());
-  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  // Read by the engine whenever it names a temporary file; no other thread uses SQLite here. Put
+  // back however the test ends, with the watch.
+  struct Watched {
+    explicit Watched(const fs::path& folder) : fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+      sqlite3_temp_directory = sqlite3_mprintf("%s", folder.c_str());
+    }
+    ~Watched() {
+      if (fd >= 0) ::close(fd);
+      sqlite3_free(sqlite3_temp_directory);
+      sqlite3_temp_directory = nullptr;
+    }
+    int fd;
+  } watched(folder);
+  const int watch = watched.fd;
   ASSERT_GE(watch, 0);
   ASSERT_GE(::inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0);
   const auto made_a_file = [&] {
@@ -106,10 +117,6 @@ TEST(Engine, AWritesStatementJournalMakesNoTemporaryFile) {
   EXPECT_EQ(ToText(where), "0");
   EXPECT_EQ(testing::RawExec(company.path(), "BEGIN; " + rename + "; COMMIT;"), "");
   EXPECT_TRUE(made_a_file()) << "the statement's journal is large enough to spill on the engine's defaults";
-
-  ::close(watch);
-  sqlite3_free(sqlite3_temp_directory);
-  sqlite3_temp_directory = nullptr;
 }
 
 TEST(Engine, OverflowRaisedByATriggerReachesCallersAsRuntimeErrorSix) {
