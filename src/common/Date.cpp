@@ -126,10 +126,18 @@ int Date::day() const { return CivilFromDays(seconds_ / kSecondsPerDay).day; }
 
 std::string Date::ToStoredText() const {
   const Civil civil = CivilFromDays(seconds_ / kSecondsPerDay);
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", civil.year, civil.month, civil.day, hour(),
-                minute(), second());
-  return buffer;
+  // "YYYY-MM-DD hh:mm:ss", written digit by digit: every posted row binds a date this way.
+  std::string text = "0000-00-00 00:00:00";
+  const auto put = [&text](size_t end, int value, int digits) {
+    for (int i = 0; i < digits; ++i, value /= 10) text[end - i] = static_cast<char>('0' + value % 10);
+  };
+  put(3, civil.year, 4);  // a Date's year is 1 to 9999
+  put(6, civil.month, 2);
+  put(9, civil.day, 2);
+  put(12, hour(), 2);
+  put(15, minute(), 2);
+  put(18, second(), 2);
+  return text;
 }
 
 std::string Date::ToText() const {

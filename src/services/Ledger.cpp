@@ -148,24 +148,34 @@ Sql MultiRowInsert(const char* columns, int values, int rows) {
 }
 
 // Rows bound to a statement of `capacity` rows, run when it is full; the values are kept until
-// then, for the shorter statement that writes the rest.
+// then, for the shorter statement that writes the rest. A caller that knows how many rows are
+// to come says so first (Expect): each statement is then made for the rows it will write, and
+// no row is bound twice.
 class RowBatch {
  public:
   RowBatch(EngineConnection& connection, const char* columns, int values, int capacity)
       : connection_(connection), columns_(columns), values_(values), capacity_(capacity) {}
 
+  // The rows the next Adds bring, before any of them.
+  void Expect(size_t rows) { expected_ = rows; }
+
   // Binds one row (its values converted and checked now, failing as BindParameter fails) and
   // runs the statement when it is full.
   void Add(std::vector<Parameter> row) {
-    if (!full_) full_ = connection_.Prepare(MultiRowInsert(columns_, values_, capacity_));
+    if (!statement_) {
+      rows_ = NextRows();
+      statement_ = connection_.Prepare(MultiRowInsert(columns_, values_, rows_));
+    }
     const int first = static_cast<int>(pending_.size()) * values_;
-    for (int i = 0; i < values_; ++i) BindParameter(*full_, first + i + 1, row[i]);
+    for (int i = 0; i < values_; ++i) BindParameter(*statement_, first + i + 1, row[i]);
     pending_.push_back(std::move(row));
-    if (static_cast<int>(pending_.size()) == capacity_) {
-      while (full_->Step()) {
+    if (expected_ > 0) --expected_;
+    if (static_cast<int>(pending_.size()) == rows_) {
+      while (statement_->Step()) {
       }
-      full_->Reset();
+      statement_->Reset();
       pending_.clear();
+      if (NextRows() != rows_) statement_.reset();
     }
   }
 
@@ -182,11 +192,16 @@ class RowBatch {
   }
 
  private:
+  // The rows the next statement is made for.
+  int NextRows() const { return expected_ > 0 ? static_cast<int>(std::min<size_t>(expected_, capacity_)) : capacity_; }
+
   EngineConnection& connection_;
   const char* columns_;
   int values_;
   int capacity_;
-  std::unique_ptr<EngineStatement> full_;
+  size_t expected_ = 0;  // rows the caller said are still to come
+  int rows_ = 0;         // the rows `statement_` writes
+  std::unique_ptr<EngineStatement> statement_;
   std::vector<std::vector<Parameter>> pending_;
 };
 
@@ -247,6 +262,7 @@ void ReadPostedAccounts(const Variant& account, const std::string& transaction, 
 void InsertPostedLines(const Variant& account, const Variant& date, const Variant& number, const Variant& type,
                        std::span<const PostedLine> posted) {
   RowBatch rows(UnitOfWork::Active(account)->connection(), kRowColumns, kRowValues, kRowsPerStatement);
+  rows.Expect(posted.size());
   for (const PostedLine& line : posted) {
     const LineValues& values = line.values;
     rows.Add(RegisterRow(*values.account_id, date, OrNull(values.description), values.side, values.amount, number, type));

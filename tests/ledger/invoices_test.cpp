@@ -318,6 +318,24 @@ TEST_F(Invoices, AmountsAreCarriedToTheTenThousandthAndTheDebitIsTheSumOfTheCred
   EXPECT_EQ(Sql("SELECT SUM(Withdrawal)-SUM(Deposit) FROM ACTransaction"), "0");
 }
 
+TEST_F(Invoices, AnInvoiceOfHundredsOfLinesPostsEveryLineOnceInItsOrder) {
+  // More register rows than one statement writes: two full statements and a shorter one.
+  const int32_t large = Enter();
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    const std::string code = std::to_string(1000 + i);  // items post in the order of their codes
+    Line(large, code.c_str(), "1.0001", 1);
+    expected += "item " + code + ",";
+  }
+  Issue(large);
+  EXPECT_EQ(Sql("SELECT group_concat(Description,',') FROM (SELECT Description FROM ACTransaction "
+                "ORDER BY ACTransactionID)"),
+            expected + "March order");
+  EXPECT_EQ(Balances(), "12:-300.03 21:0 22:0 23:0 40:300.03 41:0");
+  EXPECT_EQ(Sql("SELECT Credits||'/'||CreditRows FROM lk_RegisterTotal WHERE AccountID=40"), "3000300/300");
+  EXPECT_EQ(Sql("SELECT Debits||'/'||DebitRows FROM lk_RegisterTotal WHERE AccountID=12"), "3000300/1");
+}
+
 TEST_F(Invoices, AnInvoiceIsPostedOnceAndIssuingItAgainChangesNothing) {
   const int32_t code = AddCode({});
   const int32_t invoice = Enter({.number = "7"});
