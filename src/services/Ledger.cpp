@@ -166,8 +166,7 @@ class RowBatch {
       rows_ = NextRows();
       statement_ = connection_.Prepare(MultiRowInsert(columns_, values_, rows_));
     }
-    const int first = static_cast<int>(pending_.size()) * values_;
-    for (int i = 0; i < values_; ++i) BindParameter(*statement_, first + i + 1, row[i]);
+    BindRow(*statement_, pending_.size(), row);
     pending_.push_back(std::move(row));
     if (expected_ > 0) --expected_;
     if (static_cast<int>(pending_.size()) == rows_) {
@@ -183,15 +182,19 @@ class RowBatch {
   void Flush() {
     if (pending_.empty()) return;
     const auto rest = connection_.Prepare(MultiRowInsert(columns_, values_, static_cast<int>(pending_.size())));
-    for (size_t row = 0; row < pending_.size(); ++row) {
-      for (int i = 0; i < values_; ++i) BindParameter(*rest, static_cast<int>(row) * values_ + i + 1, pending_[row][i]);
-    }
+    for (size_t row = 0; row < pending_.size(); ++row) BindRow(*rest, row, pending_[row]);
     while (rest->Step()) {
     }
     pending_.clear();
   }
 
  private:
+  // Binds `row` as the statement's row number `index` (from 0).
+  void BindRow(EngineStatement& statement, size_t index, const std::vector<Parameter>& row) const {
+    const int first = static_cast<int>(index) * values_;
+    for (int i = 0; i < values_; ++i) BindParameter(statement, first + i + 1, row[i]);
+  }
+
   // The rows the next statement is made for.
   int NextRows() const { return expected_ > 0 ? static_cast<int>(std::min<size_t>(expected_, capacity_)) : capacity_; }
 
