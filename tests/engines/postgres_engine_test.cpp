@@ -832,10 +832,12 @@ TEST_F(PostgresEngine, WithoutTheRightToMakeRolesReportsAreRefusedAndTheCompanyS
   Admin(PostgresServer(), kSharedGrantsTurn + "DROP OWNED BY " + clerk + "; DROP ROLE " + clerk);
 }
 
-// A thousand companies in one database, each called in turn: the process's server sessions stay
+// Three hundred companies in one database, each called in turn: the process's server sessions stay
 // within the connection cache's kept connections (8 per thread), the pool's idle sessions (4 per
-// server) and the one in use.
-TEST_F(PostgresEngine, AThousandCompaniesShareABoundedNumberOfSessions) {
+// server) and the one in use. Three hundred is twenty times that bound; a thousand took six
+// minutes of the test command, as each new company's catalog work grows with the companies
+// already in its database.
+TEST_F(PostgresEngine, ThreeHundredCompaniesShareABoundedNumberOfSessions) {
   const std::string database = Unique("lk_many");
   Admin(PostgresServer(), "DROP DATABASE IF EXISTS " + database + " WITH (FORCE)");
   ASSERT_EQ(Admin(PostgresServer(), "CREATE DATABASE " + database), "");
@@ -843,7 +845,7 @@ TEST_F(PostgresEngine, AThousandCompaniesShareABoundedNumberOfSessions) {
   const size_t query = server.find('?');
   const std::string base = server.substr(0, query);
   const std::string uri = base.substr(0, base.rfind('/') + 1) + database + "?application_name=" + database;
-  constexpr int kCompanies = 1000;
+  constexpr int kCompanies = 300;
   constexpr int kBound = 8 + 4 + 1;
   const std::string count_sql =
       "SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = '" + database + "'";
@@ -855,7 +857,7 @@ TEST_F(PostgresEngine, AThousandCompaniesShareABoundedNumberOfSessions) {
     const Variant account(uri + "&company=c" + std::to_string(i));
     EXPECT_EQ(ToText(OpenRecordset(account, "SELECT CompanyName FROM ISubScriber")->Field(0)),
               "Company " + std::to_string(i));
-    if (i % 100 == 99) most = std::max(most, std::stoi(Admin(PostgresServer(), count_sql)));
+    if (i % 30 == 29) most = std::max(most, std::stoi(Admin(PostgresServer(), count_sql)));
   }
   EXPECT_GT(most, 0);
   EXPECT_LE(most, kBound);
