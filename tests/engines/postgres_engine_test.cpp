@@ -834,9 +834,9 @@ TEST_F(PostgresEngine, WithoutTheRightToMakeRolesReportsAreRefusedAndTheCompanyS
 
 // Three hundred companies in one database, each called in turn: the process's server sessions stay
 // within the connection cache's kept connections (8 per thread), the pool's idle sessions (4 per
-// server) and the one in use. Three hundred is twenty times that bound; a thousand took six
-// minutes of the test command, as each new company's catalog work grows with the companies
-// already in its database.
+// server) and the one in use. Three hundred is more than twenty times that bound; a thousand
+// took six minutes of the test command, as a company's creation takes longer the more companies
+// its database holds.
 TEST_F(PostgresEngine, ThreeHundredCompaniesShareABoundedNumberOfSessions) {
   const std::string database = Unique("lk_many");
   Admin(PostgresServer(), "DROP DATABASE IF EXISTS " + database + " WITH (FORCE)");
