@@ -2,11 +2,11 @@
 // own client library, measured in the same run, on the same file system or server. One JSON
 // object per line: {"name", "ops_per_s", "ratio_to_raw"[, "runs", "ratio_range"][, "ms"][, counts]},
 // where the ratio is the library's time per operation over the raw loop's (lower is better) and
-// the counts of the write cases (post_debit, cheque, issue_invoice_20) are per operation:
-// "statements" from the engine's counter, "syncs" and "log_pages" from the counting VFS
-// (CountingVfs.cpp), with the raw loop's beside them as "raw_statements", "raw_syncs",
-// "raw_log_pages"; the logon_failed line instead compares two kinds of failed logon with each
-// other, and cheques_8_companies eight processes with one.
+// the counts of the write cases (post_debit, cheque, issue_invoice_20, insert_invoice_200k) are
+// per operation: "statements" from the engine's counter, "syncs" and "log_pages" from the
+// counting VFS (CountingVfs.cpp), with the raw loop's beside them as "raw_statements",
+// "raw_syncs", "raw_log_pages"; the logon_failed line instead compares two kinds of failed logon
+// with each other, and cheques_8_companies eight processes with one.
 //
 //   ledgerkit-bench [--quick] [--dir DIR | --ram] [--runs N] [--engine sqlite|postgresql] [--server URI]
 //                   [--serve [--server2 URI] [--companies N]] [--only TEXT]
@@ -543,6 +543,20 @@ bool Run(RawEngine& raw, const Options& options) {
       if (next == invoices.size()) throw std::logic_error("issue_invoice_20: no invoice entered ahead");
       company.ledger.IssueInvoice(company.account, "bench", "", invoices[next++]);
     }, enter_when_needed);
+  });
+
+  run_case("insert_invoice_200k", [&] {
+    // An invoice entered without a number beside 200,000 numbered ones: the next number is read
+    // from the end of the index of whole invoice numbers, not from every invoice.
+    Company company(raw, "insert_invoice_200k");
+    raw.Exec(company.account, raw.Numbers(200'000) +
+                                  "INSERT INTO ACInvoice (Paid,InvoiceNo,Company) SELECT -1, CAST(i AS TEXT), 'Bolt Ltd' "
+                                  "FROM n;");
+    compare_counted("insert_invoice_200k", company.account, [&] {
+      Variant number;
+      company.ledger.InsertInvoice(company.account, "bench", "", -1, "Invoice", ledgerkit::Date::FromCivil(2026, 3, 1),
+                                   number, "", "", "", 0, company.bank);
+    });
   });
 
   run_case("get_all_accounts_10k", [&] {

@@ -40,6 +40,10 @@ struct TableDef {
 struct IndexDef {
   std::string_view table;
   std::string_view columns;  // comma-separated
+  // An index of the whole numbers the one text column `columns` holds
+  // (EngineDialect::WholeNumberValue), over the rows where it holds one (WholeNumberCondition):
+  // the greatest is read from its last entry rather than from every row.
+  bool whole_numbers = false;
 };
 
 // One sum a KeptTotalsDef keeps: the amounts of `amount` (Null counting for nothing) summed
@@ -92,13 +96,19 @@ struct DeleteGuardDef {
 };
 
 class EngineConnection;
+class EngineDialect;
+
+// The CREATE INDEX statement of `index` in `dialect`'s words, under the name the index always
+// has; `if_missing` leaves an index of that name that is there (an upgrade meets the indexes of
+// companies written by earlier libraries).
+std::string IndexSql(const IndexDef& index, const EngineDialect& dialect, bool if_missing = false);
 
 // What one schema version changed, as a step the engines apply to a company of an earlier
 // version (EngineConnection::CheckSchema), in the order of the catalog's list.
 enum class SchemaStepKind {
   kAddTable,         // `table`, with the columns it has at that step (ColumnsAtStep)
   kAddColumn,        // `column` added to `table`; existing rows take its default
-  kAddIndex,         // an index on `table` (`columns`), as the catalog's indexes are made
+  kAddIndex,         // an index on `table` (`columns`, `whole_numbers`), as the catalog's indexes are made
   kRedefineColumns,  // every table there takes the catalog's definition of each of its columns
                      // (kind, width, letter case, the checks on its values), keeping every row
   kBackfill,         // `backfill` fills what earlier steps added, in the upgrade's transaction
@@ -116,6 +126,7 @@ struct SchemaStep {
   std::string_view columns = {};      // kAddIndex: comma-separated
   std::string_view name = {};         // kBackfill: what it fills, for the engine's messages
   SchemaBackfill backfill = nullptr;  // kBackfill
+  bool whole_numbers = false;         // kAddIndex: as IndexDef::whole_numbers
 };
 
 struct Catalog {

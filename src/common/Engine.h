@@ -90,6 +90,10 @@ class EngineDialect {
   // A condition true when the text column `column` holds a whole decimal number: one or more of
   // the digits 0-9 and nothing else (no sign, blank or point). False for Null and ''.
   virtual std::string WholeNumberCondition(std::string_view column) const = 0;
+  // An expression giving the number such a column holds, exactly however many digits it has
+  // (an engine may hold those beyond its integers at its greatest integer): what a whole-number
+  // index orders by (IndexDef::whole_numbers), so a statement written with it is served by one.
+  virtual std::string WholeNumberValue(std::string_view column) const = 0;
   // A condition true when `column` holds an exact whole number: false for Null and, on an engine
   // whose columns take any value, for a REAL or text stored in a number column.
   virtual std::string HoldsIntegerCondition(std::string_view column) const = 0;

@@ -60,6 +60,7 @@ constexpr IndexDef kIndexes[] = {
     {"ACTransaction", "TransactionNumber"},
     {"ACInvoice", "TransactionNumber"},
     {"ACInvoice", "Paid"},
+    {"ACInvoice", "InvoiceNo", true},  // the next invoice number follows the greatest
     {"ACInvoiceItem", "Parent,ItemCode"},
     {"ACInvoiceItem", "TaxID"},
     {"CITaxCode", "Parent,TaxCode"},
@@ -117,7 +118,7 @@ void FillUserKeys(EngineConnection& connection) {
 
 // Version 2: text sorted and matched without regard to letter case, money columns that hold
 // exact counts only (on a server, companies began here). Version 3: the statement lines
-// imported on each bank account.
+// imported on each bank account. Version 4: the index of whole invoice numbers.
 constexpr SchemaStep kSteps[] = {
     {2, SchemaStepKind::kRedefineColumns},
     {2, SchemaStepKind::kAddIndex, db::IUser::kTable, nullptr, "UserName"},
@@ -126,6 +127,7 @@ constexpr SchemaStep kSteps[] = {
     {3, SchemaStepKind::kAddTable, db::ACStatementLine::kTable},
     {3, SchemaStepKind::kAddIndex, db::ACStatementLine::kTable, nullptr, "AccountID,StatementID"},
     {3, SchemaStepKind::kAddIndex, db::ACStatementLine::kTable, nullptr, "TransactionNumber"},
+    {4, SchemaStepKind::kAddIndex, db::ACInvoice::kTable, nullptr, "InvoiceNo", {}, nullptr, true},
 };
 
 }  // namespace
@@ -156,6 +158,15 @@ void RunBackfill(EngineConnection& connection, const SchemaStep& step) {
                                                std::string(step.name) + ") has no function to run.");
   }
   step.backfill(connection);
+}
+
+std::string IndexSql(const IndexDef& index, const EngineDialect& dialect, bool if_missing) {
+  std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
+  for (char& c : name) c = c == ',' ? '_' : c;
+  std::string sql = std::string(if_missing ? "CREATE INDEX IF NOT EXISTS " : "CREATE INDEX ");
+  if (!index.whole_numbers) return sql + name + " ON " + std::string(index.table) + " (" + std::string(index.columns) + ");\n";
+  return sql + name + "_whole ON " + std::string(index.table) + " ((" + dialect.WholeNumberValue(index.columns) +
+         ")) WHERE " + dialect.WholeNumberCondition(index.columns) + ";\n";
 }
 
 std::string RangeGuardMessage(std::string_view what) {

@@ -1,12 +1,15 @@
 // CACMgr: customer invoices. Each invoice rides on one ttINV ledger transaction: begun when the
 // invoice is entered, posted and committed when it is issued, aborted when it is deleted.
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/Command.h"
+#include "common/Engine.h"
 #include "ledgerkit/common/Convert.h"
 #include "ledgerkit/common/Error.h"
 #include "common/Operation.h"
@@ -53,18 +56,24 @@ void RequireUnposted(const Variant& account, const ACInvoice& invoice, int32_t i
       .WithArgument("InvoiceID");
 }
 
-// One more than the greatest stored invoice number that is a whole number; 1 when none is.
+// One more than the greatest stored invoice number that is a whole number; 1 when none is. The
+// greatest is the last entry of the file's index of whole invoice numbers, read as text so that
+// no count of digits is refused; numbers are whole numbers of 32 bits.
 Variant NextInvoiceNumber(const Variant& account) {
   Command command(account);
-  command.SetText(Sql("SELECT MAX(CAST(InvoiceNo AS BIGINT)) FROM ACInvoice WHERE " +
-                      command.Dialect().WholeNumberCondition("InvoiceNo") + ";"));
+  const EngineDialect& dialect = command.Dialect();
+  command.SetText(Sql("SELECT CAST(MAX(" + dialect.WholeNumberValue("InvoiceNo") + ") AS TEXT) FROM ACInvoice WHERE " +
+                      dialect.WholeNumberCondition("InvoiceNo") + ";"));
   const Variant greatest = command.ExecuteScalar();
   if (greatest.IsNull()) return 1;
-  const int32_t number = ToLong(greatest);
-  if (number == std::numeric_limits<int32_t>::max()) {
-    throw Error::Runtime(kOverflow, "Overflow: the greatest invoice number is 2147483647, so there is no next one.");
+  const std::string text = ToText(greatest);
+  int64_t number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() || number >= std::numeric_limits<int32_t>::max()) {
+    throw Error::Runtime(kOverflow,
+                         "Overflow: an invoice number is 2147483647 or greater, so there is no next one to give.");
   }
-  return number + 1;
+  return static_cast<int32_t>(number + 1);
 }
 
 // Money and dates an invoice passes on to its transaction and stores itself, converted once:

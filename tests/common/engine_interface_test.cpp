@@ -61,7 +61,7 @@ std::string Matching(const Variant& account, const std::vector<std::string>& val
 TEST(EngineInterface, ANewCompanyFileHasTheSchemaTextFilesHaveAlwaysHad) {
   LEDGERKIT_FILE_ONLY("the schema text is the file's own; the server's schema is made from the catalog");
   TempCompany company;
-  std::ifstream file(fs::path(LEDGERKIT_TEST_DATA_DIR) / "company-v3-schema.txt");
+  std::ifstream file(fs::path(LEDGERKIT_TEST_DATA_DIR) / "company-v4-schema.txt");
   ASSERT_TRUE(file.good());
   const std::string expected((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   EXPECT_EQ(SchemaText(company.path()) + "\n", expected);

@@ -43,8 +43,9 @@ TEST(Schema, NewFileHoldsOneSubscriberWithCountersAndItsPrimaryLocation) {
                       "SELECT Name||'|'||(CASE WHEN Parent=(SELECT ISubScriberID FROM ISubScriber) THEN 1 ELSE 0 END) "
                       "FROM ISubscriberLocation WHERE IsPrimary=1"),
             "Northwind Hardware|1");
-  // Every filter column has an index.
+  // Every filter column has an index (the index of whole invoice numbers is of an expression).
   for (const IndexDef& index : SchemaIndexes()) {
+    if (index.whole_numbers) continue;
     const std::string first_column(index.columns.substr(0, index.columns.find(',')));
     const std::vector<std::string> leading = testing::IndexLeadingColumns(company.path(), std::string(index.table));
     EXPECT_EQ(std::count(leading.begin(), leading.end(), first_column), 1)

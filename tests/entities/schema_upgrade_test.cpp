@@ -4,6 +4,7 @@
 // date on its first opening with write access, keeping every row, key, counter and balance.
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "common/Engine.h"
+#include "engines/sqlite/SqliteEngine.h"
 #include "ledgerkit/common/Convert.h"
 #include "ledgerkit/common/Currency.h"
 #include "ledgerkit/common/DataAccess.h"
@@ -51,6 +53,23 @@ std::string CopyVersion1(const TempCompany& company, const std::string& name = "
   const fs::path target = company.folder() / name;
   fs::copy_file(fs::path(LEDGERKIT_TEST_DATA_DIR) / "company-v1.ldb", target);
   return target.string();
+}
+
+// The steps of the engine's program that one run of `sql` on the file `path` takes
+// (SQLITE_STMTSTATUS_VM_STEP): a count that grows with the rows a statement goes through.
+int StatementSteps(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* statement = nullptr;
+  int steps = -1;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+    }
+    steps = sqlite3_stmt_status(statement, SQLITE_STMTSTATUS_VM_STEP, 0);
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return steps;
 }
 
 std::string Join(const std::shared_ptr<EntityCollection>& collection, const char* property) {
@@ -192,7 +211,8 @@ TEST(SchemaVersion2, AVersion1FileThatMayOnlyBeReadIsRefusedWithTheWayOut) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_TRUE(outcome.starts_with("5|The company file " + readonly +
-                                  " has schema version 1; open it once with write access to bring it to version 3."))
+                                  " has schema version 1; open it once with write access to bring it to version " +
+                                  std::to_string(kSchemaVersion) + "."))
       << outcome;
   ::chmod(readonly.c_str(), 0644);
   EXPECT_EQ(RawScalar(readonly, "PRAGMA user_version"), "1");
@@ -204,16 +224,20 @@ TEST(SchemaVersion2, CompaniesOfOtherVersionsAreRefusedClearly) {
   // A file of a version this library does not know is refused, unchanged.
   // (Checked on a thread of its own: connections are kept per thread, and the version is read
   // when a connection is opened.)
-  ASSERT_EQ(RawExec(company.path(), server ? "UPDATE lk_Schema SET Version=4;" : "PRAGMA user_version=4;"), "");
+  const std::string newer_version = std::to_string(kSchemaVersion + 1);
+  ASSERT_EQ(RawExec(company.path(), server ? "UPDATE lk_Schema SET Version=" + newer_version + ";"
+                                           : "PRAGMA user_version=" + newer_version + ";"),
+            "");
   Error newer(0, "", "");
   std::thread([&] { newer = CaptureError([&] { CAccountMgr().GetAccountInfo(company.path()); }); }).join();
   EXPECT_EQ(newer.number(), kInvalidArgument);
   // A company on a server is named by its schema, a file by its path.
   const std::string named = server ? "The company " + company.folder().filename().string() : "The company file " + company.path();
   EXPECT_TRUE(newer.description().starts_with(named +
-                                              " has schema version 4, which this library (schema version 3) cannot open."))
+                                              " has schema version " + newer_version + ", which this library (schema version " +
+                                              std::to_string(kSchemaVersion) + ") cannot open."))
       << newer.description();
-  EXPECT_EQ(RawScalar(company.path(), server ? "SELECT Version FROM lk_Schema" : "PRAGMA user_version"), "4");
+  EXPECT_EQ(RawScalar(company.path(), server ? "SELECT Version FROM lk_Schema" : "PRAGMA user_version"), newer_version);
 }
 
 TEST(SchemaVersion3, ACompanyOfVersion2GainsTheStatementLinesAndKeepsItsBooks) {
@@ -237,7 +261,50 @@ TEST(SchemaVersion3, ACompanyOfVersion2GainsTheStatementLinesAndKeepsItsBooks) {
   for (const CheckFinding& finding : CheckCompanyFile(company.path())) ADD_FAILURE() << finding.kind << ": " << finding.message;
 }
 
-// The company's catalog with one version more, which only its steps describe: version 4 gives
+TEST(SchemaVersion4, ACompanyOfVersion3GainsTheIndexOfWholeInvoiceNumbersThatNumberingReads) {
+  TempCompany company;
+  const bool server = testing::OnPostgres();
+  const std::string index_sql = server ? "SELECT COUNT(*) FROM pg_indexes WHERE schemaname=current_schema() AND "
+                                         "indexname='ix_acinvoice_invoiceno_whole'"
+                                       : "SELECT COUNT(*) FROM sqlite_master WHERE name='ix_ACInvoice_InvoiceNo_whole'";
+  ASSERT_EQ(RawExec(company.path(), "INSERT INTO ACAccount (Parent, AccountNumber, Name) VALUES (1, '1200', 'Receivable');"),
+            "");
+  const int32_t receivable = std::stoi(RawScalar(company.path(), "SELECT MAX(ACAccountID) FROM ACAccount"));
+  const auto enter = [&](Variant number) {
+    CACMgr().InsertInvoice(company.account(), "", "", -1, "Sale", Date::FromCivil(2026, 3, 31), number, "", "", "",
+                           Currency::FromUnits(5), receivable);
+    return ToText(number);
+  };
+  std::thread([&] {
+    for (const char* number : {"41", "A-99", "007"}) enter(number);
+  }).join();
+  // As version 3 left a company: no such index.
+  std::thread([&] {
+    ASSERT_EQ(RawExec(company.path(), server ? "DROP INDEX ix_ACInvoice_InvoiceNo_whole; UPDATE lk_Schema SET Version=3;"
+                                             : "DROP INDEX ix_ACInvoice_InvoiceNo_whole; PRAGMA user_version=3;"),
+              "");
+  }).join();
+  EXPECT_EQ(RawScalar(company.path(), index_sql), "0");
+  // The first connection with write access makes it; the next number follows the greatest.
+  std::thread([&] { EXPECT_EQ(enter(""), "42"); }).join();
+  EXPECT_EQ(RawScalar(company.path(), server ? "SELECT Version FROM lk_Schema" : "PRAGMA user_version"),
+            std::to_string(kSchemaVersion));
+  EXPECT_EQ(RawScalar(company.path(), index_sql), "1");
+  for (const CheckFinding& finding : CheckCompanyFile(company.path())) ADD_FAILURE() << finding.kind << ": " << finding.message;
+  if (server) return;
+  // The greatest is read from the end of the index: a thousand invoices more add no step to the
+  // statement that finds it.
+  const std::string greatest = "SELECT MAX(" + SqliteEngineDialect().WholeNumberValue("InvoiceNo") +
+                               ") FROM ACInvoice WHERE " + SqliteEngineDialect().WholeNumberCondition("InvoiceNo");
+  const int steps = StatementSteps(company.path(), greatest);
+  ASSERT_EQ(RawExec(company.path(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<1000) "
+                                    "INSERT INTO ACInvoice (Paid, InvoiceNo) SELECT -1, i FROM n;"),
+            "");
+  EXPECT_EQ(StatementSteps(company.path(), greatest), steps);
+  EXPECT_EQ(RawScalar(company.path(), greatest), "1000");
+}
+
+// The company's catalog with one version more, which only its steps describe: the next version gives
 // each account a count of its register rows, 0 for a row that leaves it out, and the time it was
 // counted (a default the file cannot add in place: its table is made anew), and fills the count.
 constexpr ColumnDef kRegisterRows{"RegisterRows", FieldType::kLong, 0, ColumnDefault::kZero};
@@ -267,9 +334,9 @@ void CountRegisterRowsThenFail(EngineConnection& connection) {
   throw Error::Runtime(kInvalidArgument, "The register rows of account 2 could not be counted.");
 }
 
-class Version4 {
+class NextVersion {
  public:
-  explicit Version4(SchemaBackfill fill) : base_(CompanyCatalog()) {
+  explicit NextVersion(SchemaBackfill fill) : base_(CompanyCatalog()) {
     for (const TableDef& table : base_.tables) {
       if (table.name != "ACAccount") continue;
       account_columns_.assign(table.columns.begin(), table.columns.end());
@@ -280,16 +347,17 @@ class Version4 {
       tables_.push_back(table.name == "ACAccount" ? TableDef{table.name, account_columns_} : table);
     }
     steps_.assign(base_.steps.begin(), base_.steps.end());
-    steps_.push_back({4, SchemaStepKind::kAddColumn, "ACAccount", &kRegisterRows});
-    steps_.push_back({4, SchemaStepKind::kAddColumn, "ACAccount", &kCountedAt});
-    steps_.push_back({4, SchemaStepKind::kBackfill, {}, nullptr, {}, "the register rows of each account", fill});
+    steps_.push_back({kNext, SchemaStepKind::kAddColumn, "ACAccount", &kRegisterRows});
+    steps_.push_back({kNext, SchemaStepKind::kAddColumn, "ACAccount", &kCountedAt});
+    steps_.push_back({kNext, SchemaStepKind::kBackfill, {}, nullptr, {}, "the register rows of each account", fill});
     catalog_ = base_;
     catalog_.tables = tables_;
-    catalog_.version = 4;
+    catalog_.version = kNext;
     catalog_.steps = steps_;
   }
-  Version4(const Version4&) = delete;
-  Version4& operator=(const Version4&) = delete;
+  NextVersion(const NextVersion&) = delete;
+  NextVersion& operator=(const NextVersion&) = delete;
+  static constexpr int32_t kNext = kSchemaVersion + 1;
   const Catalog& catalog() const { return catalog_; }
 
  private:
@@ -329,37 +397,40 @@ TEST(SchemaSteps, ALaterVersionDescribedOnlyByItsStepsIsAppliedWholeOrNotAtAll) 
     return counts;
   };
 
-  // A fill that fails undoes the whole upgrade: the company stays at version 3, without the
+  // A fill that fails undoes the whole upgrade: the company stays at its version, without the
   // column, every row as it was; the error is the fill's own.
   {
-    const Version4 failing(CountRegisterRowsThenFail);
+    const NextVersion failing(CountRegisterRowsThenFail);
     const auto connection = OpenEngine(BuildConnectionString(company.path()));
     const Error error = CaptureError([&] { connection->CheckSchema(failing.catalog()); });
     EXPECT_EQ(error.number(), kInvalidArgument);
     EXPECT_EQ(error.description(), "The register rows of account 2 could not be counted.");
   }
-  EXPECT_EQ(RawScalar(company.path(), version_sql), "3");
+  EXPECT_EQ(RawScalar(company.path(), version_sql), std::to_string(kSchemaVersion));
   EXPECT_NE(RawExec(company.path(), "SELECT RegisterRows FROM ACAccount;"), "");
   EXPECT_NE(RawExec(company.path(), "SELECT CountedAt FROM ACAccount;"), "");
   EXPECT_EQ(DumpTables(company.path()), books);
 
-  // The steps of version 4 on a new connection: the column, with its default on the rows that
+  // The steps of the next version on a new connection: the column, with its default on the rows that
   // were there, the counts the fill wrote, and the version.
-  const Version4 version4(CountRegisterRows);
-  OpenEngine(BuildConnectionString(company.path()))->CheckSchema(version4.catalog());
-  EXPECT_EQ(RawScalar(company.path(), version_sql), "4");
+  const NextVersion next(CountRegisterRows);
+  OpenEngine(BuildConnectionString(company.path()))->CheckSchema(next.catalog());
+  EXPECT_EQ(RawScalar(company.path(), version_sql), std::to_string(NextVersion::kNext));
   EXPECT_EQ(registers(), "2,2,0");
   EXPECT_EQ(RawScalar(company.path(), "SELECT COUNT(*) FROM ACAccount WHERE CountedAt IS NOT NULL"), "3");
   EXPECT_EQ(DumpTables(company.path()), books);
   // Once there, a second opening with the same catalog changes nothing.
   ASSERT_EQ(RawExec(company.path(), "UPDATE ACAccount SET RegisterRows=7 WHERE ACAccountID=" + std::to_string(idle) + ";"), "");
-  OpenEngine(BuildConnectionString(company.path()))->CheckSchema(version4.catalog());
+  OpenEngine(BuildConnectionString(company.path()))->CheckSchema(next.catalog());
   EXPECT_EQ(registers(), "2,2,7");
 
   // The books are whole, and the company's rules were made again after the steps: a library of
-  // version 3 (the mark set back; the added column changes none of its rows) posts on the
+  // this version (the mark set back; the added column changes none of its rows) posts on the
   // upgraded company, the kept totals follow, and the check finds nothing.
-  ASSERT_EQ(RawExec(company.path(), server ? "UPDATE lk_Schema SET Version=3;" : "PRAGMA user_version=3;"), "");
+  const std::string current = std::to_string(kSchemaVersion);
+  ASSERT_EQ(RawExec(company.path(), server ? "UPDATE lk_Schema SET Version=" + current + ";"
+                                           : "PRAGMA user_version=" + current + ";"),
+            "");
   std::thread([&] {
     post(40);
     EXPECT_EQ(ToText(ledger.GetAccountBalance(company.account(), cash)), "390");

@@ -585,18 +585,24 @@ TEST_F(InvoiceNumbering, AnEmptyNumberIsOneMoreThanTheGreatestWholeNumberStored)
 }
 
 TEST_F(InvoiceNumbering, TheGreatestPossibleNumberHasNoSuccessor) {
-  Exec("INSERT INTO ACInvoice (Paid,Comment,InvoiceNo,Company) VALUES (-1,'old','2147483647','Bolt Ltd')");
-  const std::string before = Everything();
-  Variant number = "";
-  const Error error = CaptureError([&] { Enter({}, number); });
-  EXPECT_EQ(error.number(), kOverflow);
-  EXPECT_EQ(Occurrences(error.description(), kErrorMarker), 1) << error.description();
-  EXPECT_EQ(Everything(), before);
-  EXPECT_EQ(Counter(), "2");
+  // A stored number of more digits than any integer holds is as far past the range as the
+  // greatest number itself; each refusal consumes the transaction number it took.
+  int counter = 2;
+  for (const std::string greatest : {"099999999999999999999", "2147483647"}) {
+    Exec("DELETE FROM ACInvoice WHERE Comment='old'");
+    Exec("INSERT INTO ACInvoice (Paid,Comment,InvoiceNo,Company) VALUES (-1,'old','" + greatest + "','Bolt Ltd')");
+    const std::string before = Everything();
+    Variant number = "";
+    const Error error = CaptureError([&] { Enter({}, number); });
+    EXPECT_EQ(error.number(), kOverflow) << greatest << ": " << error.description();
+    EXPECT_EQ(Occurrences(error.description(), kErrorMarker), 1) << error.description();
+    EXPECT_EQ(Everything(), before);
+    EXPECT_EQ(Counter(), std::to_string(counter++));
+  }
 
-  number = "B-1";
+  Variant number = "B-1";
   const int32_t given = Enter({}, number);
-  EXPECT_EQ(TransactionOf(given), "2");
+  EXPECT_EQ(TransactionOf(given), "3");
 }
 
 }  // namespace

@@ -385,7 +385,7 @@ std::vector<std::string> IndexLeadingColumns(const std::string& path, const std:
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* statement = nullptr;
   const std::string sql = "SELECT i.name FROM pragma_index_list(?1) l JOIN pragma_index_info(l.name) i "
-                          "WHERE i.seqno=0 ORDER BY l.name";
+                          "WHERE i.seqno=0 AND i.name IS NOT NULL ORDER BY l.name";  // not an index of an expression
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
     sqlite3_bind_text(statement, 1, table.c_str(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(statement) == SQLITE_ROW) {

@@ -302,18 +302,9 @@ std::string TableSql(const TableDef& table) {
   return sql;
 }
 
-// The index, under the name it always has; `if_missing` leaves one of that name that is there
-// (an upgrade meets the indexes of files written by earlier libraries).
-std::string IndexSql(const IndexDef& index, bool if_missing = false) {
-  std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
-  for (char& c : name) c = c == ',' ? '_' : c;
-  return std::string(if_missing ? "CREATE INDEX IF NOT EXISTS " : "CREATE INDEX ") + name + " ON " +
-         std::string(index.table) + " (" + std::string(index.columns) + ");\n";
-}
-
 std::string IndexesSql(const Catalog& catalog) {
   std::string sql;
-  for (const IndexDef& index : catalog.indexes) sql += IndexSql(index);
+  for (const IndexDef& index : catalog.indexes) sql += IndexSql(index, PostgresEngineDialect());
   return sql;
 }
 
@@ -352,7 +343,7 @@ void ApplyStep(EngineConnection& connection, const Catalog& catalog, const Schem
       return;
     }
     case SchemaStepKind::kAddIndex:
-      connection.ExecuteControl(IndexSql(IndexDef{step.table, step.columns}, true));
+      connection.ExecuteControl(IndexSql(IndexDef{step.table, step.columns, step.whole_numbers}, connection.Dialect(), true));
       return;
     case SchemaStepKind::kRedefineColumns:
       throw Error::Runtime(kInvalidArgument, "A company on a server cannot take the schema step to version " +

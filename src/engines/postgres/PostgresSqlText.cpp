@@ -270,6 +270,10 @@ class PostgresDialect final : public EngineDialect {
     // Byte-wise: a regular expression cannot run under the columns' case-blind collation.
     return "(" + std::string(column) + " COLLATE \"C\" ~ '^[0-9]+$')";
   }
+  // NUMERIC, which takes any count of digits: a cast to an integer type would refuse a long one.
+  std::string WholeNumberValue(std::string_view column) const override {
+    return "CAST(" + std::string(column) + " AS NUMERIC)";
+  }
   // Columns hold only their own type.
   std::string HoldsIntegerCondition(std::string_view column) const override {
     return "(" + std::string(column) + " IS NOT NULL)";

@@ -396,6 +396,12 @@ class SqliteDialect final : public EngineDialect {
     const std::string c(column);
     return "(" + c + "<>'' AND " + c + " NOT GLOB '*[^0-9]*')";
   }
+  // Digits past the int64 range are read as its greatest value. The number is compared as
+  // bytes: with the column's case-blind collation carried over to it, the engine would not read
+  // the greatest from the end of the index but go through all of it.
+  std::string WholeNumberValue(std::string_view column) const override {
+    return "CAST(" + std::string(column) + " COLLATE BINARY AS INTEGER)";
+  }
   std::string HoldsIntegerCondition(std::string_view column) const override {
     return "typeof(" + std::string(column) + ")='integer'";
   }
@@ -671,6 +677,8 @@ class SqliteConnection final : public EngineConnection {
 };
 
 }  // namespace
+
+const EngineDialect& SqliteEngineDialect() { return kDialect; }
 
 std::unique_ptr<EngineConnection> OpenSqliteFile(std::string_view target, OpenMode mode) {
   std::string path(target);

@@ -28,6 +28,9 @@ std::unique_ptr<EngineConnection> OpenSqliteFile(std::string_view path, OpenMode
 // delete of an account still referred to by register rows or waiting lines).
 std::string SqliteSchemaSql(const Catalog& catalog);
 
+// The SQL forms of the engine (EngineConnection::Dialect), for the schema it writes.
+const EngineDialect& SqliteEngineDialect();
+
 // EngineConnection::CheckSchema and CreateEngineDatabase for a company file.
 void CheckSqliteSchema(EngineConnection& connection, const Catalog& catalog);
 void CreateSqliteDatabase(std::string_view path, const Catalog& catalog, const std::function<void()>& first_rows);
