@@ -2,6 +2,7 @@
 // the catalog (with the schema text files have always had), the typed transaction calls, the
 // integrity check, the checkpoint, the writers' lock file and the SQL forms of the dialect.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -65,6 +66,18 @@ TEST(EngineInterface, ANewCompanyFileHasTheSchemaTextFilesHaveAlwaysHad) {
   ASSERT_TRUE(file.good());
   const std::string expected((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   EXPECT_EQ(SchemaText(company.path()) + "\n", expected);
+}
+
+TEST(EngineInterface, TheFileEngineKeepsNoMemoryStatistics) {
+  LEDGERKIT_FILE_ONLY("the statistics are those of the file engine's allocations");
+  // Turned off before the program's first use of the engine: none of a company's allocations is
+  // counted (each count would cost a process-wide lock).
+  TempCompany company;
+  EXPECT_EQ(ToText(OpenRecordset(company.account(), "SELECT COUNT(*) FROM ACAccount;")->Field(0)), "0");
+  sqlite3_int64 used = -1, highest = -1;
+  ASSERT_EQ(sqlite3_status64(SQLITE_STATUS_MEMORY_USED, &used, &highest, 0), SQLITE_OK);
+  EXPECT_EQ(used, 0);
+  EXPECT_EQ(highest, 0);
 }
 
 TEST(EngineInterface, ANewCompanyHasTheDefaultsTheCatalogStates) {
