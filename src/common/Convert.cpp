@@ -247,9 +247,20 @@ Currency CurrencyFromText(std::string_view text) {
   return Currency::FromScaled(*scaled);
 }
 
+// Below this magnitude the double, its shortest text and its product by 10^4 as computed lie
+// within 0.01 ten-thousandths of each other: a product within 0.4 of a whole count rounds to that
+// count however its text is written, so the text need not be written out. Nearer a half, the
+// text decides.
+constexpr double kRoundedWithoutTextBelow = 1.0e9;
+
 Currency CurrencyFromDouble(double value) {
   if (!std::isfinite(value)) ThrowOverflow(DoubleToText(value), "a Currency");
   if (value == 0.0) return Currency();
+  if (std::fabs(value) < kRoundedWithoutTextBelow) {
+    const double scaled = value * Currency::kScale;
+    const double whole = std::nearbyint(scaled);
+    if (std::fabs(scaled - whole) <= 0.4) return Currency::FromScaled(static_cast<int64_t>(whole));
+  }
   const auto scaled = RoundScaled(DecimalFromDouble(value), 4);
   if (!scaled) ThrowOverflow(DoubleToText(value), "a Currency");
   return Currency::FromScaled(*scaled);

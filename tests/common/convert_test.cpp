@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -83,6 +86,30 @@ TEST(Convert, RoundsCurrencyHalfToEvenAtTheFourthDecimal) {
   EXPECT_EQ(CurrencyFromDouble(1e-300).scaled(), 0);
   EXPECT_EQ(CurrencyFromDouble(-1234.5678).scaled(), -12345678);
   EXPECT_EQ(ToCurrency(0.00015).scaled(), 2);
+
+  // Most doubles are rounded without writing out their text: the same as rounding the shortest
+  // text, for amounts of every size, for doubles a hair off a count (sums, products), and for
+  // those half a ten-thousandth off.
+  std::mt19937_64 random(20261210);
+  const auto through_text = [](double value) {
+    char text[64];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    return CurrencyFromText(std::string_view(text, static_cast<size_t>(written.ptr - text))).scaled();
+  };
+  for (int i = 0; i < 200'000; ++i) {
+    const double magnitude = std::pow(10.0, static_cast<double>(random() % 16) - 5);
+    const double count = static_cast<double>(static_cast<int64_t>(random() % 2'000'000'000) - 1'000'000'000);
+    for (const double value : {count / 10000.0 * magnitude, std::nextafter(count / 10000.0, 0.0) * magnitude,
+                               (count + 0.5) / 10000.0, count / 10000.0 * 3.0 * 1.05,
+                               std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 80) - 60)}) {
+      if (!std::isfinite(value) || std::fabs(value) >= 9.0e14) continue;
+      ASSERT_EQ(CurrencyFromDouble(value).scaled(), through_text(value)) << std::hexfloat << value;
+    }
+  }
+  for (const double edge : {999999999.99995, 1.0e9, 1000000000.00005, 999999999.99994, 0.00005, 0.000049999999}) {
+    EXPECT_EQ(CurrencyFromDouble(edge).scaled(), through_text(edge)) << std::hexfloat << edge;
+    EXPECT_EQ(CurrencyFromDouble(-edge).scaled(), through_text(-edge)) << std::hexfloat << edge;
+  }
 
   // From text, exactly: the digits after the deciding one only break a tie.
   EXPECT_EQ(CurrencyFromText("0.00005").scaled(), 0);
