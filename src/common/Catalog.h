@@ -108,7 +108,7 @@ std::string IndexSql(const IndexDef& index, const EngineDialect& dialect, bool i
 enum class SchemaStepKind {
   kAddTable,         // `table`, with the columns it has at that step (ColumnsAtStep)
   kAddColumn,        // `column` added to `table`; existing rows take its default
-  kAddIndex,         // an index on `table` (`columns`, `whole_numbers`), as the catalog's indexes are made
+  kAddIndex,         // an index on `table` (`columns`, `whole_numbers`), made as the catalog's are
   kRedefineColumns,  // every table there takes the catalog's definition of each of its columns
                      // (kind, width, letter case, the checks on its values), keeping every row
   kBackfill,         // `backfill` fills what earlier steps added, in the upgrade's transaction

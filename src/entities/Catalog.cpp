@@ -163,10 +163,11 @@ void RunBackfill(EngineConnection& connection, const SchemaStep& step) {
 std::string IndexSql(const IndexDef& index, const EngineDialect& dialect, bool if_missing) {
   std::string name = "ix_" + std::string(index.table) + "_" + std::string(index.columns);
   for (char& c : name) c = c == ',' ? '_' : c;
-  std::string sql = std::string(if_missing ? "CREATE INDEX IF NOT EXISTS " : "CREATE INDEX ");
-  if (!index.whole_numbers) return sql + name + " ON " + std::string(index.table) + " (" + std::string(index.columns) + ");\n";
-  return sql + name + "_whole ON " + std::string(index.table) + " ((" + dialect.WholeNumberValue(index.columns) +
-         ")) WHERE " + dialect.WholeNumberCondition(index.columns) + ";\n";
+  const std::string create = if_missing ? "CREATE INDEX IF NOT EXISTS " : "CREATE INDEX ";
+  const std::string table(index.table);
+  if (!index.whole_numbers) return create + name + " ON " + table + " (" + std::string(index.columns) + ");\n";
+  return create + name + "_whole ON " + table + " ((" + dialect.WholeNumberValue(index.columns) + ")) WHERE " +
+         dialect.WholeNumberCondition(index.columns) + ";\n";
 }
 
 std::string RangeGuardMessage(std::string_view what) {

@@ -15,11 +15,11 @@ namespace ledgerkit {
 // and matched without regard to letter case, money columns that hold exact counts only,
 // overflow-checked register totals and balances, and the rule that an account still referred
 // to is not deleted. Version 3: the statement lines imported on each bank account
-// (ACStatementLine). Version 4: the index of whole invoice numbers. The check on open (EngineConnection::CheckSchema) brings a company of an
-// earlier version to the current one on the first connection with write access, applying the
-// catalog's steps (common/Catalog.h) in one transaction (keys and AUTOINCREMENT counters kept),
-// refuses it clearly when the file may only be read, and refuses a newer version. Companies on
-// a server began at version 2.
+// (ACStatementLine). Version 4: the index of whole invoice numbers. The check on open
+// (EngineConnection::CheckSchema) brings a company of an earlier version to the current one on
+// the first connection with write access, applying the catalog's steps (common/Catalog.h) in one
+// transaction (keys and AUTOINCREMENT counters kept), refuses it clearly when the file may only
+// be read, and refuses a newer version. Companies on a server began at version 2.
 inline constexpr int32_t kApplicationId = 0x4C4B4442;  // "LKDB"
 inline constexpr int32_t kSchemaVersion = 4;
 

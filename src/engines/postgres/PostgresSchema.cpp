@@ -343,7 +343,8 @@ void ApplyStep(EngineConnection& connection, const Catalog& catalog, const Schem
       return;
     }
     case SchemaStepKind::kAddIndex:
-      connection.ExecuteControl(IndexSql(IndexDef{step.table, step.columns, step.whole_numbers}, connection.Dialect(), true));
+      connection.ExecuteControl(
+          IndexSql(IndexDef{step.table, step.columns, step.whole_numbers}, connection.Dialect(), true));
       return;
     case SchemaStepKind::kRedefineColumns:
       throw Error::Runtime(kInvalidArgument, "A company on a server cannot take the schema step to version " +
