@@ -419,7 +419,7 @@ class SqliteDialect final : public EngineDialect {
 const SqliteDialect kDialect;
 
 // SQLite's memory statistics, which nothing here reads, cost every allocation the engine makes
-// (hundreds in a posting) a process-wide mutex and its counters. They are turned off once, as the
+// a process-wide mutex and its counters. They are turned off once, as the
 // program starts: SQLite takes the setting only before its first use in the process, so a
 // program that used it earlier keeps them (the call then fails and changes nothing).
 [[maybe_unused]] const bool kMemoryStatisticsOff = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
